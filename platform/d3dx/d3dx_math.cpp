@@ -1,0 +1,1 @@
+#include "platform/d3dx/d3dx_math.h"

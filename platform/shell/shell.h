@@ -1,0 +1,261 @@
+// A Win32-shaped window shell over SDL2: window class and window, message
+// queue, window procedure, menu bar (drawn with Dear ImGui above the client
+// area), message boxes, file dialogs (zenity), cursor clipping, counter.
+//
+// Sections: handles and values · structures · menus · windows and messages ·
+// dialogs and boxes · cursor · time and debug output · test seams.
+//
+// Strings are UTF-8. Names are Win32's without the A/W suffix; constants keep
+// Win32's values so that message packing reads the same.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace gpu {
+class OutputWindow;
+}
+
+namespace shell {
+
+// ---------------------------------------------------------------------------
+// Handles and values
+
+struct WindowRecord;
+using HWND = WindowRecord*;
+using HINSTANCE = void*;
+using HMENU = const struct MenuResource*;
+using HICON = const void*;
+using HCURSOR = const void*;
+using HBRUSH = const void*;
+using HDC = void*;
+using ATOM = uint16_t;
+using UINT = uint32_t;
+using WPARAM = uint64_t;
+using LPARAM = int64_t;
+using LRESULT = int64_t;
+using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
+
+inline constexpr UINT WM_DESTROY = 0x0002;
+inline constexpr UINT WM_SIZE = 0x0005;
+inline constexpr UINT WM_PAINT = 0x000F;
+inline constexpr UINT WM_CLOSE = 0x0010;
+inline constexpr UINT WM_QUIT = 0x0012;
+inline constexpr UINT WM_COMMAND = 0x0111;
+inline constexpr UINT WM_MOUSEMOVE = 0x0200;
+inline constexpr UINT WM_LBUTTONDOWN = 0x0201;
+inline constexpr UINT WM_LBUTTONUP = 0x0202;
+inline constexpr UINT WM_LBUTTONDBLCLK = 0x0203;
+inline constexpr UINT WM_RBUTTONDOWN = 0x0204;
+inline constexpr UINT WM_RBUTTONUP = 0x0205;
+inline constexpr UINT WM_RBUTTONDBLCLK = 0x0206;
+inline constexpr UINT WM_MOUSEWHEEL = 0x020A;
+
+// Key-state word of mouse messages.
+inline constexpr WPARAM MK_LBUTTON = 0x0001;
+inline constexpr WPARAM MK_RBUTTON = 0x0002;
+inline constexpr WPARAM MK_SHIFT = 0x0004;
+inline constexpr WPARAM MK_CONTROL = 0x0008;
+inline constexpr WPARAM MK_MBUTTON = 0x0010;
+inline constexpr int WHEEL_DELTA = 120;
+
+inline constexpr UINT CS_VREDRAW = 0x0001;
+inline constexpr UINT CS_HREDRAW = 0x0002;
+inline constexpr UINT CS_DBLCLKS = 0x0008;
+inline constexpr uint32_t WS_OVERLAPPEDWINDOW = 0x00CF0000;
+inline constexpr int SW_SHOWDEFAULT = 10;
+inline constexpr UINT PM_REMOVE = 0x0001;
+inline constexpr UINT MB_OK = 0x0000;
+inline constexpr int IDOK = 1;
+inline constexpr uint32_t OFN_FILEMUSTEXIST = 0x00001000;
+inline constexpr uint32_t OFN_EXPLORER = 0x00080000;
+inline constexpr int MAX_PATH = 260;
+
+// Message packing, as Win32 does it.
+inline constexpr uint16_t LOWORD(uint64_t v) { return static_cast<uint16_t>(v & 0xFFFF); }
+inline constexpr uint16_t HIWORD(uint64_t v) { return static_cast<uint16_t>((v >> 16) & 0xFFFF); }
+inline constexpr LPARAM MAKELPARAM(uint16_t low, uint16_t high) {
+    return static_cast<LPARAM>(static_cast<uint32_t>(low) | (static_cast<uint32_t>(high) << 16));
+}
+inline constexpr WPARAM MAKEWPARAM(uint16_t low, uint16_t high) {
+    return static_cast<WPARAM>(static_cast<uint32_t>(low) | (static_cast<uint32_t>(high) << 16));
+}
+inline constexpr int16_t GET_WHEEL_DELTA_WPARAM(WPARAM w) { return static_cast<int16_t>(HIWORD(w)); }
+
+// ---------------------------------------------------------------------------
+// Structures
+
+struct POINT {
+    int32_t x = 0;
+    int32_t y = 0;
+};
+
+struct RECT {
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+};
+
+struct MSG {
+    HWND hwnd = nullptr;
+    UINT message = 0;
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+};
+
+struct PAINTSTRUCT {
+    HDC hdc = nullptr;
+    RECT rcPaint;
+};
+
+struct WNDCLASSEX {
+    UINT cbSize = sizeof(WNDCLASSEX);
+    UINT style = 0;
+    WNDPROC lpfnWndProc = nullptr;
+    int cbClsExtra = 0;
+    int cbWndExtra = 0;
+    HINSTANCE hInstance = nullptr;
+    HICON hIcon = nullptr;
+    HCURSOR hCursor = nullptr;
+    HBRUSH hbrBackground = nullptr;
+    int menuResourceId = 0;  // the class menu (0: none)
+    const char* lpszClassName = nullptr;
+    HICON hIconSm = nullptr;
+};
+
+// Filters are Win32's: display text and pattern pairs, each NUL-terminated,
+// the list ending in an extra NUL ("All Files (*.*)\0*.*\0").
+struct OPENFILENAME {
+    HWND hwndOwner = nullptr;
+    const char* lpstrFilter = nullptr;
+    uint32_t nFilterIndex = 0;
+    char* lpstrFile = nullptr;  // in: initial name; out: the chosen path
+    uint32_t nMaxFile = 0;      // bytes, NUL included; a longer path fails the dialog
+    uint32_t Flags = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Menus: described as data, registered under a resource id (our .rc file).
+
+struct MenuItem {
+    std::string text;  // "&Open"; empty with id 0: a separator
+    UINT id = 0;
+    bool IsSeparator() const { return text.empty() && id == 0; }
+};
+
+struct MenuPopup {
+    std::string text;  // "&File"
+    std::vector<MenuItem> items;
+};
+
+struct MenuResource {
+    std::vector<MenuPopup> popups;
+};
+
+void RegisterMenuResource(int resourceId, MenuResource menu);
+// Null when no menu is registered under that id.
+HMENU LoadMenu(HINSTANCE instance, int resourceId);
+
+// ---------------------------------------------------------------------------
+// Windows and messages
+
+HICON LoadStockApplicationIcon();
+HCURSOR LoadStockArrowCursor();
+HBRUSH GetStockBlackBrush();
+
+ATOM RegisterClassEx(const WNDCLASSEX* windowClass);
+bool UnregisterClass(const char* className, HINSTANCE instance);
+// width and height are the outer size, our menu bar included. WM_SIZE for the
+// client area is sent to the window procedure before this returns.
+HWND CreateWindowEx(uint32_t exStyle, const char* className, const char* title, uint32_t style, int x, int y,
+                    int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param);
+bool ShowWindow(HWND window, int showCommand);
+// Sends WM_DESTROY to the window procedure, then removes the window and its
+// GL context. Safe on a window already destroyed (returns false).
+bool DestroyWindow(HWND window);
+bool IsWindow(HWND window);
+
+// Never waits. Turns pending SDL events into messages first.
+bool PeekMessage(MSG* msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags);
+bool TranslateMessage(const MSG* msg);
+LRESULT DispatchMessage(const MSG* msg);
+LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+bool PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT DefWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void PostQuitMessage(int exitCode);
+HDC BeginPaint(HWND window, PAINTSTRUCT* paint);
+bool EndPaint(HWND window, const PAINTSTRUCT* paint);
+
+// The window as a presentation target for a windowed swap chain; null for a
+// null or destroyed window.
+std::shared_ptr<gpu::OutputWindow> GetOutputWindow(HWND window);
+
+// ---------------------------------------------------------------------------
+// Dialogs and message boxes
+
+// Modal, one OK button. Without a display the caption and text go to stderr.
+int MessageBox(HWND owner, const char* text, const char* caption, UINT type);
+// False on cancel, on failure, and when the path does not fit lpstrFile.
+bool GetOpenFileName(OPENFILENAME* ofn);
+bool GetSaveFileName(OPENFILENAME* ofn);
+
+// ---------------------------------------------------------------------------
+// Cursor
+
+bool ClientToScreen(HWND window, POINT* point);
+bool SetRect(RECT* rect, int left, int top, int right, int bottom);
+// Confines the cursor to the screen rectangle; null releases it.
+bool ClipCursor(const RECT* rect);
+
+// ---------------------------------------------------------------------------
+// Time and debug output
+
+bool QueryPerformanceCounter(int64_t* count);
+bool QueryPerformanceFrequency(int64_t* frequency);
+void OutputDebugString(const char* text);  // to stderr
+
+// ---------------------------------------------------------------------------
+// Test seams
+
+namespace testing {
+
+// Queued as if it came from the system; delivered by PeekMessage in order.
+void InjectMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// While a script is set, file dialogs take their answers from it, in order,
+// instead of running zenity: a path means OK with that path, nullopt means
+// cancel. An exhausted script answers cancel.
+void SetFileDialogScript(std::vector<std::optional<std::string>> answers);
+void ClearFileDialogScript();
+struct FileDialogCall {
+    bool save = false;
+    std::string filter;       // the pairs joined as "text|pattern|..."
+    std::string initialName;  // lpstrFile on entry
+    uint32_t flags = 0;
+};
+std::vector<FileDialogCall> TakeFileDialogCalls();
+
+// While recording, message boxes are stored instead of shown.
+void RecordMessageBoxes(bool on);
+struct RecordedMessageBox {
+    std::string text;
+    std::string caption;
+    UINT type = 0;
+    bool hadOwner = false;
+};
+std::vector<RecordedMessageBox> TakeMessageBoxes();
+
+// The rectangle passed to the last ClipCursor, or nullopt when released.
+std::optional<RECT> CurrentCursorClip();
+
+// Debug output lines written so far (also sent to stderr).
+std::vector<std::string> TakeDebugOutput();
+
+// Registered classes, windows, queue and seams back to their start, for tests
+// that run several programs' worth of start-ups in one process.
+void Reset();
+
+}  // namespace testing
+
+}  // namespace shell

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# The one list of Debian packages Tamlo needs to build, test and run.
+# Idempotent: packages already present are left alone.
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config clang-format
+  # window, input, GL loading, headless EGL on Mesa (llvmpipe without a GPU)
+  libsdl2-dev libepoxy-dev libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libglx-mesa0
+  # run-time HLSL: shaderc (static, with glslang and SPIRV-Tools) and SPIRV-Cross
+  libshaderc-dev glslang-dev spirv-tools libspirv-cross-c-shared-dev
+  # menu bar
+  libimgui-dev libstb-dev
+  # images
+  libpng-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # file dialogs, and the end-to-end runs under a virtual display
+  zenity xvfb xauth xdotool imagemagick x11-utils
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update
+$SUDO apt-get install -y --no-install-recommends "${missing[@]}"

@@ -1,0 +1,111 @@
+// The entry function: window class, main window, device, and the frame loop.
+#include "app/app_state.h"
+#include "render/renderer.h"
+
+namespace {
+
+constexpr const char* kWindowClassName = "TamMainWnd";
+constexpr const char* kWindowTitle = "Tamlo Ex01";
+
+template <typename T>
+void ReleaseAndNull(T*& object) {
+    if (object) {
+        object->Release();
+        object = nullptr;
+    }
+}
+
+}  // namespace
+
+void ReleaseDevice() {
+    RendererRecord& r = Renderer;
+    ReleaseAndNull(r.uiAtlasView);
+    ReleaseAndNull(r.cbChangeFrameVolume);
+    ReleaseAndNull(r.cbChangeFrameUI);
+    ReleaseAndNull(r.cbChangeOnResize);
+    ReleaseAndNull(r.cbChangeOnVolume);
+    ReleaseAndNull(r.rotIndexBuffer);
+    ReleaseAndNull(r.rotVertexBuffer);
+    ReleaseAndNull(r.centreQuadVertexBuffer);
+    ReleaseAndNull(r.centreQuadIndexBuffer);
+    ReleaseAndNull(r.proxyVertexBuffer);
+    ReleaseAndNull(r.proxyIndexBuffer);
+    ReleaseAndNull(r.layoutTex);
+    ReleaseAndNull(r.psTex);
+    ReleaseAndNull(r.vsTex);
+    ReleaseAndNull(r.layoutColor);
+    ReleaseAndNull(r.psColor);
+    ReleaseAndNull(r.vsColor);
+    ReleaseAndNull(r.layoutVolume);
+    ReleaseAndNull(r.psVolume);
+    ReleaseAndNull(r.vsVolume);
+    ReleaseAndNull(r.blendStateVolume);
+    ReleaseAndNull(r.blendStateUI);
+    ReleaseAndNull(r.transferSampler);
+    ReleaseAndNull(r.simpleTexSampler);
+    ReleaseAndNull(r.volumeSampler);
+    ReleaseAndNull(r.rasterizerState);
+    ReleaseAndNull(r.renderTargetView);
+    ReleaseAndNull(r.swapChain);
+    ReleaseAndNull(r.context);
+    ReleaseAndNull(r.device);
+}
+
+int TamloMain(shell::HINSTANCE instance, int showCommand) {
+    RegisterMainMenu();
+
+    shell::WNDCLASSEX wc;
+    wc.cbSize = sizeof(shell::WNDCLASSEX);
+    wc.style = shell::CS_VREDRAW | shell::CS_HREDRAW | shell::CS_DBLCLKS;
+    wc.lpfnWndProc = &WndProc;
+    wc.cbClsExtra = 0;
+    wc.cbWndExtra = 0;
+    wc.hInstance = instance;
+    wc.hIcon = shell::LoadStockApplicationIcon();
+    wc.hCursor = shell::LoadStockArrowCursor();
+    wc.hbrBackground = shell::GetStockBlackBrush();
+    wc.menuResourceId = kMainMenuResource;
+    wc.lpszClassName = kWindowClassName;
+    wc.hIconSm = shell::LoadStockApplicationIcon();
+    if (!shell::RegisterClassEx(&wc)) {
+        shell::MessageBox(nullptr, "Unable to register window class", "Error", shell::MB_OK);
+        return 0;
+    }
+
+    shell::HMENU menu = shell::LoadMenu(instance, kMainMenuResource);
+    MainWindow = shell::CreateWindowEx(0, kWindowClassName, kWindowTitle, shell::WS_OVERLAPPEDWINDOW, 0, 0, 1280,
+                                       1024, nullptr, menu, instance, nullptr);
+    if (MainWindow == nullptr) {
+        shell::MessageBox(nullptr, "Unable to create window", "error", shell::MB_OK);
+        shell::UnregisterClass(kWindowClassName, instance);
+        return 0;
+    }
+    shell::ShowWindow(MainWindow, showCommand);
+
+    if (!InitDevice()) return 0;
+
+    int64_t frequency = 0;
+    shell::QueryPerformanceFrequency(&frequency);
+    const float secondsPerCount = 1.0f / static_cast<float>(frequency);
+    int64_t previous = 0;
+    shell::QueryPerformanceCounter(&previous);
+    shell::MSG msg{};
+
+    for (;;) {
+        int64_t now = 0;
+        shell::QueryPerformanceCounter(&now);
+        FrameClock = static_cast<float>(now - previous) * secondsPerCount;
+        previous = now;
+        if (shell::PeekMessage(&msg, nullptr, 0, 0, shell::PM_REMOVE)) {
+            shell::TranslateMessage(&msg);
+            shell::DispatchMessage(&msg);
+        } else {
+            IntegrateRotation();
+            InputHandlerTable.Frame();
+        }
+        if (msg.message == shell::WM_QUIT) break;
+    }
+
+    ReleaseDevice();
+    return 0;
+}

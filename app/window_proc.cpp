@@ -1,0 +1,155 @@
+// The window procedure, the menu, the input modes and the rotation drag.
+#include "app/app_state.h"
+#include "render/renderer.h"
+
+using shell::LPARAM;
+using shell::WPARAM;
+
+shell::HWND MainWindow = nullptr;
+ClientAreaRecord ClientArea;
+float FrameClock = 0.0f;
+RotationDragRecord RotationDrag;
+OrbitCameraRecord OrbitCamera;
+InputHandlerTableRecord InputHandlerTable;
+
+namespace {
+
+// Volume mode. The editor panel sees the left button and the right-button
+// press first once it exists; until then nothing takes them.
+bool VolumeLButtonDown(WPARAM, int32_t, int32_t) { return false; }
+bool VolumeLButtonUp(WPARAM, int32_t, int32_t) { return false; }
+
+bool VolumeRButtonDown(WPARAM, int32_t x, int32_t y) {
+    RotationDrag.anchorX = x;
+    RotationDrag.anchorY = y;
+    RotationDrag.active = true;
+    return true;
+}
+
+void VolumeRButtonUp(WPARAM, int32_t, int32_t) { RotationDrag.active = false; }
+
+void VolumeMouseMove(WPARAM, int32_t x, int32_t y) {
+    RotationDrag.cursorX = x;
+    RotationDrag.cursorY = y;
+}
+
+void VolumeWheel(int16_t delta) {
+    OrbitCamera.distance = delta > 0 ? OrbitCamera.distance * 0.75f : OrbitCamera.distance * 1.25f;
+}
+
+// Client coordinates from a mouse message: each an unsigned 16-bit word.
+int32_t MouseX(LPARAM lParam) { return shell::LOWORD(static_cast<uint64_t>(lParam)); }
+int32_t MouseY(LPARAM lParam) { return shell::HIWORD(static_cast<uint64_t>(lParam)); }
+
+}  // namespace
+
+void SetInputMode(int mode) {
+    if (mode == 0) {
+        InputHandlerTable.LButtonDown = &IgnoreInput<bool, WPARAM, int32_t, int32_t>;
+        InputHandlerTable.LButtonUp = &IgnoreInput<bool, WPARAM, int32_t, int32_t>;
+        InputHandlerTable.RButtonDown = &IgnoreInput<bool, WPARAM, int32_t, int32_t>;
+        InputHandlerTable.RButtonUp = &IgnoreInput<void, WPARAM, int32_t, int32_t>;
+        InputHandlerTable.MouseMove = &IgnoreInput<void, WPARAM, int32_t, int32_t>;
+        InputHandlerTable.Wheel = &IgnoreInput<void, int16_t>;
+        InputHandlerTable.Frame = &RenderIdleFrame;
+    } else if (mode == 1) {
+        InputHandlerTable.LButtonDown = &VolumeLButtonDown;
+        InputHandlerTable.LButtonUp = &VolumeLButtonUp;
+        InputHandlerTable.RButtonDown = &VolumeRButtonDown;
+        InputHandlerTable.RButtonUp = &VolumeRButtonUp;
+        InputHandlerTable.MouseMove = &VolumeMouseMove;
+        InputHandlerTable.Wheel = &VolumeWheel;
+        InputHandlerTable.Frame = &RenderVolumeFrame;
+    }
+}
+
+void IntegrateRotation() {
+    if (!RotationDrag.active) return;
+    // A minimised window has no size to measure the drag against; the angles
+    // hold still until it comes back.
+    if (ClientArea.width <= 0 || ClientArea.height <= 0) return;
+    OrbitCamera.yaw += (static_cast<float>(RotationDrag.anchorX - RotationDrag.cursorX) /
+                        static_cast<float>(ClientArea.width)) *
+                       FrameClock;
+    OrbitCamera.pitch += (static_cast<float>(RotationDrag.anchorY - RotationDrag.cursorY) /
+                          static_cast<float>(ClientArea.height)) *
+                         FrameClock;
+}
+
+void RegisterMainMenu() {
+    shell::MenuResource menu;
+    menu.popups = {
+        {"&File", {{"&Open", kCmdFileOpen}, {"&Close", kCmdFileClose}, {"", 0}, {"&Exit", kCmdFileExit}}},
+        {"&View", {{"&Boundaries", kCmdViewBoundaries}}},
+        {"&Slices",
+         {{"&Clear", kCmdSlicesClear},
+          {"&X-Axis", kCmdSlicesXAxis},
+          {"&Y-Axis", kCmdSlicesYAxis},
+          {"&ZAxis", kCmdSlicesZAxis},
+          {"", 0},
+          {"&Show Boundaries", kCmdSlicesShowBoundaries}}},
+        {"&Transfer Function", {{"&Open", kCmdTransferOpen}, {"&Save", kCmdTransferSave}}},
+    };
+    shell::RegisterMenuResource(kMainMenuResource, std::move(menu));
+}
+
+shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case shell::WM_DESTROY:
+            ReleaseDevice();
+            shell::PostQuitMessage(0);
+            return 0;
+        case shell::WM_SIZE:
+            ClientArea.width = shell::LOWORD(static_cast<uint64_t>(lParam));
+            ClientArea.height = shell::HIWORD(static_cast<uint64_t>(lParam));
+            ClientArea.widthF = static_cast<float>(ClientArea.width);
+            ClientArea.halfWidth = ClientArea.widthF * 0.5f;
+            ClientArea.heightF = static_cast<float>(ClientArea.height);
+            ClientArea.halfHeight = ClientArea.heightF * 0.5f;
+            D3DResize();
+            return 0;
+        case shell::WM_PAINT: {
+            shell::PAINTSTRUCT paint;
+            shell::BeginPaint(window, &paint);
+            return shell::EndPaint(window, &paint) ? 1 : 0;
+        }
+        case shell::WM_COMMAND:
+            switch (shell::LOWORD(wParam)) {
+                case kCmdFileExit:
+                    shell::DestroyWindow(MainWindow);
+                    return 0;
+                default:
+                    return shell::DefWindowProc(window, message, wParam, lParam);
+            }
+        case shell::WM_LBUTTONDOWN:
+            InputHandlerTable.LButtonDown(wParam, MouseX(lParam), MouseY(lParam));
+            return 0;
+        case shell::WM_LBUTTONUP:
+            InputHandlerTable.LButtonUp(wParam, MouseX(lParam), MouseY(lParam));
+            return 0;
+        case shell::WM_RBUTTONDOWN:
+            InputHandlerTable.RButtonDown(wParam, MouseX(lParam), MouseY(lParam));
+            return 0;
+        case shell::WM_RBUTTONUP:
+            InputHandlerTable.RButtonUp(wParam, MouseX(lParam), MouseY(lParam));
+            return 0;
+        case shell::WM_MOUSEMOVE:
+            InputHandlerTable.MouseMove(wParam, MouseX(lParam), MouseY(lParam));
+            return 0;
+        case shell::WM_MOUSEWHEEL:
+            InputHandlerTable.Wheel(shell::GET_WHEEL_DELTA_WPARAM(wParam));
+            return 0;
+        default:
+            return shell::DefWindowProc(window, message, wParam, lParam);
+    }
+}
+
+void ResetApplicationState() {
+    MainWindow = nullptr;
+    ClientArea = {};
+    FrameClock = 0.0f;
+    RotationDrag = {};
+    OrbitCamera = {};
+    InputHandlerTable = {};
+}
+

@@ -1,0 +1,130 @@
+// Tamlo's shaders: the interface (textured and coloured, in pixel units) and
+// the volume slices. Matrices arrive transposed from their row-vector form, so
+// mul(v, M) applies them as the program builds them.
+
+cbuffer cbChangeOnResize : register(b1)
+{
+    float4x4 Projection;
+    float4x4 Ortho;
+};
+
+cbuffer cbChangeFrameVolume : register(b2)
+{
+    float4x4 View;
+    float4 LightDirection;
+};
+
+cbuffer cbChangeFrameUI : register(b3)
+{
+    float4x4 UITranslation;
+};
+
+cbuffer cbChangeOnVolume : register(b4)
+{
+    float4 VolumeConstants;  // half extents / 500, then 0
+};
+
+Texture2D InterfaceTexture : register(t0);
+SamplerState InterfaceSampler : register(s0);
+Texture3D VolumeTexture : register(t1);
+SamplerState VolumeSampler : register(s1);
+Texture1D TransferTexture : register(t2);
+SamplerState TransferSampler : register(s2);
+
+// ---------------------------------------------------------------------------
+// Interface: positions in pixels about the client centre, y up.
+
+struct TexVertexIn
+{
+    float3 position : POSITION;
+    float2 texcoord : TEXCOORD0;
+};
+
+struct TexVertexOut
+{
+    float4 position : SV_POSITION;
+    float2 texcoord : TEXCOORD0;
+};
+
+TexVertexOut VS_STex(TexVertexIn input)
+{
+    TexVertexOut output;
+    output.position = mul(mul(float4(input.position, 1.0f), UITranslation), Ortho);
+    output.texcoord = input.texcoord;
+    return output;
+}
+
+float4 PS_STex(TexVertexOut input) : SV_TARGET
+{
+    return InterfaceTexture.Sample(InterfaceSampler, input.texcoord);
+}
+
+struct ColorVertexIn
+{
+    float3 position : POSITION;
+    float4 color : COLOR0;
+};
+
+struct ColorVertexOut
+{
+    float4 position : SV_POSITION;
+    float4 color : COLOR0;
+};
+
+ColorVertexOut VS_SClr(ColorVertexIn input)
+{
+    ColorVertexOut output;
+    output.position = mul(mul(float4(input.position, 1.0f), UITranslation), Ortho);
+    output.color = input.color;
+    return output;
+}
+
+float4 PS_SClr(ColorVertexOut input) : SV_TARGET
+{
+    return input.color;
+}
+
+// ---------------------------------------------------------------------------
+// Volume slices: positions already in view space.
+
+struct VolumeVertexIn
+{
+    float3 position : POSITION;
+    float3 texcoord : TEXCOORD0;
+};
+
+struct VolumeVertexOut
+{
+    float4 position : SV_POSITION;
+    float3 texcoord : TEXCOORD0;
+    // The viewing axis in object space (the third column of the view's
+    // rotation): with the half extents it gives the spacing of the slices.
+    nointerpolation float3 viewAxis : TEXCOORD1;
+};
+
+VolumeVertexOut VS_Volume(VolumeVertexIn input)
+{
+    VolumeVertexOut output;
+    output.position = mul(float4(input.position, 1.0f), Projection);
+    output.texcoord = input.texcoord;
+    output.viewAxis = float3(View[0][2], View[1][2], View[2][2]);
+    return output;
+}
+
+float4 PS_Volume(VolumeVertexOut input) : SV_TARGET
+{
+    float density = VolumeTexture.Sample(VolumeSampler, input.texcoord).r;
+    float4 colour = TransferTexture.Sample(TransferSampler, density);
+
+    // The 500 slices share the box's depth along the view, so their spacing
+    // changes as the box turns. The transfer function's opacity is meant for
+    // the spacing of a view straight down the longest side (its length is 1,
+    // cut 501 times); rescale it to the spacing actually drawn, so the picture
+    // keeps its character at every orientation.
+    float3 halfExtents = VolumeConstants.xyz * 500.0f;
+    float depth = 2.0f * dot(halfExtents, abs(input.viewAxis));
+    float relativeSpacing = depth;  // (depth / 501) / (1 / 501)
+    float alpha = saturate(colour.a);
+    colour.a = 1.0f - pow(1.0f - alpha, relativeSpacing);
+    return colour;
+}

@@ -1,0 +1,95 @@
+// The rendering core: the process-wide Renderer record with every long-lived
+// GPU object, the vertex formats and constant-buffer layouts, device and
+// pipeline set-up, resize, and the two frame handlers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/d3dx/d3dx_math.h"
+#include "platform/gpu/gpu.h"
+
+// Vertex formats: tightly packed little-endian floats.
+struct TexVertex {
+    float x, y, z;
+    float u, v;
+};
+struct ColorVertex {
+    float x, y, z;
+    float r, g, b, a;
+};
+struct VolumeVertex {
+    float x, y, z;
+    float u, v, w;
+};
+static_assert(sizeof(TexVertex) == 20 && sizeof(ColorVertex) == 28 && sizeof(VolumeVertex) == 24);
+
+// Constant-buffer sizes (bytes) and the slots the frames bind them to.
+inline constexpr uint32_t kChangeOnResizeBytes = 128;    // projection, ortho
+inline constexpr uint32_t kChangeFrameVolumeBytes = 80;  // viewTransposed, lightDirection
+inline constexpr uint32_t kChangeFrameUIBytes = 64;      // uiTranslation
+inline constexpr uint32_t kChangeOnVolumeBytes = 16;     // volumeConstants
+
+struct RendererRecord {
+    gpu::SwapChain* swapChain = nullptr;
+    gpu::Device* device = nullptr;
+    gpu::DeviceContext* context = nullptr;
+    gpu::RenderTargetView* renderTargetView = nullptr;
+    gpu::RasterizerState* rasterizerState = nullptr;
+    gpu::BlendState* blendStateVolume = nullptr;
+    gpu::BlendState* blendStateUI = nullptr;
+    gpu::SamplerState* simpleTexSampler = nullptr;
+    gpu::SamplerState* volumeSampler = nullptr;
+    gpu::SamplerState* transferSampler = nullptr;
+    gpu::VertexShader* vsTex = nullptr;
+    gpu::PixelShader* psTex = nullptr;
+    gpu::InputLayout* layoutTex = nullptr;
+    gpu::VertexShader* vsColor = nullptr;
+    gpu::PixelShader* psColor = nullptr;
+    gpu::InputLayout* layoutColor = nullptr;
+    gpu::VertexShader* vsVolume = nullptr;
+    gpu::PixelShader* psVolume = nullptr;
+    gpu::InputLayout* layoutVolume = nullptr;
+    gpu::Buffer* cbChangeOnResize = nullptr;
+    gpu::Buffer* cbChangeFrameUI = nullptr;
+    gpu::Buffer* cbChangeFrameVolume = nullptr;
+    gpu::Buffer* cbChangeOnVolume = nullptr;
+    gpu::Buffer* rotVertexBuffer = nullptr;
+    gpu::Buffer* rotIndexBuffer = nullptr;
+    gpu::Buffer* proxyVertexBuffer = nullptr;
+    gpu::Buffer* proxyIndexBuffer = nullptr;
+    uint32_t proxyIndexCount = 0;
+    gpu::Buffer* centreQuadVertexBuffer = nullptr;
+    gpu::Buffer* centreQuadIndexBuffer = nullptr;
+    gpu::ShaderResourceView* uiAtlasView = nullptr;
+
+    // projection and ortho lie back to back: the 128-byte cbChangeOnResize block.
+    d3dx::Matrix projection{};
+    d3dx::Matrix ortho{};
+    d3dx::Matrix view{};
+    // viewTransposed and lightDirection lie back to back: the 80-byte cbChangeFrameVolume block.
+    d3dx::Matrix viewTransposed{};
+    d3dx::Vector4 lightDirection{};
+    d3dx::Vector4 volumeConstants{};
+    d3dx::Matrix uiTranslation{};
+};
+static_assert(offsetof(RendererRecord, ortho) == offsetof(RendererRecord, projection) + 64);
+static_assert(offsetof(RendererRecord, lightDirection) == offsetof(RendererRecord, viewTransposed) + 64);
+
+extern RendererRecord Renderer;
+
+// Creates the device, swap chain and every pipeline object, then installs idle
+// mode and sizes everything to the client area. False after one message box.
+bool InitDevice();
+// The three shader pairs with their input layouts, and the three samplers.
+bool InitShaders();
+
+// Brings the back buffer, viewport and projections into line with ClientArea.
+void D3DResize();
+void CreateBackBufferView();
+
+void RenderIdleFrame();
+void RenderVolumeFrame();
+
+// Message boxes of the rendering core: no owner, one OK button.
+void ShowRendererError(const char* text, const char* caption = "error");

@@ -1,6 +1,9 @@
 // The window procedure, the menu, the input modes and the rotation drag.
 #include "app/app_state.h"
 #include "render/renderer.h"
+#include "slicing/camera.h"
+#include "slicing/slice_geometry.h"
+#include "volume/volume.h"
 
 using shell::LPARAM;
 using shell::WPARAM;
@@ -40,6 +43,27 @@ void VolumeWheel(int16_t delta) {
 // Client coordinates from a mouse message: each an unsigned 16-bit word.
 int32_t MouseX(LPARAM lParam) { return shell::LOWORD(static_cast<uint64_t>(lParam)); }
 int32_t MouseY(LPARAM lParam) { return shell::HIWORD(static_cast<uint64_t>(lParam)); }
+
+// File > Open: pick a file, load it, and show it from the current camera.
+void OpenVolume() {
+    // Room for any path the system allows; the dialog fails (like a cancel)
+    // for a longer one rather than cut it short.
+    char path[4096] = {};
+    shell::OPENFILENAME ofn;
+    ofn.hwndOwner = MainWindow;
+    ofn.lpstrFilter = "All Files (*.*)\0*.*\0";
+    ofn.nFilterIndex = 0;
+    ofn.lpstrFile = path;
+    ofn.nMaxFile = sizeof(path);
+    ofn.Flags = shell::OFN_EXPLORER | shell::OFN_FILEMUSTEXIST;
+    if (!shell::GetOpenFileName(&ofn)) return;
+    if (!Volume.Load(path)) return;
+    UpdateCamera();
+    UploadVolumeConstants();
+    if (!BuildSliceGeometry()) return;
+    BuildCentreQuad();
+    SetInputMode(1);
+}
 
 }  // namespace
 
@@ -117,6 +141,13 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
             switch (shell::LOWORD(wParam)) {
                 case kCmdFileExit:
                     shell::DestroyWindow(MainWindow);
+                    return 0;
+                case kCmdFileOpen:
+                    OpenVolume();
+                    return 0;
+                case kCmdFileClose:
+                    Volume.Unload();
+                    SetInputMode(0);
                     return 0;
                 default:
                     return shell::DefWindowProc(window, message, wParam, lParam);

@@ -2,6 +2,8 @@
 // rotation indicator, editor panel).
 #include "app/app_state.h"
 #include "render/renderer.h"
+#include "slicing/camera.h"
+#include "volume/volume.h"
 
 namespace {
 
@@ -13,10 +15,8 @@ constexpr uint32_t kVolumeStride = sizeof(VolumeVertex);
 constexpr uint32_t kTexStride = sizeof(TexVertex);
 constexpr uint32_t kZeroOffset = 0;
 
-// The volume's 3D texture view and the transfer lookup view. Their owners
-// (the volume and the editor panel) are not part of the program yet, so the
-// slots are bound empty and the slices draw nothing.
-gpu::ShaderResourceView* VolumeView() { return nullptr; }
+// The transfer lookup view. Its owner, the editor panel, is not part of the
+// program yet, so the slot is bound empty.
 gpu::ShaderResourceView* TransferView() { return nullptr; }
 
 }  // namespace
@@ -31,7 +31,7 @@ void RenderIdleFrame() {
 void RenderVolumeFrame() {
     if (Renderer.renderTargetView == nullptr) return;
     gpu::DeviceContext* ctx = Renderer.context;
-    gpu::ShaderResourceView* volumeView = VolumeView();
+    gpu::ShaderResourceView* volumeView = Volume.volumeView;
     gpu::ShaderResourceView* transferView = TransferView();
 
     // Slice pass.
@@ -73,6 +73,7 @@ void RenderVolumeFrame() {
     ctx->PSSetSamplers(1, 1, &Renderer.volumeSampler);
     ctx->OMSetBlendState(Renderer.blendStateUI, kBlendFactor, kSampleMask);
     if (RotationDrag.active) {
+        UpdateCamera();  // shows from the next frame on
         ctx->IASetVertexBuffers(0, 1, &Renderer.rotVertexBuffer, &kTexStride, &kZeroOffset);
         ctx->IASetIndexBuffer(Renderer.rotIndexBuffer, gpu::Format::R32_UINT, 0);
         // Centred on the anchor, half a pixel left of and below it (integer

@@ -1,5 +1,7 @@
 #include "tools/atlas/atlas_image.h"
 
+#include "ui/hsl.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -176,26 +178,8 @@ void DrawChart(Canvas& canvas) {
         for (int column = 0; column < kChartWidth; ++column) {
             float hue, saturation;
             ChartColourAt(column, row, &hue, &saturation);
-            // Lightness 0.5: chroma equals saturation, and m = 0.5 - chroma / 2.
-            const float chroma = saturation;
-            const float h = hue / 60.0f;
-            const float x = (1 - std::fabs(std::fmod(h, 2.0f) - 1)) * chroma;
-            float r = 0, g = 0, b = 0;
-            if (h < 1) {
-                r = chroma, g = x;
-            } else if (h < 2) {
-                r = x, g = chroma;
-            } else if (h < 3) {
-                g = chroma, b = x;
-            } else if (h < 4) {
-                g = x, b = chroma;
-            } else if (h < 5) {
-                r = x, b = chroma;
-            } else {
-                r = chroma, b = x;
-            }
-            const float m = 0.5f - chroma * 0.5f;
-            canvas.Put(kChartLeft + column, kChartTop + row, Rgba{r + m, g + m, b + m, 1});
+            const RgbaColor c = HslToRgba(HslColor{hue, saturation, 0.5f}, 1.0f);
+            canvas.Put(kChartLeft + column, kChartTop + row, Rgba{c.red, c.green, c.blue, c.alpha});
         }
     }
 }

@@ -1,0 +1,181 @@
+#include "slicing/slice_geometry.h"
+
+#include <memory>
+#include <new>
+
+#include "volume/volume.h"
+
+namespace {
+
+struct Point3 {
+    float x, y, z;
+};
+
+// Box edges in the order they are tested: from corner a (on the - side of the
+// axis) to corner b, the axis (0 x, 1 y, 2 z) and the texture coordinate of the
+// two fixed axes.
+struct Edge {
+    int a, b, axis;
+    float u, v, w;  // the cut parameter t replaces the coordinate of `axis`
+};
+constexpr Edge kEdges[12] = {
+    {0, 4, 0, 0, 0, 0}, {2, 6, 0, 0, 1, 0}, {1, 5, 0, 0, 0, 1}, {3, 7, 0, 0, 1, 1},
+    {0, 2, 1, 0, 0, 0}, {4, 6, 1, 1, 0, 0}, {1, 3, 1, 0, 0, 1}, {5, 7, 1, 1, 0, 1},
+    {0, 1, 2, 0, 0, 0}, {4, 5, 2, 1, 0, 0}, {2, 3, 2, 0, 1, 0}, {6, 7, 2, 1, 1, 0},
+};
+
+Point3 Transform(const d3dx::Matrix& m, float x, float y, float z) {
+    d3dx::Vector3 in{x, y, z};
+    d3dx::Vector4 out;
+    d3dx::Vec3Transform(&out, &in, &m);
+    return {out.x, out.y, out.z};
+}
+
+void ReleaseAndNull(gpu::Buffer*& buffer) {
+    if (buffer) {
+        buffer->Release();
+        buffer = nullptr;
+    }
+}
+
+gpu::HRESULT CreateFilledBuffer(uint32_t byteWidth, uint32_t bindFlags, const void* data, gpu::Buffer** buffer) {
+    gpu::BufferDesc bd;
+    bd.ByteWidth = byteWidth;
+    bd.Usage = gpu::Usage::DEFAULT;
+    bd.BindFlags = bindFlags;
+    bd.CPUAccessFlags = 0;
+    bd.MiscFlags = 0;
+    bd.StructureByteStride = 0;
+    gpu::SubresourceData init;
+    init.pSysMem = data;
+    init.SysMemPitch = 0;
+    init.SysMemSlicePitch = 0;
+    return Renderer.device->CreateBuffer(&bd, &init, buffer);
+}
+
+}  // namespace
+
+SliceCut CutSlices(const d3dx::Matrix& view, float hx, float hy, float hz, VolumeVertex* vertices,
+                   uint32_t* indices) {
+    // Corner c = 4 ix + 2 iy + iz, in view space.
+    Point3 corners[8];
+    for (int c = 0; c < 8; ++c) {
+        const int ix = (c >> 2) & 1, iy = (c >> 1) & 1, iz = c & 1;
+        corners[c] = Transform(view, (2 * ix - 1) * hx, (2 * iy - 1) * hy, (2 * iz - 1) * hz);
+    }
+    const Point3 axisVectors[3] = {
+        {corners[4].x - corners[0].x, corners[4].y - corners[0].y, corners[4].z - corners[0].z},
+        {corners[2].x - corners[0].x, corners[2].y - corners[0].y, corners[2].z - corners[0].z},
+        {corners[1].x - corners[0].x, corners[1].y - corners[0].y, corners[1].z - corners[0].z},
+    };
+    float zmin = corners[0].z, zmax = corners[0].z;
+    for (const Point3& c : corners) {
+        if (c.z < zmin) zmin = c.z;
+        if (c.z > zmax) zmax = c.z;
+    }
+    const float delta = (zmax - zmin) / 501.0f;
+
+    SliceCut cut;
+    for (int s = kSliceCount; s >= 1; --s) {
+        const float depth = static_cast<float>(s) * delta + zmin;
+        // A convex section has at most six points; rounding near a corner could
+        // in principle produce more sign changes, and such a plane is skipped.
+        VolumeVertex points[12];
+        int n = 0;
+        for (const Edge& e : kEdges) {
+            const Point3& ca = corners[e.a];
+            const Point3& cb = corners[e.b];
+            if ((depth - cb.z) * (depth - ca.z) < 0) {
+                const Point3& d = axisVectors[e.axis];
+                const float t = (depth - ca.z) / d.z;
+                VolumeVertex& p = points[n++];
+                p.x = ca.x + t * d.x;
+                p.y = ca.y + t * d.y;
+                p.z = ca.z + t * d.z;
+                p.u = e.axis == 0 ? t : e.u;
+                p.v = e.axis == 1 ? t : e.v;
+                p.w = e.axis == 2 ? t : e.w;
+            }
+        }
+        if (n > 6) continue;
+        if (cut.vertexCount + n > kSliceVertexCapacity) break;
+
+        const uint32_t k = cut.vertexCount;
+        for (int i = 0; i < n; ++i) vertices[cut.vertexCount++] = points[i];
+        if (n < 3) continue;
+
+        // Order the other points counter-clockwise about P0 (insertion sort,
+        // stable for parallel directions), then fan from P0.
+        int order[6];
+        for (int i = 0; i < n; ++i) order[i] = i;
+        auto before = [&](int b, int a) {
+            const float rbx = points[b].x - points[0].x, rby = points[b].y - points[0].y;
+            const float rax = points[a].x - points[0].x, ray = points[a].y - points[0].y;
+            return rbx * ray - rby * rax > 0;
+        };
+        for (int i = 2; i < n; ++i) {
+            for (int j = i; j > 1 && before(order[j], order[j - 1]); --j) {
+                const int swap = order[j];
+                order[j] = order[j - 1];
+                order[j - 1] = swap;
+            }
+        }
+        for (int j = 1; j + 1 < n; ++j) {
+            indices[cut.indexCount++] = k;
+            indices[cut.indexCount++] = k + static_cast<uint32_t>(order[j]);
+            indices[cut.indexCount++] = k + static_cast<uint32_t>(order[j + 1]);
+        }
+    }
+    return cut;
+}
+
+bool BuildSliceGeometry() {
+    ReleaseAndNull(Renderer.proxyVertexBuffer);
+    ReleaseAndNull(Renderer.proxyIndexBuffer);
+
+    std::unique_ptr<VolumeVertex[]> vertices(new (std::nothrow) VolumeVertex[kSliceVertexCapacity]);
+    std::unique_ptr<uint32_t[]> indices(new (std::nothrow) uint32_t[kSliceIndexCapacity]);
+    SliceCut cut;
+    if (vertices && indices) {
+        cut = CutSlices(Renderer.view, Volume.halfExtentX, Volume.halfExtentY, Volume.halfExtentZ, vertices.get(),
+                        indices.get());
+    }
+
+    if (gpu::FAILED(CreateFilledBuffer(sizeof(VolumeVertex) * cut.vertexCount, gpu::BIND_VERTEX_BUFFER,
+                                       vertices.get(), &Renderer.proxyVertexBuffer))) {
+        ShowRendererError("CreateBuffer failed (proxy vertex buffer)", "error");
+        return false;
+    }
+    if (gpu::FAILED(CreateFilledBuffer(sizeof(uint32_t) * cut.indexCount, gpu::BIND_INDEX_BUFFER, indices.get(),
+                                       &Renderer.proxyIndexBuffer))) {
+        ShowRendererError("CreateBuffer failed (proxy index buffer)", "CTab");
+        ReleaseAndNull(Renderer.proxyVertexBuffer);
+        return false;
+    }
+    Renderer.proxyIndexCount = cut.indexCount;
+    return true;
+}
+
+bool BuildCentreQuad() {
+    ReleaseAndNull(Renderer.centreQuadVertexBuffer);
+    ReleaseAndNull(Renderer.centreQuadIndexBuffer);
+    const float hx = Volume.halfExtentX, hy = Volume.halfExtentY;
+    const VolumeVertex quad[4] = {
+        {-hx, hy, 0.0f, 0.0f, 1.0f, 0.5f},
+        {hx, hy, 0.0f, 1.0f, 1.0f, 0.5f},
+        {hx, -hy, 0.0f, 1.0f, 0.0f, 0.5f},
+        {-hx, -hy, 0.0f, 0.0f, 0.0f, 0.5f},
+    };
+    const uint32_t quadIndices[6] = {0, 1, 2, 2, 3, 0};
+    if (gpu::FAILED(
+            CreateFilledBuffer(sizeof(quad), gpu::BIND_VERTEX_BUFFER, quad, &Renderer.centreQuadVertexBuffer))) {
+        ShowRendererError("CreateBuffer failed (vertex buffer)", "error");
+        return false;
+    }
+    if (gpu::FAILED(CreateFilledBuffer(sizeof(quadIndices), gpu::BIND_INDEX_BUFFER, quadIndices,
+                                       &Renderer.centreQuadIndexBuffer))) {
+        ShowRendererError("CreateBuffer failed (index buffer)", "error");
+        return false;
+    }
+    return true;
+}

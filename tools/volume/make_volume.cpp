@@ -1,0 +1,31 @@
+// Writes the head phantom as a volume file.
+// Usage: make_volume OUTPUT DIMX DIMY DIMZ
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "tools/volume/phantom.h"
+
+int main(int argc, char** argv) {
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: make_volume OUTPUT DIMX DIMY DIMZ\n");
+        return 2;
+    }
+    int dims[3];
+    for (int i = 0; i < 3; ++i) {
+        char* end = nullptr;
+        const long d = std::strtol(argv[2 + i], &end, 10);
+        if (end == argv[2 + i] || *end != '\0' || d < 1 || d > 1024) {
+            std::fprintf(stderr, "make_volume: dimension '%s' is not a whole number from 1 to 1024\n", argv[2 + i]);
+            return 2;
+        }
+        dims[i] = static_cast<int>(d);
+    }
+    std::string error;
+    if (!phantom::WriteVolumeFile(argv[1], dims[0], dims[1], dims[2],
+                                  phantom::MakeHeadPhantom(dims[0], dims[1], dims[2]), &error)) {
+        std::fprintf(stderr, "make_volume: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}

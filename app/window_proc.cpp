@@ -3,6 +3,8 @@
 #include "render/renderer.h"
 #include "slicing/camera.h"
 #include "slicing/slice_geometry.h"
+#include "ui/tab.h"
+#include "volume/histogram.h"
 #include "volume/volume.h"
 
 using shell::LPARAM;
@@ -17,12 +19,17 @@ InputHandlerTableRecord InputHandlerTable;
 
 namespace {
 
-// Volume mode. The editor panel sees the left button and the right-button
-// press first once it exists; until then nothing takes them.
-bool VolumeLButtonDown(WPARAM, int32_t, int32_t) { return false; }
-bool VolumeLButtonUp(WPARAM, int32_t, int32_t) { return false; }
+// Volume mode: the editor panel sees the left button and the right-button
+// press first; a right press it does not take starts a rotation.
+bool VolumeLButtonDown(WPARAM keyState, int32_t x, int32_t y) {
+    return EditorTab.OnLButtonDown(static_cast<uint32_t>(keyState), x, y);
+}
+bool VolumeLButtonUp(WPARAM keyState, int32_t x, int32_t y) {
+    return EditorTab.OnLButtonUp(static_cast<uint32_t>(keyState), x, y);
+}
 
-bool VolumeRButtonDown(WPARAM, int32_t x, int32_t y) {
+bool VolumeRButtonDown(WPARAM keyState, int32_t x, int32_t y) {
+    if (EditorTab.OnRButtonDown(static_cast<uint32_t>(keyState), x, y)) return true;
     RotationDrag.anchorX = x;
     RotationDrag.anchorY = y;
     RotationDrag.active = true;
@@ -58,6 +65,7 @@ void OpenVolume() {
     ofn.Flags = shell::OFN_EXPLORER | shell::OFN_FILEMUSTEXIST;
     if (!shell::GetOpenFileName(&ofn)) return;
     if (!Volume.Load(path)) return;
+    GenerateHistogram(static_cast<uint32_t>(ClientArea.width / 2));
     UpdateCamera();
     UploadVolumeConstants();
     if (!BuildSliceGeometry()) return;
@@ -148,6 +156,12 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
                 case kCmdFileClose:
                     Volume.Unload();
                     SetInputMode(0);
+                    return 0;
+                case kCmdTransferOpen:
+                    LoadTransferFunction();
+                    return 0;
+                case kCmdTransferSave:
+                    SaveTransferFunction();
                     return 0;
                 default:
                     return shell::DefWindowProc(window, message, wParam, lParam);

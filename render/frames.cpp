@@ -3,6 +3,7 @@
 #include "app/app_state.h"
 #include "render/renderer.h"
 #include "slicing/camera.h"
+#include "ui/tab.h"
 #include "volume/volume.h"
 
 namespace {
@@ -15,9 +16,6 @@ constexpr uint32_t kVolumeStride = sizeof(VolumeVertex);
 constexpr uint32_t kTexStride = sizeof(TexVertex);
 constexpr uint32_t kZeroOffset = 0;
 
-// The transfer lookup view. Its owner, the editor panel, is not part of the
-// program yet, so the slot is bound empty.
-gpu::ShaderResourceView* TransferView() { return nullptr; }
 
 }  // namespace
 
@@ -32,7 +30,7 @@ void RenderVolumeFrame() {
     if (Renderer.renderTargetView == nullptr) return;
     gpu::DeviceContext* ctx = Renderer.context;
     gpu::ShaderResourceView* volumeView = Volume.volumeView;
-    gpu::ShaderResourceView* transferView = TransferView();
+    gpu::ShaderResourceView* transferView = EditorTab.transferView;
 
     // Slice pass.
     ctx->ClearRenderTargetView(Renderer.renderTargetView, kVolumeClearColour);
@@ -86,5 +84,6 @@ void RenderVolumeFrame() {
         ctx->UpdateSubresource(Renderer.cbChangeFrameUI, 0, nullptr, &Renderer.uiTranslation, 0, 0);
         ctx->DrawIndexed(6, 0, 0);
     }
+    EditorTab.Render();
     Renderer.swapChain->Present(0, 0);
 }

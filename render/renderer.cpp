@@ -6,6 +6,7 @@
 #include "app/app_state.h"
 #include "platform/d3dx/d3dx.h"
 #include "platform/shell/shell.h"
+#include "ui/tab.h"
 
 RendererRecord Renderer;
 
@@ -286,6 +287,8 @@ bool InitDevice() {
         ShowRendererError("D3DX11CreateShaderResourceViewFromFile failed (tam_ui.dds)");
         return false;
     }
+
+    if (!EditorTab.Create(10.0f, 80.0f, 0.15625f, 0.3125f)) return false;
 
     SetInputMode(0);
     D3DResize();

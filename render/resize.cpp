@@ -2,6 +2,7 @@
 #include "app/app_state.h"
 #include "platform/shell/shell.h"
 #include "render/renderer.h"
+#include "ui/tab.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ void D3DResize() {
     Renderer.swapChain->ResizeBuffers(1, static_cast<uint32_t>(ClientArea.width),
                                       static_cast<uint32_t>(ClientArea.height), gpu::Format::R8G8B8A8_UNORM, 0);
     CreateBackBufferView();
+    EditorTab.Create(10.0f, 80.0f, 0.15625f, 0.3125f);
 
     d3dx::MatrixPerspectiveFovLH(&Renderer.projection, kFieldOfView, ClientArea.widthF / ClientArea.heightF,
                                  kNearPlane, kFarPlane);

@@ -56,7 +56,7 @@ void ReleaseAndNull(T*& object) {
 
 }  // namespace
 
-CVolume Volume;
+
 
 VolumeHeader ReadVolumeHeader(const uint8_t* b) {
     VolumeHeader h;

@@ -1,0 +1,207 @@
+// The editor object: construction with the default function, release, the
+// control-point list, the lookup texture, geometry building and drawing.
+#include "ui/tab.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "app/app_state.h"
+#include "platform/d3dx/d3dx_math.h"
+#include "platform/shell/shell.h"
+#include "render/renderer.h"
+#include "ui/tab_layout.h"
+#include "volume/volume.h"
+
+namespace UI {
+namespace {
+
+template <typename T>
+void ReleaseAndNull(T*& object) {
+    if (object) {
+        object->Release();
+        object = nullptr;
+    }
+}
+
+void ShowTabError(const char* text, const char* caption = "CTab") {
+    shell::MessageBox(nullptr, text, caption, shell::MB_OK);
+}
+
+gpu::HRESULT CreateGeometryBuffer(uint32_t byteWidth, uint32_t bindFlags, const void* data, gpu::Buffer** buffer) {
+    if (Renderer.device == nullptr) return gpu::E_FAIL;
+    gpu::BufferDesc bd;
+    bd.ByteWidth = byteWidth;
+    bd.Usage = gpu::Usage::DEFAULT;
+    bd.BindFlags = bindFlags;
+    bd.CPUAccessFlags = 0;
+    bd.MiscFlags = 0;
+    bd.StructureByteStride = 0;
+    gpu::SubresourceData init;
+    init.pSysMem = data;
+    return Renderer.device->CreateBuffer(&bd, &init, buffer);
+}
+
+}  // namespace
+
+CTab::CTab() {
+    state = kTabClosed;
+    slideOffset = 0.0f;
+    dragMode = kDragNone;
+    selectedPoint = 0;
+    points = new ControlPoint[2]{{0.0f, 0.0f, 0.0f, 0.0f, 0.0f}, {1.0f, 1.0f, 1.0f, 1.0f, 1.0f}};
+    pointCount = 2;
+    selectedHsl = HslColor{0.0f, 0.0f, 0.0f};
+}
+
+CTab::~CTab() {
+    delete[] points;
+    points = nullptr;
+    Release();
+}
+
+void CTab::Release() {
+    ReleaseAndNull(texVertexBuffer);
+    ReleaseAndNull(texIndexBuffer);
+    ReleaseAndNull(colorVertexBuffer);
+    ReleaseAndNull(colorIndexBuffer);
+    ReleaseAndNull(transferTexture);
+    ReleaseAndNull(transferView);
+}
+
+bool CTab::Create(float x, float width, float u0, float u1) {
+    Release();
+    handleX = x;
+    handleWidth = width;
+    TexVertex vertices[kTexVertexCount];
+    uint32_t indices[kTexIndexCount];
+    BuildTexturedGeometry(ClientArea.halfWidth, ClientArea.halfHeight, x, width, u0, u1, vertices, indices);
+    if (gpu::FAILED(CreateGeometryBuffer(sizeof(vertices), gpu::BIND_VERTEX_BUFFER, vertices, &texVertexBuffer))) {
+        ShowTabError("CreateBuffer failed (vertex buffer)");
+        return false;
+    }
+    if (gpu::FAILED(CreateGeometryBuffer(sizeof(indices), gpu::BIND_INDEX_BUFFER, indices, &texIndexBuffer))) {
+        ShowTabError("CreateBuffer failed (index buffer)");
+        ReleaseAndNull(texVertexBuffer);
+        return false;
+    }
+    if (!GenerateColorGeometry()) return false;
+    return GenerateTransfer();
+}
+
+bool CTab::GenerateColorGeometry() {
+    ReleaseAndNull(colorVertexBuffer);
+    ReleaseAndNull(colorIndexBuffer);
+    const GraphMapping map = ComputeGraphMapping(ClientArea.halfWidth, ClientArea.halfHeight);
+    graphOriginX = map.originX;
+    graphScaleX = map.scaleX;
+    graphOriginY = map.originY;
+    graphScaleY = map.scaleY;
+    const ColorGeometry geometry = BuildColorGeometry(ClientArea.halfWidth, ClientArea.halfHeight, points,
+                                                      pointCount, selectedPoint, selectedHsl);
+    if (gpu::FAILED(CreateGeometryBuffer(static_cast<uint32_t>(geometry.vertices.size() * sizeof(ColorVertex)),
+                                         gpu::BIND_VERTEX_BUFFER, geometry.vertices.data(), &colorVertexBuffer))) {
+        ShowTabError("CreateBuffer failed (vertex clr buffer)");
+        return false;
+    }
+    lineIndexCount = geometry.lineIndexCount;
+    triangleIndexCount = geometry.triangleIndexCount;
+    if (gpu::FAILED(CreateGeometryBuffer(static_cast<uint32_t>(geometry.indices.size() * sizeof(uint32_t)),
+                                         gpu::BIND_INDEX_BUFFER, geometry.indices.data(), &colorIndexBuffer))) {
+        ShowTabError("CreateBuffer failed (index clr buffer)");
+        ReleaseAndNull(colorVertexBuffer);
+        return false;
+    }
+    return true;
+}
+
+bool CTab::GenerateTransfer() {
+    ReleaseAndNull(transferTexture);
+    ReleaseAndNull(transferView);
+    float texels[kTransferTexels * 4];
+    WalkTransferFunction(points, pointCount, texels);
+
+    gpu::Texture1DDesc desc;
+    desc.Width = kTransferTexels;
+    desc.MipLevels = 1;
+    desc.ArraySize = 1;
+    desc.Format = gpu::Format::R32G32B32A32_FLOAT;
+    desc.Usage = gpu::Usage::DEFAULT;
+    desc.BindFlags = gpu::BIND_SHADER_RESOURCE;
+    desc.CPUAccessFlags = 0;
+    desc.MiscFlags = 0;
+    gpu::SubresourceData init;
+    init.pSysMem = texels;
+    if (Renderer.device == nullptr || gpu::FAILED(Renderer.device->CreateTexture1D(&desc, &init, &transferTexture))) {
+        ShowTabError("CreateTexture1D failed", "CTab::GenerateTransfer");
+        return false;
+    }
+    gpu::ShaderResourceViewDesc viewDesc;
+    viewDesc.Format = gpu::Format::R32G32B32A32_FLOAT;
+    viewDesc.ViewDimension = gpu::SrvDimension::TEXTURE1D;
+    viewDesc.Texture1D.MostDetailedMip = 0;
+    viewDesc.Texture1D.MipLevels = 1;
+    if (gpu::FAILED(Renderer.device->CreateShaderResourceView(transferTexture, &viewDesc, &transferView))) {
+        ShowTabError("CreateShaderResourceView failed", "CTab::GenerateTransfer");
+        return false;
+    }
+    return true;
+}
+
+void CTab::InsertPoint(uint32_t index, float position, float alpha) {
+    auto* grown = new ControlPoint[pointCount + 1];
+    std::copy(points, points + index, grown);
+    grown[index] = ControlPoint{position, 0.5f, 0.5f, 0.5f, alpha};
+    std::copy(points + index, points + pointCount, grown + index + 1);
+    delete[] points;
+    points = grown;
+    ++pointCount;
+    selectedPoint = index;
+    selectedHsl = HslColor{0.0f, 0.0f, 0.5f};
+}
+
+void CTab::DeletePoint(uint32_t index) {
+    auto* shrunk = new ControlPoint[pointCount - 1];
+    std::copy(points, points + index, shrunk);
+    std::copy(points + index + 1, points + pointCount, shrunk + index);
+    delete[] points;
+    points = shrunk;
+    --pointCount;
+}
+
+void CTab::ReplacePoints(const ControlPoint* newPoints, uint32_t newCount) {
+    auto* copy = new ControlPoint[newCount];
+    std::copy(newPoints, newPoints + newCount, copy);
+    delete[] points;
+    points = copy;
+    pointCount = newCount;
+    selectedPoint = 0;
+    selectedHsl = RgbToHsl(points[0].red, points[0].green, points[0].blue);
+}
+
+uint32_t CTab::Update() { return AdvanceSlide(&state, &slideTime, &slideOffset, FrameClock); }
+
+void CTab::Render() {
+    Update();
+    gpu::DeviceContext* ctx = Renderer.context;
+    const uint32_t texStride = sizeof(TexVertex), colorStride = sizeof(ColorVertex), offset = 0;
+    ctx->IASetVertexBuffers(0, 1, &texVertexBuffer, &texStride, &offset);
+    ctx->IASetIndexBuffer(texIndexBuffer, gpu::Format::R32_UINT, 0);
+    d3dx::MatrixTranslation(&Renderer.uiTranslation, 0.0f, slideOffset, 0.0f);
+    d3dx::MatrixTranspose(&Renderer.uiTranslation, &Renderer.uiTranslation);
+    ctx->UpdateSubresource(Renderer.cbChangeFrameUI, 0, nullptr, &Renderer.uiTranslation, 0, 0);
+    ctx->DrawIndexed(42, 0, 0);
+    ctx->PSSetShaderResources(0, 1, &Volume.histogramView);
+    ctx->DrawIndexed(6, 42, 0);
+    ctx->VSSetShader(Renderer.vsColor, nullptr, 0);
+    ctx->PSSetShader(Renderer.psColor, nullptr, 0);
+    ctx->IASetInputLayout(Renderer.layoutColor);
+    ctx->IASetVertexBuffers(0, 1, &colorVertexBuffer, &colorStride, &offset);
+    ctx->IASetIndexBuffer(colorIndexBuffer, gpu::Format::R32_UINT, 0);
+    ctx->IASetPrimitiveTopology(gpu::PrimitiveTopology::LINELIST);
+    ctx->DrawIndexed(lineIndexCount, 0, 0);
+    ctx->IASetPrimitiveTopology(gpu::PrimitiveTopology::TRIANGLELIST);
+    ctx->DrawIndexed(triangleIndexCount, lineIndexCount, 0);
+}
+
+}  // namespace UI

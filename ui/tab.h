@@ -1,0 +1,104 @@
+// The transfer-function editor: a panel that slides up from the bottom of the
+// window with the histogram, the control points joined by lines, a
+// hue/saturation field and a lightness bar; it owns the lookup texture the
+// volume is drawn through.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/gpu/gpu.h"
+#include "ui/hsl.h"
+#include "ui/transfer_function.h"
+
+namespace UI {
+
+// Panel states, tested as single bits.
+inline constexpr uint32_t kTabClosed = 1;
+inline constexpr uint32_t kTabOpen = 2;
+inline constexpr uint32_t kTabOpening = 4;
+inline constexpr uint32_t kTabClosing = 8;
+
+// What the left button is dragging.
+inline constexpr int32_t kDragNone = 0;
+inline constexpr int32_t kDragField = 1;
+inline constexpr int32_t kDragLightness = 2;
+inline constexpr int32_t kDragInnerPoint = 3;
+inline constexpr int32_t kDragFirstPoint = 4;
+inline constexpr int32_t kDragLastPoint = 5;
+
+inline constexpr uint32_t kNoPoint = 0xFFFFFFFFu;
+
+class CTab {
+public:
+    CTab();
+    virtual ~CTab();
+    CTab(const CTab&) = delete;
+    CTab& operator=(const CTab&) = delete;
+
+    // Releases and nulls the four geometry buffers, the lookup texture and its view.
+    virtual void Release();
+    // Rebuilds the panel geometry for the client size and the lookup texture.
+    virtual bool Create(float x, float width, float u0, float u1);
+    // Advances the slide by FrameClock; returns the state before the call.
+    virtual uint32_t Update();
+    virtual void Render();
+    virtual bool OnLButtonDown(uint32_t keyState, int32_t x, int32_t y);
+    virtual bool OnLButtonUp(uint32_t keyState, int32_t x, int32_t y);
+    virtual bool OnRButtonDown(uint32_t keyState, int32_t x, int32_t y);
+    // Right-button release and mouse move are one operation: is the cursor over the tab?
+    virtual bool OnRButtonUp(uint32_t keyState, int32_t x, int32_t y);
+    bool OnMouseMove(uint32_t keyState, int32_t x, int32_t y) { return OnRButtonUp(keyState, x, y); }
+
+    bool GenerateColorGeometry();
+    bool GenerateTransfer();
+    uint32_t HitTestPoint(int32_t x, int32_t y);
+    void InsertPoint(uint32_t index, float position, float alpha);
+    void DeletePoint(uint32_t index);
+
+    // Installs a whole new function (pointCount >= 2): selects point 0 and sets
+    // the picker from it. The caller rebuilds the geometry and lookup texture.
+    void ReplacePoints(const ControlPoint* newPoints, uint32_t newCount);
+
+    float handleX = 0;
+    float handleWidth = 0;
+    float slideTime = 0;
+    float slideOffset = 0;
+    uint32_t state = kTabClosed;
+    gpu::Buffer* texVertexBuffer = nullptr;
+    gpu::Buffer* colorVertexBuffer = nullptr;
+    gpu::Buffer* texIndexBuffer = nullptr;
+    gpu::Buffer* colorIndexBuffer = nullptr;
+    int32_t dragMode = kDragNone;
+    uint32_t selectedPoint = 0;
+    uint32_t pointCount = 0;
+    HslColor selectedHsl{0, 0, 0};
+    ControlPoint* points = nullptr;
+    float graphOriginX = 0;
+    float graphScaleX = 0;
+    float graphOriginY = 0;
+    float graphScaleY = 0;
+    gpu::Texture1D* transferTexture = nullptr;
+    gpu::ShaderResourceView* transferView = nullptr;
+    uint32_t lineIndexCount = 0;
+    uint32_t triangleIndexCount = 0;
+
+private:
+    void ClipCursorTo(int32_t left, int32_t top, int32_t right, int32_t bottom);
+    int32_t ClientXOfPosition(float position) const;
+    int32_t ClientYOfOpacity(float alpha) const;
+    float PositionFromX(int32_t x) const;
+    float OpacityFromY(int32_t y) const;
+    bool OnHandle(int32_t x) const;
+    bool StartSlideFromHandle(int32_t x, int32_t d);
+    void SelectPoint(uint32_t index);
+    void Rebuild();
+};
+
+}  // namespace UI
+
+// The one editor, alive from before the entry function until process exit.
+extern UI::CTab EditorTab;
+
+// Transfer Function > Open and > Save.
+void LoadTransferFunction();
+void SaveTransferFunction();

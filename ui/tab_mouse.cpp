@@ -1,0 +1,191 @@
+// The panel's mouse operations: the handle opens and closes it, the picker
+// recolours the selected point, and the graph selects, moves, adds and
+// removes points. A drag is applied once, on the release.
+#include <cmath>
+
+#include "app/app_state.h"
+#include "ui/tab.h"
+
+namespace UI {
+
+int32_t CTab::ClientXOfPosition(float position) const {
+    return static_cast<int32_t>(std::trunc(graphScaleX * position + graphOriginX + ClientArea.halfWidth));
+}
+
+int32_t CTab::ClientYOfOpacity(float alpha) const {
+    return static_cast<int32_t>(std::trunc(graphScaleY * alpha + (ClientArea.heightF + 440.0f) - 640.0f));
+}
+
+float CTab::PositionFromX(int32_t x) const {
+    return (static_cast<float>(x) - graphOriginX - ClientArea.halfWidth) / graphScaleX;
+}
+
+float CTab::OpacityFromY(int32_t y) const {
+    return ((static_cast<float>(y) - ClientArea.heightF) - 440.0f + 640.0f) / graphScaleY;
+}
+
+bool CTab::OnHandle(int32_t x) const {
+    const float fx = static_cast<float>(x);
+    return handleX < fx && fx < handleX + handleWidth;
+}
+
+uint32_t CTab::HitTestPoint(int32_t x, int32_t y) {
+    for (uint32_t i = 0; i < pointCount; ++i) {
+        const int32_t px = ClientXOfPosition(points[i].position);
+        const int32_t py = ClientYOfOpacity(points[i].alpha);
+        if (px - 7 <= x && x <= px + 7 && py - 7 <= y && y <= py + 7) return i;
+    }
+    return kNoPoint;
+}
+
+void CTab::ClipCursorTo(int32_t left, int32_t top, int32_t right, int32_t bottom) {
+    shell::POINT topLeft{left, top}, bottomRight{right, bottom};
+    shell::ClientToScreen(MainWindow, &topLeft);
+    shell::ClientToScreen(MainWindow, &bottomRight);
+    shell::RECT rect;
+    shell::SetRect(&rect, topLeft.x, topLeft.y, bottomRight.x, bottomRight.y);
+    shell::ClipCursor(&rect);
+}
+
+void CTab::Rebuild() {
+    GenerateColorGeometry();
+    GenerateTransfer();
+}
+
+void CTab::SelectPoint(uint32_t index) {
+    selectedPoint = index;
+    selectedHsl = RgbToHsl(points[index].red, points[index].green, points[index].blue);
+}
+
+// The handle band starts a slide from closed or open; the caller has already
+// checked the state and the band's rows.
+bool CTab::StartSlideFromHandle(int32_t x, int32_t) {
+    if (!OnHandle(x)) return false;
+    state = (state & kTabClosed) ? kTabOpening : kTabClosing;
+    slideTime = 0.0f;
+    return true;
+}
+
+bool CTab::OnLButtonDown(uint32_t, int32_t x, int32_t y) {
+    const int32_t height = ClientArea.height;
+    const int32_t d = height - y;
+    const int32_t w2 = ClientArea.width >> 1;
+    if (state & kTabClosed) return d < 32 && StartSlideFromHandle(x, d);
+    if (state & (kTabOpening | kTabClosing)) return false;
+    if (d >= 640) return d < 672 && StartSlideFromHandle(x, d);
+    if (420 < d && d < 600) {
+        if (11 <= x && x <= 190) {
+            dragMode = kDragField;
+            ClipCursorTo(9, height - 600, 189, height - 420);
+        } else if (211 <= x && x <= 249) {
+            dragMode = kDragLightness;
+            ClipCursorTo(209, height - 600, 249, height - 420);
+        }
+        return true;
+    }
+    if (!(192 < d && d < 404 && 6 < x && x < w2 - 6)) return true;
+
+    const uint32_t hit = HitTestPoint(x, y);
+    if (hit != kNoPoint) {
+        SelectPoint(hit);
+        if (hit == 0) {
+            ClipCursorTo(9, height - 399, 10, height - 199);
+            dragMode = kDragFirstPoint;
+        } else if (hit == pointCount - 1) {
+            ClipCursorTo(w2 - 21, height - 399, w2 - 20, height - 199);
+            dragMode = kDragLastPoint;
+        } else {
+            ClipCursorTo(ClientXOfPosition(points[hit - 1].position) + 8, height - 399,
+                         ClientXOfPosition(points[hit + 1].position) - 8, height - 199);
+            dragMode = kDragInnerPoint;
+        }
+        Rebuild();
+        return true;
+    }
+
+    const float p = PositionFromX(x);
+    const float a = OpacityFromY(y);
+    if (!(0.0f < p && p < 1.0f && 0.0f < a && a < 1.0f)) return true;
+    if (pointCount <= 1) return true;
+    for (uint32_t k = 1; k < pointCount; ++k) {
+        if (points[k].position > p) {
+            InsertPoint(k, p, a);
+            Rebuild();
+            return true;
+        }
+    }
+    return true;
+}
+
+bool CTab::OnLButtonUp(uint32_t, int32_t x, int32_t y) {
+    const int32_t height = ClientArea.height;
+    const int32_t d = height - y;
+    if (state & kTabClosed) return d < 32 && OnHandle(x);
+    if (state & (kTabOpening | kTabClosing)) return false;
+    if (d >= 640) return d < 672 && OnHandle(x);
+
+    // A drag needs a selected point to act on; the selection always names one.
+    if (dragMode != kDragNone && selectedPoint < pointCount) {
+        ControlPoint& s = points[selectedPoint];
+        const float pickerValue = 1.0f - static_cast<float>(y - height + 600) / 180.0f;
+        switch (dragMode) {
+            case kDragField:
+                selectedHsl.hue = static_cast<float>(x - 10) * 2.0f;
+                selectedHsl.saturation = pickerValue;
+                break;
+            case kDragLightness:
+                selectedHsl.lightness = pickerValue;
+                break;
+            case kDragInnerPoint:
+                s.position = PositionFromX(x);
+                s.alpha = OpacityFromY(y);
+                break;
+            case kDragFirstPoint:
+                points[0].alpha = OpacityFromY(y);
+                break;
+            case kDragLastPoint:
+                points[pointCount - 1].alpha = OpacityFromY(y);
+                break;
+            default:
+                break;
+        }
+        if (dragMode == kDragField || dragMode == kDragLightness) {
+            const RgbaColor c = HslToRgba(selectedHsl, s.alpha);
+            s.red = c.red;
+            s.green = c.green;
+            s.blue = c.blue;
+            s.alpha = c.alpha;
+        }
+        if (dragMode >= kDragField && dragMode <= kDragLastPoint) Rebuild();
+    }
+    shell::ClipCursor(nullptr);
+    dragMode = kDragNone;
+    return true;
+}
+
+bool CTab::OnRButtonDown(uint32_t, int32_t x, int32_t y) {
+    const int32_t d = ClientArea.height - y;
+    const int32_t w2 = ClientArea.width >> 1;
+    if (state & kTabClosed) return d < 32 && StartSlideFromHandle(x, d);
+    if (state & (kTabOpening | kTabClosing)) return false;
+    if (d >= 640) return d < 672 && StartSlideFromHandle(x, d);
+    if (!(192 < d && d < 404 && 6 < x && x < w2 - 6)) return true;
+    const uint32_t hit = HitTestPoint(x, y);
+    if (hit == kNoPoint || hit == 0 || hit == pointCount - 1) return true;
+    DeletePoint(hit);
+    // The selection keeps its number; when that now lies past the end (the
+    // last point was selected), the new last point takes it over.
+    if (selectedPoint >= pointCount) selectedPoint = pointCount - 1;
+    SelectPoint(selectedPoint);
+    Rebuild();
+    return true;
+}
+
+bool CTab::OnRButtonUp(uint32_t, int32_t x, int32_t y) {
+    const int32_t d = ClientArea.height - y;
+    if (state & kTabClosed) return d < 32 && OnHandle(x);
+    if (state & (kTabOpening | kTabClosing)) return false;
+    return d < 640 || (d < 672 && OnHandle(x));
+}
+
+}  // namespace UI

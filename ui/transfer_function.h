@@ -1,0 +1,36 @@
+// Control points, the ".tf" file and the walk that turns the points into the
+// 1024-texel lookup table: plain data, no device.
+//
+// The file: little-endian u32 count, then count records of five f32
+// (position, red, green, blue, alpha); exactly 4 + 20 * count bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ControlPoint {
+    float position;
+    float red;
+    float green;
+    float blue;
+    float alpha;
+};
+static_assert(sizeof(ControlPoint) == 20);
+
+inline constexpr int kTransferTexels = 1024;
+
+// Fills 1024 RGBA texels: texel j holds the function at j / 1024, linear
+// between neighbouring points. A segment of zero length takes its end point's
+// values; past a last point below 1 the last point's values repeat.
+void WalkTransferFunction(const ControlPoint* points, uint32_t pointCount, float* texels);
+
+// The file's bytes for these points.
+std::vector<uint8_t> SerializeTransferFunction(const ControlPoint* points, uint32_t pointCount);
+
+// Reads a ".tf" file's bytes: at least 2 points and all of them present
+// (bytes after the last record are ignored). Values are taken as stored. False
+// with the reason in *error otherwise.
+bool ParseTransferFunction(const uint8_t* bytes, size_t size, std::vector<ControlPoint>* points,
+                           std::string* error);

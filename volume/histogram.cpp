@@ -1,0 +1,102 @@
+#include "volume/histogram.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "platform/shell/shell.h"
+#include "render/renderer.h"
+#include "volume/volume.h"
+
+HistogramCounts CountHistogram(const uint16_t* samples, uint32_t sampleCount, uint32_t binCount) {
+    HistogramCounts counts;
+    counts.bins.assign(binCount, 0);
+    if (binCount == 0) return counts;
+    uint32_t maxSample = 0;
+    for (uint32_t i = 0; i < sampleCount; ++i) maxSample = std::max<uint32_t>(maxSample, samples[i]);
+    counts.maxSample = maxSample;
+
+    // One division per possible value instead of one per sample: the table
+    // gives exactly floor(s * (binCount - 1) / maxSample) for every s.
+    std::vector<uint32_t> binOf(static_cast<size_t>(maxSample) + 1, 0);
+    if (maxSample > 0) {
+        for (uint32_t s = 0; s <= maxSample; ++s)
+            binOf[s] = static_cast<uint32_t>(uint64_t{s} * (binCount - 1) / maxSample);
+    }
+    uint32_t* bins = counts.bins.data();
+    const uint32_t* table = binOf.data();
+    for (uint32_t i = 0; i < sampleCount; ++i) ++bins[table[samples[i]]];
+    for (uint32_t b = 6; b < binCount; ++b) counts.maxBinCount = std::max(counts.maxBinCount, bins[b]);
+    return counts;
+}
+
+std::vector<uint32_t> BuildHistogramImage(const std::vector<uint32_t>& bins, uint32_t maxBinCount) {
+    const size_t width = bins.size();
+    std::vector<uint32_t> image(width * kHistogramRows, kHistogramBlack);
+    for (size_t column = 0; column < width; ++column) {
+        uint64_t height;
+        if (maxBinCount > 0) {
+            height = uint64_t{bins[column]} * 199 / maxBinCount;
+        } else {
+            height = bins[column] > 0 ? kHistogramRows : 0;
+        }
+        height = std::min<uint64_t>(height, kHistogramRows);
+        for (uint64_t row = 0; row < height; ++row) image[row * width + column] = kHistogramWhite;
+    }
+    return image;
+}
+
+namespace {
+
+void ShowHistogramError(const char* text) {
+    shell::MessageBox(nullptr, text, "CVolume::GenerateHistogram", shell::MB_OK);
+}
+
+}  // namespace
+
+bool GenerateHistogram(uint32_t binCount) {
+    HistogramCounts counts = CountHistogram(Volume.voxels, Volume.voxels ? Volume.voxelCount : 0, binCount);
+    Volume.binCount = binCount;
+    delete[] Volume.histogramBins;
+    Volume.histogramBins = new uint32_t[binCount > 0 ? binCount : 1]();
+    std::copy(counts.bins.begin(), counts.bins.end(), Volume.histogramBins);
+    Volume.maxSample = counts.maxSample;
+    Volume.maxBinCount = counts.maxBinCount;
+
+    // No columns, no picture: the panel then shows no histogram (a window
+    // narrower than two pixels asks for no bins).
+    if (binCount == 0) return false;
+
+    std::vector<uint32_t> image = BuildHistogramImage(counts.bins, counts.maxBinCount);
+    gpu::Texture2DDesc desc;
+    desc.Width = binCount;
+    desc.Height = kHistogramRows;
+    desc.MipLevels = 1;
+    desc.ArraySize = 1;
+    desc.Format = gpu::Format::R8G8B8A8_UNORM;
+    desc.SampleDesc = {1, 0};
+    desc.Usage = gpu::Usage::DEFAULT;
+    desc.BindFlags = gpu::BIND_SHADER_RESOURCE;
+    desc.CPUAccessFlags = 0;
+    desc.MiscFlags = 0;
+    gpu::SubresourceData init;
+    init.pSysMem = image.data();
+    init.SysMemPitch = 4 * binCount;
+    const gpu::HRESULT created = Renderer.device->CreateTexture2D(&desc, &init, &Volume.histogramTexture);
+    image.clear();
+    image.shrink_to_fit();
+    if (gpu::FAILED(created)) {
+        ShowHistogramError("CreateTexture2D failed");
+        return false;
+    }
+    gpu::ShaderResourceViewDesc viewDesc;
+    viewDesc.Format = gpu::Format::R8G8B8A8_UNORM;
+    viewDesc.ViewDimension = gpu::SrvDimension::TEXTURE2D;
+    viewDesc.Texture2D.MostDetailedMip = 0;
+    viewDesc.Texture2D.MipLevels = 1;
+    if (gpu::FAILED(Renderer.device->CreateShaderResourceView(Volume.histogramTexture, &viewDesc,
+                                                             &Volume.histogramView))) {
+        ShowHistogramError("CreateShaderResourceView failed");
+        return false;
+    }
+    return true;
+}

@@ -17,8 +17,10 @@ namespace d3dx {
 using gpu::HRESULT;
 
 // profile: "vs_5_0" or "ps_5_0". On failure *errorMessages (when asked for)
-// receives the compiler's text, or a text of ours for a file that cannot be
-// read; on success any warnings. Both out-blobs are null when not produced.
+// receives the compiler's text ("file:line: error: ..."), or a text of ours for
+// a file that cannot be read (E_NOTFOUND when it is not there) or a shader the
+// GL side cannot express; on success any warnings. The text is NUL-terminated.
+// Both out-blobs are null when not produced.
 HRESULT CompileFromFile(const char* path, const char* entryPoint, const char* profile, gpu::Blob** shader,
                         gpu::Blob** errorMessages);
 
@@ -27,7 +29,10 @@ HRESULT CompileFromMemory(const char* source, size_t length, const char* sourceN
                           const char* profile, gpu::Blob** shader, gpu::Blob** errorMessages);
 
 // A 2D texture (one mip level, shader resource) and its view from a DDS file.
-HRESULT CreateShaderResourceViewFromFile(gpu::Device* device, const char* path, gpu::ShaderResourceView** view);
+// E_NOTFOUND for a missing file, E_FAIL for one that cannot be read or parsed,
+// else the device's failure; *error (when given) then says why in one line.
+HRESULT CreateShaderResourceViewFromFile(gpu::Device* device, const char* path,
+                                         gpu::ShaderResourceView** view, std::string* error = nullptr);
 
 // ---------------------------------------------------------------------------
 // DDS, as plain data (no device): uncompressed 32-bit RGBA or BGRA, legacy or

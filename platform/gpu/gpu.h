@@ -272,7 +272,9 @@ class Device;
 
 class DeviceChild : public Unknown {
 public:
-    // Adds a reference to the device, as Direct3D does.
+    // Adds a reference to the device, as Direct3D does. Children keep the
+    // device's GL context alive, not the device object: once the device has
+    // been released this gives null.
     virtual void GetDevice(Device** device) = 0;
 };
 

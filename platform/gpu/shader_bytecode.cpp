@@ -11,9 +11,10 @@ constexpr uint32_t kMagic = 0x4C534754;  // "TGSL"
 constexpr uint32_t kVersion = 1;
 
 class Writer {
-public:
+  public:
     void U32(uint32_t v) {
-        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        for (int i = 0; i < 4; ++i)
+            bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
     }
     void I32(int32_t v) { U32(static_cast<uint32_t>(v)); }
     void Str(const std::string& s) {
@@ -24,10 +25,11 @@ public:
 };
 
 class Reader {
-public:
+  public:
     Reader(const uint8_t* data, size_t size) : p_(data), left_(size) {}
     bool U32(uint32_t* v) {
-        if (left_ < 4) return false;
+        if (left_ < 4)
+            return false;
         *v = uint32_t(p_[0]) | uint32_t(p_[1]) << 8 | uint32_t(p_[2]) << 16 | uint32_t(p_[3]) << 24;
         p_ += 4;
         left_ -= 4;
@@ -35,13 +37,15 @@ public:
     }
     bool I32(int32_t* v) {
         uint32_t u;
-        if (!U32(&u)) return false;
+        if (!U32(&u))
+            return false;
         *v = static_cast<int32_t>(u);
         return true;
     }
     bool Str(std::string* s) {
         uint32_t n;
-        if (!U32(&n) || n > left_) return false;
+        if (!U32(&n) || n > left_)
+            return false;
         s->assign(reinterpret_cast<const char*>(p_), n);
         p_ += n;
         left_ -= n;
@@ -53,7 +57,7 @@ public:
     bool Count(uint32_t* n, size_t minRecordBytes) { return U32(n) && *n <= left_ / minRecordBytes; }
     bool AtEnd() const { return left_ == 0; }
 
-private:
+  private:
     const uint8_t* p_;
     size_t left_;
 };
@@ -92,37 +96,46 @@ std::vector<uint8_t> SerializeShaderBytecode(const ShaderBytecodeInfo& info) {
 }
 
 bool ParseShaderBytecode(const void* data, size_t size, ShaderBytecodeInfo* info) {
-    if (data == nullptr || info == nullptr) return false;
+    if (data == nullptr || info == nullptr)
+        return false;
     Reader r(static_cast<const uint8_t*>(data), size);
     ShaderBytecodeInfo out;
     uint32_t magic, version, stage, n;
-    if (!r.U32(&magic) || magic != kMagic || !r.U32(&version) || version != kVersion || !r.U32(&stage)) return false;
-    if (stage != static_cast<uint32_t>(ShaderStage::Vertex) && stage != static_cast<uint32_t>(ShaderStage::Pixel))
+    if (!r.U32(&magic) || magic != kMagic || !r.U32(&version) || version != kVersion || !r.U32(&stage))
+        return false;
+    if (stage != static_cast<uint32_t>(ShaderStage::Vertex) &&
+        stage != static_cast<uint32_t>(ShaderStage::Pixel))
         return false;
     out.stage = static_cast<ShaderStage>(stage);
-    if (!r.Str(&out.entryPoint) || !r.Str(&out.glsl)) return false;
+    if (!r.Str(&out.entryPoint) || !r.Str(&out.glsl))
+        return false;
 
-    if (!r.Count(&n, 16)) return false;
+    if (!r.Count(&n, 16))
+        return false;
     out.inputs.resize(n);
     for (auto& in : out.inputs) {
         if (!r.Str(&in.semanticName) || !r.U32(&in.semanticIndex) || !r.U32(&in.location) ||
             !r.U32(&in.componentCount) || in.componentCount < 1 || in.componentCount > 4)
             return false;
     }
-    if (!r.Count(&n, 16)) return false;
+    if (!r.Count(&n, 16))
+        return false;
     out.samplers.resize(n);
     for (auto& s : out.samplers) {
         if (!r.Str(&s.uniformName) || !r.I32(&s.textureRegister) || !r.I32(&s.samplerRegister) ||
             !r.U32(&s.glBinding))
             return false;
     }
-    if (!r.Count(&n, 16)) return false;
+    if (!r.Count(&n, 16))
+        return false;
     out.constantBuffers.resize(n);
     for (auto& cb : out.constantBuffers) {
-        if (!r.Str(&cb.blockName) || !r.U32(&cb.registerSlot) || !r.U32(&cb.glBinding) || !r.U32(&cb.byteSize))
+        if (!r.Str(&cb.blockName) || !r.U32(&cb.registerSlot) || !r.U32(&cb.glBinding) ||
+            !r.U32(&cb.byteSize))
             return false;
     }
-    if (!r.AtEnd()) return false;
+    if (!r.AtEnd())
+        return false;
     *info = std::move(out);
     return true;
 }

@@ -57,6 +57,7 @@ bool SetSlots(Ref<T> (&slots)[N], uint32_t start, uint32_t count, T* const* item
 class DeviceContextImpl final : public Child<DeviceContext> {
   public:
     explicit DeviceContextImpl(Core* core) : Child(core) {
+        core_->immediateContext = this;
         if (core_->MakeCurrent()) {
             GL_CHECK(glCreateVertexArrays(1, &vao_));
             GL_CHECK(glCreateProgramPipelines(1, &pipeline_));
@@ -172,8 +173,19 @@ class DeviceContextImpl final : public Child<DeviceContext> {
                                           baseVertex));
     }
 
+    // A render target view that nobody but the binding holds any more is let
+    // go, as Direct3D's context does with its internal references, so that the
+    // swap chain can resize once the program has released its own view.
+    void DropOrphanedRenderTarget(const Texture2D* buffer) {
+        auto* rtv = static_cast<RenderTargetViewImpl*>(renderTarget_.get());
+        if (rtv != nullptr && rtv->texture() == buffer && rtv->RefCount() == 1)
+            renderTarget_.Reset(nullptr);
+    }
+
   private:
     ~DeviceContextImpl() override {
+        if (core_->immediateContext == this)
+            core_->immediateContext = nullptr;
         if (core_->MakeCurrent()) {
             GL_CHECK(glDeleteVertexArrays(1, &vao_));
             GL_CHECK(glDeleteProgramPipelines(1, &pipeline_));
@@ -387,6 +399,10 @@ class DeviceContextImpl final : public Child<DeviceContext> {
 };
 
 }  // namespace
+
+void DropOrphanedRenderTarget(DeviceContext* context, const Texture2D* buffer) {
+    static_cast<DeviceContextImpl*>(context)->DropOrphanedRenderTarget(buffer);
+}
 
 DeviceContext* NewDeviceContext(Core* core) {
     return new DeviceContextImpl(core);

@@ -55,6 +55,7 @@ class Core {
     bool MakeCurrent();
 
     Device* device = nullptr;  // the public device while it lives (GetDevice)
+    DeviceContext* immediateContext = nullptr;  // while it lives
     std::shared_ptr<OutputWindow> window;
     GLuint defaultSampler = 0;  // Direct3D's sampling when no sampler is bound
     GLuint maxTexture3D = 0, maxTexture2D = 0;
@@ -240,6 +241,7 @@ class RenderTargetViewImpl final : public Child<RenderTargetView> {
         texture_->AddRef();
     }
     const TextureData& target() const { return static_cast<Texture2DImpl*>(texture_.get())->data(); }
+    const Texture2D* texture() const { return texture_.get(); }
 
   private:
     Ref<Texture2D> texture_;
@@ -318,6 +320,8 @@ using PixelShaderImpl = ShaderImpl<PixelShader>;
 // Factories (each in its own file)
 
 Device* NewDevice(Core* core);
+// Lets go of a bound render target view of `buffer` held by nothing but the binding.
+void DropOrphanedRenderTarget(DeviceContext* context, const Texture2D* buffer);
 DeviceContext* NewDeviceContext(Core* core);
 // Null when the buffer cannot be made; the caller reports E_FAIL.
 SwapChain* NewSwapChain(Core* core, const SwapChainDesc& desc);

@@ -36,8 +36,11 @@ class SwapChainImpl final : public Child<SwapChain> {
             format = desc_.BufferDesc.Format;
         if (format != Format::R8G8B8A8_UNORM && format != Format::B8G8R8A8_UNORM)
             return E_INVALIDARG;
-        // As in DXGI: every outside reference (views, GetBuffer results, a bound
-        // render target) must be gone, or the old buffer would live on unseen.
+        // As in DXGI: every outside reference (views, GetBuffer results) must be
+        // gone, or the old buffer would live on unseen. A view that only the
+        // context's binding still holds does not count.
+        if (core_->immediateContext)
+            DropOrphanedRenderTarget(core_->immediateContext, buffer_.get());
         if (buffer_->RefCount() != 1)
             return E_FAIL;
         Texture2DImpl* fresh = nullptr;

@@ -67,6 +67,8 @@ inline constexpr UINT CS_HREDRAW = 0x0002;
 inline constexpr UINT CS_DBLCLKS = 0x0008;
 inline constexpr uint32_t WS_OVERLAPPEDWINDOW = 0x00CF0000;
 inline constexpr int SW_SHOWDEFAULT = 10;
+// x or y of CreateWindowEx: let the system place the window.
+inline constexpr int CW_USEDEFAULT = static_cast<int>(0x80000000u);
 inline constexpr UINT PM_REMOVE = 0x0001;
 inline constexpr UINT MB_OK = 0x0000;
 inline constexpr int IDOK = 1;

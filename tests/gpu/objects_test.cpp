@@ -527,6 +527,25 @@ TEST_F(Objects, ResizeBuffersWaitsForTheOldBuffersViews) {
     EXPECT_EQ(Count({255, 128, 0, 255}), 32 * 16);
 }
 
+// The program releases its view and resizes while the view is still bound,
+// as Direct3D allows: the binding alone must not hold the old buffer.
+TEST_F(Objects, ResizeBuffersLetsGoOfAViewOnlyTheBindingHolds) {
+    context_->OMSetRenderTargets(1, &rtv_, nullptr);
+    rtv_->Release();
+    rtv_ = nullptr;
+    ASSERT_EQ(chain_->ResizeBuffers(1, 24, 12, Format::R8G8B8A8_UNORM, 0), S_OK);
+    Texture2D* buffer = nullptr;
+    ASSERT_EQ(chain_->GetBuffer(0, &buffer), S_OK);
+    ASSERT_EQ(device_->CreateRenderTargetView(buffer, nullptr, &rtv_), S_OK);
+    buffer->Release();
+    context_->OMSetRenderTargets(1, &rtv_, nullptr);
+    Clear(0.0f, 1.0f, 0.0f, 1.0f);
+    ASSERT_EQ(chain_->Present(0, 0), S_OK);
+    ReadBack();
+    EXPECT_EQ(width_, 24u);
+    EXPECT_EQ(Count({0, 255, 0, 255}), 24 * 12);
+}
+
 TEST(SwapChainCreation, DescriptionsAreChecked) {
     SwapChainDesc d;
     d.BufferDesc.Width = 16;

@@ -1,0 +1,300 @@
+// A window's SDL window, GL 4.5 core context and menu bar: presenting the GPU
+// layer's image flipped into the client area, and drawing the bar with Dear
+// ImGui over it.
+//
+// Sections: creation · presenting · the menu bar.
+#include <epoxy/gl.h>
+// epoxy first: the ImGui GL backend is built with a custom loader (epoxy).
+#include <imgui.h>
+#include <imgui/backends/imgui_impl_opengl3.h>
+#include <imgui/backends/imgui_impl_sdl.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <cstdio>
+
+#include "platform/shell/window_internal.h"
+
+namespace shell::detail {
+
+namespace {
+
+// Keeps whatever context the caller had current (another window's, say).
+class ContextScope {
+  public:
+    ContextScope() : window_(SDL_GL_GetCurrentWindow()), context_(SDL_GL_GetCurrentContext()) {}
+    ~ContextScope() {
+        if (context_) {
+            SDL_GL_MakeCurrent(window_, context_);
+        }
+    }
+
+  private:
+    SDL_Window* window_;
+    SDL_GLContext context_;
+};
+
+// Debug builds name the GL call that failed; release builds never stall on glGetError.
+void CheckGl([[maybe_unused]] const char* call) {
+#ifndef NDEBUG
+    for (GLenum e = glGetError(); e != GL_NO_ERROR; e = glGetError()) {
+        char line[128];
+        std::snprintf(line, sizeof line, "GL error 0x%04X after %s", e, call);
+        OutputDebugString(line);
+    }
+#endif
+}
+
+float DefaultFontWidth(ImFont* font, std::string_view text) {
+    return font->CalcTextSizeA(font->FontSize, FLT_MAX, 0.0f, text.data(), text.data() + text.size()).x;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Creation
+
+std::shared_ptr<Surface> Surface::Create(const char* title, int x, int y, int width, int height,
+                                         const MenuResource* menu) {
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 4);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 5);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    // The window is created hidden, as Win32 does without WS_VISIBLE.
+    SDL_Window* window = SDL_CreateWindow(title ? title : "", x, y, width, height,
+                                          SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
+    if (!window) {
+        OutputDebugString(
+            (std::string("CreateWindowEx: SDL_CreateWindow failed: ") + SDL_GetError()).c_str());
+        return nullptr;
+    }
+    auto s = std::make_shared<Surface>();
+    s->window_ = window;
+    s->windowId_ = SDL_GetWindowID(window);
+    ContextScope keep;
+    s->gl_ = SDL_GL_CreateContext(window);
+    if (!s->gl_) {
+        OutputDebugString(
+            (std::string("CreateWindowEx: no OpenGL 4.5 core context for the window: ") + SDL_GetError())
+                .c_str());
+    } else {
+        SDL_GL_SetSwapInterval(0);
+    }
+
+    IMGUI_CHECKVERSION();
+    ImGuiContext* previous = ImGui::GetCurrentContext();
+    s->imgui_ = ImGui::CreateContext();
+    ImGui::SetCurrentContext(s->imgui_);
+    ImGuiIO& io = ImGui::GetIO();
+    io.IniFilename = nullptr;
+    io.LogFilename = nullptr;
+    io.ConfigFlags |= ImGuiConfigFlags_NoMouseCursorChange;
+    ImGui::StyleColorsDark();
+    io.Fonts->AddFontDefault();
+    io.Fonts->Build();
+    ImGui_ImplSDL2_InitForOpenGL(window, s->gl_);
+    if (s->gl_) {
+        s->imguiGl_ = ImGui_ImplOpenGL3_Init("#version 410 core");
+    }
+    if (menu && !menu->popups.empty()) {
+        ImFont* font = io.Fonts->Fonts[0];
+        s->layout_ = LayoutMenu(*menu, [font](std::string_view t) { return DefaultFontWidth(font, t); });
+        s->barHeight_ = static_cast<int>(s->layout_.barHeight);
+    }
+    s->tracker_.SetLayout(&s->layout_);
+    ImGui::SetCurrentContext(previous);
+    return s;
+}
+
+void Surface::Destroy() {
+    if (!window_) {
+        return;
+    }
+    ContextScope keep;
+    const bool current = gl_ && SDL_GL_MakeCurrent(window_, gl_) == 0;
+    if (current && snapshot_) {
+        glDeleteFramebuffers(1, &snapshotFbo_);
+        glDeleteTextures(1, &snapshot_);
+    }
+    snapshot_ = snapshotFbo_ = 0;
+    if (imgui_) {
+        ImGuiContext* previous = ImGui::GetCurrentContext();
+        ImGui::SetCurrentContext(imgui_);
+        if (imguiGl_ && current) {
+            ImGui_ImplOpenGL3_Shutdown();
+        }
+        ImGui_ImplSDL2_Shutdown();
+        ImGui::DestroyContext(imgui_);
+        ImGui::SetCurrentContext(previous == imgui_ ? nullptr : previous);
+        imgui_ = nullptr;
+    }
+    if (gl_) {
+        if (SDL_GL_GetCurrentContext() == gl_) {
+            SDL_GL_MakeCurrent(nullptr, nullptr);
+        }
+        SDL_GL_DeleteContext(gl_);
+        gl_ = nullptr;
+    }
+    SDL_DestroyWindow(window_);
+    window_ = nullptr;
+}
+
+bool Surface::MakeCurrent() {
+    return window_ && gl_ && SDL_GL_MakeCurrent(window_, gl_) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// Presenting
+
+void Surface::Present(uint32_t texture, uint32_t width, uint32_t height) {
+    if (!window_ || !gl_ || SDL_GL_GetCurrentContext() != gl_) {
+        return;
+    }
+    if (texture && width > 0 && height > 0) {
+        if (!snapshot_ || snapshotWidth_ != width || snapshotHeight_ != height) {
+            if (snapshot_) {
+                glDeleteFramebuffers(1, &snapshotFbo_);
+                glDeleteTextures(1, &snapshot_);
+            }
+            glCreateTextures(GL_TEXTURE_2D, 1, &snapshot_);
+            glTextureStorage2D(snapshot_, 1, GL_RGBA8, static_cast<GLsizei>(width),
+                               static_cast<GLsizei>(height));
+            glCreateFramebuffers(1, &snapshotFbo_);
+            glNamedFramebufferTexture(snapshotFbo_, GL_COLOR_ATTACHMENT0, snapshot_, 0);
+            snapshotWidth_ = width;
+            snapshotHeight_ = height;
+        }
+        // A copy of our own, so the bar can be redrawn over the last frame while
+        // the next one is still being rendered into the swap chain's texture.
+        glCopyImageSubData(texture, GL_TEXTURE_2D, 0, 0, 0, 0, snapshot_, GL_TEXTURE_2D, 0, 0, 0, 0,
+                           static_cast<GLsizei>(width), static_cast<GLsizei>(height), 1);
+        CheckGl("glCopyImageSubData (the presented texture must be RGBA8)");
+    }
+    DrawFrame();
+}
+
+void Surface::Redraw() {
+    if (!window_ || !gl_) {
+        return;
+    }
+    ContextScope keep;
+    if (SDL_GL_MakeCurrent(window_, gl_) != 0) {
+        return;
+    }
+    DrawFrame();
+}
+
+void Surface::DrawFrame() {
+    int w = 0, h = 0;
+    SDL_GL_GetDrawableSize(window_, &w, &h);
+    int ww = 0, wh = 0;
+    SDL_GetWindowSize(window_, &ww, &wh);
+    const int bar = wh > 0 ? barHeight_ * h / wh : barHeight_;
+    const int clientHeight = std::max(0, h - bar);
+
+    // The GPU layer re-applies its own state at every draw; these are only the
+    // bits that would spoil a clear or a blit into the default framebuffer.
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glDisable(GL_SCISSOR_TEST);
+    glDisable(GL_FRAMEBUFFER_SRGB);
+    glDisable(GL_RASTERIZER_DISCARD);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glViewport(0, 0, w, h);
+    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    if (snapshot_ && clientHeight > 0 && w > 0) {
+        // Row 0 of the image is its top row; the default framebuffer counts rows
+        // from the bottom, so the blit turns it over.
+        const bool same =
+            static_cast<int>(snapshotWidth_) == w && static_cast<int>(snapshotHeight_) == clientHeight;
+        glBlitNamedFramebuffer(snapshotFbo_, 0, 0, 0, static_cast<GLint>(snapshotWidth_),
+                               static_cast<GLint>(snapshotHeight_), 0, clientHeight, w, 0,
+                               GL_COLOR_BUFFER_BIT, same ? GL_NEAREST : GL_LINEAR);
+        CheckGl("glBlitNamedFramebuffer");
+    }
+    if (barHeight_ > 0 && imguiGl_) {
+        DrawMenu();
+    }
+    SDL_GL_SwapWindow(window_);
+}
+
+// ---------------------------------------------------------------------------
+// The menu bar
+
+void Surface::DrawMenu() {
+    ImGuiContext* previous = ImGui::GetCurrentContext();
+    ImGui::SetCurrentContext(imgui_);
+    ImGuiIO& io = ImGui::GetIO();
+    int ww = 0, wh = 0, dw = 0, dh = 0;
+    SDL_GetWindowSize(window_, &ww, &wh);
+    SDL_GL_GetDrawableSize(window_, &dw, &dh);
+    io.DisplaySize = ImVec2(static_cast<float>(ww), static_cast<float>(wh));
+    if (ww > 0 && wh > 0) {
+        io.DisplayFramebufferScale = ImVec2(static_cast<float>(dw) / ww, static_cast<float>(dh) / wh);
+    }
+    io.DeltaTime = 1.0f / 60.0f;
+    // The GPU layer draws with an upper-left clip origin; ImGui copes with
+    // either, but the default keeps its scissor maths simple.
+    glClipControl(GL_LOWER_LEFT, GL_NEGATIVE_ONE_TO_ONE);
+    ImGui_ImplOpenGL3_NewFrame();
+    // Not ImGui_ImplSDL2_NewFrame: it polls the mouse and calls SDL_CaptureMouse
+    // whenever a button is held, which would fight the program's own drags. The
+    // bar takes its input from our MenuTracker instead.
+    ImGui::NewFrame();
+
+    const ImGuiStyle& style = ImGui::GetStyle();
+    ImDrawList* dl = ImGui::GetForegroundDrawList();
+    ImFont* font = ImGui::GetFont();
+    const float fontSize = ImGui::GetFontSize();
+    const ImU32 text = ImGui::GetColorU32(ImGuiCol_Text);
+    auto drawLabel = [&](const MnemonicText& label, float x, float y) {
+        dl->AddText(font, fontSize, ImVec2(x, y), text, label.display.c_str());
+        if (label.mnemonicIndex >= 0) {
+            const std::string_view d = label.display;
+            const float x0 = x + DefaultFontWidth(font, d.substr(0, label.mnemonicIndex));
+            const float x1 = x0 + DefaultFontWidth(font, d.substr(label.mnemonicIndex, 1));
+            dl->AddLine(ImVec2(x0, y + fontSize), ImVec2(x1, y + fontSize), text, 1.0f);
+        }
+    };
+
+    const float bar = layout_.barHeight;
+    dl->AddRectFilled(ImVec2(0, 0), ImVec2(io.DisplaySize.x, bar), ImGui::GetColorU32(ImGuiCol_MenuBarBg));
+    dl->AddLine(ImVec2(0, bar - 1), ImVec2(io.DisplaySize.x, bar - 1), ImGui::GetColorU32(ImGuiCol_Border));
+    const int open = tracker_.OpenPopup();
+    for (int i = 0; i < static_cast<int>(layout_.popups.size()); ++i) {
+        const MenuLayoutPopup& p = layout_.popups[i];
+        if (i == open || i == tracker_.HotTitle()) {
+            dl->AddRectFilled(ImVec2(p.title.x0, p.title.y0), ImVec2(p.title.x1, p.title.y1),
+                              ImGui::GetColorU32(i == open ? ImGuiCol_HeaderActive : ImGuiCol_HeaderHovered));
+        }
+        drawLabel(p.label, p.title.x0 + kMenuTitlePadding, (bar - fontSize) * 0.5f);
+    }
+    if (open >= 0) {
+        const MenuLayoutPopup& p = layout_.popups[open];
+        ImVec4 bg = style.Colors[ImGuiCol_PopupBg];
+        bg.w = 1.0f;
+        dl->AddRectFilled(ImVec2(p.box.x0, p.box.y0), ImVec2(p.box.x1, p.box.y1), ImGui::GetColorU32(bg));
+        dl->AddRect(ImVec2(p.box.x0, p.box.y0), ImVec2(p.box.x1, p.box.y1),
+                    ImGui::GetColorU32(ImGuiCol_Border));
+        for (int i = 0; i < static_cast<int>(p.items.size()); ++i) {
+            const MenuLayoutItem& it = p.items[i];
+            if (it.separator) {
+                const float y = (it.rect.y0 + it.rect.y1) * 0.5f;
+                dl->AddLine(ImVec2(it.rect.x0 + 1, y), ImVec2(it.rect.x1 - 1, y),
+                            ImGui::GetColorU32(ImGuiCol_Separator));
+                continue;
+            }
+            if (i == tracker_.HotItem()) {
+                dl->AddRectFilled(ImVec2(it.rect.x0 + 1, it.rect.y0), ImVec2(it.rect.x1 - 1, it.rect.y1),
+                                  ImGui::GetColorU32(ImGuiCol_HeaderHovered));
+            }
+            drawLabel(it.label, it.rect.x0 + kMenuTitlePadding,
+                      it.rect.y0 + (kMenuItemHeight - fontSize) * 0.5f);
+        }
+    }
+    ImGui::Render();
+    ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+    ImGui::SetCurrentContext(previous);
+}
+
+}  // namespace shell::detail

@@ -1,0 +1,492 @@
+// The shell's plain parts, without a window: message packing, SDL event
+// translation, the queue and WM_QUIT, window classes, menus, file dialogs.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/shell/shell_internal.h"
+
+namespace shell {
+namespace {
+
+using detail::EventContext;
+using detail::MenuInput;
+using detail::Translation;
+
+int16_t X(LPARAM l) {
+    return static_cast<int16_t>(LOWORD(static_cast<uint64_t>(l)));
+}
+int16_t Y(LPARAM l) {
+    return static_cast<int16_t>(HIWORD(static_cast<uint64_t>(l)));
+}
+
+// ---------------------------------------------------------------------------
+// Packing
+
+TEST(MessagePacking, WordsAndSignedCoordinates) {
+    EXPECT_EQ(LOWORD(MAKELPARAM(1280, 1004)), 1280);
+    EXPECT_EQ(HIWORD(MAKELPARAM(1280, 1004)), 1004);
+    EXPECT_EQ(HIWORD(0xFFFF0000u), 0xFFFF) << "HIWORD must not carry bits above 32";
+    const LPARAM p = detail::PackPoint(-3, -15);
+    EXPECT_EQ(X(p), -3) << "coordinates left of the client area stay negative";
+    EXPECT_EQ(Y(p), -15) << "coordinates over the bar stay negative";
+    EXPECT_EQ(GET_WHEEL_DELTA_WPARAM(MAKEWPARAM(0, static_cast<uint16_t>(-240))), -240);
+    EXPECT_EQ(GET_WHEEL_DELTA_WPARAM(MAKEWPARAM(MK_SHIFT, 120)), 120);
+}
+
+// ---------------------------------------------------------------------------
+// SDL event translation
+
+EventContext Context() {
+    EventContext c;
+    c.barHeight = 20;
+    c.windowWidth = 640;
+    c.windowHeight = 500;
+    c.windowX = 100;
+    c.windowY = 50;
+    return c;
+}
+
+SDL_Event Motion(int x, int y) {
+    SDL_Event e{};
+    e.type = SDL_MOUSEMOTION;
+    e.motion.x = x;
+    e.motion.y = y;
+    return e;
+}
+
+SDL_Event Button(bool down, uint8_t button, int x, int y, uint8_t clicks = 1) {
+    SDL_Event e{};
+    e.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
+    e.button.button = button;
+    e.button.x = x;
+    e.button.y = y;
+    e.button.clicks = clicks;
+    return e;
+}
+
+SDL_Event Wheel(int notches, int x, int y, uint32_t direction = SDL_MOUSEWHEEL_NORMAL) {
+    SDL_Event e{};
+    e.type = SDL_MOUSEWHEEL;
+    e.wheel.y = notches;
+    e.wheel.mouseX = x;
+    e.wheel.mouseY = y;
+    e.wheel.direction = direction;
+    return e;
+}
+
+SDL_Event WindowEvent(uint8_t what, int a = 0, int b = 0) {
+    SDL_Event e{};
+    e.type = SDL_WINDOWEVENT;
+    e.window.event = what;
+    e.window.data1 = a;
+    e.window.data2 = b;
+    return e;
+}
+
+SDL_Event Key(SDL_Keycode sym, uint16_t mod) {
+    SDL_Event e{};
+    e.type = SDL_KEYDOWN;
+    e.key.keysym.sym = sym;
+    e.key.keysym.mod = mod;
+    return e;
+}
+
+TEST(EventTranslation, PointerGoesToTheMenuOverTheBarAndToTheClientBelowIt) {
+    EventContext c = Context();
+    Translation t = detail::TranslateSdlEvent(Motion(30, 19), c);
+    EXPECT_EQ(t.route, Translation::Route::Menu) << "the last row of the bar is still the bar";
+    EXPECT_EQ(t.menu.kind, MenuInput::Kind::Move);
+
+    t = detail::TranslateSdlEvent(Motion(30, 20), c);
+    ASSERT_EQ(t.route, Translation::Route::Window);
+    EXPECT_EQ(t.message, WM_MOUSEMOVE);
+    EXPECT_EQ(X(t.lParam), 30);
+    EXPECT_EQ(Y(t.lParam), 0) << "client y counts from below the bar";
+    EXPECT_FALSE(t.send) << "input is queued, not sent";
+
+    t = detail::TranslateSdlEvent(Button(true, SDL_BUTTON_LEFT, 10, 5), c);
+    EXPECT_EQ(t.route, Translation::Route::Menu);
+    EXPECT_EQ(t.menu.kind, MenuInput::Kind::Press);
+
+    c.menuActive = true;
+    t = detail::TranslateSdlEvent(Button(true, SDL_BUTTON_LEFT, 200, 300), c);
+    EXPECT_EQ(t.route, Translation::Route::Menu) << "an open pull-down takes clicks in the client area";
+
+    c.menuActive = false;
+    c.clientCapture = true;
+    c.buttonsBefore = SDL_BUTTON_LMASK;
+    t = detail::TranslateSdlEvent(Button(false, SDL_BUTTON_LEFT, 10, 5), c);
+    ASSERT_EQ(t.route, Translation::Route::Window) << "a drag from the client ends in the client";
+    EXPECT_EQ(t.message, WM_LBUTTONUP);
+    EXPECT_EQ(Y(t.lParam), -15);
+}
+
+TEST(EventTranslation, ButtonsCarryTheKeyStateAfterTheEvent) {
+    EventContext c = Context();
+    c.modState = KMOD_LSHIFT;
+    Translation t = detail::TranslateSdlEvent(Button(true, SDL_BUTTON_LEFT, 5, 120), c);
+    EXPECT_EQ(t.message, WM_LBUTTONDOWN);
+    EXPECT_EQ(t.wParam, MK_LBUTTON | MK_SHIFT);
+    EXPECT_EQ(Y(t.lParam), 100);
+
+    c.modState = KMOD_RCTRL;
+    c.buttonsBefore = SDL_BUTTON_LMASK;
+    t = detail::TranslateSdlEvent(Button(true, SDL_BUTTON_RIGHT, 5, 120), c);
+    EXPECT_EQ(t.message, WM_RBUTTONDOWN);
+    EXPECT_EQ(t.wParam, MK_LBUTTON | MK_RBUTTON | MK_CONTROL);
+
+    c.modState = 0;
+    c.buttonsBefore = SDL_BUTTON_LMASK | SDL_BUTTON_RMASK | SDL_BUTTON_MMASK;
+    t = detail::TranslateSdlEvent(Button(false, SDL_BUTTON_LEFT, 5, 120), c);
+    EXPECT_EQ(t.message, WM_LBUTTONUP);
+    EXPECT_EQ(t.wParam, MK_RBUTTON | MK_MBUTTON) << "the released button is no longer held";
+
+    t = detail::TranslateSdlEvent(Motion(7, 40), c);
+    EXPECT_EQ(t.wParam, MK_LBUTTON | MK_RBUTTON | MK_MBUTTON);
+    EXPECT_EQ(detail::ButtonsAfter(Button(false, SDL_BUTTON_RIGHT, 0, 0), c.buttonsBefore),
+              static_cast<uint32_t>(SDL_BUTTON_LMASK | SDL_BUTTON_MMASK));
+}
+
+TEST(EventTranslation, DoubleClicksOnlyForClassesThatAskForThem) {
+    EventContext c = Context();
+    EXPECT_EQ(detail::TranslateSdlEvent(Button(true, SDL_BUTTON_LEFT, 5, 50, 2), c).message, WM_LBUTTONDOWN)
+        << "without CS_DBLCLKS a second click is a plain press";
+    c.doubleClicks = true;
+    EXPECT_EQ(detail::TranslateSdlEvent(Button(true, SDL_BUTTON_LEFT, 5, 50, 1), c).message, WM_LBUTTONDOWN);
+    EXPECT_EQ(detail::TranslateSdlEvent(Button(true, SDL_BUTTON_LEFT, 5, 50, 2), c).message,
+              WM_LBUTTONDBLCLK);
+    EXPECT_EQ(detail::TranslateSdlEvent(Button(true, SDL_BUTTON_LEFT, 5, 50, 3), c).message, WM_LBUTTONDOWN)
+        << "a third click starts a new pair, as on Win32";
+    EXPECT_EQ(detail::TranslateSdlEvent(Button(true, SDL_BUTTON_RIGHT, 5, 50, 2), c).message,
+              WM_RBUTTONDBLCLK);
+    EXPECT_EQ(detail::TranslateSdlEvent(Button(false, SDL_BUTTON_LEFT, 5, 50, 2), c).message, WM_LBUTTONUP);
+}
+
+TEST(EventTranslation, WheelNotchesAndScreenPosition) {
+    EventContext c = Context();
+    c.modState = KMOD_LCTRL;
+    Translation t = detail::TranslateSdlEvent(Wheel(1, 30, 60), c);
+    ASSERT_EQ(t.message, WM_MOUSEWHEEL);
+    EXPECT_EQ(GET_WHEEL_DELTA_WPARAM(t.wParam), 120) << "away from the user is positive";
+    EXPECT_EQ(LOWORD(t.wParam), MK_CONTROL);
+    EXPECT_EQ(X(t.lParam), 130) << "the wheel reports screen coordinates";
+    EXPECT_EQ(Y(t.lParam), 110);
+    EXPECT_EQ(GET_WHEEL_DELTA_WPARAM(detail::TranslateSdlEvent(Wheel(-2, 30, 60), c).wParam), -240);
+    EXPECT_EQ(
+        GET_WHEEL_DELTA_WPARAM(detail::TranslateSdlEvent(Wheel(1, 30, 60, SDL_MOUSEWHEEL_FLIPPED), c).wParam),
+        -120)
+        << "natural scrolling is undone";
+    EXPECT_EQ(detail::TranslateSdlEvent(Wheel(1, 30, 10), c).route, Translation::Route::None)
+        << "the wheel over the bar does nothing";
+}
+
+TEST(EventTranslation, SizesAreTheClientAreaAndAreSent) {
+    EventContext c = Context();
+    Translation t = detail::TranslateSdlEvent(WindowEvent(SDL_WINDOWEVENT_SIZE_CHANGED, 1280, 1024), c);
+    ASSERT_EQ(t.message, WM_SIZE);
+    EXPECT_TRUE(t.send);
+    EXPECT_EQ(LOWORD(t.lParam), 1280);
+    EXPECT_EQ(HIWORD(t.lParam), 1004);
+    t = detail::TranslateSdlEvent(WindowEvent(SDL_WINDOWEVENT_SIZE_CHANGED, 300, 12), c);
+    EXPECT_EQ(HIWORD(t.lParam), 0) << "a window lower than its bar has no client area";
+    t = detail::TranslateSdlEvent(WindowEvent(SDL_WINDOWEVENT_MINIMIZED), c);
+    EXPECT_EQ(t.message, WM_SIZE);
+    EXPECT_EQ(t.lParam, 0) << "minimised is 0 x 0";
+    t = detail::TranslateSdlEvent(WindowEvent(SDL_WINDOWEVENT_RESTORED), c);
+    EXPECT_EQ(LOWORD(t.lParam), 640);
+    EXPECT_EQ(HIWORD(t.lParam), 480);
+    t = detail::TranslateSdlEvent(WindowEvent(SDL_WINDOWEVENT_CLOSE), c);
+    EXPECT_EQ(t.message, WM_CLOSE);
+    EXPECT_TRUE(t.send);
+}
+
+TEST(EventTranslation, KeysReachTheMenuOnlyWhenItCanUseThem) {
+    EventContext c = Context();
+    Translation t = detail::TranslateSdlEvent(Key(SDLK_f, KMOD_LALT), c);
+    EXPECT_EQ(t.menu.kind, MenuInput::Kind::AltLetter);
+    EXPECT_EQ(t.menu.letter, 'f');
+    EXPECT_EQ(detail::TranslateSdlEvent(Key(SDLK_f, 0), c).route, Translation::Route::None);
+    EXPECT_EQ(detail::TranslateSdlEvent(Key(SDLK_ESCAPE, 0), c).route, Translation::Route::None);
+    c.menuActive = true;
+    EXPECT_EQ(detail::TranslateSdlEvent(Key(SDLK_x, 0), c).menu.kind, MenuInput::Kind::Letter);
+    EXPECT_EQ(detail::TranslateSdlEvent(Key(SDLK_ESCAPE, 0), c).menu.kind, MenuInput::Kind::Escape);
+}
+
+// ---------------------------------------------------------------------------
+// Queue, WM_QUIT, classes
+
+class ShellQueue : public ::testing::Test {
+  protected:
+    void SetUp() override { testing::Reset(); }
+    void TearDown() override { testing::Reset(); }
+};
+
+TEST_F(ShellQueue, MessagesComeOutInOrderAndQuitComesLast) {
+    PostMessage(nullptr, WM_COMMAND, 1, 0);
+    PostQuitMessage(7);
+    testing::InjectMessage(nullptr, WM_MOUSEMOVE, 0, 2);
+    PostMessage(nullptr, WM_COMMAND, 3, 0);
+    MSG m;
+    ASSERT_TRUE(PeekMessage(&m, nullptr, 0, 0, 0));
+    EXPECT_EQ(m.wParam, 1u) << "without PM_REMOVE the message stays";
+    const WPARAM expected[] = {1, 0, 3};
+    for (WPARAM w : expected) {
+        ASSERT_TRUE(PeekMessage(&m, nullptr, 0, 0, PM_REMOVE));
+        EXPECT_NE(m.message, WM_QUIT) << "WM_QUIT must wait for the messages posted after it";
+        EXPECT_EQ(m.wParam, w);
+    }
+    ASSERT_TRUE(PeekMessage(&m, nullptr, 0, 0, 0));
+    EXPECT_EQ(m.message, WM_QUIT) << "a pending quit is always found";
+    ASSERT_TRUE(PeekMessage(&m, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(m.message, WM_QUIT);
+    EXPECT_EQ(m.wParam, 7u) << "the exit code";
+    EXPECT_FALSE(PeekMessage(&m, nullptr, 0, 0, PM_REMOVE)) << "removing WM_QUIT clears the flag";
+}
+
+TEST_F(ShellQueue, FiltersAndStaleWindows) {
+    PostMessage(nullptr, WM_MOUSEMOVE, 0, 0);
+    PostMessage(nullptr, WM_COMMAND, 5, 0);
+    MSG m;
+    ASSERT_TRUE(PeekMessage(&m, nullptr, WM_COMMAND, WM_COMMAND, PM_REMOVE));
+    EXPECT_EQ(m.wParam, 5u) << "a range skips earlier messages outside it";
+    ASSERT_TRUE(PeekMessage(&m, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(m.message, WM_MOUSEMOVE);
+
+    WindowRecord* never = reinterpret_cast<WindowRecord*>(&m);
+    EXPECT_FALSE(PostMessage(never, WM_COMMAND, 0, 0)) << "posting to something that is no window fails";
+    EXPECT_FALSE(IsWindow(never));
+    EXPECT_FALSE(DestroyWindow(never));
+    m = {never, WM_COMMAND, 0, 0};
+    EXPECT_EQ(DispatchMessage(&m), 0);
+    EXPECT_FALSE(TranslateMessage(&m));
+}
+
+LRESULT NoOpProc(HWND, UINT, WPARAM, LPARAM) {
+    return 0;
+}
+
+TEST_F(ShellQueue, ClassRegistration) {
+    WNDCLASSEX wc;
+    wc.lpfnWndProc = NoOpProc;
+    wc.lpszClassName = "TamloTest";
+    const ATOM atom = RegisterClassEx(&wc);
+    EXPECT_NE(atom, 0);
+    EXPECT_EQ(RegisterClassEx(&wc), 0) << "duplicate name";
+    WNDCLASSEX noProc = wc;
+    noProc.lpfnWndProc = nullptr;
+    noProc.lpszClassName = "Other";
+    EXPECT_EQ(RegisterClassEx(&noProc), 0) << "no window procedure";
+    WNDCLASSEX noName = wc;
+    noName.lpszClassName = "";
+    EXPECT_EQ(RegisterClassEx(&noName), 0) << "empty name";
+    WNDCLASSEX noSize = wc;
+    noSize.cbSize = 0;
+    noSize.lpszClassName = "Third";
+    EXPECT_EQ(RegisterClassEx(&noSize), 0) << "cbSize not filled in";
+    EXPECT_FALSE(testing::TakeDebugOutput().empty()) << "each refusal says why";
+
+    EXPECT_TRUE(UnregisterClass("TamloTest", nullptr));
+    EXPECT_FALSE(UnregisterClass("TamloTest", nullptr)) << "already gone";
+    EXPECT_NE(RegisterClassEx(&wc), 0) << "the name is free again";
+    EXPECT_EQ(CreateWindowEx(0, "NoSuchClass", "x", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr),
+              nullptr);
+}
+
+TEST_F(ShellQueue, SeamsRecordBoxesClipsAndDebugOutput) {
+    testing::RecordMessageBoxes(true);
+    EXPECT_EQ(MessageBox(nullptr, "Cannot open file", "Tamlo", MB_OK), IDOK);
+    const auto boxes = testing::TakeMessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Cannot open file");
+    EXPECT_EQ(boxes[0].caption, "Tamlo");
+    EXPECT_FALSE(boxes[0].hadOwner);
+
+    RECT r;
+    ASSERT_TRUE(SetRect(&r, 10, 20, 30, 40));
+    ASSERT_TRUE(ClipCursor(&r));
+    ASSERT_TRUE(testing::CurrentCursorClip().has_value());
+    EXPECT_EQ(testing::CurrentCursorClip()->bottom, 40);
+    ClipCursor(nullptr);
+    EXPECT_FALSE(testing::CurrentCursorClip().has_value());
+
+    OutputDebugString("frame 1\n");
+    EXPECT_EQ(testing::TakeDebugOutput(), std::vector<std::string>{"frame 1"});
+    int64_t a = 0, b = 0, f = 0;
+    ASSERT_TRUE(QueryPerformanceCounter(&a) && QueryPerformanceCounter(&b) && QueryPerformanceFrequency(&f));
+    EXPECT_GE(b, a);
+    EXPECT_GT(f, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Menus
+
+TEST(Menu, MnemonicParsing) {
+    auto m = detail::ParseMnemonic("&File");
+    EXPECT_EQ(m.display, "File");
+    EXPECT_EQ(m.mnemonic, 'f');
+    EXPECT_EQ(m.mnemonicIndex, 0);
+    m = detail::ParseMnemonic("E&Xit");
+    EXPECT_EQ(m.display, "EXit");
+    EXPECT_EQ(m.mnemonic, 'x') << "mnemonics compare in lower case";
+    EXPECT_EQ(m.mnemonicIndex, 1);
+    m = detail::ParseMnemonic("Load && &Save");
+    EXPECT_EQ(m.display, "Load & Save") << "&& is a literal ampersand";
+    EXPECT_EQ(m.mnemonic, 's');
+    EXPECT_EQ(m.mnemonicIndex, 7);
+    m = detail::ParseMnemonic("Plain&");
+    EXPECT_EQ(m.display, "Plain&");
+    EXPECT_EQ(m.mnemonic, 0);
+}
+
+class MenuTracking : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        MenuResource r;
+        r.popups.push_back({"&File", {{"&Open...", 101}, {"", 0}, {"E&xit", 102}}});
+        r.popups.push_back({"&View", {{"&Reset", 201}}});
+        layout =
+            detail::LayoutMenu(r, [](std::string_view t) { return 7.0f * static_cast<float>(t.size()); });
+        tracker.SetLayout(&layout);
+    }
+    detail::MenuOutcome Do(MenuInput::Kind kind, float x, float y, char letter = 0) {
+        return tracker.Handle({kind, static_cast<int>(x), static_cast<int>(y), letter});
+    }
+    float Mid(const detail::MenuRect& r, bool vertical) const {
+        return vertical ? (r.y0 + r.y1) / 2 : (r.x0 + r.x1) / 2;
+    }
+
+    detail::MenuLayout layout;
+    detail::MenuTracker tracker;
+};
+
+TEST_F(MenuTracking, LayoutFollowsTheTextInOrder) {
+    ASSERT_EQ(layout.popups.size(), 2u);
+    EXPECT_EQ(layout.popups[0].title.x0, 0);
+    EXPECT_EQ(layout.popups[1].title.x0, layout.popups[0].title.x1) << "titles side by side, in order";
+    EXPECT_GT(layout.popups[0].title.x1, 7 * 4) << "room for the text";
+    EXPECT_EQ(layout.popups[0].box.y0, layout.barHeight) << "the pull-down hangs under the bar";
+    EXPECT_TRUE(layout.popups[0].items[1].separator);
+    EXPECT_LT(layout.popups[0].items[1].rect.y1 - layout.popups[0].items[1].rect.y0,
+              layout.popups[0].items[0].rect.y1 - layout.popups[0].items[0].rect.y0);
+}
+
+TEST_F(MenuTracking, ClickTitleThenItemChoosesOnRelease) {
+    const auto& file = layout.popups[0];
+    EXPECT_TRUE(Do(MenuInput::Kind::Press, Mid(file.title, false), 5).redraw);
+    EXPECT_EQ(tracker.OpenPopup(), 0);
+    EXPECT_FALSE(Do(MenuInput::Kind::Release, Mid(file.title, false), 5).command) << "releasing on the title";
+    const auto& exitItem = file.items[2];
+    Do(MenuInput::Kind::Move, 10, Mid(exitItem.rect, true));
+    EXPECT_EQ(tracker.HotItem(), 2);
+    EXPECT_FALSE(Do(MenuInput::Kind::Press, 10, Mid(exitItem.rect, true)).command)
+        << "items choose on release";
+    const auto out = Do(MenuInput::Kind::Release, 10, Mid(exitItem.rect, true));
+    ASSERT_TRUE(out.command.has_value());
+    EXPECT_EQ(*out.command, 102u);
+    EXPECT_FALSE(tracker.Active()) << "choosing closes the pull-down";
+}
+
+TEST_F(MenuTracking, SeparatorsOutsideClicksAndSecondPressDoNotChoose) {
+    const auto& file = layout.popups[0];
+    Do(MenuInput::Kind::Press, Mid(file.title, false), 5);
+    Do(MenuInput::Kind::Press, 10, Mid(file.items[1].rect, true));
+    EXPECT_FALSE(Do(MenuInput::Kind::Release, 10, Mid(file.items[1].rect, true)).command) << "a separator";
+    EXPECT_TRUE(tracker.Active());
+    Do(MenuInput::Kind::Press, Mid(file.title, false), 5);
+    EXPECT_FALSE(tracker.Active()) << "a second press on the title closes it";
+    Do(MenuInput::Kind::Press, Mid(file.title, false), 5);
+    EXPECT_FALSE(Do(MenuInput::Kind::Press, 600, 400).command);
+    EXPECT_FALSE(tracker.Active()) << "a press elsewhere closes";
+}
+
+TEST_F(MenuTracking, HoverSwitchesOpenPullDowns) {
+    Do(MenuInput::Kind::Move, Mid(layout.popups[1].title, false), 5);
+    EXPECT_FALSE(tracker.Active()) << "hovering alone opens nothing";
+    Do(MenuInput::Kind::Press, Mid(layout.popups[0].title, false), 5);
+    Do(MenuInput::Kind::Move, Mid(layout.popups[1].title, false), 5);
+    EXPECT_EQ(tracker.OpenPopup(), 1) << "while one is open, hovering another opens that";
+}
+
+TEST_F(MenuTracking, Keyboard) {
+    EXPECT_FALSE(Do(MenuInput::Kind::AltLetter, 0, 0, 'q').redraw) << "no pull-down with that mnemonic";
+    Do(MenuInput::Kind::AltLetter, 0, 0, 'v');
+    EXPECT_EQ(tracker.OpenPopup(), 1);
+    Do(MenuInput::Kind::Escape, 0, 0);
+    EXPECT_FALSE(tracker.Active());
+    Do(MenuInput::Kind::AltLetter, 0, 0, 'f');
+    EXPECT_FALSE(Do(MenuInput::Kind::Letter, 0, 0, 'r').command) << "'r' belongs to another pull-down";
+    auto out = Do(MenuInput::Kind::Letter, 0, 0, 'x');
+    ASSERT_TRUE(out.command.has_value());
+    EXPECT_EQ(*out.command, 102u);
+
+    Do(MenuInput::Kind::AltLetter, 0, 0, 'f');
+    Do(MenuInput::Kind::Down, 0, 0);
+    Do(MenuInput::Kind::Down, 0, 0);
+    EXPECT_EQ(tracker.HotItem(), 2) << "arrows skip the separator";
+    out = Do(MenuInput::Kind::Enter, 0, 0);
+    ASSERT_TRUE(out.command.has_value());
+    EXPECT_EQ(*out.command, 102u);
+}
+
+// ---------------------------------------------------------------------------
+// File dialogs
+
+const char kFilter[] = "Volume (*.dat)\0*.dat\0Images\0*.png;*.jpg\0\0";
+
+TEST(FileDialog, ZenityArgumentsOnePerArgv) {
+    const std::string name = "my volume; rm -rf ~ $(id) `x` 'q\".dat";
+    const auto args = detail::BuildZenityArgs(true, kFilter, name);
+    const std::vector<std::string> expected = {"zenity",
+                                               "--file-selection",
+                                               "--save",
+                                               "--filename=" + name,
+                                               "--file-filter=Volume (*.dat) | *.dat",
+                                               "--file-filter=Images | *.png *.jpg"};
+    EXPECT_EQ(args, expected) << "spaces and shell characters stay inside one argument";
+    const auto open = detail::BuildZenityArgs(false, nullptr, "");
+    EXPECT_EQ(open, (std::vector<std::string>{"zenity", "--file-selection"}))
+        << "no save, no name, no filter";
+}
+
+class FileDialogScript : public ShellQueue {};
+
+TEST_F(FileDialogScript, AnswersAreCheckedAgainstTheBufferAndTheFlags) {
+    const std::string existing = std::string(::testing::TempDir()) + "tamlo_shell_exists.tf";
+    std::FILE* f = std::fopen(existing.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+
+    testing::SetFileDialogScript({std::string(40, 'a'), std::string("/no/such/file.tf"), existing,
+                                  std::nullopt, std::string("/no/such/new.tf")});
+    char buffer[32] = "start.tf";
+    OPENFILENAME ofn;
+    ofn.lpstrFilter = kFilter;
+    ofn.lpstrFile = buffer;
+    ofn.nMaxFile = sizeof buffer;
+    ofn.Flags = OFN_FILEMUSTEXIST;
+    EXPECT_FALSE(GetOpenFileName(&ofn)) << "a path longer than the buffer fails";
+    EXPECT_STREQ(buffer, "start.tf") << "and leaves the buffer alone";
+    EXPECT_FALSE(GetOpenFileName(&ofn)) << "OFN_FILEMUSTEXIST refuses a missing file";
+    char big[MAX_PATH] = "";
+    ofn.lpstrFile = big;
+    ofn.nMaxFile = MAX_PATH;
+    ASSERT_TRUE(GetOpenFileName(&ofn));
+    EXPECT_EQ(std::string(big), existing);
+    EXPECT_FALSE(GetOpenFileName(&ofn)) << "cancel";
+    EXPECT_TRUE(GetSaveFileName(&ofn)) << "a save dialog may name a new file";
+    EXPECT_FALSE(GetSaveFileName(&ofn)) << "an exhausted script cancels";
+
+    const auto calls = testing::TakeFileDialogCalls();
+    ASSERT_EQ(calls.size(), 6u);
+    EXPECT_EQ(calls[0].initialName, "start.tf");
+    EXPECT_EQ(calls[0].filter, "Volume (*.dat)|*.dat|Images|*.png;*.jpg");
+    EXPECT_FALSE(calls[0].save);
+    EXPECT_TRUE(calls[4].save);
+    EXPECT_EQ(calls[4].flags, OFN_FILEMUSTEXIST);
+    std::remove(existing.c_str());
+}
+
+}  // namespace
+}  // namespace shell

@@ -1,29 +1,21 @@
 #!/usr/bin/env bash
 # The real viewer under a virtual display: it opens its window with the menu
 # bar over a dark blue client area, and File > Exit ends it with exit code 0.
-# Usage: viewer_starts_and_exits.sh TAMLO_BINARY DATA_DIR OUTPUT_DIR
+# Usage: with_xvfb.sh viewer_starts_and_exits.sh TAMLO_BINARY DATA_DIR OUTPUT_DIR
 set -euo pipefail
 binary=$1 data=$2 out=$3
 mkdir -p "$out"
 
-display_number=$((100 + RANDOM % 800))
-while [ -e "/tmp/.X11-unix/X$display_number" ]; do display_number=$((display_number + 1)); done
-Xvfb ":$display_number" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
 viewer_pid=
-cleanup() {
-    [ -n "$viewer_pid" ] && kill "$viewer_pid" 2>/dev/null || true
-    kill "$xvfb_pid" 2>/dev/null || true
-}
+cleanup() { [ -n "$viewer_pid" ] && kill "$viewer_pid" 2>/dev/null || true; }
 trap cleanup EXIT
-export DISPLAY=":$display_number"
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+[ -n "${DISPLAY:-}" ] || { echo "FAIL: run me under tests/e2e/with_xvfb.sh"; exit 1; }
 
 (cd "$data" && exec "$binary") 2>"$out/viewer.stderr" &
 viewer_pid=$!
 
 window=
-for _ in $(seq 150); do
+for _ in $(seq 300); do
     window=$(xdotool search --name '^Tamlo Ex01$' 2>/dev/null | head -n 1 || true)
     [ -n "$window" ] && break
     sleep 0.1

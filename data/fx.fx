@@ -116,15 +116,17 @@ float4 PS_Volume(VolumeVertexOut input) : SV_TARGET
     float density = VolumeTexture.Sample(VolumeSampler, input.texcoord).r;
     float4 colour = TransferTexture.Sample(TransferSampler, density);
 
-    // The 500 slices share the box's depth along the view, so their spacing
-    // changes as the box turns. The transfer function's opacity is meant for
-    // the spacing of a view straight down the longest side (its length is 1,
-    // cut 501 times); rescale it to the spacing actually drawn, so the picture
-    // keeps its character at every orientation.
+    // The transfer function's opacity is that of a layer an eighth of the
+    // box's longest side thick (the side is 1 in object units). The 500 slices
+    // share the box's depth along the view, so their spacing changes as the
+    // box turns; each slice takes the share of that opacity its spacing stands
+    // for, and the picture keeps its character at every orientation. (Much
+    // thinner reference layers would make each slice's share so small that the
+    // 8-bit target could no longer accumulate it.)
     float3 halfExtents = VolumeConstants.xyz * 500.0f;
     float depth = 2.0f * dot(halfExtents, abs(input.viewAxis));
-    float relativeSpacing = depth;  // (depth / 501) / (1 / 501)
+    float layers = 8.0f * depth / 501.0f;
     float alpha = saturate(colour.a);
-    colour.a = 1.0f - pow(1.0f - alpha, relativeSpacing);
+    colour.a = 1.0f - pow(1.0f - alpha, layers);
     return colour;
 }

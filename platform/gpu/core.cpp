@@ -32,6 +32,8 @@ const char* GlErrorName(GLenum e) {
 
 }  // namespace
 
+int g_presents = 0;
+
 void ReportGlErrors(const char* call, const char* file, int line) {
     // Bounded: a lost context can keep answering with errors.
     for (int i = 0; i < 8; ++i) {
@@ -219,6 +221,10 @@ void FailNthCreation(CreationKind kind, int n) {
 
 void ClearCreationFailures() {
     detail::g_armedFailures.fill(0);
+}
+
+int PresentCount() {
+    return detail::g_presents;
 }
 
 int LiveObjectCount() {

@@ -461,6 +461,9 @@ void ClearCreationFailures();
 // Copies the swap chain's buffer as last drawn: RGBA8, rows top to bottom.
 bool ReadBackBuffer(SwapChain* swapChain, std::vector<uint8_t>* rgba, uint32_t* width, uint32_t* height);
 
+// Present calls on any swap chain since the start of the process.
+int PresentCount();
+
 // Objects alive across all devices (devices, contexts, swap chains and every
 // child), for leak checks.
 int LiveObjectCount();

@@ -38,6 +38,7 @@ void ReportGlErrors(const char* call, const char* file, int line);
 bool InjectedFailure(testing::CreationKind kind);
 
 void CountLive(int delta);
+extern int g_presents;  // Present calls, for tests
 
 // ---------------------------------------------------------------------------
 // Core: the GL context and who owns it. Every object holds a reference, so

@@ -58,6 +58,7 @@ class SwapChainImpl final : public Child<SwapChain> {
     }
 
     HRESULT Present(uint32_t, uint32_t) override {
+        ++g_presents;
         if (!core_->MakeCurrent())
             return E_FAIL;
         const TextureData& t = buffer_->data();

@@ -46,7 +46,7 @@ bool HaveDisplay() {
 std::optional<std::string> RunZenity(const std::vector<std::string>& args) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) {
-        OutputDebugString("file dialog: pipe failed");
+        detail::Diagnose("file dialog: pipe failed");
         return std::nullopt;
     }
     posix_spawn_file_actions_t actions;
@@ -65,7 +65,7 @@ std::optional<std::string> RunZenity(const std::vector<std::string>& args) {
     close(pipeFds[1]);
     if (spawned != 0) {
         close(pipeFds[0]);
-        OutputDebugString((std::string("file dialog: cannot run zenity: ") + std::strerror(spawned)).c_str());
+        detail::Diagnose((std::string("file dialog: cannot run zenity: ") + std::strerror(spawned)).c_str());
         return std::nullopt;
     }
     std::string out;
@@ -119,9 +119,9 @@ bool FileDialog(OPENFILENAME* ofn, bool save) {
     }
     const detail::DialogFailure failure = detail::AcceptDialogAnswer(answer, ofn, save);
     if (failure == detail::DialogFailure::TooLong) {
-        OutputDebugString("file dialog: the chosen path is longer than the buffer");
+        detail::Diagnose("file dialog: the chosen path is longer than the buffer");
     } else if (failure == detail::DialogFailure::MustExist) {
-        OutputDebugString(("file dialog: no such file: " + *answer).c_str());
+        detail::Diagnose(("file dialog: no such file: " + *answer).c_str());
     }
     return failure == detail::DialogFailure::None;
 }

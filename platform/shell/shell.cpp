@@ -28,6 +28,7 @@ struct ClassEntry {
 
 struct ShellState {
     bool sdlStarted = false;
+    std::function<void()> idleHook;
     std::map<int, std::unique_ptr<MenuResource>> menus;
     std::map<std::string, ClassEntry> classes;
     ATOM nextAtom = 0xC000;
@@ -68,7 +69,7 @@ bool EnsureSdl() {
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
-        OutputDebugString((std::string("SDL_Init failed: ") + SDL_GetError()).c_str());
+        detail::Diagnose((std::string("SDL_Init failed: ") + SDL_GetError()).c_str());
         return false;
     }
     s.sdlStarted = true;
@@ -255,12 +256,12 @@ HBRUSH GetStockBlackBrush() {
 ATOM RegisterClassEx(const WNDCLASSEX* wc) {
     if (!wc || wc->cbSize != sizeof(WNDCLASSEX) || !wc->lpfnWndProc || !wc->lpszClassName ||
         !*wc->lpszClassName) {
-        OutputDebugString("RegisterClassEx: the class has no size, window procedure or name");
+        detail::Diagnose("RegisterClassEx: the class has no size, window procedure or name");
         return 0;
     }
     ShellState& s = S();
     if (s.classes.count(wc->lpszClassName)) {
-        OutputDebugString(
+        detail::Diagnose(
             (std::string("RegisterClassEx: class already registered: ") + wc->lpszClassName).c_str());
         return 0;
     }
@@ -297,7 +298,7 @@ HWND CreateWindowEx(uint32_t, const char* className, const char* title, uint32_t
     ShellState& s = S();
     const auto cls = className ? s.classes.find(className) : s.classes.end();
     if (cls == s.classes.end()) {
-        OutputDebugString("CreateWindowEx: no such window class");
+        detail::Diagnose("CreateWindowEx: no such window class");
         return nullptr;
     }
     if (!EnsureSdl()) {
@@ -400,6 +401,11 @@ bool PeekMessage(MSG* msg, HWND window, UINT filterMin, UINT filterMax, UINT rem
             s.quitPending = false;
         }
         return true;
+    }
+    if (s.idleHook) {
+        // The hook may post or inject messages; they are found on the next call.
+        const std::function<void()> hook = s.idleHook;
+        hook();
     }
     return false;
 }
@@ -524,7 +530,7 @@ bool ClipCursor(const RECT* rect) {
         return true;
     }
     if (SDL_SetWindowMouseRect(best->surface->Window(), &bestRect) != 0) {
-        OutputDebugString((std::string("ClipCursor: ") + SDL_GetError()).c_str());
+        detail::Diagnose((std::string("ClipCursor: ") + SDL_GetError()).c_str());
         return false;
     }
     int x = 0, y = 0;
@@ -554,13 +560,12 @@ bool QueryPerformanceFrequency(int64_t* frequency) {
     return true;
 }
 
+// Written exactly as given, as the platform's debug output does: the caller
+// ends its own lines.
 void OutputDebugString(const char* text) {
-    std::string line = text ? text : "";
-    while (!line.empty() && line.back() == '\n') {
-        line.pop_back();
-    }
-    std::fprintf(stderr, "%s\n", line.c_str());
-    S().debugLines.push_back(std::move(line));
+    const std::string written = text ? text : "";
+    std::fputs(written.c_str(), stderr);
+    S().debugLines.push_back(written);
 }
 
 // ---------------------------------------------------------------------------
@@ -580,8 +585,11 @@ std::vector<std::string> TakeDebugOutput() {
     return std::exchange(S().debugLines, {});
 }
 
+void SetIdleHook(std::function<void()> hook) { S().idleHook = std::move(hook); }
+
 void Reset() {
     ShellState& s = S();
+    s.idleHook = nullptr;
     ClipCursor(nullptr);
     for (const auto& w : s.windows) {
         if (w->alive) {

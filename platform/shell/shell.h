@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -251,8 +252,13 @@ std::vector<RecordedMessageBox> TakeMessageBoxes();
 // The rectangle passed to the last ClipCursor, or nullopt when released.
 std::optional<RECT> CurrentCursorClip();
 
-// Debug output lines written so far (also sent to stderr).
+// Debug output written so far, one entry per call, exactly as given (also
+// sent to stderr).
 std::vector<std::string> TakeDebugOutput();
+
+// Called by PeekMessage each time it finds no message (after any pending
+// WM_QUIT): tests drive a running loop from here, between its frames.
+void SetIdleHook(std::function<void()> hook);
 
 // Registered classes, windows, queue and seams back to their start, for tests
 // that run several programs' worth of start-ups in one process.

@@ -40,7 +40,7 @@ void CheckGl([[maybe_unused]] const char* call) {
     for (GLenum e = glGetError(); e != GL_NO_ERROR; e = glGetError()) {
         char line[128];
         std::snprintf(line, sizeof line, "GL error 0x%04X after %s", e, call);
-        OutputDebugString(line);
+        Diagnose(line);
     }
 #endif
 }
@@ -64,7 +64,7 @@ std::shared_ptr<Surface> Surface::Create(const char* title, int x, int y, int wi
     SDL_Window* window = SDL_CreateWindow(title ? title : "", x, y, width, height,
                                           SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
     if (!window) {
-        OutputDebugString(
+        Diagnose(
             (std::string("CreateWindowEx: SDL_CreateWindow failed: ") + SDL_GetError()).c_str());
         return nullptr;
     }
@@ -74,7 +74,7 @@ std::shared_ptr<Surface> Surface::Create(const char* title, int x, int y, int wi
     ContextScope keep;
     s->gl_ = SDL_GL_CreateContext(window);
     if (!s->gl_) {
-        OutputDebugString(
+        Diagnose(
             (std::string("CreateWindowEx: no OpenGL 4.5 core context for the window: ") + SDL_GetError())
                 .c_str());
     } else {

@@ -1,0 +1,183 @@
+// Volumes opened through File > Open and drawn headless: where things land on
+// screen, which side covers which, what the transfer function does, and what
+// bad files leave behind.
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+#include "app/app_state.h"
+#include "render/renderer.h"
+#include "tests/gpu/viewer/viewer_harness.h"
+#include "tools/volume/phantom.h"
+#include "ui/tab.h"
+#include "volume/volume.h"
+
+namespace viewer_test {
+namespace {
+
+constexpr int kWidth = 256, kHeight = 200;
+
+class VolumeRenderTest : public ViewerTest {
+protected:
+    // Opens `path` through the file dialog at a small client size, draws one
+    // frame and returns it; `beforeOpen` runs first (e.g. to set the camera).
+    Frame OpenAndDraw(const std::string& path, std::function<void()> beforeOpen = [] {}) {
+        Frame frame;
+        shell::testing::SetFileDialogScript({path});
+        Run({[&] {
+                 Size(kWidth, kHeight);
+                 beforeOpen();
+                 Command(kCmdFileOpen);
+             },
+             [] {}, [&] { frame = ReadFrame(); }});
+        return frame;
+    }
+
+    std::string MakeVolume(const std::string& name, int n, const std::function<uint16_t(int, int, int)>& sample) {
+        std::vector<uint16_t> samples(static_cast<size_t>(n) * n * n);
+        for (int z = 0; z < n; ++z)
+            for (int y = 0; y < n; ++y)
+                for (int x = 0; x < n; ++x) samples[(static_cast<size_t>(z) * n + y) * n + x] = sample(x, y, z);
+        const std::string path = ScratchDir() + "/" + name;
+        WriteVolume(path, n, n, n, samples);
+        return path;
+    }
+
+    static void LookStraightDownZ() {
+        OrbitCamera.pitch = 0.0f;
+        OrbitCamera.yaw = 0.0f;
+        OrbitCamera.distance = 2.0f;
+    }
+
+    static bool IsBackground(const Rgba& p) { return p[0] < 8 && p[1] < 8 && p[2] > 120 && p[2] < 136; }
+};
+
+// An opaque white cube in the (+x, +y, -z) octant, seen straight down +z:
+// object x is screen right and object y is screen up, so it must fill the
+// upper-right quadrant and nothing else.
+TEST_F(VolumeRenderTest, AnOctantMarkerLandsInTheRightQuadrant) {
+    const std::string path =
+        MakeVolume("marker.vol", 32, [](int x, int y, int z) { return (x >= 16 && y >= 16 && z < 16) ? 4095 : 0; });
+    const Frame frame = OpenAndDraw(path, LookStraightDownZ);
+    ASSERT_TRUE(boxes_.empty()) << boxes_[0].text;
+    ASSERT_EQ(frame.width, static_cast<uint32_t>(kWidth));
+    frame.SavePng(ScratchDir() + "/../tamlo-marker.png");
+    const Rgba upperRight = frame.At(kWidth / 2 + 20, kHeight / 2 - 20);
+    EXPECT_GT(upperRight[0], 200) << "the marker is white in the upper right";
+    for (const auto& [x, y] : {std::pair{kWidth / 2 - 20, kHeight / 2 - 20}, {kWidth / 2 - 20, kHeight / 2 + 20},
+                               {kWidth / 2 + 20, kHeight / 2 + 20}}) {
+        EXPECT_TRUE(IsBackground(frame.At(x, y))) << "quadrant at " << x << "," << y << " stays clear";
+    }
+    // Perspective: the near face (z = -0.5 at distance 1.5) spans
+    // 0.5 * ys / 1.5 of the half height above the centre.
+    const float ys = 1.0f / std::tan(0.7855f / 2.0f);
+    const int topRow = static_cast<int>(kHeight / 2 - 0.5f * ys / 1.5f * kHeight / 2);
+    EXPECT_GT(frame.At(kWidth / 2 + 5, topRow + 3)[0], 200) << "just inside the near face's top edge";
+    EXPECT_TRUE(IsBackground(frame.At(kWidth / 2 + 5, topRow - 4))) << "just outside it";
+}
+
+// Near half bright (opaque white), far half dim: drawn back to front the near
+// half covers the picture.
+TEST_F(VolumeRenderTest, TheNearHalfCoversTheFarHalf) {
+    const std::string path = MakeVolume("halves.vol", 32, [](int, int, int z) { return z < 16 ? 4095 : 600; });
+    const Frame frame = OpenAndDraw(path, LookStraightDownZ);
+    ASSERT_TRUE(boxes_.empty());
+    const Rgba centre = frame.At(kWidth / 2, kHeight / 2);
+    EXPECT_GT(centre[0], 235) << "the near, opaque white half fills the centre";
+    EXPECT_GT(centre[1], 235);
+}
+
+// The default function: low values dark and transparent, high ones white and opaque.
+TEST_F(VolumeRenderTest, DefaultTransferFunctionHidesLowValuesAndShowsHighOnes) {
+    const std::string low = MakeVolume("low.vol", 16, [](int, int, int) { return 60; });
+    Frame frame = OpenAndDraw(low, LookStraightDownZ);
+    const Rgba dim = frame.At(kWidth / 2, kHeight / 2);
+    EXPECT_LT(dim[0], 10) << "a low value is dark";
+    EXPECT_GT(dim[2], 120) << "and nearly transparent: the background shows through";
+    TearDown();
+    SetUp();
+    const std::string high = MakeVolume("high.vol", 16, [](int, int, int) { return 4000; });
+    frame = OpenAndDraw(high, LookStraightDownZ);
+    const Rgba bright = frame.At(kWidth / 2, kHeight / 2);
+    EXPECT_GT(bright[0], 230);
+    EXPECT_GT(bright[1], 230);
+    EXPECT_GT(bright[2], 230);
+}
+
+// The phantom at the start orientation, for a person to look at; it must show
+// a bright head in the middle on the dark blue background.
+TEST_F(VolumeRenderTest, ThePhantomAtTheStartOrientation) {
+    const std::string path = ScratchDir() + "/head64.vol";
+    WriteVolume(path, 64, 64, 64, phantom::MakeHeadPhantom(64, 64, 64));
+    const Frame frame = OpenAndDraw(path);
+    ASSERT_TRUE(boxes_.empty());
+    EXPECT_TRUE(frame.SavePng("/tmp/tamlo-phantom.png"));
+    EXPECT_TRUE(IsBackground(frame.At(3, 3))) << "corners show the background";
+    EXPECT_FALSE(IsBackground(frame.At(kWidth / 2, kHeight / 2))) << "the head covers the centre";
+    EXPECT_EQ(Volume.dimX, 64);
+    EXPECT_EQ(Volume.histogramView != nullptr, true) << "File > Open built the histogram";
+    EXPECT_EQ(Volume.binCount, static_cast<uint32_t>(kWidth / 2));
+}
+
+// Bad files: one message, nothing lost, the mode unchanged.
+TEST_F(VolumeRenderTest, BadVolumeFilesLeaveTheCurrentVolumeAndMode) {
+    const std::string good = MakeVolume("good.vol", 8, [](int, int, int) { return 4000; });
+    const std::string dir = ScratchDir();
+    std::ofstream(dir + "/short.vol", std::ios::binary) << std::string("\x08\x00\x08\x00\x08\x00\x01\x02", 8);
+    std::ofstream(dir + "/header.vol", std::ios::binary) << std::string("\x08\x00", 2);
+    std::ofstream(dir + "/huge.vol", std::ios::binary) << std::string("\xff\xff\xff\xff\xff\xff", 6);
+    std::filesystem::create_directory(dir + "/folder.vol");
+    shell::testing::SetFileDialogScript({good, dir + "/short.vol", dir + "/header.vol", dir + "/huge.vol",
+                                         dir + "/folder.vol"});
+    std::vector<size_t> boxCounts;
+    uint16_t* samplesAfterGood = nullptr;
+    std::vector<bool> stillVolumeMode, sameSamples;
+    std::vector<std::function<void()>> steps = {[&] {
+        Size(64, 64);
+        Command(kCmdFileOpen);
+    }};
+    steps.push_back([&] { samplesAfterGood = Volume.voxels; });
+    for (int bad = 0; bad < 4; ++bad) {
+        steps.push_back([] { Command(kCmdFileOpen); });
+        steps.push_back([&] {
+            boxCounts.push_back(shell::testing::TakeMessageBoxes().size());
+            stillVolumeMode.push_back(InputHandlerTable.Frame == &RenderVolumeFrame);
+            sameSamples.push_back(Volume.voxels == samplesAfterGood && Volume.volumeView != nullptr);
+        });
+    }
+    Run(steps);
+    ASSERT_EQ(boxCounts.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(boxCounts[i], 1u) << "bad file " << i << ": one message";
+        EXPECT_TRUE(stillVolumeMode[i]) << "bad file " << i << ": mode unchanged";
+        EXPECT_TRUE(sameSamples[i]) << "bad file " << i << ": the loaded volume is kept";
+    }
+}
+
+TEST_F(VolumeRenderTest, AZeroDimensionEndsInCreateTextureFailed) {
+    const std::string path = ScratchDir() + "/zero.vol";
+    WriteVolume(path, 0, 4, 4, {});
+    shell::testing::SetFileDialogScript({path});
+    Run({[] { Command(kCmdFileOpen); }, [] {}});
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].text, "CreateTexture failed");
+    EXPECT_EQ(boxes_[0].caption, "error: Volume");
+    EXPECT_EQ(Volume.voxels, nullptr);
+}
+
+TEST_F(VolumeRenderTest, CloseReturnsToDarkBlue) {
+    const std::string path = MakeVolume("close.vol", 8, [](int, int, int) { return 4000; });
+    shell::testing::SetFileDialogScript({path});
+    Frame afterClose;
+    Run({[] {
+             Size(64, 48);
+             Command(kCmdFileOpen);
+         },
+         [] { Command(kCmdFileClose); }, [] { Command(kCmdFileClose); }, [&] { afterClose = ReadFrame(); }});
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(afterClose.At(32, 24), (Rgba{0, 0, 128, 255}));
+    EXPECT_EQ(Volume.volumeTexture, nullptr);
+}
+
+}  // namespace
+}  // namespace viewer_test

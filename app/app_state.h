@@ -51,11 +51,16 @@ Result IgnoreInput(Args...) {
 
 // Before the device exists every slot ignores its input and no frame runs.
 struct InputHandlerTableRecord {
-    bool (*LButtonDown)(shell::WPARAM keyState, int32_t x, int32_t y) = &IgnoreInput<bool, shell::WPARAM, int32_t, int32_t>;
-    bool (*LButtonUp)(shell::WPARAM keyState, int32_t x, int32_t y) = &IgnoreInput<bool, shell::WPARAM, int32_t, int32_t>;
-    bool (*RButtonDown)(shell::WPARAM keyState, int32_t x, int32_t y) = &IgnoreInput<bool, shell::WPARAM, int32_t, int32_t>;
-    void (*RButtonUp)(shell::WPARAM keyState, int32_t x, int32_t y) = &IgnoreInput<void, shell::WPARAM, int32_t, int32_t>;
-    void (*MouseMove)(shell::WPARAM keyState, int32_t x, int32_t y) = &IgnoreInput<void, shell::WPARAM, int32_t, int32_t>;
+    bool (*LButtonDown)(shell::WPARAM keyState, int32_t x,
+                        int32_t y) = &IgnoreInput<bool, shell::WPARAM, int32_t, int32_t>;
+    bool (*LButtonUp)(shell::WPARAM keyState, int32_t x,
+                      int32_t y) = &IgnoreInput<bool, shell::WPARAM, int32_t, int32_t>;
+    bool (*RButtonDown)(shell::WPARAM keyState, int32_t x,
+                        int32_t y) = &IgnoreInput<bool, shell::WPARAM, int32_t, int32_t>;
+    void (*RButtonUp)(shell::WPARAM keyState, int32_t x,
+                      int32_t y) = &IgnoreInput<void, shell::WPARAM, int32_t, int32_t>;
+    void (*MouseMove)(shell::WPARAM keyState, int32_t x,
+                      int32_t y) = &IgnoreInput<void, shell::WPARAM, int32_t, int32_t>;
     void (*Wheel)(int16_t delta) = &IgnoreInput<void, int16_t>;
     void (*Frame)() = &IgnoreInput<void>;
 };

@@ -73,8 +73,8 @@ int TamloMain(shell::HINSTANCE instance, int showCommand) {
     }
 
     shell::HMENU menu = shell::LoadMenu(instance, kMainMenuResource);
-    MainWindow = shell::CreateWindowEx(0, kWindowClassName, kWindowTitle, shell::WS_OVERLAPPEDWINDOW, 0, 0, 1280,
-                                       1024, nullptr, menu, instance, nullptr);
+    MainWindow = shell::CreateWindowEx(0, kWindowClassName, kWindowTitle, shell::WS_OVERLAPPEDWINDOW, 0, 0,
+                                       1280, 1024, nullptr, menu, instance, nullptr);
     if (MainWindow == nullptr) {
         shell::MessageBox(nullptr, "Unable to create window", "error", shell::MB_OK);
         shell::UnregisterClass(kWindowClassName, instance);
@@ -82,7 +82,8 @@ int TamloMain(shell::HINSTANCE instance, int showCommand) {
     }
     shell::ShowWindow(MainWindow, showCommand);
 
-    if (!InitDevice()) return 0;
+    if (!InitDevice())
+        return 0;
 
     int64_t frequency = 0;
     shell::QueryPerformanceFrequency(&frequency);
@@ -103,7 +104,8 @@ int TamloMain(shell::HINSTANCE instance, int showCommand) {
             IntegrateRotation();
             InputHandlerTable.Frame();
         }
-        if (msg.message == shell::WM_QUIT) break;
+        if (msg.message == shell::WM_QUIT)
+            break;
     }
 
     ReleaseDevice();

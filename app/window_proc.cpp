@@ -29,14 +29,17 @@ bool VolumeLButtonUp(WPARAM keyState, int32_t x, int32_t y) {
 }
 
 bool VolumeRButtonDown(WPARAM keyState, int32_t x, int32_t y) {
-    if (EditorTab.OnRButtonDown(static_cast<uint32_t>(keyState), x, y)) return true;
+    if (EditorTab.OnRButtonDown(static_cast<uint32_t>(keyState), x, y))
+        return true;
     RotationDrag.anchorX = x;
     RotationDrag.anchorY = y;
     RotationDrag.active = true;
     return true;
 }
 
-void VolumeRButtonUp(WPARAM, int32_t, int32_t) { RotationDrag.active = false; }
+void VolumeRButtonUp(WPARAM, int32_t, int32_t) {
+    RotationDrag.active = false;
+}
 
 void VolumeMouseMove(WPARAM, int32_t x, int32_t y) {
     RotationDrag.cursorX = x;
@@ -48,8 +51,12 @@ void VolumeWheel(int16_t delta) {
 }
 
 // Client coordinates from a mouse message: each an unsigned 16-bit word.
-int32_t MouseX(LPARAM lParam) { return shell::LOWORD(static_cast<uint64_t>(lParam)); }
-int32_t MouseY(LPARAM lParam) { return shell::HIWORD(static_cast<uint64_t>(lParam)); }
+int32_t MouseX(LPARAM lParam) {
+    return shell::LOWORD(static_cast<uint64_t>(lParam));
+}
+int32_t MouseY(LPARAM lParam) {
+    return shell::HIWORD(static_cast<uint64_t>(lParam));
+}
 
 // File > Open: pick a file, load it, and show it from the current camera.
 void OpenVolume() {
@@ -63,12 +70,15 @@ void OpenVolume() {
     ofn.lpstrFile = path;
     ofn.nMaxFile = sizeof(path);
     ofn.Flags = shell::OFN_EXPLORER | shell::OFN_FILEMUSTEXIST;
-    if (!shell::GetOpenFileName(&ofn)) return;
-    if (!Volume.Load(path)) return;
+    if (!shell::GetOpenFileName(&ofn))
+        return;
+    if (!Volume.Load(path))
+        return;
     GenerateHistogram(static_cast<uint32_t>(ClientArea.width / 2));
     UpdateCamera();
     UploadVolumeConstants();
-    if (!BuildSliceGeometry()) return;
+    if (!BuildSliceGeometry())
+        return;
     BuildCentreQuad();
     SetInputMode(1);
 }
@@ -96,10 +106,12 @@ void SetInputMode(int mode) {
 }
 
 void IntegrateRotation() {
-    if (!RotationDrag.active) return;
+    if (!RotationDrag.active)
+        return;
     // A minimised window has no size to measure the drag against; the angles
     // hold still until it comes back.
-    if (ClientArea.width <= 0 || ClientArea.height <= 0) return;
+    if (ClientArea.width <= 0 || ClientArea.height <= 0)
+        return;
     OrbitCamera.yaw += (static_cast<float>(RotationDrag.anchorX - RotationDrag.cursorX) /
                         static_cast<float>(ClientArea.width)) *
                        FrameClock;
@@ -197,4 +209,3 @@ void ResetApplicationState() {
     OrbitCamera = {};
     InputHandlerTable = {};
 }
-

@@ -16,18 +16,19 @@ constexpr uint32_t kVolumeStride = sizeof(VolumeVertex);
 constexpr uint32_t kTexStride = sizeof(TexVertex);
 constexpr uint32_t kZeroOffset = 0;
 
-
 }  // namespace
 
 void RenderIdleFrame() {
     // After a failed resize there is no target until a later resize succeeds.
-    if (Renderer.renderTargetView == nullptr) return;
+    if (Renderer.renderTargetView == nullptr)
+        return;
     Renderer.context->ClearRenderTargetView(Renderer.renderTargetView, kIdleClearColour);
     Renderer.swapChain->Present(0, 0);
 }
 
 void RenderVolumeFrame() {
-    if (Renderer.renderTargetView == nullptr) return;
+    if (Renderer.renderTargetView == nullptr)
+        return;
     gpu::DeviceContext* ctx = Renderer.context;
     gpu::ShaderResourceView* volumeView = Volume.volumeView;
     gpu::ShaderResourceView* transferView = EditorTab.transferView;
@@ -78,7 +79,8 @@ void RenderVolumeFrame() {
         // halving of the client size, integer differences).
         const int32_t halfWidth = ClientArea.width / 2;
         const int32_t halfHeight = ClientArea.height / 2;
-        d3dx::MatrixTranslation(&Renderer.uiTranslation, static_cast<float>(RotationDrag.anchorX - halfWidth) - 0.5f,
+        d3dx::MatrixTranslation(&Renderer.uiTranslation,
+                                static_cast<float>(RotationDrag.anchorX - halfWidth) - 0.5f,
                                 static_cast<float>(halfHeight - RotationDrag.anchorY) - 0.5f, 0.0f);
         d3dx::MatrixTranspose(&Renderer.uiTranslation, &Renderer.uiTranslation);
         ctx->UpdateSubresource(Renderer.cbChangeFrameUI, 0, nullptr, &Renderer.uiTranslation, 0, 0);

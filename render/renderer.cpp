@@ -138,7 +138,8 @@ bool BuildShaderPair(const char* vsEntry, const char* psEntry, const gpu::InputE
             text.assign(bytes, errors->GetBufferSize());
             text.resize(text.find('\0') == std::string::npos ? text.size() : text.find('\0'));
         }
-        if (text.empty()) text = kSilentCompilerText;
+        if (text.empty())
+            text = kSilentCompilerText;
         shell::MessageBox(nullptr, text.c_str(), "error building vertex shader", shell::MB_OK);
         ReleaseBlob(errors);
         ReleaseBlob(vsBlob);
@@ -190,8 +191,8 @@ bool InitShaders() {
     if (!BuildShaderPair("VS_SClr", "PS_SClr", kLayoutColor, 2, &Renderer.vsColor, &Renderer.layoutColor,
                          &Renderer.psColor))
         return false;
-    if (!BuildShaderPair("VS_Volume", "PS_Volume", kLayoutVolume, 2, &Renderer.vsVolume, &Renderer.layoutVolume,
-                         &Renderer.psVolume))
+    if (!BuildShaderPair("VS_Volume", "PS_Volume", kLayoutVolume, 2, &Renderer.vsVolume,
+                         &Renderer.layoutVolume, &Renderer.psVolume))
         return false;
 
     gpu::SamplerDesc simple = MakeSamplerDesc(gpu::Filter::MIN_MAG_MIP_POINT, gpu::TextureAddressMode::WRAP);
@@ -199,7 +200,8 @@ bool InitShaders() {
         ShowRendererError("CreateSamplerState failed (simple tex sampler)");
         return false;
     }
-    gpu::SamplerDesc volume = MakeSamplerDesc(gpu::Filter::MIN_MAG_LINEAR_MIP_POINT, gpu::TextureAddressMode::CLAMP);
+    gpu::SamplerDesc volume =
+        MakeSamplerDesc(gpu::Filter::MIN_MAG_LINEAR_MIP_POINT, gpu::TextureAddressMode::CLAMP);
     if (gpu::FAILED(Renderer.device->CreateSamplerState(&volume, &Renderer.volumeSampler))) {
         ShowRendererError("CreateSamplerState failed (volume sampler)");
         return false;
@@ -250,7 +252,8 @@ bool InitDevice() {
         return false;
     }
 
-    if (!InitShaders()) return false;
+    if (!InitShaders())
+        return false;
 
     if (gpu::FAILED(CreatePlainBuffer(sizeof(kRotationVertices), gpu::BIND_VERTEX_BUFFER, kRotationVertices,
                                       &Renderer.rotVertexBuffer))) {
@@ -283,12 +286,14 @@ bool InitDevice() {
         return false;
     }
 
-    if (gpu::FAILED(d3dx::CreateShaderResourceViewFromFile(Renderer.device, kAtlasFile, &Renderer.uiAtlasView))) {
+    if (gpu::FAILED(
+            d3dx::CreateShaderResourceViewFromFile(Renderer.device, kAtlasFile, &Renderer.uiAtlasView))) {
         ShowRendererError("D3DX11CreateShaderResourceViewFromFile failed (tam_ui.dds)");
         return false;
     }
 
-    if (!EditorTab.Create(10.0f, 80.0f, 0.15625f, 0.3125f)) return false;
+    if (!EditorTab.Create(10.0f, 80.0f, 0.15625f, 0.3125f))
+        return false;
 
     SetInputMode(0);
     D3DResize();

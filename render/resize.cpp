@@ -39,11 +39,13 @@ void CreateBackBufferView() {
 }
 
 void D3DResize() {
-    if (Renderer.device == nullptr) return;
+    if (Renderer.device == nullptr)
+        return;
     // A minimised window reports a 0 x 0 client area: nothing can be sized to
     // it (the aspect ratio and the orthographic scale would divide by zero), so
     // everything keeps the last real size until the window comes back.
-    if (ClientArea.width <= 0 || ClientArea.height <= 0) return;
+    if (ClientArea.width <= 0 || ClientArea.height <= 0)
+        return;
 
     shell::OutputDebugString("D3DResize()\n");
 
@@ -52,7 +54,8 @@ void D3DResize() {
         Renderer.renderTargetView = nullptr;
     }
     Renderer.swapChain->ResizeBuffers(1, static_cast<uint32_t>(ClientArea.width),
-                                      static_cast<uint32_t>(ClientArea.height), gpu::Format::R8G8B8A8_UNORM, 0);
+                                      static_cast<uint32_t>(ClientArea.height), gpu::Format::R8G8B8A8_UNORM,
+                                      0);
     CreateBackBufferView();
     EditorTab.Create(10.0f, 80.0f, 0.15625f, 0.3125f);
 

@@ -5,7 +5,8 @@
 #include "slicing/slice_geometry.h"
 #include "volume/volume.h"
 
-void ComputeOrbitView(float pitch, float yaw, float distance, d3dx::Matrix* view, d3dx::Vector4* lightDirection) {
+void ComputeOrbitView(float pitch, float yaw, float distance, d3dx::Matrix* view,
+                      d3dx::Vector4* lightDirection) {
     d3dx::Matrix rotationX, rotationY, orbit;
     d3dx::MatrixRotationX(&rotationX, pitch);
     d3dx::MatrixRotationY(&rotationY, yaw);
@@ -31,11 +32,13 @@ void UpdateCamera() {
                      &Renderer.lightDirection);
     d3dx::MatrixTranspose(&Renderer.viewTransposed, &Renderer.view);
     BuildSliceGeometry();
-    Renderer.context->UpdateSubresource(Renderer.cbChangeFrameVolume, 0, nullptr, &Renderer.viewTransposed, 0, 0);
+    Renderer.context->UpdateSubresource(Renderer.cbChangeFrameVolume, 0, nullptr, &Renderer.viewTransposed, 0,
+                                        0);
 }
 
 void UploadVolumeConstants() {
     Renderer.volumeConstants = {Volume.halfExtentX / 500.0f, Volume.halfExtentY / 500.0f,
                                 Volume.halfExtentZ / 500.0f, 0.0f};
-    Renderer.context->UpdateSubresource(Renderer.cbChangeOnVolume, 0, nullptr, &Renderer.volumeConstants, 0, 0);
+    Renderer.context->UpdateSubresource(Renderer.cbChangeOnVolume, 0, nullptr, &Renderer.volumeConstants, 0,
+                                        0);
 }

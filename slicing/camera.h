@@ -6,7 +6,8 @@
 
 // The look-at view for pitch (about x), yaw (about y) and distance: the eye
 // orbits the origin, its up vector turning with it, so every pitch is valid.
-void ComputeOrbitView(float pitch, float yaw, float distance, d3dx::Matrix* view, d3dx::Vector4* lightDirection);
+void ComputeOrbitView(float pitch, float yaw, float distance, d3dx::Matrix* view,
+                      d3dx::Vector4* lightDirection);
 
 // Rebuilds Renderer.view, viewTransposed and lightDirection, the slices, and
 // uploads cbChangeFrameVolume.

@@ -38,7 +38,8 @@ void ReleaseAndNull(gpu::Buffer*& buffer) {
     }
 }
 
-gpu::HRESULT CreateFilledBuffer(uint32_t byteWidth, uint32_t bindFlags, const void* data, gpu::Buffer** buffer) {
+gpu::HRESULT CreateFilledBuffer(uint32_t byteWidth, uint32_t bindFlags, const void* data,
+                                gpu::Buffer** buffer) {
     gpu::BufferDesc bd;
     bd.ByteWidth = byteWidth;
     bd.Usage = gpu::Usage::DEFAULT;
@@ -70,8 +71,10 @@ SliceCut CutSlices(const d3dx::Matrix& view, float hx, float hy, float hz, Volum
     };
     float zmin = corners[0].z, zmax = corners[0].z;
     for (const Point3& c : corners) {
-        if (c.z < zmin) zmin = c.z;
-        if (c.z > zmax) zmax = c.z;
+        if (c.z < zmin)
+            zmin = c.z;
+        if (c.z > zmax)
+            zmax = c.z;
     }
     const float delta = (zmax - zmin) / 501.0f;
 
@@ -97,17 +100,22 @@ SliceCut CutSlices(const d3dx::Matrix& view, float hx, float hy, float hz, Volum
                 p.w = e.axis == 2 ? t : e.w;
             }
         }
-        if (n > 6) continue;
-        if (cut.vertexCount + n > kSliceVertexCapacity) break;
+        if (n > 6)
+            continue;
+        if (cut.vertexCount + n > kSliceVertexCapacity)
+            break;
 
         const uint32_t k = cut.vertexCount;
-        for (int i = 0; i < n; ++i) vertices[cut.vertexCount++] = points[i];
-        if (n < 3) continue;
+        for (int i = 0; i < n; ++i)
+            vertices[cut.vertexCount++] = points[i];
+        if (n < 3)
+            continue;
 
         // Order the other points counter-clockwise about P0 (insertion sort,
         // stable for parallel directions), then fan from P0.
         int order[6];
-        for (int i = 0; i < n; ++i) order[i] = i;
+        for (int i = 0; i < n; ++i)
+            order[i] = i;
         auto before = [&](int b, int a) {
             const float rbx = points[b].x - points[0].x, rby = points[b].y - points[0].y;
             const float rax = points[a].x - points[0].x, ray = points[a].y - points[0].y;
@@ -137,8 +145,8 @@ bool BuildSliceGeometry() {
     std::unique_ptr<uint32_t[]> indices(new (std::nothrow) uint32_t[kSliceIndexCapacity]);
     SliceCut cut;
     if (vertices && indices) {
-        cut = CutSlices(Renderer.view, Volume.halfExtentX, Volume.halfExtentY, Volume.halfExtentZ, vertices.get(),
-                        indices.get());
+        cut = CutSlices(Renderer.view, Volume.halfExtentX, Volume.halfExtentY, Volume.halfExtentZ,
+                        vertices.get(), indices.get());
     }
 
     if (gpu::FAILED(CreateFilledBuffer(sizeof(VolumeVertex) * cut.vertexCount, gpu::BIND_VERTEX_BUFFER,
@@ -146,8 +154,8 @@ bool BuildSliceGeometry() {
         ShowRendererError("CreateBuffer failed (proxy vertex buffer)", "error");
         return false;
     }
-    if (gpu::FAILED(CreateFilledBuffer(sizeof(uint32_t) * cut.indexCount, gpu::BIND_INDEX_BUFFER, indices.get(),
-                                       &Renderer.proxyIndexBuffer))) {
+    if (gpu::FAILED(CreateFilledBuffer(sizeof(uint32_t) * cut.indexCount, gpu::BIND_INDEX_BUFFER,
+                                       indices.get(), &Renderer.proxyIndexBuffer))) {
         ShowRendererError("CreateBuffer failed (proxy index buffer)", "CTab");
         ReleaseAndNull(Renderer.proxyVertexBuffer);
         return false;
@@ -167,8 +175,8 @@ bool BuildCentreQuad() {
         {-hx, -hy, 0.0f, 0.0f, 0.0f, 0.5f},
     };
     const uint32_t quadIndices[6] = {0, 1, 2, 2, 3, 0};
-    if (gpu::FAILED(
-            CreateFilledBuffer(sizeof(quad), gpu::BIND_VERTEX_BUFFER, quad, &Renderer.centreQuadVertexBuffer))) {
+    if (gpu::FAILED(CreateFilledBuffer(sizeof(quad), gpu::BIND_VERTEX_BUFFER, quad,
+                                       &Renderer.centreQuadVertexBuffer))) {
         ShowRendererError("CreateBuffer failed (vertex buffer)", "error");
         return false;
     }

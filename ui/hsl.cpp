@@ -4,17 +4,22 @@
 
 HslColor RgbToHsl(float red, float green, float blue) {
     float max = red, min = red;
-    if (green > max) max = green;
-    if (blue > max) max = blue;
-    if (green < min) min = green;
-    if (blue < min) min = blue;
+    if (green > max)
+        max = green;
+    if (blue > max)
+        max = blue;
+    if (green < min)
+        min = green;
+    if (blue < min)
+        min = blue;
     const float delta = max - min;
 
     float h = 0.0f;
     if (delta != 0.0f) {
         if (max == red) {
             h = (green - blue) / delta;
-            if (h < 0.0f) h += 6.0f;
+            if (h < 0.0f)
+                h += 6.0f;
         } else if (max == green) {
             h = (blue - red) / delta + 2.0f;
         } else {

@@ -28,8 +28,10 @@ void ShowTabError(const char* text, const char* caption = "CTab") {
     shell::MessageBox(nullptr, text, caption, shell::MB_OK);
 }
 
-gpu::HRESULT CreateGeometryBuffer(uint32_t byteWidth, uint32_t bindFlags, const void* data, gpu::Buffer** buffer) {
-    if (Renderer.device == nullptr) return gpu::E_FAIL;
+gpu::HRESULT CreateGeometryBuffer(uint32_t byteWidth, uint32_t bindFlags, const void* data,
+                                  gpu::Buffer** buffer) {
+    if (Renderer.device == nullptr)
+        return gpu::E_FAIL;
     gpu::BufferDesc bd;
     bd.ByteWidth = byteWidth;
     bd.Usage = gpu::Usage::DEFAULT;
@@ -76,16 +78,19 @@ bool CTab::Create(float x, float width, float u0, float u1) {
     TexVertex vertices[kTexVertexCount];
     uint32_t indices[kTexIndexCount];
     BuildTexturedGeometry(ClientArea.halfWidth, ClientArea.halfHeight, x, width, u0, u1, vertices, indices);
-    if (gpu::FAILED(CreateGeometryBuffer(sizeof(vertices), gpu::BIND_VERTEX_BUFFER, vertices, &texVertexBuffer))) {
+    if (gpu::FAILED(
+            CreateGeometryBuffer(sizeof(vertices), gpu::BIND_VERTEX_BUFFER, vertices, &texVertexBuffer))) {
         ShowTabError("CreateBuffer failed (vertex buffer)");
         return false;
     }
-    if (gpu::FAILED(CreateGeometryBuffer(sizeof(indices), gpu::BIND_INDEX_BUFFER, indices, &texIndexBuffer))) {
+    if (gpu::FAILED(
+            CreateGeometryBuffer(sizeof(indices), gpu::BIND_INDEX_BUFFER, indices, &texIndexBuffer))) {
         ShowTabError("CreateBuffer failed (index buffer)");
         ReleaseAndNull(texVertexBuffer);
         return false;
     }
-    if (!GenerateColorGeometry()) return false;
+    if (!GenerateColorGeometry())
+        return false;
     return GenerateTransfer();
 }
 
@@ -99,15 +104,17 @@ bool CTab::GenerateColorGeometry() {
     graphScaleY = map.scaleY;
     const ColorGeometry geometry = BuildColorGeometry(ClientArea.halfWidth, ClientArea.halfHeight, points,
                                                       pointCount, selectedPoint, selectedHsl);
-    if (gpu::FAILED(CreateGeometryBuffer(static_cast<uint32_t>(geometry.vertices.size() * sizeof(ColorVertex)),
-                                         gpu::BIND_VERTEX_BUFFER, geometry.vertices.data(), &colorVertexBuffer))) {
+    if (gpu::FAILED(
+            CreateGeometryBuffer(static_cast<uint32_t>(geometry.vertices.size() * sizeof(ColorVertex)),
+                                 gpu::BIND_VERTEX_BUFFER, geometry.vertices.data(), &colorVertexBuffer))) {
         ShowTabError("CreateBuffer failed (vertex clr buffer)");
         return false;
     }
     lineIndexCount = geometry.lineIndexCount;
     triangleIndexCount = geometry.triangleIndexCount;
     if (gpu::FAILED(CreateGeometryBuffer(static_cast<uint32_t>(geometry.indices.size() * sizeof(uint32_t)),
-                                         gpu::BIND_INDEX_BUFFER, geometry.indices.data(), &colorIndexBuffer))) {
+                                         gpu::BIND_INDEX_BUFFER, geometry.indices.data(),
+                                         &colorIndexBuffer))) {
         ShowTabError("CreateBuffer failed (index clr buffer)");
         ReleaseAndNull(colorVertexBuffer);
         return false;
@@ -132,7 +139,8 @@ bool CTab::GenerateTransfer() {
     desc.MiscFlags = 0;
     gpu::SubresourceData init;
     init.pSysMem = texels;
-    if (Renderer.device == nullptr || gpu::FAILED(Renderer.device->CreateTexture1D(&desc, &init, &transferTexture))) {
+    if (Renderer.device == nullptr ||
+        gpu::FAILED(Renderer.device->CreateTexture1D(&desc, &init, &transferTexture))) {
         ShowTabError("CreateTexture1D failed", "CTab::GenerateTransfer");
         return false;
     }
@@ -179,7 +187,9 @@ void CTab::ReplacePoints(const ControlPoint* newPoints, uint32_t newCount) {
     selectedHsl = RgbToHsl(points[0].red, points[0].green, points[0].blue);
 }
 
-uint32_t CTab::Update() { return AdvanceSlide(&state, &slideTime, &slideOffset, FrameClock); }
+uint32_t CTab::Update() {
+    return AdvanceSlide(&state, &slideTime, &slideOffset, FrameClock);
+}
 
 void CTab::Render() {
     Update();

@@ -29,7 +29,7 @@ inline constexpr int32_t kDragLastPoint = 5;
 inline constexpr uint32_t kNoPoint = 0xFFFFFFFFu;
 
 class CTab {
-public:
+  public:
     CTab();
     virtual ~CTab();
     CTab(const CTab&) = delete;
@@ -82,7 +82,7 @@ public:
     uint32_t lineIndexCount = 0;
     uint32_t triangleIndexCount = 0;
 
-private:
+  private:
     void ClipCursorTo(int32_t left, int32_t top, int32_t right, int32_t bottom);
     int32_t ClientXOfPosition(float position) const;
     int32_t ClientYOfOpacity(float alpha) const;

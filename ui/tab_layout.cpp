@@ -40,7 +40,8 @@ void BuildTexturedGeometry(float hw, float hh, float x, float width, float u0, f
         {histogramRight, -hh - 241, 1, 1, 1},
         {histogramRight, -hh - 441, 1, 1, 0},
     };
-    for (uint32_t i = 0; i < kTexVertexCount; ++i) v[i] = table[i];
+    for (uint32_t i = 0; i < kTexVertexCount; ++i)
+        v[i] = table[i];
     // Quads (top-left a, bottom-left b, top-right c, bottom-right d) as
     // a, c, d, d, b, a: both triangles clockwise on screen.
     const uint32_t quads[8][4] = {{0, 1, 2, 3},     {2, 3, 4, 5},     {6, 7, 8, 9},     {10, 11, 12, 13},
@@ -48,7 +49,8 @@ void BuildTexturedGeometry(float hw, float hh, float x, float width, float u0, f
     for (int q = 0; q < 8; ++q) {
         const uint32_t a = quads[q][0], b = quads[q][1], c = quads[q][2], d = quads[q][3];
         const uint32_t six[6] = {a, c, d, d, b, a};
-        for (int k = 0; k < 6; ++k) indices[q * 6 + k] = six[k];
+        for (int k = 0; k < 6; ++k)
+            indices[q * 6 + k] = six[k];
     }
 }
 
@@ -61,8 +63,8 @@ GraphMapping ComputeGraphMapping(float hw, float hh) {
     return g;
 }
 
-ColorGeometry BuildColorGeometry(float hw, float hh, const ControlPoint* points, uint32_t n, uint32_t selected,
-                                 const HslColor& hsl) {
+ColorGeometry BuildColorGeometry(float hw, float hh, const ControlPoint* points, uint32_t n,
+                                 uint32_t selected, const HslColor& hsl) {
     ColorGeometry g;
     const RgbaColor c = HslToRgba(HslColor{hsl.hue, hsl.saturation, 0.5f}, 1.0f);
     const float cx = -hw + 9.5f + hsl.hue * 180.0f / 360.0f;
@@ -82,7 +84,8 @@ ColorGeometry BuildColorGeometry(float hw, float hh, const ControlPoint* points,
     // The cursor: four black arms leaving a gap around the centre.
     const float arms[16][2] = {{-9, -1}, {-9, 1}, {-3, -1}, {-3, 1}, {-1, -9}, {-1, -3}, {1, -9}, {1, -3},
                                {3, -1},  {3, 1},  {9, -1},  {9, 1},  {-1, 3},  {-1, 9},  {1, 3},  {1, 9}};
-    for (const auto& arm : arms) push(cx + arm[0], cy + arm[1], 0, 0, 0, 1);
+    for (const auto& arm : arms)
+        push(cx + arm[0], cy + arm[1], 0, 0, 0, 1);
     push(-hw + 251.5f, ly, 1, 1, 1, 1);
     push(-hw + 261.5f, ly - 10, 1, 1, 1, 1);
     push(-hw + 261.5f, ly + 10, 1, 1, 1, 1);
@@ -114,8 +117,9 @@ ColorGeometry BuildColorGeometry(float hw, float hh, const ControlPoint* points,
         g.indices.push_back(28 + 9 * (j + 1));
     }
     g.lineIndexCount = static_cast<uint32_t>(g.indices.size());
-    const uint32_t fixed[42] = {0,  3,  4,  4,  1,  0,  1,  4,  5,  5,  2,  1,  8,  6,  9,  7,  9,  6,  12, 10, 13,
-                                11, 13, 10, 16, 14, 17, 15, 17, 14, 20, 18, 21, 19, 21, 18, 22, 24, 23, 25, 27, 26};
+    const uint32_t fixed[42] = {0,  3,  4,  4,  1,  0,  1,  4,  5,  5,  2,  1,  8,  6,
+                                9,  7,  9,  6,  12, 10, 13, 11, 13, 10, 16, 14, 17, 15,
+                                17, 14, 20, 18, 21, 19, 21, 18, 22, 24, 23, 25, 27, 26};
     g.indices.insert(g.indices.end(), fixed, fixed + 42);
     for (uint32_t i = 0; i < n; ++i) {
         const uint32_t b = 28 + 9 * i;

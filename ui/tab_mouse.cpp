@@ -33,7 +33,8 @@ uint32_t CTab::HitTestPoint(int32_t x, int32_t y) {
     for (uint32_t i = 0; i < pointCount; ++i) {
         const int32_t px = ClientXOfPosition(points[i].position);
         const int32_t py = ClientYOfOpacity(points[i].alpha);
-        if (px - 7 <= x && x <= px + 7 && py - 7 <= y && y <= py + 7) return i;
+        if (px - 7 <= x && x <= px + 7 && py - 7 <= y && y <= py + 7)
+            return i;
     }
     return kNoPoint;
 }
@@ -60,7 +61,8 @@ void CTab::SelectPoint(uint32_t index) {
 // The handle band starts a slide from closed or open; the caller has already
 // checked the state and the band's rows.
 bool CTab::StartSlideFromHandle(int32_t x, int32_t) {
-    if (!OnHandle(x)) return false;
+    if (!OnHandle(x))
+        return false;
     state = (state & kTabClosed) ? kTabOpening : kTabClosing;
     slideTime = 0.0f;
     return true;
@@ -70,9 +72,12 @@ bool CTab::OnLButtonDown(uint32_t, int32_t x, int32_t y) {
     const int32_t height = ClientArea.height;
     const int32_t d = height - y;
     const int32_t w2 = ClientArea.width >> 1;
-    if (state & kTabClosed) return d < 32 && StartSlideFromHandle(x, d);
-    if (state & (kTabOpening | kTabClosing)) return false;
-    if (d >= 640) return d < 672 && StartSlideFromHandle(x, d);
+    if (state & kTabClosed)
+        return d < 32 && StartSlideFromHandle(x, d);
+    if (state & (kTabOpening | kTabClosing))
+        return false;
+    if (d >= 640)
+        return d < 672 && StartSlideFromHandle(x, d);
     if (420 < d && d < 600) {
         if (11 <= x && x <= 190) {
             dragMode = kDragField;
@@ -83,7 +88,8 @@ bool CTab::OnLButtonDown(uint32_t, int32_t x, int32_t y) {
         }
         return true;
     }
-    if (!(192 < d && d < 404 && 6 < x && x < w2 - 6)) return true;
+    if (!(192 < d && d < 404 && 6 < x && x < w2 - 6))
+        return true;
 
     const uint32_t hit = HitTestPoint(x, y);
     if (hit != kNoPoint) {
@@ -105,8 +111,10 @@ bool CTab::OnLButtonDown(uint32_t, int32_t x, int32_t y) {
 
     const float p = PositionFromX(x);
     const float a = OpacityFromY(y);
-    if (!(0.0f < p && p < 1.0f && 0.0f < a && a < 1.0f)) return true;
-    if (pointCount <= 1) return true;
+    if (!(0.0f < p && p < 1.0f && 0.0f < a && a < 1.0f))
+        return true;
+    if (pointCount <= 1)
+        return true;
     for (uint32_t k = 1; k < pointCount; ++k) {
         if (points[k].position > p) {
             InsertPoint(k, p, a);
@@ -120,9 +128,12 @@ bool CTab::OnLButtonDown(uint32_t, int32_t x, int32_t y) {
 bool CTab::OnLButtonUp(uint32_t, int32_t x, int32_t y) {
     const int32_t height = ClientArea.height;
     const int32_t d = height - y;
-    if (state & kTabClosed) return d < 32 && OnHandle(x);
-    if (state & (kTabOpening | kTabClosing)) return false;
-    if (d >= 640) return d < 672 && OnHandle(x);
+    if (state & kTabClosed)
+        return d < 32 && OnHandle(x);
+    if (state & (kTabOpening | kTabClosing))
+        return false;
+    if (d >= 640)
+        return d < 672 && OnHandle(x);
 
     // A drag needs a selected point to act on; the selection always names one.
     if (dragMode != kDragNone && selectedPoint < pointCount) {
@@ -156,7 +167,8 @@ bool CTab::OnLButtonUp(uint32_t, int32_t x, int32_t y) {
             s.blue = c.blue;
             s.alpha = c.alpha;
         }
-        if (dragMode >= kDragField && dragMode <= kDragLastPoint) Rebuild();
+        if (dragMode >= kDragField && dragMode <= kDragLastPoint)
+            Rebuild();
     }
     shell::ClipCursor(nullptr);
     dragMode = kDragNone;
@@ -166,16 +178,22 @@ bool CTab::OnLButtonUp(uint32_t, int32_t x, int32_t y) {
 bool CTab::OnRButtonDown(uint32_t, int32_t x, int32_t y) {
     const int32_t d = ClientArea.height - y;
     const int32_t w2 = ClientArea.width >> 1;
-    if (state & kTabClosed) return d < 32 && StartSlideFromHandle(x, d);
-    if (state & (kTabOpening | kTabClosing)) return false;
-    if (d >= 640) return d < 672 && StartSlideFromHandle(x, d);
-    if (!(192 < d && d < 404 && 6 < x && x < w2 - 6)) return true;
+    if (state & kTabClosed)
+        return d < 32 && StartSlideFromHandle(x, d);
+    if (state & (kTabOpening | kTabClosing))
+        return false;
+    if (d >= 640)
+        return d < 672 && StartSlideFromHandle(x, d);
+    if (!(192 < d && d < 404 && 6 < x && x < w2 - 6))
+        return true;
     const uint32_t hit = HitTestPoint(x, y);
-    if (hit == kNoPoint || hit == 0 || hit == pointCount - 1) return true;
+    if (hit == kNoPoint || hit == 0 || hit == pointCount - 1)
+        return true;
     DeletePoint(hit);
     // The selection keeps its number; when that now lies past the end (the
     // last point was selected), the new last point takes it over.
-    if (selectedPoint >= pointCount) selectedPoint = pointCount - 1;
+    if (selectedPoint >= pointCount)
+        selectedPoint = pointCount - 1;
     SelectPoint(selectedPoint);
     Rebuild();
     return true;
@@ -183,8 +201,10 @@ bool CTab::OnRButtonDown(uint32_t, int32_t x, int32_t y) {
 
 bool CTab::OnRButtonUp(uint32_t, int32_t x, int32_t y) {
     const int32_t d = ClientArea.height - y;
-    if (state & kTabClosed) return d < 32 && OnHandle(x);
-    if (state & (kTabOpening | kTabClosing)) return false;
+    if (state & kTabClosed)
+        return d < 32 && OnHandle(x);
+    if (state & (kTabOpening | kTabClosing))
+        return false;
     return d < 640 || (d < 672 && OnHandle(x));
 }
 

@@ -19,7 +19,9 @@ namespace {
 constexpr const char* kTfFilter = "Transfer Function Files (*.tf)\0*.tf\0";
 constexpr const char* kTfCaption = "CTab";
 
-void ShowTfError(const std::string& text) { shell::MessageBox(nullptr, text.c_str(), kTfCaption, shell::MB_OK); }
+void ShowTfError(const std::string& text) {
+    shell::MessageBox(nullptr, text.c_str(), kTfCaption, shell::MB_OK);
+}
 
 // The whole file, or false with errno describing why not. Files beyond 64 MB
 // are no transfer function (that is over three million points).
@@ -43,8 +45,10 @@ bool ReadWholeFile(const char* path, std::vector<uint8_t>* bytes, std::string* w
         size_t done = 0;
         while (done < bytes->size()) {
             const ssize_t got = ::read(fd, bytes->data() + done, bytes->size() - done);
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) break;
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
             done += static_cast<size_t>(got);
         }
         bytes->resize(done);
@@ -58,8 +62,10 @@ bool ReadWholeFile(const char* path, std::vector<uint8_t>* bytes, std::string* w
 bool WriteAll(int fd, const uint8_t* data, size_t size) {
     while (size > 0) {
         const ssize_t put = ::write(fd, data, size);
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return false;
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
         data += put;
         size -= static_cast<size_t>(put);
     }
@@ -93,7 +99,8 @@ bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& 
     }
     temp.assign(name.data());
     bool ok = WriteAll(fd, bytes.data(), bytes.size()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    if (!ok) *why = std::strerror(errno);
+    if (!ok)
+        *why = std::strerror(errno);
     if (::close(fd) != 0 && ok) {
         *why = std::strerror(errno);
         ok = false;
@@ -102,7 +109,8 @@ bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& 
         *why = std::strerror(errno);
         ok = false;
     }
-    if (!ok) ::unlink(temp.c_str());
+    if (!ok)
+        ::unlink(temp.c_str());
     return ok;
 }
 
@@ -116,7 +124,8 @@ void LoadTransferFunction() {
     ofn.lpstrFile = path;
     ofn.nMaxFile = sizeof(path);
     ofn.Flags = shell::OFN_EXPLORER | shell::OFN_FILEMUSTEXIST;
-    if (!shell::GetOpenFileName(&ofn)) return;
+    if (!shell::GetOpenFileName(&ofn))
+        return;
 
     // The current function stays until the new one is known to be good.
     std::vector<uint8_t> bytes;
@@ -144,7 +153,8 @@ void SaveTransferFunction() {
     ofn.lpstrFile = path;
     ofn.nMaxFile = sizeof(path);
     ofn.Flags = shell::OFN_EXPLORER;
-    if (!shell::GetSaveFileName(&ofn)) return;
+    if (!shell::GetSaveFileName(&ofn))
+        return;
 
     const std::vector<uint8_t> bytes = SerializeTransferFunction(EditorTab.points, EditorTab.pointCount);
     std::string why;

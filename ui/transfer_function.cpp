@@ -9,14 +9,16 @@ void WalkTransferFunction(const ControlPoint* points, uint32_t pointCount, float
     uint32_t i = 1;
     for (int j = 0; j < kTransferTexels; ++j) {
         const float t = static_cast<float>(j) * (1.0f / 1024.0f);
-        if (t > points[i].position && i < last) ++i;
+        if (t > points[i].position && i < last)
+            ++i;
         const ControlPoint& from = points[i - 1];
         const ControlPoint& to = points[i];
         const float length = to.position - from.position;
         float f = (t - from.position) / length;
         // A zero-length segment is a step: it takes its end point's values. So
         // does everything beyond a last point that lies below 1.
-        if (length == 0.0f || !std::isfinite(f) || (i == last && t > to.position)) f = 1.0f;
+        if (length == 0.0f || !std::isfinite(f) || (i == last && t > to.position))
+            f = 1.0f;
         float* texel = texels + 4 * j;
         texel[0] = (to.red - from.red) * f + from.red;
         texel[1] = (to.green - from.green) * f + from.green;
@@ -27,7 +29,8 @@ void WalkTransferFunction(const ControlPoint* points, uint32_t pointCount, float
 
 std::vector<uint8_t> SerializeTransferFunction(const ControlPoint* points, uint32_t pointCount) {
     std::vector<uint8_t> bytes(4 + sizeof(ControlPoint) * pointCount);
-    for (int b = 0; b < 4; ++b) bytes[b] = static_cast<uint8_t>(pointCount >> (8 * b));
+    for (int b = 0; b < 4; ++b)
+        bytes[b] = static_cast<uint8_t>(pointCount >> (8 * b));
     // The records are the in-memory layout: five IEEE floats, little-endian on
     // every machine this program runs on.
     static_assert(std::endian::native == std::endian::little);

@@ -10,9 +10,11 @@
 HistogramCounts CountHistogram(const uint16_t* samples, uint32_t sampleCount, uint32_t binCount) {
     HistogramCounts counts;
     counts.bins.assign(binCount, 0);
-    if (binCount == 0) return counts;
+    if (binCount == 0)
+        return counts;
     uint32_t maxSample = 0;
-    for (uint32_t i = 0; i < sampleCount; ++i) maxSample = std::max<uint32_t>(maxSample, samples[i]);
+    for (uint32_t i = 0; i < sampleCount; ++i)
+        maxSample = std::max<uint32_t>(maxSample, samples[i]);
     counts.maxSample = maxSample;
 
     // One division per possible value instead of one per sample: the table
@@ -24,8 +26,10 @@ HistogramCounts CountHistogram(const uint16_t* samples, uint32_t sampleCount, ui
     }
     uint32_t* bins = counts.bins.data();
     const uint32_t* table = binOf.data();
-    for (uint32_t i = 0; i < sampleCount; ++i) ++bins[table[samples[i]]];
-    for (uint32_t b = 6; b < binCount; ++b) counts.maxBinCount = std::max(counts.maxBinCount, bins[b]);
+    for (uint32_t i = 0; i < sampleCount; ++i)
+        ++bins[table[samples[i]]];
+    for (uint32_t b = 6; b < binCount; ++b)
+        counts.maxBinCount = std::max(counts.maxBinCount, bins[b]);
     return counts;
 }
 
@@ -40,7 +44,8 @@ std::vector<uint32_t> BuildHistogramImage(const std::vector<uint32_t>& bins, uin
             height = bins[column] > 0 ? kHistogramRows : 0;
         }
         height = std::min<uint64_t>(height, kHistogramRows);
-        for (uint64_t row = 0; row < height; ++row) image[row * width + column] = kHistogramWhite;
+        for (uint64_t row = 0; row < height; ++row)
+            image[row * width + column] = kHistogramWhite;
     }
     return image;
 }
@@ -64,7 +69,8 @@ bool GenerateHistogram(uint32_t binCount) {
 
     // No columns, no picture: the panel then shows no histogram (a window
     // narrower than two pixels asks for no bins).
-    if (binCount == 0) return false;
+    if (binCount == 0)
+        return false;
 
     std::vector<uint32_t> image = BuildHistogramImage(counts.bins, counts.maxBinCount);
     gpu::Texture2DDesc desc;
@@ -94,7 +100,7 @@ bool GenerateHistogram(uint32_t binCount) {
     viewDesc.Texture2D.MostDetailedMip = 0;
     viewDesc.Texture2D.MipLevels = 1;
     if (gpu::FAILED(Renderer.device->CreateShaderResourceView(Volume.histogramTexture, &viewDesc,
-                                                             &Volume.histogramView))) {
+                                                              &Volume.histogramView))) {
         ShowHistogramError("CreateShaderResourceView failed");
         return false;
     }

@@ -27,8 +27,10 @@ bool ReadFully(int fd, void* buffer, uint64_t size) {
     while (size > 0) {
         const size_t chunk = static_cast<size_t>(std::min<uint64_t>(size, 1u << 30));
         const ssize_t got = ::read(fd, out, chunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
         out += got;
         size -= static_cast<uint64_t>(got);
     }
@@ -36,13 +38,14 @@ bool ReadFully(int fd, void* buffer, uint64_t size) {
 }
 
 class FileCloser {
-public:
+  public:
     explicit FileCloser(int fd) : fd_(fd) {}
     ~FileCloser() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -56,8 +59,6 @@ void ReleaseAndNull(T*& object) {
 
 }  // namespace
 
-
-
 VolumeHeader ReadVolumeHeader(const uint8_t* b) {
     VolumeHeader h;
     h.dimX = static_cast<uint16_t>(b[0] | b[1] << 8);
@@ -69,8 +70,8 @@ VolumeHeader ReadVolumeHeader(const uint8_t* b) {
 std::string CheckVolumeFile(const VolumeHeader& header, uint64_t fileSize) {
     const uint64_t samples = uint64_t{header.dimX} * header.dimY * header.dimZ;
     if (samples * 2 > UINT32_MAX) {
-        return "Volume too large: " + std::to_string(header.dimX) + " x " + std::to_string(header.dimY) + " x " +
-               std::to_string(header.dimZ) + " samples do not fit in 4 GB";
+        return "Volume too large: " + std::to_string(header.dimX) + " x " + std::to_string(header.dimY) +
+               " x " + std::to_string(header.dimZ) + " samples do not fit in 4 GB";
     }
     if (fileSize < kVolumeHeaderBytes + samples * 2) {
         return "Volume file is shorter than its header says: " + std::to_string(header.dimX) + " x " +
@@ -82,10 +83,13 @@ std::string CheckVolumeFile(const VolumeHeader& header, uint64_t fileSize) {
 }
 
 void ShiftSamples(uint16_t* samples, uint32_t count) {
-    for (uint32_t i = 0; i < count; ++i) samples[i] = static_cast<uint16_t>(samples[i] << 4);
+    for (uint32_t i = 0; i < count; ++i)
+        samples[i] = static_cast<uint16_t>(samples[i] << 4);
 }
 
-CVolume::~CVolume() { Unload(); }
+CVolume::~CVolume() {
+    Unload();
+}
 
 bool CVolume::Load(const char* path) {
     // Everything that can go wrong with the file is found out before the
@@ -98,7 +102,8 @@ bool CVolume::Load(const char* path) {
     FileCloser closer(fd);
     struct stat info {};
     uint8_t headerBytes[kVolumeHeaderBytes];
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !ReadFully(fd, headerBytes, kVolumeHeaderBytes)) {
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
+        !ReadFully(fd, headerBytes, kVolumeHeaderBytes)) {
         ShowVolumeError(std::string("Unable to read volume file (") + path +
                         "): it is not a volume file or is shorter than its 6-byte header");
         return false;
@@ -118,12 +123,13 @@ bool CVolume::Load(const char* path) {
     errno = 0;
     if (!ReadFully(fd, samples, uint64_t{count} * 2)) {
         delete[] samples;
-        ShowVolumeError(std::string("Unable to read volume file (") + path + "): " +
-                        (errno ? std::strerror(errno) : "the file ended early"));
+        ShowVolumeError(std::string("Unable to read volume file (") + path +
+                        "): " + (errno ? std::strerror(errno) : "the file ended early"));
         return false;
     }
 
-    if (voxels != nullptr || volumeTexture != nullptr || volumeView != nullptr) Unload();
+    if (voxels != nullptr || volumeTexture != nullptr || volumeView != nullptr)
+        Unload();
 
     dimX = header.dimX;
     dimY = header.dimY;
@@ -153,7 +159,8 @@ bool CVolume::Load(const char* path) {
     init.pSysMem = voxels;
     init.SysMemPitch = static_cast<uint32_t>(2 * dimX);
     init.SysMemSlicePitch = static_cast<uint32_t>(2 * dimX * dimY);
-    if (Renderer.device == nullptr || gpu::FAILED(Renderer.device->CreateTexture3D(&desc, &init, &volumeTexture))) {
+    if (Renderer.device == nullptr ||
+        gpu::FAILED(Renderer.device->CreateTexture3D(&desc, &init, &volumeTexture))) {
         ShowVolumeError("CreateTexture failed");
         delete[] voxels;
         voxels = nullptr;

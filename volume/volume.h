@@ -29,7 +29,7 @@ VolumeHeader ReadVolumeHeader(const uint8_t* bytes);
 void ShiftSamples(uint16_t* samples, uint32_t count);
 
 class CVolume {
-public:
+  public:
     ~CVolume();
 
     // Reads the file into the samples and a 3D texture with its view. A file

@@ -29,23 +29,27 @@ inline constexpr HRESULT E_FAIL = static_cast<int32_t>(0x80004005u);
 inline constexpr HRESULT E_INVALIDARG = static_cast<int32_t>(0x80070057u);
 inline constexpr HRESULT E_OUTOFMEMORY = static_cast<int32_t>(0x8007000Eu);
 inline constexpr HRESULT E_NOTFOUND = static_cast<int32_t>(0x80070002u);  // a file that is not there
-inline bool FAILED(HRESULT hr) { return hr < 0; }
-inline bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
+inline bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
+inline bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
 
 class Unknown {
-public:
+  public:
     virtual uint32_t AddRef() = 0;
     // Drops one reference; the object is destroyed when none is left.
     // Returns the references that remain.
     virtual uint32_t Release() = 0;
 
-protected:
+  protected:
     virtual ~Unknown() = default;
 };
 
 // A block of bytes: compiled shader code or compiler messages.
 class Blob : public Unknown {
-public:
+  public:
     virtual const void* GetBufferPointer() const = 0;
     virtual size_t GetBufferSize() const = 0;
 };
@@ -75,7 +79,13 @@ enum BindFlag : uint32_t {
     BIND_RENDER_TARGET = 0x20,
 };
 
-enum class ResourceDimension : uint32_t { UNKNOWN = 0, BUFFER = 1, TEXTURE1D = 2, TEXTURE2D = 3, TEXTURE3D = 4 };
+enum class ResourceDimension : uint32_t {
+    UNKNOWN = 0,
+    BUFFER = 1,
+    TEXTURE1D = 2,
+    TEXTURE2D = 3,
+    TEXTURE3D = 4
+};
 
 enum class SrvDimension : uint32_t { UNKNOWN = 0, TEXTURE1D = 2, TEXTURE2D = 4, TEXTURE3D = 8 };
 
@@ -271,7 +281,7 @@ struct SwapChainDesc {
 class Device;
 
 class DeviceChild : public Unknown {
-public:
+  public:
     // Adds a reference to the device, as Direct3D does. Children keep the
     // device's GL context alive, not the device object: once the device has
     // been released this gives null.
@@ -279,54 +289,54 @@ public:
 };
 
 class Resource : public DeviceChild {
-public:
+  public:
     virtual ResourceDimension GetType() const = 0;
 };
 
 class Buffer : public Resource {
-public:
+  public:
     virtual void GetDesc(BufferDesc* desc) const = 0;
 };
 
 class Texture1D : public Resource {
-public:
+  public:
     virtual void GetDesc(Texture1DDesc* desc) const = 0;
 };
 
 class Texture2D : public Resource {
-public:
+  public:
     virtual void GetDesc(Texture2DDesc* desc) const = 0;
 };
 
 class Texture3D : public Resource {
-public:
+  public:
     virtual void GetDesc(Texture3DDesc* desc) const = 0;
 };
 
 class ShaderResourceView : public DeviceChild {
-public:
+  public:
     virtual void GetDesc(ShaderResourceViewDesc* desc) const = 0;
     // Adds a reference to the viewed resource.
     virtual void GetResource(Resource** resource) = 0;
 };
 
 class RenderTargetView : public DeviceChild {
-public:
+  public:
     virtual void GetResource(Resource** resource) = 0;
 };
 
 class SamplerState : public DeviceChild {
-public:
+  public:
     virtual void GetDesc(SamplerDesc* desc) const = 0;
 };
 
 class BlendState : public DeviceChild {
-public:
+  public:
     virtual void GetDesc(BlendDesc* desc) const = 0;
 };
 
 class RasterizerState : public DeviceChild {
-public:
+  public:
     virtual void GetDesc(RasterizerDesc* desc) const = 0;
 };
 
@@ -344,8 +354,9 @@ struct Box;
 // Device
 
 class Device : public Unknown {
-public:
-    virtual HRESULT CreateBuffer(const BufferDesc* desc, const SubresourceData* initialData, Buffer** buffer) = 0;
+  public:
+    virtual HRESULT CreateBuffer(const BufferDesc* desc, const SubresourceData* initialData,
+                                 Buffer** buffer) = 0;
     virtual HRESULT CreateTexture1D(const Texture1DDesc* desc, const SubresourceData* initialData,
                                     Texture1D** texture) = 0;
     virtual HRESULT CreateTexture2D(const Texture2DDesc* desc, const SubresourceData* initialData,
@@ -364,10 +375,10 @@ public:
     virtual HRESULT CreateInputLayout(const InputElementDesc* elements, uint32_t elementCount,
                                       const void* shaderBytecode, size_t bytecodeLength,
                                       InputLayout** layout) = 0;
-    virtual HRESULT CreateVertexShader(const void* shaderBytecode, size_t bytecodeLength, ClassLinkage* linkage,
-                                       VertexShader** shader) = 0;
-    virtual HRESULT CreatePixelShader(const void* shaderBytecode, size_t bytecodeLength, ClassLinkage* linkage,
-                                      PixelShader** shader) = 0;
+    virtual HRESULT CreateVertexShader(const void* shaderBytecode, size_t bytecodeLength,
+                                       ClassLinkage* linkage, VertexShader** shader) = 0;
+    virtual HRESULT CreatePixelShader(const void* shaderBytecode, size_t bytecodeLength,
+                                      ClassLinkage* linkage, PixelShader** shader) = 0;
     // GL_MAX_3D_TEXTURE_SIZE and friends, for callers that refuse early.
     virtual uint32_t MaxTexture3DSize() const = 0;
     virtual uint32_t MaxTexture2DSize() const = 0;
@@ -377,19 +388,22 @@ public:
 // Immediate context
 
 class DeviceContext : public DeviceChild {
-public:
+  public:
     virtual void IASetInputLayout(InputLayout* layout) = 0;
     virtual void IASetVertexBuffers(uint32_t startSlot, uint32_t count, Buffer* const* buffers,
                                     const uint32_t* strides, const uint32_t* offsets) = 0;
     virtual void IASetIndexBuffer(Buffer* buffer, Format format, uint32_t offset) = 0;
     virtual void IASetPrimitiveTopology(PrimitiveTopology topology) = 0;
 
-    virtual void VSSetShader(VertexShader* shader, ClassInstance* const* instances, uint32_t instanceCount) = 0;
+    virtual void VSSetShader(VertexShader* shader, ClassInstance* const* instances,
+                             uint32_t instanceCount) = 0;
     virtual void VSSetConstantBuffers(uint32_t startSlot, uint32_t count, Buffer* const* buffers) = 0;
 
-    virtual void PSSetShader(PixelShader* shader, ClassInstance* const* instances, uint32_t instanceCount) = 0;
+    virtual void PSSetShader(PixelShader* shader, ClassInstance* const* instances,
+                             uint32_t instanceCount) = 0;
     virtual void PSSetConstantBuffers(uint32_t startSlot, uint32_t count, Buffer* const* buffers) = 0;
-    virtual void PSSetShaderResources(uint32_t startSlot, uint32_t count, ShaderResourceView* const* views) = 0;
+    virtual void PSSetShaderResources(uint32_t startSlot, uint32_t count,
+                                      ShaderResourceView* const* views) = 0;
     virtual void PSSetSamplers(uint32_t startSlot, uint32_t count, SamplerState* const* samplers) = 0;
 
     virtual void RSSetState(RasterizerState* state) = 0;
@@ -411,7 +425,7 @@ public:
 // Swap chain (one buffer)
 
 class SwapChain : public DeviceChild {
-public:
+  public:
     virtual HRESULT GetBuffer(uint32_t index, Texture2D** buffer) = 0;
     // Keeps the buffer count; width and height 0 are refused. The old buffer
     // must no longer be viewed (Direct3D's rule), or the call fails.

@@ -55,7 +55,7 @@ class Core {
     // False once the context is gone (the window was destroyed).
     bool MakeCurrent();
 
-    Device* device = nullptr;  // the public device while it lives (GetDevice)
+    Device* device = nullptr;                   // the public device while it lives (GetDevice)
     DeviceContext* immediateContext = nullptr;  // while it lives
     std::shared_ptr<OutputWindow> window;
     GLuint defaultSampler = 0;  // Direct3D's sampling when no sampler is bound

@@ -11,7 +11,7 @@
 namespace gpu {
 
 class OutputWindow {
-public:
+  public:
     virtual ~OutputWindow() = default;
 
     // Makes the window's GL context current on this thread. False once the

@@ -34,7 +34,7 @@ struct ShaderBytecodeInfo {
     // without a sampler (Load), which then gets default sampling.
     struct CombinedSampler {
         std::string uniformName;
-        int32_t textureRegister = 0;  // tN
+        int32_t textureRegister = 0;   // tN
         int32_t samplerRegister = -1;  // sM
         uint32_t glBinding = 0;        // the unit the GLSL declares (layout(binding = ...))
     };

@@ -585,7 +585,9 @@ std::vector<std::string> TakeDebugOutput() {
     return std::exchange(S().debugLines, {});
 }
 
-void SetIdleHook(std::function<void()> hook) { S().idleHook = std::move(hook); }
+void SetIdleHook(std::function<void()> hook) {
+    S().idleHook = std::move(hook);
+}
 
 void Reset() {
     ShellState& s = S();

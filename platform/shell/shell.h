@@ -78,15 +78,21 @@ inline constexpr uint32_t OFN_EXPLORER = 0x00080000;
 inline constexpr int MAX_PATH = 260;
 
 // Message packing, as Win32 does it.
-inline constexpr uint16_t LOWORD(uint64_t v) { return static_cast<uint16_t>(v & 0xFFFF); }
-inline constexpr uint16_t HIWORD(uint64_t v) { return static_cast<uint16_t>((v >> 16) & 0xFFFF); }
+inline constexpr uint16_t LOWORD(uint64_t v) {
+    return static_cast<uint16_t>(v & 0xFFFF);
+}
+inline constexpr uint16_t HIWORD(uint64_t v) {
+    return static_cast<uint16_t>((v >> 16) & 0xFFFF);
+}
 inline constexpr LPARAM MAKELPARAM(uint16_t low, uint16_t high) {
     return static_cast<LPARAM>(static_cast<uint32_t>(low) | (static_cast<uint32_t>(high) << 16));
 }
 inline constexpr WPARAM MAKEWPARAM(uint16_t low, uint16_t high) {
     return static_cast<WPARAM>(static_cast<uint32_t>(low) | (static_cast<uint32_t>(high) << 16));
 }
-inline constexpr int16_t GET_WHEEL_DELTA_WPARAM(WPARAM w) { return static_cast<int16_t>(HIWORD(w)); }
+inline constexpr int16_t GET_WHEEL_DELTA_WPARAM(WPARAM w) {
+    return static_cast<int16_t>(HIWORD(w));
+}
 
 // ---------------------------------------------------------------------------
 // Structures

@@ -18,7 +18,9 @@
 namespace shell::detail {
 
 // One line of the shell's own diagnostics on the debug output.
-inline void Diagnose(const std::string& line) { OutputDebugString((line + "\n").c_str()); }
+inline void Diagnose(const std::string& line) {
+    OutputDebugString((line + "\n").c_str());
+}
 
 // ---------------------------------------------------------------------------
 // Event translation

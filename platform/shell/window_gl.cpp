@@ -64,8 +64,7 @@ std::shared_ptr<Surface> Surface::Create(const char* title, int x, int y, int wi
     SDL_Window* window = SDL_CreateWindow(title ? title : "", x, y, width, height,
                                           SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
     if (!window) {
-        Diagnose(
-            (std::string("CreateWindowEx: SDL_CreateWindow failed: ") + SDL_GetError()).c_str());
+        Diagnose((std::string("CreateWindowEx: SDL_CreateWindow failed: ") + SDL_GetError()).c_str());
         return nullptr;
     }
     auto s = std::make_shared<Surface>();
@@ -74,9 +73,8 @@ std::shared_ptr<Surface> Surface::Create(const char* title, int x, int y, int wi
     ContextScope keep;
     s->gl_ = SDL_GL_CreateContext(window);
     if (!s->gl_) {
-        Diagnose(
-            (std::string("CreateWindowEx: no OpenGL 4.5 core context for the window: ") + SDL_GetError())
-                .c_str());
+        Diagnose((std::string("CreateWindowEx: no OpenGL 4.5 core context for the window: ") + SDL_GetError())
+                     .c_str());
     } else {
         SDL_GL_SetSwapInterval(0);
     }

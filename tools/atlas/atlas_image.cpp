@@ -20,25 +20,28 @@ constexpr Rgba kPanelFill{0.13f, 0.14f, 0.17f, 0.90f};
 constexpr Rgba kClear{0, 0, 0, 0};
 
 class Canvas {
-public:
+  public:
     Canvas() : pixels_(static_cast<size_t>(kSize) * kSize * 4, 0) {}
 
     void Put(int x, int y, const Rgba& c) {
-        if (x < 0 || y < 0 || x >= kSize || y >= kSize) return;
+        if (x < 0 || y < 0 || x >= kSize || y >= kSize)
+            return;
         uint8_t* p = &pixels_[(static_cast<size_t>(y) * kSize + x) * 4];
         const float channels[4] = {c.r, c.g, c.b, c.a};
-        for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(std::lround(std::clamp(channels[i], 0.0f, 1.0f) * 255));
+        for (int i = 0; i < 4; ++i)
+            p[i] = static_cast<uint8_t>(std::lround(std::clamp(channels[i], 0.0f, 1.0f) * 255));
     }
 
     // Fills the texels of [x0, x1) x [y0, y1).
     void Fill(int x0, int y0, int x1, int y1, const Rgba& c) {
         for (int y = y0; y < y1; ++y)
-            for (int x = x0; x < x1; ++x) Put(x, y, c);
+            for (int x = x0; x < x1; ++x)
+                Put(x, y, c);
     }
 
     std::vector<uint8_t> Take() { return std::move(pixels_); }
 
-private:
+  private:
     std::vector<uint8_t> pixels_;
 };
 
@@ -48,7 +51,8 @@ float Coverage(int x, int y, Inside inside) {
     int hits = 0;
     for (int sy = 0; sy < 4; ++sy)
         for (int sx = 0; sx < 4; ++sx)
-            if (inside(x + (sx + 0.5f) / 4.0f, y + (sy + 0.5f) / 4.0f)) ++hits;
+            if (inside(x + (sx + 0.5f) / 4.0f, y + (sy + 0.5f) / 4.0f))
+                ++hits;
     return hits / 16.0f;
 }
 
@@ -64,12 +68,16 @@ constexpr int kTabTop = 4;
 constexpr float kCornerRadius = 10.0f;
 
 bool InsideTab(float x, float y, float left, float right) {
-    if (y < kTabTop || x < left || x > right) return false;
+    if (y < kTabTop || x < left || x > right)
+        return false;
     const float cy = kTabTop + kCornerRadius;
-    if (y >= cy) return true;
+    if (y >= cy)
+        return true;
     float cx = x;
-    if (x < left + kCornerRadius) cx = left + kCornerRadius;
-    if (x > right - kCornerRadius) cx = right - kCornerRadius;
+    if (x < left + kCornerRadius)
+        cx = left + kCornerRadius;
+    if (x > right - kCornerRadius)
+        cx = right - kCornerRadius;
     return std::hypot(x - cx, y - cy) <= kCornerRadius;
 }
 
@@ -138,9 +146,11 @@ void DrawRotationIcon(Canvas& canvas) {
     auto onRing = [&](float px, float py, float grow) {
         float dx = px - kCx, dy = py - kCy;
         float r = std::hypot(dx, dy);
-        if (std::fabs(r - kRadius) > kHalfWidth + grow) return false;
+        if (std::fabs(r - kRadius) > kHalfWidth + grow)
+            return false;
         float angle = std::atan2(dy, dx);
-        if (angle < 0) angle += 2 * kPi;
+        if (angle < 0)
+            angle += 2 * kPi;
         return angle >= kPi / 4 - grow / kRadius && angle <= 7 * kPi / 4 + grow / kRadius;
     };
     // The head at the ring's 315-degree end, pointing along the turn.
@@ -156,14 +166,16 @@ void DrawRotationIcon(Canvas& canvas) {
         auto side = [](float x0, float y0, float x1, float y1, float x, float y) {
             return (x1 - x0) * (y - y0) - (y1 - y0) * (x - x0);
         };
-        float s0 = side(ax, ay, bx, by, px, py), s1 = side(bx, by, cx, cy, px, py), s2 = side(cx, cy, ax, ay, px, py);
+        float s0 = side(ax, ay, bx, by, px, py), s1 = side(bx, by, cx, cy, px, py),
+              s2 = side(cx, cy, ax, ay, px, py);
         return (s0 >= 0 && s1 >= 0 && s2 >= 0) || (s0 <= 0 && s1 <= 0 && s2 <= 0);
     };
     for (int y = 0; y < 32; ++y) {
         for (int x = 480; x < 512; ++x) {
-            float fill = Coverage(x, y, [&](float px, float py) { return onRing(px, py, 0) || inHead(px, py, 0); });
-            float outline =
-                Coverage(x, y, [&](float px, float py) { return onRing(px, py, 1.5f) || inHead(px, py, 1.5f); });
+            float fill =
+                Coverage(x, y, [&](float px, float py) { return onRing(px, py, 0) || inHead(px, py, 0); });
+            float outline = Coverage(
+                x, y, [&](float px, float py) { return onRing(px, py, 1.5f) || inHead(px, py, 1.5f); });
             Rgba c{fill, fill, fill, 0};
             // White over a dark halo: colour comes from the fill, opacity from the outline.
             c.r = c.g = c.b = outline > 0 ? fill / outline : 0;

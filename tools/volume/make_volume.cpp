@@ -16,7 +16,8 @@ int main(int argc, char** argv) {
         char* end = nullptr;
         const long d = std::strtol(argv[2 + i], &end, 10);
         if (end == argv[2 + i] || *end != '\0' || d < 1 || d > 1024) {
-            std::fprintf(stderr, "make_volume: dimension '%s' is not a whole number from 1 to 1024\n", argv[2 + i]);
+            std::fprintf(stderr, "make_volume: dimension '%s' is not a whole number from 1 to 1024\n",
+                         argv[2 + i]);
             return 2;
         }
         dims[i] = static_cast<int>(d);

@@ -28,19 +28,26 @@ uint16_t TissueAt(float x, float y, float z) {
     // Coordinates in [-1, 1] across the volume; the head's long axis is y.
     const float head = Ellipsoid(x, y, z, 0.0f, 0.05f, 0.05f, 0.72f, 0.88f, 0.80f);
     const float nose = Ellipsoid(x, y, z, 0.0f, -0.05f, -0.78f, 0.10f, 0.18f, 0.14f);
-    if (head > 1.0f && nose > 1.0f) return kAir;
-    if (nose <= 1.0f && head > 0.93f) return kSkin;
+    if (head > 1.0f && nose > 1.0f)
+        return kAir;
+    if (nose <= 1.0f && head > 0.93f)
+        return kSkin;
     const float skullOuter = Ellipsoid(x, y, z, 0.0f, 0.05f, 0.05f, 0.66f, 0.82f, 0.74f);
-    if (skullOuter > 1.0f) return kSkin;
+    if (skullOuter > 1.0f)
+        return kSkin;
     const float skullInner = Ellipsoid(x, y, z, 0.0f, 0.07f, 0.06f, 0.59f, 0.74f, 0.67f);
     // Eyes sit in the front of the skull, below the brain.
     for (float side : {-0.25f, 0.25f}) {
-        if (Ellipsoid(x, y, z, side, -0.12f, -0.55f, 0.11f, 0.10f, 0.10f) <= 1.0f) return kFluid + 300;
+        if (Ellipsoid(x, y, z, side, -0.12f, -0.55f, 0.11f, 0.10f, 0.10f) <= 1.0f)
+            return kFluid + 300;
     }
-    if (skullInner > 1.0f) return kBone;
-    if (Ellipsoid(x, y, z, 0.30f, 0.35f, 0.20f, 0.12f, 0.12f, 0.12f) <= 1.0f) return kLesion;
+    if (skullInner > 1.0f)
+        return kBone;
+    if (Ellipsoid(x, y, z, 0.30f, 0.35f, 0.20f, 0.12f, 0.12f, 0.12f) <= 1.0f)
+        return kLesion;
     for (float side : {-0.12f, 0.12f}) {
-        if (Ellipsoid(x, y, z, side, 0.20f, 0.10f, 0.07f, 0.18f, 0.30f) <= 1.0f) return kFluid;
+        if (Ellipsoid(x, y, z, side, 0.20f, 0.10f, 0.07f, 0.18f, 0.30f) <= 1.0f)
+            return kFluid;
     }
     // Grey matter near the skull is a little brighter than white matter inside.
     return skullInner > 0.7f ? kBrain + 150 : kBrain;
@@ -60,8 +67,10 @@ std::vector<uint16_t> MakeHeadPhantom(int dimX, int dimY, int dimZ) {
                 const float fx = (x + 0.5f) / dimX * 2.0f - 1.0f;
                 const uint16_t tissue = TissueAt(fx, fy, fz);
                 int value = tissue == kAir ? 0 : tissue + Grain(x, y, z);
-                if (value < 0) value = 0;
-                if (value > 4095) value = 4095;
+                if (value < 0)
+                    value = 0;
+                if (value > 4095)
+                    value = 4095;
                 samples[i++] = static_cast<uint16_t>(value);
             }
         }
@@ -69,8 +78,8 @@ std::vector<uint16_t> MakeHeadPhantom(int dimX, int dimY, int dimZ) {
     return samples;
 }
 
-bool WriteVolumeFile(const std::string& path, int dimX, int dimY, int dimZ, const std::vector<uint16_t>& samples,
-                     std::string* error) {
+bool WriteVolumeFile(const std::string& path, int dimX, int dimY, int dimZ,
+                     const std::vector<uint16_t>& samples, std::string* error) {
     if (dimX < 0 || dimY < 0 || dimZ < 0 || dimX > 65535 || dimY > 65535 || dimZ > 65535 ||
         samples.size() != static_cast<size_t>(dimX) * dimY * dimZ) {
         *error = "dimensions and sample count do not agree";

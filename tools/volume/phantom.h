@@ -24,7 +24,7 @@ inline constexpr uint16_t kLesion = 2600;
 std::vector<uint16_t> MakeHeadPhantom(int dimX, int dimY, int dimZ);
 
 // Writes the volume file; false (with the reason in *error) if it cannot.
-bool WriteVolumeFile(const std::string& path, int dimX, int dimY, int dimZ, const std::vector<uint16_t>& samples,
-                     std::string* error);
+bool WriteVolumeFile(const std::string& path, int dimX, int dimY, int dimZ,
+                     const std::vector<uint16_t>& samples, std::string* error);
 
 }  // namespace phantom

@@ -14,7 +14,8 @@ class FramesTest : public ViewerTest {};
 
 int CountLines(const std::vector<std::string>& lines, const std::string& text) {
     int n = 0;
-    for (const auto& l : lines) n += l == text;
+    for (const auto& l : lines)
+        n += l == text;
     return n;
 }
 
@@ -57,7 +58,8 @@ TEST_F(FramesTest, IdleFramesAreDarkBlueAndFollowTheClientSize) {
     ASSERT_EQ(idle.width, 800u);
     ASSERT_EQ(idle.height, 600u);
     for (uint32_t y = 0; y < idle.height; y += 7)
-        for (uint32_t x = 0; x < idle.width; x += 7) ASSERT_EQ(idle.At(x, y), (Rgba{0, 0, 128, 255})) << x << "," << y;
+        for (uint32_t x = 0; x < idle.width; x += 7)
+            ASSERT_EQ(idle.At(x, y), (Rgba{0, 0, 128, 255})) << x << "," << y;
 }
 
 TEST_F(FramesTest, MinimisingKeepsRunningAndRestoringRestoresEverything) {

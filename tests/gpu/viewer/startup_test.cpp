@@ -43,7 +43,8 @@ const Injected kInjected[] = {
     {CreationKind::Buffer, 5, "CreateBuffer failed (cbChangeFrameVolume)", "error"},
     {CreationKind::Buffer, 6, "CreateBuffer failed (cbChangeOnVolume)", "error"},
     {CreationKind::Texture2D, 1, "D3DX11CreateShaderResourceViewFromFile failed (tam_ui.dds)", "error"},
-    {CreationKind::ShaderResourceView, 1, "D3DX11CreateShaderResourceViewFromFile failed (tam_ui.dds)", "error"},
+    {CreationKind::ShaderResourceView, 1, "D3DX11CreateShaderResourceViewFromFile failed (tam_ui.dds)",
+     "error"},
     {CreationKind::Buffer, 7, "CreateBuffer failed (vertex buffer)", "CTab"},
     {CreationKind::Buffer, 8, "CreateBuffer failed (index buffer)", "CTab"},
     {CreationKind::Buffer, 9, "CreateBuffer failed (vertex clr buffer)", "CTab"},
@@ -72,7 +73,7 @@ TEST_F(StartupFailureTest, EachInjectedCreationFailureEndsStartUpWithItsMessage)
 
 // Runs start-up from a folder holding copies of the data files, changed by `edit`.
 class DataFileTest : public ViewerTest {
-protected:
+  protected:
     void RunIn(const std::function<void(const std::string& dir)>& edit) {
         const std::string dir = ScratchDir();
         std::filesystem::copy_file(DataDir() + "/fx.fx", dir + "/fx.fx");
@@ -129,7 +130,9 @@ TEST_F(DataFileTest, MissingAtlasIsReportedAfterTheShaders) {
 }
 
 TEST_F(DataFileTest, AnAtlasThatIsNotADdsIsRefusedLikeAMissingOne) {
-    RunIn([](const std::string& dir) { std::ofstream(dir + "/tam_ui.dds", std::ios::trunc) << "not a texture"; });
+    RunIn([](const std::string& dir) {
+        std::ofstream(dir + "/tam_ui.dds", std::ios::trunc) << "not a texture";
+    });
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(boxes_[0].text, "D3DX11CreateShaderResourceViewFromFile failed (tam_ui.dds)");
 }

@@ -25,7 +25,8 @@ Rgba Frame::At(uint32_t x, uint32_t y) const {
 bool Frame::SavePng(const std::string& path) const {
     std::vector<uint8_t> rgb;
     rgb.reserve(rgba.size() / 4 * 3);
-    for (size_t i = 0; i < rgba.size(); i += 4) rgb.insert(rgb.end(), {rgba[i], rgba[i + 1], rgba[i + 2]});
+    for (size_t i = 0; i < rgba.size(); i += 4)
+        rgb.insert(rgb.end(), {rgba[i], rgba[i + 1], rgba[i + 2]});
     return stbi_write_png(path.c_str(), static_cast<int>(width), static_cast<int>(height), 3, rgb.data(),
                           static_cast<int>(width * 3)) != 0;
 }
@@ -56,7 +57,8 @@ void ViewerTest::TearDown() {
     EditorTab.dragMode = UI::kDragNone;
     ResetApplicationState();
     shell::testing::Reset();
-    if (!scratch_.empty()) std::filesystem::remove_all(scratch_);
+    if (!scratch_.empty())
+        std::filesystem::remove_all(scratch_);
     scratch_.clear();
 }
 
@@ -85,7 +87,9 @@ void ViewerTest::Size(int width, int height) {
     Post(shell::WM_SIZE, 0, shell::MAKELPARAM(static_cast<uint16_t>(width), static_cast<uint16_t>(height)));
 }
 
-void ViewerTest::Command(uint16_t id) { Post(shell::WM_COMMAND, id, 0); }
+void ViewerTest::Command(uint16_t id) {
+    Post(shell::WM_COMMAND, id, 0);
+}
 
 void ViewerTest::Mouse(shell::UINT message, int x, int y) {
     Post(message, 0, shell::MAKELPARAM(static_cast<uint16_t>(x), static_cast<uint16_t>(y)));
@@ -93,11 +97,14 @@ void ViewerTest::Mouse(shell::UINT message, int x, int y) {
 
 Frame ViewerTest::ReadFrame() {
     Frame frame;
-    if (Renderer.swapChain) gpu::testing::ReadBackBuffer(Renderer.swapChain, &frame.rgba, &frame.width, &frame.height);
+    if (Renderer.swapChain)
+        gpu::testing::ReadBackBuffer(Renderer.swapChain, &frame.rgba, &frame.width, &frame.height);
     return frame;
 }
 
-std::string ViewerTest::DataDir() { return TAMLO_DATA_DIR; }
+std::string ViewerTest::DataDir() {
+    return TAMLO_DATA_DIR;
+}
 
 std::string ViewerTest::ScratchDir() {
     if (scratch_.empty()) {
@@ -107,7 +114,8 @@ std::string ViewerTest::ScratchDir() {
     return scratch_;
 }
 
-void WriteVolume(const std::string& path, int dimX, int dimY, int dimZ, const std::vector<uint16_t>& samples) {
+void WriteVolume(const std::string& path, int dimX, int dimY, int dimZ,
+                 const std::vector<uint16_t>& samples) {
     std::string error;
     ASSERT_TRUE(phantom::WriteVolumeFile(path, dimX, dimY, dimZ, samples, &error)) << error;
 }

@@ -26,7 +26,7 @@ struct Frame {
 };
 
 class ViewerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 

@@ -18,10 +18,11 @@ namespace {
 constexpr int kWidth = 256, kHeight = 200;
 
 class VolumeRenderTest : public ViewerTest {
-protected:
+  protected:
     // Opens `path` through the file dialog at a small client size, draws one
     // frame and returns it; `beforeOpen` runs first (e.g. to set the camera).
-    Frame OpenAndDraw(const std::string& path, std::function<void()> beforeOpen = [] {}) {
+    Frame OpenAndDraw(
+        const std::string& path, std::function<void()> beforeOpen = [] {}) {
         Frame frame;
         shell::testing::SetFileDialogScript({path});
         Run({[&] {
@@ -33,11 +34,13 @@ protected:
         return frame;
     }
 
-    std::string MakeVolume(const std::string& name, int n, const std::function<uint16_t(int, int, int)>& sample) {
+    std::string MakeVolume(const std::string& name, int n,
+                           const std::function<uint16_t(int, int, int)>& sample) {
         std::vector<uint16_t> samples(static_cast<size_t>(n) * n * n);
         for (int z = 0; z < n; ++z)
             for (int y = 0; y < n; ++y)
-                for (int x = 0; x < n; ++x) samples[(static_cast<size_t>(z) * n + y) * n + x] = sample(x, y, z);
+                for (int x = 0; x < n; ++x)
+                    samples[(static_cast<size_t>(z) * n + y) * n + x] = sample(x, y, z);
         const std::string path = ScratchDir() + "/" + name;
         WriteVolume(path, n, n, n, samples);
         return path;
@@ -56,15 +59,16 @@ protected:
 // object x is screen right and object y is screen up, so it must fill the
 // upper-right quadrant and nothing else.
 TEST_F(VolumeRenderTest, AnOctantMarkerLandsInTheRightQuadrant) {
-    const std::string path =
-        MakeVolume("marker.vol", 32, [](int x, int y, int z) { return (x >= 16 && y >= 16 && z < 16) ? 4095 : 0; });
+    const std::string path = MakeVolume(
+        "marker.vol", 32, [](int x, int y, int z) { return (x >= 16 && y >= 16 && z < 16) ? 4095 : 0; });
     const Frame frame = OpenAndDraw(path, LookStraightDownZ);
     ASSERT_TRUE(boxes_.empty()) << boxes_[0].text;
     ASSERT_EQ(frame.width, static_cast<uint32_t>(kWidth));
     frame.SavePng(ScratchDir() + "/../tamlo-marker.png");
     const Rgba upperRight = frame.At(kWidth / 2 + 20, kHeight / 2 - 20);
     EXPECT_GT(upperRight[0], 200) << "the marker is white in the upper right";
-    for (const auto& [x, y] : {std::pair{kWidth / 2 - 20, kHeight / 2 - 20}, {kWidth / 2 - 20, kHeight / 2 + 20},
+    for (const auto& [x, y] : {std::pair{kWidth / 2 - 20, kHeight / 2 - 20},
+                               {kWidth / 2 - 20, kHeight / 2 + 20},
                                {kWidth / 2 + 20, kHeight / 2 + 20}}) {
         EXPECT_TRUE(IsBackground(frame.At(x, y))) << "quadrant at " << x << "," << y << " stays clear";
     }
@@ -79,7 +83,8 @@ TEST_F(VolumeRenderTest, AnOctantMarkerLandsInTheRightQuadrant) {
 // Near half bright (opaque white), far half dim: drawn back to front the near
 // half covers the picture.
 TEST_F(VolumeRenderTest, TheNearHalfCoversTheFarHalf) {
-    const std::string path = MakeVolume("halves.vol", 32, [](int, int, int z) { return z < 16 ? 4095 : 600; });
+    const std::string path =
+        MakeVolume("halves.vol", 32, [](int, int, int z) { return z < 16 ? 4095 : 600; });
     const Frame frame = OpenAndDraw(path, LookStraightDownZ);
     ASSERT_TRUE(boxes_.empty());
     const Rgba centre = frame.At(kWidth / 2, kHeight / 2);
@@ -127,8 +132,8 @@ TEST_F(VolumeRenderTest, BadVolumeFilesLeaveTheCurrentVolumeAndMode) {
     std::ofstream(dir + "/header.vol", std::ios::binary) << std::string("\x08\x00", 2);
     std::ofstream(dir + "/huge.vol", std::ios::binary) << std::string("\xff\xff\xff\xff\xff\xff", 6);
     std::filesystem::create_directory(dir + "/folder.vol");
-    shell::testing::SetFileDialogScript({good, dir + "/short.vol", dir + "/header.vol", dir + "/huge.vol",
-                                         dir + "/folder.vol"});
+    shell::testing::SetFileDialogScript(
+        {good, dir + "/short.vol", dir + "/header.vol", dir + "/huge.vol", dir + "/folder.vol"});
     std::vector<size_t> boxCounts;
     uint16_t* samplesAfterGood = nullptr;
     std::vector<bool> stillVolumeMode, sameSamples;

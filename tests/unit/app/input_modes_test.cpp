@@ -12,7 +12,7 @@ namespace {
 using namespace shell;
 
 class InputModesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         shell::testing::Reset();
         ResetApplicationState();
@@ -145,8 +145,8 @@ TEST_F(InputModesTest, DoubleClicksReachNoHandler) {
 TEST_F(InputModesTest, UnhandledMenuItemsChangeNothing) {
     Size(1000, 800);
     SetInputMode(1);
-    for (uint16_t id : {kCmdViewBoundaries, kCmdSlicesClear, kCmdSlicesXAxis, kCmdSlicesYAxis, kCmdSlicesZAxis,
-                        kCmdSlicesShowBoundaries}) {
+    for (uint16_t id : {kCmdViewBoundaries, kCmdSlicesClear, kCmdSlicesXAxis, kCmdSlicesYAxis,
+                        kCmdSlicesZAxis, kCmdSlicesShowBoundaries}) {
         EXPECT_EQ(WndProc(nullptr, WM_COMMAND, id, 0), 0) << id;
     }
     EXPECT_EQ(InputHandlerTable.Frame, &RenderVolumeFrame);

@@ -312,7 +312,8 @@ TEST_F(ShellQueue, SeamsRecordBoxesClipsAndDebugOutput) {
     EXPECT_FALSE(testing::CurrentCursorClip().has_value());
 
     OutputDebugString("frame 1\n");
-    EXPECT_EQ(testing::TakeDebugOutput(), std::vector<std::string>{"frame 1\n"}) << "written exactly as given";
+    EXPECT_EQ(testing::TakeDebugOutput(), std::vector<std::string>{"frame 1\n"})
+        << "written exactly as given";
     int64_t a = 0, b = 0, f = 0;
     ASSERT_TRUE(QueryPerformanceCounter(&a) && QueryPerformanceCounter(&b) && QueryPerformanceFrequency(&f));
     EXPECT_GE(b, a);

@@ -70,7 +70,8 @@ TEST(SliceCuttingTest, LevelViewCutsFourZEdgesPerPlane) {
     ASSERT_EQ(s.cut.vertexCount, 2000u);
     ASSERT_EQ(s.cut.indexCount, 3000u);
     const uint32_t firstPlane[6] = {0, 1, 3, 0, 3, 2};
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(s.indices[i], firstPlane[i]) << "index " << i;
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(s.indices[i], firstPlane[i]) << "index " << i;
     // Farthest plane first: plane s = 500 at texture depth w = 500 / 501.
     for (int plane = 0; plane < 500; ++plane) {
         const float w = static_cast<float>(500 - plane) / 501.0f;

@@ -66,7 +66,8 @@ TEST(AtlasTest, HandleAndPanelRegionsHoldTheirPictures) {
     }
     // The handle's body is opaque enough to read over any volume, in the caps
     // and in the middle.
-    for (int x : {24, 56, 90, 150}) EXPECT_GT(At(pixels, x, 28).a, 200) << "handle column " << x;
+    for (int x : {24, 56, 90, 150})
+        EXPECT_GT(At(pixels, x, 28).a, 200) << "handle column " << x;
     // Stretched patches must be uniform across, so stretching shows no pattern.
     for (int y = 32; y < 64; ++y) {
         Texel first = At(pixels, 0, y);
@@ -79,7 +80,8 @@ TEST(AtlasTest, HandleAndPanelRegionsHoldTheirPictures) {
     EXPECT_EQ(At(pixels, 480, 0).a, 0);
     int opaque = 0;
     for (int y = 0; y < 32; ++y)
-        for (int x = 480; x < 512; ++x) opaque += At(pixels, x, y).a > 128;
+        for (int x = 480; x < 512; ++x)
+            opaque += At(pixels, x, y).a > 128;
     EXPECT_GT(opaque, 100) << "the rotation icon has a visible shape";
     EXPECT_LT(opaque, 700) << "the rotation icon is not a filled square";
 }

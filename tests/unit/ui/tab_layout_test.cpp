@@ -21,9 +21,11 @@ TEST(TabLayoutTest, TexturedGeometryAt1280By1024) {
     EXPECT_FLOAT_EQ(v[22].u, 179.0f / 512.0f);
     // The quad a, b, c, d is drawn as a, c, d, d, b, a.
     const uint32_t firstQuad[6] = {0, 2, 3, 3, 1, 0};
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(indices[i], firstQuad[i]);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(indices[i], firstQuad[i]);
     const uint32_t histogram[6] = {24, 26, 27, 27, 25, 24};
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(indices[42 + i], histogram[i]);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(indices[42 + i], histogram[i]);
 }
 
 TEST(TabLayoutTest, GraphMappingPutsTheEndsOnTheHistogramCorners) {

@@ -19,7 +19,8 @@ std::vector<float> Walk(const std::vector<ControlPoint>& points) {
 TEST(TransferWalkTest, DefaultFunctionIsTheIdentityRamp) {
     const auto texels = Walk({{0, 0, 0, 0, 0}, {1, 1, 1, 1, 1}});
     for (int j = 0; j < kTransferTexels; ++j)
-        for (int c = 0; c < 4; ++c) ASSERT_FLOAT_EQ(texels[4 * j + c], j / 1024.0f) << "texel " << j;
+        for (int c = 0; c < 4; ++c)
+            ASSERT_FLOAT_EQ(texels[4 * j + c], j / 1024.0f) << "texel " << j;
     EXPECT_FLOAT_EQ(texels[4 * 1023], 1023.0f / 1024.0f);
 }
 
@@ -31,7 +32,8 @@ TEST(TransferWalkTest, APointIsReachedByItsOwnTexel) {
 }
 
 TEST(TransferWalkTest, CloselySpacedPointsAreCaughtUpOneTexelLater) {
-    const auto texels = Walk({{0, 0, 0, 0, 0}, {0.3f, 0, 0, 0, 0.2f}, {0.3004f, 0, 0, 0, 0.6f}, {1, 0, 0, 0, 1}});
+    const auto texels =
+        Walk({{0, 0, 0, 0, 0}, {0.3f, 0, 0, 0, 0.2f}, {0.3004f, 0, 0, 0, 0.6f}, {1, 0, 0, 0, 1}});
     // Texel 308 (t = 0.30078) passes 0.3 and is computed on the 0.3 - 0.3004
     // segment with f > 1; texel 309 is on the segment from 0.3004.
     const float t308 = 308.0f / 1024.0f, t309 = 309.0f / 1024.0f;
@@ -44,7 +46,8 @@ TEST(TransferWalkTest, CloselySpacedPointsAreCaughtUpOneTexelLater) {
 TEST(TransferWalkTest, DegenerateFunctionsGiveDefinedTexels) {
     // Zero-length segment, last point below 1, first point above 0, NaN.
     const auto texels = Walk({{0.25f, 0.5f, 0.5f, 0.5f, 0.5f}, {0.25f, 1, 1, 1, 1}, {0.5f, 0, 0, 0, 0.2f}});
-    for (float v : texels) ASSERT_TRUE(std::isfinite(v));
+    for (float v : texels)
+        ASSERT_TRUE(std::isfinite(v));
     EXPECT_FLOAT_EQ(texels[4 * 1000 + 3], 0.2f) << "past the last point its values repeat";
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const auto withNan = Walk({{0, 0, 0, 0, 0}, {nan, 1, 1, 1, 1}, {1, 1, 1, 1, 1}});
@@ -58,7 +61,8 @@ TEST(TfFileTest, DefaultFunctionIs44BytesAndRoundTrips) {
     EXPECT_EQ(bytes[0], 2);
     EXPECT_EQ(bytes[1] | bytes[2] | bytes[3], 0);
     const uint8_t one[4] = {0x00, 0x00, 0x80, 0x3F};
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(bytes[24 + i], one[i]) << "point 1's position is 1.0f";
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(bytes[24 + i], one[i]) << "point 1's position is 1.0f";
     std::vector<ControlPoint> back;
     std::string error;
     ASSERT_TRUE(ParseTransferFunction(bytes.data(), bytes.size(), &back, &error)) << error;
@@ -98,7 +102,8 @@ TEST(TfFileTest, BadFilesAreRefusedWithAReason) {
     shortOfPoints.resize(4 + 20 * 3 - 1);
     EXPECT_FALSE(ParseTransferFunction(shortOfPoints.data(), shortOfPoints.size(), &out, &error));
     const uint8_t hugeCount[8] = {0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
-    EXPECT_FALSE(ParseTransferFunction(hugeCount, 8, &out, &error)) << "a huge count is refused, not allocated";
+    EXPECT_FALSE(ParseTransferFunction(hugeCount, 8, &out, &error))
+        << "a huge count is refused, not allocated";
     ASSERT_EQ(out.size(), 1u) << "a refused file leaves the output alone";
     EXPECT_EQ(out[0].position, 9.0f);
 }

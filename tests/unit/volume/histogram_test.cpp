@@ -22,8 +22,10 @@ TEST(HistogramTest, TenBinExample) {
             const uint32_t pixel = image[row * 10 + column];
             ASSERT_TRUE(pixel == kHistogramWhite || pixel == kHistogramBlack);
             bool white = false;
-            if (column == 0) white = true;  // 597 rows clipped to 200
-            if (column == 4 || column == 9) white = row <= 198;
+            if (column == 0)
+                white = true;  // 597 rows clipped to 200
+            if (column == 4 || column == 9)
+                white = row <= 198;
             ASSERT_EQ(pixel == kHistogramWhite, white) << "row " << row << " column " << column;
         }
     }
@@ -32,12 +34,14 @@ TEST(HistogramTest, TenBinExample) {
 TEST(HistogramTest, TableGivesExactlyTheFormulasBins) {
     std::mt19937 random(1234);
     std::vector<uint16_t> samples(20000);
-    for (auto& s : samples) s = static_cast<uint16_t>((random() % 4096) << 4);
+    for (auto& s : samples)
+        s = static_cast<uint16_t>((random() % 4096) << 4);
     samples[17] = 0xFFF0;
     for (uint32_t binCount : {1u, 2u, 7u, 640u, 4096u, 65536u}) {
         const HistogramCounts counts = CountHistogram(samples.data(), 20000, binCount);
         std::vector<uint32_t> expected(binCount, 0);
-        for (uint16_t s : samples) ++expected[uint64_t{s} * (binCount - 1) / counts.maxSample];
+        for (uint16_t s : samples)
+            ++expected[uint64_t{s} * (binCount - 1) / counts.maxSample];
         ASSERT_EQ(counts.bins, expected) << binCount << " bins";
     }
 }

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 
 #include "app/app_state.h"
 #include "platform/gpu/gpu.h"
@@ -67,7 +68,10 @@ int ViewerTest::Run(std::vector<std::function<void()>> steps) {
     bool exitChosen = false;
     shell::testing::SetIdleHook([&] {
         if (next < steps.size()) {
-            steps[next++]();
+            repeatStep_ = false;
+            steps[next]();
+            if (!repeatStep_)
+                ++next;
         } else if (!exitChosen) {
             exitChosen = true;
             Command(kCmdFileExit);
@@ -77,6 +81,19 @@ int ViewerTest::Run(std::vector<std::function<void()>> steps) {
     shell::testing::SetIdleHook(nullptr);
     boxes_ = shell::testing::TakeMessageBoxes();
     return result;
+}
+
+std::function<void()> ViewerTest::WaitFor(std::function<bool()> done, int maxPasses) {
+    auto passes = std::make_shared<int>(0);
+    return [this, done, maxPasses, passes] {
+        if (done())
+            return;
+        if (++*passes >= maxPasses) {
+            ADD_FAILURE() << "the awaited state did not come within " << maxPasses << " frames";
+            return;
+        }
+        repeatStep_ = true;
+    };
 }
 
 void ViewerTest::Post(shell::UINT message, shell::WPARAM wParam, shell::LPARAM lParam) {

@@ -34,6 +34,9 @@ class ViewerTest : public ::testing::Test {
     // next step runs; when none is left, File > Exit is chosen. Returns the
     // entry function's result.
     int Run(std::vector<std::function<void()>> steps);
+    // A step that runs at each idle pass until `done` holds (at most
+    // `maxPasses` times, then the test fails).
+    std::function<void()> WaitFor(std::function<bool()> done, int maxPasses = 400);
 
     // Message helpers for steps.
     static void Post(shell::UINT message, shell::WPARAM wParam, shell::LPARAM lParam);
@@ -51,6 +54,7 @@ class ViewerTest : public ::testing::Test {
     std::vector<shell::testing::RecordedMessageBox> boxes_;
     int presentsAtStart_ = 0;
     std::string scratch_;
+    bool repeatStep_ = false;
 };
 
 // Writes a volume file of the given samples (x fastest).

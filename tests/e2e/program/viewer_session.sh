@@ -1,0 +1,238 @@
+#!/usr/bin/env bash
+# A user's session with the real viewer under a virtual display, through the
+# real menus and file dialogs: open the sample phantom, turn it with a
+# right-button drag, zoom with the wheel, open the transfer-function panel, add
+# a point, drag it, recolour it, see the volume change, save the function and
+# check the file's bytes, delete the point, close the panel, close the volume,
+# exit. Pictures are left in OUTPUT_DIR.
+# Usage: with_xvfb.sh viewer_session.sh TAMLO_BINARY DATA_DIR OUTPUT_DIR
+set -euo pipefail
+binary=$1 data=$2 out=$3
+mkdir -p "$out"
+rm -f "$out"/*.png "$out/saved.tf"
+[ -n "${DISPLAY:-}" ] || { echo "FAIL: run me under tests/e2e/with_xvfb.sh"; exit 1; }
+
+viewer_pid=
+cleanup() {
+    [ -n "$viewer_pid" ] && kill "$viewer_pid" 2>/dev/null || true
+    pkill -f "zenity --file-selection" 2>/dev/null || true
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; echo "--- viewer stderr:"; tail -n 20 "$out/viewer.stderr" || true; exit 1; }
+
+shot() { import -window root "$out/$1.png"; }
+pixel() {  # pixel NAME X Y -> "r g b" of the screenshot, in screen coordinates
+    convert "$out/$1.png" -format '%[fx:int(255*p{'"$2,$3"'}.r)] %[fx:int(255*p{'"$2,$3"'}.g)] %[fx:int(255*p{'"$2,$3"'}.b)]' info:
+}
+# Pixels of the client area that differ from the idle clear colour.
+covered() {
+    convert "$out/$1.png" -crop "${width}x$((client_height - 40))+0+$bar" +repage -fill black -fuzz 3% \
+        -opaque 'rgb(0,0,128)' -fill white +opaque black -format '%[fx:int(w*h*mean)]' info:
+}
+wait_for_window() {  # wait_for_window NAME_REGEX -> window id
+    local id=
+    for _ in $(seq 100); do
+        id=$(xdotool search --name "$1" 2>/dev/null | tail -n 1 || true)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.2
+    done
+    return 1
+}
+# Types a path into the zenity file chooser that is open and confirms it.
+answer_dialog() {
+    local dialog
+    dialog=$(wait_for_window '^zenity$') || fail "no file dialog appeared"
+    sleep 1.5
+    for w in $(xdotool search --name '^zenity$'); do xdotool windowfocus --sync "$w" 2>/dev/null || true; done
+    xdotool key ctrl+a
+    [ "$2" = open ] && xdotool key ctrl+l && sleep 0.3
+    xdotool type --delay 10 "$1"
+    sleep 0.5
+    xdotool key Return
+    for _ in $(seq 50); do xdotool search --name '^zenity$' >/dev/null 2>&1 || return 0; sleep 0.2; done
+    fail "the file dialog did not close"
+}
+# Waits until the client centre stops being the given colour (a frame came).
+wait_until_changed() {  # NAME: waits until a new screenshot differs from NAME's centre
+    local before now
+    before=$(pixel "$1" "$((width / 2))" "$((bar + client_height / 2))")
+    for _ in $(seq 60); do
+        sleep 0.5
+        shot now
+        now=$(pixel now "$((width / 2))" "$((bar + client_height / 2))")
+        [ "$now" != "$before" ] && return 0
+    done
+    return 1
+}
+# Waits until the picture has stopped changing for three seconds (a frame can
+# take a second on llvmpipe), then keeps the last screenshot as NAME.
+settle() {
+    local same=0
+    import -window root "$out/previous.png"
+    for _ in $(seq 90); do
+        sleep 1
+        import -window root "$out/settle.png"
+        if [ "$(compare -metric AE "$out/settle.png" "$out/previous.png" null: 2>&1 || true)" = 0 ]; then
+            same=$((same + 1))
+            if [ "$same" -ge 3 ]; then
+                mv "$out/settle.png" "$out/$1.png"
+                rm -f "$out/previous.png"
+                return 0
+            fi
+        else
+            same=0
+        fi
+        mv "$out/settle.png" "$out/previous.png"
+    done
+    fail "the picture never settled ($1)"
+}
+# Re-takes screenshot NAME until the check (a shell function over it) holds,
+# for up to a minute: frames take a second or more on llvmpipe.
+wait_until() {  # wait_until NAME CHECK DESCRIPTION
+    for _ in $(seq 60); do
+        shot "$1"
+        "$2" "$1" && return 0
+        sleep 1
+    done
+    fail "$3"
+}
+centre_of() { pixel "$1" "$((width / 2))" "$((bar + client_height / 2))"; }
+panel_is_open() { read -r r g b <<<"$(pixel "$1" 12 $((bar + client_height - 598)))"; [ "$r" -gt 200 ] && [ "$b" -lt 80 ]; }
+panel_is_closed() { ! panel_is_open "$1"; }
+focus_viewer() { xdotool windowfocus --sync "$window" 2>/dev/null || true; }
+click() { xdotool mousemove "$1" "$2" click "$3"; }
+client_click() { click "$1" "$((bar + $2))" "$3"; }
+
+(cd "$data" && exec "$binary") 2>"$out/viewer.stderr" &
+viewer_pid=$!
+window=$(wait_for_window '^Tamlo Ex01$') || fail "no window titled 'Tamlo Ex01'"
+# A smaller window keeps llvmpipe's frames quick; the panel still fits.
+width=640
+xdotool windowsize "$window" "$width" 800
+sleep 2
+shot idle
+# The menu bar ends where the dark blue client area begins.
+bar=0
+while [ "$(pixel idle 300 "$bar")" != "0 0 128" ]; do
+    bar=$((bar + 1))
+    [ "$bar" -lt 60 ] || fail "no dark blue client area below a menu bar"
+done
+client_height=$((800 - bar))
+echo "menu bar $bar px, client $width x $client_height"
+
+# File > Open through the menu's keyboard path and the real dialog.
+focus_viewer
+xdotool key alt+f
+sleep 0.4
+xdotool key o
+answer_dialog "$data/head256.vol" open
+wait_until_changed idle || fail "the phantom never appeared"
+settle opened
+opened=$(covered opened)
+echo "phantom covers $opened pixels"
+[ "$opened" -gt 2000 ] || fail "the phantom is too small or missing"
+
+# A right-button drag to the right of the anchor turns the view.
+focus_viewer
+xdotool mousemove 300 $((bar + 300)) mousedown 3
+xdotool mousemove 420 $((bar + 300))
+sleep 3
+xdotool mouseup 3
+turned_away() { [ "$(compare -metric AE -fuzz 2% "$out/opened.png" "$out/$1.png" null: 2>&1 || true)" -gt 500 ]; }
+wait_until turned turned_away "the right-button drag did not turn the view"
+settle turned
+
+# Three wheel notches forward zoom in; the next drag rebuilds the view.
+for _ in 1 2 3; do click 320 $((bar + 300)) 4; sleep 0.2; done
+xdotool mousemove 320 $((bar + 300)) mousedown 3
+sleep 1.5
+xdotool mouseup 3
+zoomed_in() { [ "$(covered "$1")" -gt $((opened * 3 / 2)) ]; }
+wait_until zoomed zoomed_in "the wheel did not zoom in"
+settle zoomed
+echo "zoomed phantom covers $(covered zoomed) pixels"
+
+# The panel: the handle opens it.
+client_click 50 $((client_height - 10)) 1
+wait_until panel_open panel_is_open "the panel did not open"
+settle panel_open
+
+# Add a point in the middle of the graph, drag it, recolour it with the picker.
+graph_x() { echo $((10 + $1 * (width / 2 - 30) / 100)); }  # position in percent
+graph_y() { echo $((client_height - 200 - 2 * $1)); }       # opacity in percent
+client_click "$(graph_x 50)" "$(graph_y 50)" 1
+settle added
+xdotool mousemove "$(graph_x 50)" $((bar + $(graph_y 50))) mousedown 1
+sleep 0.5
+xdotool mousemove "$(graph_x 60)" $((bar + $(graph_y 70)))
+sleep 0.5
+xdotool mouseup 1
+settle dragged
+xdotool mousemove 100 $((bar + client_height - 500)) mousedown 1
+sleep 0.3
+xdotool mousemove 80 $((bar + client_height - 595))
+sleep 0.3
+xdotool mouseup 1
+settle edited
+# Close the panel (handle at 640 < d < 672) and look at the volume again.
+client_click 50 $((client_height - 656)) 1
+wait_until recoloured panel_is_closed "the panel did not close"
+greener() { read -r r g b <<<"$(centre_of "$1")"; [ "$g" -gt $((r + 15)) ]; }
+wait_until recoloured greener "the volume did not take the picked green"
+echo "volume centre after recolouring: $(centre_of recoloured)"
+
+# Transfer Function > Save through the real dialog, then check the bytes.
+focus_viewer
+xdotool key alt+t
+sleep 0.4
+xdotool key s
+answer_dialog "$out/saved.tf" save
+sleep 1
+[ -f "$out/saved.tf" ] || fail "no file was saved"
+size=$(stat -c %s "$out/saved.tf")
+count=$(od -An -tu4 -N4 "$out/saved.tf" | tr -d ' ')
+echo "saved.tf: $size bytes, $count points"
+[ "$count" = 3 ] && [ "$size" = 64 ] || fail "the saved function is not 3 points in 64 bytes"
+python3 - "$out/saved.tf" <<'PY' || fail "the saved point is not where it was dragged and coloured"
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+points = [struct.unpack_from("<5f", data, 4 + 20 * i) for i in range(3)]
+position, red, green, blue, alpha = points[1]
+print("middle point", points[1])
+assert 0.55 < position < 0.65 and 0.65 < alpha < 0.75, "dragged to (0.6, 0.7)"
+assert green > red and green > blue, "recoloured green"
+assert points[0][0] == 0.0 and points[2][0] == 1.0
+PY
+
+# Open the panel again and delete the point with a right click.
+client_click 50 $((client_height - 10)) 1
+wait_until reopened panel_is_open "the panel did not open again"
+settle reopened
+client_click "$(graph_x 60)" "$(graph_y 70)" 3
+settle deleted
+client_click 50 $((client_height - 656)) 1
+wait_until panel_closed panel_is_closed "the panel did not close again"
+
+# File > Close returns to dark blue; File > Exit ends the program with 0.
+focus_viewer
+xdotool key alt+f
+sleep 0.4
+xdotool key c
+dark_blue() { [ "$(centre_of "$1")" = "0 0 128" ]; }
+wait_until closed dark_blue "File > Close left a picture"
+focus_viewer
+xdotool key alt+f
+sleep 0.4
+xdotool key e
+status=
+for _ in $(seq 100); do
+    if ! kill -0 "$viewer_pid" 2>/dev/null; then
+        set +e; wait "$viewer_pid"; status=$?; set -e
+        break
+    fi
+    sleep 0.2
+done
+viewer_pid=
+[ -n "$status" ] || fail "File > Exit did not end the viewer"
+[ "$status" -eq 0 ] || fail "exit code $status"
+echo "PASS: a whole session through the real menus, dialogs and mouse"

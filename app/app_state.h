@@ -75,6 +75,12 @@ extern InputHandlerTableRecord InputHandlerTable;
 // 0: idle mode, 1: volume mode; anything else changes nothing.
 void SetInputMode(int mode);
 void IntegrateRotation();
+// The client size as WM_SIZE records it (the caller resizes the device).
+void SetClientSize(int32_t width, int32_t height);
+// File > Open after the dialog: loads the volume, its histogram at half the
+// client width, the camera and the slices, then volume mode. False after a
+// message box (the viewer and the batch renderer share it).
+bool OpenVolumeFile(const char* path);
 shell::LRESULT WndProc(shell::HWND window, shell::UINT message, shell::WPARAM wParam, shell::LPARAM lParam);
 
 // The menu of resource 101, registered with the shell.

@@ -58,7 +58,7 @@ int32_t MouseY(LPARAM lParam) {
     return shell::HIWORD(static_cast<uint64_t>(lParam));
 }
 
-// File > Open: pick a file, load it, and show it from the current camera.
+// File > Open: pick a file, then show it as OpenVolumeFile does.
 void OpenVolume() {
     // Room for any path the system allows; the dialog fails (like a cancel)
     // for a longer one rather than cut it short.
@@ -72,18 +72,32 @@ void OpenVolume() {
     ofn.Flags = shell::OFN_EXPLORER | shell::OFN_FILEMUSTEXIST;
     if (!shell::GetOpenFileName(&ofn))
         return;
+    OpenVolumeFile(path);
+}
+
+}  // namespace
+
+bool OpenVolumeFile(const char* path) {
     if (!Volume.Load(path))
-        return;
+        return false;
     GenerateHistogram(static_cast<uint32_t>(ClientArea.width / 2));
     UpdateCamera();
     UploadVolumeConstants();
     if (!BuildSliceGeometry())
-        return;
+        return false;
     BuildCentreQuad();
     SetInputMode(1);
+    return true;
 }
 
-}  // namespace
+void SetClientSize(int32_t width, int32_t height) {
+    ClientArea.width = width;
+    ClientArea.height = height;
+    ClientArea.widthF = static_cast<float>(ClientArea.width);
+    ClientArea.halfWidth = ClientArea.widthF * 0.5f;
+    ClientArea.heightF = static_cast<float>(ClientArea.height);
+    ClientArea.halfHeight = ClientArea.heightF * 0.5f;
+}
 
 void SetInputMode(int mode) {
     if (mode == 0) {
@@ -144,12 +158,8 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
             shell::PostQuitMessage(0);
             return 0;
         case shell::WM_SIZE:
-            ClientArea.width = shell::LOWORD(static_cast<uint64_t>(lParam));
-            ClientArea.height = shell::HIWORD(static_cast<uint64_t>(lParam));
-            ClientArea.widthF = static_cast<float>(ClientArea.width);
-            ClientArea.halfWidth = ClientArea.widthF * 0.5f;
-            ClientArea.heightF = static_cast<float>(ClientArea.height);
-            ClientArea.halfHeight = ClientArea.heightF * 0.5f;
+            SetClientSize(shell::LOWORD(static_cast<uint64_t>(lParam)),
+                          shell::HIWORD(static_cast<uint64_t>(lParam)));
             D3DResize();
             return 0;
         case shell::WM_PAINT: {

@@ -6,6 +6,8 @@ set -euo pipefail
 PACKAGES=(
   # toolchain
   build-essential cmake ninja-build pkg-config clang-format
+  # libFuzzer targets (scripts/fuzz.sh): clang with its sanitizer and fuzzer runtimes
+  clang libclang-rt-14-dev
   # window, input, GL loading, headless EGL on Mesa (llvmpipe without a GPU)
   libsdl2-dev libepoxy-dev libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libglx-mesa0
   # run-time HLSL: shaderc (static, with glslang and SPIRV-Tools) and SPIRV-Cross

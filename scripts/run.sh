@@ -9,9 +9,17 @@ cmake --preset default >/dev/null
 cmake --build --preset default
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "tamlo: no display found (DISPLAY and WAYLAND_DISPLAY are unset); the viewer needs a desktop session." >&2
-  echo "tamlo: to try it without one, run it under a virtual display: xvfb-run -s '-screen 0 1280x1024x24' scripts/run.sh" >&2
-  exit 1
+  # No desktop: draw the bundled phantom as the viewer would show it at start,
+  # headless, and say where the picture is.
+  echo "tamlo: no display found (DISPLAY and WAYLAND_DISPLAY are unset); rendering the sample volume to a PNG instead." >&2
+  echo "tamlo: for the interactive viewer run under a virtual display: xvfb-run -s '-screen 0 1280x1024x24' scripts/run.sh" >&2
+  if [ ! -x build/tools/render/tamlo-render ]; then
+    echo "tamlo: the batch renderer is not built (build/tools/render/tamlo-render is missing)." >&2
+    exit 1
+  fi
+  out="$PWD/build/tamlo-head256.png"
+  # tamlo-render prints the picture's path on success.
+  exec build/tools/render/tamlo-render build/data/head256.vol --data build/data --output "$out"
 fi
 
 if [ ! -x build/app/tamlo ]; then

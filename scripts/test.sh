@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test.
+# Installs what is missing, builds everything and runs every test: the
+# default build, the same tests under ASan + UBSan (the `asan` preset), and a
+# bounded run of each fuzz target (TAMLO_FUZZ_SECONDS, default 60).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -7,3 +9,9 @@ bash scripts/deps.sh
 cmake --preset default
 cmake --build --preset default
 ctest --preset default --parallel 2 --timeout 600
+
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan --parallel 2 --timeout 900 --label-exclude e2e
+
+bash scripts/fuzz.sh "${TAMLO_FUZZ_SECONDS:-60}"

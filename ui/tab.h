@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "platform/gpu/gpu.h"
 #include "ui/hsl.h"
@@ -102,3 +104,10 @@ extern UI::CTab EditorTab;
 // Transfer Function > Open and > Save.
 void LoadTransferFunction();
 void SaveTransferFunction();
+
+// The two halves of Transfer Function > Open, shared with the batch renderer.
+// Reading touches nothing (false with the viewer's message for a file that
+// cannot be read or parsed); installing replaces the editor's points and
+// rebuilds its geometry and lookup texture.
+bool ReadTransferFunctionFile(const char* path, std::vector<ControlPoint>* points, std::string* message);
+void InstallTransferFunction(const std::vector<ControlPoint>& points);

@@ -116,6 +116,26 @@ bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& 
 
 }  // namespace
 
+bool ReadTransferFunctionFile(const char* path, std::vector<ControlPoint>* points, std::string* message) {
+    std::vector<uint8_t> bytes;
+    std::string why;
+    if (!ReadWholeFile(path, &bytes, &why)) {
+        *message = std::string("Unable to read transfer function (") + path + "): " + why;
+        return false;
+    }
+    if (!ParseTransferFunction(bytes.data(), bytes.size(), points, &why)) {
+        *message = std::string("Not a transfer function (") + path + "): " + why;
+        return false;
+    }
+    return true;
+}
+
+void InstallTransferFunction(const std::vector<ControlPoint>& points) {
+    EditorTab.ReplacePoints(points.data(), static_cast<uint32_t>(points.size()));
+    EditorTab.GenerateColorGeometry();
+    EditorTab.GenerateTransfer();
+}
+
 void LoadTransferFunction() {
     char path[4096] = {};
     shell::OPENFILENAME ofn;
@@ -127,21 +147,13 @@ void LoadTransferFunction() {
     if (!shell::GetOpenFileName(&ofn))
         return;
 
-    // The current function stays until the new one is known to be good.
-    std::vector<uint8_t> bytes;
-    std::string why;
-    if (!ReadWholeFile(path, &bytes, &why)) {
-        ShowTfError(std::string("Unable to read transfer function (") + path + "): " + why);
-        return;
-    }
     std::vector<ControlPoint> loaded;
-    if (!ParseTransferFunction(bytes.data(), bytes.size(), &loaded, &why)) {
-        ShowTfError(std::string("Not a transfer function (") + path + "): " + why);
+    std::string message;
+    if (!ReadTransferFunctionFile(path, &loaded, &message)) {
+        ShowTfError(message);
         return;
     }
-    EditorTab.ReplacePoints(loaded.data(), static_cast<uint32_t>(loaded.size()));
-    EditorTab.GenerateColorGeometry();
-    EditorTab.GenerateTransfer();
+    InstallTransferFunction(loaded);
 }
 
 void SaveTransferFunction() {

@@ -114,6 +114,18 @@ bool CVolume::Load(const char* path) {
         ShowVolumeError(problem + " (" + path + ")");
         return false;
     }
+    // The device's largest 3D texture edge is known before anything is read:
+    // a volume past it is refused with its size, and the shown one stays.
+    if (Renderer.device != nullptr) {
+        const uint32_t limit = Renderer.device->MaxTexture3DSize();
+        if (header.dimX > limit || header.dimY > limit || header.dimZ > limit) {
+            ShowVolumeError("Volume too large for the GPU: " + std::to_string(header.dimX) + " x " +
+                            std::to_string(header.dimY) + " x " + std::to_string(header.dimZ) +
+                            " samples, the largest 3D texture edge is " + std::to_string(limit) + " (" +
+                            path + ")");
+            return false;
+        }
+    }
     const uint32_t count = static_cast<uint32_t>(uint32_t{header.dimX} * header.dimY * header.dimZ);
     uint16_t* samples = new (std::nothrow) uint16_t[count > 0 ? count : 1];
     if (samples == nullptr) {
@@ -158,7 +170,9 @@ bool CVolume::Load(const char* path) {
     gpu::SubresourceData init;
     init.pSysMem = voxels;
     init.SysMemPitch = static_cast<uint32_t>(2 * dimX);
-    init.SysMemSlicePitch = static_cast<uint32_t>(2 * dimX * dimY);
+    // In 64 bits: a slice of two 16-bit edges can pass 2^31 bytes.
+    init.SysMemSlicePitch =
+        static_cast<uint32_t>(uint64_t{2} * static_cast<uint32_t>(dimX) * static_cast<uint32_t>(dimY));
     if (Renderer.device == nullptr ||
         gpu::FAILED(Renderer.device->CreateTexture3D(&desc, &init, &volumeTexture))) {
         ShowVolumeError("CreateTexture failed");

@@ -209,7 +209,8 @@ client_click 50 $((client_height - 10)) 1
 wait_until reopened panel_is_open "the panel did not open again"
 settle reopened
 client_click "$(graph_x 60)" "$(graph_y 70)" 3
-settle deleted
+point_gone() { read -r r g b <<<"$(pixel "$1" "$(graph_x 60)" $((bar + $(graph_y 70))))"; [ "$g" -lt $((r + 60)) ]; }
+wait_until deleted point_gone "the right click did not delete the point"
 client_click 50 $((client_height - 656)) 1
 wait_until panel_closed panel_is_closed "the panel did not close again"
 

@@ -115,7 +115,14 @@ bool FileDialog(OPENFILENAME* ofn, bool save) {
         }
     }
     if (!scripted) {
-        answer = RunZenity(detail::BuildZenityArgs(save, ofn->lpstrFilter, initial));
+        // Like the platform's own dialogs, start in the current folder: a name
+        // without a folder (or none at all) is taken relative to it.
+        std::string startAt = initial;
+        if (startAt.empty() || startAt[0] != '/') {
+            char cwd[4096];
+            if (::getcwd(cwd, sizeof cwd) != nullptr) startAt = std::string(cwd) + "/" + startAt;
+        }
+        answer = RunZenity(detail::BuildZenityArgs(save, ofn->lpstrFilter, startAt));
     }
     const detail::DialogFailure failure = detail::AcceptDialogAnswer(answer, ofn, save);
     if (failure == detail::DialogFailure::TooLong) {

@@ -137,9 +137,12 @@ class MenuTracker {
     int OpenPopup() const { return open_; }
     int HotTitle() const { return hotTitle_; }
     int HotItem() const { return hotItem_; }
+    // Closing forgets the highlighted title too: after a choice made with the
+    // keyboard the title would otherwise stay lit until the mouse moved.
     void Close() {
         open_ = -1;
         hotItem_ = -1;
+        hotTitle_ = -1;
     }
 
   private:

@@ -75,6 +75,15 @@ void OpenVolume() {
     OpenVolumeFile(path);
 }
 
+// A panel drag whose button release will not come (focus lost, volume
+// closed, window gone) is dropped, and with it the cursor's confinement.
+void CancelEditorDrag() {
+    if (EditorTab.dragMode != UI::kDragNone) {
+        EditorTab.dragMode = UI::kDragNone;
+        shell::ClipCursor(nullptr);
+    }
+}
+
 }  // namespace
 
 bool OpenVolumeFile(const char* path) {
@@ -154,6 +163,7 @@ void RegisterMainMenu() {
 shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case shell::WM_DESTROY:
+            CancelEditorDrag();
             ReleaseDevice();
             shell::PostQuitMessage(0);
             return 0;
@@ -176,6 +186,7 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
                     OpenVolume();
                     return 0;
                 case kCmdFileClose:
+                    CancelEditorDrag();
                     Volume.Unload();
                     SetInputMode(0);
                     return 0;
@@ -188,6 +199,9 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
                 default:
                     return shell::DefWindowProc(window, message, wParam, lParam);
             }
+        case shell::WM_KILLFOCUS:
+            CancelEditorDrag();
+            return shell::DefWindowProc(window, message, wParam, lParam);
         case shell::WM_LBUTTONDOWN:
             InputHandlerTable.LButtonDown(wParam, MouseX(lParam), MouseY(lParam));
             return 0;

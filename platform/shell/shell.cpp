@@ -117,6 +117,11 @@ uint32_t EventWindowId(const SDL_Event& e) {
 }
 
 void HandleSdlEvent(const SDL_Event& e) {
+    // A confinement never outlives the focus: another window cannot be left
+    // with the cursor held inside ours.
+    if (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_FOCUS_LOST && S().clip) {
+        ClipCursor(nullptr);
+    }
     if (e.type == SDL_QUIT) {
         // From a signal or the session: every window is asked to close.
         for (size_t i = 0; i < S().windows.size(); ++i) {

@@ -188,6 +188,10 @@ Translation TranslateSdlEvent(const SDL_Event& event, const EventContext& c) {
                     return ClientSize(c.windowWidth, c.windowHeight, c.barHeight);
                 case SDL_WINDOWEVENT_CLOSE:
                     return ToWindow(WM_CLOSE, 0, 0, true);
+                case SDL_WINDOWEVENT_FOCUS_LOST:
+                    // Whatever the program was dragging, its button release may
+                    // now go elsewhere: it hears of the loss of focus.
+                    return ToWindow(WM_KILLFOCUS, 0, 0, true);
                 case SDL_WINDOWEVENT_LEAVE:
                     // Clears the hover highlight of the bar.
                     return c.menuActive ? Translation{} : ToMenu(MenuInput::Kind::Move, -1, -1);

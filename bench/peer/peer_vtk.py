@@ -1,0 +1,111 @@
+#!/usr/bin/python3
+"""The peer: the same volume file drawn by VTK's GPU ray-cast mapper.
+
+Reads Tamlo's volume file (u16 dimensions, then 12-bit u16 samples, x
+fastest), draws it through a grey ramp and an opacity ramp over the 12-bit
+range (Tamlo's default transfer function), from the viewer's start camera,
+with a sample distance that gives about 500 samples across the volume.
+Prints one line per frame and a summary line the bench script reads:
+    peer frames N at WxH: median M ms, min A ms, max B ms
+"""
+import math
+import struct
+import sys
+import time
+
+from vtkmodules.vtkIOImage import vtkImageReader2, vtkPNGWriter
+from vtkmodules.vtkRenderingCore import (vtkColorTransferFunction, vtkRenderer, vtkRenderWindow,
+                                         vtkVolume, vtkVolumeProperty, vtkWindowToImageFilter)
+from vtkmodules.vtkCommonDataModel import vtkPiecewiseFunction
+from vtkmodules.vtkRenderingVolumeOpenGL2 import vtkOpenGLGPUVolumeRayCastMapper
+import vtkmodules.vtkRenderingOpenGL2  # noqa: F401  (the OpenGL back end)
+
+
+def main():
+    if len(sys.argv) != 6:
+        sys.exit("usage: peer_vtk.py VOLUME WIDTH HEIGHT FRAMES OUT.png")
+    path, width, height, frames, out = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), sys.argv[5]
+    with open(path, "rb") as f:
+        dim_x, dim_y, dim_z = struct.unpack("<3H", f.read(6))
+
+    reader = vtkImageReader2()
+    reader.SetFileName(path)
+    reader.SetHeaderSize(6)
+    reader.SetDataScalarTypeToUnsignedShort()
+    reader.SetDataByteOrderToLittleEndian()
+    reader.SetFileDimensionality(3)
+    reader.SetDataExtent(0, dim_x - 1, 0, dim_y - 1, 0, dim_z - 1)
+    # Tamlo draws the volume in a box whose longest side is 1.
+    longest = max(dim_x, dim_y, dim_z)
+    reader.SetDataSpacing(1.0 / longest, 1.0 / longest, 1.0 / longest)
+    reader.SetDataOrigin(-0.5 * (dim_x - 1) / longest, -0.5 * (dim_y - 1) / longest, -0.5 * (dim_z - 1) / longest)
+    reader.Update()
+
+    colour = vtkColorTransferFunction()
+    colour.AddRGBPoint(0.0, 0.0, 0.0, 0.0)
+    colour.AddRGBPoint(4096.0, 1.0, 1.0, 1.0)
+    opacity = vtkPiecewiseFunction()
+    opacity.AddPoint(0.0, 0.0)
+    opacity.AddPoint(4096.0, 1.0)
+    prop = vtkVolumeProperty()
+    prop.SetColor(colour)
+    prop.SetScalarOpacity(opacity)
+    prop.SetInterpolationTypeToLinear()
+    prop.ShadeOff()
+
+    mapper = vtkOpenGLGPUVolumeRayCastMapper()
+    mapper.SetInputConnection(reader.GetOutputPort())
+    mapper.SetAutoAdjustSampleDistances(False)
+    # About 500 samples across the box (its side is 1).
+    mapper.SetSampleDistance(1.0 / 500.0)
+    mapper.SetBlendModeToComposite()
+
+    volume = vtkVolume()
+    volume.SetMapper(mapper)
+    volume.SetProperty(prop)
+
+    renderer = vtkRenderer()
+    renderer.SetBackground(0.0, 0.0, 0.5)
+    renderer.AddVolume(volume)
+    window = vtkRenderWindow()
+    window.SetSize(width, height)
+    window.SetOffScreenRendering(False)
+    window.AddRenderer(renderer)
+
+    # The viewer's start camera: pitch 1 rad about x, distance 4, 45-degree field.
+    pitch, distance = 1.0, 4.0
+    camera = renderer.GetActiveCamera()
+    camera.SetFocalPoint(0.0, 0.0, 0.0)
+    camera.SetPosition(0.0, distance * math.sin(pitch), -distance * math.cos(pitch))
+    camera.SetViewUp(0.0, math.cos(pitch), math.sin(pitch))
+    camera.SetViewAngle(45.0)
+    renderer.ResetCameraClippingRange()
+
+    times = []
+    for i in range(frames):
+        start = time.perf_counter()
+        window.Render()
+        times.append((time.perf_counter() - start) * 1000.0)
+        print(f"peer frame {i + 1}: {times[-1]:.2f} ms", flush=True)
+
+    grab = vtkWindowToImageFilter()
+    grab.SetInput(window)
+    grab.SetInputBufferTypeToRGB()
+    grab.ReadFrontBufferOff()
+    grab.Update()
+    writer = vtkPNGWriter()
+    writer.SetFileName(out)
+    writer.SetInputConnection(grab.GetOutputPort())
+    writer.Write()
+
+    ordered = sorted(times)
+    n = len(ordered)
+    median = ordered[n // 2] if n % 2 else 0.5 * (ordered[n // 2 - 1] + ordered[n // 2])
+    print(f"peer frames {n} at {width}x{height}: median {median:.2f} ms, min {ordered[0]:.2f} ms, "
+          f"max {ordered[-1]:.2f} ms")
+    renderer_lines = [line for line in window.ReportCapabilities().splitlines() if "renderer string" in line]
+    print("peer " + (renderer_lines[0].strip() if renderer_lines else "OpenGL renderer: unknown"))
+
+
+if __name__ == "__main__":
+    main()

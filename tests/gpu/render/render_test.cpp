@@ -1,0 +1,353 @@
+// The batch renderer: its options, the checks it makes before any device
+// exists, the real program's output and exit status, and the promise that its
+// picture is the viewer's picture for the same state.
+#include <stb/stb_image.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <tuple>
+
+#include "app/app_state.h"
+#include "tests/gpu/viewer/viewer_harness.h"
+#include "tools/render/batch_render.h"
+#include "tools/volume/phantom.h"
+#include "ui/tab.h"
+#include "ui/tab_layout.h"
+
+namespace {
+
+using batch::Options;
+
+std::string Parse(std::vector<const char*> args, Options* options) {
+    args.insert(args.begin(), "tamlo-render");
+    return batch::ParseOptions(static_cast<int>(args.size()), args.data(), options);
+}
+
+TEST(RenderOptions, DefaultsAreTheViewersStartState) {
+    Options o;
+    ASSERT_EQ(Parse({"head.vol"}, &o), "");
+    const OrbitCameraRecord start;
+    EXPECT_EQ(o.volumePath, "head.vol");
+    EXPECT_EQ(o.width, 1280);
+    EXPECT_EQ(o.height, 1024);
+    EXPECT_EQ(o.pitch, start.pitch) << "pitch starts where the viewer's does";
+    EXPECT_EQ(o.yaw, start.yaw);
+    EXPECT_EQ(o.distance, start.distance);
+    EXPECT_FALSE(o.panelOpen);
+    EXPECT_EQ(o.frames, 0);
+    EXPECT_TRUE(o.tfPath.empty()) << "no .tf: the editor's default function";
+}
+
+TEST(RenderOptions, EveryOptionInBothSpellings) {
+    Options o;
+    ASSERT_EQ(Parse({"--tf", "a.tf", "--size=640x512", "--pitch", "-0.5", "--yaw=2", "--distance", "1.5",
+                     "--panel=open", "-o", "out.png", "--frames", "7", "--data", "/d", "v.vol"},
+                    &o),
+              "");
+    EXPECT_EQ(o.tfPath, "a.tf");
+    EXPECT_EQ(o.width, 640);
+    EXPECT_EQ(o.height, 512);
+    EXPECT_FLOAT_EQ(o.pitch, -0.5f);
+    EXPECT_FLOAT_EQ(o.yaw, 2.0f);
+    EXPECT_FLOAT_EQ(o.distance, 1.5f);
+    EXPECT_TRUE(o.panelOpen);
+    EXPECT_EQ(o.outputPath, "out.png");
+    EXPECT_EQ(o.frames, 7);
+    EXPECT_EQ(o.dataDir, "/d");
+    EXPECT_EQ(o.volumePath, "v.vol");
+    Options help;
+    EXPECT_EQ(Parse({"--bogus", "--help"}, &help), "unknown option --bogus") << "options are read in order";
+    EXPECT_EQ(Parse({"--help", "--bogus"}, &help), "");
+    EXPECT_TRUE(help.help);
+}
+
+TEST(RenderOptions, BadCommandLinesAreRefusedWithTheirReason) {
+    const std::vector<std::pair<std::vector<const char*>, std::string>> cases = {
+        {{}, "no volume file"},
+        {{"a.vol", "b.vol"}, "one volume file only"},
+        {{"v.vol", "--nope"}, "unknown option --nope"},
+        {{"v.vol", "--size"}, "needs a value"},
+        {{"v.vol", "--size", "640"}, "--size takes"},
+        {{"v.vol", "--size", "0x10"}, "--size takes"},
+        {{"v.vol", "--size", "8193x10"}, "--size takes"},
+        {{"v.vol", "--size", "64x-2"}, "--size takes"},
+        {{"v.vol", "--pitch", "north"}, "--pitch takes a finite number"},
+        {{"v.vol", "--yaw", "inf"}, "--yaw takes a finite number"},
+        {{"v.vol", "--yaw", "1.0x"}, "--yaw takes a finite number"},
+        {{"v.vol", "--distance", "0"}, "--distance must be greater than 0"},
+        {{"v.vol", "--panel", "ajar"}, "--panel takes open or closed"},
+        {{"v.vol", "--frames", "0"}, "--frames takes a count"},
+        {{"v.vol", "--frames", "2.5"}, "--frames takes a count"},
+        {{"v.vol", "--tf="}, "--tf needs a file name"},
+        {{"v.vol", "--help=yes"}, "unknown option --help"},
+    };
+    for (const auto& [args, expected] : cases) {
+        Options o;
+        const std::string error = Parse(args, &o);
+        EXPECT_NE(error.find(expected), std::string::npos)
+            << "arguments #" << (&args - &cases.front().first) << " gave \"" << error << "\"";
+        EXPECT_EQ(error.find('\n'), std::string::npos) << "one line: " << error;
+    }
+}
+
+// Files the tests draw: a small head phantom and a coloured .tf.
+class RenderFiles {
+  public:
+    explicit RenderFiles(const std::string& dir) : dir_(dir) {}
+    std::string Volume(int n = 48) {
+        const std::string path = dir_ + "/head.vol";
+        viewer_test::WriteVolume(path, n, n, n, phantom::MakeHeadPhantom(n, n, n));
+        return path;
+    }
+    std::string Transfer() {
+        const ControlPoint points[4] = {
+            {0.0f, 0.0f, 0.0f, 0.0f, 0.0f},
+            {0.2f, 1.0f, 0.2f, 0.1f, 0.05f},
+            {0.6f, 0.2f, 0.9f, 0.3f, 0.6f},
+            {1.0f, 1.0f, 1.0f, 1.0f, 1.0f},
+        };
+        return WriteBytes("colour.tf", SerializeTransferFunction(points, 4));
+    }
+    std::string WriteBytes(const std::string& name, const std::vector<uint8_t>& bytes) {
+        const std::string path = dir_ + "/" + name;
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+
+  private:
+    std::string dir_;
+};
+
+class RenderTest : public viewer_test::ViewerTest {
+  protected:
+    void TearDown() override {
+        batch::EndSession();
+        ViewerTest::TearDown();
+    }
+    RenderFiles Files() { return RenderFiles(ScratchDir()); }
+
+    // The viewer's own frame for this state: File > Open and Transfer Function
+    // > Open through the dialogs, the camera set before the open, the panel
+    // put where a finished slide leaves it.
+    viewer_test::Frame ViewerFrame(const Options& o) {
+        viewer_test::Frame frame;
+        // A fresh program each time: a test may draw more than one state.
+        ResetApplicationState();
+        shell::testing::Reset();
+        shell::testing::RecordMessageBoxes(true);
+        std::vector<std::optional<std::string>> answers = {o.volumePath};
+        if (!o.tfPath.empty())
+            answers.push_back(o.tfPath);
+        shell::testing::SetFileDialogScript(answers);
+        Run({[&] {
+                 Size(o.width, o.height);
+                 OrbitCamera = {o.pitch, o.yaw, o.distance};
+                 Command(kCmdFileOpen);
+                 if (!o.tfPath.empty())
+                     Command(kCmdTransferOpen);
+             },
+             [&] {
+                 if (o.panelOpen) {
+                     EditorTab.state = UI::kTabOpen;
+                     EditorTab.slideOffset = UI::kSlideDistance;
+                 }
+             },
+             [] {}, [&] { frame = ReadFrame(); }});
+        return frame;
+    }
+
+    batch::Picture BatchPicture(const Options& o) {
+        const std::string error = batch::StartSession(o);
+        EXPECT_EQ(error, "") << "the batch session starts";
+        batch::RenderFrame();
+        batch::Picture picture = batch::ReadPicture();
+        batch::EndSession();
+        return picture;
+    }
+
+    void ExpectSamePixels(const Options& o) {
+        const batch::Picture batchPicture = BatchPicture(o);
+        const viewer_test::Frame viewer = ViewerFrame(o);
+        ASSERT_TRUE(boxes_.empty()) << boxes_[0].text;
+        ASSERT_EQ(batchPicture.width, static_cast<uint32_t>(o.width));
+        ASSERT_EQ(batchPicture.height, static_cast<uint32_t>(o.height));
+        ASSERT_EQ(viewer.width, batchPicture.width);
+        ASSERT_EQ(viewer.height, batchPicture.height);
+        size_t differing = 0, firstDiff = 0, covered = 0;
+        for (size_t i = 0; i < viewer.rgba.size(); ++i) {
+            if (viewer.rgba[i] != batchPicture.rgba[i] && differing++ == 0)
+                firstDiff = i;
+        }
+        for (size_t i = 3; i < batchPicture.rgba.size(); i += 4)
+            covered += batchPicture.rgba[i] > 16;
+        EXPECT_GT(covered, batchPicture.rgba.size() / 4 / 50) << "the volume covers part of the picture";
+        EXPECT_EQ(differing, 0u) << "first differing byte at pixel " << firstDiff / 4 << " (x "
+                                 << firstDiff / 4 % o.width << ", y " << firstDiff / 4 / o.width << ")";
+    }
+};
+
+TEST_F(RenderTest, BatchPictureEqualsTheViewersFrame) {
+    RenderFiles files = Files();
+    Options o;
+    o.volumePath = files.Volume();
+    o.width = 160;
+    o.height = 128;
+    o.pitch = 0.4f;
+    o.yaw = -0.7f;
+    o.distance = 2.0f;
+    {
+        SCOPED_TRACE("default function, panel closed");
+        ExpectSamePixels(o);
+    }
+    o.tfPath = files.Transfer();
+    o.panelOpen = true;
+    o.height = 400;  // tall enough for the slid panel to show
+    {
+        SCOPED_TRACE("coloured .tf, panel open");
+        ExpectSamePixels(o);
+    }
+}
+
+TEST_F(RenderTest, InputChecksNameTheProblemBeforeAnyDevice) {
+    RenderFiles files = Files();
+    Options o;
+    o.volumePath = files.Volume(8);
+    o.outputPath = ScratchDir() + "/out.png";
+    EXPECT_EQ(batch::CheckInputs(o), "") << "sound inputs pass";
+
+    auto problem = [&](auto change) {
+        Options bad = o;
+        change(bad);
+        return batch::CheckInputs(bad);
+    };
+    EXPECT_NE(problem([](Options& b) { b.volumePath += ".missing"; }).find("No such file"),
+              std::string::npos);
+    EXPECT_NE(problem([&](Options& b) { b.volumePath = ScratchDir(); }).find("not a volume file"),
+              std::string::npos)
+        << "a folder";
+    EXPECT_NE(problem([&](Options& b) {
+                  b.volumePath = files.WriteBytes("tiny.vol", {8, 0, 8});
+              }).find("not a volume file"),
+              std::string::npos);
+    EXPECT_NE(problem([&](Options& b) {
+                  b.volumePath = files.WriteBytes("short.vol", {8, 0, 8, 0, 8, 0, 1});
+              }).find("shorter than its header says"),
+              std::string::npos);
+    EXPECT_NE(problem([&](Options& b) {
+                  b.tfPath = files.WriteBytes("one.tf", {1, 0, 0, 0});
+              }).find("Not a transfer function"),
+              std::string::npos);
+    EXPECT_NE(
+        problem([&](Options& b) { b.outputPath = ScratchDir() + "/no/such/out.png"; }).find("does not exist"),
+        std::string::npos);
+    EXPECT_NE(problem([&](Options& b) { b.outputPath = ScratchDir(); }).find("it is a folder"),
+              std::string::npos);
+}
+
+TEST_F(RenderTest, SessionReportsTheProgramsOwnMessages) {
+    RenderFiles files = Files();
+    Options o;
+    o.volumePath = files.Volume(8);
+    o.width = 32;
+    o.height = 32;
+    gpu::testing::FailNthCreation(gpu::testing::CreationKind::Texture3D, 1);
+    const std::string error = batch::StartSession(o);
+    EXPECT_NE(error.find("CreateTexture failed"), std::string::npos) << error;
+    EXPECT_EQ(Renderer.device, nullptr) << "a failed start releases the device";
+}
+
+// The real program, run as a user would.
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+Outcome RunProgram(const std::string& args, const std::string& dir) {
+    const std::string out = dir + "/stdout.txt", err = dir + "/stderr.txt";
+    const std::string command = std::string("cd ") + dir +
+                                " && DISPLAY= WAYLAND_DISPLAY= " + TAMLO_RENDER_PROGRAM + " " + args + " >" +
+                                out + " 2>" + err;
+    const int raw = std::system(command.c_str());
+    Outcome o;
+    o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::stringstream so, se;
+    so << std::ifstream(out).rdbuf();
+    se << std::ifstream(err).rdbuf();
+    o.out = so.str();
+    o.err = se.str();
+    return o;
+}
+
+class RenderProgramTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tamlo-render-XXXXXX";
+        dir_ = ::mkdtemp(pattern);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+    std::string dir_;
+};
+
+TEST_F(RenderProgramTest, ErrorsAreOneLineAndANonZeroStatus) {
+    RenderFiles files(dir_);
+    const std::string volume = files.Volume(8);
+    const std::string badTf = files.WriteBytes("bad.tf", {9, 0, 0, 0, 1});
+    const std::vector<std::tuple<std::string, int, std::string>> cases = {
+        {"missing.vol", 1, "cannot open volume file"},
+        {badTf, 1, "not a volume file"},
+        {files.WriteBytes("short.vol", {4, 0, 4, 0, 4, 0, 1, 2}), 1, "shorter than its header says"},
+        {volume + " --tf " + badTf, 1, "Not a transfer function"},
+        {volume + " --tf missing.tf", 1, "Unable to read transfer function"},
+        {volume + " --size 12", 2, "--size takes"},
+        {volume + " --wat", 2, "unknown option --wat"},
+        {volume + " --data " + dir_, 1, "fx.fx"},
+    };
+    for (const auto& [args, status, text] : cases) {
+        const Outcome o = RunProgram(args, dir_);
+        EXPECT_EQ(o.status, status) << args << "\n" << o.err;
+        const std::string lastLine = o.err.substr(o.err.rfind('\n', o.err.size() - 2) + 1);
+        EXPECT_EQ(lastLine.rfind("tamlo-render: ", 0), 0u) << args << ": " << o.err;
+        EXPECT_NE(lastLine.find(text), std::string::npos) << args << ": " << o.err;
+        if (status == 2 || text != "fx.fx") {
+            EXPECT_EQ(o.err, lastLine) << args << ": the error is the only line";
+        }
+        EXPECT_TRUE(o.out.empty()) << args << ": nothing on stdout";
+    }
+    const Outcome help = RunProgram("--help", dir_);
+    EXPECT_EQ(help.status, 0);
+    for (const char* option :
+         {"--tf", "--size", "--pitch", "--yaw", "--distance", "--panel", "--output", "--frames"})
+        EXPECT_NE(help.out.find(option), std::string::npos) << "--help describes " << option;
+}
+
+TEST_F(RenderProgramTest, WritesAnOpaquePngAndTimesFrames) {
+    RenderFiles files(dir_);
+    const std::string volume = files.Volume(24);
+    const Outcome o = RunProgram(volume + " --size 96x64 --distance 2 -o pic.png --frames 3", dir_);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.out.find(dir_ + "/pic.png\n"), std::string::npos) << "prints the picture's path: " << o.out;
+    for (const char* line : {"frame 1: ", "frame 2: ", "frame 3: ", "3 frames at 96 x 64: median "})
+        EXPECT_NE(o.out.find(line), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find(", min "), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find(", max "), std::string::npos) << o.out;
+    int w = 0, h = 0, channels = 0;
+    ASSERT_TRUE(stbi_info((dir_ + "/pic.png").c_str(), &w, &h, &channels)) << "a PNG was written";
+    EXPECT_EQ(w, 96);
+    EXPECT_EQ(h, 64);
+    EXPECT_EQ(channels, 3) << "written opaque, as the window shows it";
+}
+
+TEST(RenderStats, MedianMinMax) {
+    const batch::FrameStats odd = batch::Summarise({5, 1, 9});
+    EXPECT_EQ(odd.median, 5);
+    EXPECT_EQ(odd.min, 1);
+    EXPECT_EQ(odd.max, 9);
+    EXPECT_EQ(batch::Summarise({4, 1, 2, 8}).median, 3) << "even count: the mean of the middle two";
+}
+
+}  // namespace

@@ -1,0 +1,312 @@
+#include "tools/render/batch_render.h"
+
+#include <epoxy/gl.h>
+#include <fcntl.h>
+#include <stb/stb_image_write.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+#include "app/app_state.h"
+#include "platform/gpu/gpu.h"
+#include "platform/shell/shell.h"
+#include "render/renderer.h"
+#include "ui/tab.h"
+#include "ui/tab_layout.h"
+#include "volume/volume.h"
+
+#ifndef TAMLO_DATA_DIR
+#define TAMLO_DATA_DIR "."
+#endif
+
+namespace batch {
+namespace {
+
+// Large enough for any real screen; a 3D texture and a target beyond this
+// are refused by most drivers anyway.
+constexpr int kMaxImageSide = 8192;
+constexpr int kMaxFrames = 100000;
+
+bool ParseInt(const std::string& text, int* value) {
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, *value);
+    return ec == std::errc() && ptr == end;
+}
+
+bool ParseFloat(const std::string& text, float* value) {
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, *value);
+    return ec == std::errc() && ptr == end && std::isfinite(*value);
+}
+
+bool ParseSize(const std::string& text, int* width, int* height) {
+    const size_t x = text.find_first_of("xX");
+    return x != std::string::npos && ParseInt(text.substr(0, x), width) &&
+           ParseInt(text.substr(x + 1), height);
+}
+
+std::string Absolute(const std::string& path) {
+    if (path.empty())
+        return path;
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return ec ? path : absolute.string();
+}
+
+void ReleaseDeviceAndScene() {
+    ReleaseDevice();
+    Volume.Unload();
+    EditorTab.Release();
+}
+
+}  // namespace
+
+Options::Options() {
+    const OrbitCameraRecord start;
+    pitch = start.pitch;
+    yaw = start.yaw;
+    distance = start.distance;
+}
+
+const char* UsageText() {
+    return "usage: tamlo-render VOLUME [options]\n"
+           "Renders a volume file exactly as the viewer shows it, on a headless device, to a PNG.\n"
+           "\n"
+           "  --tf FILE          transfer function (.tf) to draw through (default: grey and opacity ramps)\n"
+           "  --size WxH         image size in pixels (default 1280x1024)\n"
+           "  --pitch RADIANS    camera pitch (default 1)\n"
+           "  --yaw RADIANS      camera yaw (default 0)\n"
+           "  --distance D       camera distance from the volume's centre (default 4)\n"
+           "  --panel open|closed  the transfer-function panel (default closed)\n"
+           "  -o, --output PNG   where to write the picture (default tamlo-render.png)\n"
+           "  --frames N         render N frames and print each one's time and the median, min and max\n"
+           "  --data DIR         folder holding fx.fx and tam_ui.dds (default: the current folder if it\n"
+           "                     holds them, else the build's data folder)\n"
+           "  -h, --help         this text\n"
+           "\n"
+           "Errors print one line to stderr and exit with status 1 (2 for a bad command line).\n";
+}
+
+std::string ParseOptions(int argc, const char* const* argv, Options* options) {
+    Options& o = *options;
+    bool haveVolume = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            o.help = true;
+            return {};
+        }
+        // Options that take a value accept "--name value" and "--name=value".
+        std::string name = arg, value;
+        bool hasValue = false;
+        if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
+            name = arg.substr(0, arg.find('='));
+            value = arg.substr(arg.find('=') + 1);
+            hasValue = true;
+        }
+        static const char* const kValued[] = {"--tf",    "--size",   "--pitch", "--yaw",    "--distance",
+                                              "--panel", "--output", "-o",      "--frames", "--data"};
+        const bool valued = std::find_if(std::begin(kValued), std::end(kValued),
+                                         [&](const char* v) { return name == v; }) != std::end(kValued);
+        if (valued && !hasValue) {
+            if (i + 1 >= argc)
+                return "option " + name + " needs a value";
+            value = argv[++i];
+        }
+        if (!valued && hasValue)
+            return "unknown option " + name;
+        if (name == "--tf") {
+            if (value.empty())
+                return "--tf needs a file name";
+            o.tfPath = value;
+        } else if (name == "--size") {
+            if (!ParseSize(value, &o.width, &o.height) || o.width < 1 || o.height < 1 ||
+                o.width > kMaxImageSide || o.height > kMaxImageSide)
+                return "--size takes WIDTHxHEIGHT, each 1 to " + std::to_string(kMaxImageSide) + ", not \"" +
+                       value + "\"";
+        } else if (name == "--pitch" || name == "--yaw" || name == "--distance") {
+            float* target = name == "--pitch" ? &o.pitch : name == "--yaw" ? &o.yaw : &o.distance;
+            if (!ParseFloat(value, target))
+                return name + " takes a finite number, not \"" + value + "\"";
+            if (name == "--distance" && !(o.distance > 0.0f))
+                return "--distance must be greater than 0, not \"" + value + "\"";
+        } else if (name == "--panel") {
+            if (value != "open" && value != "closed")
+                return "--panel takes open or closed, not \"" + value + "\"";
+            o.panelOpen = value == "open";
+        } else if (name == "-o" || name == "--output") {
+            if (value.empty())
+                return name + " needs a file name";
+            o.outputPath = value;
+        } else if (name == "--frames") {
+            if (!ParseInt(value, &o.frames) || o.frames < 1 || o.frames > kMaxFrames)
+                return "--frames takes a count from 1 to " + std::to_string(kMaxFrames) + ", not \"" + value +
+                       "\"";
+        } else if (name == "--data") {
+            o.dataDir = value;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return "unknown option " + name;
+        } else if (haveVolume) {
+            return "one volume file only (\"" + o.volumePath + "\" and \"" + arg + "\" were given)";
+        } else {
+            o.volumePath = arg;
+            haveVolume = true;
+        }
+    }
+    if (!haveVolume)
+        return "no volume file given (see --help)";
+    return {};
+}
+
+std::string ResolveDataDir(const std::string& requested) {
+    if (!requested.empty())
+        return requested;
+    if (::access("fx.fx", R_OK) == 0 && ::access("tam_ui.dds", R_OK) == 0)
+        return ".";
+    return TAMLO_DATA_DIR;
+}
+
+std::string CheckInputs(const Options& options) {
+    const std::string& path = options.volumePath;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return "cannot open volume file " + path + ": " + std::strerror(errno);
+    struct stat info {};
+    uint8_t header[kVolumeHeaderBytes];
+    const bool readable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+                          ::read(fd, header, sizeof(header)) == static_cast<ssize_t>(sizeof(header));
+    ::close(fd);
+    if (!readable)
+        return "not a volume file (" + path + "): not a regular file or shorter than its 6-byte header";
+    const std::string problem =
+        CheckVolumeFile(ReadVolumeHeader(header), static_cast<uint64_t>(info.st_size));
+    if (!problem.empty())
+        return "not a usable volume file (" + path + "): " + problem;
+
+    if (!options.tfPath.empty()) {
+        std::vector<ControlPoint> points;
+        std::string message;
+        if (!ReadTransferFunctionFile(options.tfPath.c_str(), &points, &message))
+            return message;
+    }
+
+    const std::filesystem::path output = Absolute(options.outputPath);
+    const std::string folder = output.parent_path().string();
+    struct stat folderInfo {};
+    if (::stat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode))
+        return "cannot write " + options.outputPath + ": the folder " + folder + " does not exist";
+    if (::access(folder.c_str(), W_OK) != 0)
+        return "cannot write " + options.outputPath + ": " + std::strerror(errno);
+    struct stat outputInfo {};
+    if (::stat(output.c_str(), &outputInfo) == 0 && S_ISDIR(outputInfo.st_mode))
+        return "cannot write " + options.outputPath + ": it is a folder";
+    return {};
+}
+
+std::string StartSession(const Options& options) {
+    // The viewer's messages are boxes; here they are the one line we print.
+    shell::testing::RecordMessageBoxes(true);
+    shell::testing::TakeMessageBoxes();
+    auto firstMessage = [](const std::string& fallback) {
+        const std::vector<shell::testing::RecordedMessageBox> boxes = shell::testing::TakeMessageBoxes();
+        return boxes.empty() ? fallback : boxes.front().caption + ": " + boxes.front().text;
+    };
+
+    std::vector<ControlPoint> points;
+    if (!options.tfPath.empty()) {
+        std::string message;
+        if (!ReadTransferFunctionFile(options.tfPath.c_str(), &points, &message))
+            return message;
+    }
+
+    // The client area the window would report; InitDevice sizes the swap
+    // chain, projections and panel to it. No window: the device is headless.
+    MainWindow = nullptr;
+    SetClientSize(options.width, options.height);
+    if (!InitDevice()) {
+        const std::string message = firstMessage("the device could not be created");
+        ReleaseDeviceAndScene();
+        return message;
+    }
+    OrbitCamera.pitch = options.pitch;
+    OrbitCamera.yaw = options.yaw;
+    OrbitCamera.distance = options.distance;
+    if (!OpenVolumeFile(options.volumePath.c_str())) {
+        const std::string message = firstMessage("the volume could not be opened");
+        ReleaseDeviceAndScene();
+        return message;
+    }
+    if (!points.empty())
+        InstallTransferFunction(points);
+    if (options.panelOpen) {
+        // Where the slide ends after the handle is clicked.
+        EditorTab.state = UI::kTabOpen;
+        EditorTab.slideOffset = UI::kSlideDistance;
+    }
+    const std::string message = firstMessage("");
+    if (!message.empty()) {
+        ReleaseDeviceAndScene();
+        return message;
+    }
+    return {};
+}
+
+void RenderFrame() {
+    InputHandlerTable.Frame();
+    // Present only flushes a headless target; a frame's time is its finish.
+    glFinish();
+}
+
+Picture ReadPicture() {
+    Picture picture;
+    if (Renderer.swapChain)
+        gpu::testing::ReadBackBuffer(Renderer.swapChain, &picture.rgba, &picture.width, &picture.height);
+    return picture;
+}
+
+void EndSession() {
+    ReleaseDeviceAndScene();
+    const ControlPoint defaults[2] = {{0, 0, 0, 0, 0}, {1, 1, 1, 1, 1}};
+    EditorTab.ReplacePoints(defaults, 2);
+    EditorTab.selectedHsl = HslColor{0, 0, 0};
+    EditorTab.state = UI::kTabClosed;
+    EditorTab.slideTime = 0;
+    EditorTab.slideOffset = 0;
+    EditorTab.dragMode = UI::kDragNone;
+    ResetApplicationState();
+}
+
+std::string WritePng(const std::string& path, const Picture& picture) {
+    if (picture.width == 0 || picture.height == 0 ||
+        picture.rgba.size() != size_t{picture.width} * picture.height * 4)
+        return "no picture to write";
+    std::vector<uint8_t> rgb;
+    rgb.reserve(picture.rgba.size() / 4 * 3);
+    for (size_t i = 0; i < picture.rgba.size(); i += 4)
+        rgb.insert(rgb.end(), {picture.rgba[i], picture.rgba[i + 1], picture.rgba[i + 2]});
+    errno = 0;
+    if (stbi_write_png(path.c_str(), static_cast<int>(picture.width), static_cast<int>(picture.height), 3,
+                       rgb.data(), static_cast<int>(picture.width * 3)) == 0)
+        return "cannot write " + path + (errno ? std::string(": ") + std::strerror(errno) : std::string());
+    return {};
+}
+
+FrameStats Summarise(std::vector<double> ms) {
+    FrameStats stats;
+    if (ms.empty())
+        return stats;
+    std::sort(ms.begin(), ms.end());
+    const size_t n = ms.size();
+    stats.median = n % 2 ? ms[n / 2] : 0.5 * (ms[n / 2 - 1] + ms[n / 2]);
+    stats.min = ms.front();
+    stats.max = ms.back();
+    return stats;
+}
+
+}  // namespace batch

@@ -1,0 +1,64 @@
+// The batch renderer: one volume drawn headless through the viewer's own
+// device, frame, camera, slices, editor panel and atlas, read back as a
+// picture. Options and file checks are plain; the session runs the device.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace batch {
+
+struct Options {
+    std::string volumePath;
+    std::string tfPath;  // empty: the editor's default function
+    std::string outputPath = "tamlo-render.png";
+    std::string dataDir;  // empty: the current folder if it holds fx.fx, else the build's data folder
+    int width = 1280, height = 1024;
+    float pitch, yaw, distance;  // the viewer's start values unless given
+    bool panelOpen = false;
+    int frames = 0;  // 0: one picture, no timing
+    bool help = false;
+    Options();
+};
+
+// Empty when the command line is sound, else what is wrong in one line.
+std::string ParseOptions(int argc, const char* const* argv, Options* options);
+const char* UsageText();
+
+// The folder fx.fx and tam_ui.dds are read from.
+std::string ResolveDataDir(const std::string& requested);
+
+// Checks that can be made before a device exists, so that a bad input costs
+// no start-up and says one thing: the volume file's header and size, the .tf
+// file, and the output's folder. Empty when all is well.
+std::string CheckInputs(const Options& options);
+
+struct Picture {
+    std::vector<uint8_t> rgba;  // top row first
+    uint32_t width = 0, height = 0;
+};
+
+// Brings up the headless device in the viewer's data folder and puts the
+// viewer into the state the options describe (as File > Open, Transfer
+// Function > Open and the panel handle would). Empty on success, else the
+// first message the program raised. Paths must be absolute or relative to the
+// folder the data lies in.
+std::string StartSession(const Options& options);
+// One volume frame, exactly the viewer's, waited for.
+void RenderFrame();
+Picture ReadPicture();
+// Back to the state of a fresh process (device, volume and editor released).
+void EndSession();
+
+// Writes the picture opaque, as the window shows it (the target's alpha is
+// the volume's coverage). Empty on success.
+std::string WritePng(const std::string& path, const Picture& picture);
+
+// Median, smallest and largest of a set of frame times.
+struct FrameStats {
+    double median = 0, min = 0, max = 0;
+};
+FrameStats Summarise(std::vector<double> milliseconds);
+
+}  // namespace batch

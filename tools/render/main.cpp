@@ -1,0 +1,86 @@
+// tamlo-render: the viewer's picture of one volume, drawn headless, as a PNG;
+// with --frames, the time each frame takes.
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tools/render/batch_render.h"
+
+namespace {
+
+int Fail(const std::string& message, int status = 1) {
+    std::fprintf(stderr, "tamlo-render: %s\n", message.c_str());
+    return status;
+}
+
+std::string Absolute(const std::string& path) {
+    if (path.empty())
+        return path;
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return ec ? path : absolute.string();
+}
+
+double MillisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const auto start = std::chrono::steady_clock::now();
+    batch::Options options;
+    const std::string usageError = batch::ParseOptions(argc, argv, &options);
+    if (!usageError.empty())
+        return Fail(usageError, 2);
+    if (options.help) {
+        std::fputs(batch::UsageText(), stdout);
+        return 0;
+    }
+    const std::string problem = batch::CheckInputs(options);
+    if (!problem.empty())
+        return Fail(problem);
+
+    // The program reads its shaders and atlas from the working folder.
+    options.volumePath = Absolute(options.volumePath);
+    options.tfPath = Absolute(options.tfPath);
+    options.outputPath = Absolute(options.outputPath);
+    const std::string dataDir = batch::ResolveDataDir(options.dataDir);
+    if (::chdir(dataDir.c_str()) != 0)
+        return Fail("cannot use the data folder " + dataDir + ": " + std::strerror(errno));
+
+    const std::string startError = batch::StartSession(options);
+    if (!startError.empty())
+        return Fail(startError);
+    const double readyMs = MillisecondsSince(start);
+
+    const int frames = options.frames > 0 ? options.frames : 1;
+    std::vector<double> times;
+    for (int i = 0; i < frames; ++i) {
+        const auto frameStart = std::chrono::steady_clock::now();
+        batch::RenderFrame();
+        times.push_back(MillisecondsSince(frameStart));
+        if (options.frames > 0)
+            std::printf("frame %d: %.2f ms\n", i + 1, times.back());
+    }
+    const batch::Picture picture = batch::ReadPicture();
+    const std::string writeError = batch::WritePng(options.outputPath, picture);
+    batch::EndSession();
+    if (!writeError.empty())
+        return Fail(writeError);
+
+    if (options.frames > 0) {
+        const batch::FrameStats stats = batch::Summarise(times);
+        std::printf("start-up to ready: %.1f ms; first frame: %.2f ms\n", readyMs, times.front());
+        std::printf("%d frames at %d x %d: median %.2f ms, min %.2f ms, max %.2f ms\n", frames, options.width,
+                    options.height, stats.median, stats.min, stats.max);
+    }
+    std::printf("%s\n", options.outputPath.c_str());
+    return 0;
+}

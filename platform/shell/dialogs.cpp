@@ -120,7 +120,8 @@ bool FileDialog(OPENFILENAME* ofn, bool save) {
         std::string startAt = initial;
         if (startAt.empty() || startAt[0] != '/') {
             char cwd[4096];
-            if (::getcwd(cwd, sizeof cwd) != nullptr) startAt = std::string(cwd) + "/" + startAt;
+            if (::getcwd(cwd, sizeof cwd) != nullptr)
+                startAt = std::string(cwd) + "/" + startAt;
         }
         answer = RunZenity(detail::BuildZenityArgs(save, ofn->lpstrFilter, startAt));
     }

@@ -186,3 +186,56 @@ TEST_F(VolumeRenderTest, CloseReturnsToDarkBlue) {
 
 }  // namespace
 }  // namespace viewer_test
+
+namespace viewer_test {
+namespace {
+
+class VolumeLoadTest : public ViewerTest {};
+
+// The load's arithmetic on real files: counts, extents, the 4-bit shift, extra
+// bytes, and a second file replacing the first.
+TEST_F(VolumeLoadTest, ExtentsShiftAndReplacement) {
+    const std::string dir = ScratchDir();
+    std::vector<uint16_t> samples(256u * 256u * 128u, 7);
+    samples[0] = 0x0FFF;
+    samples[1] = 1;
+    samples[2] = 0x1234;
+    WriteVolume(dir + "/flat.vol", 256, 256, 128, samples);
+    std::ofstream(dir + "/flat.vol", std::ios::binary | std::ios::app) << "trailing bytes are not samples";
+    WriteVolume(dir + "/one.vol", 1, 1, 1, {4095});
+    shell::testing::SetFileDialogScript({dir + "/flat.vol", dir + "/one.vol"});
+    uint32_t count = 0;
+    float extents[6] = {};
+    uint16_t shifted[3] = {};
+    int liveAfterFirst = 0, liveAfterSecond = 0;
+    Run({[] {
+             Size(64, 48);
+             Command(kCmdFileOpen);
+         },
+         [] {},
+         [&] {
+             liveAfterFirst = gpu::testing::LiveObjectCount();
+             count = Volume.voxelCount;
+             const float e[6] = {Volume.extentX,     Volume.extentY,     Volume.extentZ,
+                                 Volume.halfExtentX, Volume.halfExtentY, Volume.halfExtentZ};
+             std::copy(e, e + 6, extents);
+             std::copy(Volume.voxels, Volume.voxels + 3, shifted);
+             Command(kCmdFileOpen);
+         },
+         [] {},  // a frame binds the new objects, letting the old ones go
+         [&] { liveAfterSecond = gpu::testing::LiveObjectCount(); }});
+    EXPECT_TRUE(boxes_.empty()) << (boxes_.empty() ? "" : boxes_[0].text);
+    EXPECT_EQ(count, 8388608u);
+    const float expected[6] = {1, 1, 0.5f, 0.5f, 0.5f, 0.25f};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_FLOAT_EQ(extents[i], expected[i]) << i;
+    EXPECT_EQ(shifted[0], 0xFFF0);
+    EXPECT_EQ(shifted[1], 16);
+    EXPECT_EQ(shifted[2], 0x2340);
+    EXPECT_EQ(Volume.voxelCount, 1u);
+    EXPECT_FLOAT_EQ(Volume.halfExtentZ, 0.5f) << "a 1 x 1 x 1 volume is a unit cube";
+    EXPECT_EQ(liveAfterSecond, liveAfterFirst) << "the second file's objects replace the first's";
+}
+
+}  // namespace
+}  // namespace viewer_test

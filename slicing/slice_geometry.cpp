@@ -1,5 +1,6 @@
 #include "slicing/slice_geometry.h"
 
+#include <cmath>
 #include <memory>
 #include <new>
 
@@ -78,54 +79,75 @@ SliceCut CutSlices(const d3dx::Matrix& view, float hx, float hy, float hz, Volum
     }
     const float delta = (zmax - zmin) / 501.0f;
 
+    // Each edge as flat data: its depth range, its start, the axis vector and
+    // the fixed texture coordinates. A plane cuts an edge exactly when its
+    // depth lies strictly between the edge's ends, which is what the sign test
+    // (V - Cb.z)(V - Ca.z) < 0 says: differences of floats this size are zero
+    // only when the values are equal, and never small enough to underflow.
+    struct FlatEdge {
+        float lo, hi;
+        Point3 a, d;
+        int axis;
+        float u, v, w;
+    };
+    FlatEdge edges[12];
+    for (int i = 0; i < 12; ++i) {
+        const Edge& e = kEdges[i];
+        const Point3& ca = corners[e.a];
+        const Point3& cb = corners[e.b];
+        edges[i] = {
+            std::fmin(ca.z, cb.z), std::fmax(ca.z, cb.z), ca, axisVectors[e.axis], e.axis, e.u, e.v, e.w};
+    }
+
     SliceCut cut;
     for (int s = kSliceCount; s >= 1; --s) {
         const float depth = static_cast<float>(s) * delta + zmin;
-        // A convex section has at most six points; rounding near a corner could
-        // in principle produce more sign changes, and such a plane is skipped.
-        VolumeVertex points[12];
+        int crossed[12];
         int n = 0;
-        for (const Edge& e : kEdges) {
-            const Point3& ca = corners[e.a];
-            const Point3& cb = corners[e.b];
-            if ((depth - cb.z) * (depth - ca.z) < 0) {
-                const Point3& d = axisVectors[e.axis];
-                const float t = (depth - ca.z) / d.z;
-                VolumeVertex& p = points[n++];
-                p.x = ca.x + t * d.x;
-                p.y = ca.y + t * d.y;
-                p.z = ca.z + t * d.z;
-                p.u = e.axis == 0 ? t : e.u;
-                p.v = e.axis == 1 ? t : e.v;
-                p.w = e.axis == 2 ? t : e.w;
-            }
+        for (int i = 0; i < 12; ++i) {
+            if (depth > edges[i].lo && depth < edges[i].hi)
+                crossed[n++] = i;
         }
+        // A convex section has at most six points; rounding near a corner could
+        // in principle produce more crossings, and such a plane is skipped.
         if (n > 6)
             continue;
         if (cut.vertexCount + n > kSliceVertexCapacity)
             break;
 
         const uint32_t k = cut.vertexCount;
-        for (int i = 0; i < n; ++i)
-            vertices[cut.vertexCount++] = points[i];
+        VolumeVertex* points = vertices + k;
+        for (int i = 0; i < n; ++i) {
+            const FlatEdge& e = edges[crossed[i]];
+            const float t = (depth - e.a.z) / e.d.z;
+            VolumeVertex& p = points[i];
+            p.x = e.a.x + t * e.d.x;
+            p.y = e.a.y + t * e.d.y;
+            p.z = e.a.z + t * e.d.z;
+            p.u = e.axis == 0 ? t : e.u;
+            p.v = e.axis == 1 ? t : e.v;
+            p.w = e.axis == 2 ? t : e.w;
+        }
+        cut.vertexCount += static_cast<uint32_t>(n);
         if (n < 3)
             continue;
 
         // Order the other points counter-clockwise about P0 (insertion sort,
         // stable for parallel directions), then fan from P0.
+        float rx[6], ry[6];
         int order[6];
-        for (int i = 0; i < n; ++i)
+        for (int i = 0; i < n; ++i) {
             order[i] = i;
-        auto before = [&](int b, int a) {
-            const float rbx = points[b].x - points[0].x, rby = points[b].y - points[0].y;
-            const float rax = points[a].x - points[0].x, ray = points[a].y - points[0].y;
-            return rbx * ray - rby * rax > 0;
-        };
+            rx[i] = points[i].x - points[0].x;
+            ry[i] = points[i].y - points[0].y;
+        }
         for (int i = 2; i < n; ++i) {
-            for (int j = i; j > 1 && before(order[j], order[j - 1]); --j) {
-                const int swap = order[j];
-                order[j] = order[j - 1];
-                order[j - 1] = swap;
+            for (int j = i; j > 1; --j) {
+                const int b = order[j], a = order[j - 1];
+                if (!(rx[b] * ry[a] - ry[b] * rx[a] > 0))
+                    break;
+                order[j] = a;
+                order[j - 1] = b;
             }
         }
         for (int j = 1; j + 1 < n; ++j) {

@@ -7,14 +7,6 @@ namespace {
 constexpr const char* kWindowClassName = "TamMainWnd";
 constexpr const char* kWindowTitle = "Tamlo Ex01";
 
-template <typename T>
-void ReleaseAndNull(T*& object) {
-    if (object) {
-        object->Release();
-        object = nullptr;
-    }
-}
-
 }  // namespace
 
 void ReleaseDevice() {

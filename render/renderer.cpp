@@ -102,20 +102,6 @@ gpu::SamplerDesc MakeSamplerDesc(gpu::Filter filter, gpu::TextureAddressMode add
     return sd;
 }
 
-// A default-usage buffer with no CPU access, optionally filled at creation.
-gpu::HRESULT CreatePlainBuffer(uint32_t byteWidth, uint32_t bindFlags, const void* initialData,
-                               gpu::Buffer** buffer) {
-    gpu::BufferDesc bd;
-    bd.ByteWidth = byteWidth;
-    bd.Usage = gpu::Usage::DEFAULT;
-    bd.BindFlags = bindFlags;
-    bd.CPUAccessFlags = 0;
-    bd.MiscFlags = 0;
-    gpu::SubresourceData init;
-    init.pSysMem = initialData;
-    return Renderer.device->CreateBuffer(&bd, initialData ? &init : nullptr, buffer);
-}
-
 void ReleaseBlob(gpu::Blob*& blob) {
     if (blob) {
         blob->Release();
@@ -179,6 +165,24 @@ bool BuildShaderPair(const char* vsEntry, const char* psEntry, const gpu::InputE
 }
 
 }  // namespace
+
+gpu::HRESULT CreateDefaultBuffer(uint32_t byteWidth, uint32_t bindFlags, const void* initialData,
+                                 gpu::Buffer** buffer) {
+    if (Renderer.device == nullptr)
+        return gpu::E_FAIL;
+    gpu::BufferDesc bd;
+    bd.ByteWidth = byteWidth;
+    bd.Usage = gpu::Usage::DEFAULT;
+    bd.BindFlags = bindFlags;
+    bd.CPUAccessFlags = 0;
+    bd.MiscFlags = 0;
+    bd.StructureByteStride = 0;
+    gpu::SubresourceData init;
+    init.pSysMem = initialData;
+    init.SysMemPitch = 0;
+    init.SysMemSlicePitch = 0;
+    return Renderer.device->CreateBuffer(&bd, initialData ? &init : nullptr, buffer);
+}
 
 void ShowRendererError(const char* text, const char* caption) {
     shell::MessageBox(nullptr, text, caption, shell::MB_OK);
@@ -255,33 +259,33 @@ bool InitDevice() {
     if (!InitShaders())
         return false;
 
-    if (gpu::FAILED(CreatePlainBuffer(sizeof(kRotationVertices), gpu::BIND_VERTEX_BUFFER, kRotationVertices,
-                                      &Renderer.rotVertexBuffer))) {
+    if (gpu::FAILED(CreateDefaultBuffer(sizeof(kRotationVertices), gpu::BIND_VERTEX_BUFFER, kRotationVertices,
+                                        &Renderer.rotVertexBuffer))) {
         ShowRendererError("CreateBuffer failed (rot vertex buffer)");
         return false;
     }
-    if (gpu::FAILED(CreatePlainBuffer(sizeof(kRotationIndices), gpu::BIND_INDEX_BUFFER, kRotationIndices,
-                                      &Renderer.rotIndexBuffer))) {
+    if (gpu::FAILED(CreateDefaultBuffer(sizeof(kRotationIndices), gpu::BIND_INDEX_BUFFER, kRotationIndices,
+                                        &Renderer.rotIndexBuffer))) {
         ShowRendererError("CreateBuffer failed (rot index buffer)");
         return false;
     }
-    if (gpu::FAILED(CreatePlainBuffer(kChangeOnResizeBytes, gpu::BIND_CONSTANT_BUFFER, nullptr,
-                                      &Renderer.cbChangeOnResize))) {
+    if (gpu::FAILED(CreateDefaultBuffer(kChangeOnResizeBytes, gpu::BIND_CONSTANT_BUFFER, nullptr,
+                                        &Renderer.cbChangeOnResize))) {
         ShowRendererError("CreateBuffer failed (cbChangeOnResize)");
         return false;
     }
-    if (gpu::FAILED(CreatePlainBuffer(kChangeFrameUIBytes, gpu::BIND_CONSTANT_BUFFER, nullptr,
-                                      &Renderer.cbChangeFrameUI))) {
+    if (gpu::FAILED(CreateDefaultBuffer(kChangeFrameUIBytes, gpu::BIND_CONSTANT_BUFFER, nullptr,
+                                        &Renderer.cbChangeFrameUI))) {
         ShowRendererError("CreateBuffer failed (cbChangeFrameUI)");
         return false;
     }
-    if (gpu::FAILED(CreatePlainBuffer(kChangeFrameVolumeBytes, gpu::BIND_CONSTANT_BUFFER, nullptr,
-                                      &Renderer.cbChangeFrameVolume))) {
+    if (gpu::FAILED(CreateDefaultBuffer(kChangeFrameVolumeBytes, gpu::BIND_CONSTANT_BUFFER, nullptr,
+                                        &Renderer.cbChangeFrameVolume))) {
         ShowRendererError("CreateBuffer failed (cbChangeFrameVolume)");
         return false;
     }
-    if (gpu::FAILED(CreatePlainBuffer(kChangeOnVolumeBytes, gpu::BIND_CONSTANT_BUFFER, nullptr,
-                                      &Renderer.cbChangeOnVolume))) {
+    if (gpu::FAILED(CreateDefaultBuffer(kChangeOnVolumeBytes, gpu::BIND_CONSTANT_BUFFER, nullptr,
+                                        &Renderer.cbChangeOnVolume))) {
         ShowRendererError("CreateBuffer failed (cbChangeOnVolume)");
         return false;
     }

@@ -91,5 +91,19 @@ void CreateBackBufferView();
 void RenderIdleFrame();
 void RenderVolumeFrame();
 
+// A buffer of default usage with no CPU access, filled from initialData
+// (null: created empty), as every buffer of the program is made.
+gpu::HRESULT CreateDefaultBuffer(uint32_t byteWidth, uint32_t bindFlags, const void* initialData,
+                                 gpu::Buffer** buffer);
+
+// Releases a GPU object if one is held and forgets it; safe to repeat.
+template <typename T>
+void ReleaseAndNull(T*& object) {
+    if (object) {
+        object->Release();
+        object = nullptr;
+    }
+}
+
 // Message boxes of the rendering core: no owner, one OK button.
 void ShowRendererError(const char* text, const char* caption = "error");

@@ -32,29 +32,6 @@ Point3 Transform(const d3dx::Matrix& m, float x, float y, float z) {
     return {out.x, out.y, out.z};
 }
 
-void ReleaseAndNull(gpu::Buffer*& buffer) {
-    if (buffer) {
-        buffer->Release();
-        buffer = nullptr;
-    }
-}
-
-gpu::HRESULT CreateFilledBuffer(uint32_t byteWidth, uint32_t bindFlags, const void* data,
-                                gpu::Buffer** buffer) {
-    gpu::BufferDesc bd;
-    bd.ByteWidth = byteWidth;
-    bd.Usage = gpu::Usage::DEFAULT;
-    bd.BindFlags = bindFlags;
-    bd.CPUAccessFlags = 0;
-    bd.MiscFlags = 0;
-    bd.StructureByteStride = 0;
-    gpu::SubresourceData init;
-    init.pSysMem = data;
-    init.SysMemPitch = 0;
-    init.SysMemSlicePitch = 0;
-    return Renderer.device->CreateBuffer(&bd, &init, buffer);
-}
-
 }  // namespace
 
 SliceCut CutSlices(const d3dx::Matrix& view, float hx, float hy, float hz, VolumeVertex* vertices,
@@ -171,13 +148,13 @@ bool BuildSliceGeometry() {
                         vertices.get(), indices.get());
     }
 
-    if (gpu::FAILED(CreateFilledBuffer(sizeof(VolumeVertex) * cut.vertexCount, gpu::BIND_VERTEX_BUFFER,
-                                       vertices.get(), &Renderer.proxyVertexBuffer))) {
+    if (gpu::FAILED(CreateDefaultBuffer(sizeof(VolumeVertex) * cut.vertexCount, gpu::BIND_VERTEX_BUFFER,
+                                        vertices.get(), &Renderer.proxyVertexBuffer))) {
         ShowRendererError("CreateBuffer failed (proxy vertex buffer)", "error");
         return false;
     }
-    if (gpu::FAILED(CreateFilledBuffer(sizeof(uint32_t) * cut.indexCount, gpu::BIND_INDEX_BUFFER,
-                                       indices.get(), &Renderer.proxyIndexBuffer))) {
+    if (gpu::FAILED(CreateDefaultBuffer(sizeof(uint32_t) * cut.indexCount, gpu::BIND_INDEX_BUFFER,
+                                        indices.get(), &Renderer.proxyIndexBuffer))) {
         ShowRendererError("CreateBuffer failed (proxy index buffer)", "CTab");
         ReleaseAndNull(Renderer.proxyVertexBuffer);
         return false;
@@ -197,13 +174,13 @@ bool BuildCentreQuad() {
         {-hx, -hy, 0.0f, 0.0f, 0.0f, 0.5f},
     };
     const uint32_t quadIndices[6] = {0, 1, 2, 2, 3, 0};
-    if (gpu::FAILED(CreateFilledBuffer(sizeof(quad), gpu::BIND_VERTEX_BUFFER, quad,
-                                       &Renderer.centreQuadVertexBuffer))) {
+    if (gpu::FAILED(CreateDefaultBuffer(sizeof(quad), gpu::BIND_VERTEX_BUFFER, quad,
+                                        &Renderer.centreQuadVertexBuffer))) {
         ShowRendererError("CreateBuffer failed (vertex buffer)", "error");
         return false;
     }
-    if (gpu::FAILED(CreateFilledBuffer(sizeof(quadIndices), gpu::BIND_INDEX_BUFFER, quadIndices,
-                                       &Renderer.centreQuadIndexBuffer))) {
+    if (gpu::FAILED(CreateDefaultBuffer(sizeof(quadIndices), gpu::BIND_INDEX_BUFFER, quadIndices,
+                                        &Renderer.centreQuadIndexBuffer))) {
         ShowRendererError("CreateBuffer failed (index buffer)", "error");
         return false;
     }

@@ -16,32 +16,8 @@
 namespace UI {
 namespace {
 
-template <typename T>
-void ReleaseAndNull(T*& object) {
-    if (object) {
-        object->Release();
-        object = nullptr;
-    }
-}
-
 void ShowTabError(const char* text, const char* caption = "CTab") {
     shell::MessageBox(nullptr, text, caption, shell::MB_OK);
-}
-
-gpu::HRESULT CreateGeometryBuffer(uint32_t byteWidth, uint32_t bindFlags, const void* data,
-                                  gpu::Buffer** buffer) {
-    if (Renderer.device == nullptr)
-        return gpu::E_FAIL;
-    gpu::BufferDesc bd;
-    bd.ByteWidth = byteWidth;
-    bd.Usage = gpu::Usage::DEFAULT;
-    bd.BindFlags = bindFlags;
-    bd.CPUAccessFlags = 0;
-    bd.MiscFlags = 0;
-    bd.StructureByteStride = 0;
-    gpu::SubresourceData init;
-    init.pSysMem = data;
-    return Renderer.device->CreateBuffer(&bd, &init, buffer);
 }
 
 }  // namespace
@@ -79,12 +55,11 @@ bool CTab::Create(float x, float width, float u0, float u1) {
     uint32_t indices[kTexIndexCount];
     BuildTexturedGeometry(ClientArea.halfWidth, ClientArea.halfHeight, x, width, u0, u1, vertices, indices);
     if (gpu::FAILED(
-            CreateGeometryBuffer(sizeof(vertices), gpu::BIND_VERTEX_BUFFER, vertices, &texVertexBuffer))) {
+            CreateDefaultBuffer(sizeof(vertices), gpu::BIND_VERTEX_BUFFER, vertices, &texVertexBuffer))) {
         ShowTabError("CreateBuffer failed (vertex buffer)");
         return false;
     }
-    if (gpu::FAILED(
-            CreateGeometryBuffer(sizeof(indices), gpu::BIND_INDEX_BUFFER, indices, &texIndexBuffer))) {
+    if (gpu::FAILED(CreateDefaultBuffer(sizeof(indices), gpu::BIND_INDEX_BUFFER, indices, &texIndexBuffer))) {
         ShowTabError("CreateBuffer failed (index buffer)");
         ReleaseAndNull(texVertexBuffer);
         return false;
@@ -104,17 +79,17 @@ bool CTab::GenerateColorGeometry() {
     graphScaleY = map.scaleY;
     const ColorGeometry geometry = BuildColorGeometry(ClientArea.halfWidth, ClientArea.halfHeight, points,
                                                       pointCount, selectedPoint, selectedHsl);
-    if (gpu::FAILED(
-            CreateGeometryBuffer(static_cast<uint32_t>(geometry.vertices.size() * sizeof(ColorVertex)),
-                                 gpu::BIND_VERTEX_BUFFER, geometry.vertices.data(), &colorVertexBuffer))) {
+    if (gpu::FAILED(CreateDefaultBuffer(static_cast<uint32_t>(geometry.vertices.size() * sizeof(ColorVertex)),
+                                        gpu::BIND_VERTEX_BUFFER, geometry.vertices.data(),
+                                        &colorVertexBuffer))) {
         ShowTabError("CreateBuffer failed (vertex clr buffer)");
         return false;
     }
     lineIndexCount = geometry.lineIndexCount;
     triangleIndexCount = geometry.triangleIndexCount;
-    if (gpu::FAILED(CreateGeometryBuffer(static_cast<uint32_t>(geometry.indices.size() * sizeof(uint32_t)),
-                                         gpu::BIND_INDEX_BUFFER, geometry.indices.data(),
-                                         &colorIndexBuffer))) {
+    if (gpu::FAILED(CreateDefaultBuffer(static_cast<uint32_t>(geometry.indices.size() * sizeof(uint32_t)),
+                                        gpu::BIND_INDEX_BUFFER, geometry.indices.data(),
+                                        &colorIndexBuffer))) {
         ShowTabError("CreateBuffer failed (index clr buffer)");
         ReleaseAndNull(colorVertexBuffer);
         return false;

@@ -49,14 +49,6 @@ class FileCloser {
     int fd_;
 };
 
-template <typename T>
-void ReleaseAndNull(T*& object) {
-    if (object) {
-        object->Release();
-        object = nullptr;
-    }
-}
-
 }  // namespace
 
 VolumeHeader ReadVolumeHeader(const uint8_t* b) {

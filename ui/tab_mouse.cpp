@@ -8,12 +8,26 @@
 
 namespace UI {
 
+namespace {
+
+// Points come from files and may hold any float: a value with no pixel (NaN,
+// infinite, far off screen) lands far outside the client area, where nothing
+// is hit and no clipping rectangle reaches.
+int32_t ToPixel(float value) {
+    const float cut = std::trunc(value);
+    if (!(cut > -1.0e8f && cut < 1.0e8f))
+        return cut < 0.0f ? -100000000 : 100000000;
+    return static_cast<int32_t>(cut);
+}
+
+}  // namespace
+
 int32_t CTab::ClientXOfPosition(float position) const {
-    return static_cast<int32_t>(std::trunc(graphScaleX * position + graphOriginX + ClientArea.halfWidth));
+    return ToPixel(graphScaleX * position + graphOriginX + ClientArea.halfWidth);
 }
 
 int32_t CTab::ClientYOfOpacity(float alpha) const {
-    return static_cast<int32_t>(std::trunc(graphScaleY * alpha + (ClientArea.heightF + 440.0f) - 640.0f));
+    return ToPixel(graphScaleY * alpha + (ClientArea.heightF + 440.0f) - 640.0f);
 }
 
 float CTab::PositionFromX(int32_t x) const {

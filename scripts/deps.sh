@@ -19,7 +19,7 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # file dialogs, and the end-to-end runs under a virtual display
-  zenity xvfb xauth xdotool imagemagick x11-utils
+  zenity xvfb xauth xdotool imagemagick x11-utils python3
 )
 
 missing=()

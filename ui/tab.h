@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,8 @@ class CTab {
     float OpacityFromY(int32_t y) const;
     bool OnHandle(int32_t x) const;
     bool StartSlideFromHandle(int32_t x, int32_t d);
+    std::optional<bool> PressOutsideOpenPanel(int32_t x, int32_t d);
+    bool InGraph(int32_t x, int32_t d) const;
     void SelectPoint(uint32_t index);
     void Rebuild();
 };

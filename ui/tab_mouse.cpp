@@ -2,6 +2,7 @@
 // recolours the selected point, and the graph selects, moves, adds and
 // removes points. A drag is applied once, on the release.
 #include <cmath>
+#include <optional>
 
 #include "app/app_state.h"
 #include "ui/tab.h"
@@ -82,16 +83,31 @@ bool CTab::StartSlideFromHandle(int32_t x, int32_t) {
     return true;
 }
 
-bool CTab::OnLButtonDown(uint32_t, int32_t x, int32_t y) {
-    const int32_t height = ClientArea.height;
-    const int32_t d = height - y;
-    const int32_t w2 = ClientArea.width >> 1;
+// What a button press decides before the open panel's own regions: closed,
+// only the handle band counts (and opens); sliding, nothing is taken; open,
+// the band above the panel closes on the handle. Empty when the press falls
+// inside the open panel.
+std::optional<bool> CTab::PressOutsideOpenPanel(int32_t x, int32_t d) {
     if (state & kTabClosed)
         return d < 32 && StartSlideFromHandle(x, d);
     if (state & (kTabOpening | kTabClosing))
         return false;
     if (d >= 640)
         return d < 672 && StartSlideFromHandle(x, d);
+    return std::nullopt;
+}
+
+bool CTab::InGraph(int32_t x, int32_t d) const {
+    const int32_t w2 = ClientArea.width >> 1;
+    return 192 < d && d < 404 && 6 < x && x < w2 - 6;
+}
+
+bool CTab::OnLButtonDown(uint32_t, int32_t x, int32_t y) {
+    const int32_t height = ClientArea.height;
+    const int32_t d = height - y;
+    const int32_t w2 = ClientArea.width >> 1;
+    if (const std::optional<bool> decided = PressOutsideOpenPanel(x, d))
+        return *decided;
     if (420 < d && d < 600) {
         if (11 <= x && x <= 190) {
             dragMode = kDragField;
@@ -102,7 +118,7 @@ bool CTab::OnLButtonDown(uint32_t, int32_t x, int32_t y) {
         }
         return true;
     }
-    if (!(192 < d && d < 404 && 6 < x && x < w2 - 6))
+    if (!InGraph(x, d))
         return true;
 
     const uint32_t hit = HitTestPoint(x, y);
@@ -191,14 +207,9 @@ bool CTab::OnLButtonUp(uint32_t, int32_t x, int32_t y) {
 
 bool CTab::OnRButtonDown(uint32_t, int32_t x, int32_t y) {
     const int32_t d = ClientArea.height - y;
-    const int32_t w2 = ClientArea.width >> 1;
-    if (state & kTabClosed)
-        return d < 32 && StartSlideFromHandle(x, d);
-    if (state & (kTabOpening | kTabClosing))
-        return false;
-    if (d >= 640)
-        return d < 672 && StartSlideFromHandle(x, d);
-    if (!(192 < d && d < 404 && 6 < x && x < w2 - 6))
+    if (const std::optional<bool> decided = PressOutsideOpenPanel(x, d))
+        return *decided;
+    if (!InGraph(x, d))
         return true;
     const uint32_t hit = HitTestPoint(x, y);
     if (hit == kNoPoint || hit == 0 || hit == pointCount - 1)

@@ -508,32 +508,12 @@ class DeviceImpl final : public RefCounted<Device> {
 
     HRESULT CreateVertexShader(const void* bytecode, size_t length, ClassLinkage*,
                                VertexShader** shader) override {
-        if (shader)
-            *shader = nullptr;
-        if (shader == nullptr)
-            return E_INVALIDARG;
-        ShaderBytecodeInfo info;
-        GLuint program = 0;
-        HRESULT hr =
-            MakeProgram(bytecode, length, ShaderStage::Vertex, CreationKind::VertexShader, &info, &program);
-        if (SUCCEEDED(hr))
-            *shader = new VertexShaderImpl(core_, std::move(info), program);
-        return hr;
+        return CreateShader(bytecode, length, ShaderStage::Vertex, CreationKind::VertexShader, shader);
     }
 
     HRESULT CreatePixelShader(const void* bytecode, size_t length, ClassLinkage*,
                               PixelShader** shader) override {
-        if (shader)
-            *shader = nullptr;
-        if (shader == nullptr)
-            return E_INVALIDARG;
-        ShaderBytecodeInfo info;
-        GLuint program = 0;
-        HRESULT hr =
-            MakeProgram(bytecode, length, ShaderStage::Pixel, CreationKind::PixelShader, &info, &program);
-        if (SUCCEEDED(hr))
-            *shader = new PixelShaderImpl(core_, std::move(info), program);
-        return hr;
+        return CreateShader(bytecode, length, ShaderStage::Pixel, CreationKind::PixelShader, shader);
     }
 
     uint32_t MaxTexture3DSize() const override { return core_->maxTexture3D; }
@@ -585,6 +565,22 @@ class DeviceImpl final : public RefCounted<Device> {
         if (init != nullptr)
             UploadTexture(*t, init->pSysMem, init->SysMemPitch, init->SysMemSlicePitch);
         return S_OK;
+    }
+
+    // Both shader kinds: the container for the stage, linked into a program.
+    template <class Interface>
+    HRESULT CreateShader(const void* bytecode, size_t length, ShaderStage stage, CreationKind kind,
+                         Interface** shader) {
+        if (shader)
+            *shader = nullptr;
+        if (shader == nullptr)
+            return E_INVALIDARG;
+        ShaderBytecodeInfo info;
+        GLuint program = 0;
+        const HRESULT hr = MakeProgram(bytecode, length, stage, kind, &info, &program);
+        if (SUCCEEDED(hr))
+            *shader = new ShaderImpl<Interface>(core_, std::move(info), program);
+        return hr;
     }
 
     HRESULT MakeProgram(const void* bytecode, size_t length, ShaderStage stage, CreationKind kind,

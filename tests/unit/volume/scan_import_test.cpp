@@ -1,0 +1,277 @@
+// Scans written by ITK's own writers, read back through the importer: the
+// same samples whatever the format, type, file order or stored orientation;
+// refusals that name what was found; nothing printed for a good file.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "tests/support/scan_writer.h"
+#include "volume/scan_import.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using scan_test::ScanSpec;
+using scan_test::StoredType;
+
+class ScanImportTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("tamlo-scan-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+    static ScanVolume Read(const std::string& path) {
+        ScanVolume volume;
+        std::string error;
+        EXPECT_TRUE(ReadScan(path, &volume, &error)) << path << ": " << error;
+        return volume;
+    }
+
+    static std::string Refusal(const std::string& path) {
+        ScanVolume volume;
+        std::string error;
+        EXPECT_FALSE(ReadScan(path, &volume, &error)) << path << " was read";
+        EXPECT_EQ(volume.samples, nullptr);
+        EXPECT_EQ(error.find('\n'), std::string::npos) << "one line: " << error;
+        return error;
+    }
+
+    fs::path dir_;
+};
+
+// A grid whose value at (x, y, z) is `f`, in grid order.
+std::vector<double> Fill(const std::array<uint32_t, 3>& dims, const std::function<double(int, int, int)>& f) {
+    std::vector<double> values;
+    for (uint32_t z = 0; z < dims[2]; ++z)
+        for (uint32_t y = 0; y < dims[1]; ++y)
+            for (uint32_t x = 0; x < dims[0]; ++x)
+                values.push_back(f(static_cast<int>(x), static_cast<int>(y), static_cast<int>(z)));
+    return values;
+}
+
+uint16_t At(const ScanVolume& v, uint32_t x, uint32_t y, uint32_t z) {
+    return v.samples[(size_t{z} * v.dimY + y) * v.dimX + x];
+}
+
+std::vector<uint16_t> Samples(const ScanVolume& v) {
+    return std::vector<uint16_t>(v.samples.get(), v.samples.get() + size_t{v.dimX} * v.dimY * v.dimZ);
+}
+
+// Grid axes along L, P, S (the identity): the program's x, y, z are the
+// grid's x, z, y (left, superior, posterior).
+TEST_F(ScanImportTest, EveryFormatAndTypeGivesTheSameSamples) {
+    ScanSpec spec;
+    spec.dims = {5, 4, 3};
+    const auto ramp = [](int x, int y, int z) { return x + 5 * y + 20 * z; };  // 0..59
+    struct Stored {
+        StoredType type;
+        double scale, offset;
+        const char* name;
+    };
+    const Stored types[] = {{StoredType::UInt8, 4, 0, "uint8"},
+                            {StoredType::Int16, 10, -300, "int16"},
+                            {StoredType::Float32, 0.5, -7.25, "float32"}};
+    for (const char* extension : {".nii", ".nii.gz", ".nrrd", ".mha", ".mhd"}) {
+        for (const Stored& stored : types) {
+            SCOPED_TRACE(std::string(extension) + " " + stored.name);
+            spec.type = stored.type;
+            const std::string path = Path(std::string("ramp-") + stored.name + extension);
+            ASSERT_EQ(scan_test::WriteScan(path, spec,
+                                           Fill(spec.dims, [&](int x, int y, int z) {
+                                               return ramp(x, y, z) * stored.scale + stored.offset;
+                                           })),
+                      "");
+            ASSERT_TRUE(IsScanFile(path));
+            const ScanVolume v = Read(path);
+            ASSERT_EQ(v.dimX, 5u);
+            ASSERT_EQ(v.dimY, 3u);
+            ASSERT_EQ(v.dimZ, 4u);
+            EXPECT_EQ(v.sampleType, stored.name);
+            EXPECT_DOUBLE_EQ(v.minValue, stored.offset);
+            EXPECT_DOUBLE_EQ(v.maxValue, 59 * stored.scale + stored.offset);
+            for (uint32_t z = 0; z < 4; ++z)
+                for (uint32_t y = 0; y < 3; ++y)
+                    for (uint32_t x = 0; x < 5; ++x) {
+                        const double expected = std::floor(ramp(int(x), int(z), int(y)) * 4095.0 / 59.0 + 0.5);
+                        ASSERT_EQ(At(v, x, y, z), expected) << x << "," << y << "," << z;
+                    }
+        }
+    }
+}
+
+TEST_F(ScanImportTest, ConstantScanMapsToZero) {
+    ScanSpec spec;
+    spec.dims = {3, 3, 3};
+    ASSERT_EQ(scan_test::WriteScan(Path("flat.nrrd"), spec, std::vector<double>(27, 1234.0)), "");
+    const ScanVolume v = Read(Path("flat.nrrd"));
+    EXPECT_EQ(Samples(v), std::vector<uint16_t>(27, 0));
+    EXPECT_EQ(v.minValue, 1234.0);
+}
+
+// Spacing comes along with the axes it belongs to; a grid stored along
+// other axes (flipped, or sagittal) is turned back to the same samples.
+TEST_F(ScanImportTest, SpacingAndStoredOrientation) {
+    const std::array<uint32_t, 3> dims = {6, 5, 4};
+    const auto value = [](int l, int p, int s) { return 7 * l + 3 * p * p + 50 * s; };
+    ScanSpec axial;
+    axial.dims = dims;
+    axial.spacing = {0.7, 0.7, 2.5};
+    ASSERT_EQ(scan_test::WriteScan(Path("axial.nii.gz"), axial, Fill(dims, value)), "");
+    const ScanVolume reference = Read(Path("axial.nii.gz"));
+    EXPECT_EQ(reference.spacingX, 0.7f == 0.7f ? reference.spacingX : 0);
+    EXPECT_NEAR(reference.spacingX, 0.7, 1e-6);
+    EXPECT_NEAR(reference.spacingY, 2.5, 1e-6) << "the slices' spacing goes up, with superior";
+    EXPECT_NEAR(reference.spacingZ, 0.7, 1e-6);
+
+    // The same head stored right to left: grid x runs towards the right.
+    ScanSpec flipped = axial;
+    flipped.directions = {{{-1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
+    ASSERT_EQ(scan_test::WriteScan(Path("flipped.nrrd"), flipped,
+                                   Fill(dims, [&](int x, int p, int s) { return value(5 - x, p, s); })),
+              "");
+    EXPECT_EQ(Samples(Read(Path("flipped.nrrd"))), Samples(reference));
+
+    // And stored sagittally: grid x runs posterior, y superior, z left.
+    ScanSpec sagittal = axial;
+    sagittal.dims = {5, 4, 6};
+    sagittal.spacing = {0.7, 2.5, 0.7};
+    sagittal.directions = {{{0, 0, 1}, {1, 0, 0}, {0, 1, 0}}};
+    ASSERT_EQ(scan_test::WriteScan(Path("sagittal.mha"), sagittal,
+                                   Fill(sagittal.dims, [&](int p, int s, int l) { return value(l, p, s); })),
+              "");
+    const ScanVolume turned = Read(Path("sagittal.mha"));
+    EXPECT_EQ(turned.dimX, reference.dimX);
+    EXPECT_EQ(turned.dimY, reference.dimY);
+    EXPECT_EQ(turned.dimZ, reference.dimZ);
+    EXPECT_NEAR(turned.spacingY, 2.5, 1e-6);
+    EXPECT_EQ(Samples(turned), Samples(reference));
+}
+
+TEST_F(ScanImportTest, DicomSeriesLoadsInPositionOrder) {
+    ScanSpec spec;
+    spec.dims = {4, 3, 6};
+    spec.spacing = {0.5, 0.5, 1.5};
+    spec.origin = {-10, 20, -30};
+    spec.type = StoredType::Int16;
+    const auto value = [](int x, int y, int z) { return -1000 + 100 * z + 10 * y + x; };
+    // Names sort in another order than the slices lie.
+    const std::vector<std::string> names = {"IM_c", "IM_a", "IM_f", "IM_b", "IM_e", "IM_d"};
+    const fs::path series = dir_ / "series";
+    fs::create_directories(series);
+    ASSERT_EQ(scan_test::WriteDicomSeries(series.string(), spec, Fill(spec.dims, value), names, 1.0, -1024.0), "");
+    // Another series in the same folder stays out.
+    ScanSpec other = spec;
+    other.dims = {4, 3, 2};
+    ASSERT_EQ(scan_test::WriteDicomSeries(series.string(), other, std::vector<double>(24, 5.0), {"zz1", "zz2"}, 1.0,
+                                          0.0, "1.2.826.0.1.3680043.2.1125.2"),
+              "");
+
+    for (const std::string& chosen : {(series / "IM_e").string(), series.string()}) {
+        SCOPED_TRACE(chosen);
+        ASSERT_TRUE(IsScanFile(chosen));
+        const ScanVolume v = Read(chosen);
+        ASSERT_EQ(v.dimX, 4u);
+        ASSERT_EQ(v.dimY, 6u) << "six slices, standing up";
+        ASSERT_EQ(v.dimZ, 3u);
+        EXPECT_NEAR(v.spacingY, 1.5, 1e-6);
+        EXPECT_NEAR(v.spacingX, 0.5, 1e-6);
+        EXPECT_DOUBLE_EQ(v.minValue, -1000);
+        EXPECT_DOUBLE_EQ(v.maxValue, -1000 + 500 + 20 + 3);
+        EXPECT_NE(v.format.find("6 files"), std::string::npos) << v.format;
+        for (uint32_t s = 0; s < 6; ++s) {
+            const double expected = std::floor((value(1, 2, int(s)) + 1000) * 4095.0 / 523.0 + 0.5);
+            EXPECT_EQ(At(v, 1, s, 2), expected) << "slice " << s;
+        }
+    }
+}
+
+TEST_F(ScanImportTest, RefusalsNameWhatWasFound) {
+    ScanSpec spec;
+    spec.dims = {16, 16, 16};
+    std::vector<double> noise(16 * 16 * 16);
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<double>((i * 7919) % 3001);
+    ASSERT_EQ(scan_test::WriteScan(Path("whole.nii.gz"), spec, noise), "");
+    {
+        std::ifstream in(Path("whole.nii.gz"), std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        std::ofstream(Path("cut.nii.gz"), std::ios::binary).write(bytes.data(), static_cast<long>(bytes.size() / 2));
+    }
+    const std::string cut = Refusal(Path("cut.nii.gz"));
+    EXPECT_NE(cut.find("the file ends before its last sample"), std::string::npos) << cut;
+    // The same cut in the other families.
+    for (const char* name : {"whole.nrrd", "whole.mha"}) {
+        ASSERT_EQ(scan_test::WriteScan(Path(name), spec, noise), "");
+        fs::resize_file(Path(name), fs::file_size(Path(name)) - 1000);
+        EXPECT_NE(Refusal(Path(name)), "") << name;
+    }
+
+    std::ofstream(Path("absurd.nhdr")) << "NRRD0004\ntype: short\ndimension: 3\nsizes: 100000 100000 100000\n"
+                                          "encoding: raw\nendian: little\ndata file: absurd.raw\n";
+    std::ofstream(Path("absurd.raw")) << "ab";
+    const std::string absurd = Refusal(Path("absurd.nhdr"));
+    EXPECT_NE(absurd.find("too large"), std::string::npos) << absurd;
+    EXPECT_NE(absurd.find("100000 x 100000 x 100000"), std::string::npos) << absurd;
+
+    ScanSpec rgb = spec;
+    rgb.type = StoredType::UInt8;
+    rgb.components = 3;
+    ASSERT_EQ(scan_test::WriteScan(Path("colour.mha"), rgb, std::vector<double>(16 * 16 * 16 * 3, 9)), "");
+    const std::string colour = Refusal(Path("colour.mha"));
+    EXPECT_NE(colour.find("3 values"), std::string::npos) << colour;
+
+    ScanSpec series = spec;
+    series.timePoints = 5;
+    ASSERT_EQ(scan_test::WriteScan(Path("fmri.nii"), series, std::vector<double>(16 * 16 * 16 * 5, 1)), "");
+    const std::string fourD = Refusal(Path("fmri.nii"));
+    EXPECT_NE(fourD.find("4-D image (16 x 16 x 16 x 5)"), std::string::npos) << fourD;
+
+    std::ofstream(Path("notes.txt")) << "not a scan at all";
+    EXPECT_FALSE(IsScanFile(Path("notes.txt")));
+    EXPECT_NE(Refusal(Path("notes.txt")), "");
+    EXPECT_FALSE(IsScanFile(Path("missing.nii")));
+    TakeScanWarnings();
+}
+
+TEST_F(ScanImportTest, HeaderSizesAreCheckedAgainstMemoryBeforeReading) {
+    ScanSpec spec;
+    spec.dims = {64, 64, 64};
+    spec.type = StoredType::Float32;
+    ASSERT_EQ(scan_test::WriteScan(Path("float.mha"), spec, std::vector<double>(64 * 64 * 64, 2.0)), "");
+    ScanVolume v;
+    std::string error;
+    // Float samples plus the 16-bit result: 6 bytes each.
+    EXPECT_FALSE(ReadScan(Path("float.mha"), &v, &error, 64 * 64 * 64 * 6 - 1));
+    EXPECT_NE(error.find("too large"), std::string::npos) << error;
+    EXPECT_TRUE(ReadScan(Path("float.mha"), &v, &error, 64 * 64 * 64 * 6)) << error;
+}
+
+TEST_F(ScanImportTest, GoodFilesPrintNothing) {
+    ScanSpec spec;
+    spec.dims = {8, 8, 4};
+    const std::vector<double> values = Fill(spec.dims, [](int x, int y, int z) { return x * y + z; });
+    ASSERT_EQ(scan_test::WriteScan(Path("quiet.nii.gz"), spec, values), "");
+    const fs::path series = dir_ / "dicom";
+    fs::create_directories(series);
+    ASSERT_EQ(scan_test::WriteDicomSeries(series.string(), spec, values, {"1", "2", "3", "4"}), "");
+    TakeScanWarnings();
+    ::testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStdout();
+    Read(Path("quiet.nii.gz"));
+    Read((series / "3").string());
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+}  // namespace

@@ -52,6 +52,29 @@ HistogramCounts CountHistogram(const uint16_t* samples, uint32_t sampleCount, ui
     return counts;
 }
 
+HistogramCounts CountHistogramFromValues(const uint32_t* valueCounts, uint32_t binCount) {
+    HistogramCounts counts;
+    counts.bins.assign(binCount, 0);
+    if (binCount == 0)
+        return counts;
+    uint32_t largest = 0;
+    for (uint32_t v = 0; v < kSampleValues; ++v)
+        if (valueCounts[v] > 0)
+            largest = v;
+    const uint32_t maxSample = largest << 4;
+    counts.maxSample = maxSample;
+    uint32_t* bins = counts.bins.data();
+    if (maxSample == 0) {
+        bins[0] = valueCounts[0];
+    } else {
+        for (uint32_t v = 0; v <= largest; ++v)
+            bins[uint64_t{v << 4} * (binCount - 1) / maxSample] += valueCounts[v];
+    }
+    for (uint32_t b = 6; b < binCount; ++b)
+        counts.maxBinCount = std::max(counts.maxBinCount, bins[b]);
+    return counts;
+}
+
 std::vector<uint32_t> BuildHistogramImage(const std::vector<uint32_t>& bins, uint32_t maxBinCount) {
     const size_t width = bins.size();
     std::vector<uint32_t> image(width * kHistogramRows, kHistogramBlack);
@@ -78,7 +101,10 @@ void ShowHistogramError(const char* text) {
 }  // namespace
 
 bool GenerateHistogram(uint32_t binCount) {
-    HistogramCounts counts = CountHistogram(Volume.voxels, Volume.voxels ? Volume.voxelCount : 0, binCount);
+    HistogramCounts counts =
+        Volume.voxels != nullptr && Volume.valueCounts.size() == kSampleValues
+            ? CountHistogramFromValues(Volume.valueCounts.data(), binCount)
+            : CountHistogram(Volume.voxels, Volume.voxels ? Volume.voxelCount : 0, binCount);
     Volume.binCount = binCount;
     delete[] Volume.histogramBins;
     Volume.histogramBins = new uint32_t[binCount > 0 ? binCount : 1]();

@@ -19,11 +19,17 @@ struct HistogramCounts {
 // fall in bin 0; binCount 0 gives no bins.
 HistogramCounts CountHistogram(const uint16_t* samples, uint32_t sampleCount, uint32_t binCount);
 
+// The same counts from how often each 12-bit value occurs (value v is the
+// shifted sample v << 4; kSampleValues entries): one step per value, none
+// per sample, so the bins come out exactly as the pass over the samples.
+HistogramCounts CountHistogramFromValues(const uint32_t* valueCounts, uint32_t binCount);
+
 // binCount x 200 pixels, row 0 first: column i white in rows below
 // floor(bins[i] * 199 / maxBinCount) (clipped to 200). With maxBinCount 0
 // only the bins that hold samples are drawn, as full-height bars.
 std::vector<uint32_t> BuildHistogramImage(const std::vector<uint32_t>& bins, uint32_t maxBinCount);
 
-// Counts Volume's samples into binCount bins and creates its histogram
+// Counts Volume's samples (from its value counts when the load made them)
+// into binCount bins and creates its histogram
 // texture and view. False after a message box.
 bool GenerateHistogram(uint32_t binCount);

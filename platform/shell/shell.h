@@ -73,6 +73,7 @@ inline constexpr int SW_SHOWDEFAULT = 10;
 inline constexpr int CW_USEDEFAULT = static_cast<int>(0x80000000u);
 inline constexpr UINT PM_REMOVE = 0x0001;
 inline constexpr UINT MB_OK = 0x0000;
+inline constexpr UINT MB_ICONINFORMATION = 0x0040;  // a notice, not a failure
 inline constexpr int IDOK = 1;
 inline constexpr uint32_t OFN_FILEMUSTEXIST = 0x00001000;
 inline constexpr uint32_t OFN_EXPLORER = 0x00080000;

@@ -138,9 +138,10 @@ TEST_F(RunTimeFailureTest, EachInjectedFailureShowsItsMessageAndFramesGoOn) {
 
 class VolumeLimitTest : public ViewerTest {};
 
-// The largest edge the device takes loads; one past it is refused with a
-// message and the volume already shown stays.
-TEST_F(VolumeLimitTest, EdgeAtTheTextureLimitLoadsAndOnePastIsRefused) {
+// The largest edge the device takes loads as it is; one past it loads
+// averaged over the smallest whole factor that fits, the box keeps its
+// shape, and the user is told once what was done.
+TEST_F(VolumeLimitTest, EdgeAtTheTextureLimitLoadsAndOnePastIsReduced) {
     uint32_t limit = 0;
     const std::string atLimit = ScratchDir() + "/at.vol", past = ScratchDir() + "/past.vol";
     const std::string shown = ScratchDir() + "/shown.vol";
@@ -158,16 +159,25 @@ TEST_F(VolumeLimitTest, EdgeAtTheTextureLimitLoadsAndOnePastIsRefused) {
                    [&] {
                        EXPECT_EQ(Volume.dimX, static_cast<int32_t>(limit));
                        EXPECT_NE(Volume.volumeView, nullptr) << "a volume at the limit loads";
+                       EXPECT_TRUE(boxes_.empty()) << "and says nothing";
                        Command(kCmdFileOpen);
                    },
                    [] { Command(kCmdFileOpen); }, [] {}}),
               0);
-    ASSERT_EQ(boxes_.size(), 1u) << "only the volume past the limit is refused";
-    EXPECT_EQ(boxes_[0].caption, "error: Volume");
-    EXPECT_NE(boxes_[0].text.find(std::to_string(limit + 1)), std::string::npos)
+    EXPECT_EQ(Volume.dimX, static_cast<int32_t>((limit + 1 + 1) / 2)) << "two samples to a box along x";
+    EXPECT_EQ(Volume.dimY, 1);
+    EXPECT_EQ(Volume.dimZ, 2);
+    EXPECT_NE(Volume.volumeView, nullptr);
+    EXPECT_EQ(Volume.spacingX, 2.0f);
+    EXPECT_NEAR(Volume.extentZ, 2.0f / static_cast<float>(limit + 2), 1e-7f) << "the box keeps its shape";
+    ASSERT_EQ(boxes_.size(), 1u) << "told once";
+    EXPECT_EQ(boxes_[0].caption, "Volume reduced");
+    EXPECT_EQ(boxes_[0].type & shell::MB_ICONINFORMATION, shell::MB_ICONINFORMATION);
+    EXPECT_NE(boxes_[0].text.find(std::to_string(limit + 1) + " x 1 x 2"), std::string::npos)
         << "the message names the size: " << boxes_[0].text;
-    EXPECT_NE(boxes_[0].text.find(std::to_string(limit)), std::string::npos)
+    EXPECT_NE(boxes_[0].text.find("(" + std::to_string(limit) + ")"), std::string::npos)
         << "the message names the limit: " << boxes_[0].text;
+    EXPECT_NE(boxes_[0].text.find("2 x 1 x 1"), std::string::npos) << "and the boxes: " << boxes_[0].text;
 }
 
 // Over 2^32 samples: refused from the header alone, nothing allocated and the

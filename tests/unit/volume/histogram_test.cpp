@@ -4,6 +4,7 @@
 #include <random>
 
 #include "volume/histogram.h"
+#include "volume/volume.h"
 
 namespace {
 
@@ -43,6 +44,27 @@ TEST(HistogramTest, TableGivesExactlyTheFormulasBins) {
         for (uint16_t s : samples)
             ++expected[uint64_t{s} * (binCount - 1) / counts.maxSample];
         ASSERT_EQ(counts.bins, expected) << binCount << " bins";
+    }
+}
+
+// The load counts values while it shifts; bins built from those counts
+// must be exactly the bins of the pass over the samples, for every width.
+TEST(HistogramTest, ValueCountsGiveTheSamplePassBins) {
+    std::mt19937 random(99);
+    for (const uint32_t top : {4095u, 1000u, 1u, 0u}) {
+        std::vector<uint16_t> samples(30000);
+        for (auto& s : samples)
+            s = static_cast<uint16_t>(random() % (top + 1));
+        std::vector<uint32_t> values(kSampleValues, 0);
+        ShiftSamplesCountingValues(samples.data(), static_cast<uint32_t>(samples.size()), values.data());
+        for (uint32_t binCount : {0u, 1u, 6u, 10u, 640u, 4096u, 65536u}) {
+            const HistogramCounts fromSamples =
+                CountHistogram(samples.data(), static_cast<uint32_t>(samples.size()), binCount);
+            const HistogramCounts fromValues = CountHistogramFromValues(values.data(), binCount);
+            ASSERT_EQ(fromValues.bins, fromSamples.bins) << "top " << top << ", " << binCount << " bins";
+            ASSERT_EQ(fromValues.maxSample, fromSamples.maxSample);
+            ASSERT_EQ(fromValues.maxBinCount, fromSamples.maxBinCount);
+        }
     }
 }
 

@@ -37,4 +37,53 @@ TEST(VolumeFileTest, SamplesShiftIntoTheTopTwelveBits) {
     EXPECT_EQ(samples[3], 0);
 }
 
+TEST(VolumeFileTest, ShiftCountsEveryTwelveBitValue) {
+    uint16_t samples[6] = {0x0FFF, 1, 0x1234, 0xF000, 1, 0x0FFF};
+    std::vector<uint32_t> counts(kSampleValues, 0);
+    ShiftSamplesCountingValues(samples, 6, counts.data());
+    const uint16_t shifted[6] = {0xFFF0, 16, 0x2340, 0, 16, 0xFFF0};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(samples[i], shifted[i]) << i;
+    EXPECT_EQ(counts[0xFFF], 2u);
+    EXPECT_EQ(counts[1], 2u);
+    EXPECT_EQ(counts[0x234], 1u) << "bits above 11 are not counted";
+    EXPECT_EQ(counts[0], 1u);
+}
+
+// Only a file of exactly the promised size is a volume file on sight; the
+// others are offered to the scan readers first.
+TEST(VolumeFileTest, ExactSizeDecidesAVolumeFile) {
+    EXPECT_TRUE(IsExactVolumeFile({256, 256, 128}, 6 + 16777216));
+    EXPECT_FALSE(IsExactVolumeFile({256, 256, 128}, 6 + 16777216 + 2));
+    EXPECT_FALSE(IsExactVolumeFile({256, 256, 128}, 6 + 16777214));
+    EXPECT_TRUE(IsExactVolumeFile({0, 7, 7}, 6));
+    EXPECT_TRUE(IsExactVolumeFile({65535, 65535, 65535}, 6 + 2 * 65535ull * 65535 * 65535));
+}
+
+// Grids wider than the device take the smallest whole factor per axis; the
+// box means are rounded, the far boxes hold what is left.
+TEST(VolumeFileTest, ReductionAveragesBoxes) {
+    const uint32_t dims[3] = {4100, 3, 2};
+    uint32_t factors[3];
+    ReductionFactors(dims, 2048, factors);
+    EXPECT_EQ(factors[0], 3u);
+    EXPECT_EQ(factors[1], 1u);
+    EXPECT_EQ(factors[2], 1u);
+    const uint32_t fits[3] = {2048, 1, 0};
+    ReductionFactors(fits, 2048, factors);
+    EXPECT_EQ(factors[0] * factors[1] * factors[2], 1u) << "nothing to do for a grid that fits";
+
+    // 5 x 2 x 1 by 2 x 2 x 1: boxes {0,1,5,6}, {2,3,7,8}, {4,9}.
+    const uint16_t samples[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 0xF009};
+    const uint32_t small[3] = {5, 2, 1}, byTwo[3] = {2, 2, 1};
+    uint32_t reducedDims[3];
+    const std::unique_ptr<uint16_t[]> reduced = BoxAverage(samples, small, byTwo, reducedDims);
+    EXPECT_EQ(reducedDims[0], 3u);
+    EXPECT_EQ(reducedDims[1], 1u);
+    EXPECT_EQ(reducedDims[2], 1u);
+    EXPECT_EQ(reduced[0], 3) << "(0 + 1 + 5 + 6) / 4 rounded";
+    EXPECT_EQ(reduced[1], 5);
+    EXPECT_EQ(reduced[2], 7) << "(4 + 9) / 2 rounded up; bits above 11 dropped first";
+}
+
 }  // namespace

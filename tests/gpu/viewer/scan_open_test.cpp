@@ -1,0 +1,232 @@
+// Scans opened through File > Open and drawn headless: the same picture as
+// the volume file of the same samples, whatever the stored orientation; a
+// box that follows the voxel spacing; refusals that keep what is shown; a
+// file that is a volume file by its size stays one.
+#include <filesystem>
+#include <fstream>
+
+#include "app/app_state.h"
+#include "render/renderer.h"
+#include "tests/gpu/viewer/viewer_harness.h"
+#include "tests/support/scan_writer.h"
+#include "volume/volume.h"
+
+namespace viewer_test {
+namespace {
+
+using scan_test::ScanSpec;
+using scan_test::StoredType;
+
+constexpr int kWidth = 160, kHeight = 128;
+
+class ScanOpenTest : public ViewerTest {
+  protected:
+    // Opens each path in turn through the dialog, one frame apart, and
+    // returns the frame drawn after each.
+    std::vector<Frame> OpenEach(const std::vector<std::string>& paths) {
+        std::vector<Frame> frames;
+        std::vector<std::optional<std::string>> script(paths.begin(), paths.end());
+        shell::testing::SetFileDialogScript(script);
+        std::vector<std::function<void()>> steps = {[] {
+            Size(kWidth, kHeight);
+            OrbitCamera.pitch = 0.4f;
+            OrbitCamera.yaw = 0.7f;
+            OrbitCamera.distance = 2.2f;
+        }};
+        for (size_t i = 0; i < paths.size(); ++i) {
+            steps.push_back([] { Command(kCmdFileOpen); });
+            steps.push_back([] {});
+            steps.push_back([&] { frames.push_back(ReadFrame()); });
+        }
+        Run(steps);
+        return frames;
+    }
+};
+
+// An asymmetric head-like shape: a solid block, a knob towards the patient's
+// left-superior-posterior corner, by LPS grid position.
+double Shape(int l, int p, int s) {
+    if (l >= 10 && p >= 10 && s >= 10)
+        return 1000;
+    if (l >= 3 && l < 13 && p >= 2 && p < 9 && s >= 4 && s < 12)
+        return 600;
+    return 0;
+}
+
+int Differences(const Frame& a, const Frame& b) {
+    int differing = 0;
+    for (size_t i = 0; i < a.rgba.size(); ++i)
+        differing += a.rgba[i] != b.rgba[i];
+    return differing;
+}
+
+TEST_F(ScanOpenTest, ScansDrawLikeTheVolumeFileOfTheirSamples) {
+    const std::string dir = ScratchDir();
+    ScanSpec spec;
+    spec.dims = {14, 13, 15};
+    std::vector<double> values;
+    for (int s = 0; s < 15; ++s)
+        for (int p = 0; p < 13; ++p)
+            for (int l = 0; l < 14; ++l)
+                values.push_back(Shape(l, p, s));
+    ASSERT_EQ(scan_test::WriteScan(dir + "/head.nii.gz", spec, values), "");
+
+    // The same head stored right-to-left and inferior-to-superior reversed.
+    ScanSpec flipped = spec;
+    flipped.directions = {{{-1, 0, 0}, {0, 1, 0}, {0, 0, -1}}};
+    std::vector<double> flippedValues;
+    for (int s = 14; s >= 0; --s)
+        for (int p = 0; p < 13; ++p)
+            for (int l = 13; l >= 0; --l)
+                flippedValues.push_back(Shape(l, p, s));
+    ASSERT_EQ(scan_test::WriteScan(dir + "/flipped.nrrd", flipped, flippedValues), "");
+
+    // The volume file of the program's order: x left, y superior, z posterior.
+    std::vector<uint16_t> samples;
+    for (int p = 0; p < 13; ++p)
+        for (int s = 0; s < 15; ++s)
+            for (int l = 0; l < 14; ++l)
+                samples.push_back(static_cast<uint16_t>(Shape(l, p, s) * 4095 / 1000 + 0.5));
+    WriteVolume(dir + "/head.vol", 14, 15, 13, samples);
+
+    const std::vector<Frame> frames = OpenEach({dir + "/head.vol", dir + "/head.nii.gz", dir + "/flipped.nrrd"});
+    ASSERT_TRUE(boxes_.empty()) << boxes_[0].caption << ": " << boxes_[0].text;
+    ASSERT_EQ(frames.size(), 3u);
+    frames[1].SavePng(dir + "/../tamlo-scan-head.png");
+    EXPECT_EQ(Differences(frames[0], frames[1]), 0) << "the NIfTI draws as its volume file";
+    EXPECT_EQ(Differences(frames[1], frames[2]), 0) << "a flipped header draws the same picture";
+    int lit = 0;
+    for (size_t i = 0; i < frames[1].rgba.size(); i += 4)
+        lit += frames[1].rgba[i] > 60;
+    EXPECT_GT(lit, 200) << "the head is on screen";
+}
+
+// 1 x 1 x 2 mm slices: the box is twice as deep along the slices as that of
+// the 1 mm grid with every second slice, and as deep as the full 1 mm grid.
+TEST_F(ScanOpenTest, VoxelSpacingShapesTheBox) {
+    const std::string dir = ScratchDir();
+    ScanSpec full;
+    full.dims = {16, 12, 16};
+    std::vector<double> fullValues(16 * 12 * 16, 0), halfValues;
+    for (size_t i = 0; i < fullValues.size(); ++i)
+        fullValues[i] = static_cast<double>(i % 97);
+    for (int s = 0; s < 16; s += 2)
+        halfValues.insert(halfValues.end(), fullValues.begin() + s * 192, fullValues.begin() + (s + 1) * 192);
+    ScanSpec thick = full;
+    thick.dims = {16, 12, 8};
+    thick.spacing = {1, 1, 2};
+    ScanSpec thin = thick;
+    thin.spacing = {1, 1, 1};
+    ASSERT_EQ(scan_test::WriteScan(dir + "/full.mha", full, fullValues), "");
+    ASSERT_EQ(scan_test::WriteScan(dir + "/thick.nii", thick, halfValues), "");
+    ASSERT_EQ(scan_test::WriteScan(dir + "/thin.nii", thin, halfValues), "");
+    std::vector<std::array<float, 3>> extents;
+    std::vector<std::function<void()>> steps = {[] { Size(64, 48); }};
+    for (const char* name : {"/full.mha", "/thick.nii", "/thin.nii"}) {
+        steps.push_back([dir, name] {
+            shell::testing::SetFileDialogScript({dir + name});
+            Command(kCmdFileOpen);
+        });
+        steps.push_back([&] { extents.push_back({Volume.extentX, Volume.extentY, Volume.extentZ}); });
+    }
+    Run(steps);
+    ASSERT_TRUE(boxes_.empty()) << boxes_[0].text;
+    ASSERT_EQ(extents.size(), 3u);
+    // Slices go along superior, the program's y.
+    EXPECT_FLOAT_EQ(extents[1][1], 2 * extents[2][1]);
+    EXPECT_FLOAT_EQ(extents[1][1], extents[0][1]);
+    EXPECT_FLOAT_EQ(extents[1][0], 1.0f);
+    EXPECT_FLOAT_EQ(extents[1][2], 12.0f / 16.0f);
+    EXPECT_FLOAT_EQ(extents[2][1], 0.5f);
+}
+
+TEST_F(ScanOpenTest, RefusedScansKeepTheShownVolumeAndMode) {
+    const std::string dir = ScratchDir();
+    WriteVolume(dir + "/good.vol", 4, 4, 4, std::vector<uint16_t>(64, 3000));
+    ScanSpec spec;
+    spec.dims = {16, 16, 16};
+    std::vector<double> noise(4096);
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<double>((i * 7919) % 3001);
+    ASSERT_EQ(scan_test::WriteScan(dir + "/whole.nii.gz", spec, noise), "");
+    std::filesystem::copy_file(dir + "/whole.nii.gz", dir + "/cut.nii.gz");
+    std::filesystem::resize_file(dir + "/cut.nii.gz", std::filesystem::file_size(dir + "/whole.nii.gz") / 2);
+    std::ofstream(dir + "/absurd.nrrd") << "NRRD0004\ntype: short\ndimension: 3\nsizes: 100000 100000 100000\n"
+                                           "encoding: raw\nendian: little\n\n";
+    ScanSpec rgb = spec;
+    rgb.type = StoredType::UInt8;
+    rgb.components = 3;
+    ASSERT_EQ(scan_test::WriteScan(dir + "/colour.nrrd", rgb, std::vector<double>(4096 * 3, 7)), "");
+    ScanSpec series = spec;
+    series.timePoints = 3;
+    ASSERT_EQ(scan_test::WriteScan(dir + "/fmri.nii.gz", series, std::vector<double>(4096 * 3, 1)), "");
+
+    const std::vector<std::string> bad = {dir + "/cut.nii.gz", dir + "/absurd.nrrd", dir + "/colour.nrrd",
+                                          dir + "/fmri.nii.gz"};
+    std::vector<std::optional<std::string>> script = {dir + "/good.vol"};
+    script.insert(script.end(), bad.begin(), bad.end());
+    shell::testing::SetFileDialogScript(script);
+    uint16_t* shown = nullptr;
+    std::vector<std::vector<shell::testing::RecordedMessageBox>> answers;
+    std::vector<bool> kept;
+    std::vector<std::function<void()>> steps = {[] {
+                                                    Size(64, 48);
+                                                    Command(kCmdFileOpen);
+                                                },
+                                                [&] { shown = Volume.voxels; }};
+    for (size_t i = 0; i < bad.size(); ++i) {
+        steps.push_back([] { Command(kCmdFileOpen); });
+        steps.push_back([&] {
+            answers.push_back(shell::testing::TakeMessageBoxes());
+            kept.push_back(Volume.voxels == shown && Volume.volumeView != nullptr && Volume.dimX == 4 &&
+                           InputHandlerTable.Frame == &RenderVolumeFrame);
+        });
+    }
+    Run(steps);
+    ASSERT_EQ(answers.size(), bad.size());
+    const char* reasons[] = {"ends before its last sample", "too large", "3 values per sample", "4-D image"};
+    for (size_t i = 0; i < bad.size(); ++i) {
+        ASSERT_EQ(answers[i].size(), 1u) << bad[i] << ": one message";
+        EXPECT_EQ(answers[i][0].caption, "error: Volume");
+        EXPECT_NE(answers[i][0].text.find(bad[i]), std::string::npos) << answers[i][0].text;
+        EXPECT_NE(answers[i][0].text.find(reasons[i]), std::string::npos) << answers[i][0].text;
+        EXPECT_TRUE(kept[i]) << bad[i] << ": the shown volume and the mode stay";
+    }
+}
+
+// A DICOM file whose preamble (free bytes by the standard) happens to start
+// with a header that promises exactly its length: a volume file by size.
+TEST_F(ScanOpenTest, AFileOfExactVolumeSizeIsReadAsOneEvenIfAScanReaderTakesIt) {
+    const std::string dir = ScratchDir();
+    ScanSpec spec;
+    spec.dims = {4, 4, 1};
+    ASSERT_EQ(scan_test::WriteDicomSeries(dir, spec, std::vector<double>(16, 100), {"slice.dcm"}), "");
+    const std::string path = dir + "/slice.dcm";
+    uint64_t size = std::filesystem::file_size(path);
+    if (size % 2 == 1) {
+        std::ofstream(path, std::ios::binary | std::ios::app).put('\0');
+        ++size;
+    }
+    ASSERT_LE((size - 6) / 2, 65535u);
+    const uint16_t dimX = static_cast<uint16_t>((size - 6) / 2);
+    {
+        std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+        const char header[6] = {static_cast<char>(dimX & 0xFF), static_cast<char>(dimX >> 8), 1, 0, 1, 0};
+        file.write(header, 6);
+    }
+    shell::testing::SetFileDialogScript({path});
+    int32_t dims[3] = {};
+    Run({[] {
+             Size(64, 48);
+             Command(kCmdFileOpen);
+         },
+         [&] { dims[0] = Volume.dimX, dims[1] = Volume.dimY, dims[2] = Volume.dimZ; }});
+    ASSERT_TRUE(boxes_.empty()) << boxes_[0].text;
+    EXPECT_EQ(dims[0], dimX) << "read as a volume file";
+    EXPECT_EQ(dims[1], 1);
+    EXPECT_EQ(dims[2], 1);
+    EXPECT_EQ(Volume.spacingX, 1.0f);
+}
+
+}  // namespace
+}  // namespace viewer_test

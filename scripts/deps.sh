@@ -16,6 +16,8 @@ PACKAGES=(
   libimgui-dev libstb-dev
   # images
   libpng-dev
+  # scans: NIfTI, NRRD, MetaImage and DICOM through ITK (GDCM inside), zlib for .nii.gz checks
+  libinsighttoolkit5-dev zlib1g-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # file dialogs, and the end-to-end runs under a virtual display

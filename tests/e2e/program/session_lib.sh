@@ -1,0 +1,95 @@
+# Shared by the viewer's end-to-end scripts: screenshots, pixels, the file
+# dialog, and waiting for llvmpipe's slow frames. The script that sources it
+# sets binary, data and out, and later window, width, bar and client_height.
+
+viewer_pid=
+cleanup() {
+    [ -n "$viewer_pid" ] && kill "$viewer_pid" 2>/dev/null || true
+    pkill -f "zenity --file-selection" 2>/dev/null || true
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; echo "--- viewer stderr:"; tail -n 20 "$out/viewer.stderr" || true; exit 1; }
+
+shot() { import -window root "$out/$1.png"; }
+pixel() {  # pixel NAME X Y -> "r g b" of the screenshot, in screen coordinates
+    convert "$out/$1.png" -format '%[fx:int(255*p{'"$2,$3"'}.r)] %[fx:int(255*p{'"$2,$3"'}.g)] %[fx:int(255*p{'"$2,$3"'}.b)]' info:
+}
+# Pixels of the client area that differ from the idle clear colour.
+covered() {
+    convert "$out/$1.png" -crop "${width}x$((client_height - 40))+0+$bar" +repage -fill black -fuzz 3% \
+        -opaque 'rgb(0,0,128)' -fill white +opaque black -format '%[fx:int(w*h*mean)]' info:
+}
+wait_for_window() {  # wait_for_window NAME_REGEX -> window id
+    local id=
+    for _ in $(seq 100); do
+        id=$(xdotool search --name "$1" 2>/dev/null | tail -n 1 || true)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.2
+    done
+    return 1
+}
+# Types a path into the zenity file chooser that is open and confirms it.
+answer_dialog() {
+    local dialog
+    dialog=$(wait_for_window '^zenity$') || fail "no file dialog appeared"
+    sleep 1.5
+    for w in $(xdotool search --name '^zenity$'); do xdotool windowfocus --sync "$w" 2>/dev/null || true; done
+    xdotool key ctrl+a
+    [ "$2" = open ] && xdotool key ctrl+l && sleep 0.3
+    xdotool type --delay 10 "$1"
+    sleep 0.5
+    xdotool key Return
+    for _ in $(seq 50); do xdotool search --name '^zenity$' >/dev/null 2>&1 || return 0; sleep 0.2; done
+    fail "the file dialog did not close"
+}
+# Waits until the client centre stops being the given colour (a frame came).
+wait_until_changed() {  # NAME: waits until a new screenshot differs from NAME's centre
+    local before now
+    before=$(pixel "$1" "$((width / 2))" "$((bar + client_height / 2))")
+    for _ in $(seq 60); do
+        sleep 0.5
+        shot now
+        now=$(pixel now "$((width / 2))" "$((bar + client_height / 2))")
+        [ "$now" != "$before" ] && return 0
+    done
+    return 1
+}
+# Waits until the picture has stopped changing for three seconds (a frame can
+# take a second on llvmpipe), then keeps the last screenshot as NAME.
+settle() {
+    local same=0
+    import -window root "$out/previous.png"
+    for _ in $(seq 90); do
+        sleep 1
+        import -window root "$out/settle.png"
+        if [ "$(compare -metric AE "$out/settle.png" "$out/previous.png" null: 2>&1 || true)" = 0 ]; then
+            same=$((same + 1))
+            if [ "$same" -ge 3 ]; then
+                mv "$out/settle.png" "$out/$1.png"
+                rm -f "$out/previous.png"
+                return 0
+            fi
+        else
+            same=0
+        fi
+        mv "$out/settle.png" "$out/previous.png"
+    done
+    fail "the picture never settled ($1)"
+}
+# Re-takes screenshot NAME until the check (a shell function over it) holds,
+# for up to a minute: frames take a second or more on llvmpipe.
+wait_until() {  # wait_until NAME CHECK DESCRIPTION
+    for _ in $(seq 60); do
+        shot "$1"
+        "$2" "$1" && return 0
+        sleep 1
+    done
+    fail "$3"
+}
+centre_of() { pixel "$1" "$((width / 2))" "$((bar + client_height / 2))"; }
+panel_is_open() { read -r r g b <<<"$(pixel "$1" 12 $((bar + client_height - 598)))"; [ "$r" -gt 200 ] && [ "$b" -lt 80 ]; }
+panel_is_closed() { ! panel_is_open "$1"; }
+focus_viewer() { xdotool windowfocus --sync "$window" 2>/dev/null || true; }
+click() { xdotool mousemove "$1" "$2" click "$3"; }
+client_click() { click "$1" "$((bar + $2))" "$3"; }
+

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
@@ -19,6 +20,7 @@
 #include "render/renderer.h"
 #include "ui/tab.h"
 #include "ui/tab_layout.h"
+#include "volume/scan_import.h"
 #include "volume/volume.h"
 
 #ifndef TAMLO_DATA_DIR
@@ -76,7 +78,8 @@ Options::Options() {
 
 const char* UsageText() {
     return "usage: tamlo-render VOLUME [options]\n"
-           "Renders a volume file exactly as the viewer shows it, on a headless device, to a PNG.\n"
+           "Renders a volume file or a scan (NIfTI, NRRD, MetaImage, a DICOM file or folder) exactly as\n"
+           "the viewer shows it, on a headless device, to a PNG.\n"
            "\n"
            "  --tf FILE          transfer function (.tf) to draw through (default: grey and opacity ramps)\n"
            "  --size WxH         image size in pixels (default 1280x1024)\n"
@@ -172,8 +175,12 @@ std::string ResolveDataDir(const std::string& requested) {
     return TAMLO_DATA_DIR;
 }
 
-std::string CheckInputs(const Options& options) {
-    const std::string& path = options.volumePath;
+std::string CheckVolumeInput(const std::string& path) {
+    // A scan (or a DICOM series' folder) is read by the load, which reports
+    // its own problems; a volume file is checked here before any device.
+    struct stat pathInfo {};
+    if (::stat(path.c_str(), &pathInfo) == 0 && S_ISDIR(pathInfo.st_mode) && IsScanFile(path))
+        return {};
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return "cannot open volume file " + path + ": " + std::strerror(errno);
@@ -182,12 +189,22 @@ std::string CheckInputs(const Options& options) {
     const bool readable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
                           ::read(fd, header, sizeof(header)) == static_cast<ssize_t>(sizeof(header));
     ::close(fd);
+    const bool exact = readable && IsExactVolumeFile(ReadVolumeHeader(header), static_cast<uint64_t>(info.st_size));
+    if (!exact && S_ISREG(info.st_mode) && IsScanFile(path))
+        return {};
     if (!readable)
         return "not a volume file (" + path + "): not a regular file or shorter than its 6-byte header";
     const std::string problem =
         CheckVolumeFile(ReadVolumeHeader(header), static_cast<uint64_t>(info.st_size));
     if (!problem.empty())
         return "not a usable volume file (" + path + "): " + problem;
+    return {};
+}
+
+std::string CheckInputs(const Options& options) {
+    const std::string problem = CheckVolumeInput(options.volumePath);
+    if (!problem.empty())
+        return problem;
 
     if (!options.tfPath.empty()) {
         std::vector<ControlPoint> points;
@@ -213,9 +230,17 @@ std::string StartSession(const Options& options) {
     // The viewer's messages are boxes; here they are the one line we print.
     shell::testing::RecordMessageBoxes(true);
     shell::testing::TakeMessageBoxes();
+    // Notices (a volume reduced for the device) are printed and the render
+    // goes on; any other box is the failure.
     auto firstMessage = [](const std::string& fallback) {
-        const std::vector<shell::testing::RecordedMessageBox> boxes = shell::testing::TakeMessageBoxes();
-        return boxes.empty() ? fallback : boxes.front().caption + ": " + boxes.front().text;
+        std::string failure;
+        for (const shell::testing::RecordedMessageBox& box : shell::testing::TakeMessageBoxes()) {
+            if (box.type & shell::MB_ICONINFORMATION)
+                std::fprintf(stderr, "tamlo-render: note: %s\n", box.text.c_str());
+            else if (failure.empty())
+                failure = box.caption + ": " + box.text;
+        }
+        return failure.empty() ? fallback : failure;
     };
 
     std::vector<ControlPoint> points;

@@ -13,6 +13,7 @@
 
 #include "app/app_state.h"
 #include "tests/gpu/viewer/viewer_harness.h"
+#include "tests/support/scan_writer.h"
 #include "tools/render/batch_render.h"
 #include "tools/volume/phantom.h"
 #include "ui/tab.h"
@@ -340,6 +341,40 @@ TEST_F(RenderProgramTest, WritesAnOpaquePngAndTimesFrames) {
     EXPECT_EQ(w, 96);
     EXPECT_EQ(h, 64);
     EXPECT_EQ(channels, 3) << "written opaque, as the window shows it";
+}
+
+// A DICOM series: its folder and any one of its files give the same
+// picture; a broken scan is one line with the reader's reason.
+TEST_F(RenderProgramTest, ReadsScansAndDicomFolders) {
+    scan_test::ScanSpec spec;
+    spec.dims = {12, 10, 6};
+    spec.spacing = {1.5, 1.5, 3};
+    std::vector<double> values;
+    for (uint32_t z = 0; z < 6; ++z)
+        for (uint32_t y = 0; y < 10; ++y)
+            for (uint32_t x = 0; x < 12; ++x)
+                values.push_back(x > 3 && x < 9 && y > 2 ? 900.0 + 20 * z : -1000.0);
+    std::filesystem::create_directories(dir_ + "/ct");
+    ASSERT_EQ(scan_test::WriteDicomSeries(dir_ + "/ct", spec, values, {"s5", "s2", "s0", "s4", "s1", "s3"}), "");
+    const Outcome folder = RunProgram("ct --size 64x48 -o folder.png", dir_);
+    ASSERT_EQ(folder.status, 0) << folder.err;
+    EXPECT_EQ(folder.err, "D3DResize()\n") << "only the debug line; nothing from the readers";
+    const Outcome file = RunProgram("ct/s4 --size 64x48 -o file.png", dir_);
+    ASSERT_EQ(file.status, 0) << file.err;
+    auto bytes = [&](const std::string& name) {
+        std::ifstream in(dir_ + "/" + name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(bytes("folder.png"), bytes("file.png"));
+
+    ASSERT_EQ(scan_test::WriteScan(dir_ + "/whole.nii.gz", spec, values), "");
+    std::filesystem::copy_file(dir_ + "/whole.nii.gz", dir_ + "/cut.nii.gz");
+    std::filesystem::resize_file(dir_ + "/cut.nii.gz", std::filesystem::file_size(dir_ + "/cut.nii.gz") - 40);
+    const Outcome cut = RunProgram("cut.nii.gz --size 64x48", dir_);
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_EQ(cut.err.rfind("D3DResize()\ntamlo-render: error: Volume: Unable to read scan (", 0), 0u) << cut.err;
+    EXPECT_NE(cut.err.find("ends before its last sample"), std::string::npos) << cut.err;
+    EXPECT_EQ(std::count(cut.err.begin(), cut.err.end(), '\n'), 2) << "the debug line and one error: " << cut.err;
 }
 
 TEST(RenderStats, MedianMinMax) {

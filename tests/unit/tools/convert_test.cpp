@@ -1,0 +1,101 @@
+// tamlo-convert: cubic voxels from anisotropic ones, the volume file it
+// writes, and the program's own lines and refusals.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/scan_writer.h"
+#include "tools/convert/resample.h"
+
+namespace {
+
+TEST(ConvertTest, ResamplesOntoTheSmallestSpacing) {
+    const uint32_t dims[3] = {2, 2, 2};
+    const double spacing[3] = {1, 1, 2};
+    const IsotropicGrid grid = IsotropicGridFor(dims, spacing);
+    EXPECT_EQ(grid.spacing, 1);
+    EXPECT_EQ(grid.dims[0], 2u);
+    EXPECT_EQ(grid.dims[1], 2u);
+    EXPECT_EQ(grid.dims[2], 4u) << "two 2 mm slices become four 1 mm ones";
+    const uint16_t samples[8] = {0, 0, 0, 0, 4000, 4000, 4000, 4000};
+    const std::unique_ptr<uint16_t[]> out = ResampleIsotropic(samples, dims, spacing, grid, nullptr, nullptr);
+    // New centres at 0.25, 0.75, 1.25 and 1.75 mm in old slice units: -0.25
+    // (held at the first slice), 0.25, 0.75, 1.25 (held at the last).
+    const uint16_t expected[4] = {0, 1000, 3000, 4000};
+    for (uint32_t z = 0; z < 4; ++z)
+        for (uint32_t i = 0; i < 4; ++i)
+            EXPECT_EQ(out[z * 4 + i], expected[z]) << "slice " << z;
+
+    const uint32_t single[3] = {3, 1, 1};
+    const double unit[3] = {0.5, 0.5, 0.5};
+    const IsotropicGrid same = IsotropicGridFor(single, unit);
+    const uint16_t line[3] = {10, 20, 4095};
+    const std::unique_ptr<uint16_t[]> copied = ResampleIsotropic(line, single, unit, same, nullptr, nullptr);
+    EXPECT_EQ(copied[0], 10);
+    EXPECT_EQ(copied[1], 20);
+    EXPECT_EQ(copied[2], 4095) << "cubic already: the samples as they were";
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+};
+
+Outcome Convert(const std::string& args, const std::string& dir) {
+    const std::string command = std::string(TAMLO_CONVERT_PROGRAM) + " " + args + " >" + dir + "/out.txt 2>" +
+                                dir + "/err.txt";
+    Outcome o;
+    const int raw = std::system(command.c_str());
+    o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    std::ostringstream so, se;
+    so << std::ifstream(dir + "/out.txt").rdbuf();
+    se << std::ifstream(dir + "/err.txt").rdbuf();
+    o.out = so.str();
+    o.err = se.str();
+    return o;
+}
+
+TEST(ConvertTest, WritesTheVolumeFileAndSaysWhatItDid) {
+    char pattern[] = "/tmp/tamlo-convert-XXXXXX";
+    const std::string dir = ::mkdtemp(pattern);
+    scan_test::ScanSpec spec;
+    spec.dims = {4, 3, 2};
+    spec.spacing = {1, 1, 2};
+    std::vector<double> values;
+    for (int i = 0; i < 24; ++i)
+        values.push_back(-100 + 10 * i);
+    ASSERT_EQ(scan_test::WriteScan(dir + "/ct.nii.gz", spec, values), "");
+    const Outcome o = Convert(dir + "/ct.nii.gz " + dir + "/ct.vol", dir);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.err, "");
+    EXPECT_NE(o.out.find("(NIfTI, int16)"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("grid:    4 x 2 x 3, spacing 1 x 2 x 1"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("values:  -100 .. 130"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("4 x 4 x 3 cubic voxels of 1"), std::string::npos) << o.out;
+    std::ifstream in(dir + "/ct.vol", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_EQ(bytes.size(), 6u + 2 * 4 * 4 * 3);
+    EXPECT_EQ(bytes.substr(0, 6), std::string("\x04\x00\x04\x00\x03\x00", 6));
+    uint16_t first = 0, last = 0;
+    std::memcpy(&first, bytes.data() + 6, 2);
+    std::memcpy(&last, bytes.data() + bytes.size() - 2, 2);
+    EXPECT_EQ(first, 0) << "the smallest value maps to 0";
+    EXPECT_EQ(last, 4095) << "the largest to 4095";
+    EXPECT_FALSE(std::filesystem::exists(dir + "/ct.vol.partial"));
+
+    std::ofstream(dir + "/notes.txt") << "plain text";
+    const Outcome refused = Convert(dir + "/notes.txt " + dir + "/notes.vol", dir);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err.rfind("tamlo-convert: cannot read ", 0), 0u) << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(dir + "/notes.vol"));
+    EXPECT_EQ(Convert("", dir).status, 2);
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace

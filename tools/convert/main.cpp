@@ -1,0 +1,107 @@
+// tamlo-convert INPUT OUTPUT: reads a scan (NIfTI, NRRD, MetaImage, a DICOM
+// file or folder) as the viewer does, resamples it onto cubic voxels and
+// writes the volume file; prints what it found and what it wrote.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "tools/convert/resample.h"
+#include "volume/scan_import.h"
+
+namespace {
+
+struct Progress {
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    bool shown = false;
+    const char* stage = "reading";
+};
+
+// A progress line on the terminal, only for a read that takes a while.
+void ShowProgress(double fraction, void* context) {
+    auto* progress = static_cast<Progress*>(context);
+    if (!::isatty(2))
+        return;
+    if (!progress->shown && std::chrono::steady_clock::now() - progress->start < std::chrono::milliseconds(500))
+        return;
+    progress->shown = true;
+    std::fprintf(stderr, "\r%s: %3d%%", progress->stage, static_cast<int>(fraction * 100));
+    std::fflush(stderr);
+}
+
+void ShowSlices(uint32_t done, uint32_t total, void* context) {
+    ShowProgress(static_cast<double>(done) / total, context);
+}
+
+void EndProgress(Progress* progress) {
+    if (progress->shown)
+        std::fprintf(stderr, "\r%*s\r", 40, "");
+    progress->shown = false;
+}
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "tamlo-convert: %s\n", message.c_str());
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
+        std::printf(
+            "usage: tamlo-convert INPUT OUTPUT\n"
+            "Reads a scan (NIfTI .nii/.nii.gz, NRRD .nrrd/.nhdr, MetaImage .mha/.mhd, or DICOM: one file of a\n"
+            "series or its folder), maps its values onto 0..4095, turns it to the viewer's orientation (x left,\n"
+            "y superior, z posterior), resamples it onto cubic voxels of its smallest spacing and writes the\n"
+            "volume file OUTPUT (u16 x, y, z, then the samples).\n");
+        return 0;
+    }
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: tamlo-convert INPUT OUTPUT (--help for more)\n");
+        return 2;
+    }
+    const std::string input = argv[1], output = argv[2];
+    if (!IsScanFile(input))
+        return Fail("cannot read " + input + ": not a NIfTI, NRRD, MetaImage or DICOM file");
+
+    Progress progress;
+    ScanVolume scan;
+    std::string error;
+    const bool read = ReadScan(input, &scan, &error, 0, &ShowProgress, &progress);
+    EndProgress(&progress);
+    TakeScanWarnings();
+    if (!read)
+        return Fail("cannot read " + input + ": " + error);
+    std::printf("input:   %s (%s, %s)\n", input.c_str(), scan.format.c_str(), scan.sampleType.c_str());
+    std::printf("grid:    %u x %u x %u, spacing %g x %g x %g\n", scan.dimX, scan.dimY, scan.dimZ, scan.spacingX,
+                scan.spacingY, scan.spacingZ);
+    std::printf("values:  %g .. %g, mapped onto 0 .. 4095\n", scan.minValue, scan.maxValue);
+
+    const uint32_t dims[3] = {scan.dimX, scan.dimY, scan.dimZ};
+    const double spacing[3] = {scan.spacingX, scan.spacingY, scan.spacingZ};
+    const IsotropicGrid grid = IsotropicGridFor(dims, spacing);
+    for (uint32_t edge : grid.dims) {
+        if (edge > 65535)
+            return Fail("cannot write " + output + ": the cubic grid would be " + std::to_string(grid.dims[0]) +
+                        " x " + std::to_string(grid.dims[1]) + " x " + std::to_string(grid.dims[2]) +
+                        ", past the volume file's 65535 per axis");
+    }
+    const long double bytes = 2.0L * grid.dims[0] * grid.dims[1] * grid.dims[2];
+    if (bytes > static_cast<long double>(AvailableMemoryBytes()))
+        return Fail("cannot write " + output + ": the cubic grid needs more memory than is free");
+    progress = Progress{};
+    progress.stage = "resampling";
+    std::unique_ptr<uint16_t[]> samples =
+        ResampleIsotropic(scan.samples.get(), dims, spacing, grid, &ShowSlices, &progress);
+    EndProgress(&progress);
+    if (!samples)
+        return Fail("not enough memory to resample " + input);
+    const std::string problem = WriteVolumeFile(output, grid.dims, samples.get());
+    if (!problem.empty())
+        return Fail(problem);
+    std::printf("output:  %s, %u x %u x %u cubic voxels of %g\n", output.c_str(), grid.dims[0], grid.dims[1],
+                grid.dims[2], grid.spacing);
+    return 0;
+}

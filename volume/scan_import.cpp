@@ -28,13 +28,14 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <future>
 #include <fstream>
+#include <future>
 #include <iostream>
 #include <limits>
 #include <mutex>
 #include <new>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -275,8 +276,9 @@ struct Grid {
     Directions directions{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
 };
 
+// False when no value is finite (or there are none).
 template <typename T>
-void ValueRange(const T* values, uint64_t count, double* low, double* high) {
+bool ValueRange(const T* values, uint64_t count, double* low, double* high) {
     if constexpr (std::is_floating_point_v<T>) {
         double lo = std::numeric_limits<double>::infinity(), hi = -lo;
         for (uint64_t i = 0; i < count; ++i) {
@@ -286,10 +288,9 @@ void ValueRange(const T* values, uint64_t count, double* low, double* high) {
                 hi = std::max(hi, v);
             }
         }
-        if (lo > hi)
-            lo = hi = 0;  // nothing finite: all of it maps to 0
         *low = lo;
         *high = hi;
+        return lo <= hi;
     } else {
         T lo = count ? values[0] : T{}, hi = lo;
         for (uint64_t i = 0; i < count; ++i) {
@@ -298,6 +299,7 @@ void ValueRange(const T* values, uint64_t count, double* low, double* high) {
         }
         *low = static_cast<double>(lo);
         *high = static_cast<double>(hi);
+        return count > 0;
     }
 }
 
@@ -312,7 +314,7 @@ inline uint16_t MapValue(double v, double low, double scale) {
 // mapped from [low, high] onto 0..4095.
 template <typename T>
 void PlaceAndMap(const T* in, const Grid& grid, const Placement& placement, double low, double high,
-                 uint16_t* out) {
+                 uint16_t* out, uint64_t firstSlice, uint64_t endSlice) {
     const double scale = high > low ? 4095.0 / (high - low) : 0.0;
     std::array<uint64_t, 3> outDims;
     for (int o = 0; o < 3; ++o)
@@ -342,10 +344,12 @@ void PlaceAndMap(const T* in, const Grid& grid, const Placement& placement, doub
             table[i] = MapValue(static_cast<double>(static_cast<int64_t>(i) + tableOrigin), low, scale);
     }
 
-    const uint64_t nx = grid.dims[0], ny = grid.dims[1], nz = grid.dims[2];
-    for (uint64_t k = 0; k < nz; ++k) {
+    const uint64_t nx = grid.dims[0], ny = grid.dims[1];
+    in += firstSlice * nx * ny;
+    for (uint64_t k = firstSlice; k < endSlice; ++k) {
         for (uint64_t j = 0; j < ny; ++j) {
-            uint16_t* row = out + base + static_cast<int64_t>(j) * step[1] + static_cast<int64_t>(k) * step[2];
+            uint16_t* row =
+                out + base + static_cast<int64_t>(j) * step[1] + static_cast<int64_t>(k) * step[2];
             const int64_t s = step[0];
             if constexpr (kTable) {
                 const uint16_t* t = table.data() - tableOrigin;
@@ -461,13 +465,47 @@ Grid CheckHeader(itk::ImageIOBase& io, uint64_t memoryBudget, uint64_t extraByte
     return grid;
 }
 
+// Runs work(first slice, end slice) over the grid's slices, half of them on
+// a second thread when the grid is large enough to be worth it.
+template <typename Work>
+void OverSlices(uint64_t slices, uint64_t samplesPerSlice, Work work) {
+    if (slices < 2 || slices * samplesPerSlice < (1u << 20)) {
+        work(0, slices);
+        return;
+    }
+    const uint64_t half = slices / 2;
+    std::thread other([&] { work(half, slices); });
+    work(0, half);
+    other.join();
+}
+
 template <typename T>
 void FinishScan(const T* values, const Grid& grid, ScanVolume* volume) {
     const uint64_t count = grid.dims[0] * grid.dims[1] * grid.dims[2];
-    ValueRange(values, count, &volume->minValue, &volume->maxValue);
+    const uint64_t perSlice = grid.dims[0] * grid.dims[1];
+    double low[2] = {0, 0}, high[2] = {0, 0};
+    bool found[2] = {false, false};
+    OverSlices(grid.dims[2], perSlice, [&](uint64_t first, uint64_t end) {
+        const int part = first == 0 ? 0 : 1;
+        found[part] =
+            ValueRange(values + first * perSlice, (end - first) * perSlice, &low[part], &high[part]);
+    });
+    // Nothing finite at all: everything maps to 0.
+    volume->minValue = volume->maxValue = 0;
+    bool any = false;
+    for (int part = 0; part < 2; ++part) {
+        if (!found[part])
+            continue;
+        volume->minValue = any ? std::min(volume->minValue, low[part]) : low[part];
+        volume->maxValue = any ? std::max(volume->maxValue, high[part]) : high[part];
+        any = true;
+    }
     const Placement placement = PlaceGrid(grid.directions);
     volume->samples.reset(new uint16_t[count]);
-    PlaceAndMap(values, grid, placement, volume->minValue, volume->maxValue, volume->samples.get());
+    OverSlices(grid.dims[2], perSlice, [&](uint64_t first, uint64_t end) {
+        PlaceAndMap(values, grid, placement, volume->minValue, volume->maxValue, volume->samples.get(), first,
+                    end);
+    });
     volume->dimX = static_cast<uint32_t>(grid.dims[placement.gridAxis[0]]);
     volume->dimY = static_cast<uint32_t>(grid.dims[placement.gridAxis[1]]);
     volume->dimZ = static_cast<uint32_t>(grid.dims[placement.gridAxis[2]]);
@@ -581,6 +619,20 @@ std::string CheckNiftiLength(const std::string& path) {
         offset = two ? 544 : 352;
     const long double needed = static_cast<long double>(offset) + samples * bits / 8;
 
+    // An uncompressed file answers with its size; only gzip needs inflating.
+    unsigned char magic[2] = {0, 0};
+    if (std::FILE* raw = std::fopen(dataPath.c_str(), "rb")) {
+        const size_t got = std::fread(magic, 1, 2, raw);
+        std::fclose(raw);
+        struct stat info {};
+        if ((got < 2 || magic[0] != 0x1f || magic[1] != 0x8b) && ::stat(dataPath.c_str(), &info) == 0) {
+            const long double size = static_cast<long double>(info.st_size);
+            if (size < needed)
+                return "the file ends before its last sample (" + BytesText(needed) + " needed, " +
+                       BytesText(size) + " found)";
+            return {};
+        }
+    }
     gzFile file = ::gzopen(dataPath.c_str(), "rb");
     if (file == nullptr)
         return "cannot open " + dataPath;
@@ -623,15 +675,18 @@ void ReadSingleFile(const std::string& path, Family family, uint64_t budget, Sca
     const std::string said = capture.Finish();
     // MetaIO says so on std::cerr and carries on with what it had.
     if (family == Family::Meta && said.find("not read completely") != std::string::npos)
-        throw Failure{"the file ends before its last sample (" + OneLine(said.substr(said.find("M_Read"))) + ")"};
+        throw Failure{"the file ends before its last sample (" + OneLine(said.substr(said.find("M_Read"))) +
+                      ")"};
     if (lengthCheck.valid()) {
         const std::string problem = lengthCheck.get();
         if (!problem.empty())
             throw Failure{problem};
     }
-    FinishScanOfType(io->GetComponentType(), stored.get(), grid, volume);
+    const itk::IOComponentEnum type = io->GetComponentType();
+    io = nullptr;  // a reader may keep its own copy of the samples until it goes
+    FinishScanOfType(type, stored.get(), grid, volume);
     volume->format = FamilyName(family);
-    volume->sampleType = TypeName(io->GetComponentType());
+    volume->sampleType = TypeName(type);
 }
 
 // The slices of one series, each a file, sorted by position. They are read
@@ -704,7 +759,8 @@ void ReadDicomSeries(const std::vector<std::string>& files, uint64_t budget, Sca
                 copy(reinterpret_cast<const double*>(stored.get()));
                 break;
             default:
-                throw Failure{"samples of type " + itk::ImageIOBase::GetComponentTypeAsString(io->GetComponentType()) +
+                throw Failure{"samples of type " +
+                              itk::ImageIOBase::GetComponentTypeAsString(io->GetComponentType()) +
                               " are not supported (" + files[z] + ")"};
         }
         if (z == 0)
@@ -745,8 +801,7 @@ void ReadDicomSeries(const std::vector<std::string>& files, uint64_t budget, Sca
 // The series that holds `file`, or the largest series of a folder.
 std::vector<std::string> SeriesOf(const std::string& path) {
     const bool folder = IsFolder(path);
-    const std::string directory =
-        folder ? path : std::filesystem::path(path).parent_path().string();
+    const std::string directory = folder ? path : std::filesystem::path(path).parent_path().string();
     const std::vector<std::vector<std::string>> all = DicomSeries(directory.empty() ? "." : directory);
     std::vector<std::string> chosen;
     if (folder) {

@@ -116,8 +116,8 @@ void ReductionFactors(const uint32_t dims[3], uint32_t limit, uint32_t factors[3
         factors[axis] = (limit == 0 || dims[axis] <= limit) ? 1 : (dims[axis] + limit - 1) / limit;
 }
 
-std::unique_ptr<uint16_t[]> BoxAverage(const uint16_t* samples, const uint32_t dims[3], const uint32_t factors[3],
-                                       uint32_t reducedDims[3]) {
+std::unique_ptr<uint16_t[]> BoxAverage(const uint16_t* samples, const uint32_t dims[3],
+                                       const uint32_t factors[3], uint32_t reducedDims[3]) {
     for (int axis = 0; axis < 3; ++axis)
         reducedDims[axis] = (dims[axis] + factors[axis] - 1) / factors[axis];
     const size_t count = size_t{reducedDims[0]} * reducedDims[1] * reducedDims[2];
@@ -253,8 +253,9 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
     const uint64_t count64 = uint64_t{finalDims[0]} * finalDims[1] * finalDims[2];
     if (count64 * 2 > UINT32_MAX || finalDims[0] > INT32_MAX || finalDims[1] > INT32_MAX ||
         finalDims[2] > INT32_MAX) {
-        ShowVolumeError("Volume too large: " + std::to_string(finalDims[0]) + " x " + std::to_string(finalDims[1]) +
-                        " x " + std::to_string(finalDims[2]) + " samples do not fit in 4 GB (" + path + ")");
+        ShowVolumeError("Volume too large: " + std::to_string(finalDims[0]) + " x " +
+                        std::to_string(finalDims[1]) + " x " + std::to_string(finalDims[2]) +
+                        " samples do not fit in 4 GB (" + path + ")");
         return false;
     }
     std::vector<uint32_t> counts(kSampleValues, 0);
@@ -285,7 +286,8 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
     ShiftSamplesCountingValues(voxels, voxelCount, counts.data());
     valueCounts = std::move(counts);
     const auto first = std::find_if(valueCounts.begin(), valueCounts.end(), [](uint32_t n) { return n > 0; });
-    const auto last = std::find_if(valueCounts.rbegin(), valueCounts.rend(), [](uint32_t n) { return n > 0; });
+    const auto last =
+        std::find_if(valueCounts.rbegin(), valueCounts.rend(), [](uint32_t n) { return n > 0; });
     minValue = first == valueCounts.end() ? 0 : static_cast<double>(first - valueCounts.begin());
     maxValue = last == valueCounts.rend() ? 0 : static_cast<double>(valueCounts.rend() - last - 1);
 
@@ -324,13 +326,12 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
         return false;
     }
     if (reduced) {
-        const std::string text = std::string("'") + path + "' has " + std::to_string(dims[0]) + " x " +
-                                 std::to_string(dims[1]) + " x " + std::to_string(dims[2]) +
-                                 " samples, more than this GPU's largest 3D texture edge (" +
-                                 std::to_string(limit) + "). It is shown averaged over boxes of " +
-                                 std::to_string(factors[0]) + " x " + std::to_string(factors[1]) + " x " +
-                                 std::to_string(factors[2]) + " samples, as " + std::to_string(dimX) + " x " +
-                                 std::to_string(dimY) + " x " + std::to_string(dimZ) + ".";
+        const std::string text =
+            std::string("'") + path + "' has " + std::to_string(dims[0]) + " x " + std::to_string(dims[1]) +
+            " x " + std::to_string(dims[2]) + " samples, more than this GPU's largest 3D texture edge (" +
+            std::to_string(limit) + "). It is shown averaged over boxes of " + std::to_string(factors[0]) +
+            " x " + std::to_string(factors[1]) + " x " + std::to_string(factors[2]) + " samples, as " +
+            std::to_string(dimX) + " x " + std::to_string(dimY) + " x " + std::to_string(dimZ) + ".";
         shell::MessageBox(nullptr, text.c_str(), "Volume reduced", shell::MB_OK | shell::MB_ICONINFORMATION);
     }
     return true;

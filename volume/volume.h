@@ -43,8 +43,8 @@ void ReductionFactors(const uint32_t dims[3], uint32_t limit, uint32_t factors[3
 // Averages boxes of factors[0] x factors[1] x factors[2] 12-bit samples
 // (bits above 11 dropped first, the mean rounded); the boxes at the far
 // edges hold what is left. `reducedDims` receives the new grid.
-std::unique_ptr<uint16_t[]> BoxAverage(const uint16_t* samples, const uint32_t dims[3], const uint32_t factors[3],
-                                       uint32_t reducedDims[3]);
+std::unique_ptr<uint16_t[]> BoxAverage(const uint16_t* samples, const uint32_t dims[3],
+                                       const uint32_t factors[3], uint32_t reducedDims[3]);
 
 // A file that is a volume file by its size alone: exactly the header and
 // the samples it promises. Anything else may be a scan (volume/scan_import.h).

@@ -19,13 +19,20 @@ bool EndsWith(const std::string& text, const std::string& end) {
 itk::IOComponentEnum ComponentOf(StoredType type) {
     using C = itk::IOComponentEnum;
     switch (type) {
-        case StoredType::UInt8: return C::UCHAR;
-        case StoredType::Int8: return C::CHAR;
-        case StoredType::UInt16: return C::USHORT;
-        case StoredType::Int16: return C::SHORT;
-        case StoredType::Int32: return C::INT;
-        case StoredType::Float32: return C::FLOAT;
-        case StoredType::Float64: return C::DOUBLE;
+        case StoredType::UInt8:
+            return C::UCHAR;
+        case StoredType::Int8:
+            return C::CHAR;
+        case StoredType::UInt16:
+            return C::USHORT;
+        case StoredType::Int16:
+            return C::SHORT;
+        case StoredType::Int32:
+            return C::INT;
+        case StoredType::Float32:
+            return C::FLOAT;
+        case StoredType::Float64:
+            return C::DOUBLE;
     }
     return C::SHORT;
 }
@@ -40,13 +47,27 @@ std::vector<char> Pack(StoredType type, const std::vector<double>& values) {
         }
     };
     switch (type) {
-        case StoredType::UInt8: put(uint8_t{}); break;
-        case StoredType::Int8: put(int8_t{}); break;
-        case StoredType::UInt16: put(uint16_t{}); break;
-        case StoredType::Int16: put(int16_t{}); break;
-        case StoredType::Int32: put(int32_t{}); break;
-        case StoredType::Float32: put(float{}); break;
-        case StoredType::Float64: put(double{}); break;
+        case StoredType::UInt8:
+            put(uint8_t{});
+            break;
+        case StoredType::Int8:
+            put(int8_t{});
+            break;
+        case StoredType::UInt16:
+            put(uint16_t{});
+            break;
+        case StoredType::Int16:
+            put(int16_t{});
+            break;
+        case StoredType::Int32:
+            put(int32_t{});
+            break;
+        case StoredType::Float32:
+            put(float{});
+            break;
+        case StoredType::Float64:
+            put(double{});
+            break;
     }
     return bytes;
 }
@@ -65,8 +86,9 @@ void Describe(itk::ImageIOBase& io, const ScanSpec& spec, unsigned dimensions, u
     }
     io.SetComponentType(ComponentOf(spec.type));
     io.SetNumberOfComponents(spec.components);
-    io.SetPixelType(spec.components == 3 ? itk::IOPixelEnum::RGB
-                                         : spec.components > 1 ? itk::IOPixelEnum::VECTOR : itk::IOPixelEnum::SCALAR);
+    io.SetPixelType(spec.components == 3  ? itk::IOPixelEnum::RGB
+                    : spec.components > 1 ? itk::IOPixelEnum::VECTOR
+                                          : itk::IOPixelEnum::SCALAR);
     itk::ImageIORegion region(dimensions);
     for (unsigned i = 0; i < dimensions; ++i) {
         region.SetIndex(i, 0);
@@ -99,9 +121,9 @@ std::string WriteScan(const std::string& path, const ScanSpec& spec, const std::
     return {};
 }
 
-std::string WriteDicomSeries(const std::string& folder, const ScanSpec& spec, const std::vector<double>& values,
-                             const std::vector<std::string>& fileNames, double slope, double intercept,
-                             const std::string& seriesUid) {
+std::string WriteDicomSeries(const std::string& folder, const ScanSpec& spec,
+                             const std::vector<double>& values, const std::vector<std::string>& fileNames,
+                             double slope, double intercept, const std::string& seriesUid) {
     const size_t sliceSize = size_t{spec.dims[0]} * spec.dims[1];
     try {
         for (uint32_t z = 0; z < spec.dims[2]; ++z) {

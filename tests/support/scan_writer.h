@@ -29,8 +29,9 @@ std::string WriteScan(const std::string& path, const ScanSpec& spec, const std::
 
 // One DICOM file per slice z, named fileNames[z], all of one series, with the
 // given rescale; `values` are the real-world values (after the rescale).
-std::string WriteDicomSeries(const std::string& folder, const ScanSpec& spec, const std::vector<double>& values,
-                             const std::vector<std::string>& fileNames, double slope = 1.0,
-                             double intercept = 0.0, const std::string& seriesUid = "1.2.826.0.1.3680043.2.1125.1");
+std::string WriteDicomSeries(const std::string& folder, const ScanSpec& spec,
+                             const std::vector<double>& values, const std::vector<std::string>& fileNames,
+                             double slope = 1.0, double intercept = 0.0,
+                             const std::string& seriesUid = "1.2.826.0.1.3680043.2.1125.1");
 
 }  // namespace scan_test

@@ -24,7 +24,8 @@ void ShowProgress(double fraction, void* context) {
     auto* progress = static_cast<Progress*>(context);
     if (!::isatty(2))
         return;
-    if (!progress->shown && std::chrono::steady_clock::now() - progress->start < std::chrono::milliseconds(500))
+    if (!progress->shown &&
+        std::chrono::steady_clock::now() - progress->start < std::chrono::milliseconds(500))
         return;
     progress->shown = true;
     std::fprintf(stderr, "\r%s: %3d%%", progress->stage, static_cast<int>(fraction * 100));
@@ -52,9 +53,12 @@ int main(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
         std::printf(
             "usage: tamlo-convert INPUT OUTPUT\n"
-            "Reads a scan (NIfTI .nii/.nii.gz, NRRD .nrrd/.nhdr, MetaImage .mha/.mhd, or DICOM: one file of a\n"
-            "series or its folder), maps its values onto 0..4095, turns it to the viewer's orientation (x left,\n"
-            "y superior, z posterior), resamples it onto cubic voxels of its smallest spacing and writes the\n"
+            "Reads a scan (NIfTI .nii/.nii.gz, NRRD .nrrd/.nhdr, MetaImage .mha/.mhd, or DICOM: one file of "
+            "a\n"
+            "series or its folder), maps its values onto 0..4095, turns it to the viewer's orientation (x "
+            "left,\n"
+            "y superior, z posterior), resamples it onto cubic voxels of its smallest spacing and writes "
+            "the\n"
             "volume file OUTPUT (u16 x, y, z, then the samples).\n");
         return 0;
     }
@@ -75,8 +79,8 @@ int main(int argc, char** argv) {
     if (!read)
         return Fail("cannot read " + input + ": " + error);
     std::printf("input:   %s (%s, %s)\n", input.c_str(), scan.format.c_str(), scan.sampleType.c_str());
-    std::printf("grid:    %u x %u x %u, spacing %g x %g x %g\n", scan.dimX, scan.dimY, scan.dimZ, scan.spacingX,
-                scan.spacingY, scan.spacingZ);
+    std::printf("grid:    %u x %u x %u, spacing %g x %g x %g\n", scan.dimX, scan.dimY, scan.dimZ,
+                scan.spacingX, scan.spacingY, scan.spacingZ);
     std::printf("values:  %g .. %g, mapped onto 0 .. 4095\n", scan.minValue, scan.maxValue);
 
     const uint32_t dims[3] = {scan.dimX, scan.dimY, scan.dimZ};
@@ -84,9 +88,9 @@ int main(int argc, char** argv) {
     const IsotropicGrid grid = IsotropicGridFor(dims, spacing);
     for (uint32_t edge : grid.dims) {
         if (edge > 65535)
-            return Fail("cannot write " + output + ": the cubic grid would be " + std::to_string(grid.dims[0]) +
-                        " x " + std::to_string(grid.dims[1]) + " x " + std::to_string(grid.dims[2]) +
-                        ", past the volume file's 65535 per axis");
+            return Fail("cannot write " + output + ": the cubic grid would be " +
+                        std::to_string(grid.dims[0]) + " x " + std::to_string(grid.dims[1]) + " x " +
+                        std::to_string(grid.dims[2]) + ", past the volume file's 65535 per axis");
     }
     const long double bytes = 2.0L * grid.dims[0] * grid.dims[1] * grid.dims[2];
     if (bytes > static_cast<long double>(AvailableMemoryBytes()))

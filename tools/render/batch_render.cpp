@@ -189,7 +189,8 @@ std::string CheckVolumeInput(const std::string& path) {
     const bool readable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
                           ::read(fd, header, sizeof(header)) == static_cast<ssize_t>(sizeof(header));
     ::close(fd);
-    const bool exact = readable && IsExactVolumeFile(ReadVolumeHeader(header), static_cast<uint64_t>(info.st_size));
+    const bool exact =
+        readable && IsExactVolumeFile(ReadVolumeHeader(header), static_cast<uint64_t>(info.st_size));
     if (!exact && S_ISREG(info.st_mode) && IsScanFile(path))
         return {};
     if (!readable)

@@ -355,7 +355,8 @@ TEST_F(RenderProgramTest, ReadsScansAndDicomFolders) {
             for (uint32_t x = 0; x < 12; ++x)
                 values.push_back(x > 3 && x < 9 && y > 2 ? 900.0 + 20 * z : -1000.0);
     std::filesystem::create_directories(dir_ + "/ct");
-    ASSERT_EQ(scan_test::WriteDicomSeries(dir_ + "/ct", spec, values, {"s5", "s2", "s0", "s4", "s1", "s3"}), "");
+    ASSERT_EQ(scan_test::WriteDicomSeries(dir_ + "/ct", spec, values, {"s5", "s2", "s0", "s4", "s1", "s3"}),
+              "");
     const Outcome folder = RunProgram("ct --size 64x48 -o folder.png", dir_);
     ASSERT_EQ(folder.status, 0) << folder.err;
     EXPECT_EQ(folder.err, "D3DResize()\n") << "only the debug line; nothing from the readers";
@@ -372,9 +373,11 @@ TEST_F(RenderProgramTest, ReadsScansAndDicomFolders) {
     std::filesystem::resize_file(dir_ + "/cut.nii.gz", std::filesystem::file_size(dir_ + "/cut.nii.gz") - 40);
     const Outcome cut = RunProgram("cut.nii.gz --size 64x48", dir_);
     EXPECT_EQ(cut.status, 1);
-    EXPECT_EQ(cut.err.rfind("D3DResize()\ntamlo-render: error: Volume: Unable to read scan (", 0), 0u) << cut.err;
+    EXPECT_EQ(cut.err.rfind("D3DResize()\ntamlo-render: error: Volume: Unable to read scan (", 0), 0u)
+        << cut.err;
     EXPECT_NE(cut.err.find("ends before its last sample"), std::string::npos) << cut.err;
-    EXPECT_EQ(std::count(cut.err.begin(), cut.err.end(), '\n'), 2) << "the debug line and one error: " << cut.err;
+    EXPECT_EQ(std::count(cut.err.begin(), cut.err.end(), '\n'), 2)
+        << "the debug line and one error: " << cut.err;
 }
 
 TEST(RenderStats, MedianMinMax) {

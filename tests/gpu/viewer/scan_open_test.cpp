@@ -89,7 +89,8 @@ TEST_F(ScanOpenTest, ScansDrawLikeTheVolumeFileOfTheirSamples) {
                 samples.push_back(static_cast<uint16_t>(Shape(l, p, s) * 4095 / 1000 + 0.5));
     WriteVolume(dir + "/head.vol", 14, 15, 13, samples);
 
-    const std::vector<Frame> frames = OpenEach({dir + "/head.vol", dir + "/head.nii.gz", dir + "/flipped.nrrd"});
+    const std::vector<Frame> frames =
+        OpenEach({dir + "/head.vol", dir + "/head.nii.gz", dir + "/flipped.nrrd"});
     ASSERT_TRUE(boxes_.empty()) << boxes_[0].caption << ": " << boxes_[0].text;
     ASSERT_EQ(frames.size(), 3u);
     frames[1].SavePng(dir + "/../tamlo-scan-head.png");
@@ -151,8 +152,9 @@ TEST_F(ScanOpenTest, RefusedScansKeepTheShownVolumeAndMode) {
     ASSERT_EQ(scan_test::WriteScan(dir + "/whole.nii.gz", spec, noise), "");
     std::filesystem::copy_file(dir + "/whole.nii.gz", dir + "/cut.nii.gz");
     std::filesystem::resize_file(dir + "/cut.nii.gz", std::filesystem::file_size(dir + "/whole.nii.gz") / 2);
-    std::ofstream(dir + "/absurd.nrrd") << "NRRD0004\ntype: short\ndimension: 3\nsizes: 100000 100000 100000\n"
-                                           "encoding: raw\nendian: little\n\n";
+    std::ofstream(dir + "/absurd.nrrd")
+        << "NRRD0004\ntype: short\ndimension: 3\nsizes: 100000 100000 100000\n"
+           "encoding: raw\nendian: little\n\n";
     ScanSpec rgb = spec;
     rgb.type = StoredType::UInt8;
     rgb.components = 3;

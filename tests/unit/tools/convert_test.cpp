@@ -48,8 +48,8 @@ struct Outcome {
 };
 
 Outcome Convert(const std::string& args, const std::string& dir) {
-    const std::string command = std::string(TAMLO_CONVERT_PROGRAM) + " " + args + " >" + dir + "/out.txt 2>" +
-                                dir + "/err.txt";
+    const std::string command =
+        std::string(TAMLO_CONVERT_PROGRAM) + " " + args + " >" + dir + "/out.txt 2>" + dir + "/err.txt";
     Outcome o;
     const int raw = std::system(command.c_str());
     o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

@@ -88,9 +88,10 @@ TEST_F(ScanImportTest, EveryFormatAndTypeGivesTheSameSamples) {
             spec.type = stored.type;
             const std::string path = Path(std::string("ramp-") + stored.name + extension);
             ASSERT_EQ(scan_test::WriteScan(path, spec,
-                                           Fill(spec.dims, [&](int x, int y, int z) {
-                                               return ramp(x, y, z) * stored.scale + stored.offset;
-                                           })),
+                                           Fill(spec.dims,
+                                                [&](int x, int y, int z) {
+                                                    return ramp(x, y, z) * stored.scale + stored.offset;
+                                                })),
                       "");
             ASSERT_TRUE(IsScanFile(path));
             const ScanVolume v = Read(path);
@@ -103,7 +104,8 @@ TEST_F(ScanImportTest, EveryFormatAndTypeGivesTheSameSamples) {
             for (uint32_t z = 0; z < 4; ++z)
                 for (uint32_t y = 0; y < 3; ++y)
                     for (uint32_t x = 0; x < 5; ++x) {
-                        const double expected = std::floor(ramp(int(x), int(z), int(y)) * 4095.0 / 59.0 + 0.5);
+                        const double expected =
+                            std::floor(ramp(int(x), int(z), int(y)) * 4095.0 / 59.0 + 0.5);
                         ASSERT_EQ(At(v, x, y, z), expected) << x << "," << y << "," << z;
                     }
         }
@@ -169,12 +171,13 @@ TEST_F(ScanImportTest, DicomSeriesLoadsInPositionOrder) {
     const std::vector<std::string> names = {"IM_c", "IM_a", "IM_f", "IM_b", "IM_e", "IM_d"};
     const fs::path series = dir_ / "series";
     fs::create_directories(series);
-    ASSERT_EQ(scan_test::WriteDicomSeries(series.string(), spec, Fill(spec.dims, value), names, 1.0, -1024.0), "");
+    ASSERT_EQ(scan_test::WriteDicomSeries(series.string(), spec, Fill(spec.dims, value), names, 1.0, -1024.0),
+              "");
     // Another series in the same folder stays out.
     ScanSpec other = spec;
     other.dims = {4, 3, 2};
-    ASSERT_EQ(scan_test::WriteDicomSeries(series.string(), other, std::vector<double>(24, 5.0), {"zz1", "zz2"}, 1.0,
-                                          0.0, "1.2.826.0.1.3680043.2.1125.2"),
+    ASSERT_EQ(scan_test::WriteDicomSeries(series.string(), other, std::vector<double>(24, 5.0),
+                                          {"zz1", "zz2"}, 1.0, 0.0, "1.2.826.0.1.3680043.2.1125.2"),
               "");
 
     for (const std::string& chosen : {(series / "IM_e").string(), series.string()}) {
@@ -206,7 +209,8 @@ TEST_F(ScanImportTest, RefusalsNameWhatWasFound) {
     {
         std::ifstream in(Path("whole.nii.gz"), std::ios::binary);
         std::string bytes((std::istreambuf_iterator<char>(in)), {});
-        std::ofstream(Path("cut.nii.gz"), std::ios::binary).write(bytes.data(), static_cast<long>(bytes.size() / 2));
+        std::ofstream(Path("cut.nii.gz"), std::ios::binary)
+            .write(bytes.data(), static_cast<long>(bytes.size() / 2));
     }
     const std::string cut = Refusal(Path("cut.nii.gz"));
     EXPECT_NE(cut.find("the file ends before its last sample"), std::string::npos) << cut;

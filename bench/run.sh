@@ -11,7 +11,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${1:-$root/build}"
 frames="${2:-5}"
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target tamlo_bench_volume tamlo_bench_startup tamlo-render tamlo_data >/dev/null
+cmake --build "$build" --target tamlo_bench_volume tamlo_bench_startup tamlo_bench_scan tamlo-render tamlo_data >/dev/null
 build="$(cd "$build" && pwd)"
 out="$build/bench-results"
 mkdir -p "$out"
@@ -80,3 +80,10 @@ print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
 for r in rows:
     print(line(r))
 PY
+
+# Scans: the importer against ITK's own read, the histogram from value
+# counts, and the peak memory of one import in a fresh process.
+echo
+echo "reading scans:"
+quiet "$build/bench/tamlo_bench_scan" 2>/dev/null | grep '^BM_'
+for file in head256.nii head256.nii.gz; do "$build/bench/tamlo_bench_scan" --peak-memory "$file"; done

@@ -12,19 +12,7 @@ source "$(dirname "$0")/session_lib.sh"
 
 "$writer" "$out/head-ct.nii.gz" || fail "could not write the test scan"
 
-(cd "$data" && exec "$binary") 2>"$out/viewer.stderr" &
-viewer_pid=$!
-window=$(wait_for_window '^Tamlo Ex01$') || fail "no window titled 'Tamlo Ex01'"
-width=480
-xdotool windowsize "$window" "$width" 720
-sleep 2
-shot idle
-bar=0
-while [ "$(pixel idle 200 "$bar")" != "0 0 128" ]; do
-    bar=$((bar + 1))
-    [ "$bar" -lt 60 ] || fail "no dark blue client area below a menu bar"
-done
-client_height=$((720 - bar))
+start_viewer 480 720
 
 focus_viewer
 xdotool key alt+f

@@ -93,3 +93,24 @@ focus_viewer() { xdotool windowfocus --sync "$window" 2>/dev/null || true; }
 click() { xdotool mousemove "$1" "$2" click "$3"; }
 client_click() { click "$1" "$((bar + $2))" "$3"; }
 
+
+# Starts the viewer from the data folder at WIDTH x HEIGHT (small windows keep
+# llvmpipe's frames quick) and finds the menu bar: sets viewer_pid, window,
+# width, bar and client_height, and leaves the idle screenshot.
+start_viewer() {  # start_viewer WIDTH HEIGHT
+    (cd "$data" && exec "$binary") 2>"$out/viewer.stderr" &
+    viewer_pid=$!
+    window=$(wait_for_window '^Tamlo Ex01$') || fail "no window titled 'Tamlo Ex01'"
+    width=$1
+    xdotool windowsize "$window" "$width" "$2"
+    sleep 2
+    shot idle
+    # The menu bar ends where the dark blue client area begins.
+    bar=0
+    while [ "$(pixel idle $((width / 2)) "$bar")" != "0 0 128" ]; do
+        bar=$((bar + 1))
+        [ "$bar" -lt 60 ] || fail "no dark blue client area below a menu bar"
+    done
+    client_height=$(($2 - bar))
+    echo "menu bar $bar px, client $width x $client_height"
+}

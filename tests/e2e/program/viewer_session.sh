@@ -14,22 +14,8 @@ rm -f "$out"/*.png "$out/saved.tf"
 
 source "$(dirname "$0")/session_lib.sh"
 
-(cd "$data" && exec "$binary") 2>"$out/viewer.stderr" &
-viewer_pid=$!
-window=$(wait_for_window '^Tamlo Ex01$') || fail "no window titled 'Tamlo Ex01'"
 # A smaller window keeps llvmpipe's frames quick; the panel still fits.
-width=640
-xdotool windowsize "$window" "$width" 800
-sleep 2
-shot idle
-# The menu bar ends where the dark blue client area begins.
-bar=0
-while [ "$(pixel idle 300 "$bar")" != "0 0 128" ]; do
-    bar=$((bar + 1))
-    [ "$bar" -lt 60 ] || fail "no dark blue client area below a menu bar"
-done
-client_height=$((800 - bar))
-echo "menu bar $bar px, client $width x $client_height"
+start_viewer 640 800
 
 # File > Open through the menu's keyboard path and the real dialog.
 focus_viewer

@@ -14,10 +14,7 @@ source "$(dirname "$0")/session_lib.sh"
 
 start_viewer 480 720
 
-focus_viewer
-xdotool key alt+f
-sleep 0.4
-xdotool key o
+menu_key f o
 answer_dialog "$out/head-ct.nii.gz" open
 wait_until_changed idle || fail "the scan never appeared"
 settle opened
@@ -25,12 +22,7 @@ shown=$(covered opened)
 echo "the CT covers $shown pixels"
 [ "$shown" -gt 3000 ] || fail "the scan is too small or missing"
 
-focus_viewer
-xdotool key alt+f
-sleep 0.4
-xdotool key e
-for _ in $(seq 100); do kill -0 "$viewer_pid" 2>/dev/null || break; sleep 0.2; done
-viewer_pid=
+exit_through_menu
 ours() { grep -v -e '^D3DResize()$' -e '^(zenity:' -e '^$' "$out/viewer.stderr" || true; }  # the dialog's own chatter is not ours
 if [ -n "$(ours)" ]; then
     fail "the terminal got more than the debug line: $(ours | head -n 3)"

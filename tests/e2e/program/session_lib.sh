@@ -114,3 +114,27 @@ start_viewer() {  # start_viewer WIDTH HEIGHT
     client_height=$(($2 - bar))
     echo "menu bar $bar px, client $width x $client_height"
 }
+
+# A menu item by the keyboard path: Alt+MENU opens the menu, ITEM chooses.
+menu_key() {  # menu_key MENU_LETTER ITEM_LETTER
+    focus_viewer
+    xdotool key "alt+$1"
+    sleep 0.4
+    xdotool key "$2"
+}
+
+# File > Exit; fails unless the viewer ends, with status 0.
+exit_through_menu() {
+    local status=
+    menu_key f e
+    for _ in $(seq 100); do
+        if ! kill -0 "$viewer_pid" 2>/dev/null; then
+            set +e; wait "$viewer_pid"; status=$?; set -e
+            break
+        fi
+        sleep 0.2
+    done
+    viewer_pid=
+    [ -n "$status" ] || fail "File > Exit did not end the viewer"
+    [ "$status" -eq 0 ] || fail "exit code $status"
+}

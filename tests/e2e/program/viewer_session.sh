@@ -18,10 +18,7 @@ source "$(dirname "$0")/session_lib.sh"
 start_viewer 640 800
 
 # File > Open through the menu's keyboard path and the real dialog.
-focus_viewer
-xdotool key alt+f
-sleep 0.4
-xdotool key o
+menu_key f o
 answer_dialog "$data/head256.vol" open
 wait_until_changed idle || fail "the phantom never appeared"
 settle opened
@@ -79,10 +76,7 @@ wait_until recoloured greener "the volume did not take the picked green"
 echo "volume centre after recolouring: $(centre_of recoloured)"
 
 # Transfer Function > Save through the real dialog, then check the bytes.
-focus_viewer
-xdotool key alt+t
-sleep 0.4
-xdotool key s
+menu_key t s
 answer_dialog "$out/saved.tf" save
 sleep 1
 [ -f "$out/saved.tf" ] || fail "no file was saved"
@@ -112,25 +106,8 @@ client_click 50 $((client_height - 656)) 1
 wait_until panel_closed panel_is_closed "the panel did not close again"
 
 # File > Close returns to dark blue; File > Exit ends the program with 0.
-focus_viewer
-xdotool key alt+f
-sleep 0.4
-xdotool key c
+menu_key f c
 dark_blue() { [ "$(centre_of "$1")" = "0 0 128" ]; }
 wait_until closed dark_blue "File > Close left a picture"
-focus_viewer
-xdotool key alt+f
-sleep 0.4
-xdotool key e
-status=
-for _ in $(seq 100); do
-    if ! kill -0 "$viewer_pid" 2>/dev/null; then
-        set +e; wait "$viewer_pid"; status=$?; set -e
-        break
-    fi
-    sleep 0.2
-done
-viewer_pid=
-[ -n "$status" ] || fail "File > Exit did not end the viewer"
-[ "$status" -eq 0 ] || fail "exit code $status"
+exit_through_menu
 echo "PASS: a whole session through the real menus, dialogs and mouse"

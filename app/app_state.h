@@ -36,6 +36,12 @@ struct RotationDragRecord {
     int32_t cursorX = 0, cursorY = 0;
 };
 
+// The wheel's range for OrbitCamera.distance: close enough to look inside
+// the box, far enough for it to be a few pixels, never where the matrices or
+// the slicing lose their precision.
+inline constexpr float kMinDistance = 0.25f;
+inline constexpr float kMaxDistance = 100.0f;
+
 struct OrbitCameraRecord {
     float pitch = 1.0f;
     float yaw = 0.0f;

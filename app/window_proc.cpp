@@ -1,5 +1,8 @@
 // The window procedure, the menu, the input modes and the rotation drag.
 #include "app/app_state.h"
+
+#include <algorithm>
+
 #include "render/renderer.h"
 #include "slicing/camera.h"
 #include "slicing/slice_geometry.h"
@@ -41,21 +44,30 @@ void VolumeRButtonUp(WPARAM, int32_t, int32_t) {
     RotationDrag.active = false;
 }
 
+// While a button is held, moves arrive from outside the client area too
+// (over the menu bar, past an edge); the drag measures from the nearest
+// point inside, so leaving the window turns no faster than its edge.
 void VolumeMouseMove(WPARAM, int32_t x, int32_t y) {
-    RotationDrag.cursorX = x;
-    RotationDrag.cursorY = y;
+    RotationDrag.cursorX = std::clamp(x, 0, std::max(ClientArea.width - 1, 0));
+    RotationDrag.cursorY = std::clamp(y, 0, std::max(ClientArea.height - 1, 0));
 }
 
+// The wheel keeps its factors within a range where the view is defined
+// (kMinDistance..kMaxDistance), and the new distance shows at the next frame.
 void VolumeWheel(int16_t delta) {
-    OrbitCamera.distance = delta > 0 ? OrbitCamera.distance * 0.75f : OrbitCamera.distance * 1.25f;
+    const float scaled = delta > 0 ? OrbitCamera.distance * 0.75f : OrbitCamera.distance * 1.25f;
+    OrbitCamera.distance = std::clamp(scaled, kMinDistance, kMaxDistance);
+    if (Renderer.context != nullptr)
+        UpdateCamera();
 }
 
-// Client coordinates from a mouse message: each an unsigned 16-bit word.
+// Client coordinates from a mouse message: each a signed 16-bit word (a
+// position left of or above the client area is negative).
 int32_t MouseX(LPARAM lParam) {
-    return shell::LOWORD(static_cast<uint64_t>(lParam));
+    return static_cast<int16_t>(shell::LOWORD(static_cast<uint64_t>(lParam)));
 }
 int32_t MouseY(LPARAM lParam) {
-    return shell::HIWORD(static_cast<uint64_t>(lParam));
+    return static_cast<int16_t>(shell::HIWORD(static_cast<uint64_t>(lParam)));
 }
 
 // File > Open: pick a file, then show it as OpenVolumeFile does.

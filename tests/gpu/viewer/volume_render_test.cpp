@@ -170,6 +170,33 @@ TEST_F(VolumeRenderTest, AZeroDimensionEndsInCreateTextureFailed) {
     EXPECT_EQ(Volume.voxels, nullptr);
 }
 
+// The wheel rebuilds the view: the next frame is the one drawn at the new
+// distance, without waiting for a drag.
+TEST_F(VolumeRenderTest, WheelZoomShowsInTheNextFrame) {
+    const std::string path = MakeVolume("zoom.vol", 16, [](int x, int y, int z) {
+        return static_cast<uint16_t>((x + y + z) % 7 == 0 ? 4000 : 1500);
+    });
+    Frame before, after, reopened;
+    float distance = 0;
+    shell::testing::SetFileDialogScript({path, path});
+    Run({[&] {
+             Size(kWidth, kHeight);
+             Command(kCmdFileOpen);
+         },
+         [] {}, [&] { before = ReadFrame(); },
+         [] { Post(shell::WM_MOUSEWHEEL, shell::MAKEWPARAM(0, static_cast<uint16_t>(120)), 0); }, [] {},
+         [&] {
+             after = ReadFrame();
+             distance = OrbitCamera.distance;
+             Command(kCmdFileOpen);  // File > Open builds the view at the new distance
+         },
+         [] {}, [&] { reopened = ReadFrame(); }});
+    ASSERT_TRUE(boxes_.empty()) << boxes_[0].text;
+    EXPECT_FLOAT_EQ(distance, 3.0f);
+    EXPECT_NE(before.rgba, after.rgba) << "the zoom shows";
+    EXPECT_EQ(after.rgba, reopened.rgba) << "as the volume opened at distance 3 shows";
+}
+
 TEST_F(VolumeRenderTest, CloseReturnsToDarkBlue) {
     const std::string path = MakeVolume("close.vol", 8, [](int, int, int) { return 4000; });
     shell::testing::SetFileDialogScript({path});

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 
 #include "app/app_state.h"
 #include "render/renderer.h"
@@ -93,6 +94,45 @@ TEST_F(InputModesTest, RightDragTurnsAtARateSetByTheCursorOffset) {
     const float yaw = OrbitCamera.yaw;
     IntegrateRotation();
     EXPECT_EQ(OrbitCamera.yaw, yaw) << "released: the angles hold";
+}
+
+// While the button is held the shell sends moves from outside the client
+// area with negative coordinates; they must not read as 65531.
+TEST_F(InputModesTest, ADragLeavingTheWindowTurnsNoFasterThanAtItsEdge) {
+    Size(1000, 800);
+    SetInputMode(1);
+    Mouse(WM_RBUTTONDOWN, 500, 400);
+    FrameClock = 1.0f;
+    Mouse(WM_MOUSEMOVE, 500, 0);
+    IntegrateRotation();
+    const float atTheEdge = OrbitCamera.pitch - 1.0f;
+    EXPECT_NEAR(atTheEdge, 0.5f, 1e-6);
+    for (const auto& [x, y] : {std::pair{500, -5}, {500, -300}, {-40, 0}, {1200, 0}, {500, 900}}) {
+        Mouse(WM_MOUSEMOVE, x, y);
+        EXPECT_GE(RotationDrag.cursorX, 0);
+        EXPECT_LE(RotationDrag.cursorX, 999);
+        EXPECT_GE(RotationDrag.cursorY, 0);
+        EXPECT_LE(RotationDrag.cursorY, 799);
+    }
+    OrbitCamera.pitch = 1.0f;
+    Mouse(WM_MOUSEMOVE, 500, -5);
+    IntegrateRotation();
+    EXPECT_NEAR(OrbitCamera.pitch - 1.0f, atTheEdge, 1e-6) << "above the window: as fast as at its top edge";
+}
+
+// The wheel keeps its factors but stops at the ends of the defined range.
+TEST_F(InputModesTest, WheelZoomStaysWithinItsRange) {
+    SetInputMode(1);
+    for (int i = 0; i < 400; ++i)
+        Wheel(120);
+    EXPECT_FLOAT_EQ(OrbitCamera.distance, kMinDistance);
+    Wheel(-120);
+    EXPECT_FLOAT_EQ(OrbitCamera.distance, kMinDistance * 1.25f) << "and comes back out by the same factor";
+    for (int i = 0; i < 400; ++i)
+        Wheel(-120);
+    EXPECT_FLOAT_EQ(OrbitCamera.distance, kMaxDistance);
+    Wheel(120);
+    EXPECT_FLOAT_EQ(OrbitCamera.distance, kMaxDistance * 0.75f);
 }
 
 TEST_F(InputModesTest, CursorOnTheAnchorTurnsNothing) {

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,9 @@ void ShowTfError(const std::string& text) {
 // The whole file, or false with errno describing why not. Files beyond 64 MB
 // are no transfer function (that is over three million points).
 bool ReadWholeFile(const char* path, std::vector<uint8_t>* bytes, std::string* why) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    // Non-blocking: opening a FIFO would otherwise wait for a writer. A
+    // regular file reads the same either way.
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         *why = std::strerror(errno);
         return false;
@@ -75,12 +78,34 @@ bool WriteAll(int fd, const uint8_t* data, size_t size) {
 // Writes beside the target, flushes, then renames over it: the old file stays
 // whole until the new one is complete. New files get the usual permissions
 // (0666 less the umask); an existing file keeps its own.
-bool ReplaceFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string* why) {
+bool ReplaceFileAtomically(const std::string& chosen, const std::vector<uint8_t>& bytes, std::string* why) {
+    // Through a link, the file it names is replaced and the link stays.
+    std::string path = chosen;
+    struct stat linkInfo {};
+    if (::lstat(chosen.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
+        std::error_code ec;
+        const std::filesystem::path target = std::filesystem::weakly_canonical(chosen, ec);
+        if (ec) {
+            *why = ec.message();
+            return false;
+        }
+        path = target.string();
+    }
     struct stat existing {};
     mode_t mode;
     if (::stat(path.c_str(), &existing) == 0) {
         if (S_ISDIR(existing.st_mode)) {
             *why = "a folder of that name exists";
+            return false;
+        }
+        // A device, a pipe or a socket is never turned into a plain file.
+        if (!S_ISREG(existing.st_mode)) {
+            *why = "it is not a regular file";
+            return false;
+        }
+        // Root may write anything; a file nobody may write is still kept.
+        if ((existing.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0) {
+            *why = "the file is read-only";
             return false;
         }
         mode = existing.st_mode & 07777;

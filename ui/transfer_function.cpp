@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 void WalkTransferFunction(const ControlPoint* points, uint32_t pointCount, float* texels) {
@@ -57,7 +58,45 @@ bool ParseTransferFunction(const uint8_t* bytes, size_t size, std::vector<Contro
                  std::to_string(size) + ")";
         return false;
     }
-    points->resize(count);
-    std::memcpy(points->data(), bytes + 4, sizeof(ControlPoint) * count);
+    if (count > kMaxControlPoints) {
+        *error = "it holds " + std::to_string(count) + " points; the editor takes at most " +
+                 std::to_string(kMaxControlPoints);
+        return false;
+    }
+    std::vector<ControlPoint> read(count);
+    std::memcpy(read.data(), bytes + 4, sizeof(ControlPoint) * count);
+    // The editor never writes anything else: positions from 0 to 1 in order,
+    // colour and opacity within 0..1, every value finite.
+    auto where = [&](uint32_t i) { return "point " + std::to_string(i + 1) + " of " + std::to_string(count); };
+    auto text = [](float v) {
+        char buffer[32];
+        std::snprintf(buffer, sizeof(buffer), "%g", static_cast<double>(v));
+        return std::string(buffer);
+    };
+    for (uint32_t i = 0; i < count; ++i) {
+        const ControlPoint& p = read[i];
+        const float values[5] = {p.position, p.red, p.green, p.blue, p.alpha};
+        const char* names[5] = {"position", "red", "green", "blue", "opacity"};
+        for (int v = 0; v < 5; ++v) {
+            if (!(values[v] >= 0.0f && values[v] <= 1.0f)) {
+                *error = where(i) + ": " + names[v] + " " + text(values[v]) + " is not within 0..1";
+                return false;
+            }
+        }
+        if (i == 0 && p.position != 0.0f) {
+            *error = where(i) + ": the first point lies at " + text(p.position) + ", not at 0";
+            return false;
+        }
+        if (i == count - 1 && p.position != 1.0f) {
+            *error = where(i) + ": the last point lies at " + text(p.position) + ", not at 1";
+            return false;
+        }
+        if (i > 0 && p.position < read[i - 1].position) {
+            *error = where(i) + ": position " + text(p.position) + " lies before the point ahead of it (" +
+                     text(read[i - 1].position) + ")";
+            return false;
+        }
+    }
+    *points = std::move(read);
     return true;
 }

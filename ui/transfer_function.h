@@ -29,8 +29,13 @@ void WalkTransferFunction(const ControlPoint* points, uint32_t pointCount, float
 // The file's bytes for these points.
 std::vector<uint8_t> SerializeTransferFunction(const ControlPoint* points, uint32_t pointCount);
 
-// Reads a ".tf" file's bytes: at least 2 points and all of them present
-// (bytes after the last record are ignored). Values are taken as stored. False
-// with the reason in *error otherwise.
+// The most points a ".tf" file may hold: far more than the graph can show
+// apart, few enough that every edit's geometry stays small.
+inline constexpr uint32_t kMaxControlPoints = 4096;
+
+// Reads a ".tf" file's bytes: 2 to kMaxControlPoints points, all of them
+// present (bytes after the last record are ignored), positions from 0 to 1
+// in order, colours and opacities within 0..1, nothing NaN or infinite. False
+// with the reason (naming the first bad point) in *error otherwise.
 bool ParseTransferFunction(const uint8_t* bytes, size_t size, std::vector<ControlPoint>* points,
                            std::string* error);

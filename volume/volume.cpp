@@ -161,7 +161,9 @@ bool CVolume::Load(const char* path) {
     struct stat pathInfo {};
     if (::stat(path, &pathInfo) == 0 && S_ISDIR(pathInfo.st_mode) && IsScanFile(path))
         return LoadScan(path);  // a DICOM series' folder
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    // Non-blocking: opening a FIFO would otherwise wait for a writer; it is
+    // then refused as not a regular file.
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         ShowVolumeError(std::string("Unable to open volume file (") + path + "): " + std::strerror(errno));
         return false;

@@ -181,7 +181,7 @@ std::string CheckVolumeInput(const std::string& path) {
     struct stat pathInfo {};
     if (::stat(path.c_str(), &pathInfo) == 0 && S_ISDIR(pathInfo.st_mode) && IsScanFile(path))
         return {};
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a FIFO must not block
     if (fd < 0)
         return "cannot open volume file " + path + ": " + std::strerror(errno);
     struct stat info {};

@@ -232,6 +232,60 @@ TEST_F(EditorTest, ASaveKeepsAnExistingFilesPermissions) {
     EXPECT_EQ(ReadBytes(path).size(), 44u);
 }
 
+// Opening a FIFO must not wait for a writer; a save never turns a pipe or a
+// read-only file into a new plain file, and goes through a link to its file.
+TEST_F(EditorTest, PipesLinksAndReadOnlyFilesAreHandledSafely) {
+    const std::string dir = ScratchDir();
+    ASSERT_EQ(::mkfifo((dir + "/pipe.tf").c_str(), 0644), 0);
+    ASSERT_EQ(::mkfifo((dir + "/pipe.vol").c_str(), 0644), 0);
+    std::ofstream(dir + "/target.tf") << "old";
+    std::filesystem::create_symlink("target.tf", dir + "/link.tf");
+    std::ofstream(dir + "/locked.tf") << "old";
+    ::chmod((dir + "/locked.tf").c_str(), 0444);
+    shell::testing::SetFileDialogScript(
+        {dir + "/pipe.tf", dir + "/pipe.vol", dir + "/pipe.tf", dir + "/link.tf", dir + "/locked.tf"});
+    std::vector<std::vector<shell::testing::RecordedMessageBox>> answers;
+    auto take = [&] { answers.push_back(shell::testing::TakeMessageBoxes()); };
+    Run({[] { Command(kCmdTransferOpen); },
+         [&] {
+             take();
+             Command(kCmdFileOpen);
+         },
+         [&] {
+             take();
+             Command(kCmdTransferSave);
+         },
+         [&] {
+             take();
+             Command(kCmdTransferSave);
+         },
+         [&] {
+             take();
+             Command(kCmdTransferSave);
+         },
+         [&] { take(); }});
+    ASSERT_EQ(answers.size(), 5u);
+    const char* expected[5] = {"not a regular file", "not a volume file", "not a regular file", nullptr,
+                               "read-only"};
+    for (size_t i = 0; i < 5; ++i) {
+        if (expected[i] == nullptr) {
+            EXPECT_TRUE(answers[i].empty()) << "step " << i << ": " << answers[i][0].text;
+            continue;
+        }
+        ASSERT_EQ(answers[i].size(), 1u) << "step " << i;
+        EXPECT_NE(answers[i][0].text.find(expected[i]), std::string::npos) << answers[i][0].text;
+    }
+    struct stat info {};
+    ASSERT_EQ(::lstat((dir + "/pipe.tf").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode)) << "the pipe is still a pipe";
+    ASSERT_EQ(::lstat((dir + "/link.tf").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode)) << "the link is still a link";
+    EXPECT_EQ(ReadBytes(dir + "/target.tf").size(), 44u) << "and its file holds the function";
+    EXPECT_EQ(ReadBytes(dir + "/locked.tf").size(), 3u) << "the read-only file is as it was";
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        EXPECT_EQ(entry.path().filename().string().find(".tf."), std::string::npos) << entry.path();
+}
+
 TEST_F(EditorTest, AColouredFunctionShowsInTheNextFrame) {
     const std::string tf = ScratchDir() + "/green.tf";
     WriteTf(tf, {{0, 0, 0, 0, 0}, {0.05f, 0, 1, 0, 1}, {1, 0, 1, 0, 1}});

@@ -77,7 +77,7 @@ TEST(TfFileTest, LineEndAndEndOfFileBytesSurviveBitForBit) {
         uint32_t bits = 0x3F0A0D1Au + static_cast<uint32_t>(i);
         std::memcpy(&points[i].red, &bits, 4);
         points[i].position = i / 25.0f;
-        points[i].green = odd[i % 3];
+        points[i].green = odd[i % 3] / 32.0f;
         points[i].blue = 0;
         points[i].alpha = 1;
     }
@@ -106,6 +106,56 @@ TEST(TfFileTest, BadFilesAreRefusedWithAReason) {
         << "a huge count is refused, not allocated";
     ASSERT_EQ(out.size(), 1u) << "a refused file leaves the output alone";
     EXPECT_EQ(out[0].position, 9.0f);
+}
+
+// Files the editor never writes are refused, naming the first bad point;
+// the output is left alone.
+TEST(TfFileTest, ValuesOutsideWhatTheEditorWritesAreRefused) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const struct {
+        std::vector<ControlPoint> points;
+        const char* says;
+    } cases[] = {
+        {{{0, 0, 0, 0, 0}, {nan, 1, 1, 1, 1}, {1, 1, 1, 1, 1}}, "point 2 of 3: position nan"},
+        {{{0, 0, 0, 0, 0}, {1, 1, inf, 1, 1}}, "point 2 of 2: green inf is not within 0..1"},
+        {{{0, 0, 0, 0, -0.5f}, {1, 1, 1, 1, 1}}, "point 1 of 2: opacity -0.5"},
+        {{{0, 0, 0, 0, 0}, {1, 1.5f, 1, 1, 1}}, "red 1.5"},
+        {{{0, 0, 0, 0, 0}, {0.6f, 1, 1, 1, 1}, {0.4f, 1, 1, 1, 1}, {1, 1, 1, 1, 1}},
+         "point 3 of 4: position 0.4 lies before"},
+        {{{0.1f, 0, 0, 0, 0}, {1, 1, 1, 1, 1}}, "the first point lies at 0.1, not at 0"},
+        {{{0, 0, 0, 0, 0}, {0.9f, 1, 1, 1, 1}}, "the last point lies at 0.9, not at 1"},
+    };
+    for (const auto& c : cases) {
+        const auto bytes = SerializeTransferFunction(c.points.data(), static_cast<uint32_t>(c.points.size()));
+        std::vector<ControlPoint> out = {{9, 9, 9, 9, 9}};
+        std::string error;
+        EXPECT_FALSE(ParseTransferFunction(bytes.data(), bytes.size(), &out, &error)) << c.says;
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+        EXPECT_EQ(out.size(), 1u);
+    }
+    // Steps (two points at one position) are the editor's own: accepted.
+    const std::vector<ControlPoint> steps = {{0, 0, 0, 0, 0}, {0.5f, 1, 0, 0, 0.3f}, {0.5f, 0, 0, 1, 1}, {1, 1, 1, 1, 1}};
+    const auto bytes = SerializeTransferFunction(steps.data(), 4);
+    std::vector<ControlPoint> out;
+    std::string error;
+    EXPECT_TRUE(ParseTransferFunction(bytes.data(), bytes.size(), &out, &error)) << error;
+}
+
+TEST(TfFileTest, PointCountIsCapped) {
+    std::vector<ControlPoint> many(kMaxControlPoints + 1);
+    for (size_t i = 0; i < many.size(); ++i)
+        many[i] = {static_cast<float>(i) / kMaxControlPoints, 0.5f, 0.5f, 0.5f, 0.5f};
+    many.back().position = 1.0f;
+    std::vector<ControlPoint> out;
+    std::string error;
+    auto bytes = SerializeTransferFunction(many.data(), kMaxControlPoints + 1);
+    EXPECT_FALSE(ParseTransferFunction(bytes.data(), bytes.size(), &out, &error));
+    EXPECT_NE(error.find("at most 4096"), std::string::npos) << error;
+    many.erase(many.end() - 2);  // keeps 0 first and 1 last
+    bytes = SerializeTransferFunction(many.data(), kMaxControlPoints);
+    EXPECT_TRUE(ParseTransferFunction(bytes.data(), bytes.size(), &out, &error)) << error;
+    EXPECT_EQ(out.size(), size_t{kMaxControlPoints});
 }
 
 }  // namespace

@@ -22,6 +22,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # file dialogs, and the end-to-end runs under a virtual display
   zenity xvfb xauth xdotool imagemagick x11-utils python3
+  # core X fonts: SDL draws its message boxes with them (without, a box falls back to the terminal)
+  xfonts-base
 )
 
 missing=()

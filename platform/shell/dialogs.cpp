@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "platform/shell/shell_internal.h"
+#include "platform/shell/window_internal.h"
 
 extern char** environ;
 
@@ -65,7 +66,12 @@ std::optional<std::string> RunZenity(const std::vector<std::string>& args) {
     close(pipeFds[1]);
     if (spawned != 0) {
         close(pipeFds[0]);
-        detail::Diagnose((std::string("file dialog: cannot run zenity: ") + std::strerror(spawned)).c_str());
+        // Without its dialog program, File > Open would just do nothing.
+        const std::string text =
+            std::string("No file dialog can be shown: the program 'zenity' could not be started (") +
+            std::strerror(spawned) + "). Install the zenity package.";
+        detail::Diagnose(("file dialog: " + text).c_str());
+        MessageBox(nullptr, text.c_str(), "File dialog", MB_OK);
         return std::nullopt;
     }
     std::string out;
@@ -123,7 +129,14 @@ bool FileDialog(OPENFILENAME* ofn, bool save) {
             if (::getcwd(cwd, sizeof cwd) != nullptr)
                 startAt = std::string(cwd) + "/" + startAt;
         }
-        answer = RunZenity(detail::BuildZenityArgs(save, ofn->lpstrFilter, startAt));
+        const unsigned long parent = IsWindow(ofn->hwndOwner) && ofn->hwndOwner->surface
+                                         ? detail::NativeWindowId(ofn->hwndOwner->surface->Window())
+                                         : 0;
+        answer = RunZenity(detail::BuildZenityArgs(save, ofn->lpstrFilter, startAt, parent));
+        // Clicks and keys that reached our window while the dialog was open
+        // were meant for the dialog (or nothing): they are not replayed now.
+        SDL_PumpEvents();
+        SDL_FlushEvents(SDL_KEYDOWN, SDL_MOUSEWHEEL);
     }
     const detail::DialogFailure failure = detail::AcceptDialogAnswer(answer, ofn, save);
     if (failure == detail::DialogFailure::TooLong) {
@@ -157,8 +170,13 @@ std::vector<std::pair<std::string, std::string>> ParseFilter(const char* filter)
     return pairs;
 }
 
-std::vector<std::string> BuildZenityArgs(bool save, const char* filter, const std::string& initialName) {
+std::vector<std::string> BuildZenityArgs(bool save, const char* filter, const std::string& initialName,
+                                         unsigned long parentWindow) {
     std::vector<std::string> args = {"zenity", "--file-selection"};
+    if (parentWindow != 0) {
+        args.push_back("--modal");
+        args.push_back("--attach=" + std::to_string(parentWindow));
+    }
     if (save) {
         args.push_back("--save");
     }

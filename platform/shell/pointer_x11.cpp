@@ -9,6 +9,7 @@
 namespace shell::detail {
 
 bool QueryPointer(SDL_Window* window, int* x, int* y);  // declared in window_internal.h
+unsigned long NativeWindowId(SDL_Window* window);
 
 bool QueryPointer(SDL_Window* window, int* x, int* y) {
 #if defined(SDL_VIDEO_DRIVER_X11)
@@ -28,6 +29,18 @@ bool QueryPointer(SDL_Window* window, int* x, int* y) {
     (void)y;
     return false;
 #endif
+}
+
+unsigned long NativeWindowId(SDL_Window* window) {
+#if defined(SDL_VIDEO_DRIVER_X11)
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (window && SDL_GetWindowWMInfo(window, &info) && info.subsystem == SDL_SYSWM_X11)
+        return static_cast<unsigned long>(info.info.x11.window);
+#else
+    (void)window;
+#endif
+    return 0;
 }
 
 }  // namespace shell::detail

@@ -164,7 +164,9 @@ class MenuTracker {
 // a double NUL.
 std::vector<std::pair<std::string, std::string>> ParseFilter(const char* filter);
 // The zenity command line, one argv entry per argument (no shell ever sees it).
-std::vector<std::string> BuildZenityArgs(bool save, const char* filter, const std::string& initialName);
+// A parent window (its X11 id, 0 for none) makes the dialog modal to it.
+std::vector<std::string> BuildZenityArgs(bool save, const char* filter, const std::string& initialName,
+                                         unsigned long parentWindow = 0);
 
 enum class DialogFailure { None, Cancelled, TooLong, MustExist };
 // What a dialog makes of an answer: a path, or nullopt for cancel.

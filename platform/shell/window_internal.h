@@ -59,6 +59,8 @@ class Surface {
 // The pointer's screen position from the window system itself; false where
 // the video driver cannot say (offscreen).
 bool QueryPointer(SDL_Window* window, int* x, int* y);
+// The window's X11 id, 0 when it has none (another video driver).
+unsigned long NativeWindowId(SDL_Window* window);
 
 class WindowOutput final : public gpu::OutputWindow {
   public:

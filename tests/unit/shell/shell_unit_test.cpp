@@ -449,6 +449,9 @@ TEST(FileDialog, ZenityArgumentsOnePerArgv) {
     const auto open = detail::BuildZenityArgs(false, nullptr, "");
     EXPECT_EQ(open, (std::vector<std::string>{"zenity", "--file-selection"}))
         << "no save, no name, no filter";
+    const auto owned = detail::BuildZenityArgs(false, nullptr, "", 0x1c00007);
+    EXPECT_EQ(owned, (std::vector<std::string>{"zenity", "--file-selection", "--modal", "--attach=29360135"}))
+        << "modal to the window that asked";
 }
 
 class FileDialogScript : public ShellQueue {};

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -222,8 +223,23 @@ std::string CheckInputs(const Options& options) {
     if (::access(folder.c_str(), W_OK) != 0)
         return "cannot write " + options.outputPath + ": " + std::strerror(errno);
     struct stat outputInfo {};
-    if (::stat(output.c_str(), &outputInfo) == 0 && S_ISDIR(outputInfo.st_mode))
+    const bool outputExists = ::stat(output.c_str(), &outputInfo) == 0;
+    if (outputExists && S_ISDIR(outputInfo.st_mode))
         return "cannot write " + options.outputPath + ": it is a folder";
+    if (outputExists && !S_ISREG(outputInfo.st_mode))
+        return "cannot write " + options.outputPath + ": it is not a regular file";
+    std::error_code ec;
+    for (const std::string& input : {options.volumePath, options.tfPath}) {
+        if (!input.empty() && outputExists && std::filesystem::equivalent(output, input, ec))
+            return "cannot write " + options.outputPath + ": it is an input (" + input + ")";
+    }
+    // The picture is PNG whatever the name says; another extension would
+    // only mislabel it.
+    std::string extension = output.extension().string();
+    for (char& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (extension != ".png")
+        return "cannot write " + options.outputPath + ": the picture is a PNG; name it .png";
     return {};
 }
 
@@ -316,10 +332,45 @@ std::string WritePng(const std::string& path, const Picture& picture) {
     rgb.reserve(picture.rgba.size() / 4 * 3);
     for (size_t i = 0; i < picture.rgba.size(); i += 4)
         rgb.insert(rgb.end(), {picture.rgba[i], picture.rgba[i + 1], picture.rgba[i + 2]});
-    errno = 0;
-    if (stbi_write_png(path.c_str(), static_cast<int>(picture.width), static_cast<int>(picture.height), 3,
-                       rgb.data(), static_cast<int>(picture.width * 3)) == 0)
-        return "cannot write " + path + (errno ? std::string(": ") + std::strerror(errno) : std::string());
+    // Encoded in memory, then written by us: every write is checked (a full
+    // disk must not end in an empty picture and a success), and the file
+    // appears under its name only when complete.
+    std::vector<uint8_t> png;
+    auto append = [](void* context, void* data, int size) {
+        auto* bytes = static_cast<const uint8_t*>(data);
+        static_cast<std::vector<uint8_t>*>(context)->insert(static_cast<std::vector<uint8_t>*>(context)->end(),
+                                                           bytes, bytes + size);
+    };
+    if (stbi_write_png_to_func(append, &png, static_cast<int>(picture.width), static_cast<int>(picture.height), 3,
+                               rgb.data(), static_cast<int>(picture.width * 3)) == 0)
+        return "cannot encode the picture";
+    const std::string temporary = path + ".partial";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return "cannot write " + path + ": " + std::strerror(errno);
+    size_t done = 0;
+    while (done < png.size()) {
+        const ssize_t put = ::write(fd, png.data() + done, png.size() - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            break;
+        done += static_cast<size_t>(put);
+    }
+    bool written = done == png.size() && ::fsync(fd) == 0;
+    int error = written ? 0 : (errno ? errno : ENOSPC);
+    if (::close(fd) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (written && ::rename(temporary.c_str(), path.c_str()) != 0) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
+        ::unlink(temporary.c_str());
+        return "cannot write " + path + ": " + std::strerror(error);
+    }
     return {};
 }
 

@@ -268,10 +268,11 @@ struct Outcome {
     std::string out, err;
 };
 
-Outcome RunProgram(const std::string& args, const std::string& dir) {
+// `shell` runs before the program in the same shell (limits, traps).
+Outcome RunProgram(const std::string& args, const std::string& dir, const std::string& shell = "") {
     const std::string out = dir + "/stdout.txt", err = dir + "/stderr.txt";
-    const std::string command = std::string("cd ") + dir +
-                                " && DISPLAY= WAYLAND_DISPLAY= " + TAMLO_RENDER_PROGRAM + " " + args + " >" +
+    const std::string command = std::string("cd ") + dir + " && " + shell +
+                                " DISPLAY= WAYLAND_DISPLAY= " + TAMLO_RENDER_PROGRAM + " " + args + " >" +
                                 out + " 2>" + err;
     const int raw = std::system(command.c_str());
     Outcome o;
@@ -378,6 +379,37 @@ TEST_F(RenderProgramTest, ReadsScansAndDicomFolders) {
     EXPECT_NE(cut.err.find("ends before its last sample"), std::string::npos) << cut.err;
     EXPECT_EQ(std::count(cut.err.begin(), cut.err.end(), '\n'), 2)
         << "the debug line and one error: " << cut.err;
+}
+
+// The picture is written whole or not at all, never over an input, and only
+// under a name that says PNG.
+TEST_F(RenderProgramTest, OutputsThatCannotBeRightAreRefused) {
+    RenderFiles files(dir_);
+    const std::string volume = files.Volume(24);
+    const std::string before = [&] {
+        std::ifstream in(volume, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }();
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {volume + " -o " + volume, "it is an input"},
+        {volume + " -o picture.jpg", "name it .png"},
+    };
+    for (const auto& [args, text] : cases) {
+        const Outcome o = RunProgram(args, dir_);
+        EXPECT_EQ(o.status, 1) << args;
+        EXPECT_NE(o.err.find(text), std::string::npos) << args << ": " << o.err;
+    }
+    std::ifstream in(volume, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), before) << "the input is untouched";
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/picture.jpg"));
+
+    // A disk that fills up (a file size limit of 2 KiB; the picture is larger).
+    const Outcome full =
+        RunProgram(volume + " --size 256x256 --distance 1.5 -o full.png", dir_, "ulimit -f 2 && trap '' XFSZ &&");
+    EXPECT_EQ(full.status, 1) << full.out << full.err;
+    EXPECT_NE(full.err.find("tamlo-render: cannot write "), std::string::npos) << full.err;
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/full.png")) << "no partial picture under the name";
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/full.png.partial"));
 }
 
 TEST(RenderStats, MedianMinMax) {

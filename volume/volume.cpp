@@ -260,11 +260,45 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
                         " samples do not fit in 4 GB (" + path + ")");
         return false;
     }
+    const uint32_t count = static_cast<uint32_t>(count64);
     std::vector<uint32_t> counts(kSampleValues, 0);
+    ShiftSamplesCountingValues(samples.get(), count, counts.data());
 
-    if (voxels != nullptr || volumeTexture != nullptr || volumeView != nullptr)
-        Unload();
+    // All or nothing: the new texture and view are made before anything of
+    // the shown volume is let go, so a failure leaves it shown and usable.
+    gpu::Texture3DDesc desc;
+    desc.Width = finalDims[0];
+    desc.Height = finalDims[1];
+    desc.Depth = finalDims[2];
+    desc.MipLevels = 1;
+    desc.Format = gpu::Format::R16_UNORM;
+    desc.Usage = gpu::Usage::DEFAULT;
+    desc.BindFlags = gpu::BIND_SHADER_RESOURCE;
+    desc.CPUAccessFlags = 0;
+    desc.MiscFlags = 0;
+    gpu::SubresourceData init;
+    init.pSysMem = samples.get();
+    init.SysMemPitch = 2 * finalDims[0];
+    // In 64 bits: a slice of two 16-bit edges can pass 2^31 bytes.
+    init.SysMemSlicePitch = static_cast<uint32_t>(uint64_t{2} * finalDims[0] * finalDims[1]);
+    gpu::Texture3D* texture = nullptr;
+    if (Renderer.device == nullptr || gpu::FAILED(Renderer.device->CreateTexture3D(&desc, &init, &texture))) {
+        ShowVolumeError("CreateTexture failed");
+        return false;
+    }
+    gpu::ShaderResourceViewDesc viewDesc;
+    viewDesc.Format = gpu::Format::R16_UNORM;
+    viewDesc.ViewDimension = gpu::SrvDimension::TEXTURE3D;
+    viewDesc.Texture3D.MostDetailedMip = 0;
+    viewDesc.Texture3D.MipLevels = 1;
+    gpu::ShaderResourceView* view = nullptr;
+    if (gpu::FAILED(Renderer.device->CreateShaderResourceView(texture, &viewDesc, &view))) {
+        ReleaseAndNull(texture);
+        ShowVolumeError("CreateShaderResourceView failed", "error: CVolume");
+        return false;
+    }
 
+    Unload();
     dimX = static_cast<int32_t>(finalDims[0]);
     dimY = static_cast<int32_t>(finalDims[1]);
     dimZ = static_cast<int32_t>(finalDims[2]);
@@ -283,50 +317,15 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
     halfExtentX = extentX * 0.5f;
     halfExtentY = extentY * 0.5f;
     halfExtentZ = extentZ * 0.5f;
-    voxelCount = static_cast<uint32_t>(count64);
+    voxelCount = count;
     voxels = samples.release();
-    ShiftSamplesCountingValues(voxels, voxelCount, counts.data());
+    volumeTexture = texture;
+    volumeView = view;
     valueCounts = std::move(counts);
     const auto first = std::find_if(valueCounts.begin(), valueCounts.end(), [](uint32_t n) { return n > 0; });
-    const auto last =
-        std::find_if(valueCounts.rbegin(), valueCounts.rend(), [](uint32_t n) { return n > 0; });
+    const auto last = std::find_if(valueCounts.rbegin(), valueCounts.rend(), [](uint32_t n) { return n > 0; });
     minValue = first == valueCounts.end() ? 0 : static_cast<double>(first - valueCounts.begin());
     maxValue = last == valueCounts.rend() ? 0 : static_cast<double>(valueCounts.rend() - last - 1);
-
-    gpu::Texture3DDesc desc;
-    desc.Width = static_cast<uint32_t>(dimX);
-    desc.Height = static_cast<uint32_t>(dimY);
-    desc.Depth = static_cast<uint32_t>(dimZ);
-    desc.MipLevels = 1;
-    desc.Format = gpu::Format::R16_UNORM;
-    desc.Usage = gpu::Usage::DEFAULT;
-    desc.BindFlags = gpu::BIND_SHADER_RESOURCE;
-    desc.CPUAccessFlags = 0;
-    desc.MiscFlags = 0;
-    gpu::SubresourceData init;
-    init.pSysMem = voxels;
-    init.SysMemPitch = static_cast<uint32_t>(2 * dimX);
-    // In 64 bits: a slice of two 16-bit edges can pass 2^31 bytes.
-    init.SysMemSlicePitch =
-        static_cast<uint32_t>(uint64_t{2} * static_cast<uint32_t>(dimX) * static_cast<uint32_t>(dimY));
-    if (Renderer.device == nullptr ||
-        gpu::FAILED(Renderer.device->CreateTexture3D(&desc, &init, &volumeTexture))) {
-        ShowVolumeError("CreateTexture failed");
-        delete[] voxels;
-        voxels = nullptr;
-        valueCounts.clear();
-        return false;
-    }
-
-    gpu::ShaderResourceViewDesc viewDesc;
-    viewDesc.Format = gpu::Format::R16_UNORM;
-    viewDesc.ViewDimension = gpu::SrvDimension::TEXTURE3D;
-    viewDesc.Texture3D.MostDetailedMip = 0;
-    viewDesc.Texture3D.MipLevels = 1;
-    if (gpu::FAILED(Renderer.device->CreateShaderResourceView(volumeTexture, &viewDesc, &volumeView))) {
-        ShowVolumeError("CreateShaderResourceView failed", "error: CVolume");
-        return false;
-    }
     if (reduced) {
         const std::string text =
             std::string("'") + path + "' has " + std::to_string(dims[0]) + " x " + std::to_string(dims[1]) +

@@ -63,7 +63,8 @@ class CVolume {
     // bits, turned to the program's orientation, its voxel spacing kept.
     // Everything else goes to the volume file's checks and messages. A grid
     // wider than the device allows is reduced by box averaging, and the user
-    // told so once.
+    // told so once. All or nothing: when the new texture or view cannot be
+    // made, the shown volume stays as it was.
     bool Load(const char* path);
     void Unload();
 

@@ -197,6 +197,62 @@ TEST_F(VolumeRenderTest, WheelZoomShowsInTheNextFrame) {
     EXPECT_EQ(after.rgba, reopened.rgba) << "as the volume opened at distance 3 shows";
 }
 
+// A load that fails at the device (a zero dimension; the device refusing the
+// texture or its view) leaves the shown volume shown and usable: no second
+// box on the frames and drags that follow.
+TEST_F(VolumeRenderTest, AFailedLoadKeepsTheShownVolume) {
+    const std::string good = MakeVolume("good.vol", 8, [](int x, int, int) { return x < 4 ? 4000 : 0; });
+    const std::string zero = ScratchDir() + "/zero.vol";
+    WriteVolume(zero, 0, 4, 4, {});
+    shell::testing::SetFileDialogScript({good, zero, good, good});
+    Frame shown, afterFailures;
+    uint16_t* samples = nullptr;
+    std::vector<std::vector<shell::testing::RecordedMessageBox>> answers;
+    std::vector<bool> kept;
+    auto check = [&] {
+        answers.push_back(shell::testing::TakeMessageBoxes());
+        kept.push_back(Volume.voxels == samples && Volume.volumeView != nullptr && Volume.dimX == 8 &&
+                       InputHandlerTable.Frame == &RenderVolumeFrame);
+    };
+    Run({[] {
+             Size(kWidth, kHeight);
+             Command(kCmdFileOpen);
+         },
+         [] {},
+         [&] {
+             shown = ReadFrame();
+             samples = Volume.voxels;
+             Command(kCmdFileOpen);  // zero.vol
+         },
+         [&] {
+             check();
+             gpu::testing::FailNthCreation(gpu::testing::CreationKind::Texture3D, 1);
+             Command(kCmdFileOpen);
+         },
+         [&] {
+             check();
+             gpu::testing::ClearCreationFailures();
+             gpu::testing::FailNthCreation(gpu::testing::CreationKind::ShaderResourceView, 1);
+             Command(kCmdFileOpen);
+         },
+         [&] {
+             check();
+             gpu::testing::ClearCreationFailures();
+             Mouse(shell::WM_MOUSEMOVE, 40, 40);  // on the anchor: a drag that turns nothing
+             Mouse(shell::WM_RBUTTONDOWN, 40, 40);
+         },
+         [] { Mouse(shell::WM_RBUTTONUP, 40, 40); }, [] {}, [&] { afterFailures = ReadFrame(); }});
+    ASSERT_EQ(answers.size(), 3u);
+    const char* texts[3] = {"CreateTexture failed", "CreateTexture failed", "CreateShaderResourceView failed"};
+    for (size_t i = 0; i < 3; ++i) {
+        ASSERT_EQ(answers[i].size(), 1u) << "failure " << i;
+        EXPECT_EQ(answers[i][0].text, texts[i]);
+        EXPECT_TRUE(kept[i]) << "failure " << i << ": the shown volume, its samples and the mode stay";
+    }
+    EXPECT_TRUE(shell::testing::TakeMessageBoxes().empty()) << "no box on the frames and the drag after";
+    EXPECT_EQ(afterFailures.rgba, shown.rgba) << "the same volume still draws (a click, no turn)";
+}
+
 TEST_F(VolumeRenderTest, CloseReturnsToDarkBlue) {
     const std::string path = MakeVolume("close.vol", 8, [](int, int, int) { return 4000; });
     shell::testing::SetFileDialogScript({path});

@@ -68,6 +68,9 @@ bool EnsureSdl() {
     // when to quit, not SDL on its last window.
     SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+    // The desktop's few pixels: SDL's default (32) would take a quick click
+    // on a neighbouring point as the second half of a double click.
+    SDL_SetHint(SDL_HINT_MOUSE_DOUBLE_CLICK_RADIUS, "4");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         detail::Diagnose((std::string("SDL_Init failed: ") + SDL_GetError()).c_str());
         return false;
@@ -150,6 +153,22 @@ void HandleSdlEvent(const SDL_Event& e) {
     w->buttons = detail::ButtonsAfter(e, w->buttons);
     if (e.type == SDL_MOUSEBUTTONDOWN && t.route == detail::Translation::Route::Window) {
         w->clientCapture = true;
+        // As on Win32, a click focuses the window and captures the mouse, so
+        // that the release comes here wherever it happens. SDL captures only
+        // for the window with the keyboard focus, and without a window
+        // manager a click does not give it: ask for it, and capture once it
+        // has come (below).
+        if (!(SDL_GetWindowFlags(surface.Window()) & SDL_WINDOW_INPUT_FOCUS))
+            SDL_SetWindowInputFocus(surface.Window());
+        else
+            SDL_CaptureMouse(SDL_TRUE);
+    }
+    if (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_FOCUS_GAINED && w->clientCapture &&
+        w->buttons != 0) {
+        SDL_CaptureMouse(SDL_TRUE);
+    }
+    if (w->buttons == 0 && w->clientCapture) {
+        SDL_CaptureMouse(SDL_FALSE);
     }
     if (w->buttons == 0) {
         w->clientCapture = false;

@@ -3,9 +3,13 @@
 # sets binary, data and out, and later window, width, bar and client_height.
 
 viewer_pid=
+# Ends only what this script started: the viewer and the dialogs it opened,
+# never another test's (or the user's) zenity.
 cleanup() {
-    [ -n "$viewer_pid" ] && kill "$viewer_pid" 2>/dev/null || true
-    pkill -f "zenity --file-selection" 2>/dev/null || true
+    if [ -n "$viewer_pid" ]; then
+        pkill -P "$viewer_pid" 2>/dev/null || true
+        kill "$viewer_pid" 2>/dev/null || true
+    fi
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*"; echo "--- viewer stderr:"; tail -n 20 "$out/viewer.stderr" || true; exit 1; }

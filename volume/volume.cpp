@@ -111,6 +111,25 @@ void ShiftSamplesCountingValues(uint16_t* samples, uint32_t count, uint32_t* val
         valueCounts[v] = p0[v] + p1[v] + p2[v] + p3[v];
 }
 
+bool FitSamplesToTwelveBits(uint16_t* samples, uint32_t count, uint16_t* low, uint16_t* high) {
+    uint16_t lo = count ? samples[0] : 0, hi = lo;
+    for (uint32_t i = 0; i < count; ++i) {
+        lo = std::min(lo, samples[i]);
+        hi = std::max(hi, samples[i]);
+    }
+    *low = lo;
+    *high = hi;
+    if (hi <= 0x0FFF)
+        return false;
+    std::vector<uint16_t> table(size_t{hi} + 1, 0);
+    const double scale = 4095.0 / (hi - lo);  // hi > 4095 >= lo: never 0
+    for (uint32_t v = lo; v <= hi; ++v)
+        table[v] = static_cast<uint16_t>((v - lo) * scale + 0.5);
+    for (uint32_t i = 0; i < count; ++i)
+        samples[i] = table[samples[i]];
+    return true;
+}
+
 void ReductionFactors(const uint32_t dims[3], uint32_t limit, uint32_t factors[3]) {
     for (int axis = 0; axis < 3; ++axis)
         factors[axis] = (limit == 0 || dims[axis] <= limit) ? 1 : (dims[axis] + limit - 1) / limit;
@@ -206,9 +225,21 @@ bool CVolume::LoadVolumeFile(int fd, uint64_t fileSize, const VolumeHeader& head
                         "): " + (errno ? std::strerror(errno) : "the file ended early"));
         return false;
     }
+    uint16_t low = 0, high = 0;
+    const bool rescaled = FitSamplesToTwelveBits(samples.get(), count, &low, &high);
     const uint32_t dims[3] = {header.dimX, header.dimY, header.dimZ};
     const float spacing[3] = {1.0f, 1.0f, 1.0f};
-    return Install(std::move(samples), dims, spacing, path);
+    if (!Install(std::move(samples), dims, spacing, path))
+        return false;
+    if (rescaled) {
+        minValue = low;
+        maxValue = high;
+        const std::string text = std::string("The samples of '") + path + "' use more than 12 bits (values " +
+                                 std::to_string(low) + " to " + std::to_string(high) +
+                                 "). They are shown mapped from that range onto 0 to 4095.";
+        shell::MessageBox(nullptr, text.c_str(), "Volume rescaled", shell::MB_OK | shell::MB_ICONINFORMATION);
+    }
+    return true;
 }
 
 bool CVolume::LoadScan(const char* path) {

@@ -36,6 +36,12 @@ void ShiftSamplesCountingValues(uint16_t* samples, uint32_t count, uint32_t* val
 
 inline constexpr uint32_t kSampleValues = 4096;
 
+// A volume file whose samples use more than 12 bits would lose the top ones
+// in the shift (0x1000 would show as 0): their range [low, high] is mapped
+// onto 0..4095 in place instead, rounded as for scans. False, with nothing
+// changed, when every sample fits in 12 bits.
+bool FitSamplesToTwelveBits(uint16_t* samples, uint32_t count, uint16_t* low, uint16_t* high);
+
 // A grid too wide for the device: the smallest whole factor per axis that
 // brings each edge to `limit` or below (1 for an edge that fits).
 void ReductionFactors(const uint32_t dims[3], uint32_t limit, uint32_t factors[3]);

@@ -282,7 +282,7 @@ TEST_F(VolumeLoadTest, ExtentsShiftAndReplacement) {
     std::vector<uint16_t> samples(256u * 256u * 128u, 7);
     samples[0] = 0x0FFF;
     samples[1] = 1;
-    samples[2] = 0x1234;
+    samples[2] = 0x0234;
     WriteVolume(dir + "/flat.vol", 256, 256, 128, samples);
     std::ofstream(dir + "/flat.vol", std::ios::binary | std::ios::app) << "trailing bytes are not samples";
     WriteVolume(dir + "/one.vol", 1, 1, 1, {4095});
@@ -315,9 +315,31 @@ TEST_F(VolumeLoadTest, ExtentsShiftAndReplacement) {
     EXPECT_EQ(shifted[0], 0xFFF0);
     EXPECT_EQ(shifted[1], 16);
     EXPECT_EQ(shifted[2], 0x2340);
+    EXPECT_EQ(Volume.minValue, 4095) << "the one-sample file's value";
     EXPECT_EQ(Volume.voxelCount, 1u);
     EXPECT_FLOAT_EQ(Volume.halfExtentZ, 0.5f) << "a 1 x 1 x 1 volume is a unit cube";
     EXPECT_EQ(liveAfterSecond, liveAfterFirst) << "the second file's objects replace the first's";
+}
+
+// A file whose samples use more than 12 bits is mapped from its own range,
+// not cut to its low 12 bits, and the user is told once.
+TEST_F(VolumeLoadTest, SamplesPastTwelveBitsAreMappedAndTheUserTold) {
+    const std::string path = ScratchDir() + "/wide.vol";
+    WriteVolume(path, 3, 1, 1, {0x1000, 0x1400, 0x1800});
+    shell::testing::SetFileDialogScript({path});
+    uint16_t shifted[3] = {};
+    Run({[] {
+             Size(64, 48);
+             Command(kCmdFileOpen);
+         },
+         [&] { std::copy(Volume.voxels, Volume.voxels + 3, shifted); }});
+    EXPECT_EQ(shifted[0], 0) << "0x1000 would have wrapped to 0 and 0x1800 to 0x8000";
+    EXPECT_EQ(shifted[1], 2048 << 4);
+    EXPECT_EQ(shifted[2], 0xFFF0);
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].caption, "Volume rescaled");
+    EXPECT_NE(boxes_[0].text.find("values 4096 to 6144"), std::string::npos) << boxes_[0].text;
+    EXPECT_NE(boxes_[0].type & shell::MB_ICONINFORMATION, 0u);
 }
 
 }  // namespace

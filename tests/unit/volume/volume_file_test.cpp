@@ -86,4 +86,21 @@ TEST(VolumeFileTest, ReductionAveragesBoxes) {
     EXPECT_EQ(reduced[2], 7) << "(4 + 9) / 2 rounded up; bits above 11 dropped first";
 }
 
+TEST(VolumeFileTest, SamplesPastTwelveBitsAreMappedNotCut) {
+    uint16_t wide[4] = {0x0FFF, 1, 0x1234, 0xF000};
+    uint16_t low = 0, high = 0;
+    ASSERT_TRUE(FitSamplesToTwelveBits(wide, 4, &low, &high));
+    EXPECT_EQ(low, 1);
+    EXPECT_EQ(high, 0xF000);
+    EXPECT_EQ(wide[1], 0) << "the smallest value maps to 0";
+    EXPECT_EQ(wide[3], 4095) << "the largest to 4095";
+    EXPECT_EQ(wide[0], 273) << "round(4094 * 4095 / 61439)";
+    EXPECT_EQ(wide[2], 311) << "0x1234 keeps its place in the range instead of wrapping";
+
+    uint16_t narrow[3] = {0, 4095, 7};
+    EXPECT_FALSE(FitSamplesToTwelveBits(narrow, 3, &low, &high));
+    EXPECT_EQ(narrow[1], 4095) << "12-bit files are left exactly as stored";
+    EXPECT_EQ(narrow[2], 7);
+}
+
 }  // namespace

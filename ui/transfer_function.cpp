@@ -67,7 +67,9 @@ bool ParseTransferFunction(const uint8_t* bytes, size_t size, std::vector<Contro
     std::memcpy(read.data(), bytes + 4, sizeof(ControlPoint) * count);
     // The editor never writes anything else: positions from 0 to 1 in order,
     // colour and opacity within 0..1, every value finite.
-    auto where = [&](uint32_t i) { return "point " + std::to_string(i + 1) + " of " + std::to_string(count); };
+    auto where = [&](uint32_t i) {
+        return "point " + std::to_string(i + 1) + " of " + std::to_string(count);
+    };
     auto text = [](float v) {
         char buffer[32];
         std::snprintf(buffer, sizeof(buffer), "%g", static_cast<double>(v));

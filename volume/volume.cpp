@@ -354,7 +354,8 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
     volumeView = view;
     valueCounts = std::move(counts);
     const auto first = std::find_if(valueCounts.begin(), valueCounts.end(), [](uint32_t n) { return n > 0; });
-    const auto last = std::find_if(valueCounts.rbegin(), valueCounts.rend(), [](uint32_t n) { return n > 0; });
+    const auto last =
+        std::find_if(valueCounts.rbegin(), valueCounts.rend(), [](uint32_t n) { return n > 0; });
     minValue = first == valueCounts.end() ? 0 : static_cast<double>(first - valueCounts.begin());
     maxValue = last == valueCounts.rend() ? 0 : static_cast<double>(valueCounts.rend() - last - 1);
     if (reduced) {

@@ -43,6 +43,8 @@ struct ShellState {
     HWND confineWindow = nullptr;
     RECT confine;
     std::vector<std::string> debugLines;
+    int64_t counterStep = 0;  // a test's stepped clock: 0 reads the real one
+    int64_t steppedCounter = 0;
 };
 
 ShellState& S() {
@@ -572,6 +574,12 @@ bool QueryPerformanceCounter(int64_t* count) {
     if (!count) {
         return false;
     }
+    ShellState& s = S();
+    if (s.counterStep != 0) {
+        s.steppedCounter += s.counterStep;
+        *count = s.steppedCounter;
+        return true;
+    }
     *count = static_cast<int64_t>(SDL_GetPerformanceCounter());
     return true;
 }
@@ -613,9 +621,15 @@ void SetIdleHook(std::function<void()> hook) {
     S().idleHook = std::move(hook);
 }
 
+void StepCounterOnEachRead(int64_t ticks) {
+    S().counterStep = ticks;
+    S().steppedCounter = 0;
+}
+
 void Reset() {
     ShellState& s = S();
     s.idleHook = nullptr;
+    s.counterStep = 0;
     ClipCursor(nullptr);
     for (const auto& w : s.windows) {
         if (w->alive) {

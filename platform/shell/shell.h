@@ -267,6 +267,10 @@ std::vector<std::string> TakeDebugOutput();
 // Called by PeekMessage each time it finds no message (after any pending
 // WM_QUIT): tests drive a running loop from here, between its frames.
 void SetIdleHook(std::function<void()> hook);
+// A clock that moves by `ticks` (of QueryPerformanceFrequency) at each
+// QueryPerformanceCounter read, so that whatever runs on time (the panel's
+// slide) goes the same way every run; 0 returns to the real counter.
+void StepCounterOnEachRead(int64_t ticks);
 
 // Registered classes, windows, queue and seams back to their start, for tests
 // that run several programs' worth of start-ups in one process.

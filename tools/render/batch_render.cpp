@@ -338,11 +338,12 @@ std::string WritePng(const std::string& path, const Picture& picture) {
     std::vector<uint8_t> png;
     auto append = [](void* context, void* data, int size) {
         auto* bytes = static_cast<const uint8_t*>(data);
-        static_cast<std::vector<uint8_t>*>(context)->insert(static_cast<std::vector<uint8_t>*>(context)->end(),
-                                                           bytes, bytes + size);
+        static_cast<std::vector<uint8_t>*>(context)->insert(
+            static_cast<std::vector<uint8_t>*>(context)->end(), bytes, bytes + size);
     };
-    if (stbi_write_png_to_func(append, &png, static_cast<int>(picture.width), static_cast<int>(picture.height), 3,
-                               rgb.data(), static_cast<int>(picture.width * 3)) == 0)
+    if (stbi_write_png_to_func(append, &png, static_cast<int>(picture.width),
+                               static_cast<int>(picture.height), 3, rgb.data(),
+                               static_cast<int>(picture.width * 3)) == 0)
         return "cannot encode the picture";
     const std::string temporary = path + ".partial";
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

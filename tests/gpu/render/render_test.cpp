@@ -404,8 +404,8 @@ TEST_F(RenderProgramTest, OutputsThatCannotBeRightAreRefused) {
     EXPECT_FALSE(std::filesystem::exists(dir_ + "/picture.jpg"));
 
     // A disk that fills up (a file size limit of 2 KiB; the picture is larger).
-    const Outcome full =
-        RunProgram(volume + " --size 256x256 --distance 1.5 -o full.png", dir_, "ulimit -f 2 && trap '' XFSZ &&");
+    const Outcome full = RunProgram(volume + " --size 256x256 --distance 1.5 -o full.png", dir_,
+                                    "ulimit -f 2 && trap '' XFSZ &&");
     EXPECT_EQ(full.status, 1) << full.out << full.err;
     EXPECT_NE(full.err.find("tamlo-render: cannot write "), std::string::npos) << full.err;
     EXPECT_FALSE(std::filesystem::exists(dir_ + "/full.png")) << "no partial picture under the name";

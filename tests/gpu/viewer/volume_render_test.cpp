@@ -243,7 +243,8 @@ TEST_F(VolumeRenderTest, AFailedLoadKeepsTheShownVolume) {
          },
          [] { Mouse(shell::WM_RBUTTONUP, 40, 40); }, [] {}, [&] { afterFailures = ReadFrame(); }});
     ASSERT_EQ(answers.size(), 3u);
-    const char* texts[3] = {"CreateTexture failed", "CreateTexture failed", "CreateShaderResourceView failed"};
+    const char* texts[3] = {"CreateTexture failed", "CreateTexture failed",
+                            "CreateShaderResourceView failed"};
     for (size_t i = 0; i < 3; ++i) {
         ASSERT_EQ(answers[i].size(), 1u) << "failure " << i;
         EXPECT_EQ(answers[i][0].text, texts[i]);

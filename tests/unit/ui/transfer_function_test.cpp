@@ -135,7 +135,8 @@ TEST(TfFileTest, ValuesOutsideWhatTheEditorWritesAreRefused) {
         EXPECT_EQ(out.size(), 1u);
     }
     // Steps (two points at one position) are the editor's own: accepted.
-    const std::vector<ControlPoint> steps = {{0, 0, 0, 0, 0}, {0.5f, 1, 0, 0, 0.3f}, {0.5f, 0, 0, 1, 1}, {1, 1, 1, 1, 1}};
+    const std::vector<ControlPoint> steps = {
+        {0, 0, 0, 0, 0}, {0.5f, 1, 0, 0, 0.3f}, {0.5f, 0, 0, 1, 1}, {1, 1, 1, 1, 1}};
     const auto bytes = SerializeTransferFunction(steps.data(), 4);
     std::vector<ControlPoint> out;
     std::string error;

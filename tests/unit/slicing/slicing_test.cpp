@@ -85,6 +85,29 @@ TEST(SliceCuttingTest, LevelViewCutsFourZEdgesPerPlane) {
     }
 }
 
+// A plane through corners crosses none of their edges: an edge is cut only
+// when the plane's depth lies strictly between its ends. A crafted view puts
+// the corners at depths 0, 1, 500 and 501 exactly, so the plane spacing is 1
+// and planes 1 and 500 pass through corners.
+TEST(SliceCuttingTest, APlaneThroughCornersCrossesNoneOfTheirEdges) {
+    d3dx::Matrix view{};
+    view.m[0][0] = 1.0f;    // x stays x
+    view.m[1][1] = 1.0f;    // y stays y
+    view.m[0][2] = 1.0f;    // depth = x + 500 y + 250.5: x edges span 1,
+    view.m[1][2] = 500.0f;  // y edges 500, z edges nothing
+    view.m[3][2] = 250.5f;
+    view.m[3][3] = 1.0f;
+    Slices s;
+    s.cut = CutSlices(view, 0.5f, 0.5f, 0.5f, s.vertices.data(), s.indices.data());
+    // Planes 2..499 cross the four y edges; planes 500 and 1 lie on corners
+    // and cross only the two y edges whose ends are not on them.
+    EXPECT_EQ(s.cut.vertexCount, 498u * 4u + 2u + 2u);
+    EXPECT_EQ(s.cut.indexCount, 498u * 6u) << "two-point sections make no triangles";
+    const VolumeVertex* farthest = &s.vertices[0];
+    for (int k = 0; k < 2; ++k)
+        EXPECT_FLOAT_EQ(farthest[k].z, 500.0f) << "plane 500 comes first";
+}
+
 TEST(SliceCuttingTest, PlanesRunFromFarToNearStrictlyInsideTheBox) {
     Slices s = Cut(1.0f, 0.0f, 4.0f, 0.5f, 0.5f, 0.25f);
     ASSERT_EQ(s.cut.vertexCount, 2000u) << "the start orientation cuts four points per plane";

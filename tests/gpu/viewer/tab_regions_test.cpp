@@ -1,6 +1,10 @@
 // The panel's regions at their exact bounds, in the running program: which
 // presses the tab takes, where the picker and graph start and stop, and that no
 // cursor confinement outlives a drag.
+#include <array>
+#include <cmath>
+#include <optional>
+
 #include "app/app_state.h"
 #include "tests/gpu/viewer/viewer_harness.h"
 #include "ui/tab.h"
@@ -32,6 +36,54 @@ class TabRegionsTest : public ViewerTest {
     static bool Release(int x, int d) { return EditorTab.OnLButtonUp(0, x, kHeight - d); }
     static bool Right(int x, int d) { return EditorTab.OnRButtonDown(0, x, kHeight - d); }
 };
+
+// The confinement of each drag, corner by corner, in screen coordinates: the
+// picker's field and bar, the first and last points' columns, and an inner
+// point's span between its neighbours (8 pixels short of each).
+TEST_F(TabRegionsTest, EachDragConfinesTheCursorToItsExactRectangle) {
+    WithVolume([] {
+        Open();
+        const ControlPoint points[3] = {{0, 0, 0, 0, 0}, {0.5f, 1, 1, 1, 0.5f}, {1, 1, 1, 1, 1}};
+        EditorTab.ReplacePoints(points, 3);
+        const int w2 = kWidth / 2, h = kHeight;
+        // A point's pixel, as the graph places it (cut towards zero).
+        auto px = [](float position) {
+            return static_cast<int>(
+                std::trunc(EditorTab.graphScaleX * position + EditorTab.graphOriginX + ClientArea.halfWidth));
+        };
+        auto py = [](float alpha) {
+            return static_cast<int>(
+                std::trunc(EditorTab.graphScaleY * alpha + (ClientArea.heightF + 440.0f) - 640.0f));
+        };
+        auto screen = [](int left, int top, int right, int bottom) {
+            shell::POINT a{left, top}, b{right, bottom};
+            shell::ClientToScreen(MainWindow, &a);
+            shell::ClientToScreen(MainWindow, &b);
+            return std::array<int, 4>{a.x, a.y, b.x, b.y};
+        };
+        const struct {
+            int x, y;
+            int32_t mode;
+            std::array<int, 4> rect;
+        } drags[] = {
+            {100, h - 500, UI::kDragField, screen(9, h - 600, 189, h - 420)},
+            {230, h - 500, UI::kDragLightness, screen(209, h - 600, 249, h - 420)},
+            {px(0), py(0), UI::kDragFirstPoint, screen(9, h - 399, 10, h - 199)},
+            {px(1), py(1), UI::kDragLastPoint, screen(w2 - 21, h - 399, w2 - 20, h - 199)},
+            {px(0.5f), py(0.5f), UI::kDragInnerPoint, screen(px(0) + 8, h - 399, px(1) - 8, h - 199)},
+        };
+        for (const auto& drag : drags) {
+            SCOPED_TRACE("drag mode " + std::to_string(drag.mode));
+            EXPECT_TRUE(EditorTab.OnLButtonDown(0, drag.x, drag.y));
+            ASSERT_EQ(EditorTab.dragMode, drag.mode);
+            const std::optional<shell::RECT> clip = shell::testing::CurrentCursorClip();
+            ASSERT_TRUE(clip.has_value());
+            EXPECT_EQ((std::array<int, 4>{clip->left, clip->top, clip->right, clip->bottom}), drag.rect);
+            EditorTab.OnLButtonUp(0, drag.x, drag.y);
+            EXPECT_FALSE(shell::testing::CurrentCursorClip().has_value());
+        }
+    });
+}
 
 TEST_F(TabRegionsTest, TheClosedHandleTakesOnlyItsOwnBand) {
     WithVolume([] {

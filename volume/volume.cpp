@@ -121,8 +121,9 @@ bool FitSamplesToTwelveBits(uint16_t* samples, uint32_t count, uint16_t* low, ui
     *high = hi;
     if (hi <= 0x0FFF)
         return false;
+    // A constant file maps to 0, as a constant scan does.
     std::vector<uint16_t> table(size_t{hi} + 1, 0);
-    const double scale = 4095.0 / (hi - lo);  // hi > 4095 >= lo: never 0
+    const double scale = hi > lo ? 4095.0 / (hi - lo) : 0.0;
     for (uint32_t v = lo; v <= hi; ++v)
         table[v] = static_cast<uint16_t>((v - lo) * scale + 0.5);
     for (uint32_t i = 0; i < count; ++i)

@@ -97,6 +97,10 @@ TEST(VolumeFileTest, SamplesPastTwelveBitsAreMappedNotCut) {
     EXPECT_EQ(wide[0], 273) << "round(4094 * 4095 / 61439)";
     EXPECT_EQ(wide[2], 311) << "0x1234 keeps its place in the range instead of wrapping";
 
+    uint16_t constant[2] = {0x5000, 0x5000};
+    ASSERT_TRUE(FitSamplesToTwelveBits(constant, 2, &low, &high));
+    EXPECT_EQ(constant[0], 0) << "a constant file past 12 bits maps to 0, as a constant scan does";
+
     uint16_t narrow[3] = {0, 4095, 7};
     EXPECT_FALSE(FitSamplesToTwelveBits(narrow, 3, &low, &high));
     EXPECT_EQ(narrow[1], 4095) << "12-bit files are left exactly as stored";

@@ -10,6 +10,7 @@
 //   Single files .......... NIfTI, NRRD, MetaImage, one DICOM file
 //   DICOM series .......... the file's series in its folder, by position
 #include "volume/scan_import.h"
+#include "volume/scan_reader.h"
 
 #include <gdcmTrace.h>
 #include <itkGDCMImageIO.h>
@@ -825,7 +826,7 @@ uint64_t AvailableMemoryBytes() {
     return pages > 0 && pageSize > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) : 0;
 }
 
-bool IsScanFile(const std::string& path) {
+bool RecogniseScanHere(const std::string& path) {
     RouteLibraryOutput();
     StreamCapture capture;
     bool recognised = false;
@@ -840,8 +841,8 @@ bool IsScanFile(const std::string& path) {
     return recognised;
 }
 
-bool ReadScan(const std::string& path, ScanVolume* volume, std::string* error, uint64_t memoryBudget,
-              ScanProgress progress, void* progressContext) {
+bool ReadScanHere(const std::string& path, ScanVolume* volume, std::string* error, uint64_t memoryBudget,
+                  ScanProgress progress, void* progressContext) {
     RouteLibraryOutput();
     const uint64_t budget = memoryBudget ? memoryBudget : AvailableMemoryBytes();
     ScanVolume result;
@@ -885,7 +886,7 @@ bool ReadScan(const std::string& path, ScanVolume* volume, std::string* error, u
     return read;
 }
 
-std::vector<std::string> TakeScanWarnings() {
+std::vector<std::string> TakeScanWarningsHere() {
     CollectGdcmOutput();
     std::vector<std::string> taken;
     taken.swap(Warnings);

@@ -248,6 +248,28 @@ TEST_F(ScanImportTest, RefusalsNameWhatWasFound) {
     TakeScanWarnings();
 }
 
+// The DICOM library asserts on a damaged data element and stops its process.
+// Recognising and reading run in a child of their own: this process lives on
+// and hears of a damaged file.
+TEST_F(ScanImportTest, AFileThatStopsItsLibraryStopsOnlyTheReader) {
+    std::string bytes(128, '\0');
+    bytes += "DICM";
+    const unsigned char element[] = {0x02, 0x00, 0x03, 0xe0, 0xff, 0xff, 0xe0, 0x23, 0xff, 0xff, 0xe0, 0x0e};
+    bytes.append(reinterpret_cast<const char*>(element), sizeof(element));
+    std::ofstream(Path("broken.dcm"), std::ios::binary).write(bytes.data(), static_cast<long>(bytes.size()));
+
+    EXPECT_FALSE(IsScanFile(Path("broken.dcm")));
+    const std::string reason = Refusal(Path("broken.dcm"));
+    EXPECT_NE(reason.find("the file is damaged"), std::string::npos) << reason;
+
+    // The reader is whole again for the next file.
+    ScanSpec spec;
+    spec.dims = {4, 4, 4};
+    ASSERT_EQ(scan_test::WriteScan(Path("after.nrrd"), spec, std::vector<double>(64, 3.0)), "");
+    EXPECT_EQ(Read(Path("after.nrrd")).dimX, 4u);
+    TakeScanWarnings();
+}
+
 TEST_F(ScanImportTest, HeaderSizesAreCheckedAgainstMemoryBeforeReading) {
     ScanSpec spec;
     spec.dims = {64, 64, 64};

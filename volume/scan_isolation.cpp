@@ -1,0 +1,312 @@
+// Every scan is recognised and read in a child process of its own. The
+// readers' libraries check their input with assertions that stop the whole
+// process (GDCM, as Debian builds it, aborts on a damaged data element), and
+// a file a user opens must never take the viewer and its unsaved transfer
+// function with it. The child reads, writes what it read into an anonymous
+// memory file and exits; the parent takes the result from there. A child
+// that dies on the way is reported as a damaged file.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <functional>
+#include <new>
+
+#include "volume/scan_import.h"
+#include "volume/scan_reader.h"
+
+namespace {
+
+constexpr uint32_t kResultMagic = 0x5443414e;  // "NACT"
+constexpr int kChildRead = 0, kChildRefused = 1;
+
+std::vector<std::string> Warnings;
+
+// ---------------------------------------------------------------------------
+// The result file: written once by the child, read once by the parent.
+
+class ResultWriter {
+  public:
+    explicit ResultWriter(int fd) : fd_(fd) {}
+    bool Put(const void* data, size_t bytes) {
+        const char* p = static_cast<const char*>(data);
+        while (ok_ && bytes > 0) {
+            const ssize_t put = ::write(fd_, p, bytes);
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0) {
+                ok_ = false;
+                break;
+            }
+            p += put;
+            bytes -= static_cast<size_t>(put);
+        }
+        return ok_;
+    }
+    template <typename T>
+    bool Value(T value) {
+        return Put(&value, sizeof(value));
+    }
+    bool Text(const std::string& text) {
+        return Value(static_cast<uint32_t>(text.size())) && Put(text.data(), text.size());
+    }
+    bool ok() const { return ok_; }
+
+  private:
+    int fd_;
+    bool ok_ = true;
+};
+
+class ResultReader {
+  public:
+    explicit ResultReader(int fd) : fd_(fd) {
+        struct stat info {};
+        size_ = ::fstat(fd, &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+    }
+    bool Get(void* data, uint64_t bytes) {
+        if (!ok_ || bytes > size_ - offset_)
+            return ok_ = false;
+        char* p = static_cast<char*>(data);
+        while (bytes > 0) {
+            const ssize_t got = ::pread(fd_, p, bytes, static_cast<off_t>(offset_));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return ok_ = false;
+            p += got;
+            offset_ += static_cast<uint64_t>(got);
+            bytes -= static_cast<uint64_t>(got);
+        }
+        return true;
+    }
+    template <typename T>
+    bool Value(T* value) {
+        return Get(value, sizeof(*value));
+    }
+    bool Text(std::string* text) {
+        uint32_t length = 0;
+        if (!Value(&length) || length > size_ - offset_)
+            return ok_ = false;
+        text->resize(length);
+        return Get(text->data(), length);
+    }
+    uint64_t left() const { return size_ - offset_; }
+
+  private:
+    int fd_;
+    uint64_t size_ = 0, offset_ = 0;
+    bool ok_ = true;
+};
+
+void WriteResult(int fd, bool read, const ScanVolume& volume, const std::string& error) {
+    ResultWriter out(fd);
+    out.Value(kResultMagic);
+    out.Value(static_cast<uint32_t>(read));
+    out.Text(error);
+    const std::vector<std::string> warnings = TakeScanWarningsHere();
+    out.Value(static_cast<uint32_t>(warnings.size()));
+    for (const std::string& warning : warnings)
+        out.Text(warning);
+    if (!read)
+        return;
+    out.Value(volume.dimX);
+    out.Value(volume.dimY);
+    out.Value(volume.dimZ);
+    for (double v : {volume.spacingX, volume.spacingY, volume.spacingZ, volume.minValue, volume.maxValue})
+        out.Value(v);
+    out.Text(volume.format);
+    out.Text(volume.sampleType);
+    const uint64_t count = uint64_t{volume.dimX} * volume.dimY * volume.dimZ;
+    out.Put(volume.samples.get(), count * sizeof(uint16_t));
+}
+
+// Fills `volume` and `error` from the child's file; false when the file is
+// not a whole result (the child died while writing it).
+bool ReadResult(int fd, bool* read, ScanVolume* volume, std::string* error) {
+    ResultReader in(fd);
+    uint32_t magic = 0, readFlag = 0, warningCount = 0;
+    if (!in.Value(&magic) || magic != kResultMagic || !in.Value(&readFlag) || !in.Text(error) ||
+        !in.Value(&warningCount))
+        return false;
+    for (uint32_t i = 0; i < warningCount; ++i) {
+        std::string warning;
+        if (!in.Text(&warning))
+            return false;
+        Warnings.push_back(std::move(warning));
+    }
+    *read = readFlag != 0;
+    if (!*read)
+        return true;
+    ScanVolume result;
+    if (!in.Value(&result.dimX) || !in.Value(&result.dimY) || !in.Value(&result.dimZ))
+        return false;
+    for (double* v :
+         {&result.spacingX, &result.spacingY, &result.spacingZ, &result.minValue, &result.maxValue})
+        if (!in.Value(v))
+            return false;
+    if (!in.Text(&result.format) || !in.Text(&result.sampleType))
+        return false;
+    const uint64_t count = uint64_t{result.dimX} * result.dimY * result.dimZ;
+    if (count == 0 || in.left() != count * sizeof(uint16_t))
+        return false;
+    result.samples.reset(new (std::nothrow) uint16_t[count]);
+    if (result.samples == nullptr) {
+        *read = false;
+        *error = "not enough memory to read the scan";
+        return true;
+    }
+    if (!in.Get(result.samples.get(), count * sizeof(uint16_t)))
+        return false;
+    *volume = std::move(result);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The child
+
+struct Outcome {
+    bool finished = false;  // the child exited by itself, with one of our codes
+    int exitCode = -1;
+    std::string death;  // how it ended otherwise
+};
+
+std::string SignalName(int signal) {
+    const char* name = ::strsignal(signal);
+    return name != nullptr ? name : "signal " + std::to_string(signal);
+}
+
+// Runs `work` in a child process with `resultFd` and the write end of a
+// progress pipe; each double the child writes to the pipe is passed to
+// `progress` while it runs.
+Outcome RunInChild(const std::function<int(int progressFd)>& work, ScanProgress progress, void* context) {
+    Outcome outcome;
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        outcome.death = std::string("cannot start the reader: ") + std::strerror(errno);
+        return outcome;
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t child = ::fork();
+    if (child < 0) {
+        outcome.death = std::string("cannot start the reader: ") + std::strerror(errno);
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        return outcome;
+    }
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        // A reader stopped by a damaged file leaves no core file behind.
+        const struct rlimit noCore { 0, 0 };
+        ::setrlimit(RLIMIT_CORE, &noCore);
+        // The child's end is a plain exit: no destructors, no handlers of
+        // the parent's (its window, its device) run twice.
+        ::_exit(work(pipeFds[1]));
+    }
+    ::close(pipeFds[1]);
+    double fraction = 0;
+    size_t have = 0;
+    for (;;) {
+        const ssize_t got =
+            ::read(pipeFds[0], reinterpret_cast<char*>(&fraction) + have, sizeof(fraction) - have);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        have += static_cast<size_t>(got);
+        if (have == sizeof(fraction)) {
+            have = 0;
+            if (progress != nullptr)
+                progress(fraction, context);
+        }
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            outcome.death = std::string("the reader was lost: ") + std::strerror(errno);
+            return outcome;
+        }
+    }
+    if (WIFEXITED(status) && (WEXITSTATUS(status) == kChildRead || WEXITSTATUS(status) == kChildRefused)) {
+        outcome.finished = true;
+        outcome.exitCode = WEXITSTATUS(status);
+    } else if (WIFSIGNALED(status)) {
+        outcome.death = SignalName(WTERMSIG(status));
+    } else {
+        outcome.death = "exit status " + std::to_string(WEXITSTATUS(status));
+    }
+    return outcome;
+}
+
+void SendProgress(double fraction, void* context) {
+    const int fd = *static_cast<int*>(context);
+    const ssize_t put = ::write(fd, &fraction, sizeof(fraction));
+    (void)put;  // a parent that stopped listening only loses the progress
+}
+
+std::string DamagedFileReason(const std::string& death) {
+    return "the file is damaged: its reader stopped (" + death + ")";
+}
+
+}  // namespace
+
+bool IsScanFile(const std::string& path) {
+    const Outcome outcome = RunInChild(
+        [&](int) { return RecogniseScanHere(path) ? kChildRead : kChildRefused; }, nullptr, nullptr);
+    // A file that stops its reader is not one that reader can open; the
+    // caller then treats it as a volume file and says what is wrong with it.
+    return outcome.finished && outcome.exitCode == kChildRead;
+}
+
+bool ReadScan(const std::string& path, ScanVolume* volume, std::string* error, uint64_t memoryBudget,
+              ScanProgress progress, void* progressContext) {
+    const int resultFd = ::memfd_create("tamlo-scan", MFD_CLOEXEC);
+    if (resultFd < 0) {
+        *error = std::string("cannot start the reader: ") + std::strerror(errno);
+        return false;
+    }
+    const Outcome outcome = RunInChild(
+        [&](int progressFd) {
+            ScanVolume read;
+            std::string reason;
+            const bool ok = ReadScanHere(path, &read, &reason, memoryBudget,
+                                         progress ? &SendProgress : nullptr, &progressFd);
+            WriteResult(resultFd, ok, read, reason);
+            return ok ? kChildRead : kChildRefused;
+        },
+        progress, progressContext);
+    bool read = false;
+    std::string reason;
+    ScanVolume result;
+    if (!outcome.finished) {
+        reason = outcome.death.rfind("cannot", 0) == 0 || outcome.death.rfind("the reader", 0) == 0
+                     ? outcome.death
+                     : DamagedFileReason(outcome.death);
+    } else if (!ReadResult(resultFd, &read, &result, &reason)) {
+        read = false;
+        reason = DamagedFileReason("incomplete result");
+    } else if (read != (outcome.exitCode == kChildRead)) {
+        read = false;
+        reason = DamagedFileReason("inconsistent result");
+    }
+    ::close(resultFd);
+    if (!read) {
+        *error = reason;
+        return false;
+    }
+    *volume = std::move(result);
+    return true;
+}
+
+std::vector<std::string> TakeScanWarnings() {
+    std::vector<std::string> taken;
+    taken.swap(Warnings);
+    return taken;
+}

@@ -1,0 +1,15 @@
+// The scan readers running in this process. The libraries behind them trust
+// their input: a damaged DICOM file can stop the process on one of their
+// assertions. Only the child process that scan_isolation.cpp starts for each
+// read calls these; the rest of the program uses scan_import.h.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "volume/scan_import.h"
+
+bool RecogniseScanHere(const std::string& path);
+bool ReadScanHere(const std::string& path, ScanVolume* volume, std::string* error, uint64_t memoryBudget,
+                  ScanProgress progress, void* progressContext);
+std::vector<std::string> TakeScanWarningsHere();

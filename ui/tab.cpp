@@ -163,7 +163,7 @@ void CTab::ReplacePoints(const ControlPoint* newPoints, uint32_t newCount) {
 }
 
 uint32_t CTab::Update() {
-    return AdvanceSlide(&state, &slideTime, &slideOffset, FrameClock);
+    return AdvanceSlide(&state, &slideTime, &slideOffset, FrameClock, OpenSlideDistance(ClientArea.heightF));
 }
 
 void CTab::Render() {

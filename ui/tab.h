@@ -91,9 +91,10 @@ class CTab {
     int32_t ClientYOfOpacity(float alpha) const;
     float PositionFromX(int32_t x) const;
     float OpacityFromY(int32_t y) const;
+    int32_t OpenPanelBottomY() const;
     bool OnHandle(int32_t x) const;
-    bool StartSlideFromHandle(int32_t x, int32_t d);
-    std::optional<bool> PressOutsideOpenPanel(int32_t x, int32_t d);
+    bool StartSlideFromHandle(int32_t x);
+    std::optional<bool> PressOutsideOpenPanel(int32_t x, int32_t y);
     bool InGraph(int32_t x, int32_t d) const;
     void SelectPoint(uint32_t index);
     void Rebuild();

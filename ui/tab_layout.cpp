@@ -1,5 +1,7 @@
 #include "ui/tab_layout.h"
 
+#include <algorithm>
+
 #include "ui/tab.h"
 
 namespace UI {
@@ -131,20 +133,27 @@ ColorGeometry BuildColorGeometry(float hw, float hh, const ControlPoint* points,
     return g;
 }
 
-uint32_t AdvanceSlide(uint32_t* state, float* slideTime, float* slideOffset, float frameClock) {
+float OpenSlideDistance(float clientHeight) {
+    return std::clamp(clientHeight - kHandleStripHeight, 0.0f, kSlideDistance);
+}
+
+uint32_t AdvanceSlide(uint32_t* state, float* slideTime, float* slideOffset, float frameClock,
+                      float openDistance) {
     const uint32_t before = *state;
-    if (before & kTabOpening) {
+    if (before & kTabOpen) {
+        *slideOffset = openDistance;
+    } else if (before & kTabOpening) {
         *slideTime += frameClock;
         if (1.0f > *slideTime) {
-            *slideOffset = kSlideDistance * *slideTime;
+            *slideOffset = openDistance * *slideTime;
         } else {
             *state = kTabOpen;
-            *slideOffset = kSlideDistance;
+            *slideOffset = openDistance;
         }
     } else if (before & kTabClosing) {
         *slideTime += frameClock;
         if (1.0f > *slideTime) {
-            *slideOffset = kSlideDistance * (1.0f - *slideTime);
+            *slideOffset = openDistance * (1.0f - *slideTime);
         } else {
             *state = kTabClosed;
             *slideOffset = 0.0f;

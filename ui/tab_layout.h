@@ -15,6 +15,13 @@ namespace UI {
 inline constexpr uint32_t kTexVertexCount = 28;
 inline constexpr uint32_t kTexIndexCount = 48;
 inline constexpr float kSlideDistance = 640.0f;
+inline constexpr float kHandleStripHeight = 32.0f;
+
+// How far the open panel rises in a client area this tall: its full 640 px
+// where the area has room for it and the handle strip above it, otherwise
+// only so far that the strip stays inside the area (0 when not even that
+// fits). The rest of the panel then lies below the bottom edge.
+float OpenSlideDistance(float clientHeight);
 
 // Handle strip, handle, panel background, hue/saturation field and histogram:
 // 28 vertices and 48 indices. hw, hh: half the client width and height.
@@ -39,7 +46,10 @@ struct ColorGeometry {
 ColorGeometry BuildColorGeometry(float hw, float hh, const ControlPoint* points, uint32_t pointCount,
                                  uint32_t selectedPoint, const HslColor& selectedHsl);
 
-// One frame of the slide at 640 px/s. Returns the state before the call.
-uint32_t AdvanceSlide(uint32_t* state, float* slideTime, float* slideOffset, float frameClock);
+// One frame of the one-second slide over openDistance (OpenSlideDistance of
+// the client height); an open panel follows a new distance at once. Returns
+// the state before the call.
+uint32_t AdvanceSlide(uint32_t* state, float* slideTime, float* slideOffset, float frameClock,
+                      float openDistance = kSlideDistance);
 
 }  // namespace UI

@@ -6,6 +6,7 @@
 
 #include "app/app_state.h"
 #include "ui/tab.h"
+#include "ui/tab_layout.h"
 
 namespace UI {
 
@@ -23,12 +24,21 @@ int32_t ToPixel(float value) {
 
 }  // namespace
 
+// The open panel is laid out from its bottom edge: in a tall client area that
+// edge is the client's bottom, in a short one it lies below it by as much as
+// the panel rose less than its full distance. Every open-panel row below is
+// measured from here, so drawing and hit tests move together.
+int32_t CTab::OpenPanelBottomY() const {
+    const float shortfall = kSlideDistance - OpenSlideDistance(ClientArea.heightF);
+    return ClientArea.height + static_cast<int32_t>(shortfall);
+}
+
 int32_t CTab::ClientXOfPosition(float position) const {
     return ToPixel(graphScaleX * position + graphOriginX + ClientArea.halfWidth);
 }
 
 int32_t CTab::ClientYOfOpacity(float alpha) const {
-    return ToPixel(graphScaleY * alpha + (ClientArea.heightF + 440.0f) - 640.0f);
+    return ToPixel(graphScaleY * alpha + (static_cast<float>(OpenPanelBottomY()) + 440.0f) - 640.0f);
 }
 
 float CTab::PositionFromX(int32_t x) const {
@@ -36,7 +46,7 @@ float CTab::PositionFromX(int32_t x) const {
 }
 
 float CTab::OpacityFromY(int32_t y) const {
-    return ((static_cast<float>(y) - ClientArea.heightF) - 440.0f + 640.0f) / graphScaleY;
+    return ((static_cast<float>(y) - static_cast<float>(OpenPanelBottomY())) - 440.0f + 640.0f) / graphScaleY;
 }
 
 bool CTab::OnHandle(int32_t x) const {
@@ -75,7 +85,7 @@ void CTab::SelectPoint(uint32_t index) {
 
 // The handle band starts a slide from closed or open; the caller has already
 // checked the state and the band's rows.
-bool CTab::StartSlideFromHandle(int32_t x, int32_t) {
+bool CTab::StartSlideFromHandle(int32_t x) {
     if (!OnHandle(x))
         return false;
     state = (state & kTabClosed) ? kTabOpening : kTabClosing;
@@ -87,13 +97,14 @@ bool CTab::StartSlideFromHandle(int32_t x, int32_t) {
 // only the handle band counts (and opens); sliding, nothing is taken; open,
 // the band above the panel closes on the handle. Empty when the press falls
 // inside the open panel.
-std::optional<bool> CTab::PressOutsideOpenPanel(int32_t x, int32_t d) {
+std::optional<bool> CTab::PressOutsideOpenPanel(int32_t x, int32_t y) {
     if (state & kTabClosed)
-        return d < 32 && StartSlideFromHandle(x, d);
+        return ClientArea.height - y < 32 && StartSlideFromHandle(x);
     if (state & (kTabOpening | kTabClosing))
         return false;
+    const int32_t d = OpenPanelBottomY() - y;
     if (d >= 640)
-        return d < 672 && StartSlideFromHandle(x, d);
+        return d < 672 && StartSlideFromHandle(x);
     return std::nullopt;
 }
 
@@ -103,18 +114,18 @@ bool CTab::InGraph(int32_t x, int32_t d) const {
 }
 
 bool CTab::OnLButtonDown(uint32_t, int32_t x, int32_t y) {
-    const int32_t height = ClientArea.height;
-    const int32_t d = height - y;
-    const int32_t w2 = ClientArea.width >> 1;
-    if (const std::optional<bool> decided = PressOutsideOpenPanel(x, d))
+    if (const std::optional<bool> decided = PressOutsideOpenPanel(x, y))
         return *decided;
+    const int32_t bottom = OpenPanelBottomY();
+    const int32_t d = bottom - y;
+    const int32_t w2 = ClientArea.width >> 1;
     if (420 < d && d < 600) {
         if (11 <= x && x <= 190) {
             dragMode = kDragField;
-            ClipCursorTo(9, height - 600, 189, height - 420);
+            ClipCursorTo(9, bottom - 600, 189, bottom - 420);
         } else if (211 <= x && x <= 249) {
             dragMode = kDragLightness;
-            ClipCursorTo(209, height - 600, 249, height - 420);
+            ClipCursorTo(209, bottom - 600, 249, bottom - 420);
         }
         return true;
     }
@@ -125,14 +136,14 @@ bool CTab::OnLButtonDown(uint32_t, int32_t x, int32_t y) {
     if (hit != kNoPoint) {
         SelectPoint(hit);
         if (hit == 0) {
-            ClipCursorTo(9, height - 399, 10, height - 199);
+            ClipCursorTo(9, bottom - 399, 10, bottom - 199);
             dragMode = kDragFirstPoint;
         } else if (hit == pointCount - 1) {
-            ClipCursorTo(w2 - 21, height - 399, w2 - 20, height - 199);
+            ClipCursorTo(w2 - 21, bottom - 399, w2 - 20, bottom - 199);
             dragMode = kDragLastPoint;
         } else {
-            ClipCursorTo(ClientXOfPosition(points[hit - 1].position) + 8, height - 399,
-                         ClientXOfPosition(points[hit + 1].position) - 8, height - 199);
+            ClipCursorTo(ClientXOfPosition(points[hit - 1].position) + 8, bottom - 399,
+                         ClientXOfPosition(points[hit + 1].position) - 8, bottom - 199);
             dragMode = kDragInnerPoint;
         }
         Rebuild();
@@ -156,19 +167,19 @@ bool CTab::OnLButtonDown(uint32_t, int32_t x, int32_t y) {
 }
 
 bool CTab::OnLButtonUp(uint32_t, int32_t x, int32_t y) {
-    const int32_t height = ClientArea.height;
-    const int32_t d = height - y;
     if (state & kTabClosed)
-        return d < 32 && OnHandle(x);
+        return ClientArea.height - y < 32 && OnHandle(x);
     if (state & (kTabOpening | kTabClosing))
         return false;
+    const int32_t bottom = OpenPanelBottomY();
+    const int32_t d = bottom - y;
     if (d >= 640)
         return d < 672 && OnHandle(x);
 
     // A drag needs a selected point to act on; the selection always names one.
     if (dragMode != kDragNone && selectedPoint < pointCount) {
         ControlPoint& s = points[selectedPoint];
-        const float pickerValue = 1.0f - static_cast<float>(y - height + 600) / 180.0f;
+        const float pickerValue = 1.0f - static_cast<float>(y - bottom + 600) / 180.0f;
         switch (dragMode) {
             case kDragField:
                 selectedHsl.hue = static_cast<float>(x - 10) * 2.0f;
@@ -206,9 +217,9 @@ bool CTab::OnLButtonUp(uint32_t, int32_t x, int32_t y) {
 }
 
 bool CTab::OnRButtonDown(uint32_t, int32_t x, int32_t y) {
-    const int32_t d = ClientArea.height - y;
-    if (const std::optional<bool> decided = PressOutsideOpenPanel(x, d))
+    if (const std::optional<bool> decided = PressOutsideOpenPanel(x, y))
         return *decided;
+    const int32_t d = OpenPanelBottomY() - y;
     if (!InGraph(x, d))
         return true;
     const uint32_t hit = HitTestPoint(x, y);
@@ -225,11 +236,11 @@ bool CTab::OnRButtonDown(uint32_t, int32_t x, int32_t y) {
 }
 
 bool CTab::OnRButtonUp(uint32_t, int32_t x, int32_t y) {
-    const int32_t d = ClientArea.height - y;
     if (state & kTabClosed)
-        return d < 32 && OnHandle(x);
+        return ClientArea.height - y < 32 && OnHandle(x);
     if (state & (kTabOpening | kTabClosing))
         return false;
+    const int32_t d = OpenPanelBottomY() - y;
     return d < 640 || (d < 672 && OnHandle(x));
 }
 

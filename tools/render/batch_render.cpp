@@ -289,7 +289,7 @@ std::string StartSession(const Options& options) {
     if (options.panelOpen) {
         // Where the slide ends after the handle is clicked.
         EditorTab.state = UI::kTabOpen;
-        EditorTab.slideOffset = UI::kSlideDistance;
+        EditorTab.slideOffset = UI::OpenSlideDistance(ClientArea.heightF);
     }
     const std::string message = firstMessage("");
     if (!message.empty()) {

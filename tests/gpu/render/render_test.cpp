@@ -155,7 +155,7 @@ class RenderTest : public viewer_test::ViewerTest {
              [&] {
                  if (o.panelOpen) {
                      EditorTab.state = UI::kTabOpen;
-                     EditorTab.slideOffset = UI::kSlideDistance;
+                     EditorTab.slideOffset = UI::OpenSlideDistance(ClientArea.heightF);
                  }
              },
              [] {}, [&] { frame = ReadFrame(); }});

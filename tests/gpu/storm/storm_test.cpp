@@ -19,6 +19,7 @@
 #include "tests/gpu/storm/hostile_files.h"
 #include "tests/gpu/viewer/viewer_harness.h"
 #include "ui/tab.h"
+#include "ui/tab_layout.h"
 #include "volume/volume.h"
 
 namespace viewer_test {
@@ -43,8 +44,17 @@ class InputStormTest : public ViewerTest {
             return static_cast<int>(rng() % static_cast<uint64_t>(w + 40));
         return edges[rng() % std::size(edges)];
     }
+    // The row the panel's bands are measured up from: the client's bottom for
+    // the closed panel, the open panel's bottom edge (below the client's in a
+    // short window) otherwise.
+    static int PanelBottom() {
+        if (EditorTab.state & UI::kTabClosed)
+            return ClientArea.height;
+        return ClientArea.height +
+               static_cast<int>(UI::kSlideDistance - UI::OpenSlideDistance(ClientArea.heightF));
+    }
     int EdgeY(std::mt19937_64& rng) {
-        const int h = ClientArea.height;
+        const int h = PanelBottom();
         const int depths[] = {-1,  0,   1,   31,  32,  33,  192, 193, 199, 200, 399, 403, 404, 405,  419,
                               420, 421, 500, 599, 600, 601, 639, 640, 641, 671, 672, 673, h,   h + 1};
         if (rng() % 3 == 0)
@@ -61,14 +71,14 @@ class InputStormTest : public ViewerTest {
             // Anywhere inside the graph, where a press adds a point.
             const int w2 = ClientArea.width / 2;
             return {7 + static_cast<int>(rng() % static_cast<uint64_t>(std::max(1, w2 - 13))),
-                    ClientArea.height - 193 - static_cast<int>(rng() % 211)};
+                    PanelBottom() - 193 - static_cast<int>(rng() % 211)};
         }
         if (pick > 2 || t.pointCount == 0)
             return {EdgeX(rng), EdgeY(rng)};
         const ControlPoint& p = t.points[rng() % t.pointCount];
         const int jitter = static_cast<int>(rng() % 17) - 8;
         const float x = t.graphScaleX * p.position + t.graphOriginX + ClientArea.halfWidth;
-        const float y = t.graphScaleY * p.alpha + ClientArea.heightF + 440.0f - 640.0f;
+        const float y = t.graphScaleY * p.alpha + static_cast<float>(PanelBottom()) + 440.0f - 640.0f;
         const bool finite =
             std::isfinite(x) && std::isfinite(y) && std::fabs(x) < 1e6f && std::fabs(y) < 1e6f;
         if (!finite)

@@ -3,6 +3,7 @@
 // cursor confinement outlives a drag.
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <optional>
 
 #include "app/app_state.h"
@@ -201,6 +202,78 @@ TEST_F(TabRegionsTest, LosingFocusOrClosingTheVolumeEndsADrag) {
         EXPECT_FALSE(shell::testing::CurrentCursorClip().has_value()) << "nor after File > Close";
         EXPECT_EQ(EditorTab.dragMode, UI::kDragNone);
     });
+}
+
+// A client area shorter than the open panel and its handle strip: the panel
+// rises only until the strip meets the top edge, and every band is hit where
+// it is drawn, the same pixels as in a tall window moved up by the shortfall.
+TEST_F(TabRegionsTest, InAShortClientTheOpenPanelKeepsItsHandleInsideAndHitsWhereItIsDrawn) {
+    const std::string path = ScratchDir() + "/v.vol";
+    WriteVolume(path, 4, 4, 4, std::vector<uint16_t>(64, 1000));
+    shell::testing::SetFileDialogScript({path});
+    constexpr int kShort = 560;
+    constexpr int kRise = kShort - 32, kShortfall = 640 - kRise;
+    Frame tall, shortFrame;
+    Run({[] {
+             Size(kWidth, kHeight);
+             Command(kCmdFileOpen);
+         },
+         [] { Open(); }, [] {},
+         [&] {
+             tall = ReadFrame();
+             Size(kWidth, kShort);
+         },
+         [] {}, [&] { shortFrame = ReadFrame(); },
+         [] {
+             EXPECT_FLOAT_EQ(EditorTab.slideOffset, static_cast<float>(kRise))
+                 << "the open panel followed the resize";
+             const int bottom = kShort + kShortfall;  // where the panel's bottom edge now lies
+             EXPECT_FALSE(EditorTab.OnRButtonDown(0, 50, 0)) << "row 0 is above the handle band";
+             EXPECT_TRUE(EditorTab.OnLButtonDown(0, 100, bottom - 500)) << "the picker's field";
+             EXPECT_EQ(EditorTab.dragMode, UI::kDragField);
+             const std::optional<shell::RECT> clip = shell::testing::CurrentCursorClip();
+             ASSERT_TRUE(clip.has_value());
+             shell::POINT topLeft{9, bottom - 600};
+             shell::ClientToScreen(MainWindow, &topLeft);
+             EXPECT_EQ(clip->top, topLeft.y) << "the confinement moved with the field";
+             EXPECT_TRUE(EditorTab.OnLButtonUp(0, 100, bottom - 500));
+             const uint32_t before = EditorTab.pointCount;
+             EXPECT_TRUE(EditorTab.OnLButtonDown(0, 100, bottom - 300));
+             EXPECT_EQ(EditorTab.pointCount, before + 1) << "the graph's middle inserts a point";
+             EXPECT_TRUE(EditorTab.OnRButtonDown(0, 50, 16)) << "the handle, inside the client area";
+             EXPECT_EQ(EditorTab.state, UI::kTabClosing);
+         }});
+    EXPECT_TRUE(boxes_.empty()) << (boxes_.empty() ? "" : boxes_[0].text);
+
+    // The panel, from below its strip down to the short window's bottom edge,
+    // is drawn as in the tall window, kHeight - 672 rows lower there (a wrong
+    // shift differs in a quarter of these pixels). The panel's edges lie on
+    // pixel centres, where rounding may move an edge by a row between the two
+    // heights, so a pixel may also match its neighbour above or below; and the
+    // panel lets a little of the volume show through, whose projection
+    // follows the window's shape, so only the columns left of the volume
+    // count, each channel within a few levels.
+    ASSERT_EQ(shortFrame.height, static_cast<uint32_t>(kShort));
+    constexpr int kTallStripTop = kHeight - 672, kColumnsLeftOfVolume = 170, kBelowStrip = 34;
+    auto near = [](const Rgba& a, const Rgba& b) {
+        for (int c = 0; c < 3; ++c)
+            if (std::abs(a[c] - b[c]) > 8)
+                return false;
+        return true;
+    };
+    int differing = 0;
+    for (int y = kBelowStrip; y < kShort; ++y)
+        for (int x = 0; x < kColumnsLeftOfVolume; ++x) {
+            const Rgba shown = shortFrame.At(x, y);
+            const int tallY = y + kTallStripTop;
+            const bool same = near(shown, tall.At(x, tallY)) || near(shown, tall.At(x, tallY - 1)) ||
+                              (tallY + 1 < kHeight && near(shown, tall.At(x, tallY + 1)));
+            differing += same ? 0 : 1;
+        }
+    EXPECT_EQ(differing, 0);
+    EXPECT_TRUE(near(shortFrame.At(60, 16), tall.At(60, 16 + kTallStripTop)))
+        << "the handle is drawn in the short window's top rows";
+    EXPECT_FALSE(near(shortFrame.At(60, 16), tall.At(60, 16)));
 }
 
 }  // namespace

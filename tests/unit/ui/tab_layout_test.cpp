@@ -111,4 +111,24 @@ TEST(TabSlideTest, OpensInQuarterSecondsAndClosesInThreeEighths) {
     EXPECT_FLOAT_EQ(offset, 640);
 }
 
+// The open panel's rise: its full 640 px wherever the handle strip still fits
+// above it, otherwise the strip's top meets the client's top edge.
+TEST(TabSlideTest, AShortClientAreaStopsThePanelWithItsHandleInside) {
+    EXPECT_FLOAT_EQ(OpenSlideDistance(1024), 640);
+    EXPECT_FLOAT_EQ(OpenSlideDistance(672), 640);
+    EXPECT_FLOAT_EQ(OpenSlideDistance(671), 639);
+    EXPECT_FLOAT_EQ(OpenSlideDistance(580), 548);
+    EXPECT_FLOAT_EQ(OpenSlideDistance(20), 0) << "no room for the strip: the panel stays down";
+
+    uint32_t state = kTabOpening;
+    float time = 0, offset = 0;
+    AdvanceSlide(&state, &time, &offset, 0.5f, 548);
+    EXPECT_FLOAT_EQ(offset, 274) << "the slide still takes one second";
+    AdvanceSlide(&state, &time, &offset, 0.5f, 548);
+    EXPECT_EQ(state, kTabOpen);
+    EXPECT_FLOAT_EQ(offset, 548);
+    AdvanceSlide(&state, &time, &offset, 0.1f, 640);
+    EXPECT_FLOAT_EQ(offset, 640) << "an open panel follows the window's new height";
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "app/app_state.h"
+#include "platform/d3dx/d3dx.h"
 #include "render/renderer.h"
 #include "tests/gpu/viewer/viewer_harness.h"
 #include "tools/volume/phantom.h"
@@ -252,6 +253,69 @@ TEST_F(VolumeRenderTest, AFailedLoadKeepsTheShownVolume) {
     }
     EXPECT_TRUE(shell::testing::TakeMessageBoxes().empty()) << "no box on the frames and the drag after";
     EXPECT_EQ(afterFailures.rgba, shown.rgba) << "the same volume still draws (a click, no turn)";
+}
+
+// During a rotation drag the indicator is the atlas's 32 x 32 icon (its
+// top-right corner), blended over the frame through the interface's texture
+// shader; the panel is drawn after it with its own shaders.
+TEST_F(VolumeRenderTest, TheRotationIndicatorIsTheAtlasIconBlendedOverTheFrame) {
+    std::ifstream atlasFile(DataDir() + "/tam_ui.dds", std::ios::binary);
+    const std::vector<uint8_t> atlasBytes((std::istreambuf_iterator<char>(atlasFile)), {});
+    d3dx::DdsImage atlas;
+    std::string error;
+    ASSERT_TRUE(d3dx::ParseDds(atlasBytes.data(), atlasBytes.size(), &atlas, &error)) << error;
+    const bool bgra = atlas.format == gpu::Format::B8G8R8A8_UNORM;
+    auto texel = [&](uint32_t x, uint32_t y) {
+        const uint8_t* t = &atlas.pixels[(size_t{y} * atlas.width + x) * 4];
+        return Rgba{bgra ? t[2] : t[0], t[1], bgra ? t[0] : t[2], t[3]};
+    };
+    const uint32_t iconLeft = atlas.width - atlas.width / 16;
+
+    const std::string path = MakeVolume("empty.vol", 4, [](int, int, int) { return uint16_t{0}; });
+    shell::testing::SetFileDialogScript({path});
+    constexpr int kAnchorX = 60, kAnchorY = 60;
+    Frame still, dragging;
+    Run({[] {
+             Size(kWidth, kHeight);
+             Command(kCmdFileOpen);
+         },
+         [] {},
+         [&] {
+             still = ReadFrame();
+             Mouse(shell::WM_RBUTTONDOWN, kAnchorX, kAnchorY);
+         },
+         [] {}, [&] { dragging = ReadFrame(); }, [] { Mouse(shell::WM_RBUTTONUP, kAnchorX, kAnchorY); }});
+    EXPECT_TRUE(boxes_.empty());
+    ASSERT_EQ(dragging.width, static_cast<uint32_t>(kWidth));
+
+    // The icon's placement is searched within two pixels of the anchor; at the
+    // right one every pixel is the texel blended over the still frame.
+    int fewestWrong = 32 * 32;
+    for (int oy = -2; oy <= 2; ++oy)
+        for (int ox = -2; ox <= 2; ++ox) {
+            int wrong = 0;
+            for (int j = 0; j < 32; ++j)
+                for (int i = 0; i < 32; ++i) {
+                    const int x = kAnchorX - 16 + ox + i, y = kAnchorY - 16 + oy + j;
+                    const Rgba t = texel(iconLeft + static_cast<uint32_t>(i), static_cast<uint32_t>(j));
+                    const Rgba under = still.At(x, y), shown = dragging.At(x, y);
+                    for (int c = 0; c < 3; ++c) {
+                        const double expected = (t[c] * t[3] + under[c] * (255 - t[3])) / 255.0;
+                        if (std::fabs(shown[c] - expected) > 2.0) {
+                            ++wrong;
+                            break;
+                        }
+                    }
+                }
+            fewestWrong = std::min(fewestWrong, wrong);
+        }
+    EXPECT_EQ(fewestWrong, 0);
+    int changed = 0;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+            changed += still.At(x, y) != dragging.At(x, y) ? 1 : 0;
+    EXPECT_GT(changed, 50) << "the icon shows";
+    EXPECT_LE(changed, 32 * 32) << "and nothing else changes";
 }
 
 TEST_F(VolumeRenderTest, CloseReturnsToDarkBlue) {

@@ -11,6 +11,7 @@ constexpr const char* kWindowTitle = "Tamlo Ex01";
 
 void ReleaseDevice() {
     RendererRecord& r = Renderer;
+    ReleaseVolumeLayer();
     ReleaseAndNull(r.uiAtlasView);
     ReleaseAndNull(r.cbChangeFrameVolume);
     ReleaseAndNull(r.cbChangeFrameUI);

@@ -108,6 +108,8 @@ bool OpenVolumeFile(const char* path) {
         return false;
     BuildCentreQuad();
     SetInputMode(1);
+    if (!HaveVolumeLayer())
+        CreateVolumeLayer();
     return true;
 }
 
@@ -183,6 +185,8 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
             SetClientSize(shell::LOWORD(static_cast<uint64_t>(lParam)),
                           shell::HIWORD(static_cast<uint64_t>(lParam)));
             D3DResize();
+            if (InputHandlerTable.Frame == &RenderVolumeFrame)
+                CreateVolumeLayer();
             return 0;
         case shell::WM_PAINT: {
             shell::PAINTSTRUCT paint;
@@ -201,6 +205,7 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
                     CancelEditorDrag();
                     Volume.Unload();
                     SetInputMode(0);
+                    ReleaseVolumeLayer();
                     return 0;
                 case kCmdTransferOpen:
                     LoadTransferFunction();

@@ -16,25 +16,10 @@ constexpr uint32_t kVolumeStride = sizeof(VolumeVertex);
 constexpr uint32_t kTexStride = sizeof(TexVertex);
 constexpr uint32_t kZeroOffset = 0;
 
-}  // namespace
-
-void RenderIdleFrame() {
-    // After a failed resize there is no target until a later resize succeeds.
-    if (Renderer.renderTargetView == nullptr)
-        return;
-    Renderer.context->ClearRenderTargetView(Renderer.renderTargetView, kIdleClearColour);
-    Renderer.swapChain->Present(0, 0);
-}
-
-void RenderVolumeFrame() {
-    if (Renderer.renderTargetView == nullptr)
-        return;
+void DrawSlices(gpu::RenderTargetView* target, gpu::ShaderResourceView* volumeView,
+                gpu::ShaderResourceView* transferView) {
     gpu::DeviceContext* ctx = Renderer.context;
-    gpu::ShaderResourceView* volumeView = Volume.volumeView;
-    gpu::ShaderResourceView* transferView = EditorTab.transferView;
-
-    // Slice pass.
-    ctx->ClearRenderTargetView(Renderer.renderTargetView, kVolumeClearColour);
+    ctx->ClearRenderTargetView(target, kVolumeClearColour);
     ctx->OMSetBlendState(Renderer.blendStateVolume, kBlendFactor, kSampleMask);
     ctx->IASetInputLayout(Renderer.layoutVolume);
     ctx->VSSetShader(Renderer.vsVolume, nullptr, 0);
@@ -57,6 +42,37 @@ void RenderVolumeFrame() {
     ctx->IASetVertexBuffers(0, 1, &Renderer.centreQuadVertexBuffer, &kVolumeStride, &kZeroOffset);
     ctx->IASetIndexBuffer(Renderer.centreQuadIndexBuffer, gpu::Format::R32_UINT, 0);
     ctx->DrawIndexed(6, 0, 0);
+}
+
+}  // namespace
+
+void RenderIdleFrame() {
+    // After a failed resize there is no target until a later resize succeeds.
+    if (Renderer.renderTargetView == nullptr)
+        return;
+    Renderer.context->ClearRenderTargetView(Renderer.renderTargetView, kIdleClearColour);
+    Renderer.swapChain->Present(0, 0);
+}
+
+void RenderVolumeFrame() {
+    if (Renderer.renderTargetView == nullptr)
+        return;
+    gpu::DeviceContext* ctx = Renderer.context;
+    gpu::ShaderResourceView* volumeView = Volume.volumeView;
+    gpu::ShaderResourceView* transferView = EditorTab.transferView;
+
+    // Slice pass, into the volume layer when it is stale (otherwise the layer
+    // already holds this picture), or straight into the back buffer when the
+    // device gave no layer.
+    const bool layered = HaveVolumeLayer();
+    if (!layered || Renderer.volumeLayerStale) {
+        gpu::RenderTargetView* target = layered ? Renderer.volumeLayerTarget : Renderer.renderTargetView;
+        ctx->OMSetRenderTargets(1, &target, nullptr);
+        DrawSlices(target, volumeView, transferView);
+        Renderer.volumeLayerStale = false;
+    }
+    if (layered)
+        ComposeVolumeLayer();
 
     // Interface pass.
     ctx->IASetInputLayout(Renderer.layoutTex);

@@ -62,6 +62,12 @@ struct RendererRecord {
     gpu::Buffer* centreQuadVertexBuffer = nullptr;
     gpu::Buffer* centreQuadIndexBuffer = nullptr;
     gpu::ShaderResourceView* uiAtlasView = nullptr;
+    // The volume layer (volume_layer.cpp): null when the device gave none.
+    gpu::Texture2D* volumeLayer = nullptr;
+    gpu::RenderTargetView* volumeLayerTarget = nullptr;
+    gpu::ShaderResourceView* volumeLayerView = nullptr;
+    gpu::Buffer* layerQuadVertexBuffer = nullptr;
+    bool volumeLayerStale = true;
 
     // projection and ortho lie back to back: the 128-byte cbChangeOnResize block.
     d3dx::Matrix projection{};
@@ -90,6 +96,15 @@ void CreateBackBufferView();
 
 void RenderIdleFrame();
 void RenderVolumeFrame();
+
+// The volume layer, sized with the client area. Anything that changes what
+// the slices show (the view, the lookup texture, the volume) invalidates it.
+void CreateVolumeLayer();
+void ReleaseVolumeLayer();
+void InvalidateVolumeLayer();
+bool HaveVolumeLayer();
+// Copies the layer into the back buffer and leaves the back buffer bound.
+void ComposeVolumeLayer();
 
 // A buffer of default usage with no CPU access, filled from initialData
 // (null: created empty), as every buffer of the program is made.

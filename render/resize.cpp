@@ -57,6 +57,7 @@ void D3DResize() {
                                       static_cast<uint32_t>(ClientArea.height), gpu::Format::R8G8B8A8_UNORM,
                                       0);
     CreateBackBufferView();
+    ReleaseVolumeLayer();  // the caller makes one of the new size if a volume is shown
     EditorTab.Create(10.0f, 80.0f, 0.15625f, 0.3125f);
 
     d3dx::MatrixPerspectiveFovLH(&Renderer.projection, kFieldOfView, ClientArea.widthF / ClientArea.heightF,

@@ -28,6 +28,7 @@ void ComputeOrbitView(float pitch, float yaw, float distance, d3dx::Matrix* view
 }
 
 void UpdateCamera() {
+    InvalidateVolumeLayer();
     ComputeOrbitView(OrbitCamera.pitch, OrbitCamera.yaw, OrbitCamera.distance, &Renderer.view,
                      &Renderer.lightDirection);
     d3dx::MatrixTranspose(&Renderer.viewTransposed, &Renderer.view);
@@ -37,6 +38,7 @@ void UpdateCamera() {
 }
 
 void UploadVolumeConstants() {
+    InvalidateVolumeLayer();
     Renderer.volumeConstants = {Volume.halfExtentX / 500.0f, Volume.halfExtentY / 500.0f,
                                 Volume.halfExtentZ / 500.0f, 0.0f};
     Renderer.context->UpdateSubresource(Renderer.cbChangeOnVolume, 0, nullptr, &Renderer.volumeConstants, 0,

@@ -137,6 +137,7 @@ SliceCut CutSlices(const d3dx::Matrix& view, float hx, float hy, float hz, Volum
 }
 
 bool BuildSliceGeometry() {
+    InvalidateVolumeLayer();
     ReleaseAndNull(Renderer.proxyVertexBuffer);
     ReleaseAndNull(Renderer.proxyIndexBuffer);
 
@@ -164,6 +165,7 @@ bool BuildSliceGeometry() {
 }
 
 bool BuildCentreQuad() {
+    InvalidateVolumeLayer();
     ReleaseAndNull(Renderer.centreQuadVertexBuffer);
     ReleaseAndNull(Renderer.centreQuadIndexBuffer);
     const float hx = Volume.halfExtentX, hy = Volume.halfExtentY;

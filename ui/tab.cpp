@@ -98,6 +98,7 @@ bool CTab::GenerateColorGeometry() {
 }
 
 bool CTab::GenerateTransfer() {
+    InvalidateVolumeLayer();
     ReleaseAndNull(transferTexture);
     ReleaseAndNull(transferView);
     float texels[kTransferTexels * 4];

@@ -202,7 +202,11 @@ Outcome RunInChild(const std::function<int(int progressFd)>& work, ScanProgress 
     }
     if (child == 0) {
         ::close(pipeFds[0]);
-        // A reader stopped by a damaged file leaves no core file behind.
+        // A fault in the reader ends the child plainly, whatever handlers the
+        // parent installed (a crash reporter would report the parent's crash),
+        // and leaves no core file behind.
+        for (int fault : {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL})
+            std::signal(fault, SIG_DFL);
         const struct rlimit noCore { 0, 0 };
         ::setrlimit(RLIMIT_CORE, &noCore);
         // The child's end is a plain exit: no destructors, no handlers of

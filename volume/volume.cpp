@@ -269,6 +269,7 @@ bool CVolume::LoadScan(const char* path) {
 
 bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3], const float spacing[3],
                       const char* path) {
+    InvalidateVolumeLayer();
     uint32_t factors[3] = {1, 1, 1};
     uint32_t finalDims[3] = {dims[0], dims[1], dims[2]};
     float finalSpacing[3] = {spacing[0], spacing[1], spacing[2]};
@@ -372,6 +373,7 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
 }
 
 void CVolume::Unload() {
+    InvalidateVolumeLayer();
     delete[] voxels;
     voxels = nullptr;
     ReleaseAndNull(volumeTexture);

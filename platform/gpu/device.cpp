@@ -29,6 +29,9 @@ bool TextureFormatInfo(Format format, FormatInfo* info) {
         case Format::R32G32B32A32_FLOAT:
             *info = {GL_RGBA32F, GL_RGBA, GL_FLOAT, 16};
             return true;
+        case Format::R16G16B16A16_FLOAT:
+            *info = {GL_RGBA16F, GL_RGBA, GL_HALF_FLOAT, 8};
+            return true;
         default:
             return false;
     }
@@ -375,7 +378,8 @@ class DeviceImpl final : public RefCounted<Device> {
         if (resource == nullptr || view == nullptr || desc != nullptr)
             return E_INVALIDARG;
         TextureData* t = GetTextureData(resource);
-        // Only the swap chain's buffer carries a framebuffer.
+        // Only the swap chain's buffer and textures made as render targets
+        // carry a framebuffer.
         if (t == nullptr || t->framebuffer == 0 || ResourceCore(resource) != core_)
             return E_INVALIDARG;
         if (InjectedFailure(CreationKind::RenderTargetView))
@@ -532,8 +536,15 @@ class DeviceImpl final : public RefCounted<Device> {
         FormatInfo f;
         uint32_t maxSize =
             t->dimension == ResourceDimension::TEXTURE3D ? core_->maxTexture3D : core_->maxTexture2D;
+        // A 2D texture may also be drawn into (an offscreen layer the frame is
+        // composed from), in the formats a framebuffer takes everywhere.
+        const bool renderTarget = bindFlags == (BIND_SHADER_RESOURCE | BIND_RENDER_TARGET);
         if (!TextureFormatInfo(format, &f) || mipLevels != 1 || usage != Usage::DEFAULT || cpuAccess != 0 ||
-            misc != 0 || bindFlags != BIND_SHADER_RESOURCE)
+            misc != 0 || (bindFlags != BIND_SHADER_RESOURCE && !renderTarget))
+            return E_INVALIDARG;
+        if (renderTarget && (t->dimension != ResourceDimension::TEXTURE2D ||
+                             (format != Format::R8G8B8A8_UNORM && format != Format::R16G16B16A16_FLOAT &&
+                              format != Format::R32G32B32A32_FLOAT)))
             return E_INVALIDARG;
         if (t->width == 0 || t->height == 0 || t->depth == 0 || t->width > maxSize || t->height > maxSize ||
             t->depth > maxSize)
@@ -561,6 +572,16 @@ class DeviceImpl final : public RefCounted<Device> {
         if (glGetError() == GL_OUT_OF_MEMORY) {
             DeleteTextureNames(core_, *t);
             return E_OUTOFMEMORY;
+        }
+        if (renderTarget) {
+            GL_CHECK(glCreateFramebuffers(1, &t->framebuffer));
+            GL_CHECK(glNamedFramebufferTexture(t->framebuffer, GL_COLOR_ATTACHMENT0, t->name, 0));
+            GL_CHECK(glNamedFramebufferDrawBuffer(t->framebuffer, GL_COLOR_ATTACHMENT0));
+            if (t->framebuffer == 0 || glCheckNamedFramebufferStatus(t->framebuffer, GL_DRAW_FRAMEBUFFER) !=
+                                           GL_FRAMEBUFFER_COMPLETE) {
+                DeleteTextureNames(core_, *t);
+                return E_FAIL;
+            }
         }
         if (init != nullptr)
             UploadTexture(*t, init->pSysMem, init->SysMemPitch, init->SysMemSlicePitch);

@@ -169,7 +169,38 @@ TEST_F(Objects, ViewsAreCheckedAgainstTheirResource) {
     EXPECT_EQ(Release(device_->CreateShaderResourceView(buffer, nullptr, &view), &view), E_INVALIDARG);
     RenderTargetView* rtv = nullptr;
     EXPECT_EQ(Release(device_->CreateRenderTargetView(tex, nullptr, &rtv), &rtv), E_INVALIDARG)
-        << "render targets are the swap chain's buffer only";
+        << "a texture made only to be sampled is not drawn into";
+
+    // Offscreen layers: 2D textures made to be both drawn into and sampled,
+    // in 8-bit or float formats; no other kind, format or binding.
+    Texture2DDesc layer;
+    layer.Width = 8;
+    layer.Height = 4;
+    layer.BindFlags = BIND_SHADER_RESOURCE | BIND_RENDER_TARGET;
+    for (Format format : {Format::R8G8B8A8_UNORM, Format::R16G16B16A16_FLOAT, Format::R32G32B32A32_FLOAT}) {
+        layer.Format = format;
+        Texture2D* target = nullptr;
+        ASSERT_EQ(device_->CreateTexture2D(&layer, nullptr, &target), S_OK) << static_cast<int>(format);
+        Keep(target);
+        EXPECT_EQ(Release(device_->CreateRenderTargetView(target, nullptr, &rtv), &rtv), S_OK);
+        EXPECT_EQ(Release(device_->CreateShaderResourceView(target, nullptr, &view), &view), S_OK);
+    }
+    Texture2D* refused = nullptr;
+    layer.Format = Format::R16_UNORM;
+    EXPECT_EQ(Release(device_->CreateTexture2D(&layer, nullptr, &refused), &refused), E_INVALIDARG)
+        << "a one-channel layer";
+    layer.Format = Format::R8G8B8A8_UNORM;
+    layer.BindFlags = BIND_RENDER_TARGET;
+    EXPECT_EQ(Release(device_->CreateTexture2D(&layer, nullptr, &refused), &refused), E_INVALIDARG)
+        << "a target that cannot be sampled";
+    Texture3DDesc volumeTarget;
+    volumeTarget.Width = volumeTarget.Height = volumeTarget.Depth = 2;
+    volumeTarget.Format = Format::R8G8B8A8_UNORM;
+    volumeTarget.BindFlags = BIND_SHADER_RESOURCE | BIND_RENDER_TARGET;
+    Texture3D* volumeRefused = nullptr;
+    EXPECT_EQ(Release(device_->CreateTexture3D(&volumeTarget, nullptr, &volumeRefused), &volumeRefused),
+              E_INVALIDARG)
+        << "3D render targets";
     Texture2D* backBuffer = nullptr;
     ASSERT_EQ(chain_->GetBuffer(0, &backBuffer), S_OK);
     EXPECT_EQ(Release(device_->CreateShaderResourceView(backBuffer, nullptr, &view), &view), E_INVALIDARG)

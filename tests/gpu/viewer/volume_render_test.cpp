@@ -8,6 +8,7 @@
 #include "app/app_state.h"
 #include "platform/d3dx/d3dx.h"
 #include "render/renderer.h"
+#include "slicing/camera.h"
 #include "tests/gpu/viewer/viewer_harness.h"
 #include "tools/volume/phantom.h"
 #include "ui/tab.h"
@@ -99,7 +100,11 @@ TEST_F(VolumeRenderTest, DefaultTransferFunctionHidesLowValuesAndShowsHighOnes) 
     Frame frame = OpenAndDraw(low, LookStraightDownZ);
     const Rgba dim = frame.At(kWidth / 2, kHeight / 2);
     EXPECT_LT(dim[0], 10) << "a low value is dark";
-    EXPECT_GT(dim[2], 120) << "and nearly transparent: the background shows through";
+    // Opacity 60 / 4095 per eighth of the box, eight eighths deep: 11% over the
+    // dark blue (128), the rest the value's own grey (4 of 255).
+    const double opacity = 1.0 - std::pow(1.0 - 60.0 * 16.0 / 65535.0, 8.0);
+    EXPECT_NEAR(dim[2], 128.0 * (1.0 - opacity) + 3.7 * opacity, 2.0)
+        << "and nearly transparent: the background shows through";
     TearDown();
     SetUp();
     const std::string high = MakeVolume("high.vol", 16, [](int, int, int) { return 4000; });
@@ -316,6 +321,53 @@ TEST_F(VolumeRenderTest, TheRotationIndicatorIsTheAtlasIconBlendedOverTheFrame) 
             changed += still.At(x, y) != dragging.At(x, y) ? 1 : 0;
     EXPECT_GT(changed, 50) << "the icon shows";
     EXPECT_LE(changed, 32 * 32) << "and nothing else changes";
+}
+
+// The slices are drawn into the volume layer only when something they show
+// changed; other frames copy the layer, pixel for pixel what a full redraw
+// gives. A changed view that nobody announced stays unseen (the layer was
+// reused), and shows once the layer is invalidated.
+TEST_F(VolumeRenderTest, FramesReuseTheVolumeLayerUntilAnInputChanges) {
+    const std::string path = MakeVolume("ball.vol", 24, [](int x, int y, int z) {
+        const int dx = x - 9, dy = y - 12, dz = z - 14;
+        return static_cast<uint16_t>(dx * dx + dy * dy + dz * dz < 64 ? 3500 : 300 + 40 * x);
+    });
+    shell::testing::SetFileDialogScript({path});
+    Frame full, reused, unannounced, announced, redrawn, sliding;
+    bool staleDuringSlide = true;
+    Run({[] {
+             Size(kWidth, kHeight);
+             Command(kCmdFileOpen);
+         },
+         [] {}, [&] { full = ReadFrame(); }, [&] { reused = ReadFrame(); },
+         [] {
+             OrbitCamera.yaw += 0.6f;
+             UpdateCamera();
+             Renderer.volumeLayerStale = false;  // as if the change had not been announced
+         },
+         [&] {
+             unannounced = ReadFrame();
+             InvalidateVolumeLayer();
+         },
+         [&] {
+             announced = ReadFrame();
+             OrbitCamera.yaw -= 0.6f;
+             UpdateCamera();
+         },
+         [&] {
+             redrawn = ReadFrame();
+             Mouse(shell::WM_LBUTTONDOWN, 50, kHeight - 10);  // the handle: the panel slides
+             Mouse(shell::WM_LBUTTONUP, 50, kHeight - 10);
+         },
+         [&] { staleDuringSlide = Renderer.volumeLayerStale; }, [&] { sliding = ReadFrame(); }});
+    EXPECT_TRUE(boxes_.empty());
+    ASSERT_EQ(full.width, static_cast<uint32_t>(kWidth));
+    EXPECT_EQ(reused.rgba, full.rgba) << "nothing changed: the same pixels";
+    EXPECT_EQ(unannounced.rgba, full.rgba) << "the layer was reused, not redrawn";
+    EXPECT_NE(announced.rgba, full.rgba) << "an invalidated layer shows the new view";
+    EXPECT_EQ(redrawn.rgba, full.rgba) << "a full redraw gives the reused pixels exactly";
+    EXPECT_FALSE(staleDuringSlide) << "the panel's slide draws no slices";
+    EXPECT_NE(sliding.rgba, full.rgba) << "the panel rises over the reused layer";
 }
 
 TEST_F(VolumeRenderTest, CloseReturnsToDarkBlue) {

@@ -1,0 +1,87 @@
+// The volume layer: the slices and the centre quad drawn offscreen, in floats
+// so that 500 blends do not round to 8 bits each time, and composed into
+// the back buffer every frame. It is redrawn only when something it shows has
+// changed (the view, the lookup texture, the volume, the client size); any
+// other frame (a menu, the panel's slide, a click) costs one copy.
+#include "app/app_state.h"
+#include "render/renderer.h"
+
+namespace {
+
+constexpr uint32_t kTexStride = sizeof(TexVertex);
+constexpr uint32_t kZeroOffset = 0;
+
+}  // namespace
+
+void ReleaseVolumeLayer() {
+    ReleaseAndNull(Renderer.volumeLayerView);
+    ReleaseAndNull(Renderer.volumeLayerTarget);
+    ReleaseAndNull(Renderer.volumeLayer);
+    ReleaseAndNull(Renderer.layerQuadVertexBuffer);
+    Renderer.volumeLayerStale = true;
+}
+
+// Made when a volume is opened and at each resize while one is shown. Without
+// a layer (the device refused one; it is asked again at the next resize) the
+// frames draw the slices straight into the back buffer, as every frame did
+// before.
+// Half floats are not enough: llvmpipe rounds them towards zero, and 500
+// faint slices then darken the picture visibly.
+void CreateVolumeLayer() {
+    ReleaseVolumeLayer();
+    gpu::Texture2DDesc desc;
+    desc.Width = static_cast<uint32_t>(ClientArea.width);
+    desc.Height = static_cast<uint32_t>(ClientArea.height);
+    desc.Format = gpu::Format::R32G32B32A32_FLOAT;
+    desc.BindFlags = gpu::BIND_SHADER_RESOURCE | gpu::BIND_RENDER_TARGET;
+    if (gpu::FAILED(Renderer.device->CreateTexture2D(&desc, nullptr, &Renderer.volumeLayer)) ||
+        gpu::FAILED(Renderer.device->CreateRenderTargetView(Renderer.volumeLayer, nullptr,
+                                                            &Renderer.volumeLayerTarget)) ||
+        gpu::FAILED(Renderer.device->CreateShaderResourceView(Renderer.volumeLayer, nullptr,
+                                                              &Renderer.volumeLayerView))) {
+        ReleaseVolumeLayer();
+        return;
+    }
+    // The whole client area, texel centres on pixel centres: the copy is exact.
+    const float hw = ClientArea.widthF / 2.0f, hh = ClientArea.heightF / 2.0f;
+    const TexVertex quad[4] = {
+        {-hw, hh, 1.0f, 0.0f, 0.0f},
+        {hw, hh, 1.0f, 1.0f, 0.0f},
+        {hw, -hh, 1.0f, 1.0f, 1.0f},
+        {-hw, -hh, 1.0f, 0.0f, 1.0f},
+    };
+    if (gpu::FAILED(CreateDefaultBuffer(sizeof(quad), gpu::BIND_VERTEX_BUFFER, quad,
+                                        &Renderer.layerQuadVertexBuffer))) {
+        ReleaseVolumeLayer();
+    }
+}
+
+void InvalidateVolumeLayer() {
+    Renderer.volumeLayerStale = true;
+}
+
+bool HaveVolumeLayer() {
+    return Renderer.volumeLayerTarget != nullptr && Renderer.layerQuadVertexBuffer != nullptr;
+}
+
+void ComposeVolumeLayer() {
+    gpu::DeviceContext* ctx = Renderer.context;
+    ctx->OMSetRenderTargets(1, &Renderer.renderTargetView, nullptr);
+    ctx->OMSetBlendState(nullptr, nullptr, 0xFFFFFFFF);  // a plain copy, alpha included
+    ctx->IASetInputLayout(Renderer.layoutTex);
+    ctx->IASetPrimitiveTopology(gpu::PrimitiveTopology::TRIANGLELIST);
+    ctx->IASetVertexBuffers(0, 1, &Renderer.layerQuadVertexBuffer, &kTexStride, &kZeroOffset);
+    ctx->IASetIndexBuffer(Renderer.rotIndexBuffer, gpu::Format::R32_UINT, 0);
+    ctx->VSSetShader(Renderer.vsTex, nullptr, 0);
+    ctx->VSSetConstantBuffers(1, 1, &Renderer.cbChangeOnResize);
+    ctx->VSSetConstantBuffers(3, 1, &Renderer.cbChangeFrameUI);
+    ctx->PSSetShader(Renderer.psTex, nullptr, 0);
+    ctx->PSSetShaderResources(0, 1, &Renderer.volumeLayerView);
+    ctx->PSSetSamplers(0, 1, &Renderer.simpleTexSampler);
+    d3dx::MatrixIdentity(&Renderer.uiTranslation);
+    ctx->UpdateSubresource(Renderer.cbChangeFrameUI, 0, nullptr, &Renderer.uiTranslation, 0, 0);
+    ctx->DrawIndexed(6, 0, 0);
+    // The layer is drawn into again later; it must not stay bound for reading.
+    gpu::ShaderResourceView* none = nullptr;
+    ctx->PSSetShaderResources(0, 1, &none);
+}

@@ -1,11 +1,22 @@
 // The entry function: window class, main window, device, and the frame loop.
 #include "app/app_state.h"
 #include "render/renderer.h"
+#include "ui/tab.h"
 
 namespace {
 
 constexpr const char* kWindowClassName = "TamMainWnd";
 constexpr const char* kWindowTitle = "Tamlo Ex01";
+constexpr uint32_t kRestMilliseconds = 50;
+
+// Whether the next frame would show something the last one did not, with no
+// message in between: a drag turns the view, the panel slides, or the volume
+// layer has to be drawn again.
+bool FrameWouldChange() {
+    if (RotationDrag.active || (EditorTab.state & (UI::kTabOpening | UI::kTabClosing)))
+        return true;
+    return InputHandlerTable.Frame == &RenderVolumeFrame && Renderer.volumeLayerStale;
+}
 
 }  // namespace
 
@@ -85,6 +96,7 @@ int TamloMain(shell::HINSTANCE instance, int showCommand) {
     shell::QueryPerformanceCounter(&previous);
     shell::MSG msg{};
 
+    bool messageSinceFrame = true;
     for (;;) {
         int64_t now = 0;
         shell::QueryPerformanceCounter(&now);
@@ -93,9 +105,14 @@ int TamloMain(shell::HINSTANCE instance, int showCommand) {
         if (shell::PeekMessage(&msg, nullptr, 0, 0, shell::PM_REMOVE)) {
             shell::TranslateMessage(&msg);
             shell::DispatchMessage(&msg);
-        } else {
+            messageSinceFrame = true;
+        } else if (messageSinceFrame || FrameWouldChange() || shell::WaitForInput(kRestMilliseconds)) {
+            // A window at rest sleeps until the user does something; drags and
+            // slides run at full rate. The sleep is short, so that FrameClock
+            // stays a frame's length when the next frame comes.
             IntegrateRotation();
             InputHandlerTable.Frame();
+            messageSinceFrame = false;
         }
         if (msg.message == shell::WM_QUIT)
             break;

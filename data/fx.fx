@@ -127,6 +127,10 @@ float4 PS_Volume(VolumeVertexOut input) : SV_TARGET
     float depth = 2.0f * dot(halfExtents, abs(input.viewAxis));
     float layers = 8.0f * depth / 501.0f;
     float alpha = saturate(colour.a);
+    // A sample the transfer function makes clear adds nothing to the blend
+    // (the target times one, plus zero); skipping it changes no pixel.
+    if (alpha <= 0.0f)
+        discard;
     colour.a = 1.0f - pow(1.0f - alpha, layers);
     return colour;
 }

@@ -29,6 +29,9 @@ void ReleaseVolumeLayer() {
 // faint slices then darken the picture visibly.
 void CreateVolumeLayer() {
     ReleaseVolumeLayer();
+    if (Renderer.device == nullptr || Renderer.renderTargetView == nullptr || ClientArea.width <= 0 ||
+        ClientArea.height <= 0)
+        return;
     gpu::Texture2DDesc desc;
     desc.Width = static_cast<uint32_t>(ClientArea.width);
     desc.Height = static_cast<uint32_t>(ClientArea.height);

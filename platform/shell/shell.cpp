@@ -436,6 +436,15 @@ bool PeekMessage(MSG* msg, HWND window, UINT filterMin, UINT filterMax, UINT rem
     return false;
 }
 
+bool WaitForInput(uint32_t timeoutMs) {
+    ShellState& s = S();
+    if (!s.queue.empty() || s.quitPending || s.idleHook)
+        return true;
+    if (!s.sdlStarted)
+        return false;
+    return SDL_WaitEventTimeout(nullptr, static_cast<int>(timeoutMs)) == 1;
+}
+
 bool TranslateMessage(const MSG*) {
     return false;
 }

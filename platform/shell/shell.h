@@ -189,6 +189,10 @@ bool IsWindow(HWND window);
 
 // Never waits. Turns pending SDL events into messages first.
 bool PeekMessage(MSG* msg, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags);
+// Sleeps until a message or a window-system event is waiting, or until
+// `timeoutMs` has passed; true when something is waiting. Returns at once
+// when messages are queued (or an idle hook stands in for the user).
+bool WaitForInput(uint32_t timeoutMs);
 bool TranslateMessage(const MSG* msg);
 LRESULT DispatchMessage(const MSG* msg);
 LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

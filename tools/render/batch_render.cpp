@@ -19,6 +19,7 @@
 #include "platform/gpu/gpu.h"
 #include "platform/shell/shell.h"
 #include "render/renderer.h"
+#include "slicing/camera.h"
 #include "ui/tab.h"
 #include "ui/tab_layout.h"
 #include "volume/scan_import.h"
@@ -90,6 +91,9 @@ const char* UsageText() {
            "  --panel open|closed  the transfer-function panel (default closed)\n"
            "  -o, --output PNG   where to write the picture (default tamlo-render.png)\n"
            "  --frames N         render N frames and print each one's time and the median, min and max\n"
+           "  --timing full|unchanged|drag  what the timed frames are (default full): a full redraw, a\n"
+           "                     frame that reuses the volume layer, or a rotation drag's frame, each\n"
+           "                     after one full frame\n"
            "  --data DIR         folder holding fx.fx and tam_ui.dds (default: the current folder if it\n"
            "                     holds them, else the build's data folder)\n"
            "  -h, --help         this text\n"
@@ -114,8 +118,9 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             value = arg.substr(arg.find('=') + 1);
             hasValue = true;
         }
-        static const char* const kValued[] = {"--tf",    "--size",   "--pitch", "--yaw",    "--distance",
-                                              "--panel", "--output", "-o",      "--frames", "--data"};
+        static const char* const kValued[] = {"--tf",       "--size",  "--pitch",  "--yaw",
+                                              "--distance", "--panel", "--output", "-o",
+                                              "--frames",   "--data",  "--timing"};
         const bool valued = std::find_if(std::begin(kValued), std::end(kValued),
                                          [&](const char* v) { return name == v; }) != std::end(kValued);
         if (valued && !hasValue) {
@@ -152,6 +157,15 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             if (!ParseInt(value, &o.frames) || o.frames < 1 || o.frames > kMaxFrames)
                 return "--frames takes a count from 1 to " + std::to_string(kMaxFrames) + ", not \"" + value +
                        "\"";
+        } else if (name == "--timing") {
+            if (value == "full")
+                o.timing = Options::Timing::Full;
+            else if (value == "unchanged")
+                o.timing = Options::Timing::Unchanged;
+            else if (value == "drag")
+                o.timing = Options::Timing::Drag;
+            else
+                return "--timing takes full, unchanged or drag, not \"" + value + "\"";
         } else if (name == "--data") {
             o.dataDir = value;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -303,6 +317,21 @@ void RenderFrame() {
     InputHandlerTable.Frame();
     // Present only flushes a headless target; a frame's time is its finish.
     glFinish();
+}
+
+void PrepareTimedFrame(Options::Timing timing) {
+    switch (timing) {
+        case Options::Timing::Full:
+            InvalidateVolumeLayer();
+            break;
+        case Options::Timing::Unchanged:
+            break;
+        case Options::Timing::Drag:
+            // A small turn per frame, as a slow drag makes.
+            OrbitCamera.yaw += 0.01f;
+            UpdateCamera();
+            break;
+    }
 }
 
 Picture ReadPicture() {

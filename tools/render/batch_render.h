@@ -18,6 +18,9 @@ struct Options {
     float pitch, yaw, distance;  // the viewer's start values unless given
     bool panelOpen = false;
     int frames = 0;  // 0: one picture, no timing
+    // What each timed frame costs: a full redraw of the slices, a frame that
+    // reuses the volume layer, or a rotation drag's frame (the view turned).
+    enum class Timing { Full, Unchanged, Drag } timing = Timing::Full;
     bool help = false;
     Options();
 };
@@ -47,6 +50,8 @@ struct Picture {
 std::string StartSession(const Options& options);
 // One volume frame, exactly the viewer's, waited for.
 void RenderFrame();
+// Sets up the next timed frame for the kind of frame being timed.
+void PrepareTimedFrame(Options::Timing timing);
 Picture ReadPicture();
 // Back to the state of a fresh process (device, volume and editor released).
 void EndSession();

@@ -1,5 +1,5 @@
 // tamlo-render: the viewer's picture of one volume, drawn headless, as a PNG;
-// with --frames, the time each frame takes.
+// with --frames, the time each frame takes (--timing: which kind of frame).
 #include <unistd.h>
 
 #include <cerrno>
@@ -62,7 +62,11 @@ int main(int argc, char** argv) {
 
     const int frames = options.frames > 0 ? options.frames : 1;
     std::vector<double> times;
+    if (options.frames > 0 && options.timing != batch::Options::Timing::Full)
+        batch::RenderFrame();  // the layer the timed frames start from
     for (int i = 0; i < frames; ++i) {
+        if (options.frames > 0)
+            batch::PrepareTimedFrame(options.timing);
         const auto frameStart = std::chrono::steady_clock::now();
         batch::RenderFrame();
         times.push_back(MillisecondsSince(frameStart));

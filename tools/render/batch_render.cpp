@@ -24,10 +24,6 @@
 #include "volume/scan_import.h"
 #include "volume/volume.h"
 
-#ifndef TAMLO_DATA_DIR
-#define TAMLO_DATA_DIR "."
-#endif
-
 namespace batch {
 namespace {
 
@@ -90,8 +86,8 @@ const char* UsageText() {
            "  --panel open|closed  the transfer-function panel (default closed)\n"
            "  -o, --output PNG   where to write the picture (default tamlo-render.png)\n"
            "  --frames N         render N frames and print each one's time and the median, min and max\n"
-           "  --data DIR         folder holding fx.fx and tam_ui.dds (default: the current folder if it\n"
-           "                     holds them, else the build's data folder)\n"
+           "  --data DIR         folder holding fx.fx and tam_ui.dds (default: each is looked for in the\n"
+           "                     current folder, then the installed share/tamlo, then the build's data)\n"
            "  -h, --help         this text\n"
            "\n"
            "Errors print one line to stderr and exit with status 1 (2 for a bad command line).\n";
@@ -168,12 +164,11 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
     return {};
 }
 
-std::string ResolveDataDir(const std::string& requested) {
+DataFolderList DataFoldersFor(const std::string& requested) {
     if (!requested.empty())
-        return requested;
-    if (::access("fx.fx", R_OK) == 0 && ::access("tam_ui.dds", R_OK) == 0)
-        return ".";
-    return TAMLO_DATA_DIR;
+        return {requested};
+    // build/tools/render/tamlo-render draws with build/data.
+    return MakeDataFolders(ExecutableFolder(), "../../data");
 }
 
 std::string CheckVolumeInput(const std::string& path) {

@@ -7,13 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "app/data_folders.h"
+
 namespace batch {
 
 struct Options {
     std::string volumePath;
     std::string tfPath;  // empty: the editor's default function
     std::string outputPath = "tamlo-render.png";
-    std::string dataDir;  // empty: the current folder if it holds fx.fx, else the build's data folder
+    std::string dataDir;  // empty: the viewer's data folders
     int width = 1280, height = 1024;
     float pitch, yaw, distance;  // the viewer's start values unless given
     bool panelOpen = false;
@@ -26,8 +28,9 @@ struct Options {
 std::string ParseOptions(int argc, const char* const* argv, Options* options);
 const char* UsageText();
 
-// The folder fx.fx and tam_ui.dds are read from.
-std::string ResolveDataDir(const std::string& requested);
+// The folders fx.fx and tam_ui.dds are looked for in: the one asked for, or
+// the viewer's order (working folder, installed share/tamlo, build tree).
+DataFolderList DataFoldersFor(const std::string& requested);
 
 // Checks that can be made before a device exists, so that a bad input costs
 // no start-up and says one thing: the volume file's header and size, the .tf

@@ -47,13 +47,10 @@ int main(int argc, char** argv) {
     if (!problem.empty())
         return Fail(problem);
 
-    // The program reads its shaders and atlas from the working folder.
     options.volumePath = Absolute(options.volumePath);
     options.tfPath = Absolute(options.tfPath);
     options.outputPath = Absolute(options.outputPath);
-    const std::string dataDir = batch::ResolveDataDir(options.dataDir);
-    if (::chdir(dataDir.c_str()) != 0)
-        return Fail("cannot use the data folder " + dataDir + ": " + std::strerror(errno));
+    SetProgramDataFolders(batch::DataFoldersFor(options.dataDir));
 
     const std::string startError = batch::StartSession(options);
     if (!startError.empty())

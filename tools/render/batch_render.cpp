@@ -19,6 +19,7 @@
 #include "platform/gpu/gpu.h"
 #include "platform/shell/shell.h"
 #include "render/renderer.h"
+#include "slicing/camera.h"
 #include "ui/tab.h"
 #include "ui/tab_layout.h"
 #include "volume/scan_import.h"
@@ -31,6 +32,7 @@ namespace {
 // are refused by most drivers anyway.
 constexpr int kMaxImageSide = 8192;
 constexpr int kMaxFrames = 100000;
+constexpr int kMaxTurntable = 9999;  // four digits in the pictures' names
 
 bool ParseInt(const std::string& text, int* value) {
     const char* end = text.data() + text.size();
@@ -86,6 +88,8 @@ const char* UsageText() {
            "  --panel open|closed  the transfer-function panel (default closed)\n"
            "  -o, --output PNG   where to write the picture (default tamlo-render.png)\n"
            "  --frames N         render N frames and print each one's time and the median, min and max\n"
+           "  --turntable N      N pictures turning once around the vertical axis from the start yaw,\n"
+           "                     OUT-0001.png to OUT-N.png (OUT: the output's name without .png)\n"
            "  --data DIR         folder holding fx.fx and tam_ui.dds (default: each is looked for in the\n"
            "                     current folder, then the installed share/tamlo, then the build's data)\n"
            "  -h, --help         this text\n"
@@ -110,8 +114,9 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             value = arg.substr(arg.find('=') + 1);
             hasValue = true;
         }
-        static const char* const kValued[] = {"--tf",    "--size",   "--pitch", "--yaw",    "--distance",
-                                              "--panel", "--output", "-o",      "--frames", "--data"};
+        static const char* const kValued[] = {"--tf",       "--size",  "--pitch",    "--yaw",
+                                              "--distance", "--panel", "--output",   "-o",
+                                              "--frames",   "--data",  "--turntable"};
         const bool valued = std::find_if(std::begin(kValued), std::end(kValued),
                                          [&](const char* v) { return name == v; }) != std::end(kValued);
         if (valued && !hasValue) {
@@ -148,6 +153,10 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             if (!ParseInt(value, &o.frames) || o.frames < 1 || o.frames > kMaxFrames)
                 return "--frames takes a count from 1 to " + std::to_string(kMaxFrames) + ", not \"" + value +
                        "\"";
+        } else if (name == "--turntable") {
+            if (!ParseInt(value, &o.turntable) || o.turntable < 1 || o.turntable > kMaxTurntable)
+                return "--turntable takes a count from 1 to " + std::to_string(kMaxTurntable) + ", not \"" +
+                       value + "\"";
         } else if (name == "--data") {
             o.dataDir = value;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -161,6 +170,8 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
     }
     if (!haveVolume)
         return "no volume file given (see --help)";
+    if (o.turntable > 0 && o.frames > 0)
+        return "--turntable and --frames do not go together (time a turntable with --frames alone)";
     return {};
 }
 
@@ -217,17 +228,6 @@ std::string CheckInputs(const Options& options) {
         return "cannot write " + options.outputPath + ": the folder " + folder + " does not exist";
     if (::access(folder.c_str(), W_OK) != 0)
         return "cannot write " + options.outputPath + ": " + std::strerror(errno);
-    struct stat outputInfo {};
-    const bool outputExists = ::stat(output.c_str(), &outputInfo) == 0;
-    if (outputExists && S_ISDIR(outputInfo.st_mode))
-        return "cannot write " + options.outputPath + ": it is a folder";
-    if (outputExists && !S_ISREG(outputInfo.st_mode))
-        return "cannot write " + options.outputPath + ": it is not a regular file";
-    std::error_code ec;
-    for (const std::string& input : {options.volumePath, options.tfPath}) {
-        if (!input.empty() && outputExists && std::filesystem::equivalent(output, input, ec))
-            return "cannot write " + options.outputPath + ": it is an input (" + input + ")";
-    }
     // The picture is PNG whatever the name says; another extension would
     // only mislabel it.
     std::string extension = output.extension().string();
@@ -235,7 +235,56 @@ std::string CheckInputs(const Options& options) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (extension != ".png")
         return "cannot write " + options.outputPath + ": the picture is a PNG; name it .png";
+
+    // Each picture that will be written: never over a folder, a device or an input.
+    auto checkPicture = [&](const std::string& name) -> std::string {
+        const std::filesystem::path path = Absolute(name);
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0)
+            return {};
+        if (S_ISDIR(info.st_mode))
+            return "cannot write " + name + ": it is a folder";
+        if (!S_ISREG(info.st_mode))
+            return "cannot write " + name + ": it is not a regular file";
+        std::error_code ec;
+        for (const std::string& input : {options.volumePath, options.tfPath}) {
+            if (!input.empty() && std::filesystem::equivalent(path, input, ec))
+                return "cannot write " + name + ": it is an input (" + input + ")";
+        }
+        return {};
+    };
+    if (options.turntable == 0)
+        return checkPicture(options.outputPath);
+    for (int i = 0; i < options.turntable; ++i) {
+        const std::string problem = checkPicture(TurntablePictureName(options.outputPath, i));
+        if (!problem.empty())
+            return problem;
+    }
     return {};
+}
+
+std::string TurntablePictureName(const std::string& output, int index) {
+    std::string stem = output;
+    if (stem.size() >= 4) {
+        std::string end = stem.substr(stem.size() - 4);
+        for (char& c : end)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (end == ".png")
+            stem.resize(stem.size() - 4);
+    }
+    std::string number = std::to_string(index + 1);
+    number.insert(0, number.size() < 4 ? 4 - number.size() : 0, '0');
+    return stem + "-" + number + ".png";
+}
+
+float TurntableYaw(float startYaw, int index, int count) {
+    constexpr double kTurn = 6.283185307179586;
+    return static_cast<float>(startYaw + kTurn * index / count);
+}
+
+void TurnTo(float yaw) {
+    OrbitCamera.yaw = yaw;
+    UpdateCamera();
 }
 
 std::string StartSession(const Options& options) {

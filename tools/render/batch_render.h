@@ -19,7 +19,8 @@ struct Options {
     int width = 1280, height = 1024;
     float pitch, yaw, distance;  // the viewer's start values unless given
     bool panelOpen = false;
-    int frames = 0;  // 0: one picture, no timing
+    int frames = 0;     // 0: one picture, no timing
+    int turntable = 0;  // pictures in a full turn; 0: just the one picture
     bool help = false;
     Options();
 };
@@ -48,6 +49,13 @@ struct Picture {
 // first message the program raised. Paths must be absolute or relative to the
 // folder the data lies in.
 std::string StartSession(const Options& options);
+// Turntables: picture `index` (from 0) of a turn is OUTPUT-0001.png onwards
+// (OUTPUT's .png left off), at yaw start + index / count of a full turn.
+std::string TurntablePictureName(const std::string& output, int index);
+float TurntableYaw(float startYaw, int index, int count);
+// Turns the camera to a yaw; the next frame shows it.
+void TurnTo(float yaw);
+
 // One volume frame, exactly the viewer's, waited for.
 void RenderFrame();
 Picture ReadPicture();

@@ -228,14 +228,6 @@ std::string CheckInputs(const Options& options) {
         return "cannot write " + options.outputPath + ": the folder " + folder + " does not exist";
     if (::access(folder.c_str(), W_OK) != 0)
         return "cannot write " + options.outputPath + ": " + std::strerror(errno);
-    // The picture is PNG whatever the name says; another extension would
-    // only mislabel it.
-    std::string extension = output.extension().string();
-    for (char& c : extension)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (extension != ".png")
-        return "cannot write " + options.outputPath + ": the picture is a PNG; name it .png";
-
     // Each picture that will be written: never over a folder, a device or an input.
     auto checkPicture = [&](const std::string& name) -> std::string {
         const std::filesystem::path path = Absolute(name);
@@ -253,8 +245,19 @@ std::string CheckInputs(const Options& options) {
         }
         return {};
     };
-    if (options.turntable == 0)
-        return checkPicture(options.outputPath);
+    if (options.turntable == 0) {
+        const std::string problem = checkPicture(options.outputPath);
+        if (!problem.empty())
+            return problem;
+    }
+    // The picture is PNG whatever the name says; another extension would
+    // only mislabel it.
+    std::string extension = output.extension().string();
+    for (char& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (extension != ".png")
+        return "cannot write " + options.outputPath + ": the picture is a PNG; name it .png";
+
     for (int i = 0; i < options.turntable; ++i) {
         const std::string problem = checkPicture(TurntablePictureName(options.outputPath, i));
         if (!problem.empty())

@@ -87,6 +87,9 @@ void SetClientSize(int32_t width, int32_t height);
 // client width, the camera and the slices, then volume mode. False after a
 // message box (the viewer and the batch renderer share it).
 bool OpenVolumeFile(const char* path);
+// Transfer Function > Open after the dialog: reads the .tf file and installs
+// it, or shows why not and changes nothing.
+bool OpenTransferFunctionFile(const char* path);
 shell::LRESULT WndProc(shell::HWND window, shell::UINT message, shell::WPARAM wParam, shell::LPARAM lParam);
 
 // The menu of resource 101, registered with the shell.
@@ -96,7 +99,9 @@ void RegisterMainMenu();
 void ReleaseDevice();
 
 // The entry function: window, device, loop. Returns the exit code (always 0).
-int TamloMain(shell::HINSTANCE instance, int showCommand);
+// A file given (the command line's) is opened once the device is up, as
+// File > Open would open it.
+int TamloMain(shell::HINSTANCE instance, int showCommand, const char* file = nullptr);
 
 // Puts every record of the shell back to its start-up value (tests run the
 // program more than once in one process).

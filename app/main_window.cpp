@@ -55,7 +55,7 @@ void ReleaseDevice() {
     ReleaseAndNull(r.device);
 }
 
-int TamloMain(shell::HINSTANCE instance, int showCommand) {
+int TamloMain(shell::HINSTANCE instance, int showCommand, const char* file) {
     RegisterMainMenu();
 
     shell::WNDCLASSEX wc;
@@ -86,8 +86,12 @@ int TamloMain(shell::HINSTANCE instance, int showCommand) {
     }
     shell::ShowWindow(MainWindow, showCommand);
 
+    shell::DragAcceptFiles(MainWindow, true);
+
     if (!InitDevice())
         return 0;
+    if (file != nullptr)
+        OpenVolumeFile(file);
 
     int64_t frequency = 0;
     shell::QueryPerformanceFrequency(&frequency);

@@ -2,6 +2,8 @@
 #include "app/app_state.h"
 
 #include <algorithm>
+#include <cctype>
+#include <string>
 
 #include "render/renderer.h"
 #include "slicing/camera.h"
@@ -85,6 +87,35 @@ void OpenVolume() {
     if (!shell::GetOpenFileName(&ofn))
         return;
     OpenVolumeFile(path);
+}
+
+bool EndsInTf(const std::string& path) {
+    if (path.size() < 3)
+        return false;
+    std::string end = path.substr(path.size() - 3);
+    for (char& c : end)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return end == ".tf";
+}
+
+// Files dropped onto the window: a .tf loads as the transfer function, any
+// other file opens as a volume, each as its menu's Open would after the
+// dialog. Of several, the first of each kind is taken.
+void OpenDroppedFiles(shell::HDROP drop) {
+    std::string volume, transfer;
+    const shell::UINT count = shell::DragQueryFile(drop, 0xFFFFFFFFu, nullptr, 0);
+    for (shell::UINT i = 0; i < count; ++i) {
+        std::string path(shell::DragQueryFile(drop, i, nullptr, 0), '\0');
+        shell::DragQueryFile(drop, i, path.data(), static_cast<shell::UINT>(path.size() + 1));
+        std::string& slot = EndsInTf(path) ? transfer : volume;
+        if (slot.empty())
+            slot = path;
+    }
+    shell::DragFinish(drop);
+    if (!volume.empty())
+        OpenVolumeFile(volume.c_str());
+    if (!transfer.empty())
+        OpenTransferFunctionFile(transfer.c_str());
 }
 
 // A panel drag whose button release will not come (focus lost, volume
@@ -216,6 +247,9 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
                 default:
                     return shell::DefWindowProc(window, message, wParam, lParam);
             }
+        case shell::WM_DROPFILES:
+            OpenDroppedFiles(reinterpret_cast<shell::HDROP>(wParam));
+            return 0;
         case shell::WM_KILLFOCUS:
             CancelEditorDrag();
             return shell::DefWindowProc(window, message, wParam, lParam);

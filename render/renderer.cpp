@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/app_state.h"
+#include "app/data_folders.h"
 #include "platform/d3dx/d3dx.h"
 #include "platform/shell/shell.h"
 #include "ui/tab.h"
@@ -112,12 +113,12 @@ void ReleaseBlob(gpu::Blob*& blob) {
 // One shader pair with its input layout: compile the vertex shader (its
 // compiler text, if any, is the message), create it and its layout, compile
 // and create the pixel shader.
-bool BuildShaderPair(const char* vsEntry, const char* psEntry, const gpu::InputElementDesc* elements,
-                     uint32_t elementCount, gpu::VertexShader** vs, gpu::InputLayout** layout,
-                     gpu::PixelShader** ps) {
+bool BuildShaderPair(const char* shaderFile, const char* vsEntry, const char* psEntry,
+                     const gpu::InputElementDesc* elements, uint32_t elementCount, gpu::VertexShader** vs,
+                     gpu::InputLayout** layout, gpu::PixelShader** ps) {
     gpu::Blob* vsBlob = nullptr;
     gpu::Blob* errors = nullptr;
-    if (gpu::FAILED(d3dx::CompileFromFile(kShaderFile, vsEntry, "vs_5_0", &vsBlob, &errors))) {
+    if (gpu::FAILED(d3dx::CompileFromFile(shaderFile, vsEntry, "vs_5_0", &vsBlob, &errors))) {
         std::string text;
         if (errors && errors->GetBufferSize() > 0) {
             const char* bytes = static_cast<const char*>(errors->GetBufferPointer());
@@ -147,7 +148,7 @@ bool BuildShaderPair(const char* vsEntry, const char* psEntry, const gpu::InputE
     }
 
     gpu::Blob* psBlob = nullptr;
-    if (gpu::FAILED(d3dx::CompileFromFile(kShaderFile, psEntry, "ps_5_0", &psBlob, nullptr))) {
+    if (gpu::FAILED(d3dx::CompileFromFile(shaderFile, psEntry, "ps_5_0", &psBlob, nullptr))) {
         ShowRendererError("D3DX11CompileFromFile failed on pixel shader");
         ReleaseBlob(vsBlob);
         return false;
@@ -189,13 +190,22 @@ void ShowRendererError(const char* text, const char* caption) {
 }
 
 bool InitShaders() {
-    if (!BuildShaderPair("VS_STex", "PS_STex", kLayoutTex, 2, &Renderer.vsTex, &Renderer.layoutTex,
-                         &Renderer.psTex))
+    // Not found anywhere: the message a missing file always gave, with the
+    // folders it was looked for in.
+    const std::string shaderFile = FindDataFile(kShaderFile, ProgramDataFolders());
+    if (shaderFile.empty()) {
+        const std::string text = std::string("cannot read '") + kShaderFile + "': no such file in " +
+                                 DescribeDataFolders(ProgramDataFolders());
+        shell::MessageBox(nullptr, text.c_str(), "error building vertex shader", shell::MB_OK);
         return false;
-    if (!BuildShaderPair("VS_SClr", "PS_SClr", kLayoutColor, 2, &Renderer.vsColor, &Renderer.layoutColor,
-                         &Renderer.psColor))
+    }
+    if (!BuildShaderPair(shaderFile.c_str(), "VS_STex", "PS_STex", kLayoutTex, 2, &Renderer.vsTex,
+                         &Renderer.layoutTex, &Renderer.psTex))
         return false;
-    if (!BuildShaderPair("VS_Volume", "PS_Volume", kLayoutVolume, 2, &Renderer.vsVolume,
+    if (!BuildShaderPair(shaderFile.c_str(), "VS_SClr", "PS_SClr", kLayoutColor, 2, &Renderer.vsColor,
+                         &Renderer.layoutColor, &Renderer.psColor))
+        return false;
+    if (!BuildShaderPair(shaderFile.c_str(), "VS_Volume", "PS_Volume", kLayoutVolume, 2, &Renderer.vsVolume,
                          &Renderer.layoutVolume, &Renderer.psVolume))
         return false;
 
@@ -290,8 +300,15 @@ bool InitDevice() {
         return false;
     }
 
-    if (gpu::FAILED(
-            d3dx::CreateShaderResourceViewFromFile(Renderer.device, kAtlasFile, &Renderer.uiAtlasView))) {
+    const std::string atlasFile = FindDataFile(kAtlasFile, ProgramDataFolders());
+    if (atlasFile.empty()) {
+        const std::string text = std::string("D3DX11CreateShaderResourceViewFromFile failed (tam_ui.dds)\n") +
+                                 "no such file in " + DescribeDataFolders(ProgramDataFolders());
+        ShowRendererError(text.c_str());
+        return false;
+    }
+    if (gpu::FAILED(d3dx::CreateShaderResourceViewFromFile(Renderer.device, atlasFile.c_str(),
+                                                           &Renderer.uiAtlasView))) {
         ShowRendererError("D3DX11CreateShaderResourceViewFromFile failed (tam_ui.dds)");
         return false;
     }

@@ -1,30 +1,46 @@
 #!/usr/bin/env bash
-# The one list of Debian packages Tamlo needs to build, test and run.
+# The one list of Debian packages Tamlo needs, in two groups:
+#   run   building and running the programs (what scripts/run.sh installs)
+#   test  what the tests, fuzzing, benchmarks and packaging checks add
+# Usage: scripts/deps.sh [run|all]   (no argument: all, as scripts/test.sh and CI use)
 # Idempotent: packages already present are left alone.
 set -euo pipefail
 
-PACKAGES=(
+RUN=(
   # toolchain
-  build-essential cmake ninja-build pkg-config clang-format
-  # libFuzzer targets (scripts/fuzz.sh): clang with its sanitizer and fuzzer runtimes
-  clang libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config
   # window, input, GL loading, headless EGL on Mesa (llvmpipe without a GPU)
   libsdl2-dev libepoxy-dev libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libglx-mesa0
   # run-time HLSL: shaderc (static, with glslang and SPIRV-Tools) and SPIRV-Cross
   libshaderc-dev glslang-dev spirv-tools libspirv-cross-c-shared-dev
-  # menu bar
+  # menu bar, and PNG writing (stb)
   libimgui-dev libstb-dev
-  # images
-  libpng-dev
   # scans: NIfTI, NRRD, MetaImage and DICOM through ITK (GDCM inside), zlib for .nii.gz checks
   libinsighttoolkit5-dev zlib1g-dev
-  # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev
-  # file dialogs, and the end-to-end runs under a virtual display
-  zenity xvfb xauth xdotool imagemagick x11-utils python3
+  # file dialogs
+  zenity
   # core X fonts: SDL draws its message boxes with them (without, a box falls back to the terminal)
   xfonts-base
 )
+
+TEST=(
+  # formatting
+  clang-format
+  # libFuzzer targets (scripts/fuzz.sh): clang with its sanitizer and fuzzer runtimes
+  clang libclang-rt-14-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # the end-to-end runs under a virtual display
+  xvfb xauth xdotool imagemagick x11-utils python3
+  # the install and package check: the desktop entry, and cpack's Depends (dpkg-shlibdeps, file)
+  desktop-file-utils dpkg-dev file
+)
+
+case "${1:-all}" in
+  run) PACKAGES=("${RUN[@]}") ;;
+  all) PACKAGES=("${RUN[@]}" "${TEST[@]}") ;;
+  *) echo "usage: scripts/deps.sh [run|all]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/deps.sh
+bash scripts/deps.sh      # everything: the run group and the test group
 cmake --preset default
 cmake --build --preset default
 ctest --preset default --parallel 2 --timeout 600

@@ -171,14 +171,18 @@ void LoadTransferFunction() {
     ofn.Flags = shell::OFN_EXPLORER | shell::OFN_FILEMUSTEXIST;
     if (!shell::GetOpenFileName(&ofn))
         return;
+    OpenTransferFunctionFile(path);
+}
 
+bool OpenTransferFunctionFile(const char* path) {
     std::vector<ControlPoint> loaded;
     std::string message;
     if (!ReadTransferFunctionFile(path, &loaded, &message)) {
         ShowTfError(message);
-        return;
+        return false;
     }
     InstallTransferFunction(loaded);
+    return true;
 }
 
 void SaveTransferFunction() {

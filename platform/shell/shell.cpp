@@ -15,6 +15,10 @@
 
 namespace shell {
 
+struct DropRecord {
+    std::vector<std::string> paths;
+};
+
 // ---------------------------------------------------------------------------
 // Process state (one UI thread, as on Win32)
 
@@ -45,6 +49,8 @@ struct ShellState {
     std::vector<std::string> debugLines;
     int64_t counterStep = 0;  // a test's stepped clock: 0 reads the real one
     int64_t steppedCounter = 0;
+    // Drop handles not yet finished by the program (freed by a reset too).
+    std::vector<std::unique_ptr<DropRecord>> drops;
 };
 
 ShellState& S() {
@@ -116,8 +122,63 @@ uint32_t EventWindowId(const SDL_Event& e) {
             return e.key.windowID;
         case SDL_WINDOWEVENT:
             return e.window.windowID;
+        case SDL_DROPBEGIN:
+        case SDL_DROPFILE:
+        case SDL_DROPTEXT:
+        case SDL_DROPCOMPLETE:
+            return e.drop.windowID;
         default:
             return 0;
+    }
+}
+
+HDROP NewDrop(std::vector<std::string> paths) {
+    S().drops.push_back(std::make_unique<DropRecord>(DropRecord{std::move(paths)}));
+    return S().drops.back().get();
+}
+
+DropRecord* LiveDrop(HDROP drop) {
+    for (const auto& d : S().drops) {
+        if (d.get() == drop) {
+            return d.get();
+        }
+    }
+    return nullptr;
+}
+
+// SDL gives a drop file by file between a begin and a complete event; Win32
+// gives the window one message with every file. The path SDL allocated is
+// ours to free, whoever it was for.
+void HandleDrop(const SDL_Event& e) {
+    WindowRecord* w = FindBySdlId(e.drop.windowID);
+    if (!w && e.drop.windowID == 0) {
+        // Backends that cannot say which window: ours, if there is just one.
+        int alive = 0;
+        for (const auto& candidate : S().windows) {
+            if (candidate->alive) {
+                w = candidate.get();
+                ++alive;
+            }
+        }
+        if (alive != 1) {
+            w = nullptr;
+        }
+    }
+    if (e.type == SDL_DROPFILE || e.type == SDL_DROPTEXT) {
+        if (e.type == SDL_DROPFILE && w && w->acceptsFiles && e.drop.file && *e.drop.file) {
+            w->droppedFiles.emplace_back(e.drop.file);
+        }
+        SDL_free(e.drop.file);
+        return;
+    }
+    if (!w) {
+        return;
+    }
+    if (e.type == SDL_DROPBEGIN) {
+        w->droppedFiles.clear();
+    } else if (e.type == SDL_DROPCOMPLETE && !w->droppedFiles.empty()) {
+        const HDROP drop = NewDrop(std::exchange(w->droppedFiles, {}));
+        PostMessage(w, WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
     }
 }
 
@@ -126,6 +187,11 @@ void HandleSdlEvent(const SDL_Event& e) {
     // with the cursor held inside ours.
     if (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_FOCUS_LOST && S().clip) {
         ClipCursor(nullptr);
+    }
+    if (e.type == SDL_DROPBEGIN || e.type == SDL_DROPFILE || e.type == SDL_DROPTEXT ||
+        e.type == SDL_DROPCOMPLETE) {
+        HandleDrop(e);
+        return;
     }
     if (e.type == SDL_QUIT) {
         // From a signal or the session: every window is asked to close.
@@ -610,12 +676,62 @@ void OutputDebugString(const char* text) {
 }
 
 // ---------------------------------------------------------------------------
+// Dropped files
+
+void DragAcceptFiles(HWND window, bool accept) {
+    WindowRecord* w = Live(window);
+    if (!w) {
+        return;
+    }
+    w->acceptsFiles = accept;
+    w->droppedFiles.clear();
+    if (accept) {
+        // The window system is told the windows take drops (X11: XdndAware).
+        SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
+    }
+}
+
+UINT DragQueryFile(HDROP drop, UINT index, char* file, UINT size) {
+    const DropRecord* d = LiveDrop(drop);
+    if (!d) {
+        return 0;
+    }
+    if (index == 0xFFFFFFFFu) {
+        return static_cast<UINT>(d->paths.size());
+    }
+    if (index >= d->paths.size()) {
+        return 0;
+    }
+    const std::string& path = d->paths[index];
+    if (!file) {
+        return static_cast<UINT>(path.size());
+    }
+    if (size == 0) {
+        return 0;
+    }
+    const size_t copied = std::min<size_t>(path.size(), size - 1);
+    path.copy(file, copied);
+    file[copied] = '\0';
+    return static_cast<UINT>(copied);
+}
+
+void DragFinish(HDROP drop) {
+    auto& drops = S().drops;
+    drops.erase(std::remove_if(drops.begin(), drops.end(), [drop](const auto& d) { return d.get() == drop; }),
+                drops.end());
+}
+
+// ---------------------------------------------------------------------------
 // Test seams
 
 namespace testing {
 
 void InjectMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     S().queue.push_back({window, message, wParam, lParam});
+}
+
+HDROP MakeDrop(std::vector<std::string> paths) {
+    return NewDrop(std::move(paths));
 }
 
 std::optional<RECT> CurrentCursorClip() {
@@ -656,11 +772,15 @@ void Reset() {
     s.quitCode = 0;
     s.clip.reset();
     s.debugLines.clear();
+    s.drops.clear();
     detail::ResetDialogs();
     if (s.sdlStarted) {
         SDL_Event e;
         SDL_PumpEvents();
         while (SDL_PeepEvents(&e, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0) {
+            if (e.type == SDL_DROPFILE || e.type == SDL_DROPTEXT) {
+                SDL_free(e.drop.file);
+            }
         }
     }
 }

@@ -39,6 +39,9 @@ using WPARAM = uint64_t;
 using LPARAM = int64_t;
 using LRESULT = int64_t;
 using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
+// Files dropped onto a window: WM_DROPFILES carries one in its wParam.
+struct DropRecord;
+using HDROP = DropRecord*;
 
 inline constexpr UINT WM_DESTROY = 0x0002;
 inline constexpr UINT WM_SIZE = 0x0005;
@@ -55,6 +58,7 @@ inline constexpr UINT WM_RBUTTONDOWN = 0x0204;
 inline constexpr UINT WM_RBUTTONUP = 0x0205;
 inline constexpr UINT WM_RBUTTONDBLCLK = 0x0206;
 inline constexpr UINT WM_MOUSEWHEEL = 0x020A;
+inline constexpr UINT WM_DROPFILES = 0x0233;
 
 // Key-state word of mouse messages.
 inline constexpr WPARAM MK_LBUTTON = 0x0001;
@@ -207,6 +211,19 @@ bool EndPaint(HWND window, const PAINTSTRUCT* paint);
 std::shared_ptr<gpu::OutputWindow> GetOutputWindow(HWND window);
 
 // ---------------------------------------------------------------------------
+// Dropped files
+
+// A window that accepts files gets WM_DROPFILES (wParam: the HDROP) once for
+// each drop, however many files it holds; others never hear of drops.
+void DragAcceptFiles(HWND window, bool accept);
+// index 0xFFFFFFFF: the number of files. Otherwise the length of file
+// `index`'s path without its NUL; with a buffer it is copied there, cut to
+// size - 1 bytes and NUL-terminated. 0 for a bad handle or index.
+UINT DragQueryFile(HDROP drop, UINT index, char* file, UINT size);
+// Frees the handle; the program calls it once it has read the paths.
+void DragFinish(HDROP drop);
+
+// ---------------------------------------------------------------------------
 // Dialogs and message boxes
 
 // Modal, one OK button. Without a display the caption and text go to stderr.
@@ -237,6 +254,8 @@ namespace testing {
 
 // Queued as if it came from the system; delivered by PeekMessage in order.
 void InjectMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// A drop handle holding these paths, as a drop onto a window would make.
+HDROP MakeDrop(std::vector<std::string> paths);
 
 // While a script is set, file dialogs take their answers from it, in order,
 // instead of running zenity: a path means OK with that path, nullopt means

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/gpu/output_window.h"
 #include "platform/shell/shell_internal.h"
@@ -86,9 +87,11 @@ struct WindowRecord {
     UINT classStyle = 0;
     std::shared_ptr<detail::Surface> surface;
     std::shared_ptr<gpu::OutputWindow> output;
-    uint32_t buttons = 0;        // SDL_BUTTON_*MASK held, as our events tell it
-    bool clientCapture = false;  // those buttons went down in the client area
-    bool menuDirty = false;      // the bar needs drawing before the next frame comes
+    uint32_t buttons = 0;                   // SDL_BUTTON_*MASK held, as our events tell it
+    bool clientCapture = false;             // those buttons went down in the client area
+    bool menuDirty = false;                 // the bar needs drawing before the next frame comes
+    bool acceptsFiles = false;              // DragAcceptFiles
+    std::vector<std::string> droppedFiles;  // the drop under way, until SDL says it is complete
 };
 
 }  // namespace shell

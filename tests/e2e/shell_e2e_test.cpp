@@ -249,6 +249,51 @@ TEST_F(ShellWindow, CloseBoxClosesThroughDefWindowProc) {
     EXPECT_EQ(GetOutputWindow(hwnd), nullptr);
 }
 
+// SDL hands a drop over file by file; the window gets one WM_DROPFILES with
+// every path, and only once it has said it takes files.
+TEST_F(ShellWindow, ADropOfSeveralFilesIsOneMessageForAWindowThatAcceptsFiles) {
+    auto out = GetOutputWindow(hwnd);
+    ASSERT_TRUE(out && out->MakeContextCurrent());
+    const uint32_t id = SDL_GetWindowID(SDL_GL_GetCurrentWindow());
+    auto drop = [id](const std::vector<std::string>& paths) {
+        SDL_Event e{};
+        e.type = SDL_DROPBEGIN;
+        e.drop.windowID = id;
+        SDL_PushEvent(&e);
+        for (const std::string& path : paths) {
+            e.type = SDL_DROPFILE;
+            e.drop.file = SDL_strdup(path.c_str());
+            SDL_PushEvent(&e);
+        }
+        e.type = SDL_DROPCOMPLETE;
+        e.drop.file = nullptr;
+        SDL_PushEvent(&e);
+    };
+
+    drop({"/tmp/ignored.vol"});
+    PumpUntil(nullptr, 200);
+    EXPECT_EQ(Find(WM_DROPFILES), nullptr) << "a window that never accepted files hears of no drop";
+
+    DragAcceptFiles(hwnd, true);
+    drop({"/tmp/a head.vol", "/tmp/bone.tf"});
+    ASSERT_TRUE(PumpUntil([] { return Find(WM_DROPFILES) != nullptr; })) << "no WM_DROPFILES";
+    const auto handle = reinterpret_cast<HDROP>(Find(WM_DROPFILES)->wParam);
+    ASSERT_EQ(DragQueryFile(handle, 0xFFFFFFFFu, nullptr, 0), 2u);
+    char path[64];
+    EXPECT_EQ(DragQueryFile(handle, 0, nullptr, 0), 15u) << "the length without the NUL";
+    EXPECT_EQ(DragQueryFile(handle, 0, path, sizeof path), 15u);
+    EXPECT_STREQ(path, "/tmp/a head.vol");
+    EXPECT_EQ(DragQueryFile(handle, 1, path, 8), 7u) << "cut to the buffer, NUL included";
+    EXPECT_STREQ(path, "/tmp/bo");
+    EXPECT_EQ(DragQueryFile(handle, 2, path, sizeof path), 0u) << "past the last file";
+    DragFinish(handle);
+    EXPECT_EQ(DragQueryFile(handle, 0xFFFFFFFFu, nullptr, 0), 0u) << "a finished handle holds nothing";
+    size_t drops = 0;
+    for (const MSG& m : g_seen)
+        drops += m.message == WM_DROPFILES;
+    EXPECT_EQ(drops, 1u);
+}
+
 TEST_F(ShellWindow, ClickingFileThenAnItemPostsItsCommand) {
     PresentTwoColourImage();
     Xdotool({"mousemove", std::to_string(TitleX(0)), "10", "click", "1"});

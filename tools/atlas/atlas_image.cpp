@@ -212,4 +212,28 @@ std::vector<uint8_t> DrawInterfaceAtlas() {
     return canvas.Take();
 }
 
+std::vector<uint8_t> DrawDesktopIcon(const std::vector<uint8_t>& atlasPixels) {
+    std::vector<uint8_t> icon(static_cast<size_t>(kIconSize) * kIconSize * 4);
+    constexpr float kCorner = 6.0f, kHalf = kIconSize / 2.0f;
+    for (int y = 0; y < kIconSize; ++y) {
+        for (int x = 0; x < kIconSize; ++x) {
+            // Coverage of the rounded square, antialiased over a pixel.
+            const float qx = std::max(std::fabs(x + 0.5f - kHalf) - (kHalf - kCorner), 0.0f);
+            const float qy = std::max(std::fabs(y + 0.5f - kHalf) - (kHalf - kCorner), 0.0f);
+            const float back = std::clamp(kCorner + 0.5f - std::hypot(qx, qy), 0.0f, 1.0f);
+            const uint8_t* a = &atlasPixels[(static_cast<size_t>(y) * kSize + kIconLeft + x) * 4];
+            const float fa = a[3] / 255.0f;
+            const float outA = fa + back * (1 - fa);
+            uint8_t* out = &icon[(static_cast<size_t>(y) * kIconSize + x) * 4];
+            const float backColour[3] = {0, 0, 128};
+            for (int c = 0; c < 3; ++c) {
+                const float v = outA > 0 ? (a[c] * fa + backColour[c] * back * (1 - fa)) / outA : 0;
+                out[c] = static_cast<uint8_t>(std::lround(v));
+            }
+            out[3] = static_cast<uint8_t>(std::lround(outA * 255));
+        }
+    }
+    return icon;
+}
+
 }  // namespace atlas

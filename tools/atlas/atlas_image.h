@@ -24,4 +24,12 @@ void ChartColourAt(int column, int row, float* hue, float* saturation);
 // RGBA8, rows top to bottom, kSize x kSize.
 std::vector<uint8_t> DrawInterfaceAtlas();
 
+// The rotation icon's region (top right) and the desktop icon made from it.
+inline constexpr int kIconLeft = 480;
+inline constexpr int kIconSize = 32;
+
+// RGBA8, kIconSize square: the atlas's rotation icon over a rounded square of
+// the viewer's dark blue, so that it reads on light and dark desktops alike.
+std::vector<uint8_t> DrawDesktopIcon(const std::vector<uint8_t>& atlasPixels);
+
 }  // namespace atlas

@@ -25,10 +25,6 @@
 #include "volume/scan_import.h"
 #include "volume/volume.h"
 
-#ifndef TAMLO_DATA_DIR
-#define TAMLO_DATA_DIR "."
-#endif
-
 namespace batch {
 namespace {
 
@@ -36,6 +32,7 @@ namespace {
 // are refused by most drivers anyway.
 constexpr int kMaxImageSide = 8192;
 constexpr int kMaxFrames = 100000;
+constexpr int kMaxTurntable = 9999;  // four digits in the pictures' names
 
 bool ParseInt(const std::string& text, int* value) {
     const char* end = text.data() + text.size();
@@ -94,8 +91,10 @@ const char* UsageText() {
            "  --timing full|unchanged|drag  what the timed frames are (default full): a full redraw, a\n"
            "                     frame that reuses the volume layer, or a rotation drag's frame, each\n"
            "                     after one full frame\n"
-           "  --data DIR         folder holding fx.fx and tam_ui.dds (default: the current folder if it\n"
-           "                     holds them, else the build's data folder)\n"
+           "  --turntable N      N pictures turning once around the vertical axis from the start yaw,\n"
+           "                     OUT-0001.png to OUT-N.png (OUT: the output's name without .png)\n"
+           "  --data DIR         folder holding fx.fx and tam_ui.dds (default: each is looked for in the\n"
+           "                     current folder, then the installed share/tamlo, then the build's data)\n"
            "  -h, --help         this text\n"
            "\n"
            "Errors print one line to stderr and exit with status 1 (2 for a bad command line).\n";
@@ -120,7 +119,7 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
         }
         static const char* const kValued[] = {"--tf",       "--size",  "--pitch",  "--yaw",
                                               "--distance", "--panel", "--output", "-o",
-                                              "--frames",   "--data",  "--timing"};
+                                              "--frames",   "--data",  "--timing", "--turntable"};
         const bool valued = std::find_if(std::begin(kValued), std::end(kValued),
                                          [&](const char* v) { return name == v; }) != std::end(kValued);
         if (valued && !hasValue) {
@@ -166,6 +165,10 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
                 o.timing = Options::Timing::Drag;
             else
                 return "--timing takes full, unchanged or drag, not \"" + value + "\"";
+        } else if (name == "--turntable") {
+            if (!ParseInt(value, &o.turntable) || o.turntable < 1 || o.turntable > kMaxTurntable)
+                return "--turntable takes a count from 1 to " + std::to_string(kMaxTurntable) + ", not \"" +
+                       value + "\"";
         } else if (name == "--data") {
             o.dataDir = value;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -179,15 +182,16 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
     }
     if (!haveVolume)
         return "no volume file given (see --help)";
+    if (o.turntable > 0 && o.frames > 0)
+        return "--turntable and --frames do not go together (time a turntable with --frames alone)";
     return {};
 }
 
-std::string ResolveDataDir(const std::string& requested) {
+DataFolderList DataFoldersFor(const std::string& requested) {
     if (!requested.empty())
-        return requested;
-    if (::access("fx.fx", R_OK) == 0 && ::access("tam_ui.dds", R_OK) == 0)
-        return ".";
-    return TAMLO_DATA_DIR;
+        return {requested};
+    // build/tools/render/tamlo-render draws with build/data.
+    return MakeDataFolders(ExecutableFolder(), "../../data");
 }
 
 std::string CheckVolumeInput(const std::string& path) {
@@ -236,16 +240,27 @@ std::string CheckInputs(const Options& options) {
         return "cannot write " + options.outputPath + ": the folder " + folder + " does not exist";
     if (::access(folder.c_str(), W_OK) != 0)
         return "cannot write " + options.outputPath + ": " + std::strerror(errno);
-    struct stat outputInfo {};
-    const bool outputExists = ::stat(output.c_str(), &outputInfo) == 0;
-    if (outputExists && S_ISDIR(outputInfo.st_mode))
-        return "cannot write " + options.outputPath + ": it is a folder";
-    if (outputExists && !S_ISREG(outputInfo.st_mode))
-        return "cannot write " + options.outputPath + ": it is not a regular file";
-    std::error_code ec;
-    for (const std::string& input : {options.volumePath, options.tfPath}) {
-        if (!input.empty() && outputExists && std::filesystem::equivalent(output, input, ec))
-            return "cannot write " + options.outputPath + ": it is an input (" + input + ")";
+    // Each picture that will be written: never over a folder, a device or an input.
+    auto checkPicture = [&](const std::string& name) -> std::string {
+        const std::filesystem::path path = Absolute(name);
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0)
+            return {};
+        if (S_ISDIR(info.st_mode))
+            return "cannot write " + name + ": it is a folder";
+        if (!S_ISREG(info.st_mode))
+            return "cannot write " + name + ": it is not a regular file";
+        std::error_code ec;
+        for (const std::string& input : {options.volumePath, options.tfPath}) {
+            if (!input.empty() && std::filesystem::equivalent(path, input, ec))
+                return "cannot write " + name + ": it is an input (" + input + ")";
+        }
+        return {};
+    };
+    if (options.turntable == 0) {
+        const std::string problem = checkPicture(options.outputPath);
+        if (!problem.empty())
+            return problem;
     }
     // The picture is PNG whatever the name says; another extension would
     // only mislabel it.
@@ -254,7 +269,37 @@ std::string CheckInputs(const Options& options) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (extension != ".png")
         return "cannot write " + options.outputPath + ": the picture is a PNG; name it .png";
+
+    for (int i = 0; i < options.turntable; ++i) {
+        const std::string problem = checkPicture(TurntablePictureName(options.outputPath, i));
+        if (!problem.empty())
+            return problem;
+    }
     return {};
+}
+
+std::string TurntablePictureName(const std::string& output, int index) {
+    std::string stem = output;
+    if (stem.size() >= 4) {
+        std::string end = stem.substr(stem.size() - 4);
+        for (char& c : end)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (end == ".png")
+            stem.resize(stem.size() - 4);
+    }
+    std::string number = std::to_string(index + 1);
+    number.insert(0, number.size() < 4 ? 4 - number.size() : 0, '0');
+    return stem + "-" + number + ".png";
+}
+
+float TurntableYaw(float startYaw, int index, int count) {
+    constexpr double kTurn = 6.283185307179586;
+    return static_cast<float>(startYaw + kTurn * index / count);
+}
+
+void TurnTo(float yaw) {
+    OrbitCamera.yaw = yaw;
+    UpdateCamera();
 }
 
 std::string StartSession(const Options& options) {

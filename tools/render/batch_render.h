@@ -7,17 +7,20 @@
 #include <string>
 #include <vector>
 
+#include "app/data_folders.h"
+
 namespace batch {
 
 struct Options {
     std::string volumePath;
     std::string tfPath;  // empty: the editor's default function
     std::string outputPath = "tamlo-render.png";
-    std::string dataDir;  // empty: the current folder if it holds fx.fx, else the build's data folder
+    std::string dataDir;  // empty: the viewer's data folders
     int width = 1280, height = 1024;
     float pitch, yaw, distance;  // the viewer's start values unless given
     bool panelOpen = false;
-    int frames = 0;  // 0: one picture, no timing
+    int frames = 0;     // 0: one picture, no timing
+    int turntable = 0;  // pictures in a full turn; 0: just the one picture
     // What each timed frame costs: a full redraw of the slices, a frame that
     // reuses the volume layer, or a rotation drag's frame (the view turned).
     enum class Timing { Full, Unchanged, Drag } timing = Timing::Full;
@@ -29,8 +32,9 @@ struct Options {
 std::string ParseOptions(int argc, const char* const* argv, Options* options);
 const char* UsageText();
 
-// The folder fx.fx and tam_ui.dds are read from.
-std::string ResolveDataDir(const std::string& requested);
+// The folders fx.fx and tam_ui.dds are looked for in: the one asked for, or
+// the viewer's order (working folder, installed share/tamlo, build tree).
+DataFolderList DataFoldersFor(const std::string& requested);
 
 // Checks that can be made before a device exists, so that a bad input costs
 // no start-up and says one thing: the volume file's header and size, the .tf
@@ -48,6 +52,13 @@ struct Picture {
 // first message the program raised. Paths must be absolute or relative to the
 // folder the data lies in.
 std::string StartSession(const Options& options);
+// Turntables: picture `index` (from 0) of a turn is OUTPUT-0001.png onwards
+// (OUTPUT's .png left off), at yaw start + index / count of a full turn.
+std::string TurntablePictureName(const std::string& output, int index);
+float TurntableYaw(float startYaw, int index, int count);
+// Turns the camera to a yaw; the next frame shows it.
+void TurnTo(float yaw);
+
 // One volume frame, exactly the viewer's, waited for.
 void RenderFrame();
 // Sets up the next timed frame for the kind of frame being timed.

@@ -1,11 +1,8 @@
 // tamlo-render: the viewer's picture of one volume, drawn headless, as a PNG;
-// with --frames, the time each frame takes (--timing: which kind of frame).
-#include <unistd.h>
-
-#include <cerrno>
+// with --frames, the time each frame takes (--timing: which kind of frame);
+// with --turntable, pictures for a movie of the volume turning.
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -47,18 +44,33 @@ int main(int argc, char** argv) {
     if (!problem.empty())
         return Fail(problem);
 
-    // The program reads its shaders and atlas from the working folder.
     options.volumePath = Absolute(options.volumePath);
     options.tfPath = Absolute(options.tfPath);
     options.outputPath = Absolute(options.outputPath);
-    const std::string dataDir = batch::ResolveDataDir(options.dataDir);
-    if (::chdir(dataDir.c_str()) != 0)
-        return Fail("cannot use the data folder " + dataDir + ": " + std::strerror(errno));
+    SetProgramDataFolders(batch::DataFoldersFor(options.dataDir));
 
     const std::string startError = batch::StartSession(options);
     if (!startError.empty())
         return Fail(startError);
     const double readyMs = MillisecondsSince(start);
+
+    if (options.turntable > 0) {
+        // One device for the whole turn: each picture is the camera turned
+        // and one more frame.
+        for (int i = 0; i < options.turntable; ++i) {
+            batch::TurnTo(batch::TurntableYaw(options.yaw, i, options.turntable));
+            batch::RenderFrame();
+            const std::string name = batch::TurntablePictureName(options.outputPath, i);
+            const std::string writeError = batch::WritePng(name, batch::ReadPicture());
+            if (!writeError.empty()) {
+                batch::EndSession();
+                return Fail(writeError);
+            }
+            std::printf("%s\n", name.c_str());
+        }
+        batch::EndSession();
+        return 0;
+    }
 
     const int frames = options.frames > 0 ? options.frames : 1;
     std::vector<double> times;

@@ -1,5 +1,6 @@
-// Writes the head phantom as a volume file.
-// Usage: make_volume OUTPUT DIMX DIMY DIMZ
+// Writes the head phantom as a volume file; with ct or mri, the head as that
+// scanner would record it (for trying transfer functions).
+// Usage: make_volume OUTPUT DIMX DIMY DIMZ [phantom|ct|mri]
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -7,8 +8,9 @@
 #include "tools/volume/phantom.h"
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: make_volume OUTPUT DIMX DIMY DIMZ\n");
+    const std::string kind = argc == 6 ? argv[5] : "phantom";
+    if ((argc != 5 && argc != 6) || (kind != "phantom" && kind != "ct" && kind != "mri")) {
+        std::fprintf(stderr, "usage: make_volume OUTPUT DIMX DIMY DIMZ [phantom|ct|mri]\n");
         return 2;
     }
     int dims[3];
@@ -23,8 +25,12 @@ int main(int argc, char** argv) {
         dims[i] = static_cast<int>(d);
     }
     std::string error;
-    if (!phantom::WriteVolumeFile(argv[1], dims[0], dims[1], dims[2],
-                                  phantom::MakeHeadPhantom(dims[0], dims[1], dims[2]), &error)) {
+    const std::vector<uint16_t> samples =
+        kind == "phantom"
+            ? phantom::MakeHeadPhantom(dims[0], dims[1], dims[2])
+            : phantom::MakeHeadScan(dims[0], dims[1], dims[2],
+                                    kind == "ct" ? phantom::Modality::Ct : phantom::Modality::MriT1);
+    if (!phantom::WriteVolumeFile(argv[1], dims[0], dims[1], dims[2], samples, &error)) {
         std::fprintf(stderr, "make_volume: %s\n", error.c_str());
         return 1;
     }

@@ -53,7 +53,102 @@ uint16_t TissueAt(float x, float y, float z) {
     return skullInner > 0.7f ? kBrain + 150 : kBrain;
 }
 
+// The tissues of MakeHeadScan and their values in each modality.
+enum Tissue {
+    kTAir,
+    kTSkin,
+    kTFat,
+    kTMuscle,
+    kTCortical,
+    kTMarrow,
+    kTCsf,
+    kTGrey,
+    kTWhite,
+    kTVitreous,
+    kTLens
+};
+// CT in Hounsfield units.
+constexpr float kCtValue[] = {-1000, 40, -90, 50, 1600, 450, 8, 38, 28, 10, 110};
+// T1-weighted MRI on 0..1 of its range.
+constexpr float kMriValue[] = {0.0f, 0.45f, 0.95f, 0.33f, 0.03f, 0.72f, 0.10f, 0.42f, 0.62f, 0.08f, 0.40f};
+
+// The neck below the head: skin, fat and muscle round the cervical spine,
+// a stack of vertebral bodies (cortical shell, marrow inside) with discs.
+Tissue NeckTissueAt(float x, float y, float z) {
+    const float r = std::hypot(x / 0.34f, (z - 0.18f) / 0.30f);
+    if (r > 1.0f)
+        return kTAir;
+    if (r > 0.94f)
+        return kTSkin;
+    const float spine = std::hypot(x / 0.09f, (z - 0.28f) / 0.08f);
+    const float level = std::fmod(y + 2.0f, 0.16f);  // one vertebra and its disc
+    if (spine <= 1.0f && level > 0.03f)
+        return spine > 0.7f || level < 0.05f || level > 0.14f ? kTCortical : kTMarrow;
+    return r > 0.8f ? kTFat : kTMuscle;
+}
+
+// The lower jaw: a bony arch round the front of the face under the skull.
+bool InMandible(float x, float y, float z) {
+    if (y < -0.80f || y > -0.58f || z > 0.15f)
+        return false;
+    const float arch = std::hypot(x / 0.46f, (z - 0.12f) / 0.72f);
+    return arch > 0.86f && arch < 1.0f;
+}
+
+Tissue ScanTissueAt(float x, float y, float z) {
+    const float head = Ellipsoid(x, y, z, 0.0f, 0.05f, 0.05f, 0.72f, 0.88f, 0.80f);
+    const float nose = Ellipsoid(x, y, z, 0.0f, -0.05f, -0.78f, 0.10f, 0.18f, 0.14f);
+    if (InMandible(x, y, z))
+        return kTCortical;
+    if (head > 1.0f && nose > 1.0f)
+        return y < -0.45f ? NeckTissueAt(x, y, z) : kTAir;
+    if (head > 0.95f || nose <= 1.0f)
+        return nose <= 0.8f ? kTMuscle : kTSkin;
+    const float skullOuter = Ellipsoid(x, y, z, 0.0f, 0.05f, 0.05f, 0.66f, 0.82f, 0.74f);
+    for (float side : {-0.25f, 0.25f}) {
+        const float eye = Ellipsoid(x, y, z, side, -0.12f, -0.55f, 0.11f, 0.10f, 0.10f);
+        if (eye <= 1.0f)
+            return Ellipsoid(x, y, z, side, -0.12f, -0.63f, 0.05f, 0.05f, 0.025f) <= 1.0f ? kTLens
+                                                                                          : kTVitreous;
+    }
+    if (skullOuter > 1.0f)
+        return head > 0.87f ? kTFat : kTMuscle;
+    const float skullInner = Ellipsoid(x, y, z, 0.0f, 0.07f, 0.06f, 0.59f, 0.74f, 0.67f);
+    if (skullInner > 1.0f)
+        return skullOuter > 0.9f || skullInner < 1.1f ? kTCortical : kTMarrow;
+    if (skullInner > 0.93f)
+        return kTCsf;
+    for (float side : {-0.12f, 0.12f}) {
+        if (Ellipsoid(x, y, z, side, 0.20f, 0.10f, 0.07f, 0.18f, 0.30f) <= 1.0f)
+            return kTCsf;
+    }
+    // Grey matter folds into the white: the ribbon's inner edge waves.
+    const float fold = 0.07f * std::sin(19.0f * x) * std::sin(15.0f * y) * std::sin(17.0f * z);
+    return skullInner > 0.68f + fold ? kTGrey : kTWhite;
+}
+
 }  // namespace
+
+std::vector<uint16_t> MakeHeadScan(int dimX, int dimY, int dimZ, Modality modality) {
+    std::vector<uint16_t> samples(static_cast<size_t>(dimX) * dimY * dimZ);
+    size_t i = 0;
+    for (int z = 0; z < dimZ; ++z) {
+        const float fz = (z + 0.5f) / dimZ * 2.0f - 1.0f;
+        for (int y = 0; y < dimY; ++y) {
+            const float fy = (y + 0.5f) / dimY * 2.0f - 1.0f;
+            for (int x = 0; x < dimX; ++x) {
+                const float fx = (x + 0.5f) / dimX * 2.0f - 1.0f;
+                const Tissue t = ScanTissueAt(fx, fy, fz);
+                // Noise of about 10 HU in the CT, 1% of the range in the MRI.
+                const float value = modality == Modality::Ct
+                                        ? kCtValue[t] + 1024.0f + Grain(x, y, z) * 0.35f
+                                        : kMriValue[t] * 4095.0f + std::fabs(Grain(x, y, z) * 1.4f);
+                samples[i++] = static_cast<uint16_t>(std::lround(std::fmin(std::fmax(value, 0.0f), 4095.0f)));
+            }
+        }
+    }
+    return samples;
+}
 
 std::vector<uint16_t> MakeHeadPhantom(int dimX, int dimY, int dimZ) {
     std::vector<uint16_t> samples(static_cast<size_t>(dimX) * dimY * dimZ);

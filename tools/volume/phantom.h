@@ -23,6 +23,17 @@ inline constexpr uint16_t kLesion = 2600;
 // Samples are x fastest, then y, then z; every value is below 4096.
 std::vector<uint16_t> MakeHeadPhantom(int dimX, int dimY, int dimZ);
 
+// The same head as a scanner would record it, for choosing transfer functions
+// on tissue values that match real scans: a CT in Hounsfield units stored as
+// 12-bit scanners do (HU + 1024, so -1024..3071 is 0..4095, what the viewer
+// makes of such a scan), and a T1-weighted MRI scaled to its own range (fat
+// brightest, white matter brighter than grey, fluid and cortical bone dark).
+// Both add a scalp of skin, fat and muscle, a skull of two cortical tables
+// round marrow, a folded grey-matter ribbon round white matter, fluid between
+// brain and skull, and the eyes' lenses.
+enum class Modality { Ct, MriT1 };
+std::vector<uint16_t> MakeHeadScan(int dimX, int dimY, int dimZ, Modality modality);
+
 // Writes the volume file; false (with the reason in *error) if it cannot.
 bool WriteVolumeFile(const std::string& path, int dimX, int dimY, int dimZ,
                      const std::vector<uint16_t>& samples, std::string* error);

@@ -344,6 +344,43 @@ TEST_F(RenderProgramTest, WritesAnOpaquePngAndTimesFrames) {
     EXPECT_EQ(channels, 3) << "written opaque, as the window shows it";
 }
 
+// A turntable: N pictures on one device, the first the plain picture, each
+// turned by a further N-th of a full turn about the vertical axis.
+TEST_F(RenderProgramTest, ATurntableWritesNPicturesAroundTheVerticalAxis) {
+    RenderFiles files(dir_);
+    const std::string volume = files.Volume(24);
+    const std::string common = volume + " --size 40x32 --pitch 0.3 --distance 2.5";
+    const Outcome o = RunProgram(common + " --turntable 3 -o spin.png", dir_);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, dir_ + "/spin-0001.png\n" + dir_ + "/spin-0002.png\n" + dir_ + "/spin-0003.png\n");
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/spin.png")) << "only the numbered pictures";
+    ASSERT_EQ(RunProgram(common + " -o plain.png", dir_).status, 0);
+    ASSERT_EQ(RunProgram(common + " --yaw 4.18879020 -o third.png", dir_).status, 0);
+    auto bytes = [&](const std::string& name) {
+        std::ifstream in(dir_ + "/" + name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(bytes("spin-0001.png"), bytes("plain.png")) << "the turn starts at the start yaw";
+    EXPECT_EQ(bytes("spin-0003.png"), bytes("third.png")) << "the third picture is two thirds round";
+    EXPECT_NE(bytes("spin-0001.png"), bytes("spin-0002.png"));
+    EXPECT_NE(bytes("spin-0002.png"), bytes("spin-0003.png"));
+
+    for (const auto& [args, text] : std::vector<std::pair<std::string, std::string>>{
+             {" --turntable 0", "--turntable takes a count from 1 to 9999"},
+             {" --turntable 2 --frames 2", "do not go together"},
+         }) {
+        const Outcome bad = RunProgram(common + args, dir_);
+        EXPECT_EQ(bad.status, 2) << args;
+        EXPECT_NE(bad.err.find(text), std::string::npos) << bad.err;
+    }
+    std::filesystem::remove(dir_ + "/spin-0002.png");
+    std::filesystem::create_directory(dir_ + "/spin-0002.png");
+    const Outcome blocked = RunProgram(common + " --turntable 3 -o spin.png", dir_);
+    EXPECT_EQ(blocked.status, 1);
+    EXPECT_NE(blocked.err.find("cannot write spin-0002.png: it is a folder"), std::string::npos)
+        << blocked.err;
+}
+
 // A DICOM series: its folder and any one of its files give the same
 // picture; a broken scan is one line with the reader's reason.
 TEST_F(RenderProgramTest, ReadsScansAndDicomFolders) {

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include "app/data_folders.h"
 #include "platform/gpu/gpu.h"
 #include "tests/gpu/viewer/viewer_harness.h"
 
@@ -122,11 +123,45 @@ TEST_F(DataFileTest, BrokenPixelShaderShowsTheFixedMessage) {
 }
 
 TEST_F(DataFileTest, MissingAtlasIsReportedAfterTheShaders) {
-    RunIn([](const std::string& dir) { std::filesystem::remove(dir + "/tam_ui.dds"); });
+    std::string dir;
+    RunIn([&](const std::string& d) {
+        dir = d;
+        std::filesystem::remove(d + "/tam_ui.dds");
+    });
     ASSERT_EQ(boxes_.size(), 1u);
-    EXPECT_EQ(boxes_[0].text, "D3DX11CreateShaderResourceViewFromFile failed (tam_ui.dds)");
+    EXPECT_EQ(boxes_[0].text.rfind("D3DX11CreateShaderResourceViewFromFile failed (tam_ui.dds)\n", 0), 0u)
+        << boxes_[0].text;
+    EXPECT_NE(boxes_[0].text.find(dir + " (the working folder)"), std::string::npos)
+        << "the folders looked in are named: " << boxes_[0].text;
     EXPECT_EQ(boxes_[0].caption, "error");
     EXPECT_EQ(gpu::testing::PresentCount(), presentsAtStart_);
+}
+
+// Away from the working folder each file is taken from the first of the
+// program's folders that holds it; none holding it is the message naming them.
+TEST_F(DataFileTest, FilesMissingHereComeFromTheNextFolderThatHasThem) {
+    const std::string elsewhere = ScratchDir() + "/share";
+    std::filesystem::create_directory(elsewhere);
+    std::filesystem::copy_file(DataDir() + "/fx.fx", elsewhere + "/fx.fx");
+    std::filesystem::copy_file(DataDir() + "/tam_ui.dds", elsewhere + "/tam_ui.dds");
+    SetProgramDataFolders({"", ScratchDir() + "/empty", elsewhere});
+    RunIn([](const std::string& dir) {
+        std::filesystem::remove(dir + "/fx.fx");
+        std::filesystem::remove(dir + "/tam_ui.dds");
+    });
+    EXPECT_TRUE(boxes_.empty()) << boxes_[0].text;
+    EXPECT_GT(gpu::testing::PresentCount(), presentsAtStart_) << "frames were drawn";
+
+    TearDown();
+    SetUp();
+    SetProgramDataFolders({"", "/nonexistent/share/tamlo"});
+    RunIn([](const std::string& dir) { std::filesystem::remove(dir + "/fx.fx"); });
+    SetProgramDataFolders(MakeDataFolders(ExecutableFolder(), "../data"));
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].caption, "error building vertex shader");
+    EXPECT_NE(boxes_[0].text.find("cannot read 'fx.fx'"), std::string::npos) << boxes_[0].text;
+    EXPECT_NE(boxes_[0].text.find("(the working folder), /nonexistent/share/tamlo"), std::string::npos)
+        << boxes_[0].text;
 }
 
 TEST_F(DataFileTest, AnAtlasThatIsNotADdsIsRefusedLikeAMissingOne) {

@@ -61,6 +61,7 @@ void ViewerTest::TearDown() {
     if (!scratch_.empty())
         std::filesystem::remove_all(scratch_);
     scratch_.clear();
+    startFile_.clear();
 }
 
 int ViewerTest::Run(std::vector<std::function<void()>> steps) {
@@ -77,7 +78,8 @@ int ViewerTest::Run(std::vector<std::function<void()>> steps) {
             Command(kCmdFileExit);
         }
     });
-    const int result = TamloMain(nullptr, shell::SW_SHOWDEFAULT);
+    const int result =
+        TamloMain(nullptr, shell::SW_SHOWDEFAULT, startFile_.empty() ? nullptr : startFile_.c_str());
     shell::testing::SetIdleHook(nullptr);
     boxes_ = shell::testing::TakeMessageBoxes();
     return result;

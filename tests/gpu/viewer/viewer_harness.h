@@ -52,6 +52,8 @@ class ViewerTest : public ::testing::Test {
     std::string ScratchDir();
 
     std::vector<shell::testing::RecordedMessageBox> boxes_;
+    // Given to the entry function as the command line's file, when set.
+    std::string startFile_;
     int presentsAtStart_ = 0;
     std::string scratch_;
     bool repeatStep_ = false;

@@ -1,0 +1,78 @@
+#include "app/data_folders.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <optional>
+
+namespace {
+
+std::optional<DataFolderList>& ProgramFolders() {
+    static std::optional<DataFolderList> folders;
+    return folders;
+}
+
+}  // namespace
+
+DataFolderList MakeDataFolders(const std::string& executableFolder, const std::string& buildTreeData) {
+    DataFolderList folders{""};
+    if (executableFolder.empty())
+        return folders;
+    const std::filesystem::path bin(executableFolder);
+    for (const std::filesystem::path& candidate : {bin / ".." / "share" / "tamlo", bin / buildTreeData}) {
+        const std::string folder = candidate.lexically_normal().string();
+        // An install whose bin/ is the build tree's own would list one folder twice.
+        bool listed = false;
+        for (const std::string& f : folders)
+            listed = listed || f == folder;
+        if (!listed)
+            folders.push_back(folder);
+    }
+    return folders;
+}
+
+std::string ExecutableFolder() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : exe.parent_path().string();
+}
+
+std::string FindDataFile(const std::string& name, const DataFolderList& folders) {
+    for (const std::string& folder : folders) {
+        const std::string path = folder.empty() ? name : (std::filesystem::path(folder) / name).string();
+        struct stat info {};
+        // Readable and a plain file: a folder or an unreadable file of that
+        // name would only fail later with a less useful message.
+        if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(path.c_str(), R_OK) == 0)
+            return path;
+    }
+    return {};
+}
+
+std::string DescribeDataFolders(const DataFolderList& folders) {
+    std::string text;
+    for (const std::string& folder : folders) {
+        if (!text.empty())
+            text += ", ";
+        if (folder.empty()) {
+            std::error_code ec;
+            const std::filesystem::path cwd = std::filesystem::current_path(ec);
+            text += (ec ? std::string(".") : cwd.string()) + " (the working folder)";
+        } else {
+            text += folder;
+        }
+    }
+    return text;
+}
+
+const DataFolderList& ProgramDataFolders() {
+    std::optional<DataFolderList>& folders = ProgramFolders();
+    if (!folders)
+        folders = MakeDataFolders(ExecutableFolder(), "../data");
+    return *folders;
+}
+
+void SetProgramDataFolders(DataFolderList folders) {
+    ProgramFolders() = std::move(folders);
+}

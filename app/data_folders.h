@@ -1,0 +1,33 @@
+// Where the program finds its data files (the shader source fx.fx and the
+// interface atlas tam_ui.dds): the working folder first, as it always was;
+// then the installed share/tamlo beside the executable's bin/; then the data
+// folder of the build tree the executable was built in.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The empty string stands for the working folder: a file found there is
+// named as before (plain "fx.fx"), so the compiler's messages read the same.
+using DataFolderList = std::vector<std::string>;
+
+// The folders in order of preference for an executable in `executableFolder`
+// whose build-tree data folder is `buildTreeData` relative to it ("../data"
+// for build/app/tamlo). An empty executableFolder gives the working folder only.
+DataFolderList MakeDataFolders(const std::string& executableFolder, const std::string& buildTreeData);
+
+// The folder of the running executable; empty when the system cannot say.
+std::string ExecutableFolder();
+
+// The path of `name` in the first folder holding it as a regular file;
+// empty when none does.
+std::string FindDataFile(const std::string& name, const DataFolderList& folders);
+
+// "/home/me (the working folder), /usr/share/tamlo, /src/build/data": for
+// the message that says where a file was looked for.
+std::string DescribeDataFolders(const DataFolderList& folders);
+
+// The list the device set-up searches. Until a program sets its own it is
+// the viewer's: MakeDataFolders(ExecutableFolder(), "../data").
+const DataFolderList& ProgramDataFolders();
+void SetProgramDataFolders(DataFolderList folders);

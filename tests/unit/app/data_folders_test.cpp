@@ -1,0 +1,85 @@
+// Where fx.fx and tam_ui.dds are looked for: the order of the folders, what
+// counts as having a file, and the folders named when none has it.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/data_folders.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class DataFoldersTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tamlo-data-XXXXXX";
+        root_ = ::mkdtemp(pattern);
+        previous_ = fs::current_path();
+        // An installed tree and a build tree, and a working folder of its own.
+        for (const char* dir : {"prefix/bin", "prefix/share/tamlo", "build/app", "build/data", "work"})
+            fs::create_directories(root_ / dir);
+        fs::current_path(root_ / "work");
+    }
+    void TearDown() override {
+        fs::current_path(previous_);
+        fs::remove_all(root_);
+    }
+    void Touch(const fs::path& path) { std::ofstream(path) << "x"; }
+
+    fs::path root_, previous_;
+};
+
+TEST_F(DataFoldersTest, WorkingFolderThenInstalledShareThenTheBuildTree) {
+    const DataFolderList installed = MakeDataFolders((root_ / "prefix/bin").string(), "../data");
+    ASSERT_EQ(installed.size(), 3u);
+    EXPECT_EQ(installed[0], "") << "the working folder comes first";
+    EXPECT_EQ(installed[1], (root_ / "prefix/share/tamlo").string()) << "normalised, no ..";
+    EXPECT_EQ(installed[2], (root_ / "prefix/data").string());
+
+    const DataFolderList built = MakeDataFolders((root_ / "build/app").string(), "../data");
+    EXPECT_EQ(built.back(), (root_ / "build/data").string());
+    const DataFolderList render = MakeDataFolders((root_ / "build/tools/render").string(), "../../data");
+    EXPECT_EQ(render.back(), (root_ / "build/data").string());
+
+    EXPECT_EQ(MakeDataFolders("", "../data"), DataFolderList{""}) << "an unknown executable: here only";
+    const DataFolderList same = MakeDataFolders((root_ / "share/bin").string(), "../share/tamlo");
+    EXPECT_EQ(same.size(), 2u) << "a folder is listed once";
+}
+
+TEST_F(DataFoldersTest, EachFileComesFromTheFirstFolderThatHoldsIt) {
+    const DataFolderList folders = MakeDataFolders((root_ / "build/app").string(), "../data");
+    const fs::path build = root_ / "build/data";
+
+    EXPECT_EQ(FindDataFile("fx.fx", folders), "") << "nowhere yet";
+    Touch(build / "fx.fx");
+    EXPECT_EQ(FindDataFile("fx.fx", folders), (build / "fx.fx").string());
+    fs::create_directories(root_ / "build/share/tamlo");
+    Touch(root_ / "build/share/tamlo/fx.fx");
+    EXPECT_EQ(FindDataFile("fx.fx", folders), (root_ / "build/share/tamlo/fx.fx").string());
+    Touch(root_ / "work/fx.fx");
+    EXPECT_EQ(FindDataFile("fx.fx", folders), "fx.fx") << "the working folder's, by its plain name";
+
+    // What is not a readable file does not count, and the search goes on.
+    fs::create_directory(root_ / "work/tam_ui.dds");
+    Touch(build / "tam_ui.dds");
+    EXPECT_EQ(FindDataFile("tam_ui.dds", folders), (build / "tam_ui.dds").string())
+        << "a folder of that name";
+    if (::geteuid() != 0) {  // root reads anything
+        Touch(root_ / "build/share/tamlo/tam_ui.dds");
+        ::chmod((root_ / "build/share/tamlo/tam_ui.dds").c_str(), 0);
+        EXPECT_EQ(FindDataFile("tam_ui.dds", folders), (build / "tam_ui.dds").string()) << "unreadable";
+    }
+}
+
+TEST_F(DataFoldersTest, TheMessageNamesEveryFolderInOrder) {
+    const DataFolderList folders = MakeDataFolders((root_ / "prefix/bin").string(), "../data");
+    EXPECT_EQ(DescribeDataFolders(folders), (root_ / "work").string() + " (the working folder), " +
+                                                (root_ / "prefix/share/tamlo").string() + ", " +
+                                                (root_ / "prefix/data").string());
+}
+
+}  // namespace

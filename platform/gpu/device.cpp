@@ -32,6 +32,9 @@ bool TextureFormatInfo(Format format, FormatInfo* info) {
         case Format::R16G16B16A16_FLOAT:
             *info = {GL_RGBA16F, GL_RGBA, GL_HALF_FLOAT, 8};
             return true;
+        case Format::R16G16B16A16_UNORM:
+            *info = {GL_RGBA16, GL_RGBA, GL_UNSIGNED_SHORT, 8};
+            return true;
         default:
             return false;
     }
@@ -544,7 +547,7 @@ class DeviceImpl final : public RefCounted<Device> {
             return E_INVALIDARG;
         if (renderTarget && (t->dimension != ResourceDimension::TEXTURE2D ||
                              (format != Format::R8G8B8A8_UNORM && format != Format::R16G16B16A16_FLOAT &&
-                              format != Format::R32G32B32A32_FLOAT)))
+                              format != Format::R16G16B16A16_UNORM && format != Format::R32G32B32A32_FLOAT)))
             return E_INVALIDARG;
         if (t->width == 0 || t->height == 0 || t->depth == 0 || t->width > maxSize || t->height > maxSize ||
             t->depth > maxSize)

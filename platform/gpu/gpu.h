@@ -63,6 +63,7 @@ enum class Format : uint32_t {
     R32G32B32A32_FLOAT = 2,
     R32G32B32_FLOAT = 6,
     R16G16B16A16_FLOAT = 10,
+    R16G16B16A16_UNORM = 11,
     R32G32_FLOAT = 16,
     R8G8B8A8_UNORM = 28,
     R32_UINT = 42,

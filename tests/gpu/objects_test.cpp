@@ -172,12 +172,13 @@ TEST_F(Objects, ViewsAreCheckedAgainstTheirResource) {
         << "a texture made only to be sampled is not drawn into";
 
     // Offscreen layers: 2D textures made to be both drawn into and sampled,
-    // in 8-bit or float formats; no other kind, format or binding.
+    // in 8-bit, 16-bit or float formats; no other kind, format or binding.
     Texture2DDesc layer;
     layer.Width = 8;
     layer.Height = 4;
     layer.BindFlags = BIND_SHADER_RESOURCE | BIND_RENDER_TARGET;
-    for (Format format : {Format::R8G8B8A8_UNORM, Format::R16G16B16A16_FLOAT, Format::R32G32B32A32_FLOAT}) {
+    for (Format format : {Format::R8G8B8A8_UNORM, Format::R16G16B16A16_UNORM, Format::R16G16B16A16_FLOAT,
+                          Format::R32G32B32A32_FLOAT}) {
         layer.Format = format;
         Texture2D* target = nullptr;
         ASSERT_EQ(device_->CreateTexture2D(&layer, nullptr, &target), S_OK) << static_cast<int>(format);

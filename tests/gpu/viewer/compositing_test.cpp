@@ -1,7 +1,7 @@
 // The volume's compositing against a double-precision reference of the same
 // sum, worked out on the CPU for the same 500 slices: a volume that changes
 // only with depth, seen straight along it, so that every slice is one
-// density and each pixel near the centre lies inside every slice. The float
+// density and each pixel near the centre lies inside every slice. The 16-bit
 // layer must stay within a level of the reference; the 8-bit path (drawing
 // straight into the back buffer, as frames do when the device gives no
 // layer) rounds at each of its 500 blends and strays further.
@@ -93,7 +93,7 @@ class CompositingTest : public ViewerTest {
     }
 };
 
-TEST_F(CompositingTest, TheFloatLayerMatchesTheDoublePrecisionSumAndBeatsEightBits) {
+TEST_F(CompositingTest, TheSixteenBitLayerMatchesTheDoublePrecisionSumAndBeatsEightBits) {
     std::vector<uint16_t> samples(kSide * kSide * kSide);
     for (int z = 0; z < kSide; ++z)
         std::fill_n(samples.begin() + z * kSide * kSide, kSide * kSide, LayerValue(z));
@@ -119,15 +119,15 @@ TEST_F(CompositingTest, TheFloatLayerMatchesTheDoublePrecisionSumAndBeatsEightBi
          [] {}, [&] { direct = ReadFrame(); }});
     EXPECT_TRUE(boxes_.empty());
     ASSERT_EQ(layered.width, static_cast<uint32_t>(kWidth));
-    const Error floatError = Measure(layered, reference), eightBitError = Measure(direct, reference);
+    const Error layerError = Measure(layered, reference), eightBitError = Measure(direct, reference);
     std::cout << "reference (" << reference[0] << ", " << reference[1] << ", " << reference[2]
-              << "); error in 8-bit levels, mean / max: float layer " << floatError.mean << " / "
-              << floatError.max << ", 8-bit target " << eightBitError.mean << " / " << eightBitError.max
+              << "); error in 8-bit levels, mean / max: 16-bit layer " << layerError.mean << " / "
+              << layerError.max << ", 8-bit target " << eightBitError.mean << " / " << eightBitError.max
               << "\n";
-    RecordProperty("float_mean_error", std::to_string(floatError.mean));
+    RecordProperty("layer_mean_error", std::to_string(layerError.mean));
     RecordProperty("eight_bit_mean_error", std::to_string(eightBitError.mean));
-    EXPECT_LE(floatError.max, 1.0) << "the float layer rounds only once, at the end";
-    EXPECT_LT(floatError.mean, eightBitError.mean);
+    EXPECT_LE(layerError.max, 1.0) << "the layer rounds to 8 bits only once, at the end";
+    EXPECT_LT(layerError.mean, eightBitError.mean);
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ cbuffer cbChangeFrameUI : register(b3)
 
 cbuffer cbChangeOnVolume : register(b4)
 {
-    float4 VolumeConstants;  // half extents / 500, then 0
+    float4 VolumeConstants;  // half extents / 500, then the slice step (0 or 1: every slice drawn)
 };
 
 Texture2D InterfaceTexture : register(t0);
@@ -125,7 +125,9 @@ float4 PS_Volume(VolumeVertexOut input) : SV_TARGET
     // 8-bit target could no longer accumulate it.)
     float3 halfExtents = VolumeConstants.xyz * 500.0f;
     float depth = 2.0f * dot(halfExtents, abs(input.viewAxis));
-    float layers = 8.0f * depth / 501.0f;
+    // A drag on a slow device may draw only every k-th slice (VolumeConstants.w
+    // = k); each then stands for the k slices it replaces.
+    float layers = 8.0f * depth / 501.0f * max(1.0f, VolumeConstants.w);
     float alpha = saturate(colour.a);
     // A sample the transfer function makes clear adds nothing to the blend
     // (the target times one, plus zero); skipping it changes no pixel.

@@ -1,5 +1,8 @@
 // The two frame handlers: idle (clear only) and volume (slices, centre quad,
 // rotation indicator, editor panel).
+#include <chrono>
+#include <vector>
+
 #include "app/app_state.h"
 #include "render/renderer.h"
 #include "slicing/camera.h"
@@ -17,7 +20,7 @@ constexpr uint32_t kTexStride = sizeof(TexVertex);
 constexpr uint32_t kZeroOffset = 0;
 
 void DrawSlices(gpu::RenderTargetView* target, gpu::ShaderResourceView* volumeView,
-                gpu::ShaderResourceView* transferView) {
+                gpu::ShaderResourceView* transferView, uint32_t sliceStep) {
     gpu::DeviceContext* ctx = Renderer.context;
     ctx->ClearRenderTargetView(target, kVolumeClearColour);
     ctx->OMSetBlendState(Renderer.blendStateVolume, kBlendFactor, kSampleMask);
@@ -38,10 +41,48 @@ void DrawSlices(gpu::RenderTargetView* target, gpu::ShaderResourceView* volumeVi
     ctx->IASetIndexBuffer(Renderer.proxyIndexBuffer, gpu::Format::R32_UINT, 0);
     ctx->IASetPrimitiveTopology(gpu::PrimitiveTopology::TRIANGLELIST);
     ctx->RSSetState(Renderer.rasterizerState);
-    ctx->DrawIndexed(Renderer.proxyIndexCount, 0, 0);
+    if (sliceStep <= 1) {
+        ctx->DrawIndexed(Renderer.proxyIndexCount, 0, 0);
+    } else {
+        // Every sliceStep-th slice, farthest first, as the order of blending needs.
+        const std::vector<uint32_t>& first = Renderer.sliceFirstIndex;
+        for (size_t s = 0; s < first.size(); s += sliceStep) {
+            const uint32_t end = s + 1 < first.size() ? first[s + 1] : Renderer.proxyIndexCount;
+            ctx->DrawIndexed(end - first[s], first[s], 0);
+        }
+    }
     ctx->IASetVertexBuffers(0, 1, &Renderer.centreQuadVertexBuffer, &kVolumeStride, &kZeroOffset);
     ctx->IASetIndexBuffer(Renderer.centreQuadIndexBuffer, gpu::Format::R32_UINT, 0);
     ctx->DrawIndexed(6, 0, 0);
+}
+
+// The slice pass at a drag's quality: a viewport of a fraction of the layer
+// and the slice step in the volume constants, both put back afterwards.
+void DrawReducedOrWhole(gpu::RenderTargetView* target, gpu::ShaderResourceView* volumeView,
+                        gpu::ShaderResourceView* transferView, const DragQuality& quality) {
+    gpu::DeviceContext* ctx = Renderer.context;
+    gpu::Viewport viewport;
+    viewport.Width = ClientArea.widthF;
+    viewport.Height = ClientArea.heightF;
+    viewport.MaxDepth = 1.0f;
+    if (quality.resolutionDivisor > 1) {
+        const DragViewport low = ReducedViewport(quality.resolutionDivisor);
+        gpu::Viewport reduced = viewport;
+        reduced.Width = low.width;
+        reduced.Height = low.height;
+        ctx->RSSetViewports(1, &reduced);
+    }
+    if (quality.sliceStep > 1) {
+        Renderer.volumeConstants.w = static_cast<float>(quality.sliceStep);
+        ctx->UpdateSubresource(Renderer.cbChangeOnVolume, 0, nullptr, &Renderer.volumeConstants, 0, 0);
+    }
+    DrawSlices(target, volumeView, transferView, quality.sliceStep);
+    if (quality.sliceStep > 1) {
+        Renderer.volumeConstants.w = 0.0f;
+        ctx->UpdateSubresource(Renderer.cbChangeOnVolume, 0, nullptr, &Renderer.volumeConstants, 0, 0);
+    }
+    if (quality.resolutionDivisor > 1)
+        ctx->RSSetViewports(1, &viewport);
 }
 
 }  // namespace
@@ -65,14 +106,24 @@ void RenderVolumeFrame() {
     // already holds this picture), or straight into the back buffer when the
     // device gave no layer.
     const bool layered = HaveVolumeLayer();
-    if (!layered || Renderer.volumeLayerStale) {
+    // During a drag on a slow device the layer is drawn with less work; the
+    // first frame after the drag is whole again.
+    const DragQuality quality = layered && RotationDrag.active
+                                    ? ChooseDragQuality(Renderer.layerSeconds, Renderer.layerQuality)
+                                    : DragQuality{};
+    if (!RotationDrag.active && !Renderer.layerQuality.Full())
+        Renderer.volumeLayerStale = true;
+    const auto frameStart = std::chrono::steady_clock::now();
+    const bool drawLayer = !layered || Renderer.volumeLayerStale;
+    if (drawLayer) {
         gpu::RenderTargetView* target = layered ? Renderer.volumeLayerTarget : Renderer.renderTargetView;
         ctx->OMSetRenderTargets(1, &target, nullptr);
-        DrawSlices(target, volumeView, transferView);
+        DrawReducedOrWhole(target, volumeView, transferView, quality);
+        Renderer.layerQuality = quality;
         Renderer.volumeLayerStale = false;
     }
     if (layered)
-        ComposeVolumeLayer();
+        ComposeVolumeLayer(Renderer.layerQuality.resolutionDivisor);
 
     // Interface pass.
     ctx->IASetInputLayout(Renderer.layoutTex);
@@ -104,4 +155,10 @@ void RenderVolumeFrame() {
     }
     EditorTab.Render();
     Renderer.swapChain->Present(0, 0);
+    if (drawLayer) {
+        // Present waits for the picture on a device that draws on the CPU;
+        // on a GPU this is the time to queue the frame, and stays small.
+        Renderer.layerSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - frameStart).count();
+    }
 }

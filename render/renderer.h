@@ -5,9 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/d3dx/d3dx_math.h"
 #include "platform/gpu/gpu.h"
+#include "render/drag_quality.h"
 
 // Vertex formats: tightly packed little-endian floats.
 struct TexVertex {
@@ -68,6 +70,12 @@ struct RendererRecord {
     gpu::ShaderResourceView* volumeLayerView = nullptr;
     gpu::Buffer* layerQuadVertexBuffer = nullptr;
     bool volumeLayerStale = true;
+    // How the layer was last drawn and how long that frame took: a drag on a
+    // slow device draws with less work from it (drag_quality.h).
+    DragQuality layerQuality;
+    double layerSeconds = 0;
+    // Where each slice's fan starts in the proxy index buffer, farthest first.
+    std::vector<uint32_t> sliceFirstIndex;
 
     // projection and ortho lie back to back: the 128-byte cbChangeOnResize block.
     d3dx::Matrix projection{};
@@ -103,8 +111,15 @@ void CreateVolumeLayer();
 void ReleaseVolumeLayer();
 void InvalidateVolumeLayer();
 bool HaveVolumeLayer();
-// Copies the layer into the back buffer and leaves the back buffer bound.
-void ComposeVolumeLayer();
+// Copies the layer into the back buffer (stretched from the top-left
+// 1/divisor of it when it was drawn at a reduced resolution) and leaves the
+// back buffer bound.
+void ComposeVolumeLayer(uint32_t resolutionDivisor);
+// The part of the layer a reduced drag frame draws into, from its top-left.
+struct DragViewport {
+    float width, height;
+};
+DragViewport ReducedViewport(uint32_t resolutionDivisor);
 
 // A buffer of default usage with no CPU access, filled from initialData
 // (null: created empty), as every buffer of the program is made.

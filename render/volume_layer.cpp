@@ -61,6 +61,12 @@ void CreateVolumeLayer() {
     }
 }
 
+DragViewport ReducedViewport(uint32_t resolutionDivisor) {
+    const uint32_t w = static_cast<uint32_t>(ClientArea.width), h = static_cast<uint32_t>(ClientArea.height);
+    return {static_cast<float>((w + resolutionDivisor - 1) / resolutionDivisor),
+            static_cast<float>((h + resolutionDivisor - 1) / resolutionDivisor)};
+}
+
 void InvalidateVolumeLayer() {
     Renderer.volumeLayerStale = true;
 }
@@ -69,7 +75,7 @@ bool HaveVolumeLayer() {
     return Renderer.volumeLayerTarget != nullptr && Renderer.layerQuadVertexBuffer != nullptr;
 }
 
-void ComposeVolumeLayer() {
+void ComposeVolumeLayer(uint32_t resolutionDivisor) {
     gpu::DeviceContext* ctx = Renderer.context;
     ctx->OMSetRenderTargets(1, &Renderer.renderTargetView, nullptr);
     ctx->OMSetBlendState(nullptr, nullptr, 0xFFFFFFFF);  // a plain copy, alpha included
@@ -82,8 +88,26 @@ void ComposeVolumeLayer() {
     ctx->VSSetConstantBuffers(3, 1, &Renderer.cbChangeFrameUI);
     ctx->PSSetShader(Renderer.psTex, nullptr, 0);
     ctx->PSSetShaderResources(0, 1, &Renderer.volumeLayerView);
-    ctx->PSSetSamplers(0, 1, &Renderer.simpleTexSampler);
-    d3dx::MatrixIdentity(&Renderer.uiTranslation);
+    if (resolutionDivisor <= 1) {
+        ctx->PSSetSamplers(0, 1, &Renderer.simpleTexSampler);
+        d3dx::MatrixIdentity(&Renderer.uiTranslation);
+    } else {
+        // The picture fills the top-left ceil(size / divisor) texels: the quad
+        // grows about the client's top-left corner until they cover the
+        // client, filtered linearly.
+        ctx->PSSetSamplers(0, 1, &Renderer.volumeSampler);
+        const DragViewport low = ReducedViewport(resolutionDivisor);
+        const float sx = ClientArea.widthF / low.width, sy = ClientArea.heightF / low.height;
+        const float hw = ClientArea.widthF / 2.0f, hh = ClientArea.heightF / 2.0f;
+        // Row vectors: scale, then move the top-left corner back in place.
+        d3dx::Matrix stretch;
+        d3dx::MatrixIdentity(&stretch);
+        stretch.m[0][0] = sx;
+        stretch.m[1][1] = sy;
+        stretch.m[3][0] = (sx - 1.0f) * hw;
+        stretch.m[3][1] = -(sy - 1.0f) * hh;
+        d3dx::MatrixTranspose(&Renderer.uiTranslation, &stretch);
+    }
     ctx->UpdateSubresource(Renderer.cbChangeFrameUI, 0, nullptr, &Renderer.uiTranslation, 0, 0);
     ctx->DrawIndexed(6, 0, 0);
     // The layer is drawn into again later; it must not stay bound for reading.

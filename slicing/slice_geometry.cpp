@@ -161,6 +161,12 @@ bool BuildSliceGeometry() {
         return false;
     }
     Renderer.proxyIndexCount = cut.indexCount;
+    // Each slice is one fan: a new slice begins where the fan's centre changes.
+    Renderer.sliceFirstIndex.clear();
+    for (uint32_t i = 0; i < cut.indexCount; i += 3) {
+        if (i == 0 || indices[i] != indices[i - 3])
+            Renderer.sliceFirstIndex.push_back(i);
+    }
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -359,9 +360,15 @@ std::string StartSession(const Options& options) {
 }
 
 void RenderFrame() {
+    const bool drawsLayer = Renderer.volumeLayerStale || RotationDrag.active;
+    const auto start = std::chrono::steady_clock::now();
     InputHandlerTable.Frame();
-    // Present only flushes a headless target; a frame's time is its finish.
+    // Present only flushes a headless target; a frame's time is its finish,
+    // and that is what a drag's next frame is cut to fit.
     glFinish();
+    if (drawsLayer)
+        Renderer.layerSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 void PrepareTimedFrame(Options::Timing timing) {
@@ -372,7 +379,14 @@ void PrepareTimedFrame(Options::Timing timing) {
         case Options::Timing::Unchanged:
             break;
         case Options::Timing::Drag:
-            // A small turn per frame, as a slow drag makes.
+            // The right button held a little right of where it was pressed: the
+            // view turns slowly and each frame draws the layer again, with the
+            // work a slow device's drag leaves out.
+            RotationDrag.active = true;
+            RotationDrag.anchorX = ClientArea.width / 2;
+            RotationDrag.anchorY = ClientArea.height / 2;
+            RotationDrag.cursorX = RotationDrag.anchorX + 5;
+            RotationDrag.cursorY = RotationDrag.anchorY;
             OrbitCamera.yaw += 0.01f;
             UpdateCamera();
             break;

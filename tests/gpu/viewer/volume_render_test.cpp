@@ -7,6 +7,7 @@
 
 #include "app/app_state.h"
 #include "platform/d3dx/d3dx.h"
+#include "render/drag_quality.h"
 #include "render/renderer.h"
 #include "slicing/camera.h"
 #include "tests/gpu/viewer/viewer_harness.h"
@@ -368,6 +369,61 @@ TEST_F(VolumeRenderTest, FramesReuseTheVolumeLayerUntilAnInputChanges) {
     EXPECT_EQ(redrawn.rgba, full.rgba) << "a full redraw gives the reused pixels exactly";
     EXPECT_FALSE(staleDuringSlide) << "the panel's slide draws no slices";
     EXPECT_NE(sliding.rgba, full.rgba) << "the panel rises over the reused layer";
+}
+
+// A drag on a device whose last layer took far over the frame budget draws
+// the layer at a quarter of the resolution and a quarter of the slices, their
+// opacity standing for the slices left out: the same picture, coarser. The
+// first frame after the drag is whole again.
+TEST_F(VolumeRenderTest, ASlowDevicesDragFramesAreCoarserAndTheNextStillFrameIsWhole) {
+    const std::string path = MakeVolume("ball.vol", 24, [](int x, int y, int z) {
+        const int dx = x - 12, dy = y - 12, dz = z - 12;
+        return static_cast<uint16_t>(dx * dx + dy * dy + dz * dz < 100 ? 2500 : 200);
+    });
+    shell::testing::SetFileDialogScript({path});
+    Frame still, dragging, after;
+    DragQuality dragQuality, afterQuality;
+    Run({[] {
+             Size(kWidth, kHeight);
+             Command(kCmdFileOpen);
+         },
+         [] {},
+         [&] {
+             still = ReadFrame();
+             Renderer.layerSeconds = 10.0;        // as a very slow device would have measured
+             Mouse(shell::WM_MOUSEMOVE, 8, 8);    // the cursor on the anchor: the view holds still
+             Mouse(shell::WM_RBUTTONDOWN, 8, 8);  // the indicator lands in the corner
+         },
+         [] {},  // the first drag frame shows the layer as it is and turns the view
+         [] { Renderer.layerSeconds = 10.0; },
+         [&] {
+             dragging = ReadFrame();
+             dragQuality = Renderer.layerQuality;
+             Mouse(shell::WM_RBUTTONUP, 8, 8);
+         },
+         [] {},
+         [&] {
+             after = ReadFrame();
+             afterQuality = Renderer.layerQuality;
+         }});
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(dragQuality.resolutionDivisor, 4u);
+    EXPECT_EQ(dragQuality.sliceStep, 4u);
+    EXPECT_TRUE(afterQuality.Full());
+    EXPECT_EQ(after.rgba, still.rgba) << "the first frame after the drag is the whole picture";
+    // Away from the indicator the coarse picture is close to the whole one.
+    double difference = 0;
+    int compared = 0, changed = 0;
+    for (int y = 40; y < kHeight - 40; ++y)
+        for (int x = 40; x < kWidth; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const int d = std::abs(dragging.At(x, y)[c] - still.At(x, y)[c]);
+                difference += d;
+                changed += d > 0 ? 1 : 0;
+                ++compared;
+            }
+    EXPECT_GT(changed, 0) << "the drag frame was drawn with less work";
+    EXPECT_LT(difference / compared, 4.0) << "and looks the same, coarser";
 }
 
 TEST_F(VolumeRenderTest, CloseReturnsToDarkBlue) {

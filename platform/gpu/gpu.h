@@ -450,6 +450,10 @@ HRESULT CreateDeviceAndSwapChain(const SwapChainDesc* desc, SwapChain** swapChai
 // ---------------------------------------------------------------------------
 // Test seams
 
+// Copies the swap chain's buffer as last drawn: RGBA8, rows top to bottom
+// (what a headless program writes out as its picture). False without one.
+bool ReadSwapChainPixels(SwapChain* swapChain, std::vector<uint8_t>* rgba, uint32_t* width, uint32_t* height);
+
 namespace testing {
 
 enum class CreationKind {
@@ -474,7 +478,7 @@ enum class CreationKind {
 void FailNthCreation(CreationKind kind, int n);
 void ClearCreationFailures();
 
-// Copies the swap chain's buffer as last drawn: RGBA8, rows top to bottom.
+// ReadSwapChainPixels, under the name the tests have always used.
 bool ReadBackBuffer(SwapChain* swapChain, std::vector<uint8_t>* rgba, uint32_t* width, uint32_t* height);
 
 // Present calls on any swap chain since the start of the process.

@@ -113,11 +113,16 @@ SwapChain* NewSwapChain(Core* core, const SwapChainDesc& desc) {
 
 }  // namespace detail
 
-bool testing::ReadBackBuffer(SwapChain* swapChain, std::vector<uint8_t>* rgba, uint32_t* width,
-                             uint32_t* height) {
+bool ReadSwapChainPixels(SwapChain* swapChain, std::vector<uint8_t>* rgba, uint32_t* width,
+                         uint32_t* height) {
     if (swapChain == nullptr || rgba == nullptr || width == nullptr || height == nullptr)
         return false;
     return static_cast<detail::SwapChainImpl*>(swapChain)->ReadBack(rgba, width, height);
+}
+
+bool testing::ReadBackBuffer(SwapChain* swapChain, std::vector<uint8_t>* rgba, uint32_t* width,
+                             uint32_t* height) {
+    return ReadSwapChainPixels(swapChain, rgba, width, height);
 }
 
 }  // namespace gpu

@@ -30,6 +30,7 @@ struct DialogState {
     std::vector<testing::FileDialogCall> calls;
     bool recordBoxes = false;
     std::vector<testing::RecordedMessageBox> boxes;
+    MessageBoxHandler boxHandler;
 };
 
 DialogState& State() {
@@ -219,20 +220,33 @@ void ResetDialogs() {
     s.calls.clear();
     s.recordBoxes = false;
     s.boxes.clear();
+    s.boxHandler = nullptr;
 }
 
 }  // namespace detail
 
+void SetMessageBoxHandler(MessageBoxHandler handler) {
+    DialogState& s = State();
+    std::lock_guard lock(s.mutex);
+    s.boxHandler = std::move(handler);
+}
+
 int MessageBox(HWND owner, const char* text, const char* caption, UINT type) {
     const std::string t = text ? text : "";
     const std::string c = caption ? caption : "";
+    MessageBoxHandler handler;
     {
         DialogState& s = State();
         std::lock_guard lock(s.mutex);
-        if (s.recordBoxes) {
+        handler = s.boxHandler;
+        if (!handler && s.recordBoxes) {
             s.boxes.push_back({t, c, type, owner != nullptr});
             return IDOK;
         }
+    }
+    if (handler) {
+        handler(t.c_str(), c.c_str(), type);  // outside the lock: it may show another box
+        return IDOK;
     }
     // SDL_ShowSimpleMessageBox runs its own event loop until OK, so it is modal
     // for our single-threaded program as a Win32 box is.

@@ -228,6 +228,11 @@ void DragFinish(HDROP drop);
 
 // Modal, one OK button. Without a display the caption and text go to stderr.
 int MessageBox(HWND owner, const char* text, const char* caption, UINT type);
+// Sends every message box to `handler` instead of the screen (a program with
+// no desktop, the batch renderer, prints them); an empty handler restores the
+// boxes. The box then counts as answered with OK.
+using MessageBoxHandler = std::function<void(const char* text, const char* caption, UINT type)>;
+void SetMessageBoxHandler(MessageBoxHandler handler);
 // False on cancel, on failure, and when the path does not fit lpstrFile.
 bool GetOpenFileName(OPENFILENAME* ofn);
 bool GetSaveFileName(OPENFILENAME* ofn);

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "app/app_state.h"
 #include "platform/gpu/gpu.h"
@@ -28,6 +29,13 @@
 
 namespace batch {
 namespace {
+
+// The message boxes of the running session, as the shell hands them over.
+struct SessionBox {
+    std::string text, caption;
+    shell::UINT type;
+};
+std::vector<SessionBox> SessionBoxes;
 
 // Large enough for any real screen; a 3D texture and a target beyond this
 // are refused by most drivers anyway.
@@ -305,13 +313,15 @@ void TurnTo(float yaw) {
 
 std::string StartSession(const Options& options) {
     // The viewer's messages are boxes; here they are the one line we print.
-    shell::testing::RecordMessageBoxes(true);
-    shell::testing::TakeMessageBoxes();
+    SessionBoxes.clear();
+    shell::SetMessageBoxHandler([](const char* text, const char* caption, shell::UINT type) {
+        SessionBoxes.push_back({text, caption, type});
+    });
     // Notices (a volume reduced for the device) are printed and the render
     // goes on; any other box is the failure.
     auto firstMessage = [](const std::string& fallback) {
         std::string failure;
-        for (const shell::testing::RecordedMessageBox& box : shell::testing::TakeMessageBoxes()) {
+        for (const SessionBox& box : std::exchange(SessionBoxes, {})) {
             if (box.type & shell::MB_ICONINFORMATION)
                 std::fprintf(stderr, "tamlo-render: note: %s\n", box.text.c_str());
             else if (failure.empty())
@@ -396,12 +406,13 @@ void PrepareTimedFrame(Options::Timing timing) {
 Picture ReadPicture() {
     Picture picture;
     if (Renderer.swapChain)
-        gpu::testing::ReadBackBuffer(Renderer.swapChain, &picture.rgba, &picture.width, &picture.height);
+        gpu::ReadSwapChainPixels(Renderer.swapChain, &picture.rgba, &picture.width, &picture.height);
     return picture;
 }
 
 void EndSession() {
     ReleaseDeviceAndScene();
+    shell::SetMessageBoxHandler({});
     const ControlPoint defaults[2] = {{0, 0, 0, 0, 0}, {1, 1, 1, 1, 1}};
     EditorTab.ReplacePoints(defaults, 2);
     EditorTab.selectedHsl = HslColor{0, 0, 0};

@@ -494,3 +494,33 @@ TEST_F(FileDialogScript, AnswersAreCheckedAgainstTheBufferAndTheFlags) {
 
 }  // namespace
 }  // namespace shell
+
+namespace shell {
+namespace {
+
+// A program without a desktop routes its message boxes to a handler; taking
+// the handler away gives the boxes back (here: the test recording).
+TEST(MessageBoxes, AHandlerTakesEveryBoxUntilItIsRemoved) {
+    testing::Reset();
+    testing::RecordMessageBoxes(true);
+    std::vector<std::string> handled;
+    SetMessageBoxHandler([&](const char* text, const char* caption, UINT type) {
+        handled.push_back(std::string(caption) + "|" + text + "|" + std::to_string(type));
+    });
+    EXPECT_EQ(MessageBox(nullptr, "Volume reduced to 128 x 128 x 64", "Volume reduced", MB_ICONINFORMATION),
+              IDOK);
+    EXPECT_EQ(MessageBox(nullptr, nullptr, nullptr, MB_OK), IDOK) << "missing texts are empty, not a crash";
+    ASSERT_EQ(handled.size(), 2u);
+    EXPECT_EQ(handled[0],
+              "Volume reduced|Volume reduced to 128 x 128 x 64|" + std::to_string(MB_ICONINFORMATION));
+    EXPECT_EQ(handled[1], "||" + std::to_string(MB_OK));
+    EXPECT_TRUE(testing::TakeMessageBoxes().empty()) << "the handler had them all";
+    SetMessageBoxHandler({});
+    MessageBox(nullptr, "after", "box", MB_OK);
+    EXPECT_EQ(handled.size(), 2u);
+    EXPECT_EQ(testing::TakeMessageBoxes().size(), 1u);
+    testing::Reset();
+}
+
+}  // namespace
+}  // namespace shell

@@ -61,14 +61,6 @@ bool ParseSize(const std::string& text, int* width, int* height) {
            ParseInt(text.substr(x + 1), height);
 }
 
-std::string Absolute(const std::string& path) {
-    if (path.empty())
-        return path;
-    std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-    return ec ? path : absolute.string();
-}
-
 void ReleaseDeviceAndScene() {
     ReleaseDevice();
     Volume.Unload();
@@ -82,6 +74,14 @@ Options::Options() {
     pitch = start.pitch;
     yaw = start.yaw;
     distance = start.distance;
+}
+
+std::string Absolute(const std::string& path) {
+    if (path.empty())
+        return path;
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return ec ? path : absolute.string();
 }
 
 const char* UsageText() {

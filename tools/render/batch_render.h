@@ -31,6 +31,8 @@ struct Options {
 // Empty when the command line is sound, else what is wrong in one line.
 std::string ParseOptions(int argc, const char* const* argv, Options* options);
 const char* UsageText();
+// The path made absolute against the working folder (unchanged if it cannot be).
+std::string Absolute(const std::string& path);
 
 // The folders fx.fx and tam_ui.dds are looked for in: the one asked for, or
 // the viewer's order (working folder, installed share/tamlo, build tree).

@@ -3,7 +3,6 @@
 // with --turntable, pictures for a movie of the volume turning.
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,14 +13,6 @@ namespace {
 int Fail(const std::string& message, int status = 1) {
     std::fprintf(stderr, "tamlo-render: %s\n", message.c_str());
     return status;
-}
-
-std::string Absolute(const std::string& path) {
-    if (path.empty())
-        return path;
-    std::error_code ec;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-    return ec ? path : absolute.string();
 }
 
 double MillisecondsSince(std::chrono::steady_clock::time_point start) {
@@ -44,9 +35,9 @@ int main(int argc, char** argv) {
     if (!problem.empty())
         return Fail(problem);
 
-    options.volumePath = Absolute(options.volumePath);
-    options.tfPath = Absolute(options.tfPath);
-    options.outputPath = Absolute(options.outputPath);
+    options.volumePath = batch::Absolute(options.volumePath);
+    options.tfPath = batch::Absolute(options.tfPath);
+    options.outputPath = batch::Absolute(options.outputPath);
     SetProgramDataFolders(batch::DataFoldersFor(options.dataDir));
 
     const std::string startError = batch::StartSession(options);

@@ -237,19 +237,8 @@ bool InitDevice() {
         return false;
     }
 
-    gpu::Texture2D* backBuffer = nullptr;
-    if (gpu::FAILED(Renderer.swapChain->GetBuffer(0, &backBuffer))) {
-        ShowRendererError("unable to get back buffer");
+    if (!CreateBackBufferView())
         return false;
-    }
-    const gpu::HRESULT viewResult =
-        Renderer.device->CreateRenderTargetView(backBuffer, nullptr, &Renderer.renderTargetView);
-    backBuffer->Release();
-    if (gpu::FAILED(viewResult)) {
-        ShowRendererError("unable to create render target view");
-        return false;
-    }
-    Renderer.context->OMSetRenderTargets(1, &Renderer.renderTargetView, nullptr);
 
     const gpu::RasterizerDesc rd = MakeRasterizerDesc();
     if (gpu::FAILED(Renderer.device->CreateRasterizerState(&rd, &Renderer.rasterizerState))) {

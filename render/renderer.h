@@ -100,7 +100,9 @@ bool InitShaders();
 
 // Brings the back buffer, viewport and projections into line with ClientArea.
 void D3DResize();
-void CreateBackBufferView();
+// The back buffer's view, bound with a viewport of the client area; false
+// after one message box.
+bool CreateBackBufferView();
 
 void RenderIdleFrame();
 void RenderVolumeFrame();

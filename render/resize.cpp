@@ -13,18 +13,18 @@ constexpr float kFarPlane = 1000.0f;
 
 }  // namespace
 
-void CreateBackBufferView() {
+bool CreateBackBufferView() {
     gpu::Texture2D* backBuffer = nullptr;
     if (gpu::FAILED(Renderer.swapChain->GetBuffer(0, &backBuffer))) {
         ShowRendererError("unable to get back buffer");
-        return;
+        return false;
     }
     const gpu::HRESULT viewResult =
         Renderer.device->CreateRenderTargetView(backBuffer, nullptr, &Renderer.renderTargetView);
     backBuffer->Release();
     if (gpu::FAILED(viewResult)) {
         ShowRendererError("unable to create render target view");
-        return;
+        return false;
     }
     Renderer.context->OMSetRenderTargets(1, &Renderer.renderTargetView, nullptr);
 
@@ -36,6 +36,7 @@ void CreateBackBufferView() {
     viewport.MinDepth = 0.0f;
     viewport.MaxDepth = 1.0f;
     Renderer.context->RSSetViewports(1, &viewport);
+    return true;
 }
 
 void D3DResize() {

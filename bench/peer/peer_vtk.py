@@ -5,6 +5,9 @@ Reads Tamlo's volume file (u16 dimensions, then 12-bit u16 samples, x
 fastest), draws it through a grey ramp and an opacity ramp over the 12-bit
 range (Tamlo's default transfer function), from the viewer's start camera,
 with a sample distance that gives about 500 samples across the volume.
+With MODE "interactive" it times VTK's own interactive rendering instead:
+the mapper choosing its sample distances for a desired update rate of 10
+frames per second while the camera turns a little each frame, as a drag.
 Prints one line per frame and a summary line the bench script reads:
     peer frames N at WxH: median M ms, min A ms, max B ms
 """
@@ -22,9 +25,11 @@ import vtkmodules.vtkRenderingOpenGL2  # noqa: F401  (the OpenGL back end)
 
 
 def main():
-    if len(sys.argv) != 6:
-        sys.exit("usage: peer_vtk.py VOLUME WIDTH HEIGHT FRAMES OUT.png")
+    if len(sys.argv) not in (6, 7, 8):
+        sys.exit("usage: peer_vtk.py VOLUME WIDTH HEIGHT FRAMES OUT.png [DISTANCE [still|interactive]]")
     path, width, height, frames, out = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), sys.argv[5]
+    distance = float(sys.argv[6]) if len(sys.argv) > 6 else 4.0
+    interactive = len(sys.argv) > 7 and sys.argv[7] == "interactive"
     with open(path, "rb") as f:
         dim_x, dim_y, dim_z = struct.unpack("<3H", f.read(6))
 
@@ -55,9 +60,13 @@ def main():
 
     mapper = vtkOpenGLGPUVolumeRayCastMapper()
     mapper.SetInputConnection(reader.GetOutputPort())
-    mapper.SetAutoAdjustSampleDistances(False)
-    # About 500 samples across the box (its side is 1).
-    mapper.SetSampleDistance(1.0 / 500.0)
+    if interactive:
+        # VTK's own answer to a drag: coarser sampling chosen for the update rate.
+        mapper.SetAutoAdjustSampleDistances(True)
+    else:
+        mapper.SetAutoAdjustSampleDistances(False)
+        # About 500 samples across the box (its side is 1).
+        mapper.SetSampleDistance(1.0 / 500.0)
     mapper.SetBlendModeToComposite()
 
     volume = vtkVolume()
@@ -71,9 +80,11 @@ def main():
     window.SetSize(width, height)
     window.SetOffScreenRendering(False)
     window.AddRenderer(renderer)
+    if interactive:
+        window.SetDesiredUpdateRate(10.0)
 
-    # The viewer's start camera: pitch 1 rad about x, distance 4, 45-degree field.
-    pitch, distance = 1.0, 4.0
+    # The viewer's start camera: pitch 1 rad about x, 45-degree field.
+    pitch = 1.0
     camera = renderer.GetActiveCamera()
     camera.SetFocalPoint(0.0, 0.0, 0.0)
     camera.SetPosition(0.0, distance * math.sin(pitch), -distance * math.cos(pitch))
@@ -82,7 +93,11 @@ def main():
     renderer.ResetCameraClippingRange()
 
     times = []
+    if interactive:
+        window.Render()  # the first frame sets the mapper up; a drag starts after it
     for i in range(frames):
+        if interactive:
+            camera.Azimuth(0.6)
         start = time.perf_counter()
         window.Render()
         times.append((time.perf_counter() - start) * 1000.0)

@@ -2,8 +2,10 @@
 # The peer comparison: the bundled 256^3 phantom at one image size through the
 # grey and opacity ramps, drawn by VTK's GPU ray-cast mapper (Debian's
 # python3-vtk9 on Mesa llvmpipe under Xvfb, ~500 samples across the volume)
-# and by tamlo-render, in one run. Prints both frame-time summaries, the ratio
-# of their medians and both pictures' paths.
+# and by tamlo-render, in one run: still frames at distances 4 and 1.6, and
+# a drag's frames close up (VTK's interactive rendering at a desired 10
+# frames per second against tamlo-render --timing drag). Prints the frame-time
+# summaries, a table of the medians and their ratios, and the pictures' folder.
 #
 #   bench/peer/run.sh [BUILD_DIR] [WIDTHxHEIGHT] [FRAMES]     (default build 1280x1024 5)
 #
@@ -36,19 +38,32 @@ command -v xvfb-run >/dev/null || { echo "peer: xvfb-run is missing (apt-get ins
 # Both on the CPU rasteriser, so the ratio compares the two programs' work.
 export LIBGL_ALWAYS_SOFTWARE=1 GALLIUM_DRIVER=llvmpipe
 
-peer_log="$out/peer.txt"
-tamlo_log="$out/tamlo.txt"
-xvfb-run -a -s "-screen 0 $((width + 64))x$((height + 64))x24" \
-  /usr/bin/python3 "$root/bench/peer/peer_vtk.py" "$volume" "$width" "$height" "$frames" "$out/peer.png" \
-  | tee "$peer_log"
-"$render" "$volume" --size "$size" --frames "$frames" --data "$build/data" --output "$out/tamlo.png" \
-  2> >(grep -v '^D3DResize' >&2) | tee "$tamlo_log"
+# Still frames at the start camera (4) and close up (1.6), then a drag's
+# frames: VTK's interactive rendering against tamlo-render --timing drag.
+median_of() { sed -n 's/.*frames .*median \([0-9.]*\) ms.*/\1/p' "$1" | head -n 1; }
+peer() {  # peer DISTANCE MODE LOG
+  xvfb-run -a -s "-screen 0 $((width + 64))x$((height + 64))x24" \
+    /usr/bin/python3 "$root/bench/peer/peer_vtk.py" "$volume" "$width" "$height" "$frames" \
+    "$out/peer-$1-$2.png" "$1" "$2" | tee "$3"
+}
+tamlo() {  # tamlo DISTANCE TIMING LOG
+  "$render" "$volume" --size "$size" --frames "$frames" --distance "$1" --timing "$2" --data "$build/data" \
+    --output "$out/tamlo-$1-$2.png" 2> >(grep -v '^D3DResize' >&2) | tee "$3"
+}
+rows=()
+for distance in 4 1.6; do
+  peer "$distance" still "$out/peer-$distance.txt"
+  tamlo "$distance" full "$out/tamlo-$distance.txt"
+  rows+=("still, distance $distance|$(median_of "$out/peer-$distance.txt")|$(median_of "$out/tamlo-$distance.txt")")
+done
+peer 1.6 interactive "$out/peer-drag.txt"
+tamlo 1.6 drag "$out/tamlo-drag.txt"
+rows+=("drag, distance 1.6|$(median_of "$out/peer-drag.txt")|$(median_of "$out/tamlo-drag.txt")")
 
-peer_median="$(sed -n 's/^peer frames .*median \([0-9.]*\) ms.*/\1/p' "$peer_log")"
-tamlo_median="$(sed -n 's/^[0-9]* frames at .*median \([0-9.]*\) ms.*/\1/p' "$tamlo_log")"
 echo
-printf '%-28s %12s\n' "median frame at $size" "ms"
-printf '%-28s %12s\n' "VTK GPU ray cast (peer)" "$peer_median"
-printf '%-28s %12s\n' "tamlo-render (500 slices)" "$tamlo_median"
-awk -v p="$peer_median" -v t="$tamlo_median" 'BEGIN { printf "%-28s %12.2f\n", "ratio tamlo / peer", t / p }'
-echo "pictures: $out/peer.png $out/tamlo.png"
+printf '%-26s %14s %14s %8s\n' "median frame at $size" "VTK (ms)" "tamlo (ms)" "ratio"
+for row in "${rows[@]}"; do
+  IFS='|' read -r what p t <<<"$row"
+  awk -v w="$what" -v p="$p" -v t="$t" 'BEGIN { printf "%-26s %14s %14s %8.2f\n", w, p, t, t / p }'
+done
+echo "pictures: $out/"

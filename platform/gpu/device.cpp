@@ -455,8 +455,7 @@ class DeviceImpl final : public RefCounted<Device> {
             return E_INVALIDARG;
         if (d.CullMode != CullMode::NONE && d.CullMode != CullMode::FRONT && d.CullMode != CullMode::BACK)
             return E_INVALIDARG;
-        // There is no way to set scissor rectangles, so a scissor would clip everything.
-        if (d.ScissorEnable || !std::isfinite(d.DepthBiasClamp) || !std::isfinite(d.SlopeScaledDepthBias))
+        if (!std::isfinite(d.DepthBiasClamp) || !std::isfinite(d.SlopeScaledDepthBias))
             return E_INVALIDARG;
         if (InjectedFailure(CreationKind::RasterizerState))
             return E_FAIL;

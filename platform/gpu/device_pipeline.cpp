@@ -75,55 +75,6 @@ bool ValidAddress(TextureAddressMode m) {
     return m == TextureAddressMode::WRAP || m == TextureAddressMode::CLAMP;
 }
 
-HRESULT MakeProgram(Core* core, const void* bytecode, size_t length, ShaderStage stage, CreationKind kind,
-                    ShaderBytecodeInfo* info, GLuint* program) {
-    if (!ParseShaderBytecode(bytecode, length, info) || info->stage != stage)
-        return E_INVALIDARG;
-    for (const auto& cb : info->constantBuffers)
-        if (cb.registerSlot >= 14 || cb.glBinding >= static_cast<uint32_t>(core->maxUniformBindings))
-            return E_INVALIDARG;
-    for (const auto& s : info->samplers)
-        if (s.textureRegister < 0 || s.textureRegister >= 16 || s.samplerRegister < -1 ||
-            s.samplerRegister >= 16 || s.glBinding >= static_cast<uint32_t>(core->maxTextureUnits))
-            return E_INVALIDARG;
-    if (InjectedFailure(kind) || !core->MakeCurrent())
-        return E_FAIL;
-    const char* source = info->glsl.c_str();
-    GLenum type = stage == ShaderStage::Vertex ? GL_VERTEX_SHADER : GL_FRAGMENT_SHADER;
-    *program = glCreateShaderProgramv(type, 1, &source);
-    GLint linked = GL_FALSE;
-    if (*program != 0)
-        glGetProgramiv(*program, GL_LINK_STATUS, &linked);
-    if (linked != GL_TRUE) {
-        char log[2048] = "";
-        if (*program != 0)
-            glGetProgramInfoLog(*program, sizeof log, nullptr, log);
-        std::fprintf(stderr, "gpu: %s shader '%s' does not build:\n%s\n",
-                     stage == ShaderStage::Vertex ? "vertex" : "pixel", info->entryPoint.c_str(), log);
-        if (*program != 0)
-            GL_CHECK(glDeleteProgram(*program));
-        *program = 0;
-        return E_FAIL;
-    }
-    return S_OK;
-}
-
-// Both shader kinds: the container for the stage, linked into a program.
-template <class Interface>
-HRESULT CreateShader(Core* core, const void* bytecode, size_t length, ShaderStage stage, CreationKind kind,
-                     Interface** shader) {
-    if (shader)
-        *shader = nullptr;
-    if (shader == nullptr)
-        return E_INVALIDARG;
-    ShaderBytecodeInfo info;
-    GLuint program = 0;
-    const HRESULT hr = MakeProgram(core, bytecode, length, stage, kind, &info, &program);
-    if (SUCCEEDED(hr))
-        *shader = new ShaderImpl<Interface>(core, std::move(info), program);
-    return hr;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -261,14 +212,65 @@ HRESULT NewInputLayout(Core* core, const InputElementDesc* elements, uint32_t co
 // ---------------------------------------------------------------------------
 // Shaders
 
+namespace {
+
+HRESULT MakeProgram(Core* core, const void* bytecode, size_t length, ShaderStage stage, CreationKind kind,
+                    ShaderBytecodeInfo* info, GLuint* program) {
+    if (!ParseShaderBytecode(bytecode, length, info) || info->stage != stage)
+        return E_INVALIDARG;
+    for (const auto& cb : info->constantBuffers)
+        if (cb.registerSlot >= 14 || cb.glBinding >= static_cast<uint32_t>(core->maxUniformBindings))
+            return E_INVALIDARG;
+    for (const auto& s : info->samplers)
+        if (s.textureRegister < 0 || s.textureRegister >= 16 || s.samplerRegister < -1 ||
+            s.samplerRegister >= 16 || s.glBinding >= static_cast<uint32_t>(core->maxTextureUnits))
+            return E_INVALIDARG;
+    if (InjectedFailure(kind) || !core->MakeCurrent())
+        return E_FAIL;
+    const char* source = info->glsl.c_str();
+    GLenum type = stage == ShaderStage::Vertex ? GL_VERTEX_SHADER : GL_FRAGMENT_SHADER;
+    *program = glCreateShaderProgramv(type, 1, &source);
+    GLint linked = GL_FALSE;
+    if (*program != 0)
+        glGetProgramiv(*program, GL_LINK_STATUS, &linked);
+    if (linked != GL_TRUE) {
+        char log[2048] = "";
+        if (*program != 0)
+            glGetProgramInfoLog(*program, sizeof log, nullptr, log);
+        std::fprintf(stderr, "gpu: %s shader '%s' does not build:\n%s\n",
+                     stage == ShaderStage::Vertex ? "vertex" : "pixel", info->entryPoint.c_str(), log);
+        if (*program != 0)
+            GL_CHECK(glDeleteProgram(*program));
+        *program = 0;
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+// Both shader kinds: the container for the stage, linked into a program.
+template <class Interface>
+HRESULT CreateShader(Core* core, const void* bytecode, size_t length, ShaderStage stage, CreationKind kind,
+                     Interface** shader) {
+    if (shader)
+        *shader = nullptr;
+    if (shader == nullptr)
+        return E_INVALIDARG;
+    ShaderBytecodeInfo info;
+    GLuint program = 0;
+    const HRESULT hr = MakeProgram(core, bytecode, length, stage, kind, &info, &program);
+    if (SUCCEEDED(hr))
+        *shader = new ShaderImpl<Interface>(core, std::move(info), program);
+    return hr;
+}
+
+}  // namespace
+
 HRESULT NewVertexShader(Core* core, const void* bytecode, size_t length, VertexShader** shader) {
-    return CreateShader(core, bytecode, length, ShaderStage::Vertex, testing::CreationKind::VertexShader,
-                        shader);
+    return CreateShader(core, bytecode, length, ShaderStage::Vertex, CreationKind::VertexShader, shader);
 }
 
 HRESULT NewPixelShader(Core* core, const void* bytecode, size_t length, PixelShader** shader) {
-    return CreateShader(core, bytecode, length, ShaderStage::Pixel, testing::CreationKind::PixelShader,
-                        shader);
+    return CreateShader(core, bytecode, length, ShaderStage::Pixel, CreationKind::PixelShader, shader);
 }
 
 }  // namespace gpu::detail

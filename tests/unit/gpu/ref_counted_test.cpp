@@ -10,16 +10,7 @@
 
 namespace {
 
-class Counted {
-  public:
-    virtual uint32_t AddRef() = 0;
-    virtual uint32_t Release() = 0;
-
-  protected:
-    virtual ~Counted() = default;
-};
-
-class Probe final : public platform::RefCounted<Counted> {
+class Probe final : public platform::RefCounted<gpu::Unknown> {
   public:
     explicit Probe(int* destroyed) : destroyed_(destroyed) {}
     ~Probe() override { ++*destroyed_; }

@@ -49,6 +49,7 @@ void ReleaseDevice() {
     ReleaseAndNull(r.simpleTexSampler);
     ReleaseAndNull(r.volumeSampler);
     ReleaseAndNull(r.rasterizerState);
+    ReleaseAndNull(r.rasterizerStateScissor);
     ReleaseAndNull(r.renderTargetView);
     ReleaseAndNull(r.swapChain);
     ReleaseAndNull(r.context);

@@ -1,6 +1,8 @@
 // The two frame handlers: idle (clear only) and volume (slices, centre quad,
 // rotation indicator, editor panel).
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <vector>
 
 #include "app/app_state.h"
@@ -19,10 +21,27 @@ constexpr uint32_t kVolumeStride = sizeof(VolumeVertex);
 constexpr uint32_t kTexStride = sizeof(TexVertex);
 constexpr uint32_t kZeroOffset = 0;
 
+// Where the slices can show anything in a viewport of `width` x `height`
+// (everything when the renderer may not skip or cannot scissor).
+VisibleWindow SliceWindow(float width, float height) {
+    if (!Renderer.skipClearSpace || Renderer.rasterizerStateScissor == nullptr)
+        return VisibleWindow{false, -INFINITY, INFINITY};
+    const float half[3] = {Volume.halfExtentX, Volume.halfExtentY, Volume.halfExtentZ};
+    d3dx::Matrix projection;  // kept transposed for the shaders
+    d3dx::MatrixTranspose(&projection, &Renderer.projection);
+    return WindowOfBox(VisibleTextureBox(Renderer.volumeBricks, Renderer.lookupOpacity), half, Renderer.view,
+                       projection, width, height);
+}
+
 void DrawSlices(gpu::RenderTargetView* target, gpu::ShaderResourceView* volumeView,
-                gpu::ShaderResourceView* transferView, uint32_t sliceStep) {
+                gpu::ShaderResourceView* transferView, uint32_t sliceStep, float width, float height) {
     gpu::DeviceContext* ctx = Renderer.context;
     ctx->ClearRenderTargetView(target, kVolumeClearColour);
+    // Fragments outside the visible window would all be discarded: leaving
+    // them out changes no pixel.
+    const VisibleWindow window = SliceWindow(width, height);
+    if (window.empty)
+        return;
     ctx->OMSetBlendState(Renderer.blendStateVolume, kBlendFactor, kSampleMask);
     ctx->IASetInputLayout(Renderer.layoutVolume);
     ctx->VSSetShader(Renderer.vsVolume, nullptr, 0);
@@ -40,17 +59,34 @@ void DrawSlices(gpu::RenderTargetView* target, gpu::ShaderResourceView* volumeVi
     ctx->IASetVertexBuffers(0, 1, &Renderer.proxyVertexBuffer, &kVolumeStride, &kZeroOffset);
     ctx->IASetIndexBuffer(Renderer.proxyIndexBuffer, gpu::Format::R32_UINT, 0);
     ctx->IASetPrimitiveTopology(gpu::PrimitiveTopology::TRIANGLELIST);
-    ctx->RSSetState(Renderer.rasterizerState);
-    if (sliceStep <= 1) {
-        ctx->DrawIndexed(Renderer.proxyIndexCount, 0, 0);
+    if (window.scissor) {
+        const gpu::Rect rect{window.left, window.top, window.right, window.bottom};
+        ctx->RSSetScissorRects(1, &rect);
+        ctx->RSSetState(Renderer.rasterizerStateScissor);
     } else {
-        // Every sliceStep-th slice, farthest first, as the order of blending needs.
-        const std::vector<uint32_t>& first = Renderer.sliceFirstIndex;
-        for (size_t s = 0; s < first.size(); s += sliceStep) {
-            const uint32_t end = s + 1 < first.size() ? first[s + 1] : Renderer.proxyIndexCount;
-            ctx->DrawIndexed(end - first[s], first[s], 0);
-        }
+        ctx->RSSetState(Renderer.rasterizerState);
     }
+    // Every sliceStep-th slice, farthest first, as the order of blending
+    // needs; runs of neighbours in the window in one draw.
+    const std::vector<uint32_t>& first = Renderer.sliceFirstIndex;
+    const std::vector<float>& depth = Renderer.sliceDepth;
+    const auto inWindow = [&](size_t s) {
+        return s >= depth.size() || (depth[s] >= window.nearDepth && depth[s] <= window.farDepth);
+    };
+    const auto endOf = [&](size_t s) {
+        return s + 1 < first.size() ? first[s + 1] : Renderer.proxyIndexCount;
+    };
+    const size_t step = std::max<uint32_t>(sliceStep, 1);
+    for (size_t s = 0; s < first.size(); s += step) {
+        if (!inWindow(s))
+            continue;
+        size_t last = s;
+        while (step == 1 && last + 1 < first.size() && inWindow(last + 1))
+            ++last;
+        ctx->DrawIndexed(endOf(last) - first[s], first[s], 0);
+        s = last;
+    }
+    ctx->RSSetState(Renderer.rasterizerState);
     ctx->IASetVertexBuffers(0, 1, &Renderer.centreQuadVertexBuffer, &kVolumeStride, &kZeroOffset);
     ctx->IASetIndexBuffer(Renderer.centreQuadIndexBuffer, gpu::Format::R32_UINT, 0);
     ctx->DrawIndexed(6, 0, 0);
@@ -76,7 +112,10 @@ void DrawReducedOrWhole(gpu::RenderTargetView* target, gpu::ShaderResourceView* 
         Renderer.volumeConstants.w = static_cast<float>(quality.sliceStep);
         ctx->UpdateSubresource(Renderer.cbChangeOnVolume, 0, nullptr, &Renderer.volumeConstants, 0, 0);
     }
-    DrawSlices(target, volumeView, transferView, quality.sliceStep);
+    const bool reduced = quality.resolutionDivisor > 1;
+    const DragViewport low = reduced ? ReducedViewport(quality.resolutionDivisor) : DragViewport{};
+    DrawSlices(target, volumeView, transferView, quality.sliceStep, reduced ? low.width : viewport.Width,
+               reduced ? low.height : viewport.Height);
     if (quality.sliceStep > 1) {
         Renderer.volumeConstants.w = 0.0f;
         ctx->UpdateSubresource(Renderer.cbChangeOnVolume, 0, nullptr, &Renderer.volumeConstants, 0, 0);

@@ -245,6 +245,13 @@ bool InitDevice() {
         ShowRendererError("CreateRasterizerState failed");
         return false;
     }
+    // The same state clipped to a scissor rectangle, for slices that skip the
+    // clear space around the volume (empty_space.h). Without it every slice
+    // is drawn whole: the same picture, so no message.
+    gpu::RasterizerDesc scissored = rd;
+    scissored.ScissorEnable = true;
+    if (gpu::FAILED(Renderer.device->CreateRasterizerState(&scissored, &Renderer.rasterizerStateScissor)))
+        Renderer.rasterizerStateScissor = nullptr;
     const gpu::BlendDesc bd = MakeBlendDesc();
     if (gpu::FAILED(Renderer.device->CreateBlendState(&bd, &Renderer.blendStateUI))) {
         ShowRendererError("CreateBlendState failed");

@@ -10,6 +10,7 @@
 #include "platform/d3dx/d3dx_math.h"
 #include "platform/gpu/gpu.h"
 #include "render/drag_quality.h"
+#include "render/empty_space.h"
 
 // Vertex formats: tightly packed little-endian floats.
 struct TexVertex {
@@ -38,6 +39,7 @@ struct RendererRecord {
     gpu::DeviceContext* context = nullptr;
     gpu::RenderTargetView* renderTargetView = nullptr;
     gpu::RasterizerState* rasterizerState = nullptr;
+    gpu::RasterizerState* rasterizerStateScissor = nullptr;  // the same, scissored
     gpu::BlendState* blendStateVolume = nullptr;
     gpu::BlendState* blendStateUI = nullptr;
     gpu::SamplerState* simpleTexSampler = nullptr;
@@ -74,8 +76,16 @@ struct RendererRecord {
     // slow device draws with less work from it (drag_quality.h).
     DragQuality layerQuality;
     double layerSeconds = 0;
-    // Where each slice's fan starts in the proxy index buffer, farthest first.
+    // Where each slice's fan starts in the proxy index buffer, farthest first,
+    // and the view depth of its plane.
     std::vector<uint32_t> sliceFirstIndex;
+    std::vector<float> sliceDepth;
+    // The clear space the slice pass may leave out (empty_space.h): the
+    // volume's bricks (measured by the load) and the lookup texture's
+    // opacities (by GenerateTransfer). Off, every slice is drawn whole.
+    VolumeBricks volumeBricks;
+    LookupOpacity lookupOpacity;
+    bool skipClearSpace = true;
 
     // projection and ortho lie back to back: the 128-byte cbChangeOnResize block.
     d3dx::Matrix projection{};

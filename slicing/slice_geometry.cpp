@@ -163,9 +163,12 @@ bool BuildSliceGeometry() {
     Renderer.proxyIndexCount = cut.indexCount;
     // Each slice is one fan: a new slice begins where the fan's centre changes.
     Renderer.sliceFirstIndex.clear();
+    Renderer.sliceDepth.clear();
     for (uint32_t i = 0; i < cut.indexCount; i += 3) {
-        if (i == 0 || indices[i] != indices[i - 3])
+        if (i == 0 || indices[i] != indices[i - 3]) {
             Renderer.sliceFirstIndex.push_back(i);
+            Renderer.sliceDepth.push_back(vertices[indices[i]].z);
+        }
     }
     return true;
 }

@@ -103,6 +103,7 @@ bool CTab::GenerateTransfer() {
     ReleaseAndNull(transferView);
     float texels[kTransferTexels * 4];
     WalkTransferFunction(points, pointCount, texels);
+    Renderer.lookupOpacity = MeasureLookup(texels, kTransferTexels);
 
     gpu::Texture1DDesc desc;
     desc.Width = kTransferTexels;

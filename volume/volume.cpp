@@ -351,6 +351,7 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
     halfExtentY = extentY * 0.5f;
     halfExtentZ = extentZ * 0.5f;
     voxelCount = count;
+    Renderer.volumeBricks = MeasureBricks(samples.get(), finalDims);
     voxels = samples.release();
     volumeTexture = texture;
     volumeView = view;
@@ -378,6 +379,7 @@ void CVolume::Unload() {
     voxels = nullptr;
     ReleaseAndNull(volumeTexture);
     ReleaseAndNull(volumeView);
+    Renderer.volumeBricks = VolumeBricks{};
     valueCounts.clear();
     delete[] histogramBins;
     histogramBins = nullptr;

@@ -426,6 +426,60 @@ TEST_F(VolumeRenderTest, ASlowDevicesDragFramesAreCoarserAndTheNextStillFrameIsW
     EXPECT_LT(difference / compared, 4.0) << "and looks the same, coarser";
 }
 
+// The slice pass leaves out the slices and pixels the transfer function
+// makes clear: the pictures are exactly those of drawing every slice whole,
+// from the side, close up (the box past the window) and from behind.
+TEST_F(VolumeRenderTest, SkippingTheClearSpaceChangesNoPixel) {
+    const std::string path = MakeVolume("corner.vol", 40, [](int x, int y, int z) {
+        const int dx = x - 12, dy = y - 27, dz = z - 14;
+        return static_cast<uint16_t>(dx * dx + dy * dy + dz * dz < 36 ? 3500 - 40 * (x % 5) : 0);
+    });
+    shell::testing::SetFileDialogScript({path});
+    struct View {
+        float pitch, yaw, distance;
+    };
+    const View views[] = {{0.0f, 0.0f, 2.0f}, {0.5f, -0.9f, 1.6f}, {-0.3f, 3.0f, 1.1f}, {1.2f, 2.0f, 4.0f}};
+    std::vector<Frame> skipped(4), whole(4);
+    TextureBox visible;
+    std::vector<std::function<void()>> steps = {[] {
+                                                    Size(kWidth, kHeight);
+                                                    Command(kCmdFileOpen);
+                                                },
+                                                [] {}};
+    for (size_t i = 0; i < 4; ++i) {
+        steps.push_back([&, i] {
+            OrbitCamera.pitch = views[i].pitch;
+            OrbitCamera.yaw = views[i].yaw;
+            OrbitCamera.distance = views[i].distance;
+            UpdateCamera();
+            Renderer.skipClearSpace = true;
+        });
+        steps.push_back([&, i] {
+            skipped[i] = ReadFrame();
+            Renderer.skipClearSpace = false;
+            InvalidateVolumeLayer();
+        });
+        steps.push_back([&, i] {
+            whole[i] = ReadFrame();
+            visible = VisibleTextureBox(Renderer.volumeBricks, Renderer.lookupOpacity);
+        });
+    }
+    steps.push_back([] { Renderer.skipClearSpace = true; });
+    Run(steps);
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_LT(visible.high[0], 0.9f) << "the ball's side of the box is all that can be seen";
+    EXPECT_GT(visible.low[1], 0.3f);
+    for (size_t i = 0; i < 4; ++i) {
+        ASSERT_EQ(skipped[i].width, static_cast<uint32_t>(kWidth));
+        EXPECT_EQ(skipped[i].rgba, whole[i].rgba) << "view " << i;
+    }
+    int shown = 0;
+    for (uint32_t y = 0; y < kHeight; ++y)
+        for (uint32_t x = 0; x < kWidth; ++x)
+            shown += skipped[0].At(x, y)[0] > 60;
+    EXPECT_GT(shown, 50) << "the ball is in the picture";
+}
+
 TEST_F(VolumeRenderTest, CloseReturnsToDarkBlue) {
     const std::string path = MakeVolume("close.vol", 8, [](int, int, int) { return 4000; });
     shell::testing::SetFileDialogScript({path});

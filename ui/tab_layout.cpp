@@ -220,6 +220,11 @@ float OpenSlideDistance(float clientHeight) {
     return std::clamp(clientHeight - kHandleStripHeight, 0.0f, kSlideDistance);
 }
 
+int32_t OpenPanelBottom(int32_t clientHeight) {
+    const float shortfall = kSlideDistance - OpenSlideDistance(static_cast<float>(clientHeight));
+    return clientHeight + static_cast<int32_t>(shortfall);
+}
+
 uint32_t AdvanceSlide(uint32_t* state, float* slideTime, float* slideOffset, float frameClock,
                       float openDistance) {
     const uint32_t before = *state;

@@ -93,6 +93,11 @@ PanelLayout LayOutPanel(float halfWidth, float handleX = 10.0f, float handleWidt
 // fits). The rest of the panel then lies below the bottom edge.
 float OpenSlideDistance(float clientHeight);
 
+// The open panel's bottom edge in client rows, where the press bands' d is
+// counted from: the client's bottom edge in a tall client area, in a short one
+// below it by as much as the panel rose less than its full distance.
+int32_t OpenPanelBottom(int32_t clientHeight);
+
 // Handle strip, handle, panel background, hue/saturation field and histogram:
 // 28 vertices and 48 indices. hw, hh: half the client width and height.
 void BuildTexturedGeometry(float hw, float hh, float x, float width, float u0, float u1, TexVertex* vertices,

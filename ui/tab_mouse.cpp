@@ -28,13 +28,10 @@ PanelLayout CTab::Layout() const {
     return LayOutPanel(ClientArea.halfWidth, handleX, handleWidth);
 }
 
-// The open panel is laid out from its bottom edge: in a tall client area that
-// edge is the client's bottom, in a short one it lies below it by as much as
-// the panel rose less than its full distance. Every open-panel row below is
-// measured from here, so drawing and hit tests move together.
+// Every open-panel row below is measured from the panel's bottom edge, so
+// drawing and hit tests move together in a short client area.
 int32_t CTab::OpenPanelBottomY() const {
-    const float shortfall = kSlideDistance - OpenSlideDistance(ClientArea.heightF);
-    return ClientArea.height + static_cast<int32_t>(shortfall);
+    return OpenPanelBottom(ClientArea.height);
 }
 
 int32_t CTab::ClientXOfPosition(float position) const {

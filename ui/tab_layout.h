@@ -44,8 +44,8 @@ struct PressBand {
     bool Contains(int32_t x, int32_t d) const { return left <= x && x <= right && bottom <= d && d <= top; }
 };
 
-// A cursor confinement: client columns [left, right) and rows from d = top
-// down to d = bottom, exclusive as the cursor clip is.
+// A cursor confinement: client columns left <= x < right and panel rows
+// bottom < d <= top (the cursor clip's right and bottom edges are exclusive).
 struct ClipBand {
     int32_t left, right, bottom, top;
 };

@@ -11,18 +11,13 @@
 
 #include "platform/gpu/gpu.h"
 #include "ui/hsl.h"
+#include "ui/tab_state.h"
 #include "ui/transfer_function.h"
 
 namespace UI {
 
 struct PanelLayout;
 struct ClipBand;
-
-// Panel states, tested as single bits.
-inline constexpr uint32_t kTabClosed = 1;
-inline constexpr uint32_t kTabOpen = 2;
-inline constexpr uint32_t kTabOpening = 4;
-inline constexpr uint32_t kTabClosing = 8;
 
 // What the left button is dragging.
 inline constexpr int32_t kDragNone = 0;

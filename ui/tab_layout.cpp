@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "ui/tab.h"
+#include "ui/tab_state.h"
 
 namespace UI {
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "app/app_state.h"
 #include "platform/d3dx/d3dx_math.h"
@@ -18,6 +19,14 @@ namespace {
 
 void ShowTabError(const char* text, const char* caption = "CTab") {
     shell::MessageBox(nullptr, text, caption, shell::MB_OK);
+}
+
+// The layout's vertices in the renderer's formats, the buffers' byte layout.
+::TexVertex ToRendererVertex(const TexVertex& v) {
+    return {v.x, v.y, v.z, v.u, v.v};
+}
+::ColorVertex ToRendererVertex(const ColorVertex& v) {
+    return {v.x, v.y, v.z, v.r, v.g, v.b, v.a};
 }
 
 }  // namespace
@@ -51,9 +60,12 @@ bool CTab::Create(float x, float width, float u0, float u1) {
     Release();
     handleX = x;
     handleWidth = width;
-    TexVertex vertices[kTexVertexCount];
+    TexVertex laidOut[kTexVertexCount];
     uint32_t indices[kTexIndexCount];
-    BuildTexturedGeometry(ClientArea.halfWidth, ClientArea.halfHeight, x, width, u0, u1, vertices, indices);
+    BuildTexturedGeometry(ClientArea.halfWidth, ClientArea.halfHeight, x, width, u0, u1, laidOut, indices);
+    ::TexVertex vertices[kTexVertexCount];
+    for (uint32_t i = 0; i < kTexVertexCount; ++i)
+        vertices[i] = ToRendererVertex(laidOut[i]);
     if (gpu::FAILED(
             CreateDefaultBuffer(sizeof(vertices), gpu::BIND_VERTEX_BUFFER, vertices, &texVertexBuffer))) {
         ShowTabError("CreateBuffer failed (vertex buffer)");
@@ -79,9 +91,12 @@ bool CTab::GenerateColorGeometry() {
     graphScaleY = map.scaleY;
     const ColorGeometry geometry = BuildColorGeometry(ClientArea.halfWidth, ClientArea.halfHeight, points,
                                                       pointCount, selectedPoint, selectedHsl);
-    if (gpu::FAILED(CreateDefaultBuffer(static_cast<uint32_t>(geometry.vertices.size() * sizeof(ColorVertex)),
-                                        gpu::BIND_VERTEX_BUFFER, geometry.vertices.data(),
-                                        &colorVertexBuffer))) {
+    std::vector<::ColorVertex> vertices;
+    vertices.reserve(geometry.vertices.size());
+    for (const ColorVertex& v : geometry.vertices)
+        vertices.push_back(ToRendererVertex(v));
+    if (gpu::FAILED(CreateDefaultBuffer(static_cast<uint32_t>(vertices.size() * sizeof(::ColorVertex)),
+                                        gpu::BIND_VERTEX_BUFFER, vertices.data(), &colorVertexBuffer))) {
         ShowTabError("CreateBuffer failed (vertex clr buffer)");
         return false;
     }
@@ -171,7 +186,7 @@ uint32_t CTab::Update() {
 void CTab::Render() {
     Update();
     gpu::DeviceContext* ctx = Renderer.context;
-    const uint32_t texStride = sizeof(TexVertex), colorStride = sizeof(ColorVertex), offset = 0;
+    const uint32_t texStride = sizeof(::TexVertex), colorStride = sizeof(::ColorVertex), offset = 0;
     ctx->IASetVertexBuffers(0, 1, &texVertexBuffer, &texStride, &offset);
     ctx->IASetIndexBuffer(texIndexBuffer, gpu::Format::R32_UINT, 0);
     d3dx::MatrixTranslation(&Renderer.uiTranslation, 0.0f, slideOffset, 0.0f);

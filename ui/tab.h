@@ -11,15 +11,13 @@
 
 #include "platform/gpu/gpu.h"
 #include "ui/hsl.h"
+#include "ui/tab_state.h"
 #include "ui/transfer_function.h"
 
 namespace UI {
 
-// Panel states, tested as single bits.
-inline constexpr uint32_t kTabClosed = 1;
-inline constexpr uint32_t kTabOpen = 2;
-inline constexpr uint32_t kTabOpening = 4;
-inline constexpr uint32_t kTabClosing = 8;
+struct PanelLayout;
+struct ClipBand;
 
 // What the left button is dragging.
 inline constexpr int32_t kDragNone = 0;
@@ -86,13 +84,18 @@ class CTab {
     uint32_t triangleIndexCount = 0;
 
   private:
+    // The panel's layout for the current client width and handle.
+    PanelLayout Layout() const;
     void ClipCursorTo(int32_t left, int32_t top, int32_t right, int32_t bottom);
+    void ClipCursorTo(const ClipBand& band);
     int32_t ClientXOfPosition(float position) const;
     int32_t ClientYOfOpacity(float alpha) const;
     float PositionFromX(int32_t x) const;
     float OpacityFromY(int32_t y) const;
     int32_t OpenPanelBottomY() const;
     bool OnHandle(int32_t x) const;
+    // The closed panel's strip rows, counted from the client's bottom edge.
+    bool InClosedHandleRows(int32_t y) const;
     bool StartSlideFromHandle(int32_t x);
     std::optional<bool> PressOutsideOpenPanel(int32_t x, int32_t y);
     bool InGraph(int32_t x, int32_t d) const;

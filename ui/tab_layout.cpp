@@ -2,21 +2,96 @@
 
 #include <algorithm>
 
-#include "ui/tab.h"
+#include "ui/tab_state.h"
 
 namespace UI {
 
+// The one table of the panel. The press bands are the program's own and not
+// all of them sit exactly on what is drawn: the field also takes the column
+// right of it (hue 360), and the graph takes presses a point's reach around
+// its markers and rightwards to 7 columns short of the client's centre, so a
+// point dragged to either end can still be caught.
+PanelLayout LayOutPanel(float halfWidth, float handleX, float handleWidth) {
+    const float right = 2.0f * halfWidth - 0.5f;
+    // Columns left of the client's centre, as the mouse counts them: the
+    // width halved and cut towards zero.
+    const int32_t w2 = static_cast<int32_t>(halfWidth);
+    PanelLayout l{};
+    l.strip = {-0.5f, right, 639.5f, 671.5f};
+    l.handle = {handleX - 0.5f, handleX + handleWidth + 31.5f, 639.5f, 671.5f};
+    l.background = {-0.5f, right, -0.5f, 639.5f};
+    l.field = {9.5f, 189.5f, 419.5f, 599.5f};
+    l.lightnessBar = {209.5f, 249.5f, 419.5f, 599.5f};
+    l.lightnessBarMiddle = 509.5f;
+    l.markerTip = 251.5f;
+    l.markerBase = 261.5f;
+    l.histogram = {9.5f, halfWidth - 20.5f, 199.0f, 399.0f};
+
+    // A drawn edge half a pixel below a row boundary: the strip's rows and
+    // the picker's rows and clips follow from the drawn rectangles.
+    auto rowAbove = [](float edge) { return static_cast<int32_t>(edge + 0.5f); };
+    auto columnAt = [](float edge) { return static_cast<int32_t>(edge - 0.5f); };
+    l.panelTop = rowAbove(l.strip.bottom);
+    l.stripTop = rowAbove(l.strip.top);
+    l.handlePressLeft = handleX;
+    l.handlePressRight = handleX + handleWidth;
+    const int32_t pickerBottom = rowAbove(l.field.bottom) + 1, pickerTop = rowAbove(l.field.top) - 1;
+    l.fieldPress = {11, 190, pickerBottom, pickerTop};
+    l.barPress = {211, 249, pickerBottom, pickerTop};
+    l.graphPress = {7, w2 - 7, 193, 403};
+    l.pointReach = 7;
+
+    auto clipOf = [&](const PanelRect& r) {
+        return ClipBand{columnAt(r.left), columnAt(r.right), rowAbove(r.bottom), rowAbove(r.top)};
+    };
+    l.fieldClip = clipOf(l.field);
+    l.barClip = clipOf(l.lightnessBar);
+    const int32_t graphBottom = static_cast<int32_t>(l.histogram.bottom);
+    const int32_t graphTop = static_cast<int32_t>(l.histogram.top);
+    l.firstPointClip = {9, 10, graphBottom, graphTop};
+    l.lastPointClip = {w2 - 21, w2 - 20, graphBottom, graphTop};
+    l.innerPointGap = 8;
+
+    l.hueZeroColumn = 10;
+    l.hueScale = 2.0f;
+    l.pickerZeroRow = rowAbove(l.field.bottom);
+    l.pickerRows = rowAbove(l.field.top) - l.pickerZeroRow;
+    l.alphaZeroRow = graphBottom + 1;
+    return l;
+}
+
+namespace {
+
+// Panel space to the drawing space of the closed panel: origin at the
+// client's centre, y up, the open panel's bottom edge kSlideDistance below
+// the client's bottom edge.
+float DrawX(float c, float hw) {
+    return c - hw;
+}
+float DrawY(float d, float hh) {
+    return (d - kSlideDistance) - hh;
+}
+
+}  // namespace
+
 void BuildTexturedGeometry(float hw, float hh, float x, float width, float u0, float u1, TexVertex* v,
                            uint32_t* indices) {
-    const float stripTop = -hh + 31.5f, stripBottom = -hh - 0.5f;
-    const float left = -hw - 0.5f, right = hw - 0.5f;
-    const float capLeftEnd = x - hw + 15.5f, middleEnd = x + width - hw + 15.5f;
-    const float histogramRight = -20.5f;
+    const PanelLayout l = LayOutPanel(hw, x, width);
+    const float stripTop = DrawY(l.strip.top, hh), stripBottom = DrawY(l.strip.bottom, hh);
+    const float left = DrawX(l.strip.left, hw), right = DrawX(l.strip.right, hw);
+    // The caps are 16 px each side of the middle.
+    const float handleLeft = DrawX(l.handle.left, hw), handleRight = DrawX(l.handle.right, hw);
+    const float capLeftEnd = DrawX(l.handle.left + 16.0f, hw), middleEnd = DrawX(l.handle.right - 16.0f, hw);
+    const float panelBottom = DrawY(l.background.bottom, hh);
+    const float fieldLeft = DrawX(l.field.left, hw), fieldRight = DrawX(l.field.right, hw);
+    const float fieldTop = DrawY(l.field.top, hh), fieldBottom = DrawY(l.field.bottom, hh);
+    const float histogramLeft = DrawX(l.histogram.left, hw), histogramRight = DrawX(l.histogram.right, hw);
+    const float histogramTop = DrawY(l.histogram.top, hh), histogramBottom = DrawY(l.histogram.bottom, hh);
     const TexVertex table[kTexVertexCount] = {
         {left, stripTop, 1, 0, 0},
         {left, stripBottom, 1, 0, 0.0625f},
-        {x - hw - 0.5f, stripTop, 1, 0.03125f, 0},
-        {x - hw - 0.5f, stripBottom, 1, 0.03125f, 0.0625f},
+        {handleLeft, stripTop, 1, 0.03125f, 0},
+        {handleLeft, stripBottom, 1, 0.03125f, 0.0625f},
         {capLeftEnd, stripTop, 1, 0.0625f, 0},
         {capLeftEnd, stripBottom, 1, 0.0625f, 0.0625f},
         {capLeftEnd, stripTop, 1, u0, 0},
@@ -25,22 +100,22 @@ void BuildTexturedGeometry(float hw, float hh, float x, float width, float u0, f
         {middleEnd, stripBottom, 1, u1, 0.0625f},
         {middleEnd, stripTop, 1, 0.09375f, 0},
         {middleEnd, stripBottom, 1, 0.09375f, 0.0625f},
-        {x + width - hw + 31.5f, stripTop, 1, 0.125f, 0},
-        {x + width - hw + 31.5f, stripBottom, 1, 0.125f, 0.0625f},
+        {handleRight, stripTop, 1, 0.125f, 0},
+        {handleRight, stripBottom, 1, 0.125f, 0.0625f},
         {right, stripTop, 1, 0.15625f, 0},
         {right, stripBottom, 1, 0.15625f, 0.0625f},
         {left, stripBottom, 1, 0, 0.0625f},
-        {left, -hh - 640.5f, 1, 0, 0.125f},
+        {left, panelBottom, 1, 0, 0.125f},
         {right, stripBottom, 1, 0.0625f, 0.0625f},
-        {right, -hh - 640.5f, 1, 0.0625f, 0.125f},
-        {-hw + 9.5f, -hh - 40.5f, 1, 0, 0.6484375f},
-        {-hw + 9.5f, -hh - 220.5f, 1, 0, 1},
-        {-hw + 189.5f, -hh - 40.5f, 1, 179.0f / 512.0f, 0.6484375f},
-        {-hw + 189.5f, -hh - 220.5f, 1, 179.0f / 512.0f, 1},
-        {-hw + 9.5f, -hh - 241, 1, 0, 1},
-        {-hw + 9.5f, -hh - 441, 1, 0, 0},
-        {histogramRight, -hh - 241, 1, 1, 1},
-        {histogramRight, -hh - 441, 1, 1, 0},
+        {right, panelBottom, 1, 0.0625f, 0.125f},
+        {fieldLeft, fieldTop, 1, 0, 0.6484375f},
+        {fieldLeft, fieldBottom, 1, 0, 1},
+        {fieldRight, fieldTop, 1, 179.0f / 512.0f, 0.6484375f},
+        {fieldRight, fieldBottom, 1, 179.0f / 512.0f, 1},
+        {histogramLeft, histogramTop, 1, 0, 1},
+        {histogramLeft, histogramBottom, 1, 0, 0},
+        {histogramRight, histogramTop, 1, 1, 1},
+        {histogramRight, histogramBottom, 1, 1, 0},
     };
     for (uint32_t i = 0; i < kTexVertexCount; ++i)
         v[i] = table[i];
@@ -57,23 +132,28 @@ void BuildTexturedGeometry(float hw, float hh, float x, float width, float u0, f
 }
 
 GraphMapping ComputeGraphMapping(float hw, float hh) {
+    const PanelLayout l = LayOutPanel(hw);
     GraphMapping g;
-    g.originX = 10.0f - (hw + 0.5f);
-    g.scaleX = -20.5f - g.originX;
-    g.originY = -(hh + 0.5f) - 440.5f;
-    g.scaleY = (-(hh + 0.5f) - 440.5f) - (-(hh + 0.5f) - 240.5f);
+    g.originX = DrawX(l.histogram.left, hw);
+    g.scaleX = DrawX(l.histogram.right, hw) - g.originX;
+    g.originY = DrawY(l.histogram.bottom, hh);
+    g.scaleY = g.originY - DrawY(l.histogram.top, hh);
     return g;
 }
 
 ColorGeometry BuildColorGeometry(float hw, float hh, const ControlPoint* points, uint32_t n,
                                  uint32_t selected, const HslColor& hsl) {
+    const PanelLayout l = LayOutPanel(hw);
     ColorGeometry g;
     const RgbaColor c = HslToRgba(HslColor{hsl.hue, hsl.saturation, 0.5f}, 1.0f);
-    const float cx = -hw + 9.5f + hsl.hue * 180.0f / 360.0f;
-    const float cy = -hh - 220.5f + 180.0f * hsl.saturation;
-    const float ly = -hh - 220.5f + 180.0f * hsl.lightness;
-    const float barLeft = -hw + 209.5f, barRight = -hw + 249.5f;
-    const float barTop = -hh - 40.5f, barMiddle = -hh - 130.5f, barBottom = -hh - 220.5f;
+    // Hue runs 0..360 across the field, saturation and lightness 0..1 up it.
+    const float fieldWidth = l.field.right - l.field.left, fieldHeight = l.field.top - l.field.bottom;
+    const float cx = DrawX(l.field.left, hw) + hsl.hue * fieldWidth / 360.0f;
+    const float cy = DrawY(l.field.bottom, hh) + fieldHeight * hsl.saturation;
+    const float ly = DrawY(l.lightnessBar.bottom, hh) + fieldHeight * hsl.lightness;
+    const float barLeft = DrawX(l.lightnessBar.left, hw), barRight = DrawX(l.lightnessBar.right, hw);
+    const float barTop = DrawY(l.lightnessBar.top, hh), barMiddle = DrawY(l.lightnessBarMiddle, hh);
+    const float barBottom = DrawY(l.lightnessBar.bottom, hh);
     auto push = [&](float x, float y, float r, float gr, float b, float a) {
         g.vertices.push_back(ColorVertex{x, y, 1.0f, r, gr, b, a});
     };
@@ -88,12 +168,15 @@ ColorGeometry BuildColorGeometry(float hw, float hh, const ControlPoint* points,
                                {3, -1},  {3, 1},  {9, -1},  {9, 1},  {-1, 3},  {-1, 9},  {1, 3},  {1, 9}};
     for (const auto& arm : arms)
         push(cx + arm[0], cy + arm[1], 0, 0, 0, 1);
-    push(-hw + 251.5f, ly, 1, 1, 1, 1);
-    push(-hw + 261.5f, ly - 10, 1, 1, 1, 1);
-    push(-hw + 261.5f, ly + 10, 1, 1, 1, 1);
-    push(-hw + 252.5f, ly, 0, 0, 0, 1);
-    push(-hw + 260.5f, ly - 9, 0, 0, 0, 1);
-    push(-hw + 260.5f, ly + 9, 0, 0, 0, 1);
+    // The marker: a white triangle pointing left at the bar, a black one a
+    // pixel inside it.
+    const float tip = DrawX(l.markerTip, hw), base = DrawX(l.markerBase, hw);
+    push(tip, ly, 1, 1, 1, 1);
+    push(base, ly - 10, 1, 1, 1, 1);
+    push(base, ly + 10, 1, 1, 1, 1);
+    push(tip + 1, ly, 0, 0, 0, 1);
+    push(base - 1, ly - 9, 0, 0, 0, 1);
+    push(base - 1, ly + 9, 0, 0, 0, 1);
 
     const GraphMapping map = ComputeGraphMapping(hw, hh);
     for (uint32_t i = 0; i < n; ++i) {
@@ -135,6 +218,11 @@ ColorGeometry BuildColorGeometry(float hw, float hh, const ControlPoint* points,
 
 float OpenSlideDistance(float clientHeight) {
     return std::clamp(clientHeight - kHandleStripHeight, 0.0f, kSlideDistance);
+}
+
+int32_t OpenPanelBottom(int32_t clientHeight) {
+    const float shortfall = kSlideDistance - OpenSlideDistance(static_cast<float>(clientHeight));
+    return clientHeight + static_cast<int32_t>(shortfall);
 }
 
 uint32_t AdvanceSlide(uint32_t* state, float* slideTime, float* slideOffset, float frameClock,

@@ -24,21 +24,26 @@ int32_t ToPixel(float value) {
 
 }  // namespace
 
-// The open panel is laid out from its bottom edge: in a tall client area that
-// edge is the client's bottom, in a short one it lies below it by as much as
-// the panel rose less than its full distance. Every open-panel row below is
-// measured from here, so drawing and hit tests move together.
+PanelLayout CTab::Layout() const {
+    return LayOutPanel(ClientArea.halfWidth, handleX, handleWidth);
+}
+
+// Every open-panel row below is measured from the panel's bottom edge, so
+// drawing and hit tests move together in a short client area.
 int32_t CTab::OpenPanelBottomY() const {
-    const float shortfall = kSlideDistance - OpenSlideDistance(ClientArea.heightF);
-    return ClientArea.height + static_cast<int32_t>(shortfall);
+    return OpenPanelBottom(ClientArea.height);
 }
 
 int32_t CTab::ClientXOfPosition(float position) const {
     return ToPixel(graphScaleX * position + graphOriginX + ClientArea.halfWidth);
 }
 
+// The graph's fields are computed for the closed panel; the open one is drawn
+// kSlideDistance higher, with opacity 0 on the layout's alphaZeroRow.
 int32_t CTab::ClientYOfOpacity(float alpha) const {
-    return ToPixel(graphScaleY * alpha + (static_cast<float>(OpenPanelBottomY()) + 440.0f) - 640.0f);
+    const float rowsBelowPanelTop = kSlideDistance - static_cast<float>(Layout().alphaZeroRow);
+    return ToPixel(graphScaleY * alpha + (static_cast<float>(OpenPanelBottomY()) + rowsBelowPanelTop) -
+                   kSlideDistance);
 }
 
 float CTab::PositionFromX(int32_t x) const {
@@ -46,22 +51,38 @@ float CTab::PositionFromX(int32_t x) const {
 }
 
 float CTab::OpacityFromY(int32_t y) const {
-    return ((static_cast<float>(y) - static_cast<float>(OpenPanelBottomY())) - 440.0f + 640.0f) / graphScaleY;
+    const float rowsBelowPanelTop = kSlideDistance - static_cast<float>(Layout().alphaZeroRow);
+    return ((static_cast<float>(y) - static_cast<float>(OpenPanelBottomY())) - rowsBelowPanelTop +
+            kSlideDistance) /
+           graphScaleY;
 }
 
 bool CTab::OnHandle(int32_t x) const {
+    const PanelLayout l = Layout();
     const float fx = static_cast<float>(x);
-    return handleX < fx && fx < handleX + handleWidth;
+    return l.handlePressLeft < fx && fx < l.handlePressRight;
+}
+
+bool CTab::InClosedHandleRows(int32_t y) const {
+    const PanelLayout l = Layout();
+    return ClientArea.height - y < l.stripTop - l.panelTop;
 }
 
 uint32_t CTab::HitTestPoint(int32_t x, int32_t y) {
+    const int32_t r = Layout().pointReach;
     for (uint32_t i = 0; i < pointCount; ++i) {
         const int32_t px = ClientXOfPosition(points[i].position);
         const int32_t py = ClientYOfOpacity(points[i].alpha);
-        if (px - 7 <= x && x <= px + 7 && py - 7 <= y && y <= py + 7)
+        if (px - r <= x && x <= px + r && py - r <= y && y <= py + r)
             return i;
     }
     return kNoPoint;
+}
+
+// A confinement given in panel rows, measured from the open panel's bottom.
+void CTab::ClipCursorTo(const ClipBand& band) {
+    const int32_t bottom = OpenPanelBottomY();
+    ClipCursorTo(band.left, bottom - band.top, band.right, bottom - band.bottom);
 }
 
 void CTab::ClipCursorTo(int32_t left, int32_t top, int32_t right, int32_t bottom) {
@@ -99,33 +120,34 @@ bool CTab::StartSlideFromHandle(int32_t x) {
 // inside the open panel.
 std::optional<bool> CTab::PressOutsideOpenPanel(int32_t x, int32_t y) {
     if (state & kTabClosed)
-        return ClientArea.height - y < 32 && StartSlideFromHandle(x);
+        return InClosedHandleRows(y) && StartSlideFromHandle(x);
     if (state & (kTabOpening | kTabClosing))
         return false;
+    const PanelLayout l = Layout();
     const int32_t d = OpenPanelBottomY() - y;
-    if (d >= 640)
-        return d < 672 && StartSlideFromHandle(x);
+    if (d >= l.panelTop)
+        return d < l.stripTop && StartSlideFromHandle(x);
     return std::nullopt;
 }
 
 bool CTab::InGraph(int32_t x, int32_t d) const {
-    const int32_t w2 = ClientArea.width >> 1;
-    return 192 < d && d < 404 && 6 < x && x < w2 - 6;
+    return Layout().graphPress.Contains(x, d);
 }
 
 bool CTab::OnLButtonDown(uint32_t, int32_t x, int32_t y) {
     if (const std::optional<bool> decided = PressOutsideOpenPanel(x, y))
         return *decided;
-    const int32_t bottom = OpenPanelBottomY();
-    const int32_t d = bottom - y;
-    const int32_t w2 = ClientArea.width >> 1;
-    if (420 < d && d < 600) {
-        if (11 <= x && x <= 190) {
+    const PanelLayout l = Layout();
+    const int32_t d = OpenPanelBottomY() - y;
+    // The field and the bar share their rows: a press in those rows is the
+    // picker's, on either of them or between.
+    if (l.fieldPress.bottom <= d && d <= l.fieldPress.top) {
+        if (l.fieldPress.Contains(x, d)) {
             dragMode = kDragField;
-            ClipCursorTo(9, bottom - 600, 189, bottom - 420);
-        } else if (211 <= x && x <= 249) {
+            ClipCursorTo(l.fieldClip);
+        } else if (l.barPress.Contains(x, d)) {
             dragMode = kDragLightness;
-            ClipCursorTo(209, bottom - 600, 249, bottom - 420);
+            ClipCursorTo(l.barClip);
         }
         return true;
     }
@@ -136,14 +158,16 @@ bool CTab::OnLButtonDown(uint32_t, int32_t x, int32_t y) {
     if (hit != kNoPoint) {
         SelectPoint(hit);
         if (hit == 0) {
-            ClipCursorTo(9, bottom - 399, 10, bottom - 199);
+            ClipCursorTo(l.firstPointClip);
             dragMode = kDragFirstPoint;
         } else if (hit == pointCount - 1) {
-            ClipCursorTo(w2 - 21, bottom - 399, w2 - 20, bottom - 199);
+            ClipCursorTo(l.lastPointClip);
             dragMode = kDragLastPoint;
         } else {
-            ClipCursorTo(ClientXOfPosition(points[hit - 1].position) + 8, bottom - 399,
-                         ClientXOfPosition(points[hit + 1].position) - 8, bottom - 199);
+            ClipBand between = l.firstPointClip;
+            between.left = ClientXOfPosition(points[hit - 1].position) + l.innerPointGap;
+            between.right = ClientXOfPosition(points[hit + 1].position) - l.innerPointGap;
+            ClipCursorTo(between);
             dragMode = kDragInnerPoint;
         }
         Rebuild();
@@ -168,21 +192,24 @@ bool CTab::OnLButtonDown(uint32_t, int32_t x, int32_t y) {
 
 bool CTab::OnLButtonUp(uint32_t, int32_t x, int32_t y) {
     if (state & kTabClosed)
-        return ClientArea.height - y < 32 && OnHandle(x);
+        return InClosedHandleRows(y) && OnHandle(x);
     if (state & (kTabOpening | kTabClosing))
         return false;
+    const PanelLayout l = Layout();
     const int32_t bottom = OpenPanelBottomY();
     const int32_t d = bottom - y;
-    if (d >= 640)
-        return d < 672 && OnHandle(x);
+    if (d >= l.panelTop)
+        return d < l.stripTop && OnHandle(x);
 
     // A drag needs a selected point to act on; the selection always names one.
     if (dragMode != kDragNone && selectedPoint < pointCount) {
         ControlPoint& s = points[selectedPoint];
-        const float pickerValue = 1.0f - static_cast<float>(y - bottom + 600) / 180.0f;
+        const int32_t pickerTop = l.pickerZeroRow + l.pickerRows;
+        const float pickerValue =
+            1.0f - static_cast<float>(y - bottom + pickerTop) / static_cast<float>(l.pickerRows);
         switch (dragMode) {
             case kDragField:
-                selectedHsl.hue = static_cast<float>(x - 10) * 2.0f;
+                selectedHsl.hue = static_cast<float>(x - l.hueZeroColumn) * l.hueScale;
                 selectedHsl.saturation = pickerValue;
                 break;
             case kDragLightness:
@@ -237,11 +264,12 @@ bool CTab::OnRButtonDown(uint32_t, int32_t x, int32_t y) {
 
 bool CTab::OnRButtonUp(uint32_t, int32_t x, int32_t y) {
     if (state & kTabClosed)
-        return ClientArea.height - y < 32 && OnHandle(x);
+        return InClosedHandleRows(y) && OnHandle(x);
     if (state & (kTabOpening | kTabClosing))
         return false;
+    const PanelLayout l = Layout();
     const int32_t d = OpenPanelBottomY() - y;
-    return d < 640 || (d < 672 && OnHandle(x));
+    return d < l.panelTop || (d < l.stripTop && OnHandle(x));
 }
 
 }  // namespace UI

@@ -12,6 +12,7 @@
 #include <tuple>
 
 #include "app/app_state.h"
+#include "render/renderer.h"
 #include "tests/gpu/viewer/viewer_harness.h"
 #include "tests/support/scan_writer.h"
 #include "tools/render/batch_render.h"

@@ -4,21 +4,23 @@
 // 12 bits in one pass.
 //
 //   Library output ........ ITK's output window and GDCM's streams, kept
+//                           (scan_library_output.cpp)
 //   Recognising a file .... each reader's CanReadFile, never the name alone
-//   Orientation ........... the permutation and flips nearest the directions
-//   Mapping ............... [min, max] -> 0..4095, a table for small types
+//   Orientation, mapping .. the permutation and flips nearest the directions;
+//                           [min, max] -> 0..4095 (scan_mapping.h)
 //   Single files .......... NIfTI, NRRD, MetaImage, one DICOM file
 //   DICOM series .......... the file's series in its folder, by position
 #include "volume/scan_import.h"
+#include "volume/scan_library_output.h"
+#include "volume/scan_mapping.h"
+#include "volume/scan_nifti_length.h"
 #include "volume/scan_reader.h"
 
-#include <gdcmTrace.h>
 #include <itkGDCMImageIO.h>
 #include <itkGDCMSeriesFileNames.h>
 #include <itkMetaImageIO.h>
 #include <itkNiftiImageIO.h>
 #include <itkNrrdImageIO.h>
-#include <itkOutputWindow.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,131 +42,7 @@
 
 namespace {
 
-// ---------------------------------------------------------------------------
-// Library output
-
-constexpr size_t kMaxWarnings = 200;
-std::vector<std::string> Warnings;
-std::ostringstream GdcmStream;
-
-void KeepWarning(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    if (!text.empty() && Warnings.size() < kMaxWarnings)
-        Warnings.push_back(std::move(text));
-}
-
-void CollectGdcmOutput() {
-    std::string text = GdcmStream.str();
-    GdcmStream.str({});
-    GdcmStream.clear();
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);)
-        KeepWarning(line);
-}
-
-// Some readers inside ITK write straight to the process's streams (MetaIO to
-// std::cerr, the NIfTI and NRRD libraries to stderr). While a reader runs,
-// both the C++ streams and file descriptors 1 and 2 go to a temporary file;
-// what arrived becomes warnings, and the caller can look at it.
-class StreamCapture {
-  public:
-    StreamCapture() {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        file_ = std::tmpfile();
-        if (file_ != nullptr) {
-            savedOut_ = ::dup(1);
-            savedErr_ = ::dup(2);
-            ::dup2(::fileno(file_), 1);
-            ::dup2(::fileno(file_), 2);
-        }
-        oldCout_ = std::cout.rdbuf(text_.rdbuf());
-        oldCerr_ = std::cerr.rdbuf(text_.rdbuf());
-    }
-    ~StreamCapture() { Finish(); }
-
-    // Restores the streams; returns everything that was written meanwhile.
-    std::string Finish() {
-        if (finished_)
-            return captured_;
-        finished_ = true;
-        std::cout.rdbuf(oldCout_);
-        std::cerr.rdbuf(oldCerr_);
-        captured_ = text_.str();
-        if (file_ != nullptr) {
-            std::fflush(stdout);
-            std::fflush(stderr);
-            ::dup2(savedOut_, 1);
-            ::dup2(savedErr_, 2);
-            ::close(savedOut_);
-            ::close(savedErr_);
-            std::rewind(file_);
-            char buffer[4096];
-            size_t got;
-            while ((got = std::fread(buffer, 1, sizeof(buffer), file_)) > 0 && captured_.size() < (1u << 20))
-                captured_.append(buffer, got);
-            std::fclose(file_);
-        }
-        std::istringstream lines(captured_);
-        for (std::string line; std::getline(lines, line);)
-            KeepWarning(line);
-        return captured_;
-    }
-
-  private:
-    std::ostringstream text_;
-    std::streambuf* oldCout_ = nullptr;
-    std::streambuf* oldCerr_ = nullptr;
-    std::FILE* file_ = nullptr;
-    int savedOut_ = -1, savedErr_ = -1;
-    bool finished_ = false;
-    std::string captured_;
-};
-
-class WarningWindow : public itk::OutputWindow {
-  public:
-    using Self = WarningWindow;
-    using Superclass = itk::OutputWindow;
-    using Pointer = itk::SmartPointer<Self>;
-    itkSimpleNewMacro(Self);
-    void DisplayText(const char* text) override { KeepWarning(text ? text : ""); }
-};
-
-// Both libraries write to the terminal by themselves; the program keeps
-// that to itself.
-void RouteLibraryOutput() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        itk::OutputWindow::SetInstance(WarningWindow::New());
-        gdcm::Trace::SetStream(GdcmStream);
-        gdcm::Trace::SetWarningStream(GdcmStream);
-        gdcm::Trace::SetErrorStream(GdcmStream);
-        gdcm::Trace::SetDebugStream(GdcmStream);
-        gdcm::Trace::DebugOff();
-    });
-}
-
-// The first line of a library's reason, without ITK's file:line preamble.
-std::string OneLine(const std::string& text) {
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        const size_t first = line.find_first_not_of(" \t\r");
-        if (first == std::string::npos)
-            continue;
-        line = line.substr(first);
-        while (!line.empty() && (line.back() == ' ' || line.back() == '\r'))
-            line.pop_back();
-        return line;
-    }
-    return "the reader gave no reason";
-}
-
-std::string Reason(const itk::ExceptionObject& e) {
-    const char* description = e.GetDescription();
-    return OneLine(description && *description ? description : e.what());
-}
-
+using namespace scan_mapping;
 // ---------------------------------------------------------------------------
 // Recognising a file
 
@@ -238,133 +116,6 @@ std::vector<std::vector<std::string>> DicomSeries(const std::string& folder) {
 }
 
 // ---------------------------------------------------------------------------
-// Orientation
-
-using Directions = std::array<std::array<double, 3>, 3>;  // [physical LPS axis][grid axis]
-
-struct Placement {
-    std::array<int, 3> gridAxis{0, 1, 2};  // which grid axis becomes x, y, z
-    std::array<bool, 3> reversed{false, false, false};
-};
-
-// x <- left (LPS 0), y <- superior (LPS 2), z <- posterior (LPS 1).
-constexpr std::array<int, 3> kPhysicalAxisOf = {0, 2, 1};
-
-Placement PlaceGrid(const Directions& d) {
-    Placement best;
-    double bestScore = -1;
-    std::array<int, 3> perm = {0, 1, 2};
-    do {
-        double score = 0;
-        for (int o = 0; o < 3; ++o)
-            score += std::fabs(d[kPhysicalAxisOf[o]][perm[o]]);
-        if (score > bestScore + 1e-9) {
-            bestScore = score;
-            best.gridAxis = perm;
-        }
-    } while (std::next_permutation(perm.begin(), perm.end()));
-    for (int o = 0; o < 3; ++o)
-        best.reversed[o] = d[kPhysicalAxisOf[o]][best.gridAxis[o]] < 0;
-    return best;
-}
-
-// ---------------------------------------------------------------------------
-// Mapping
-
-struct Grid {
-    std::array<uint64_t, 3> dims{1, 1, 1};
-    std::array<double, 3> spacing{1, 1, 1};
-    Directions directions{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}};
-};
-
-// False when no value is finite (or there are none).
-template <typename T>
-bool ValueRange(const T* values, uint64_t count, double* low, double* high) {
-    if constexpr (std::is_floating_point_v<T>) {
-        double lo = std::numeric_limits<double>::infinity(), hi = -lo;
-        for (uint64_t i = 0; i < count; ++i) {
-            const double v = static_cast<double>(values[i]);
-            if (std::isfinite(v)) {
-                lo = std::min(lo, v);
-                hi = std::max(hi, v);
-            }
-        }
-        *low = lo;
-        *high = hi;
-        return lo <= hi;
-    } else {
-        T lo = count ? values[0] : T{}, hi = lo;
-        for (uint64_t i = 0; i < count; ++i) {
-            lo = std::min(lo, values[i]);
-            hi = std::max(hi, values[i]);
-        }
-        *low = static_cast<double>(lo);
-        *high = static_cast<double>(hi);
-        return count > 0;
-    }
-}
-
-inline uint16_t MapValue(double v, double low, double scale) {
-    if (!(v >= low))  // below the range, or NaN
-        return 0;
-    const double t = (v - low) * scale + 0.5;
-    return t >= 4095.0 ? 4095 : static_cast<uint16_t>(t);
-}
-
-// Writes `in` (grid order) into `out` in the program's order, each value
-// mapped from [low, high] onto 0..4095.
-template <typename T>
-void PlaceAndMap(const T* in, const Grid& grid, const Placement& placement, double low, double high,
-                 uint16_t* out) {
-    const double scale = high > low ? 4095.0 / (high - low) : 0.0;
-    std::array<uint64_t, 3> outDims;
-    for (int o = 0; o < 3; ++o)
-        outDims[o] = grid.dims[placement.gridAxis[o]];
-    const std::array<int64_t, 3> outStride = {1, static_cast<int64_t>(outDims[0]),
-                                              static_cast<int64_t>(outDims[0] * outDims[1])};
-    std::array<int64_t, 3> step{};
-    int64_t base = 0;
-    for (int o = 0; o < 3; ++o) {
-        const int a = placement.gridAxis[o];
-        if (placement.reversed[o]) {
-            step[a] = -outStride[o];
-            base += static_cast<int64_t>(grid.dims[a] - 1) * outStride[o];
-        } else {
-            step[a] = outStride[o];
-        }
-    }
-
-    // Small integer types: one table entry per possible value.
-    constexpr bool kTable = std::is_integral_v<T> && sizeof(T) <= 2;
-    std::vector<uint16_t> table;
-    int64_t tableOrigin = 0;
-    if constexpr (kTable) {
-        tableOrigin = static_cast<int64_t>(std::numeric_limits<T>::min());
-        table.resize(size_t{1} << (8 * sizeof(T)));
-        for (size_t i = 0; i < table.size(); ++i)
-            table[i] = MapValue(static_cast<double>(static_cast<int64_t>(i) + tableOrigin), low, scale);
-    }
-
-    const uint64_t nx = grid.dims[0], ny = grid.dims[1], nz = grid.dims[2];
-    for (uint64_t k = 0; k < nz; ++k) {
-        for (uint64_t j = 0; j < ny; ++j) {
-            uint16_t* row =
-                out + base + static_cast<int64_t>(j) * step[1] + static_cast<int64_t>(k) * step[2];
-            const int64_t s = step[0];
-            if constexpr (kTable) {
-                const uint16_t* t = table.data() - tableOrigin;
-                for (uint64_t i = 0; i < nx; ++i)
-                    row[static_cast<int64_t>(i) * s] = t[static_cast<int64_t>(in[i])];
-            } else {
-                for (uint64_t i = 0; i < nx; ++i)
-                    row[static_cast<int64_t>(i) * s] = MapValue(static_cast<double>(in[i]), low, scale);
-            }
-            in += nx;
-        }
-    }
-}
-
-// ---------------------------------------------------------------------------
 // Reading
 
 struct Failure {
@@ -375,18 +126,6 @@ std::string SizeText(const std::vector<uint64_t>& dims) {
     std::string text;
     for (size_t i = 0; i < dims.size(); ++i)
         text += (i ? " x " : "") + std::to_string(dims[i]);
-    return text;
-}
-
-std::string BytesText(long double bytes) {
-    const char* units[] = {"bytes", "KB", "MB", "GB", "TB", "PB", "EB"};
-    int unit = 0;
-    while (bytes >= 1024 && unit < 6) {
-        bytes /= 1024;
-        ++unit;
-    }
-    char text[64];
-    std::snprintf(text, sizeof(text), unit ? "%.1Lf %s" : "%.0Lf %s", bytes, units[unit]);
     return text;
 }
 
@@ -529,112 +268,6 @@ std::unique_ptr<char[]> Allocate(uint64_t bytes) {
         throw Failure{"not enough memory to read " + BytesText(bytes)};
     PreferHugePages(buffer, bytes);
     return std::unique_ptr<char[]>(buffer);
-}
-
-// The NIfTI library fills samples missing at the end of a short file with
-// zeros and reports success; a cut .nii.gz would show as a volume with a
-// black end. The data's length is checked here instead, from the header's own
-// sizes (beside the read, on another thread). Empty when the file holds every
-// sample.
-std::string CheckNiftiLength(const std::string& path) {
-    auto endsWith = [&](const char* end) {
-        const size_t n = std::strlen(end);
-        return path.size() >= n && path.compare(path.size() - n, n, end) == 0;
-    };
-    std::string dataPath = path;
-    if (endsWith(".hdr"))
-        dataPath = path.substr(0, path.size() - 4) + ".img";
-    else if (endsWith(".hdr.gz"))
-        dataPath = path.substr(0, path.size() - 7) + ".img.gz";
-
-    unsigned char header[544] = {};
-    gzFile headerFile = ::gzopen(path.c_str(), "rb");
-    if (headerFile == nullptr)
-        return "cannot open " + path;
-    const int headerBytes = ::gzread(headerFile, header, sizeof(header));
-    ::gzclose(headerFile);
-    int32_t headerSize = 0;
-    std::memcpy(&headerSize, header, 4);
-    const bool swapped = headerSize == 0x5C010000 || headerSize == 0x1C020000;
-    const bool two = headerSize == 540 || headerSize == 0x1C020000;
-    if (headerBytes < (two ? 540 : 348) || !(two || headerSize == 348 || headerSize == 0x5C010000))
-        return {};  // not a header we can measure; the library has checked it
-    auto field = [&](size_t offset, auto value) {
-        std::memcpy(&value, header + offset, sizeof(value));
-        if (swapped) {
-            auto* bytes = reinterpret_cast<unsigned char*>(&value);
-            std::reverse(bytes, bytes + sizeof(value));
-        }
-        return value;
-    };
-    long double samples = 1;
-    double bits = 0, offset = 0;
-    if (two) {
-        const int64_t rank = field(16, int64_t{});
-        for (int64_t i = 1; i <= std::clamp<int64_t>(rank, 0, 7); ++i)
-            samples *= static_cast<long double>(std::max<int64_t>(field(16 + 8 * i, int64_t{}), 1));
-        bits = field(14, int16_t{});
-        offset = static_cast<double>(field(168, int64_t{}));
-    } else {
-        const int16_t rank = field(40, int16_t{});
-        for (int16_t i = 1; i <= std::clamp<int16_t>(rank, 0, 7); ++i)
-            samples *= static_cast<long double>(std::max<int16_t>(field(40 + 2 * i, int16_t{}), 1));
-        bits = field(72, int16_t{});
-        offset = field(108, float{});
-    }
-    const bool single = !(dataPath != path);
-    if (!(offset >= 0) || offset > 1e12)
-        offset = 0;
-    if (single && offset < (two ? 544 : 352))
-        offset = two ? 544 : 352;
-    const long double needed = static_cast<long double>(offset) + samples * bits / 8;
-
-    // An uncompressed file answers with its size. A gzip file ends with the
-    // length of what it holds (modulo 2^32): a file that ends with exactly
-    // the length its header needs is whole (a cut file ends in compressed
-    // bytes, which match by chance once in 2^32). Anything else is inflated
-    // to its end to find out.
-    if (std::FILE* raw = std::fopen(dataPath.c_str(), "rb")) {
-        unsigned char magic[2] = {0, 0}, trailer[4] = {0, 0, 0, 0};
-        const size_t got = std::fread(magic, 1, 2, raw);
-        const bool trailerRead = std::fseek(raw, -4, SEEK_END) == 0 && std::fread(trailer, 1, 4, raw) == 4;
-        std::fclose(raw);
-        struct stat info {};
-        if ((got < 2 || magic[0] != 0x1f || magic[1] != 0x8b) && ::stat(dataPath.c_str(), &info) == 0) {
-            const long double size = static_cast<long double>(info.st_size);
-            if (size < needed)
-                return "the file ends before its last sample (" + BytesText(needed) + " needed, " +
-                       BytesText(size) + " found)";
-            return {};
-        }
-        const uint32_t length = uint32_t{trailer[0]} | uint32_t{trailer[1]} << 8 |
-                                uint32_t{trailer[2]} << 16 | uint32_t{trailer[3]} << 24;
-        const long double wrapped = std::fmod(needed, 4294967296.0L);
-        if (trailerRead && static_cast<long double>(length) == wrapped)
-            return {};
-    }
-    gzFile file = ::gzopen(dataPath.c_str(), "rb");
-    if (file == nullptr)
-        return "cannot open " + dataPath;
-    std::vector<unsigned char> chunk(1 << 20);
-    long double total = 0;
-    int got = 0;
-    while (total < needed && (got = ::gzread(file, chunk.data(), static_cast<unsigned>(chunk.size()))) > 0)
-        total += got;
-    int status = Z_OK;
-    const char* message = ::gzerror(file, &status);
-    if (message != nullptr && std::strchr(message, ':'))
-        message = std::strrchr(message, ':') + 1;  // without the path, which the caller names
-    std::string problem;
-    if (status == Z_BUF_ERROR)
-        problem = "the file ends before its last sample (the compressed data stops early)";
-    else if (got < 0 || (status != Z_OK && status != Z_STREAM_END))
-        problem = std::string("the compressed data is damaged (") + (message ? message : "zlib error") + ")";
-    else if (total < needed)
-        problem = "the file ends before its last sample (" + BytesText(needed) + " needed, " +
-                  BytesText(total) + " found)";
-    ::gzclose(file);
-    return problem;
 }
 
 void ReadSingleFile(const std::string& path, Family family, uint64_t budget, ScanVolume* volume) {
@@ -887,8 +520,5 @@ bool ReadScanHere(const std::string& path, ScanVolume* volume, std::string* erro
 }
 
 std::vector<std::string> TakeScanWarningsHere() {
-    CollectGdcmOutput();
-    std::vector<std::string> taken;
-    taken.swap(Warnings);
-    return taken;
+    return TakeLibraryWarnings();
 }

@@ -1,0 +1,113 @@
+#include "volume/scan_nifti_length.h"
+
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "volume/scan_library_output.h"
+
+std::string CheckNiftiLength(const std::string& path) {
+    auto endsWith = [&](const char* end) {
+        const size_t n = std::strlen(end);
+        return path.size() >= n && path.compare(path.size() - n, n, end) == 0;
+    };
+    std::string dataPath = path;
+    if (endsWith(".hdr"))
+        dataPath = path.substr(0, path.size() - 4) + ".img";
+    else if (endsWith(".hdr.gz"))
+        dataPath = path.substr(0, path.size() - 7) + ".img.gz";
+
+    unsigned char header[544] = {};
+    gzFile headerFile = ::gzopen(path.c_str(), "rb");
+    if (headerFile == nullptr)
+        return "cannot open " + path;
+    const int headerBytes = ::gzread(headerFile, header, sizeof(header));
+    ::gzclose(headerFile);
+    int32_t headerSize = 0;
+    std::memcpy(&headerSize, header, 4);
+    const bool swapped = headerSize == 0x5C010000 || headerSize == 0x1C020000;
+    const bool two = headerSize == 540 || headerSize == 0x1C020000;
+    if (headerBytes < (two ? 540 : 348) || !(two || headerSize == 348 || headerSize == 0x5C010000))
+        return {};  // not a header we can measure; the library has checked it
+    auto field = [&](size_t offset, auto value) {
+        std::memcpy(&value, header + offset, sizeof(value));
+        if (swapped) {
+            auto* bytes = reinterpret_cast<unsigned char*>(&value);
+            std::reverse(bytes, bytes + sizeof(value));
+        }
+        return value;
+    };
+    long double samples = 1;
+    double bits = 0, offset = 0;
+    if (two) {
+        const int64_t rank = field(16, int64_t{});
+        for (int64_t i = 1; i <= std::clamp<int64_t>(rank, 0, 7); ++i)
+            samples *= static_cast<long double>(std::max<int64_t>(field(16 + 8 * i, int64_t{}), 1));
+        bits = field(14, int16_t{});
+        offset = static_cast<double>(field(168, int64_t{}));
+    } else {
+        const int16_t rank = field(40, int16_t{});
+        for (int16_t i = 1; i <= std::clamp<int16_t>(rank, 0, 7); ++i)
+            samples *= static_cast<long double>(std::max<int16_t>(field(40 + 2 * i, int16_t{}), 1));
+        bits = field(72, int16_t{});
+        offset = field(108, float{});
+    }
+    const bool single = !(dataPath != path);
+    if (!(offset >= 0) || offset > 1e12)
+        offset = 0;
+    if (single && offset < (two ? 544 : 352))
+        offset = two ? 544 : 352;
+    const long double needed = static_cast<long double>(offset) + samples * bits / 8;
+
+    // An uncompressed file answers with its size. A gzip file ends with the
+    // length of what it holds (modulo 2^32): a file that ends with exactly
+    // the length its header needs is whole (a cut file ends in compressed
+    // bytes, which match by chance once in 2^32). Anything else is inflated
+    // to its end to find out.
+    if (std::FILE* raw = std::fopen(dataPath.c_str(), "rb")) {
+        unsigned char magic[2] = {0, 0}, trailer[4] = {0, 0, 0, 0};
+        const size_t got = std::fread(magic, 1, 2, raw);
+        const bool trailerRead = std::fseek(raw, -4, SEEK_END) == 0 && std::fread(trailer, 1, 4, raw) == 4;
+        std::fclose(raw);
+        struct stat info {};
+        if ((got < 2 || magic[0] != 0x1f || magic[1] != 0x8b) && ::stat(dataPath.c_str(), &info) == 0) {
+            const long double size = static_cast<long double>(info.st_size);
+            if (size < needed)
+                return "the file ends before its last sample (" + BytesText(needed) + " needed, " +
+                       BytesText(size) + " found)";
+            return {};
+        }
+        const uint32_t length = uint32_t{trailer[0]} | uint32_t{trailer[1]} << 8 |
+                                uint32_t{trailer[2]} << 16 | uint32_t{trailer[3]} << 24;
+        const long double wrapped = std::fmod(needed, 4294967296.0L);
+        if (trailerRead && static_cast<long double>(length) == wrapped)
+            return {};
+    }
+    gzFile file = ::gzopen(dataPath.c_str(), "rb");
+    if (file == nullptr)
+        return "cannot open " + dataPath;
+    std::vector<unsigned char> chunk(1 << 20);
+    long double total = 0;
+    int got = 0;
+    while (total < needed && (got = ::gzread(file, chunk.data(), static_cast<unsigned>(chunk.size()))) > 0)
+        total += got;
+    int status = Z_OK;
+    const char* message = ::gzerror(file, &status);
+    if (message != nullptr && std::strchr(message, ':'))
+        message = std::strrchr(message, ':') + 1;  // without the path, which the caller names
+    std::string problem;
+    if (status == Z_BUF_ERROR)
+        problem = "the file ends before its last sample (the compressed data stops early)";
+    else if (got < 0 || (status != Z_OK && status != Z_STREAM_END))
+        problem = std::string("the compressed data is damaged (") + (message ? message : "zlib error") + ")";
+    else if (total < needed)
+        problem = "the file ends before its last sample (" + BytesText(needed) + " needed, " +
+                  BytesText(total) + " found)";
+    ::gzclose(file);
+    return problem;
+}

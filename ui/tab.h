@@ -5,12 +5,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/gpu/gpu.h"
 #include "ui/hsl.h"
+#include "ui/tf_file_io.h"
 #include "ui/transfer_function.h"
 
 namespace UI {
@@ -75,7 +77,7 @@ class CTab {
     uint32_t selectedPoint = 0;
     uint32_t pointCount = 0;
     HslColor selectedHsl{0, 0, 0};
-    ControlPoint* points = nullptr;
+    std::unique_ptr<ControlPoint[]> points;
     float graphOriginX = 0;
     float graphScaleX = 0;
     float graphOriginY = 0;
@@ -109,9 +111,11 @@ extern UI::CTab EditorTab;
 void LoadTransferFunction();
 void SaveTransferFunction();
 
+// Transfer Function > Open after the dialog: reads the .tf file and installs
+// it, or shows why not and changes nothing.
+bool OpenTransferFunctionFile(const char* path);
+
 // The two halves of Transfer Function > Open, shared with the batch renderer.
-// Reading touches nothing (false with the viewer's message for a file that
-// cannot be read or parsed); installing replaces the editor's points and
-// rebuilds its geometry and lookup texture.
-bool ReadTransferFunctionFile(const char* path, std::vector<ControlPoint>* points, std::string* message);
+// Reading (tf_file_io.h) touches nothing; installing replaces the editor's
+// points and rebuilds its geometry and lookup texture.
 void InstallTransferFunction(const std::vector<ControlPoint>& points);

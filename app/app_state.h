@@ -1,6 +1,7 @@
-// The application shell's process-wide records: the main window, the client
-// area, the frame clock, the rotation drag, the orbit camera and the input
-// handler table; the window procedure and the input modes.
+// The application shell's process-wide records: the rotation drag and the
+// input handler table (the main window, client area and frame clock are the
+// renderer's, render/client_area.h; the orbit camera the slicing's); the
+// window procedure, the input modes, device start-up and the volume frame.
 #pragma once
 
 #include <cstdint>

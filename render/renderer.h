@@ -1,6 +1,8 @@
 // The rendering core: the process-wide Renderer record with every long-lived
-// GPU object, the vertex formats and constant-buffer layouts, device and
-// pipeline set-up, resize, and the two frame handlers.
+// GPU object, the constant-buffer layouts, device and pipeline set-up,
+// resize, the idle frame and the volume frame's passes. The vertex formats,
+// the window it draws for and what the subsystems make their GPU objects with
+// have headers of their own, included here.
 #pragma once
 
 #include <chrono>

@@ -271,17 +271,6 @@ Placement PlaceGrid(const Directions& d) {
 // ---------------------------------------------------------------------------
 // Mapping
 
-// A scan's buffers are tens of megabytes written once from start to end;
-// with 4 KiB pages most of that time is page faults. Huge pages, where the
-// system gives them on request, take one fault per 2 MiB.
-void PreferHugePages(void* buffer, size_t bytes) {
-    constexpr uintptr_t kHuge = 2u << 20;
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(buffer) + kHuge - 1) & ~(kHuge - 1);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(buffer) + bytes) & ~(kHuge - 1);
-    if (end > begin)
-        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
-
 struct Grid {
     std::array<uint64_t, 3> dims{1, 1, 1};
     std::array<double, 3> spacing{1, 1, 1};
@@ -812,6 +801,17 @@ std::vector<std::string> SeriesOf(const std::string& path) {
 }
 
 }  // namespace
+
+// A scan's buffers are tens of megabytes written once from start to end;
+// with 4 KiB pages most of that time is page faults. Huge pages, where the
+// system gives them on request, take one fault per 2 MiB.
+void PreferHugePages(void* buffer, size_t bytes) {
+    constexpr uintptr_t kHuge = 2u << 20;
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(buffer) + kHuge - 1) & ~(kHuge - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(buffer) + bytes) & ~(kHuge - 1);
+    if (end > begin)
+        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
 
 uint64_t AvailableMemoryBytes() {
     std::ifstream info("/proc/meminfo");

@@ -4,6 +4,7 @@
 // read calls these; the rest of the program uses scan_import.h.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -13,3 +14,6 @@ bool RecogniseScanHere(const std::string& path);
 bool ReadScanHere(const std::string& path, ScanVolume* volume, std::string* error, uint64_t memoryBudget,
                   ScanProgress progress, void* progressContext);
 std::vector<std::string> TakeScanWarningsHere();
+
+// Asks for huge pages over the whole 2 MiB pages inside `buffer`.
+void PreferHugePages(void* buffer, size_t bytes);

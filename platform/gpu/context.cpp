@@ -110,6 +110,9 @@ class DeviceContextImpl final : public Child<DeviceContext> {
         if (hasViewport_)
             viewport_ = viewports[0];
     }
+    void RSSetScissorRects(uint32_t count, const Rect* rects) override {
+        scissor_ = count > 0 && rects != nullptr ? rects[0] : Rect{};
+    }
 
     void OMSetRenderTargets(uint32_t count, RenderTargetView* const* views, DepthStencilView*) override {
         renderTarget_.Reset(count > 0 && views ? views[0] : nullptr);
@@ -245,6 +248,14 @@ class DeviceContextImpl final : public Child<DeviceContext> {
             GL_CHECK(glCullFace(r.CullMode == CullMode::FRONT ? GL_FRONT : GL_BACK));
         }
         GL_CHECK(glFrontFace(r.FrontCounterClockwise ? kCounterClockwiseOnScreen : kClockwiseOnScreen));
+        if (r.ScissorEnable) {
+            // Rows count from the top in both APIs here (the clip control is
+            // upper-left), as for the viewport.
+            GL_CHECK(glEnable(GL_SCISSOR_TEST));
+            GL_CHECK(glScissorIndexed(0, scissor_.left, scissor_.top,
+                                      std::max(0, scissor_.right - scissor_.left),
+                                      std::max(0, scissor_.bottom - scissor_.top)));
+        }
         if (r.DepthClipEnable) {
             GL_CHECK(glDisable(GL_DEPTH_CLAMP));
         } else {
@@ -393,6 +404,7 @@ class DeviceContextImpl final : public Child<DeviceContext> {
     Ref<RasterizerState> rasterizer_;
     bool hasViewport_ = false;
     Viewport viewport_;
+    Rect scissor_;
     Ref<RenderTargetView> renderTarget_;
     Ref<BlendState> blend_;
     float blendFactor_[4] = {1, 1, 1, 1};

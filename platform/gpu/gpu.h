@@ -250,6 +250,11 @@ struct Viewport {
     float TopLeftX = 0, TopLeftY = 0, Width = 0, Height = 0, MinDepth = 0, MaxDepth = 1;
 };
 
+// A scissor rectangle in render-target pixels, right and bottom exclusive.
+struct Rect {
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+};
+
 struct Rational {
     uint32_t Numerator = 0;
     uint32_t Denominator = 0;
@@ -410,6 +415,9 @@ class DeviceContext : public DeviceChild {
 
     virtual void RSSetState(RasterizerState* state) = 0;
     virtual void RSSetViewports(uint32_t count, const Viewport* viewports) = 0;
+    // Used while the bound rasterizer state has ScissorEnable; with none set,
+    // nothing is drawn (an empty rectangle), as on Direct3D.
+    virtual void RSSetScissorRects(uint32_t count, const Rect* rects) = 0;
 
     virtual void OMSetRenderTargets(uint32_t count, RenderTargetView* const* views,
                                     DepthStencilView* depthStencil) = 0;

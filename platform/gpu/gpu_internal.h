@@ -15,6 +15,7 @@
 #include "platform/gpu/gpu.h"
 #include "platform/gpu/output_window.h"
 #include "platform/gpu/shader_bytecode.h"
+#include "platform/ref_counted.h"
 
 namespace gpu::detail {
 
@@ -75,24 +76,12 @@ class Core {
 // ---------------------------------------------------------------------------
 // Reference counting, shared by every object
 
+// Device objects count themselves too, so that tests can see every one freed.
 template <class Interface>
-class RefCounted : public Interface {
-  public:
-    uint32_t AddRef() override { return ++refs_; }
-    uint32_t Release() override {
-        uint32_t left = --refs_;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-    uint32_t RefCount() const { return refs_; }
-
+class RefCounted : public platform::RefCounted<Interface> {
   protected:
     RefCounted() { CountLive(1); }
     ~RefCounted() override { CountLive(-1); }
-
-  private:
-    uint32_t refs_ = 1;
 };
 
 template <class Interface>
@@ -321,6 +310,14 @@ using PixelShaderImpl = ShaderImpl<PixelShader>;
 // Factories (each in its own file)
 
 Device* NewDevice(Core* core);
+// The device's pipeline objects, made for it by the device (device_pipeline.cpp).
+HRESULT NewSamplerState(Core* core, const SamplerDesc* desc, SamplerState** state);
+HRESULT NewBlendState(Core* core, const BlendDesc* desc, BlendState** state);
+HRESULT NewRasterizerState(Core* core, const RasterizerDesc* desc, RasterizerState** state);
+HRESULT NewInputLayout(Core* core, const InputElementDesc* elements, uint32_t count, const void* bytecode,
+                       size_t length, InputLayout** layout);
+HRESULT NewVertexShader(Core* core, const void* bytecode, size_t length, VertexShader** shader);
+HRESULT NewPixelShader(Core* core, const void* bytecode, size_t length, PixelShader** shader);
 // Lets go of a bound render target view of `buffer` held by nothing but the binding.
 void DropOrphanedRenderTarget(DeviceContext* context, const Texture2D* buffer);
 DeviceContext* NewDeviceContext(Core* core);

@@ -1,5 +1,5 @@
-// Message boxes (SDL) and file dialogs (zenity as a child process), with the
-// test seams that stand in for both.
+// File dialogs (zenity as a child process), with the test seams that script
+// their answers.
 #include <SDL2/SDL.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -7,8 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -28,20 +26,11 @@ struct DialogState {
     std::vector<std::optional<std::string>> script;
     size_t next = 0;
     std::vector<testing::FileDialogCall> calls;
-    bool recordBoxes = false;
-    std::vector<testing::RecordedMessageBox> boxes;
-    MessageBoxHandler boxHandler;
 };
 
 DialogState& State() {
     static DialogState s;
     return s;
-}
-
-bool HaveDisplay() {
-    const char* x = std::getenv("DISPLAY");
-    const char* wl = std::getenv("WAYLAND_DISPLAY");
-    return (x && *x) || (wl && *wl);
 }
 
 // Runs zenity with argv as given and returns its stdout when it exits 0.
@@ -218,44 +207,9 @@ void ResetDialogs() {
     s.script.clear();
     s.next = 0;
     s.calls.clear();
-    s.recordBoxes = false;
-    s.boxes.clear();
-    s.boxHandler = nullptr;
 }
 
 }  // namespace detail
-
-void SetMessageBoxHandler(MessageBoxHandler handler) {
-    DialogState& s = State();
-    std::lock_guard lock(s.mutex);
-    s.boxHandler = std::move(handler);
-}
-
-int MessageBox(HWND owner, const char* text, const char* caption, UINT type) {
-    const std::string t = text ? text : "";
-    const std::string c = caption ? caption : "";
-    MessageBoxHandler handler;
-    {
-        DialogState& s = State();
-        std::lock_guard lock(s.mutex);
-        handler = s.boxHandler;
-        if (!handler && s.recordBoxes) {
-            s.boxes.push_back({t, c, type, owner != nullptr});
-            return IDOK;
-        }
-    }
-    if (handler) {
-        handler(t.c_str(), c.c_str(), type);  // outside the lock: it may show another box
-        return IDOK;
-    }
-    // SDL_ShowSimpleMessageBox runs its own event loop until OK, so it is modal
-    // for our single-threaded program as a Win32 box is.
-    if (!HaveDisplay() ||
-        SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_INFORMATION, c.c_str(), t.c_str(), nullptr) != 0) {
-        std::fprintf(stderr, "%s: %s\n", c.c_str(), t.c_str());
-    }
-    return IDOK;
-}
 
 bool GetOpenFileName(OPENFILENAME* ofn) {
     return FileDialog(ofn, false);
@@ -286,18 +240,6 @@ std::vector<FileDialogCall> TakeFileDialogCalls() {
     DialogState& s = State();
     std::lock_guard lock(s.mutex);
     return std::exchange(s.calls, {});
-}
-
-void RecordMessageBoxes(bool on) {
-    DialogState& s = State();
-    std::lock_guard lock(s.mutex);
-    s.recordBoxes = on;
-}
-
-std::vector<RecordedMessageBox> TakeMessageBoxes() {
-    DialogState& s = State();
-    std::lock_guard lock(s.mutex);
-    return std::exchange(s.boxes, {});
 }
 
 }  // namespace testing

@@ -1,9 +1,15 @@
 // The SDL window, its GL context and its menu bar (one Surface per window),
-// and the window record behind an HWND. Shared by shell.cpp and window_gl.cpp.
+// the window record behind an HWND, and the process state the shell's files
+// share (windows, the message queue), with the hooks between those files.
+//
+// Sections: surface · window record · process state.
 #pragma once
 
 #include <SDL2/SDL.h>
 
+#include <deque>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +20,9 @@
 struct ImGuiContext;
 
 namespace shell::detail {
+
+// ---------------------------------------------------------------------------
+// Surface
 
 // Lives as long as anyone holds it (the window record, OutputWindows given to
 // the GPU layer); Destroy() drops the SDL window and the GL context, after
@@ -79,6 +88,9 @@ class WindowOutput final : public gpu::OutputWindow {
 
 namespace shell {
 
+// ---------------------------------------------------------------------------
+// Window record
+
 struct WindowRecord {
     bool alive = false;
     bool destroying = false;
@@ -95,3 +107,55 @@ struct WindowRecord {
 };
 
 }  // namespace shell
+
+// ---------------------------------------------------------------------------
+// Process state (one UI thread, as on Win32)
+
+namespace shell::detail {
+
+struct ClassEntry {
+    WNDCLASSEX wc;
+    std::string name;
+    ATOM atom = 0;
+};
+
+// What windows and the message queue share; each other concern (menus, the
+// cursor clip, the counter, debug output, drops, dialogs, boxes) keeps its own
+// state in its own file and resets it for testing::Reset.
+struct ShellState {
+    bool sdlStarted = false;
+    std::function<void()> idleHook;
+    std::map<std::string, ClassEntry> classes;
+    ATOM nextAtom = 0xC000;
+    // Records are never freed, so that a stale HWND stays safe to pass to
+    // IsWindow and DestroyWindow, as a Win32 handle is.
+    std::vector<std::unique_ptr<WindowRecord>> windows;
+    std::deque<MSG> queue;
+    bool quitPending = false;
+    int quitCode = 0;
+};
+
+ShellState& Shell();
+// Starts SDL's video on first use; false (with a diagnostic) when it cannot.
+bool EnsureSdl();
+// The record behind a handle while its window lives, else null.
+WindowRecord* Live(HWND window);
+WindowRecord* FindBySdlId(uint32_t id);
+
+// Cursor clipping: whether a clip is set, and putting the pointer back inside
+// it (each pump does, as Win32 never lets it out).
+bool CursorClipped();
+void KeepPointerConfined();
+
+// Turns SDL's drop events into one WM_DROPFILES per drop.
+void HandleDrop(const SDL_Event& event);
+HDROP NewDrop(std::vector<std::string> paths);
+
+// Each concern's state back to its start (parts of testing::Reset).
+void ResetMenus();
+void ResetCounter();
+void ResetDebugOutput();
+void ResetDrops();
+void ResetMessageBoxes();
+
+}  // namespace shell::detail

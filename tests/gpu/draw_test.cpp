@@ -82,6 +82,34 @@ TEST_F(Draw, ViewportTopLeftYCountsFromTheTop) {
     EXPECT_TRUE(Near(At(24, 43), kBlue));
 }
 
+// Rows from the top like the viewport's, right and bottom exclusive; off
+// while the state does not ask for it; no rectangle set clips everything;
+// clears ignore it.
+TEST_F(Draw, ScissorRectanglesClipWhereTheStateAsksAndNowhereElse) {
+    SetVertices({-1, 1, 1, 1, 1, -1, -1, -1}, kQuad);
+    RasterizerDesc d;
+    d.ScissorEnable = true;
+    RasterizerState* scissored = nullptr;
+    ASSERT_EQ(device_->CreateRasterizerState(&d, &scissored), S_OK);
+    Keep(scissored);
+    context_->RSSetState(scissored);
+    EXPECT_EQ(DrawnPixels(), 0) << "no rectangle yet";
+    const Rect rect{10, 40, 30, 43};
+    context_->RSSetScissorRects(1, &rect);
+    EXPECT_EQ(DrawnPixels(), 20 * 3);
+    EXPECT_TRUE(Near(At(10, 40), kRed));
+    EXPECT_TRUE(Near(At(29, 42), kRed));
+    EXPECT_TRUE(Near(At(30, 42), kBlue));
+    EXPECT_TRUE(Near(At(10, 43), kBlue));
+    EXPECT_TRUE(Near(At(10, 39), kBlue));
+    context_->RSSetState(Rasterizer(CullMode::BACK, false));
+    EXPECT_EQ(DrawnPixels(), int(kSize * kSize)) << "a state without the scissor draws everywhere";
+    context_->RSSetState(scissored);
+    Clear(0, 0, 1, 1);
+    ReadBack();
+    EXPECT_EQ(Count(kBlue), int(kSize * kSize)) << "the clear covers the whole target";
+}
+
 TEST_F(Draw, StartIndexBaseVertexAndLines) {
     // Four vertices of junk first: base vertex 4 skips them, start index 3
     // skips a degenerate triangle.

@@ -127,9 +127,11 @@ Tissue ScanTissueAt(float x, float y, float z) {
     return skullInner > 0.68f + fold ? kTGrey : kTWhite;
 }
 
-}  // namespace
-
-std::vector<uint16_t> MakeHeadScan(int dimX, int dimY, int dimZ, Modality modality) {
+// Every voxel in file order (x fastest, then y, then z) with its centre on
+// [-1, 1] along each axis; value(fx, fy, fz, x, y, z) gives its sample. Row
+// y = 0 is the chin: y grows towards the crown.
+template <class Value>
+std::vector<uint16_t> SampleGrid(int dimX, int dimY, int dimZ, Value value) {
     std::vector<uint16_t> samples(static_cast<size_t>(dimX) * dimY * dimZ);
     size_t i = 0;
     for (int z = 0; z < dimZ; ++z) {
@@ -138,39 +140,36 @@ std::vector<uint16_t> MakeHeadScan(int dimX, int dimY, int dimZ, Modality modali
             const float fy = (y + 0.5f) / dimY * 2.0f - 1.0f;
             for (int x = 0; x < dimX; ++x) {
                 const float fx = (x + 0.5f) / dimX * 2.0f - 1.0f;
-                const Tissue t = ScanTissueAt(fx, fy, fz);
-                // Noise of about 10 HU in the CT, 1% of the range in the MRI.
-                const float value = modality == Modality::Ct
-                                        ? kCtValue[t] + 1024.0f + Grain(x, y, z) * 0.35f
-                                        : kMriValue[t] * 4095.0f + std::fabs(Grain(x, y, z) * 1.4f);
-                samples[i++] = static_cast<uint16_t>(std::lround(std::fmin(std::fmax(value, 0.0f), 4095.0f)));
+                samples[i++] = value(fx, fy, fz, x, y, z);
             }
         }
     }
     return samples;
 }
 
+}  // namespace
+
+std::vector<uint16_t> MakeHeadScan(int dimX, int dimY, int dimZ, Modality modality) {
+    return SampleGrid(dimX, dimY, dimZ, [modality](float fx, float fy, float fz, int x, int y, int z) {
+        const Tissue t = ScanTissueAt(fx, fy, fz);
+        // Noise of about 10 HU in the CT, 1% of the range in the MRI.
+        const float value = modality == Modality::Ct
+                                ? kCtValue[t] + 1024.0f + Grain(x, y, z) * 0.35f
+                                : kMriValue[t] * 4095.0f + std::fabs(Grain(x, y, z) * 1.4f);
+        return static_cast<uint16_t>(std::lround(std::fmin(std::fmax(value, 0.0f), 4095.0f)));
+    });
+}
+
 std::vector<uint16_t> MakeHeadPhantom(int dimX, int dimY, int dimZ) {
-    std::vector<uint16_t> samples(static_cast<size_t>(dimX) * dimY * dimZ);
-    size_t i = 0;
-    for (int z = 0; z < dimZ; ++z) {
-        const float fz = (z + 0.5f) / dimZ * 2.0f - 1.0f;
-        for (int y = 0; y < dimY; ++y) {
-            // Row 0 is the chin: y grows towards the crown.
-            const float fy = (y + 0.5f) / dimY * 2.0f - 1.0f;
-            for (int x = 0; x < dimX; ++x) {
-                const float fx = (x + 0.5f) / dimX * 2.0f - 1.0f;
-                const uint16_t tissue = TissueAt(fx, fy, fz);
-                int value = tissue == kAir ? 0 : tissue + Grain(x, y, z);
-                if (value < 0)
-                    value = 0;
-                if (value > 4095)
-                    value = 4095;
-                samples[i++] = static_cast<uint16_t>(value);
-            }
-        }
-    }
-    return samples;
+    return SampleGrid(dimX, dimY, dimZ, [](float fx, float fy, float fz, int x, int y, int z) {
+        const uint16_t tissue = TissueAt(fx, fy, fz);
+        int value = tissue == kAir ? 0 : tissue + Grain(x, y, z);
+        if (value < 0)
+            value = 0;
+        if (value > 4095)
+            value = 4095;
+        return static_cast<uint16_t>(value);
+    });
 }
 
 bool WriteVolumeFile(const std::string& path, int dimX, int dimY, int dimZ,

@@ -11,10 +11,7 @@ rm -f "$out"/*.png
 source "$(dirname "$0")/session_lib.sh"
 
 start_viewer 400 400
-menu_key f o
-answer_dialog "$data/head256.vol" open
-wait_until_changed idle || fail "the phantom never appeared"
-settle opened
+open_volume "$data/head256.vol" "the phantom"
 changed_pixels() { compare -metric AE -fuzz 2% "$out/$1.png" "$out/$2.png" null: 2>&1 || true; }
 
 for try in 1 2 3; do

@@ -14,10 +14,7 @@ source "$(dirname "$0")/session_lib.sh"
 
 start_viewer 480 720
 
-menu_key f o
-answer_dialog "$out/head-ct.nii.gz" open
-wait_until_changed idle || fail "the scan never appeared"
-settle opened
+open_volume "$out/head-ct.nii.gz" "the scan"
 shown=$(covered opened)
 echo "the CT covers $shown pixels"
 [ "$shown" -gt 3000 ] || fail "the scan is too small or missing"

@@ -1,5 +1,6 @@
 # Shared by the viewer's end-to-end scripts: screenshots, pixels, the file
-# dialog, and waiting for llvmpipe's slow frames. The script that sources it
+# dialog, opening a volume, the colour picker, and waiting for llvmpipe's
+# slow frames. The script that sources it
 # sets binary, data and out, and later window, width, bar and client_height.
 
 viewer_pid=
@@ -126,6 +127,31 @@ menu_key() {  # menu_key MENU_LETTER ITEM_LETTER
     sleep 0.4
     xdotool key "$2"
 }
+
+# File > Open through the menu's keyboard path and the real dialog; waits for
+# the first frame after the idle screenshot and keeps the settled picture as
+# "opened".
+open_volume() {  # open_volume PATH WHAT (named in the failure)
+    menu_key f o
+    answer_dialog "$1" open
+    wait_until_changed idle || fail "$2 never appeared"
+    settle opened
+}
+
+# A left-button drag on the open panel's hue/saturation field towards a green;
+# the point takes it on release. The field's rows count from the panel's
+# bottom edge, which lies below the client's when the window is too short for
+# the whole panel. Keeps the settled picture as NAME.
+pick_green() {  # pick_green PANEL_BOTTOM NAME
+    xdotool mousemove 100 $((bar + $1 - 500)) mousedown 1
+    sleep 0.3
+    xdotool mousemove 80 $((bar + $1 - 595))
+    sleep 0.3
+    xdotool mouseup 1
+    settle "$2"
+}
+# Whether screenshot NAME's client centre is clearly green (after pick_green).
+greener() { read -r r g b <<<"$(centre_of "$1")"; [ "$g" -gt $((r + 15)) ]; }
 
 # File > Exit; fails unless the viewer ends, with status 0.
 exit_through_menu() {

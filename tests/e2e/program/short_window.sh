@@ -12,10 +12,7 @@ source "$(dirname "$0")/session_lib.sh"
 
 start_viewer 800 600
 [ "$client_height" -lt 672 ] || fail "the client area is tall enough for the whole panel"
-menu_key f o
-answer_dialog "$data/head256.vol" open
-wait_until_changed idle || fail "the phantom never appeared"
-settle opened
+open_volume "$data/head256.vol" "the phantom"
 
 # The open panel's bottom edge lies below the client's by what it could not
 # rise: its rows are counted from there.
@@ -34,17 +31,11 @@ read -r r g b <<<"$(pixel open 300 $((bar + 31)))"
 # each where it is drawn.
 client_click $((10 + (width / 2 - 30) / 2)) $((bottom - 300)) 1
 settle added
-xdotool mousemove 100 $((bar + bottom - 500)) mousedown 1
-sleep 0.3
-xdotool mousemove 80 $((bar + bottom - 595))
-sleep 0.3
-xdotool mouseup 1
-settle picked
+pick_green "$bottom" picked
 
 client_click 50 16 1
 wait_until closed picker_is_gone "the handle at the top of the client area did not close the panel"
 settle closed
-greener() { read -r r g b <<<"$(centre_of "$1")"; [ "$g" -gt $((r + 15)) ]; }
 wait_until closed greener "the picker did not recolour the volume"
 exit_through_menu
 echo "PASS: in an 800 x 600 window the panel opens, edits and closes by its handle"

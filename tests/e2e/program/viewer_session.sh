@@ -18,10 +18,7 @@ source "$(dirname "$0")/session_lib.sh"
 start_viewer 640 800
 
 # File > Open through the menu's keyboard path and the real dialog.
-menu_key f o
-answer_dialog "$data/head256.vol" open
-wait_until_changed idle || fail "the phantom never appeared"
-settle opened
+open_volume "$data/head256.vol" "the phantom"
 opened=$(covered opened)
 echo "phantom covers $opened pixels"
 [ "$opened" -gt 2000 ] || fail "the phantom is too small or missing"
@@ -62,16 +59,10 @@ xdotool mousemove "$(graph_x 60)" $((bar + $(graph_y 70)))
 sleep 0.5
 xdotool mouseup 1
 settle dragged
-xdotool mousemove 100 $((bar + client_height - 500)) mousedown 1
-sleep 0.3
-xdotool mousemove 80 $((bar + client_height - 595))
-sleep 0.3
-xdotool mouseup 1
-settle edited
+pick_green "$client_height" edited
 # Close the panel (handle at 640 < d < 672) and look at the volume again.
 client_click 50 $((client_height - 656)) 1
 wait_until recoloured panel_is_closed "the panel did not close"
-greener() { read -r r g b <<<"$(centre_of "$1")"; [ "$g" -gt $((r + 15)) ]; }
 wait_until recoloured greener "the volume did not take the picked green"
 echo "volume centre after recolouring: $(centre_of recoloured)"
 

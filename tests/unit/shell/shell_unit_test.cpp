@@ -320,6 +320,51 @@ TEST_F(ShellQueue, SeamsRecordBoxesClipsAndDebugOutput) {
     EXPECT_GT(f, 0);
 }
 
+// Each concern of the shell keeps its own state; a reset must reach every one,
+// or one test's leftovers decide the next.
+TEST_F(ShellQueue, ResetReturnsEveryConcernToItsStart) {
+    PostMessage(nullptr, WM_COMMAND, 1, 0);
+    PostQuitMessage(3);
+    int idleCalls = 0;
+    testing::SetIdleHook([&] { ++idleCalls; });
+    RegisterMenuResource(77, MenuResource{});
+    constexpr int64_t kStep = 1000000007;
+    testing::StepCounterOnEachRead(kStep);
+    OutputDebugString("left over\n");
+    const HDROP drop = testing::MakeDrop({"/tmp/a.vol"});
+    testing::RecordMessageBoxes(true);
+    MessageBox(nullptr, "left over", "box", MB_OK);
+    RECT r;
+    SetRect(&r, 0, 0, 10, 10);
+    ClipCursor(&r);
+    testing::SetFileDialogScript({std::nullopt});
+    char path[16] = "";
+    OPENFILENAME ofn{};
+    ofn.lpstrFile = path;
+    ofn.nMaxFile = sizeof path;
+    GetOpenFileName(&ofn);
+
+    testing::Reset();
+
+    MSG m;
+    EXPECT_FALSE(PeekMessage(&m, nullptr, 0, 0, PM_REMOVE)) << "queue and quit emptied";
+    EXPECT_EQ(idleCalls, 0) << "the idle hook is gone";
+    EXPECT_EQ(LoadMenu(nullptr, 77), nullptr) << "menus forgotten";
+    int64_t a = 0, b = 0;
+    QueryPerformanceCounter(&a);
+    QueryPerformanceCounter(&b);
+    EXPECT_LT(b - a, kStep) << "the real counter again";
+    EXPECT_TRUE(testing::TakeDebugOutput().empty()) << "debug output dropped";
+    EXPECT_EQ(DragQueryFile(drop, 0xFFFFFFFFu, nullptr, 0), 0u) << "drops freed";
+    EXPECT_FALSE(testing::CurrentCursorClip().has_value()) << "no clip";
+    EXPECT_TRUE(testing::TakeFileDialogCalls().empty()) << "dialog calls dropped";
+    testing::RecordMessageBoxes(true);
+    MessageBox(nullptr, "new", "box", MB_OK);
+    const auto boxes = testing::TakeMessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u) << "old boxes dropped";
+    EXPECT_EQ(boxes[0].text, "new");
+}
+
 // ---------------------------------------------------------------------------
 // Menus
 

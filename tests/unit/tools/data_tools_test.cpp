@@ -97,4 +97,37 @@ TEST(HeadScanTest, TissuesSitWhereRealScansPutThem) {
     EXPECT_GT(mriFat, n * n / 4) << "scalp fat is the MRI's brightest tissue";
 }
 
+// The sample volume shipped beside the viewer and the preset pictures were
+// made from these exact bytes; any change to the heads or to their voxel walk
+// shows here first (FNV-1a over the little-endian samples).
+TEST(HeadScanTest, SampleVolumesKeepTheirExactBytes) {
+    auto fnv = [](const std::vector<uint16_t>& samples) {
+        uint64_t h = 1469598103934665603ull;
+        for (uint16_t s : samples) {
+            for (int byte : {s & 0xFF, s >> 8}) {
+                h ^= static_cast<uint64_t>(byte);
+                h *= 1099511628211ull;
+            }
+        }
+        return h;
+    };
+    // Unequal sides, so that a walk with two axes swapped cannot pass.
+    EXPECT_EQ(fnv(phantom::MakeHeadPhantom(40, 36, 32)), 0xb60bd2ba39ba08a3ull) << "phantom";
+    EXPECT_EQ(fnv(phantom::MakeHeadScan(40, 36, 32, phantom::Modality::Ct)), 0x4e2154e58792b0d4ull) << "CT";
+    EXPECT_EQ(fnv(phantom::MakeHeadScan(40, 36, 32, phantom::Modality::MriT1)), 0xf0a7542ea29cbf01ull)
+        << "MRI";
+}
+
+TEST(HeadScanTest, PhantomRunsXFastestWithTheLesionOnPlusX) {
+    constexpr int n = 64;
+    const auto head = phantom::MakeHeadPhantom(n, n, n);
+    auto at = [&](int x, int y, int z) {
+        return static_cast<int>(head[(static_cast<size_t>(z) * n + y) * n + x]);
+    };
+    // The lesion's centre, (0.30, 0.35, 0.20) on [-1, 1], is voxel (41, 43, 38).
+    EXPECT_NEAR(at(41, 43, 38), phantom::kLesion, 30) << "lesion on the +x side";
+    EXPECT_NEAR(at(n - 1 - 41, 43, 38), phantom::kBrain, 200) << "brain where the mirror image would be";
+    EXPECT_EQ(at(0, 0, 0), 0) << "air in the corner";
+}
+
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "tests/support/scan_writer.h"
 #include "volume/scan_import.h"
+#include "volume/scan_reader.h"
 
 namespace {
 
@@ -268,6 +269,32 @@ TEST_F(ScanImportTest, AFileThatStopsItsLibraryStopsOnlyTheReader) {
     ASSERT_EQ(scan_test::WriteScan(Path("after.nrrd"), spec, std::vector<double>(64, 3.0)), "");
     EXPECT_EQ(Read(Path("after.nrrd")).dimX, 4u);
     TakeScanWarnings();
+}
+
+// The samples cross from the reader's process in pieces of the pipe's size:
+// a scan of many pieces (and an odd tail) arrives whole and in order, and
+// reading, good or refused, leaves no descriptor open behind it.
+TEST_F(ScanImportTest, LargeScansCrossFromTheReaderWholeAndNothingIsLeftOpen) {
+    const auto openDescriptors = [] {
+        return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator{});
+    };
+    ScanSpec spec;
+    spec.dims = {203, 131, 47};  // 2.5 MB of 12-bit samples, not a whole number of pieces
+    const std::vector<double> values =
+        Fill(spec.dims, [](int x, int y, int z) { return (x * 7 + y * 131 + z * 3001) % 4096 - 1024; });
+    ASSERT_EQ(scan_test::WriteScan(Path("large.nii"), spec, values), "");
+    std::ofstream(Path("not-a-scan.nii")) << "nothing here";
+
+    const auto before = openDescriptors();
+    ScanVolume here;
+    std::string error;
+    ASSERT_TRUE(ReadScanHere(Path("large.nii"), &here, &error, 0, nullptr, nullptr)) << error;
+    const ScanVolume crossed = Read(Path("large.nii"));
+    EXPECT_EQ(Samples(crossed), Samples(here));
+    Refusal(Path("not-a-scan.nii"));
+    EXPECT_EQ(openDescriptors(), before);
+    TakeScanWarnings();
+    TakeScanWarningsHere();
 }
 
 TEST_F(ScanImportTest, HeaderSizesAreCheckedAgainstMemoryBeforeReading) {

@@ -54,10 +54,16 @@ gpu::SrvDimension ViewDimensionOf(const gpu::Texture3DDesc&) {
 // The one recipe for every kind: the texture, then a view of its single mip
 // level in its own format; a failure leaves nothing behind.
 template <typename Desc, typename Texture>
-bool MakeTextureWithView(const Desc& desc, const gpu::SubresourceData& init, const TextureErrorText& errors,
+bool MakeTextureWithView(const Desc& size, const gpu::SubresourceData& init, const TextureErrorText& errors,
                          Texture** texture, gpu::ShaderResourceView** view) {
     *texture = nullptr;
     *view = nullptr;
+    Desc desc = size;
+    desc.MipLevels = 1;
+    desc.Usage = gpu::Usage::DEFAULT;
+    desc.BindFlags = gpu::BIND_SHADER_RESOURCE;
+    desc.CPUAccessFlags = 0;
+    desc.MiscFlags = 0;
     if (Renderer.device == nullptr || gpu::FAILED(CreateTexture(desc, init, texture))) {
         *texture = nullptr;
         ShowRendererError(errors.texture, errors.textureCaption);

@@ -22,10 +22,11 @@ struct TextureErrorText {
     const char* viewCaption;
 };
 
-// A texture of one mip level made from `init`, with a shader-resource view of
-// the whole of it in the texture's format. Without a device, or when either
-// step fails, one message box says which (errors), nothing is kept and both
-// outputs are null.
+// A texture the shaders only read, made from `init` with desc's size and
+// format (one mip level, default usage, no CPU access, whatever else desc
+// says), with a shader-resource view of the whole of it in its format.
+// Without a device, or when either step fails, one message box says which
+// (errors), nothing is kept and both outputs are null.
 bool CreateTextureWithView(const gpu::Texture1DDesc& desc, const gpu::SubresourceData& init,
                            const TextureErrorText& errors, gpu::Texture1D** texture,
                            gpu::ShaderResourceView** view);

@@ -104,13 +104,7 @@ bool CTab::GenerateTransfer() {
 
     gpu::Texture1DDesc desc;
     desc.Width = kTransferTexels;
-    desc.MipLevels = 1;
-    desc.ArraySize = 1;
     desc.Format = gpu::Format::R32G32B32A32_FLOAT;
-    desc.Usage = gpu::Usage::DEFAULT;
-    desc.BindFlags = gpu::BIND_SHADER_RESOURCE;
-    desc.CPUAccessFlags = 0;
-    desc.MiscFlags = 0;
     gpu::SubresourceData init;
     init.pSysMem = texels;
     return CreateTextureWithView(desc, init,

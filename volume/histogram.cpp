@@ -32,14 +32,7 @@ bool GenerateHistogram(uint32_t binCount) {
     gpu::Texture2DDesc desc;
     desc.Width = binCount;
     desc.Height = kHistogramRows;
-    desc.MipLevels = 1;
-    desc.ArraySize = 1;
     desc.Format = gpu::Format::R8G8B8A8_UNORM;
-    desc.SampleDesc = {1, 0};
-    desc.Usage = gpu::Usage::DEFAULT;
-    desc.BindFlags = gpu::BIND_SHADER_RESOURCE;
-    desc.CPUAccessFlags = 0;
-    desc.MiscFlags = 0;
     gpu::SubresourceData init;
     init.pSysMem = image.data();
     init.SysMemPitch = 4 * binCount;

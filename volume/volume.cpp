@@ -169,12 +169,7 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
     desc.Width = finalDims[0];
     desc.Height = finalDims[1];
     desc.Depth = finalDims[2];
-    desc.MipLevels = 1;
     desc.Format = gpu::Format::R16_UNORM;
-    desc.Usage = gpu::Usage::DEFAULT;
-    desc.BindFlags = gpu::BIND_SHADER_RESOURCE;
-    desc.CPUAccessFlags = 0;
-    desc.MiscFlags = 0;
     gpu::SubresourceData init;
     init.pSysMem = samples.get();
     init.SysMemPitch = 2 * finalDims[0];

@@ -1,11 +1,14 @@
-// The application shell's process-wide records: the main window, the client
-// area, the frame clock, the rotation drag, the orbit camera and the input
-// handler table; the window procedure and the input modes.
+// The application shell's process-wide records: the rotation drag and the
+// input handler table (the main window, client area and frame clock are the
+// renderer's, render/client_area.h; the orbit camera the slicing's); the
+// window procedure, the input modes, device start-up and the volume frame.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/shell/shell.h"
+#include "render/client_area.h"
+#include "slicing/camera.h"
 
 // Menu command ids (menu resource 101).
 inline constexpr int kMainMenuResource = 101;
@@ -21,31 +24,10 @@ inline constexpr uint16_t kCmdTransferSave = 40010;
 inline constexpr uint16_t kCmdTransferOpen = 40011;
 inline constexpr uint16_t kCmdFileClose = 40012;
 
-struct ClientAreaRecord {
-    int32_t width = 0;
-    int32_t height = 0;
-    float widthF = 0.0f;
-    float halfWidth = 0.0f;
-    float heightF = 0.0f;
-    float halfHeight = 0.0f;
-};
-
 struct RotationDragRecord {
     bool active = false;
     int32_t anchorX = 0, anchorY = 0;
     int32_t cursorX = 0, cursorY = 0;
-};
-
-// The wheel's range for OrbitCamera.distance: close enough to look inside
-// the box, far enough for it to be a few pixels, never where the matrices or
-// the slicing lose their precision.
-inline constexpr float kMinDistance = 0.25f;
-inline constexpr float kMaxDistance = 100.0f;
-
-struct OrbitCameraRecord {
-    float pitch = 1.0f;
-    float yaw = 0.0f;
-    float distance = 4.0f;
 };
 
 // Accepts any slot's arguments and does nothing (false for the slots that
@@ -71,11 +53,7 @@ struct InputHandlerTableRecord {
     void (*Frame)() = &IgnoreInput<void>;
 };
 
-extern shell::HWND MainWindow;
-extern ClientAreaRecord ClientArea;
-extern float FrameClock;
 extern RotationDragRecord RotationDrag;
-extern OrbitCameraRecord OrbitCamera;
 extern InputHandlerTableRecord InputHandlerTable;
 
 // 0: idle mode, 1: volume mode; anything else changes nothing.
@@ -87,16 +65,30 @@ void SetClientSize(int32_t width, int32_t height);
 // client width, the camera and the slices, then volume mode. False after a
 // message box (the viewer and the batch renderer share it).
 bool OpenVolumeFile(const char* path);
-// Transfer Function > Open after the dialog: reads the .tf file and installs
-// it, or shows why not and changes nothing.
-bool OpenTransferFunctionFile(const char* path);
 shell::LRESULT WndProc(shell::HWND window, shell::UINT message, shell::WPARAM wParam, shell::LPARAM lParam);
 
 // The menu of resource 101, registered with the shell.
 void RegisterMainMenu();
 
+// Creates the device and every pipeline object (CreateDeviceObjects), the
+// editor panel, then installs idle mode and sizes everything to the client
+// area. False after one message box.
+bool InitDevice();
 // Releases and nulls every object of the Renderer record; safe to repeat.
 void ReleaseDevice();
+// The device (D3DResize) and the editor panel follow the client area.
+void ResizeToClientArea();
+
+// The editor panel's handle: where it lies in its strip and which part of the
+// atlas it shows.
+inline constexpr float kEditorHandleX = 10.0f;
+inline constexpr float kEditorHandleWidth = 80.0f;
+inline constexpr float kEditorHandleU0 = 0.15625f;
+inline constexpr float kEditorHandleU1 = 0.3125f;
+
+// The volume mode's frame: the slices through the volume layer, the rotation
+// indicator while dragging, the editor panel.
+void RenderVolumeFrame();
 
 // The entry function: window, device, loop. Returns the exit code (always 0).
 // A file given (the command line's) is opened once the device is up, as

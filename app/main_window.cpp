@@ -1,7 +1,10 @@
-// The entry function: window class, main window, device, and the frame loop.
+// The entry function: window class, main window, device, the volume frame
+// and the frame loop.
 #include "app/app_state.h"
 #include "render/renderer.h"
+#include "slicing/camera.h"
 #include "ui/tab.h"
+#include "volume/volume.h"
 
 namespace {
 
@@ -19,6 +22,34 @@ bool FrameWouldChange() {
 }
 
 }  // namespace
+
+bool InitDevice() {
+    if (!CreateDeviceObjects())
+        return false;
+    if (!EditorTab.Create(kEditorHandleX, kEditorHandleWidth, kEditorHandleU0, kEditorHandleU1))
+        return false;
+    SetInputMode(0);
+    ResizeToClientArea();
+    return true;
+}
+
+void ResizeToClientArea() {
+    if (D3DResize())
+        EditorTab.Create(kEditorHandleX, kEditorHandleWidth, kEditorHandleU0, kEditorHandleU1);
+}
+
+void RenderVolumeFrame() {
+    if (Renderer.renderTargetView == nullptr)
+        return;
+    const VolumePass pass = DrawVolumePass(Volume.volumeView, EditorTab.transferView, RotationDrag.active);
+    BeginInterfacePass(Volume.volumeView);
+    if (RotationDrag.active) {
+        UpdateCamera();  // shows from the next frame on
+        DrawRotationIndicator(RotationDrag.anchorX, RotationDrag.anchorY);
+    }
+    EditorTab.Render();
+    PresentVolumeFrame(pass);
+}
 
 void ReleaseDevice() {
     RendererRecord& r = Renderer;

@@ -15,11 +15,7 @@
 using shell::LPARAM;
 using shell::WPARAM;
 
-shell::HWND MainWindow = nullptr;
-ClientAreaRecord ClientArea;
-float FrameClock = 0.0f;
 RotationDragRecord RotationDrag;
-OrbitCameraRecord OrbitCamera;
 InputHandlerTableRecord InputHandlerTable;
 
 namespace {
@@ -215,7 +211,7 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
         case shell::WM_SIZE:
             SetClientSize(shell::LOWORD(static_cast<uint64_t>(lParam)),
                           shell::HIWORD(static_cast<uint64_t>(lParam)));
-            D3DResize();
+            ResizeToClientArea();
             if (InputHandlerTable.Frame == &RenderVolumeFrame)
                 CreateVolumeLayer();
             return 0;

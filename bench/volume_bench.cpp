@@ -79,7 +79,7 @@ void BM_PlainReadAndTexture(benchmark::State& state) {
 
 void BM_CountHistogram(benchmark::State& state) {
     for (auto _ : state) {
-        HistogramCounts counts = CountHistogram(Volume.voxels, Volume.voxelCount, kHistogramBins);
+        HistogramCounts counts = CountHistogram(Volume.voxels.get(), Volume.voxelCount, kHistogramBins);
         benchmark::DoNotOptimize(counts.bins.data());
     }
     state.SetItemsProcessed(int64_t(state.iterations()) * Volume.voxelCount);
@@ -89,7 +89,7 @@ void BM_CountHistogram(benchmark::State& state) {
 void BM_SummingPass(benchmark::State& state) {
     for (auto _ : state) {
         uint64_t sum = 0;
-        const uint16_t* samples = Volume.voxels;
+        const uint16_t* samples = Volume.voxels.get();
         for (uint32_t i = 0; i < Volume.voxelCount; ++i)
             sum += samples[i];
         benchmark::DoNotOptimize(sum);

@@ -1,15 +1,13 @@
-// The two frame handlers: idle (clear only) and volume (slices, centre quad,
-// rotation indicator, editor panel).
+// The idle frame (clear only) and the passes of the volume frame: the slices
+// and centre quad (into the volume layer), the interface pass's pipeline and
+// the rotation indicator, and the present. The application puts them together
+// with the editor panel.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <vector>
 
-#include "app/app_state.h"
 #include "render/renderer.h"
-#include "slicing/camera.h"
-#include "ui/tab.h"
-#include "volume/volume.h"
 
 namespace {
 
@@ -26,7 +24,7 @@ constexpr uint32_t kZeroOffset = 0;
 VisibleWindow SliceWindow(float width, float height) {
     if (!Renderer.skipClearSpace || Renderer.rasterizerStateScissor == nullptr)
         return VisibleWindow{false, -INFINITY, INFINITY};
-    const float half[3] = {Volume.halfExtentX, Volume.halfExtentY, Volume.halfExtentZ};
+    const float* half = Renderer.volumeHalfExtents;
     d3dx::Matrix projection;  // kept transposed for the shaders
     d3dx::MatrixTranspose(&projection, &Renderer.projection);
     return WindowOfBox(VisibleTextureBox(Renderer.volumeBricks, Renderer.lookupOpacity), half, Renderer.view,
@@ -126,6 +124,18 @@ void DrawReducedOrWhole(gpu::RenderTargetView* target, gpu::ShaderResourceView* 
 
 }  // namespace
 
+void SetClearSpaceVolume(VolumeBricks bricks, const float* halfExtents) {
+    InvalidateVolumeLayer();
+    Renderer.volumeBricks = std::move(bricks);
+    for (int axis = 0; axis < 3; ++axis)
+        Renderer.volumeHalfExtents[axis] = halfExtents != nullptr ? halfExtents[axis] : 0.0f;
+}
+
+void SetClearSpaceLookup(LookupOpacity lookup) {
+    InvalidateVolumeLayer();
+    Renderer.lookupOpacity = std::move(lookup);
+}
+
 void RenderIdleFrame() {
     // After a failed resize there is no target until a later resize succeeds.
     if (Renderer.renderTargetView == nullptr)
@@ -134,27 +144,23 @@ void RenderIdleFrame() {
     Renderer.swapChain->Present(0, 0);
 }
 
-void RenderVolumeFrame() {
-    if (Renderer.renderTargetView == nullptr)
-        return;
+VolumePass DrawVolumePass(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceView* transferView,
+                          bool dragging) {
     gpu::DeviceContext* ctx = Renderer.context;
-    gpu::ShaderResourceView* volumeView = Volume.volumeView;
-    gpu::ShaderResourceView* transferView = EditorTab.transferView;
-
     // Slice pass, into the volume layer when it is stale (otherwise the layer
     // already holds this picture), or straight into the back buffer when the
     // device gave no layer.
     const bool layered = HaveVolumeLayer();
     // During a drag on a slow device the layer is drawn with less work; the
     // first frame after the drag is whole again.
-    const DragQuality quality = layered && RotationDrag.active
-                                    ? ChooseDragQuality(Renderer.layerSeconds, Renderer.layerQuality)
-                                    : DragQuality{};
-    if (!RotationDrag.active && !Renderer.layerQuality.Full())
+    const DragQuality quality =
+        layered && dragging ? ChooseDragQuality(Renderer.layerSeconds, Renderer.layerQuality) : DragQuality{};
+    if (!dragging && !Renderer.layerQuality.Full())
         Renderer.volumeLayerStale = true;
-    const auto frameStart = std::chrono::steady_clock::now();
-    const bool drawLayer = !layered || Renderer.volumeLayerStale;
-    if (drawLayer) {
+    VolumePass pass;
+    pass.start = std::chrono::steady_clock::now();
+    pass.drewLayer = !layered || Renderer.volumeLayerStale;
+    if (pass.drewLayer) {
         gpu::RenderTargetView* target = layered ? Renderer.volumeLayerTarget : Renderer.renderTargetView;
         ctx->OMSetRenderTargets(1, &target, nullptr);
         DrawReducedOrWhole(target, volumeView, transferView, quality);
@@ -163,8 +169,11 @@ void RenderVolumeFrame() {
     }
     if (layered)
         ComposeVolumeLayer(Renderer.layerQuality.resolutionDivisor);
+    return pass;
+}
 
-    // Interface pass.
+void BeginInterfacePass(gpu::ShaderResourceView* volumeView) {
+    gpu::DeviceContext* ctx = Renderer.context;
     ctx->IASetInputLayout(Renderer.layoutTex);
     ctx->IASetPrimitiveTopology(gpu::PrimitiveTopology::TRIANGLELIST);
     ctx->VSSetShader(Renderer.vsTex, nullptr, 0);
@@ -177,27 +186,29 @@ void RenderVolumeFrame() {
     ctx->PSSetSamplers(0, 1, &Renderer.simpleTexSampler);
     ctx->PSSetSamplers(1, 1, &Renderer.volumeSampler);
     ctx->OMSetBlendState(Renderer.blendStateUI, kBlendFactor, kSampleMask);
-    if (RotationDrag.active) {
-        UpdateCamera();  // shows from the next frame on
-        ctx->IASetVertexBuffers(0, 1, &Renderer.rotVertexBuffer, &kTexStride, &kZeroOffset);
-        ctx->IASetIndexBuffer(Renderer.rotIndexBuffer, gpu::Format::R32_UINT, 0);
-        // Centred on the anchor, half a pixel left of and below it (integer
-        // halving of the client size, integer differences).
-        const int32_t halfWidth = ClientArea.width / 2;
-        const int32_t halfHeight = ClientArea.height / 2;
-        d3dx::MatrixTranslation(&Renderer.uiTranslation,
-                                static_cast<float>(RotationDrag.anchorX - halfWidth) - 0.5f,
-                                static_cast<float>(halfHeight - RotationDrag.anchorY) - 0.5f, 0.0f);
-        d3dx::MatrixTranspose(&Renderer.uiTranslation, &Renderer.uiTranslation);
-        ctx->UpdateSubresource(Renderer.cbChangeFrameUI, 0, nullptr, &Renderer.uiTranslation, 0, 0);
-        ctx->DrawIndexed(6, 0, 0);
-    }
-    EditorTab.Render();
+}
+
+void DrawRotationIndicator(int32_t anchorX, int32_t anchorY) {
+    gpu::DeviceContext* ctx = Renderer.context;
+    ctx->IASetVertexBuffers(0, 1, &Renderer.rotVertexBuffer, &kTexStride, &kZeroOffset);
+    ctx->IASetIndexBuffer(Renderer.rotIndexBuffer, gpu::Format::R32_UINT, 0);
+    // Centred on the anchor, half a pixel left of and below it (integer
+    // halving of the client size, integer differences).
+    const int32_t halfWidth = ClientArea.width / 2;
+    const int32_t halfHeight = ClientArea.height / 2;
+    d3dx::MatrixTranslation(&Renderer.uiTranslation, static_cast<float>(anchorX - halfWidth) - 0.5f,
+                            static_cast<float>(halfHeight - anchorY) - 0.5f, 0.0f);
+    d3dx::MatrixTranspose(&Renderer.uiTranslation, &Renderer.uiTranslation);
+    ctx->UpdateSubresource(Renderer.cbChangeFrameUI, 0, nullptr, &Renderer.uiTranslation, 0, 0);
+    ctx->DrawIndexed(6, 0, 0);
+}
+
+void PresentVolumeFrame(const VolumePass& pass) {
     Renderer.swapChain->Present(0, 0);
-    if (drawLayer) {
+    if (pass.drewLayer) {
         // Present waits for the picture on a device that draws on the CPU;
         // on a GPU this is the time to queue the frame, and stays small.
         Renderer.layerSeconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - frameStart).count();
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - pass.start).count();
     }
 }

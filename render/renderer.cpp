@@ -3,13 +3,14 @@
 
 #include <string>
 
-#include "app/app_state.h"
-#include "app/data_folders.h"
 #include "platform/d3dx/d3dx.h"
 #include "platform/shell/shell.h"
-#include "ui/tab.h"
+#include "render/data_folders.h"
 
 RendererRecord Renderer;
+shell::HWND MainWindow = nullptr;
+ClientAreaRecord ClientArea;
+float FrameClock = 0.0f;
 
 namespace {
 
@@ -167,28 +168,6 @@ bool BuildShaderPair(const char* shaderFile, const char* vsEntry, const char* ps
 
 }  // namespace
 
-gpu::HRESULT CreateDefaultBuffer(uint32_t byteWidth, uint32_t bindFlags, const void* initialData,
-                                 gpu::Buffer** buffer) {
-    if (Renderer.device == nullptr)
-        return gpu::E_FAIL;
-    gpu::BufferDesc bd;
-    bd.ByteWidth = byteWidth;
-    bd.Usage = gpu::Usage::DEFAULT;
-    bd.BindFlags = bindFlags;
-    bd.CPUAccessFlags = 0;
-    bd.MiscFlags = 0;
-    bd.StructureByteStride = 0;
-    gpu::SubresourceData init;
-    init.pSysMem = initialData;
-    init.SysMemPitch = 0;
-    init.SysMemSlicePitch = 0;
-    return Renderer.device->CreateBuffer(&bd, initialData ? &init : nullptr, buffer);
-}
-
-void ShowRendererError(const char* text, const char* caption) {
-    shell::MessageBox(nullptr, text, caption, shell::MB_OK);
-}
-
 bool InitShaders() {
     // Not found anywhere: the message a missing file always gave, with the
     // folders it was looked for in.
@@ -229,7 +208,7 @@ bool InitShaders() {
     return true;
 }
 
-bool InitDevice() {
+bool CreateDeviceObjects() {
     const gpu::SwapChainDesc sd = MakeSwapChainDesc();
     if (gpu::FAILED(
             gpu::CreateDeviceAndSwapChain(&sd, &Renderer.swapChain, &Renderer.device, &Renderer.context))) {
@@ -308,11 +287,5 @@ bool InitDevice() {
         ShowRendererError("D3DX11CreateShaderResourceViewFromFile failed (tam_ui.dds)");
         return false;
     }
-
-    if (!EditorTab.Create(10.0f, 80.0f, 0.15625f, 0.3125f))
-        return false;
-
-    SetInputMode(0);
-    D3DResize();
     return true;
 }

@@ -1,31 +1,22 @@
 // The rendering core: the process-wide Renderer record with every long-lived
-// GPU object, the vertex formats and constant-buffer layouts, device and
-// pipeline set-up, resize, and the two frame handlers.
+// GPU object, the constant-buffer layouts, device and pipeline set-up,
+// resize, the idle frame and the volume frame's passes. The vertex formats,
+// the window it draws for and what the subsystems make their GPU objects with
+// have headers of their own, included here.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "platform/d3dx/d3dx_math.h"
 #include "platform/gpu/gpu.h"
+#include "render/client_area.h"
 #include "render/drag_quality.h"
 #include "render/empty_space.h"
-
-// Vertex formats: tightly packed little-endian floats.
-struct TexVertex {
-    float x, y, z;
-    float u, v;
-};
-struct ColorVertex {
-    float x, y, z;
-    float r, g, b, a;
-};
-struct VolumeVertex {
-    float x, y, z;
-    float u, v, w;
-};
-static_assert(sizeof(TexVertex) == 20 && sizeof(ColorVertex) == 28 && sizeof(VolumeVertex) == 24);
+#include "render/resources.h"
+#include "render/vertex_formats.h"
 
 // Constant-buffer sizes (bytes) and the slots the frames bind them to.
 inline constexpr uint32_t kChangeOnResizeBytes = 128;    // projection, ortho
@@ -84,6 +75,7 @@ struct RendererRecord {
     // volume's bricks (measured by the load) and the lookup texture's
     // opacities (by GenerateTransfer). Off, every slice is drawn whole.
     VolumeBricks volumeBricks;
+    float volumeHalfExtents[3] = {0, 0, 0};
     LookupOpacity lookupOpacity;
     bool skipClearSpace = true;
 
@@ -102,26 +94,46 @@ static_assert(offsetof(RendererRecord, lightDirection) == offsetof(RendererRecor
 
 extern RendererRecord Renderer;
 
-// Creates the device, swap chain and every pipeline object, then installs idle
-// mode and sizes everything to the client area. False after one message box.
-bool InitDevice();
+// Creates the device and swap chain for MainWindow, every pipeline object and
+// the atlas view. False after one message box. (InitDevice, app_state.h, adds
+// the editor, idle mode and the first sizing.)
+bool CreateDeviceObjects();
 // The three shader pairs with their input layouts, and the three samplers.
 bool InitShaders();
 
-// Brings the back buffer, viewport and projections into line with ClientArea.
-void D3DResize();
+// Brings the back buffer, viewport and projections into line with ClientArea
+// and drops the volume layer (the caller makes one of the new size if a volume
+// is shown). False, with nothing changed, without a device or for an empty
+// client area (a minimised window), where what else hangs on the size keeps
+// its last one too.
+bool D3DResize();
 // The back buffer's view, bound with a viewport of the client area; false
 // after one message box.
 bool CreateBackBufferView();
 
 void RenderIdleFrame();
-void RenderVolumeFrame();
 
-// The volume layer, sized with the client area. Anything that changes what
-// the slices show (the view, the lookup texture, the volume) invalidates it.
+// The volume frame's passes, in this order (RenderVolumeFrame, app_state.h,
+// puts the editor panel between the last two). The slice pass draws the
+// layer when it is stale (with less work while `dragging` on a slow device)
+// and composes it into the back buffer.
+struct VolumePass {
+    bool drewLayer = false;
+    std::chrono::steady_clock::time_point start;
+};
+VolumePass DrawVolumePass(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceView* transferView,
+                          bool dragging);
+// The textured interface pipeline: atlas, volume view, samplers, UI blending.
+void BeginInterfacePass(gpu::ShaderResourceView* volumeView);
+// The 32 x 32 indicator centred on the rotation drag's anchor.
+void DrawRotationIndicator(int32_t anchorX, int32_t anchorY);
+// Presents, and records how long the frame took when it drew the layer.
+void PresentVolumeFrame(const VolumePass& pass);
+
+// The volume layer, sized with the client area (invalidated through
+// resources.h).
 void CreateVolumeLayer();
 void ReleaseVolumeLayer();
-void InvalidateVolumeLayer();
 bool HaveVolumeLayer();
 // Copies the layer into the back buffer (stretched from the top-left
 // 1/divisor of it when it was drawn at a reduced resolution) and leaves the
@@ -132,20 +144,3 @@ struct DragViewport {
     float width, height;
 };
 DragViewport ReducedViewport(uint32_t resolutionDivisor);
-
-// A buffer of default usage with no CPU access, filled from initialData
-// (null: created empty), as every buffer of the program is made.
-gpu::HRESULT CreateDefaultBuffer(uint32_t byteWidth, uint32_t bindFlags, const void* initialData,
-                                 gpu::Buffer** buffer);
-
-// Releases a GPU object if one is held and forgets it; safe to repeat.
-template <typename T>
-void ReleaseAndNull(T*& object) {
-    if (object) {
-        object->Release();
-        object = nullptr;
-    }
-}
-
-// Message boxes of the rendering core: no owner, one OK button.
-void ShowRendererError(const char* text, const char* caption = "error");

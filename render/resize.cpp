@@ -1,8 +1,6 @@
 // Resize: back buffer, render target view, viewport and both projections.
-#include "app/app_state.h"
 #include "platform/shell/shell.h"
 #include "render/renderer.h"
-#include "ui/tab.h"
 
 namespace {
 
@@ -39,14 +37,14 @@ bool CreateBackBufferView() {
     return true;
 }
 
-void D3DResize() {
+bool D3DResize() {
     if (Renderer.device == nullptr)
-        return;
+        return false;
     // A minimised window reports a 0 x 0 client area: nothing can be sized to
     // it (the aspect ratio and the orthographic scale would divide by zero), so
     // everything keeps the last real size until the window comes back.
     if (ClientArea.width <= 0 || ClientArea.height <= 0)
-        return;
+        return false;
 
     shell::OutputDebugString("D3DResize()\n");
 
@@ -59,7 +57,6 @@ void D3DResize() {
                                       0);
     CreateBackBufferView();
     ReleaseVolumeLayer();  // the caller makes one of the new size if a volume is shown
-    EditorTab.Create(10.0f, 80.0f, 0.15625f, 0.3125f);
 
     d3dx::MatrixPerspectiveFovLH(&Renderer.projection, kFieldOfView, ClientArea.widthF / ClientArea.heightF,
                                  kNearPlane, kFarPlane);
@@ -67,4 +64,5 @@ void D3DResize() {
     d3dx::MatrixOrthoLH(&Renderer.ortho, ClientArea.widthF, ClientArea.heightF, kNearPlane, kFarPlane);
     d3dx::MatrixTranspose(&Renderer.ortho, &Renderer.ortho);
     Renderer.context->UpdateSubresource(Renderer.cbChangeOnResize, 0, nullptr, &Renderer.projection, 0, 0);
+    return true;
 }

@@ -3,7 +3,6 @@
 // composed into the back buffer every frame. It is redrawn only when something
 // it shows has changed (the view, the lookup texture, the volume, the client
 // size); any other frame (a menu, the panel's slide, a click) costs one copy.
-#include "app/app_state.h"
 #include "render/renderer.h"
 
 namespace {

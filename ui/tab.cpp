@@ -4,10 +4,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
-#include "app/app_state.h"
 #include "platform/d3dx/d3dx_math.h"
 #include "platform/shell/shell.h"
 #include "render/renderer.h"
@@ -36,14 +36,12 @@ CTab::CTab() {
     slideOffset = 0.0f;
     dragMode = kDragNone;
     selectedPoint = 0;
-    points = new ControlPoint[2]{{0.0f, 0.0f, 0.0f, 0.0f, 0.0f}, {1.0f, 1.0f, 1.0f, 1.0f, 1.0f}};
+    points.reset(new ControlPoint[2]{{0.0f, 0.0f, 0.0f, 0.0f, 0.0f}, {1.0f, 1.0f, 1.0f, 1.0f, 1.0f}});
     pointCount = 2;
     selectedHsl = HslColor{0.0f, 0.0f, 0.0f};
 }
 
 CTab::~CTab() {
-    delete[] points;
-    points = nullptr;
     Release();
 }
 
@@ -89,8 +87,8 @@ bool CTab::GenerateColorGeometry() {
     graphScaleX = map.scaleX;
     graphOriginY = map.originY;
     graphScaleY = map.scaleY;
-    const ColorGeometry geometry = BuildColorGeometry(ClientArea.halfWidth, ClientArea.halfHeight, points,
-                                                      pointCount, selectedPoint, selectedHsl);
+    const ColorGeometry geometry = BuildColorGeometry(ClientArea.halfWidth, ClientArea.halfHeight,
+                                                      points.get(), pointCount, selectedPoint, selectedHsl);
     std::vector<::ColorVertex> vertices;
     vertices.reserve(geometry.vertices.size());
     for (const ColorVertex& v : geometry.vertices)
@@ -117,63 +115,43 @@ bool CTab::GenerateTransfer() {
     ReleaseAndNull(transferTexture);
     ReleaseAndNull(transferView);
     float texels[kTransferTexels * 4];
-    WalkTransferFunction(points, pointCount, texels);
-    Renderer.lookupOpacity = MeasureLookup(texels, kTransferTexels);
+    WalkTransferFunction(points.get(), pointCount, texels);
+    SetClearSpaceLookup(MeasureLookup(texels, kTransferTexels));
 
     gpu::Texture1DDesc desc;
     desc.Width = kTransferTexels;
-    desc.MipLevels = 1;
-    desc.ArraySize = 1;
     desc.Format = gpu::Format::R32G32B32A32_FLOAT;
-    desc.Usage = gpu::Usage::DEFAULT;
-    desc.BindFlags = gpu::BIND_SHADER_RESOURCE;
-    desc.CPUAccessFlags = 0;
-    desc.MiscFlags = 0;
     gpu::SubresourceData init;
     init.pSysMem = texels;
-    if (Renderer.device == nullptr ||
-        gpu::FAILED(Renderer.device->CreateTexture1D(&desc, &init, &transferTexture))) {
-        ShowTabError("CreateTexture1D failed", "CTab::GenerateTransfer");
-        return false;
-    }
-    gpu::ShaderResourceViewDesc viewDesc;
-    viewDesc.Format = gpu::Format::R32G32B32A32_FLOAT;
-    viewDesc.ViewDimension = gpu::SrvDimension::TEXTURE1D;
-    viewDesc.Texture1D.MostDetailedMip = 0;
-    viewDesc.Texture1D.MipLevels = 1;
-    if (gpu::FAILED(Renderer.device->CreateShaderResourceView(transferTexture, &viewDesc, &transferView))) {
-        ShowTabError("CreateShaderResourceView failed", "CTab::GenerateTransfer");
-        return false;
-    }
-    return true;
+    return CreateTextureWithView(desc, init,
+                                 {"CreateTexture1D failed", "CTab::GenerateTransfer",
+                                  "CreateShaderResourceView failed", "CTab::GenerateTransfer"},
+                                 &transferTexture, &transferView);
 }
 
 void CTab::InsertPoint(uint32_t index, float position, float alpha) {
-    auto* grown = new ControlPoint[pointCount + 1];
-    std::copy(points, points + index, grown);
+    std::unique_ptr<ControlPoint[]> grown(new ControlPoint[pointCount + 1]);
+    std::copy(points.get(), points.get() + index, grown.get());
     grown[index] = ControlPoint{position, 0.5f, 0.5f, 0.5f, alpha};
-    std::copy(points + index, points + pointCount, grown + index + 1);
-    delete[] points;
-    points = grown;
+    std::copy(points.get() + index, points.get() + pointCount, grown.get() + index + 1);
+    points = std::move(grown);
     ++pointCount;
     selectedPoint = index;
     selectedHsl = HslColor{0.0f, 0.0f, 0.5f};
 }
 
 void CTab::DeletePoint(uint32_t index) {
-    auto* shrunk = new ControlPoint[pointCount - 1];
-    std::copy(points, points + index, shrunk);
-    std::copy(points + index + 1, points + pointCount, shrunk + index);
-    delete[] points;
-    points = shrunk;
+    std::unique_ptr<ControlPoint[]> shrunk(new ControlPoint[pointCount - 1]);
+    std::copy(points.get(), points.get() + index, shrunk.get());
+    std::copy(points.get() + index + 1, points.get() + pointCount, shrunk.get() + index);
+    points = std::move(shrunk);
     --pointCount;
 }
 
 void CTab::ReplacePoints(const ControlPoint* newPoints, uint32_t newCount) {
-    auto* copy = new ControlPoint[newCount];
-    std::copy(newPoints, newPoints + newCount, copy);
-    delete[] points;
-    points = copy;
+    std::unique_ptr<ControlPoint[]> copy(new ControlPoint[newCount]);
+    std::copy(newPoints, newPoints + newCount, copy.get());
+    points = std::move(copy);
     pointCount = newCount;
     selectedPoint = 0;
     selectedHsl = RgbToHsl(points[0].red, points[0].green, points[0].blue);

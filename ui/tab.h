@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "platform/gpu/gpu.h"
 #include "ui/hsl.h"
 #include "ui/tab_state.h"
+#include "ui/tf_file_io.h"
 #include "ui/transfer_function.h"
 
 namespace UI {
@@ -73,7 +75,7 @@ class CTab {
     uint32_t selectedPoint = 0;
     uint32_t pointCount = 0;
     HslColor selectedHsl{0, 0, 0};
-    ControlPoint* points = nullptr;
+    std::unique_ptr<ControlPoint[]> points;
     float graphOriginX = 0;
     float graphScaleX = 0;
     float graphOriginY = 0;
@@ -112,9 +114,11 @@ extern UI::CTab EditorTab;
 void LoadTransferFunction();
 void SaveTransferFunction();
 
+// Transfer Function > Open after the dialog: reads the .tf file and installs
+// it, or shows why not and changes nothing.
+bool OpenTransferFunctionFile(const char* path);
+
 // The two halves of Transfer Function > Open, shared with the batch renderer.
-// Reading touches nothing (false with the viewer's message for a file that
-// cannot be read or parsed); installing replaces the editor's points and
-// rebuilds its geometry and lookup texture.
-bool ReadTransferFunctionFile(const char* path, std::vector<ControlPoint>* points, std::string* message);
+// Reading (tf_file_io.h) touches nothing; installing replaces the editor's
+// points and rebuilds its geometry and lookup texture.
 void InstallTransferFunction(const std::vector<ControlPoint>& points);

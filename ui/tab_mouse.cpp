@@ -4,7 +4,7 @@
 #include <cmath>
 #include <optional>
 
-#include "app/app_state.h"
+#include "render/client_area.h"
 #include "ui/tab.h"
 #include "ui/tab_layout.h"
 

@@ -3,100 +3,12 @@
 #include <algorithm>
 #include <memory>
 
-#include "platform/shell/shell.h"
-#include "render/renderer.h"
+#include "render/resources.h"
 #include "volume/volume.h"
-
-HistogramCounts CountHistogram(const uint16_t* samples, uint32_t sampleCount, uint32_t binCount) {
-    HistogramCounts counts;
-    counts.bins.assign(binCount, 0);
-    if (binCount == 0)
-        return counts;
-    // Kept at 16 bits so that the compiler can take many samples per step.
-    uint16_t largest = 0;
-    for (uint32_t i = 0; i < sampleCount; ++i)
-        largest = std::max(largest, samples[i]);
-    const uint32_t maxSample = largest;
-    counts.maxSample = maxSample;
-
-    // One division per possible value instead of one per sample: the table
-    // gives exactly floor(s * (binCount - 1) / maxSample) for every s.
-    std::vector<uint32_t> binOf(static_cast<size_t>(maxSample) + 1, 0);
-    if (maxSample > 0) {
-        for (uint32_t s = 0; s <= maxSample; ++s)
-            binOf[s] = static_cast<uint32_t>(uint64_t{s} * (binCount - 1) / maxSample);
-    }
-    // Neighbouring samples mostly share a bin (air, then tissue), so one
-    // array of counters makes every increment wait for the one before; four
-    // interleaved partial counts let them run side by side.
-    const uint32_t* table = binOf.data();
-    std::vector<uint32_t> partial(size_t{binCount} * 4, 0);
-    uint32_t* p0 = partial.data();
-    uint32_t* p1 = p0 + binCount;
-    uint32_t* p2 = p1 + binCount;
-    uint32_t* p3 = p2 + binCount;
-    uint32_t i = 0;
-    for (; i + 4 <= sampleCount; i += 4) {
-        ++p0[table[samples[i]]];
-        ++p1[table[samples[i + 1]]];
-        ++p2[table[samples[i + 2]]];
-        ++p3[table[samples[i + 3]]];
-    }
-    for (; i < sampleCount; ++i)
-        ++p0[table[samples[i]]];
-    uint32_t* bins = counts.bins.data();
-    for (uint32_t b = 0; b < binCount; ++b)
-        bins[b] = p0[b] + p1[b] + p2[b] + p3[b];
-    for (uint32_t b = 6; b < binCount; ++b)
-        counts.maxBinCount = std::max(counts.maxBinCount, bins[b]);
-    return counts;
-}
-
-HistogramCounts CountHistogramFromValues(const uint32_t* valueCounts, uint32_t binCount) {
-    HistogramCounts counts;
-    counts.bins.assign(binCount, 0);
-    if (binCount == 0)
-        return counts;
-    uint32_t largest = 0;
-    for (uint32_t v = 0; v < kSampleValues; ++v)
-        if (valueCounts[v] > 0)
-            largest = v;
-    const uint32_t maxSample = largest << 4;
-    counts.maxSample = maxSample;
-    uint32_t* bins = counts.bins.data();
-    if (maxSample == 0) {
-        bins[0] = valueCounts[0];
-    } else {
-        for (uint32_t v = 0; v <= largest; ++v)
-            bins[uint64_t{v << 4} * (binCount - 1) / maxSample] += valueCounts[v];
-    }
-    for (uint32_t b = 6; b < binCount; ++b)
-        counts.maxBinCount = std::max(counts.maxBinCount, bins[b]);
-    return counts;
-}
-
-std::vector<uint32_t> BuildHistogramImage(const std::vector<uint32_t>& bins, uint32_t maxBinCount) {
-    const size_t width = bins.size();
-    std::vector<uint32_t> image(width * kHistogramRows, kHistogramBlack);
-    for (size_t column = 0; column < width; ++column) {
-        uint64_t height;
-        if (maxBinCount > 0) {
-            height = uint64_t{bins[column]} * 199 / maxBinCount;
-        } else {
-            height = bins[column] > 0 ? kHistogramRows : 0;
-        }
-        height = std::min<uint64_t>(height, kHistogramRows);
-        for (uint64_t row = 0; row < height; ++row)
-            image[row * width + column] = kHistogramWhite;
-    }
-    return image;
-}
 
 namespace {
 
-void ShowHistogramError(const char* text) {
-    shell::MessageBox(nullptr, text, "CVolume::GenerateHistogram", shell::MB_OK);
-}
+constexpr const char* kHistogramCaption = "CVolume::GenerateHistogram";
 
 }  // namespace
 
@@ -104,11 +16,10 @@ bool GenerateHistogram(uint32_t binCount) {
     HistogramCounts counts =
         Volume.voxels != nullptr && Volume.valueCounts.size() == kSampleValues
             ? CountHistogramFromValues(Volume.valueCounts.data(), binCount)
-            : CountHistogram(Volume.voxels, Volume.voxels ? Volume.voxelCount : 0, binCount);
+            : CountHistogram(Volume.voxels.get(), Volume.voxels ? Volume.voxelCount : 0, binCount);
     Volume.binCount = binCount;
-    delete[] Volume.histogramBins;
-    Volume.histogramBins = new uint32_t[binCount > 0 ? binCount : 1]();
-    std::copy(counts.bins.begin(), counts.bins.end(), Volume.histogramBins);
+    Volume.histogramBins.reset(new uint32_t[binCount > 0 ? binCount : 1]());
+    std::copy(counts.bins.begin(), counts.bins.end(), Volume.histogramBins.get());
     Volume.maxSample = counts.maxSample;
     Volume.maxBinCount = counts.maxBinCount;
 
@@ -121,33 +32,12 @@ bool GenerateHistogram(uint32_t binCount) {
     gpu::Texture2DDesc desc;
     desc.Width = binCount;
     desc.Height = kHistogramRows;
-    desc.MipLevels = 1;
-    desc.ArraySize = 1;
     desc.Format = gpu::Format::R8G8B8A8_UNORM;
-    desc.SampleDesc = {1, 0};
-    desc.Usage = gpu::Usage::DEFAULT;
-    desc.BindFlags = gpu::BIND_SHADER_RESOURCE;
-    desc.CPUAccessFlags = 0;
-    desc.MiscFlags = 0;
     gpu::SubresourceData init;
     init.pSysMem = image.data();
     init.SysMemPitch = 4 * binCount;
-    const gpu::HRESULT created = Renderer.device->CreateTexture2D(&desc, &init, &Volume.histogramTexture);
-    image.clear();
-    image.shrink_to_fit();
-    if (gpu::FAILED(created)) {
-        ShowHistogramError("CreateTexture2D failed");
-        return false;
-    }
-    gpu::ShaderResourceViewDesc viewDesc;
-    viewDesc.Format = gpu::Format::R8G8B8A8_UNORM;
-    viewDesc.ViewDimension = gpu::SrvDimension::TEXTURE2D;
-    viewDesc.Texture2D.MostDetailedMip = 0;
-    viewDesc.Texture2D.MipLevels = 1;
-    if (gpu::FAILED(Renderer.device->CreateShaderResourceView(Volume.histogramTexture, &viewDesc,
-                                                              &Volume.histogramView))) {
-        ShowHistogramError("CreateShaderResourceView failed");
-        return false;
-    }
-    return true;
+    return CreateTextureWithView(
+        desc, init,
+        {"CreateTexture2D failed", kHistogramCaption, "CreateShaderResourceView failed", kHistogramCaption},
+        &Volume.histogramTexture, &Volume.histogramView);
 }

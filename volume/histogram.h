@@ -1,33 +1,10 @@
-// The histogram of the loaded samples and its image of white bars on black,
-// 200 rows high, one column per bin; GenerateHistogram hands it to the device.
+// The histogram on the device: GenerateHistogram counts the loaded volume
+// (histogram_counts.h) and hands the image to the device.
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
-inline constexpr uint32_t kHistogramRows = 200;
-inline constexpr uint32_t kHistogramWhite = 0xFFFFFFFFu;
-inline constexpr uint32_t kHistogramBlack = 0xFF000000u;
-
-struct HistogramCounts {
-    std::vector<uint32_t> bins;
-    uint32_t maxSample = 0;
-    uint32_t maxBinCount = 0;  // over bins 6 and above; 0 if none
-};
-
-// Bin of sample s: floor(s * (binCount - 1) / maxSample). All-zero samples
-// fall in bin 0; binCount 0 gives no bins.
-HistogramCounts CountHistogram(const uint16_t* samples, uint32_t sampleCount, uint32_t binCount);
-
-// The same counts from how often each 12-bit value occurs (value v is the
-// shifted sample v << 4; kSampleValues entries): one step per value, none
-// per sample, so the bins come out exactly as the pass over the samples.
-HistogramCounts CountHistogramFromValues(const uint32_t* valueCounts, uint32_t binCount);
-
-// binCount x 200 pixels, row 0 first: column i white in rows below
-// floor(bins[i] * 199 / maxBinCount) (clipped to 200). With maxBinCount 0
-// only the bins that hold samples are drawn, as full-height bars.
-std::vector<uint32_t> BuildHistogramImage(const std::vector<uint32_t>& bins, uint32_t maxBinCount);
+#include "volume/histogram_counts.h"
 
 // Counts Volume's samples (from its value counts when the load made them)
 // into binCount bins and creates its histogram

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/data_folders.h"
+#include "render/data_folders.h"
 
 namespace batch {
 

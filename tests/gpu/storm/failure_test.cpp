@@ -191,12 +191,12 @@ TEST_F(VolumeLimitTest, SampleCountPast32BitsIsRefusedBeforeAnyAllocation) {
     int liveBefore = 0;
     EXPECT_EQ(Run({[] { Size(64, 48); }, [] { Command(kCmdFileOpen); },
                    [&] {
-                       voxelsBefore = Volume.voxels;
+                       voxelsBefore = Volume.voxels.get();
                        liveBefore = gpu::testing::LiveObjectCount();
                        Command(kCmdFileOpen);
                    },
                    [&] {
-                       EXPECT_EQ(Volume.voxels, voxelsBefore) << "the shown volume's samples stay";
+                       EXPECT_EQ(Volume.voxels.get(), voxelsBefore) << "the shown volume's samples stay";
                        EXPECT_EQ(Volume.dimX, 5);
                        EXPECT_EQ(gpu::testing::LiveObjectCount(), liveBefore) << "no GPU object was made";
                    }}),

@@ -175,12 +175,12 @@ TEST_F(ScanOpenTest, RefusedScansKeepTheShownVolumeAndMode) {
                                                     Size(64, 48);
                                                     Command(kCmdFileOpen);
                                                 },
-                                                [&] { shown = Volume.voxels; }};
+                                                [&] { shown = Volume.voxels.get(); }};
     for (size_t i = 0; i < bad.size(); ++i) {
         steps.push_back([] { Command(kCmdFileOpen); });
         steps.push_back([&] {
             answers.push_back(shell::testing::TakeMessageBoxes());
-            kept.push_back(Volume.voxels == shown && Volume.volumeView != nullptr && Volume.dimX == 4 &&
+            kept.push_back(Volume.voxels.get() == shown && Volume.volumeView != nullptr && Volume.dimX == 4 &&
                            InputHandlerTable.Frame == &RenderVolumeFrame);
         });
     }

@@ -5,8 +5,8 @@
 
 #include <unistd.h>
 
-#include "app/data_folders.h"
 #include "platform/gpu/gpu.h"
+#include "render/data_folders.h"
 #include "tests/gpu/viewer/viewer_harness.h"
 
 namespace viewer_test {

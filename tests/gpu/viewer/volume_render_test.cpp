@@ -148,13 +148,13 @@ TEST_F(VolumeRenderTest, BadVolumeFilesLeaveTheCurrentVolumeAndMode) {
         Size(64, 64);
         Command(kCmdFileOpen);
     }};
-    steps.push_back([&] { samplesAfterGood = Volume.voxels; });
+    steps.push_back([&] { samplesAfterGood = Volume.voxels.get(); });
     for (int bad = 0; bad < 4; ++bad) {
         steps.push_back([] { Command(kCmdFileOpen); });
         steps.push_back([&] {
             boxCounts.push_back(shell::testing::TakeMessageBoxes().size());
             stillVolumeMode.push_back(InputHandlerTable.Frame == &RenderVolumeFrame);
-            sameSamples.push_back(Volume.voxels == samplesAfterGood && Volume.volumeView != nullptr);
+            sameSamples.push_back(Volume.voxels.get() == samplesAfterGood && Volume.volumeView != nullptr);
         });
     }
     Run(steps);
@@ -174,7 +174,7 @@ TEST_F(VolumeRenderTest, AZeroDimensionEndsInCreateTextureFailed) {
     ASSERT_EQ(boxes_.size(), 1u);
     EXPECT_EQ(boxes_[0].text, "CreateTexture failed");
     EXPECT_EQ(boxes_[0].caption, "error: Volume");
-    EXPECT_EQ(Volume.voxels, nullptr);
+    EXPECT_EQ(Volume.voxels.get(), nullptr);
 }
 
 // The wheel rebuilds the view: the next frame is the one drawn at the new
@@ -218,7 +218,7 @@ TEST_F(VolumeRenderTest, AFailedLoadKeepsTheShownVolume) {
     std::vector<bool> kept;
     auto check = [&] {
         answers.push_back(shell::testing::TakeMessageBoxes());
-        kept.push_back(Volume.voxels == samples && Volume.volumeView != nullptr && Volume.dimX == 8 &&
+        kept.push_back(Volume.voxels.get() == samples && Volume.volumeView != nullptr && Volume.dimX == 8 &&
                        InputHandlerTable.Frame == &RenderVolumeFrame);
     };
     Run({[] {
@@ -228,7 +228,7 @@ TEST_F(VolumeRenderTest, AFailedLoadKeepsTheShownVolume) {
          [] {},
          [&] {
              shown = ReadFrame();
-             samples = Volume.voxels;
+             samples = Volume.voxels.get();
              Command(kCmdFileOpen);  // zero.vol
          },
          [&] {
@@ -529,7 +529,7 @@ TEST_F(VolumeLoadTest, ExtentsShiftAndReplacement) {
              const float e[6] = {Volume.extentX,     Volume.extentY,     Volume.extentZ,
                                  Volume.halfExtentX, Volume.halfExtentY, Volume.halfExtentZ};
              std::copy(e, e + 6, extents);
-             std::copy(Volume.voxels, Volume.voxels + 3, shifted);
+             std::copy(Volume.voxels.get(), Volume.voxels.get() + 3, shifted);
              Command(kCmdFileOpen);
          },
          [] {},  // a frame binds the new objects, letting the old ones go
@@ -559,7 +559,7 @@ TEST_F(VolumeLoadTest, SamplesPastTwelveBitsAreMappedAndTheUserTold) {
              Size(64, 48);
              Command(kCmdFileOpen);
          },
-         [&] { std::copy(Volume.voxels, Volume.voxels + 3, shifted); }});
+         [&] { std::copy(Volume.voxels.get(), Volume.voxels.get() + 3, shifted); }});
     EXPECT_EQ(shifted[0], 0) << "0x1000 would have wrapped to 0 and 0x1800 to 0x8000";
     EXPECT_EQ(shifted[1], 2048 << 4);
     EXPECT_EQ(shifted[2], 0xFFF0);

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "render/drag_quality.h"
-#include "slicing/camera.h"
-#include "slicing/slice_geometry.h"
+#include "slicing/orbit_view.h"
+#include "slicing/slice_cut.h"
 
 namespace {
 

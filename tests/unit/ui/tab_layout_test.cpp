@@ -1,7 +1,7 @@
 // The panel's geometry numbers and its slide, without a device.
 #include <gtest/gtest.h>
 
-#include "ui/tab.h"
+#include "ui/tab_state.h"
 #include "ui/tab_layout.h"
 
 namespace {

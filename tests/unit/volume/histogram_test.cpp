@@ -3,8 +3,8 @@
 
 #include <random>
 
-#include "volume/histogram.h"
-#include "volume/volume.h"
+#include "volume/histogram_counts.h"
+#include "volume/volume_file.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The volume file's checks, made before anything is allocated or unloaded.
 #include <gtest/gtest.h>
 
-#include "volume/volume.h"
+#include "volume/volume_file.h"
 
 namespace {
 

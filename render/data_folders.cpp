@@ -1,4 +1,4 @@
-#include "app/data_folders.h"
+#include "render/data_folders.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/data_folders.h"
+#include "render/data_folders.h"
 
 namespace {
 

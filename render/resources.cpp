@@ -1,0 +1,105 @@
+// Buffers and textures for the subsystems, made on the renderer's device.
+#include "render/resources.h"
+
+#include "platform/shell/shell.h"
+#include "render/renderer.h"
+
+gpu::HRESULT CreateDefaultBuffer(uint32_t byteWidth, uint32_t bindFlags, const void* initialData,
+                                 gpu::Buffer** buffer) {
+    if (Renderer.device == nullptr)
+        return gpu::E_FAIL;
+    gpu::BufferDesc bd;
+    bd.ByteWidth = byteWidth;
+    bd.Usage = gpu::Usage::DEFAULT;
+    bd.BindFlags = bindFlags;
+    bd.CPUAccessFlags = 0;
+    bd.MiscFlags = 0;
+    bd.StructureByteStride = 0;
+    gpu::SubresourceData init;
+    init.pSysMem = initialData;
+    init.SysMemPitch = 0;
+    init.SysMemSlicePitch = 0;
+    return Renderer.device->CreateBuffer(&bd, initialData ? &init : nullptr, buffer);
+}
+
+void ShowRendererError(const char* text, const char* caption) {
+    shell::MessageBox(nullptr, text, caption, shell::MB_OK);
+}
+
+namespace {
+
+gpu::HRESULT CreateTexture(const gpu::Texture1DDesc& desc, const gpu::SubresourceData& init,
+                           gpu::Texture1D** texture) {
+    return Renderer.device->CreateTexture1D(&desc, &init, texture);
+}
+gpu::HRESULT CreateTexture(const gpu::Texture2DDesc& desc, const gpu::SubresourceData& init,
+                           gpu::Texture2D** texture) {
+    return Renderer.device->CreateTexture2D(&desc, &init, texture);
+}
+gpu::HRESULT CreateTexture(const gpu::Texture3DDesc& desc, const gpu::SubresourceData& init,
+                           gpu::Texture3D** texture) {
+    return Renderer.device->CreateTexture3D(&desc, &init, texture);
+}
+
+gpu::SrvDimension ViewDimensionOf(const gpu::Texture1DDesc&) {
+    return gpu::SrvDimension::TEXTURE1D;
+}
+gpu::SrvDimension ViewDimensionOf(const gpu::Texture2DDesc&) {
+    return gpu::SrvDimension::TEXTURE2D;
+}
+gpu::SrvDimension ViewDimensionOf(const gpu::Texture3DDesc&) {
+    return gpu::SrvDimension::TEXTURE3D;
+}
+
+// The one recipe for every kind: the texture, then a view of its single mip
+// level in its own format; a failure leaves nothing behind.
+template <typename Desc, typename Texture>
+bool MakeTextureWithView(const Desc& size, const gpu::SubresourceData& init, const TextureErrorText& errors,
+                         Texture** texture, gpu::ShaderResourceView** view) {
+    *texture = nullptr;
+    *view = nullptr;
+    Desc desc = size;
+    desc.MipLevels = 1;
+    desc.Usage = gpu::Usage::DEFAULT;
+    desc.BindFlags = gpu::BIND_SHADER_RESOURCE;
+    desc.CPUAccessFlags = 0;
+    desc.MiscFlags = 0;
+    if (Renderer.device == nullptr || gpu::FAILED(CreateTexture(desc, init, texture))) {
+        *texture = nullptr;
+        ShowRendererError(errors.texture, errors.textureCaption);
+        return false;
+    }
+    gpu::ShaderResourceViewDesc viewDesc;
+    viewDesc.Format = desc.Format;
+    viewDesc.ViewDimension = ViewDimensionOf(desc);
+    viewDesc.Texture1D = viewDesc.Texture2D = viewDesc.Texture3D = gpu::TextureMipRange{0, 1};
+    if (gpu::FAILED(Renderer.device->CreateShaderResourceView(*texture, &viewDesc, view))) {
+        *view = nullptr;
+        ReleaseAndNull(*texture);
+        ShowRendererError(errors.view, errors.viewCaption);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool CreateTextureWithView(const gpu::Texture1DDesc& desc, const gpu::SubresourceData& init,
+                           const TextureErrorText& errors, gpu::Texture1D** texture,
+                           gpu::ShaderResourceView** view) {
+    return MakeTextureWithView(desc, init, errors, texture, view);
+}
+bool CreateTextureWithView(const gpu::Texture2DDesc& desc, const gpu::SubresourceData& init,
+                           const TextureErrorText& errors, gpu::Texture2D** texture,
+                           gpu::ShaderResourceView** view) {
+    return MakeTextureWithView(desc, init, errors, texture, view);
+}
+bool CreateTextureWithView(const gpu::Texture3DDesc& desc, const gpu::SubresourceData& init,
+                           const TextureErrorText& errors, gpu::Texture3D** texture,
+                           gpu::ShaderResourceView** view) {
+    return MakeTextureWithView(desc, init, errors, texture, view);
+}
+
+uint32_t MaxVolumeTextureEdge() {
+    return Renderer.device != nullptr ? Renderer.device->MaxTexture3DSize() : 0;
+}

@@ -1,0 +1,64 @@
+// What the subsystems need of the renderer to make and drop their own GPU
+// objects: buffers, textures with their shader-resource views, the volume
+// layer's staleness and the renderer's message boxes. Through this header,
+// not the whole Renderer record.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/gpu/gpu.h"
+#include "render/empty_space.h"
+
+// A buffer of default usage with no CPU access, filled from initialData
+// (null: created empty), as every buffer of the program is made.
+gpu::HRESULT CreateDefaultBuffer(uint32_t byteWidth, uint32_t bindFlags, const void* initialData,
+                                 gpu::Buffer** buffer);
+
+// The messages a texture recipe shows when a step fails: the text and the
+// caption of the box for the texture, and for its view.
+struct TextureErrorText {
+    const char* texture;
+    const char* textureCaption;
+    const char* view;
+    const char* viewCaption;
+};
+
+// A texture the shaders only read, made from `init` with desc's size and
+// format (one mip level, default usage, no CPU access, whatever else desc
+// says), with a shader-resource view of the whole of it in its format.
+// Without a device, or when either step fails, one message box says which
+// (errors), nothing is kept and both outputs are null.
+bool CreateTextureWithView(const gpu::Texture1DDesc& desc, const gpu::SubresourceData& init,
+                           const TextureErrorText& errors, gpu::Texture1D** texture,
+                           gpu::ShaderResourceView** view);
+bool CreateTextureWithView(const gpu::Texture2DDesc& desc, const gpu::SubresourceData& init,
+                           const TextureErrorText& errors, gpu::Texture2D** texture,
+                           gpu::ShaderResourceView** view);
+bool CreateTextureWithView(const gpu::Texture3DDesc& desc, const gpu::SubresourceData& init,
+                           const TextureErrorText& errors, gpu::Texture3D** texture,
+                           gpu::ShaderResourceView** view);
+
+// The device's largest 3D texture edge; 0 (no limit known) without a device.
+uint32_t MaxVolumeTextureEdge();
+
+// Anything that changes what the slices show (the view, the lookup texture,
+// the volume) makes the volume layer be drawn again at the next frame.
+void InvalidateVolumeLayer();
+
+// What the slice pass may leave out (empty_space.h): the shown volume's
+// bricks with its half extents (x, y, z; null with no volume), and the lookup
+// texture's opacities. Both make the volume layer be drawn again.
+void SetClearSpaceVolume(VolumeBricks bricks, const float* halfExtents);
+void SetClearSpaceLookup(LookupOpacity lookup);
+
+// Releases a GPU object if one is held and forgets it; safe to repeat.
+template <typename T>
+void ReleaseAndNull(T*& object) {
+    if (object) {
+        object->Release();
+        object = nullptr;
+    }
+}
+
+// Message boxes of the rendering core: no owner, one OK button.
+void ShowRendererError(const char* text, const char* caption = "error");

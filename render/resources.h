@@ -46,8 +46,10 @@ uint32_t MaxVolumeTextureEdge();
 void InvalidateVolumeLayer();
 
 // What the slice pass may leave out (empty_space.h): the shown volume's
-// bricks with its half extents (x, y, z; null with no volume), and the lookup
-// texture's opacities. Both make the volume layer be drawn again.
+// bricks with its half extents (x, y, z; null: none), and the lookup
+// texture's opacities. Both make the volume layer be drawn again. A closed
+// volume leaves its bricks behind (no slices are drawn without one), so that
+// nothing here runs from the volume's destructor at exit.
 void SetClearSpaceVolume(VolumeBricks bricks, const float* halfExtents);
 void SetClearSpaceLookup(LookupOpacity lookup);
 

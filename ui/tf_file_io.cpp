@@ -8,7 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "volume/file_read.h"
+#include "platform/files/file_read.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "platform/shell/shell.h"
 #include "render/resources.h"
-#include "volume/file_read.h"
+#include "platform/files/file_read.h"
 #include "volume/scan_import.h"
 
 namespace {
@@ -231,7 +231,6 @@ void CVolume::Unload() {
     voxels.reset();
     ReleaseAndNull(volumeTexture);
     ReleaseAndNull(volumeView);
-    SetClearSpaceVolume(VolumeBricks{}, nullptr);
     valueCounts.clear();
     histogramBins.reset();
     maxSample = 0;

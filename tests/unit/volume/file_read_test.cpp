@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "volume/file_read.h"
+#include "platform/files/file_read.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "volume/file_read.h"
+#include "platform/files/file_read.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

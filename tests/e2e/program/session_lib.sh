@@ -41,6 +41,10 @@ answer_dialog() {
     for w in $(xdotool search --name '^zenity$'); do xdotool windowfocus --sync "$w" 2>/dev/null || true; done
     xdotool key ctrl+a
     [ "$2" = open ] && xdotool key ctrl+l && sleep 0.3
+    # The save dialog's name field starts as ".tf" with the cursor before it;
+    # a select-all that arrives before the field has the keyboard would leave
+    # it there (typing then gives "saved.tf.tf"). Empty the field outright.
+    [ "$2" = save ] && xdotool key --delay 80 End shift+Home BackSpace
     xdotool type --delay 10 "$1"
     sleep 0.5
     xdotool key Return

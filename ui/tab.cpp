@@ -21,14 +21,6 @@ void ShowTabError(const char* text, const char* caption = "CTab") {
     shell::MessageBox(nullptr, text, caption, shell::MB_OK);
 }
 
-// The layout's vertices in the renderer's formats, the buffers' byte layout.
-::TexVertex ToRendererVertex(const TexVertex& v) {
-    return {v.x, v.y, v.z, v.u, v.v};
-}
-::ColorVertex ToRendererVertex(const ColorVertex& v) {
-    return {v.x, v.y, v.z, v.r, v.g, v.b, v.a};
-}
-
 }  // namespace
 
 CTab::CTab() {
@@ -58,12 +50,9 @@ bool CTab::Create(float x, float width, float u0, float u1) {
     Release();
     handleX = x;
     handleWidth = width;
-    TexVertex laidOut[kTexVertexCount];
+    TexVertex vertices[kTexVertexCount];
     uint32_t indices[kTexIndexCount];
-    BuildTexturedGeometry(ClientArea.halfWidth, ClientArea.halfHeight, x, width, u0, u1, laidOut, indices);
-    ::TexVertex vertices[kTexVertexCount];
-    for (uint32_t i = 0; i < kTexVertexCount; ++i)
-        vertices[i] = ToRendererVertex(laidOut[i]);
+    BuildTexturedGeometry(ClientArea.halfWidth, ClientArea.halfHeight, x, width, u0, u1, vertices, indices);
     if (gpu::FAILED(
             CreateDefaultBuffer(sizeof(vertices), gpu::BIND_VERTEX_BUFFER, vertices, &texVertexBuffer))) {
         ShowTabError("CreateBuffer failed (vertex buffer)");
@@ -89,12 +78,9 @@ bool CTab::GenerateColorGeometry() {
     graphScaleY = map.scaleY;
     const ColorGeometry geometry = BuildColorGeometry(ClientArea.halfWidth, ClientArea.halfHeight,
                                                       points.get(), pointCount, selectedPoint, selectedHsl);
-    std::vector<::ColorVertex> vertices;
-    vertices.reserve(geometry.vertices.size());
-    for (const ColorVertex& v : geometry.vertices)
-        vertices.push_back(ToRendererVertex(v));
-    if (gpu::FAILED(CreateDefaultBuffer(static_cast<uint32_t>(vertices.size() * sizeof(::ColorVertex)),
-                                        gpu::BIND_VERTEX_BUFFER, vertices.data(), &colorVertexBuffer))) {
+    if (gpu::FAILED(CreateDefaultBuffer(static_cast<uint32_t>(geometry.vertices.size() * sizeof(ColorVertex)),
+                                        gpu::BIND_VERTEX_BUFFER, geometry.vertices.data(),
+                                        &colorVertexBuffer))) {
         ShowTabError("CreateBuffer failed (vertex clr buffer)");
         return false;
     }
@@ -164,7 +150,7 @@ uint32_t CTab::Update() {
 void CTab::Render() {
     Update();
     gpu::DeviceContext* ctx = Renderer.context;
-    const uint32_t texStride = sizeof(::TexVertex), colorStride = sizeof(::ColorVertex), offset = 0;
+    const uint32_t texStride = sizeof(TexVertex), colorStride = sizeof(ColorVertex), offset = 0;
     ctx->IASetVertexBuffers(0, 1, &texVertexBuffer, &texStride, &offset);
     ctx->IASetIndexBuffer(texIndexBuffer, gpu::Format::R32_UINT, 0);
     d3dx::MatrixTranslation(&Renderer.uiTranslation, 0.0f, slideOffset, 0.0f);

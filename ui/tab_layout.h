@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "render/vertex_formats.h"
 #include "ui/hsl.h"
 #include "ui/transfer_function.h"
 
@@ -17,16 +18,10 @@ inline constexpr uint32_t kTexIndexCount = 48;
 inline constexpr float kSlideDistance = 640.0f;
 inline constexpr float kHandleStripHeight = 32.0f;
 
-// The vertices as laid out here, field for field the renderer's formats; the
-// drawing code copies them into its own.
-struct TexVertex {
-    float x, y, z;
-    float u, v;
-};
-struct ColorVertex {
-    float x, y, z;
-    float r, g, b, a;
-};
+// The vertices are laid out in the renderer's formats (plain structs), so the
+// drawing code hands them to the device as they are.
+using ::ColorVertex;
+using ::TexVertex;
 
 // Panel space: c counts pixels right from the client area's left edge, d
 // counts up from the open panel's bottom edge. Drawn edges lie half a pixel

@@ -10,9 +10,9 @@
 #include <cstring>
 #include <new>
 
+#include "platform/files/file_read.h"
 #include "platform/shell/shell.h"
 #include "render/resources.h"
-#include "platform/files/file_read.h"
 #include "volume/scan_import.h"
 
 namespace {

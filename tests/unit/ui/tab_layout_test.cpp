@@ -1,8 +1,8 @@
 // The panel's geometry numbers and its slide, without a device.
 #include <gtest/gtest.h>
 
-#include "ui/tab_state.h"
 #include "ui/tab_layout.h"
+#include "ui/tab_state.h"
 
 namespace {
 

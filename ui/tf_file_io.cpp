@@ -10,23 +10,6 @@
 
 #include "platform/files/file_read.h"
 
-namespace {
-
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t put = ::write(fd, data, size);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        data += put;
-        size -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
-}  // namespace
-
 bool ReplaceFileAtomically(const std::string& chosen, const std::vector<uint8_t>& bytes, std::string* why) {
     // Through a link, the file it names is replaced and the link stays.
     std::string path = chosen;
@@ -72,7 +55,7 @@ bool ReplaceFileAtomically(const std::string& chosen, const std::vector<uint8_t>
         return false;
     }
     temp.assign(name.data());
-    bool ok = WriteAll(fd, bytes.data(), bytes.size()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+    bool ok = WriteFully(fd, bytes.data(), bytes.size()) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
     if (!ok)
         *why = std::strerror(errno);
     if (::close(fd) != 0 && ok) {

@@ -26,6 +26,7 @@
 #include <functional>
 #include <new>
 
+#include "platform/files/file_read.h"
 #include "volume/scan_import.h"
 #include "volume/scan_reader.h"
 
@@ -42,21 +43,7 @@ std::vector<std::string> Warnings;
 class ResultWriter {
   public:
     explicit ResultWriter(int fd) : fd_(fd) {}
-    bool Put(const void* data, size_t bytes) {
-        const char* p = static_cast<const char*>(data);
-        while (ok_ && bytes > 0) {
-            const ssize_t put = ::write(fd_, p, bytes);
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put <= 0) {
-                ok_ = false;
-                break;
-            }
-            p += put;
-            bytes -= static_cast<size_t>(put);
-        }
-        return ok_;
-    }
+    bool Put(const void* data, size_t bytes) { return ok_ = ok_ && WriteFully(fd_, data, bytes); }
     template <typename T>
     bool Value(T value) {
         return Put(&value, sizeof(value));
@@ -162,21 +149,6 @@ bool SendSamples(int fd, const uint16_t* samples, uint64_t bytes) {
     return true;
 }
 
-// The parent's end: exactly `bytes`, or false when the pipe ends first.
-bool ReceiveSamples(int fd, uint16_t* samples, uint64_t bytes) {
-    char* p = reinterpret_cast<char*>(samples);
-    while (bytes > 0) {
-        const ssize_t got = ::read(fd, p, static_cast<size_t>(std::min<uint64_t>(bytes, kSampleChunk)));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        p += got;
-        bytes -= static_cast<uint64_t>(got);
-    }
-    return true;
-}
-
 // Fills `volume` and `error` from the child's file and the samples' pipe;
 // false when they are not a whole result (the child died on the way).
 bool ReadResult(int fd, int samplesFd, bool* read, ScanVolume* volume, std::string* error) {
@@ -213,7 +185,8 @@ bool ReadResult(int fd, int samplesFd, bool* read, ScanVolume* volume, std::stri
         return true;
     }
     PreferHugePages(result.samples.get(), count * sizeof(uint16_t));
-    if (!ReceiveSamples(samplesFd, result.samples.get(), count * sizeof(uint16_t)))
+    // Exactly the samples, or the child ended first.
+    if (!ReadFully(samplesFd, result.samples.get(), count * sizeof(uint16_t)))
         return false;
     *volume = std::move(result);
     return true;

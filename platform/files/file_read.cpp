@@ -33,6 +33,21 @@ bool ReadFully(int fd, void* buffer, uint64_t size) {
     return ReadUpTo(fd, static_cast<uint8_t*>(buffer), size) == size;
 }
 
+bool WriteFully(int fd, const void* data, uint64_t size) {
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        // As for reads: no single write of more than 1 GB.
+        const ssize_t put = ::write(fd, p, static_cast<size_t>(std::min<uint64_t>(size, uint64_t{1} << 30)));
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        p += put;
+        size -= static_cast<uint64_t>(put);
+    }
+    return true;
+}
+
 bool ReadWholeFile(const char* path, uint64_t maxBytes, const char* tooLarge, std::vector<uint8_t>* bytes,
                    std::string* why) {
     bytes->clear();

@@ -11,6 +11,10 @@
 // (false; errno then says why, or is left alone at the end of the file).
 bool ReadFully(int fd, void* buffer, uint64_t size);
 
+// Writes all `size` bytes to `fd`, however many writes it takes; false when
+// one fails (errno says why).
+bool WriteFully(int fd, const void* data, uint64_t size);
+
 // The whole of the regular file at `path`, at most `maxBytes` long. False
 // with the reason in *why: the system's for a file that cannot be opened,
 // "it is not a regular file" for a folder, pipe or device, `tooLarge` for a

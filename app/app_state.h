@@ -1,11 +1,12 @@
-// The application shell's process-wide records: the rotation drag and the
-// input handler table (the main window, client area and frame clock are the
-// renderer's, render/client_area.h; the orbit camera the slicing's); the
-// window procedure, the input modes, device start-up and the volume frame.
+// The application shell's process-wide records: the input handler table (the
+// rotation drag is input_state.h's, the main window, client area and frame
+// clock render/client_area.h's, the orbit camera the slicing's); the window
+// procedure, the input modes, device start-up and the volume frame.
 #pragma once
 
 #include <cstdint>
 
+#include "app/input_state.h"
 #include "platform/shell/shell.h"
 #include "render/client_area.h"
 #include "slicing/camera.h"
@@ -23,12 +24,6 @@ inline constexpr uint16_t kCmdViewBoundaries = 40009;
 inline constexpr uint16_t kCmdTransferSave = 40010;
 inline constexpr uint16_t kCmdTransferOpen = 40011;
 inline constexpr uint16_t kCmdFileClose = 40012;
-
-struct RotationDragRecord {
-    bool active = false;
-    int32_t anchorX = 0, anchorY = 0;
-    int32_t cursorX = 0, cursorY = 0;
-};
 
 // Accepts any slot's arguments and does nothing (false for the slots that
 // answer whether the event was taken).
@@ -53,14 +48,10 @@ struct InputHandlerTableRecord {
     void (*Frame)() = &IgnoreInput<void>;
 };
 
-extern RotationDragRecord RotationDrag;
 extern InputHandlerTableRecord InputHandlerTable;
 
 // 0: idle mode, 1: volume mode; anything else changes nothing.
 void SetInputMode(int mode);
-void IntegrateRotation();
-// The client size as WM_SIZE records it (the caller resizes the device).
-void SetClientSize(int32_t width, int32_t height);
 // File > Open after the dialog: loads the volume, its histogram at half the
 // client width, the camera and the slices, then volume mode. False after a
 // message box (the viewer and the batch renderer share it).

@@ -1,7 +1,6 @@
 // The window procedure, the menu, the input modes and the rotation drag.
 #include "app/app_state.h"
 
-#include <algorithm>
 #include <cctype>
 #include <string>
 
@@ -15,7 +14,6 @@
 using shell::LPARAM;
 using shell::WPARAM;
 
-RotationDragRecord RotationDrag;
 InputHandlerTableRecord InputHandlerTable;
 
 namespace {
@@ -32,40 +30,23 @@ bool VolumeLButtonUp(WPARAM keyState, int32_t x, int32_t y) {
 bool VolumeRButtonDown(WPARAM keyState, int32_t x, int32_t y) {
     if (EditorTab.OnRButtonDown(static_cast<uint32_t>(keyState), x, y))
         return true;
-    RotationDrag.anchorX = x;
-    RotationDrag.anchorY = y;
-    RotationDrag.active = true;
+    StartRotationDrag(x, y);
     return true;
 }
 
 void VolumeRButtonUp(WPARAM, int32_t, int32_t) {
-    RotationDrag.active = false;
+    EndRotationDrag();
 }
 
-// While a button is held, moves arrive from outside the client area too
-// (over the menu bar, past an edge); the drag measures from the nearest
-// point inside, so leaving the window turns no faster than its edge.
 void VolumeMouseMove(WPARAM, int32_t x, int32_t y) {
-    RotationDrag.cursorX = std::clamp(x, 0, std::max(ClientArea.width - 1, 0));
-    RotationDrag.cursorY = std::clamp(y, 0, std::max(ClientArea.height - 1, 0));
+    TrackRotationCursor(x, y);
 }
 
-// The wheel keeps its factors within a range where the view is defined
-// (kMinDistance..kMaxDistance), and the new distance shows at the next frame.
+// The new distance shows at the next frame.
 void VolumeWheel(int16_t delta) {
-    const float scaled = delta > 0 ? OrbitCamera.distance * 0.75f : OrbitCamera.distance * 1.25f;
-    OrbitCamera.distance = std::clamp(scaled, kMinDistance, kMaxDistance);
+    ZoomOrbitCamera(delta);
     if (Renderer.context != nullptr)
         UpdateCamera();
-}
-
-// Client coordinates from a mouse message: each a signed 16-bit word (a
-// position left of or above the client area is negative).
-int32_t MouseX(LPARAM lParam) {
-    return static_cast<int16_t>(shell::LOWORD(static_cast<uint64_t>(lParam)));
-}
-int32_t MouseY(LPARAM lParam) {
-    return static_cast<int16_t>(shell::HIWORD(static_cast<uint64_t>(lParam)));
 }
 
 // File > Open: pick a file, then show it as OpenVolumeFile does.
@@ -140,15 +121,6 @@ bool OpenVolumeFile(const char* path) {
     return true;
 }
 
-void SetClientSize(int32_t width, int32_t height) {
-    ClientArea.width = width;
-    ClientArea.height = height;
-    ClientArea.widthF = static_cast<float>(ClientArea.width);
-    ClientArea.halfWidth = ClientArea.widthF * 0.5f;
-    ClientArea.heightF = static_cast<float>(ClientArea.height);
-    ClientArea.halfHeight = ClientArea.heightF * 0.5f;
-}
-
 void SetInputMode(int mode) {
     if (mode == 0) {
         InputHandlerTable.LButtonDown = &IgnoreInput<bool, WPARAM, int32_t, int32_t>;
@@ -167,21 +139,6 @@ void SetInputMode(int mode) {
         InputHandlerTable.Wheel = &VolumeWheel;
         InputHandlerTable.Frame = &RenderVolumeFrame;
     }
-}
-
-void IntegrateRotation() {
-    if (!RotationDrag.active)
-        return;
-    // A minimised window has no size to measure the drag against; the angles
-    // hold still until it comes back.
-    if (ClientArea.width <= 0 || ClientArea.height <= 0)
-        return;
-    OrbitCamera.yaw += (static_cast<float>(RotationDrag.anchorX - RotationDrag.cursorX) /
-                        static_cast<float>(ClientArea.width)) *
-                       FrameClock;
-    OrbitCamera.pitch += (static_cast<float>(RotationDrag.anchorY - RotationDrag.cursorY) /
-                          static_cast<float>(ClientArea.height)) *
-                         FrameClock;
 }
 
 void RegisterMainMenu() {

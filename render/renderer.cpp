@@ -8,9 +8,6 @@
 #include "render/data_folders.h"
 
 RendererRecord Renderer;
-shell::HWND MainWindow = nullptr;
-ClientAreaRecord ClientArea;
-float FrameClock = 0.0f;
 
 namespace {
 

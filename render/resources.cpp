@@ -1,6 +1,8 @@
 // Buffers and textures for the subsystems, made on the renderer's device.
 #include "render/resources.h"
 
+#include <utility>
+
 #include "platform/shell/shell.h"
 #include "render/renderer.h"
 
@@ -102,4 +104,61 @@ bool CreateTextureWithView(const gpu::Texture3DDesc& desc, const gpu::Subresourc
 
 uint32_t MaxVolumeTextureEdge() {
     return Renderer.device != nullptr ? Renderer.device->MaxTexture3DSize() : 0;
+}
+
+void SetVolumeView(const d3dx::Matrix& view, const d3dx::Vector4& lightDirection) {
+    InvalidateVolumeLayer();
+    Renderer.view = view;
+    Renderer.lightDirection = lightDirection;
+    d3dx::MatrixTranspose(&Renderer.viewTransposed, &Renderer.view);
+    if (Renderer.context != nullptr && Renderer.cbChangeFrameVolume != nullptr)
+        Renderer.context->UpdateSubresource(Renderer.cbChangeFrameVolume, 0, nullptr,
+                                            &Renderer.viewTransposed, 0, 0);
+}
+
+const d3dx::Matrix& VolumeView() {
+    return Renderer.view;
+}
+
+void SetVolumeConstants(const d3dx::Vector4& constants) {
+    InvalidateVolumeLayer();
+    Renderer.volumeConstants = constants;
+    if (Renderer.context != nullptr && Renderer.cbChangeOnVolume != nullptr)
+        Renderer.context->UpdateSubresource(Renderer.cbChangeOnVolume, 0, nullptr, &Renderer.volumeConstants,
+                                            0, 0);
+}
+
+void SetSliceProxy(SliceProxy proxy) {
+    InvalidateVolumeLayer();
+    ReleaseAndNull(Renderer.proxyVertexBuffer);
+    ReleaseAndNull(Renderer.proxyIndexBuffer);
+    Renderer.proxyVertexBuffer = proxy.vertexBuffer;
+    Renderer.proxyIndexBuffer = proxy.indexBuffer;
+    Renderer.proxyIndexCount = proxy.indexCount;
+    Renderer.sliceFirstIndex = std::move(proxy.sliceFirstIndex);
+    Renderer.sliceDepth = std::move(proxy.sliceDepth);
+}
+
+void SetCentreQuad(gpu::Buffer* vertexBuffer, gpu::Buffer* indexBuffer) {
+    InvalidateVolumeLayer();
+    ReleaseAndNull(Renderer.centreQuadVertexBuffer);
+    ReleaseAndNull(Renderer.centreQuadIndexBuffer);
+    Renderer.centreQuadVertexBuffer = vertexBuffer;
+    Renderer.centreQuadIndexBuffer = indexBuffer;
+}
+
+gpu::DeviceContext* InterfaceContext() {
+    return Renderer.context;
+}
+
+void SetInterfaceOffset(float slideOffset) {
+    d3dx::MatrixTranslation(&Renderer.uiTranslation, 0.0f, slideOffset, 0.0f);
+    d3dx::MatrixTranspose(&Renderer.uiTranslation, &Renderer.uiTranslation);
+    Renderer.context->UpdateSubresource(Renderer.cbChangeFrameUI, 0, nullptr, &Renderer.uiTranslation, 0, 0);
+}
+
+void UseColourPipeline() {
+    Renderer.context->VSSetShader(Renderer.vsColor, nullptr, 0);
+    Renderer.context->PSSetShader(Renderer.psColor, nullptr, 0);
+    Renderer.context->IASetInputLayout(Renderer.layoutColor);
 }

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
+#include "platform/d3dx/d3dx_math.h"
 #include "platform/gpu/gpu.h"
 #include "render/empty_space.h"
 
@@ -52,6 +54,36 @@ void InvalidateVolumeLayer();
 // nothing here runs from the volume's destructor at exit.
 void SetClearSpaceVolume(VolumeBricks bricks, const float* halfExtents);
 void SetClearSpaceLookup(LookupOpacity lookup);
+
+// The camera's view for the slice pass: the view matrix and the light
+// direction, and the volume's constants ((half extents / 500, 0)). Each makes
+// the volume layer be drawn again; without a device only the values are kept
+// (the device's constant buffers are filled when they are made).
+void SetVolumeView(const d3dx::Matrix& view, const d3dx::Vector4& lightDirection);
+const d3dx::Matrix& VolumeView();
+void SetVolumeConstants(const d3dx::Vector4& constants);
+
+// The slices' geometry, farthest plane first. The renderer takes the buffers
+// over and releases those it held; an empty proxy leaves nothing to draw.
+struct SliceProxy {
+    gpu::Buffer* vertexBuffer = nullptr;
+    gpu::Buffer* indexBuffer = nullptr;
+    uint32_t indexCount = 0;
+    // Where each slice's fan starts in the index buffer, and the view depth
+    // of its plane.
+    std::vector<uint32_t> sliceFirstIndex;
+    std::vector<float> sliceDepth;
+};
+void SetSliceProxy(SliceProxy proxy);
+// The quad over the box's central z plane, taken over likewise.
+void SetCentreQuad(gpu::Buffer* vertexBuffer, gpu::Buffer* indexBuffer);
+
+// The editor panel draws its own buffers inside the interface pass: on this
+// context, moved up by its slide (the interface translation), its lines and
+// points with the colour pipeline.
+gpu::DeviceContext* InterfaceContext();
+void SetInterfaceOffset(float slideOffset);
+void UseColourPipeline();
 
 // Releases a GPU object if one is held and forgets it; safe to repeat.
 template <typename T>

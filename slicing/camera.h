@@ -4,10 +4,8 @@
 
 #include "slicing/orbit_view.h"
 
-extern OrbitCameraRecord OrbitCamera;
-
-// Rebuilds Renderer.view, viewTransposed and lightDirection, the slices, and
-// uploads cbChangeFrameVolume.
+// The view matrix and light direction from OrbitCamera for the slice pass,
+// and the slices cut for them.
 void UpdateCamera();
-// Renderer.volumeConstants = (half extents / 500, 0), uploaded to cbChangeOnVolume.
+// The volume constants (half extents / 500, 0) for the slice pass.
 void UploadVolumeConstants();

@@ -1,5 +1,7 @@
 #include "slicing/orbit_view.h"
 
+OrbitCameraRecord OrbitCamera;
+
 void ComputeOrbitView(float pitch, float yaw, float distance, d3dx::Matrix* view,
                       d3dx::Vector4* lightDirection) {
     d3dx::Matrix rotationX, rotationY, orbit;

@@ -15,6 +15,8 @@ struct OrbitCameraRecord {
     float distance = 4.0f;
 };
 
+extern OrbitCameraRecord OrbitCamera;
+
 // The look-at view for pitch (about x), yaw (about y) and distance: the eye
 // orbits the origin, its up vector turning with it, so every pitch is valid.
 void ComputeOrbitView(float pitch, float yaw, float distance, d3dx::Matrix* view,

@@ -4,9 +4,10 @@
 
 #include "slicing/slice_cut.h"
 
-// Rebuilds Renderer.proxyVertexBuffer / proxyIndexBuffer / proxyIndexCount
-// from Renderer.view and the volume's half extents. False after a message box.
+// Cuts the slices for the renderer's view and the volume's half extents and
+// hands them to the renderer (SetSliceProxy). False after a message box, with
+// no slices left to draw.
 bool BuildSliceGeometry();
 
-// The quad over the box's central z plane (Renderer.centreQuad* buffers).
+// The quad over the box's central z plane, handed to the renderer.
 bool BuildCentreQuad();

@@ -8,9 +8,9 @@
 #include <new>
 #include <vector>
 
-#include "platform/d3dx/d3dx_math.h"
 #include "platform/shell/shell.h"
-#include "render/renderer.h"
+#include "render/client_area.h"
+#include "render/resources.h"
 #include "ui/tab_layout.h"
 #include "volume/volume.h"
 
@@ -116,21 +116,15 @@ bool CTab::GenerateTransfer() {
 }
 
 void CTab::InsertPoint(uint32_t index, float position, float alpha) {
-    std::unique_ptr<ControlPoint[]> grown(new ControlPoint[pointCount + 1]);
-    std::copy(points.get(), points.get() + index, grown.get());
-    grown[index] = ControlPoint{position, 0.5f, 0.5f, 0.5f, alpha};
-    std::copy(points.get() + index, points.get() + pointCount, grown.get() + index + 1);
-    points = std::move(grown);
+    points =
+        PointsWithInserted(points.get(), pointCount, index, ControlPoint{position, 0.5f, 0.5f, 0.5f, alpha});
     ++pointCount;
     selectedPoint = index;
     selectedHsl = HslColor{0.0f, 0.0f, 0.5f};
 }
 
 void CTab::DeletePoint(uint32_t index) {
-    std::unique_ptr<ControlPoint[]> shrunk(new ControlPoint[pointCount - 1]);
-    std::copy(points.get(), points.get() + index, shrunk.get());
-    std::copy(points.get() + index + 1, points.get() + pointCount, shrunk.get() + index);
-    points = std::move(shrunk);
+    points = PointsWithRemoved(points.get(), pointCount, index);
     --pointCount;
 }
 
@@ -149,19 +143,15 @@ uint32_t CTab::Update() {
 
 void CTab::Render() {
     Update();
-    gpu::DeviceContext* ctx = Renderer.context;
+    gpu::DeviceContext* ctx = InterfaceContext();
     const uint32_t texStride = sizeof(TexVertex), colorStride = sizeof(ColorVertex), offset = 0;
     ctx->IASetVertexBuffers(0, 1, &texVertexBuffer, &texStride, &offset);
     ctx->IASetIndexBuffer(texIndexBuffer, gpu::Format::R32_UINT, 0);
-    d3dx::MatrixTranslation(&Renderer.uiTranslation, 0.0f, slideOffset, 0.0f);
-    d3dx::MatrixTranspose(&Renderer.uiTranslation, &Renderer.uiTranslation);
-    ctx->UpdateSubresource(Renderer.cbChangeFrameUI, 0, nullptr, &Renderer.uiTranslation, 0, 0);
+    SetInterfaceOffset(slideOffset);
     ctx->DrawIndexed(42, 0, 0);
     ctx->PSSetShaderResources(0, 1, &Volume.histogramView);
     ctx->DrawIndexed(6, 42, 0);
-    ctx->VSSetShader(Renderer.vsColor, nullptr, 0);
-    ctx->PSSetShader(Renderer.psColor, nullptr, 0);
-    ctx->IASetInputLayout(Renderer.layoutColor);
+    UseColourPipeline();
     ctx->IASetVertexBuffers(0, 1, &colorVertexBuffer, &colorStride, &offset);
     ctx->IASetIndexBuffer(colorIndexBuffer, gpu::Format::R32_UINT, 0);
     ctx->IASetPrimitiveTopology(gpu::PrimitiveTopology::LINELIST);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/gpu/gpu.h"
+#include "ui/control_points.h"
 #include "ui/hsl.h"
 #include "ui/tab_state.h"
 #include "ui/tf_file_io.h"
@@ -28,8 +29,6 @@ inline constexpr int32_t kDragLightness = 2;
 inline constexpr int32_t kDragInnerPoint = 3;
 inline constexpr int32_t kDragFirstPoint = 4;
 inline constexpr int32_t kDragLastPoint = 5;
-
-inline constexpr uint32_t kNoPoint = 0xFFFFFFFFu;
 
 class CTab {
   public:
@@ -88,6 +87,8 @@ class CTab {
   private:
     // The panel's layout for the current client width and handle.
     PanelLayout Layout() const;
+    // The graph's pixels at the current client size (control_points.h).
+    GraphPixels Graph() const;
     void ClipCursorTo(int32_t left, int32_t top, int32_t right, int32_t bottom);
     void ClipCursorTo(const ClipBand& band);
     int32_t ClientXOfPosition(float position) const;

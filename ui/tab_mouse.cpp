@@ -1,7 +1,6 @@
 // The panel's mouse operations: the handle opens and closes it, the picker
 // recolours the selected point, and the graph selects, moves, adds and
 // removes points. A drag is applied once, on the release.
-#include <cmath>
 #include <optional>
 
 #include "render/client_area.h"
@@ -9,20 +8,6 @@
 #include "ui/tab_layout.h"
 
 namespace UI {
-
-namespace {
-
-// Points come from files and may hold any float: a value with no pixel (NaN,
-// infinite, far off screen) lands far outside the client area, where nothing
-// is hit and no clipping rectangle reaches.
-int32_t ToPixel(float value) {
-    const float cut = std::trunc(value);
-    if (!(cut > -1.0e8f && cut < 1.0e8f))
-        return cut < 0.0f ? -100000000 : 100000000;
-    return static_cast<int32_t>(cut);
-}
-
-}  // namespace
 
 PanelLayout CTab::Layout() const {
     return LayOutPanel(ClientArea.halfWidth, handleX, handleWidth);
@@ -34,27 +19,31 @@ int32_t CTab::OpenPanelBottomY() const {
     return OpenPanelBottom(ClientArea.height);
 }
 
-int32_t CTab::ClientXOfPosition(float position) const {
-    return ToPixel(graphScaleX * position + graphOriginX + ClientArea.halfWidth);
+GraphPixels CTab::Graph() const {
+    GraphPixels graph;
+    graph.scaleX = graphScaleX;
+    graph.originX = graphOriginX;
+    graph.halfWidth = ClientArea.halfWidth;
+    graph.scaleY = graphScaleY;
+    graph.openPanelBottom = OpenPanelBottomY();
+    graph.alphaZeroRow = Layout().alphaZeroRow;
+    return graph;
 }
 
-// The graph's fields are computed for the closed panel; the open one is drawn
-// kSlideDistance higher, with opacity 0 on the layout's alphaZeroRow.
+int32_t CTab::ClientXOfPosition(float position) const {
+    return Graph().XOfPosition(position);
+}
+
 int32_t CTab::ClientYOfOpacity(float alpha) const {
-    const float rowsBelowPanelTop = kSlideDistance - static_cast<float>(Layout().alphaZeroRow);
-    return ToPixel(graphScaleY * alpha + (static_cast<float>(OpenPanelBottomY()) + rowsBelowPanelTop) -
-                   kSlideDistance);
+    return Graph().YOfOpacity(alpha);
 }
 
 float CTab::PositionFromX(int32_t x) const {
-    return (static_cast<float>(x) - graphOriginX - ClientArea.halfWidth) / graphScaleX;
+    return Graph().PositionOfX(x);
 }
 
 float CTab::OpacityFromY(int32_t y) const {
-    const float rowsBelowPanelTop = kSlideDistance - static_cast<float>(Layout().alphaZeroRow);
-    return ((static_cast<float>(y) - static_cast<float>(OpenPanelBottomY())) - rowsBelowPanelTop +
-            kSlideDistance) /
-           graphScaleY;
+    return Graph().OpacityOfY(y);
 }
 
 bool CTab::OnHandle(int32_t x) const {
@@ -69,14 +58,7 @@ bool CTab::InClosedHandleRows(int32_t y) const {
 }
 
 uint32_t CTab::HitTestPoint(int32_t x, int32_t y) {
-    const int32_t r = Layout().pointReach;
-    for (uint32_t i = 0; i < pointCount; ++i) {
-        const int32_t px = ClientXOfPosition(points[i].position);
-        const int32_t py = ClientYOfOpacity(points[i].alpha);
-        if (px - r <= x && x <= px + r && py - r <= y && y <= py + r)
-            return i;
-    }
-    return kNoPoint;
+    return HitTestControlPoint(points.get(), pointCount, Graph(), Layout().pointReach, x, y);
 }
 
 // A confinement given in panel rows, measured from the open panel's bottom.

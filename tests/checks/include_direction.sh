@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The program's folders depend one way:
 #   app -> ui, slicing, volume -> render -> platform
-# app may include anything; ui, slicing and volume anything but app; render
-# only render and platform; platform only platform; none of them tools/.
+# app may include anything; ui, slicing and volume anything but app, and of
+# the renderer not its whole record (render/renderer.h) but the headers made
+# for them (render/resources.h and the plain ones); render only render and
+# platform; platform only platform; none of them tools/.
 # Lists every include that points the other way and fails if there is one.
 #   include_direction.sh SOURCE_DIR
 set -euo pipefail
@@ -34,10 +36,14 @@ for layer in app ui slicing volume render platform; do
     if [[ "$allowed" != *" $folder "* ]]; then
       echo "FAIL: $layer/ may not include $folder/: $hit"
       status=1
+    elif [ "$target" = render/renderer.h ] && [ "$layer" != app ] && [ "$layer" != render ]; then
+      echo "FAIL: $layer/ reaches the renderer through render/resources.h, not its record: $hit"
+      status=1
     fi
   done < <(grep -rnE --include='*.h' --include='*.cpp' '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$layer" || true)
 done
 if [ "$status" -eq 0 ]; then
   echo "PASS: every include points from app to ui, slicing and volume, to render, to platform"
+  echo "PASS: ui, slicing and volume reach the renderer through render/resources.h"
 fi
 exit "$status"

@@ -1,0 +1,62 @@
+#include "app/input_state.h"
+
+#include <algorithm>
+
+#include "render/client_area.h"
+#include "slicing/orbit_view.h"
+
+RotationDragRecord RotationDrag;
+
+void SetClientSize(int32_t width, int32_t height) {
+    ClientArea.width = width;
+    ClientArea.height = height;
+    ClientArea.widthF = static_cast<float>(ClientArea.width);
+    ClientArea.halfWidth = ClientArea.widthF * 0.5f;
+    ClientArea.heightF = static_cast<float>(ClientArea.height);
+    ClientArea.halfHeight = ClientArea.heightF * 0.5f;
+}
+
+int32_t MouseX(shell::LPARAM lParam) {
+    return static_cast<int16_t>(shell::LOWORD(static_cast<uint64_t>(lParam)));
+}
+
+int32_t MouseY(shell::LPARAM lParam) {
+    return static_cast<int16_t>(shell::HIWORD(static_cast<uint64_t>(lParam)));
+}
+
+void StartRotationDrag(int32_t x, int32_t y) {
+    RotationDrag.anchorX = x;
+    RotationDrag.anchorY = y;
+    RotationDrag.active = true;
+}
+
+void EndRotationDrag() {
+    RotationDrag.active = false;
+}
+
+// While a button is held, moves arrive from outside the client area too
+// (over the menu bar, past an edge).
+void TrackRotationCursor(int32_t x, int32_t y) {
+    RotationDrag.cursorX = std::clamp(x, 0, std::max(ClientArea.width - 1, 0));
+    RotationDrag.cursorY = std::clamp(y, 0, std::max(ClientArea.height - 1, 0));
+}
+
+void IntegrateRotation() {
+    if (!RotationDrag.active)
+        return;
+    // A minimised window has no size to measure the drag against.
+    if (ClientArea.width <= 0 || ClientArea.height <= 0)
+        return;
+    OrbitCamera.yaw += (static_cast<float>(RotationDrag.anchorX - RotationDrag.cursorX) /
+                        static_cast<float>(ClientArea.width)) *
+                       FrameClock;
+    OrbitCamera.pitch += (static_cast<float>(RotationDrag.anchorY - RotationDrag.cursorY) /
+                          static_cast<float>(ClientArea.height)) *
+                         FrameClock;
+}
+
+// The wheel keeps its factors within a range where the view is defined.
+void ZoomOrbitCamera(int16_t delta) {
+    const float scaled = delta > 0 ? OrbitCamera.distance * 0.75f : OrbitCamera.distance * 1.25f;
+    OrbitCamera.distance = std::clamp(scaled, kMinDistance, kMaxDistance);
+}

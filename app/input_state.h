@@ -1,0 +1,41 @@
+// The input that needs no device: the client size as WM_SIZE gives it, the
+// mouse's client coordinates, the rotation drag and its integration into the
+// orbit camera, and the wheel's zoom. The window procedure's volume mode
+// calls these; drawing what they change is the caller's.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/shell/shell.h"
+
+struct RotationDragRecord {
+    bool active = false;
+    int32_t anchorX = 0, anchorY = 0;
+    int32_t cursorX = 0, cursorY = 0;
+};
+
+extern RotationDragRecord RotationDrag;
+
+// The client size as WM_SIZE records it: all six fields of ClientArea.
+void SetClientSize(int32_t width, int32_t height);
+
+// Client coordinates from a mouse message: each a signed 16-bit word (a
+// position left of or above the client area is negative).
+int32_t MouseX(shell::LPARAM lParam);
+int32_t MouseY(shell::LPARAM lParam);
+
+// A right press the editor did not take anchors a rotation there; the
+// release ends it. The cursor record is not touched by either.
+void StartRotationDrag(int32_t x, int32_t y);
+void EndRotationDrag();
+// The cursor the drag measures from: the nearest point inside the client
+// area, so that leaving the window turns no faster than its edge.
+void TrackRotationCursor(int32_t x, int32_t y);
+// While a drag is active: turns OrbitCamera by the cursor's offset from the
+// anchor, in client sizes, times FrameClock (radians per second). A minimised
+// window holds the angles still.
+void IntegrateRotation();
+
+// One wheel notch: forward (a positive delta) moves in by 3/4, anything else
+// out by 5/4, within kMinDistance..kMaxDistance.
+void ZoomOrbitCamera(int16_t delta);

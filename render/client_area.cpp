@@ -1,0 +1,5 @@
+#include "render/client_area.h"
+
+shell::HWND MainWindow = nullptr;
+ClientAreaRecord ClientArea;
+float FrameClock = 0.0f;

@@ -1,0 +1,127 @@
+// The window procedure without a device: the messages reach the client
+// size, the input modes' handlers and the menu as they should. (What the
+// handlers compute is tested on its own in tests/unit/app.)
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <utility>
+
+#include "app/app_state.h"
+#include "render/renderer.h"
+
+namespace {
+
+using namespace shell;
+
+class WindowProcTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        shell::testing::Reset();
+        ResetApplicationState();
+        shell::testing::TakeDebugOutput();
+    }
+    void TearDown() override { ResetApplicationState(); }
+
+    static void Size(int width, int height) {
+        WndProc(nullptr, WM_SIZE, 0, MAKELPARAM(static_cast<uint16_t>(width), static_cast<uint16_t>(height)));
+    }
+    static void Mouse(UINT message, int x, int y) {
+        WndProc(nullptr, message, 0, MAKELPARAM(static_cast<uint16_t>(x), static_cast<uint16_t>(y)));
+    }
+    static void Wheel(int16_t delta) {
+        WndProc(nullptr, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<uint16_t>(delta)), 0);
+    }
+};
+
+TEST_F(WindowProcTest, SizeSetsTheClientAreaAndWritesNoDebugLineWithoutDevice) {
+    Size(800, 600);
+    EXPECT_EQ(ClientArea.width, 800);
+    EXPECT_FLOAT_EQ(ClientArea.halfHeight, 300.0f);
+    EXPECT_TRUE(shell::testing::TakeDebugOutput().empty()) << "no device yet: D3DResize must do nothing";
+    Size(65535, 1);
+    EXPECT_EQ(ClientArea.width, 65535) << "the size words are unsigned";
+}
+
+TEST_F(WindowProcTest, SetInputModeInstallsFillingsAndIgnoresOtherValues) {
+    SetInputMode(1);
+    EXPECT_EQ(InputHandlerTable.Frame, &RenderVolumeFrame);
+    SetInputMode(7);
+    EXPECT_EQ(InputHandlerTable.Frame, &RenderVolumeFrame) << "an unknown mode changes nothing";
+    SetInputMode(0);
+    EXPECT_EQ(InputHandlerTable.Frame, &RenderIdleFrame);
+}
+
+TEST_F(WindowProcTest, IdleModeIgnoresEveryMouseInput) {
+    Size(1000, 800);
+    SetInputMode(0);
+    Mouse(WM_RBUTTONDOWN, 100, 100);
+    Mouse(WM_MOUSEMOVE, 300, 200);
+    Wheel(120);
+    EXPECT_FALSE(RotationDrag.active);
+    EXPECT_EQ(RotationDrag.cursorX, 0);
+    EXPECT_FLOAT_EQ(OrbitCamera.distance, 4.0f);
+}
+
+// While the button is held the shell sends moves from outside the client
+// area with negative coordinates; they must not read as 65531.
+TEST_F(WindowProcTest, ADragLeavingTheWindowTurnsNoFasterThanAtItsEdge) {
+    Size(1000, 800);
+    SetInputMode(1);
+    Mouse(WM_RBUTTONDOWN, 500, 400);
+    FrameClock = 1.0f;
+    Mouse(WM_MOUSEMOVE, 500, 0);
+    IntegrateRotation();
+    const float atTheEdge = OrbitCamera.pitch - 1.0f;
+    EXPECT_NEAR(atTheEdge, 0.5f, 1e-6);
+    for (const auto& [x, y] : {std::pair{500, -5}, {500, -300}, {-40, 0}, {1200, 0}, {500, 900}}) {
+        Mouse(WM_MOUSEMOVE, x, y);
+        EXPECT_GE(RotationDrag.cursorX, 0);
+        EXPECT_LE(RotationDrag.cursorX, 999);
+        EXPECT_GE(RotationDrag.cursorY, 0);
+        EXPECT_LE(RotationDrag.cursorY, 799);
+    }
+    OrbitCamera.pitch = 1.0f;
+    Mouse(WM_MOUSEMOVE, 500, -5);
+    IntegrateRotation();
+    EXPECT_NEAR(OrbitCamera.pitch - 1.0f, atTheEdge, 1e-6) << "above the window: as fast as at its top edge";
+}
+
+TEST_F(WindowProcTest, VolumeModeRoutesTheRightButtonAndTheWheelToTheCamera) {
+    Size(1000, 800);
+    SetInputMode(1);
+    Mouse(WM_RBUTTONDOWN, 600, 400);
+    EXPECT_TRUE(RotationDrag.active);
+    EXPECT_EQ(RotationDrag.anchorX, 600);
+    EXPECT_EQ(RotationDrag.anchorY, 400);
+    Mouse(WM_MOUSEMOVE, 700, 200);
+    EXPECT_EQ(RotationDrag.cursorX, 700);
+    EXPECT_EQ(RotationDrag.cursorY, 200);
+    Mouse(WM_RBUTTONUP, 700, 200);
+    EXPECT_FALSE(RotationDrag.active);
+    Wheel(120);
+    EXPECT_FLOAT_EQ(OrbitCamera.distance, 3.0f) << "without a device the distance still changes";
+}
+
+TEST_F(WindowProcTest, DoubleClicksReachNoHandler) {
+    Size(1000, 800);
+    SetInputMode(1);
+    Mouse(WM_RBUTTONDBLCLK, 10, 10);
+    EXPECT_FALSE(RotationDrag.active) << "the second press of a double click starts nothing";
+    Mouse(WM_RBUTTONDOWN, 20, 20);
+    Mouse(WM_RBUTTONDBLCLK, 30, 30);
+    Mouse(WM_RBUTTONUP, 30, 30);
+    EXPECT_FALSE(RotationDrag.active) << "while the release still reaches its handler";
+}
+
+TEST_F(WindowProcTest, UnhandledMenuItemsChangeNothing) {
+    Size(1000, 800);
+    SetInputMode(1);
+    for (uint16_t id : {kCmdViewBoundaries, kCmdSlicesClear, kCmdSlicesXAxis, kCmdSlicesYAxis,
+                        kCmdSlicesZAxis, kCmdSlicesShowBoundaries}) {
+        EXPECT_EQ(WndProc(nullptr, WM_COMMAND, id, 0), 0) << id;
+    }
+    EXPECT_EQ(InputHandlerTable.Frame, &RenderVolumeFrame);
+    EXPECT_FLOAT_EQ(OrbitCamera.distance, 4.0f);
+}
+
+}  // namespace

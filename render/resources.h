@@ -57,8 +57,8 @@ void SetClearSpaceLookup(LookupOpacity lookup);
 
 // The camera's view for the slice pass: the view matrix and the light
 // direction, and the volume's constants ((half extents / 500, 0)). Each makes
-// the volume layer be drawn again; without a device only the values are kept
-// (the device's constant buffers are filled when they are made).
+// the volume layer be drawn again. Without a device only the values are kept;
+// the constant buffers start empty and are filled at the next call after it.
 void SetVolumeView(const d3dx::Matrix& view, const d3dx::Vector4& lightDirection);
 const d3dx::Matrix& VolumeView();
 void SetVolumeConstants(const d3dx::Vector4& constants);

@@ -91,10 +91,6 @@ class CTab {
     GraphPixels Graph() const;
     void ClipCursorTo(int32_t left, int32_t top, int32_t right, int32_t bottom);
     void ClipCursorTo(const ClipBand& band);
-    int32_t ClientXOfPosition(float position) const;
-    int32_t ClientYOfOpacity(float alpha) const;
-    float PositionFromX(int32_t x) const;
-    float OpacityFromY(int32_t y) const;
     int32_t OpenPanelBottomY() const;
     bool OnHandle(int32_t x) const;
     // The closed panel's strip rows, counted from the client's bottom edge.

@@ -30,22 +30,6 @@ GraphPixels CTab::Graph() const {
     return graph;
 }
 
-int32_t CTab::ClientXOfPosition(float position) const {
-    return Graph().XOfPosition(position);
-}
-
-int32_t CTab::ClientYOfOpacity(float alpha) const {
-    return Graph().YOfOpacity(alpha);
-}
-
-float CTab::PositionFromX(int32_t x) const {
-    return Graph().PositionOfX(x);
-}
-
-float CTab::OpacityFromY(int32_t y) const {
-    return Graph().OpacityOfY(y);
-}
-
 bool CTab::OnHandle(int32_t x) const {
     const PanelLayout l = Layout();
     const float fx = static_cast<float>(x);
@@ -147,8 +131,9 @@ bool CTab::OnLButtonDown(uint32_t, int32_t x, int32_t y) {
             dragMode = kDragLastPoint;
         } else {
             ClipBand between = l.firstPointClip;
-            between.left = ClientXOfPosition(points[hit - 1].position) + l.innerPointGap;
-            between.right = ClientXOfPosition(points[hit + 1].position) - l.innerPointGap;
+            const GraphPixels graph = Graph();
+            between.left = graph.XOfPosition(points[hit - 1].position) + l.innerPointGap;
+            between.right = graph.XOfPosition(points[hit + 1].position) - l.innerPointGap;
             ClipCursorTo(between);
             dragMode = kDragInnerPoint;
         }
@@ -156,8 +141,9 @@ bool CTab::OnLButtonDown(uint32_t, int32_t x, int32_t y) {
         return true;
     }
 
-    const float p = PositionFromX(x);
-    const float a = OpacityFromY(y);
+    const GraphPixels graph = Graph();
+    const float p = graph.PositionOfX(x);
+    const float a = graph.OpacityOfY(y);
     if (!(0.0f < p && p < 1.0f && 0.0f < a && a < 1.0f))
         return true;
     if (pointCount <= 1)
@@ -198,14 +184,14 @@ bool CTab::OnLButtonUp(uint32_t, int32_t x, int32_t y) {
                 selectedHsl.lightness = pickerValue;
                 break;
             case kDragInnerPoint:
-                s.position = PositionFromX(x);
-                s.alpha = OpacityFromY(y);
+                s.position = Graph().PositionOfX(x);
+                s.alpha = Graph().OpacityOfY(y);
                 break;
             case kDragFirstPoint:
-                points[0].alpha = OpacityFromY(y);
+                points[0].alpha = Graph().OpacityOfY(y);
                 break;
             case kDragLastPoint:
-                points[pointCount - 1].alpha = OpacityFromY(y);
+                points[pointCount - 1].alpha = Graph().OpacityOfY(y);
                 break;
             default:
                 break;

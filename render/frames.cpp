@@ -196,10 +196,8 @@ void DrawRotationIndicator(int32_t anchorX, int32_t anchorY) {
     // halving of the client size, integer differences).
     const int32_t halfWidth = ClientArea.width / 2;
     const int32_t halfHeight = ClientArea.height / 2;
-    d3dx::MatrixTranslation(&Renderer.uiTranslation, static_cast<float>(anchorX - halfWidth) - 0.5f,
-                            static_cast<float>(halfHeight - anchorY) - 0.5f, 0.0f);
-    d3dx::MatrixTranspose(&Renderer.uiTranslation, &Renderer.uiTranslation);
-    ctx->UpdateSubresource(Renderer.cbChangeFrameUI, 0, nullptr, &Renderer.uiTranslation, 0, 0);
+    SetInterfaceTranslation(static_cast<float>(anchorX - halfWidth) - 0.5f,
+                            static_cast<float>(halfHeight - anchorY) - 0.5f);
     ctx->DrawIndexed(6, 0, 0);
 }
 

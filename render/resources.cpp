@@ -151,8 +151,8 @@ gpu::DeviceContext* InterfaceContext() {
     return Renderer.context;
 }
 
-void SetInterfaceOffset(float slideOffset) {
-    d3dx::MatrixTranslation(&Renderer.uiTranslation, 0.0f, slideOffset, 0.0f);
+void SetInterfaceTranslation(float x, float y) {
+    d3dx::MatrixTranslation(&Renderer.uiTranslation, x, y, 0.0f);
     d3dx::MatrixTranspose(&Renderer.uiTranslation, &Renderer.uiTranslation);
     Renderer.context->UpdateSubresource(Renderer.cbChangeFrameUI, 0, nullptr, &Renderer.uiTranslation, 0, 0);
 }

@@ -79,10 +79,10 @@ void SetSliceProxy(SliceProxy proxy);
 void SetCentreQuad(gpu::Buffer* vertexBuffer, gpu::Buffer* indexBuffer);
 
 // The editor panel draws its own buffers inside the interface pass: on this
-// context, moved up by its slide (the interface translation), its lines and
-// points with the colour pipeline.
+// context, moved by the interface translation (x right, y up, in pixels; its
+// slide), its lines and points with the colour pipeline.
 gpu::DeviceContext* InterfaceContext();
-void SetInterfaceOffset(float slideOffset);
+void SetInterfaceTranslation(float x, float y);
 void UseColourPipeline();
 
 // Releases a GPU object if one is held and forgets it; safe to repeat.

@@ -147,7 +147,7 @@ void CTab::Render() {
     const uint32_t texStride = sizeof(TexVertex), colorStride = sizeof(ColorVertex), offset = 0;
     ctx->IASetVertexBuffers(0, 1, &texVertexBuffer, &texStride, &offset);
     ctx->IASetIndexBuffer(texIndexBuffer, gpu::Format::R32_UINT, 0);
-    SetInterfaceOffset(slideOffset);
+    SetInterfaceTranslation(0.0f, slideOffset);
     ctx->DrawIndexed(42, 0, 0);
     ctx->PSSetShaderResources(0, 1, &Volume.histogramView);
     ctx->DrawIndexed(6, 42, 0);

@@ -51,6 +51,10 @@ class CTab {
     virtual bool OnRButtonUp(uint32_t keyState, int32_t x, int32_t y);
     bool OnMouseMove(uint32_t keyState, int32_t x, int32_t y) { return OnRButtonUp(keyState, x, y); }
 
+    // The graph position (0..1) the cursor at (x, y) stands for while it is
+    // over the open panel's graph or drags a control point; nothing otherwise.
+    std::optional<float> GraphPositionAt(int32_t x, int32_t y) const;
+
     bool GenerateColorGeometry();
     bool GenerateTransfer();
     uint32_t HitTestPoint(int32_t x, int32_t y);

@@ -102,6 +102,8 @@ const char* UsageText() {
            "                     after one full frame\n"
            "  --turntable N      N pictures turning once around the vertical axis from the start yaw,\n"
            "                     OUT-0001.png to OUT-N.png (OUT: the output's name without .png)\n"
+           "  --values ct|auto|full|LOW,HIGH  a scan's window of values mapped onto 0..4095 (default: ct\n"
+           "                     for a CT, else auto; ignored for a volume file)\n"
            "  --data DIR         folder holding fx.fx and tam_ui.dds (default: each is looked for in the\n"
            "                     current folder, then the installed share/tamlo, then the build's data)\n"
            "  -h, --help         this text\n"
@@ -126,9 +128,9 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             value = arg.substr(arg.find('=') + 1);
             hasValue = true;
         }
-        static const char* const kValued[] = {"--tf",       "--size",  "--pitch",  "--yaw",
-                                              "--distance", "--panel", "--output", "-o",
-                                              "--frames",   "--data",  "--timing", "--turntable"};
+        static const char* const kValued[] = {"--tf",     "--size",      "--pitch", "--yaw",    "--distance",
+                                              "--panel",  "--output",    "-o",      "--frames", "--data",
+                                              "--timing", "--turntable", "--values"};
         const bool valued = std::find_if(std::begin(kValued), std::end(kValued),
                                          [&](const char* v) { return name == v; }) != std::end(kValued);
         if (valued && !hasValue) {
@@ -180,6 +182,10 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
                        value + "\"";
         } else if (name == "--data") {
             o.dataDir = value;
+        } else if (name == "--values") {
+            if (!ParseValueChoice(value, &o.values))
+                return "--values takes ct, auto, full or LOW,HIGH (LOW below HIGH, both finite), not \"" +
+                       value + "\"";
         } else if (arg.size() > 1 && arg[0] == '-') {
             return "unknown option " + name;
         } else if (haveVolume) {
@@ -349,7 +355,7 @@ std::string StartSession(const Options& options) {
     OrbitCamera.pitch = options.pitch;
     OrbitCamera.yaw = options.yaw;
     OrbitCamera.distance = options.distance;
-    if (!OpenVolumeFile(options.volumePath.c_str())) {
+    if (!OpenVolumeFile(options.volumePath.c_str(), options.values)) {
         const std::string message = firstMessage("the volume could not be opened");
         ReleaseDeviceAndScene();
         return message;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "render/data_folders.h"
+#include "volume/scan_import.h"
 
 namespace batch {
 
@@ -24,6 +25,7 @@ struct Options {
     // What each timed frame costs: a full redraw of the slices, a frame that
     // reuses the volume layer, or a rotation drag's frame (the view turned).
     enum class Timing { Full, Unchanged, Drag } timing = Timing::Full;
+    ValueChoice values;  // a scan's value window (--values)
     bool help = false;
     Options();
 };

@@ -93,6 +93,9 @@ inline constexpr float kEditorHandleU1 = 0.3125f;
 // The volume mode's frame: the slices through the volume layer, the rotation
 // indicator while dragging, the editor panel.
 void RenderVolumeFrame();
+// A rotation drag, a control point's drag, or wheel notches and resizes that
+// keep coming: the frames are drawn as during a drag.
+bool ChangingContinuously();
 
 // The entry function: window, device, loop. Returns the exit code (always 0).
 // A file given (the command line's) is opened once the device is up, as

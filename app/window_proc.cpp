@@ -64,11 +64,16 @@ void ShowValueTip(int32_t x, int32_t y) {
 
 void VolumeMouseMove(WPARAM, int32_t x, int32_t y) {
     TrackRotationCursor(x, y);
+    if (EditorTab.DraggingPoint()) {
+        NoteContinuousInput();
+        EditorTab.DragPointTo(x, y);
+    }
     ShowValueTip(x, y);
 }
 
 // The new distance shows at the next frame.
 void VolumeWheel(int16_t delta) {
+    NoteContinuousInput();
     ZoomOrbitCamera(delta);
     if (Renderer.context != nullptr)
         UpdateCamera();
@@ -260,6 +265,7 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
             shell::PostQuitMessage(0);
             return 0;
         case shell::WM_SIZE:
+            NoteContinuousInput();
             SetClientSize(shell::LOWORD(static_cast<uint64_t>(lParam)),
                           shell::HIWORD(static_cast<uint64_t>(lParam)));
             ResizeToClientArea();

@@ -231,6 +231,19 @@ bool CTab::OnRButtonDown(uint32_t, int32_t x, int32_t y) {
     return true;
 }
 
+void CTab::DragPointTo(int32_t x, int32_t y) {
+    if (!DraggingPoint() || !(state & kTabOpen) || pointCount < 2 || selectedPoint >= pointCount)
+        return;
+    const GraphPixels graph = Graph();
+    ControlPoint& s = points[selectedPoint];
+    const ControlPoint before = s;
+    if (dragMode == kDragInnerPoint)
+        s.position = graph.PositionOfX(x);
+    s.alpha = graph.OpacityOfY(y);
+    if (s.position != before.position || s.alpha != before.alpha)
+        Rebuild();
+}
+
 std::optional<float> CTab::GraphPositionAt(int32_t x, int32_t y) const {
     if (!(state & kTabOpen) || pointCount < 2)
         return std::nullopt;

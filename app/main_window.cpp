@@ -73,6 +73,11 @@ void ReleaseDevice() {
     ReleaseAndNull(r.vsColor);
     ReleaseAndNull(r.layoutVolume);
     ReleaseAndNull(r.psVolume);
+    ReleaseAndNull(r.psVolumeFlat);
+    ReleaseAndNull(r.psVolumeExtreme);
+    ReleaseAndNull(r.psExtremeLookup);
+    ReleaseAndNull(r.blendStateMaximum);
+    ReleaseAndNull(r.blendStateMinimum);
     ReleaseAndNull(r.vsVolume);
     ReleaseAndNull(r.blendStateVolume);
     ReleaseAndNull(r.blendStateUI);

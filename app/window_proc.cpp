@@ -104,7 +104,15 @@ void CancelEditorDrag() {
     }
 }
 
+VolumeMode ModeOfCommand(uint16_t command) {
+    return command == kCmdViewMaximum   ? VolumeMode::Maximum
+           : command == kCmdViewMinimum ? VolumeMode::Minimum
+                                        : VolumeMode::Composite;
+}
+
 }  // namespace
+
+void ShowViewChecks() {}
 
 bool OpenVolumeFile(const char* path) {
     if (!Volume.Load(path))
@@ -145,7 +153,14 @@ void RegisterMainMenu() {
     shell::MenuResource menu;
     menu.popups = {
         {"&File", {{"&Open", kCmdFileOpen}, {"&Close", kCmdFileClose}, {"", 0}, {"&Exit", kCmdFileExit}}},
-        {"&View", {{"&Boundaries", kCmdViewBoundaries}}},
+        {"&View",
+         {{"&Boundaries", kCmdViewBoundaries},
+          {"", 0},
+          {"S&hading", kCmdViewShading},
+          {"", 0},
+          {"&Composite", kCmdViewComposite},
+          {"&Maximum Intensity", kCmdViewMaximum},
+          {"M&inimum Intensity", kCmdViewMinimum}}},
         {"&Slices",
          {{"&Clear", kCmdSlicesClear},
           {"&X-Axis", kCmdSlicesXAxis},
@@ -197,6 +212,16 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
                 case kCmdTransferSave:
                     SaveTransferFunction();
                     return 0;
+                case kCmdViewShading:
+                    SetVolumeShading(!Renderer.shading);
+                    ShowViewChecks();
+                    return 0;
+                case kCmdViewComposite:
+                case kCmdViewMaximum:
+                case kCmdViewMinimum:
+                    SetVolumeMode(ModeOfCommand(shell::LOWORD(wParam)));
+                    ShowViewChecks();
+                    return 0;
                 default:
                     return shell::DefWindowProc(window, message, wParam, lParam);
             }
@@ -236,4 +261,6 @@ void ResetApplicationState() {
     RotationDrag = {};
     OrbitCamera = {};
     InputHandlerTable = {};
+    SetVolumeShading(true);
+    SetVolumeMode(VolumeMode::Composite);
 }

@@ -13,6 +13,7 @@
 #include "platform/files/file_read.h"
 #include "platform/shell/shell.h"
 #include "render/resources.h"
+#include "volume/gradient.h"
 #include "volume/scan_import.h"
 
 namespace {
@@ -182,8 +183,18 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
             {"CreateTexture failed", kVolumeCaption, "CreateShaderResourceView failed", "error: CVolume"},
             &texture, &view))
         return false;
+    // Shading is worth having but not a reason to refuse a volume: without
+    // the memory for it the volume is shown unshaded.
+    gpu::Texture3D* newGradientTexture = nullptr;
+    gpu::ShaderResourceView* newGradientView = nullptr;
+    std::string gradientProblem;
+    MakeGradient(samples.get(), finalDims, finalSpacing, &newGradientTexture, &newGradientView,
+                 &gradientProblem);
 
     Unload();
+    gradientTexture = newGradientTexture;
+    gradientView = newGradientView;
+    SetVolumeGradient(gradientView);
     dimX = static_cast<int32_t>(finalDims[0]);
     dimY = static_cast<int32_t>(finalDims[1]);
     dimZ = static_cast<int32_t>(finalDims[2]);
@@ -223,6 +234,43 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
             std::to_string(dimX) + " x " + std::to_string(dimY) + " x " + std::to_string(dimZ) + ".";
         shell::MessageBox(nullptr, text.c_str(), "Volume reduced", shell::MB_OK | shell::MB_ICONINFORMATION);
     }
+    if (!gradientProblem.empty()) {
+        const std::string text = std::string("'") + path + "' is shown unshaded: " + gradientProblem + ".";
+        shell::MessageBox(nullptr, text.c_str(), "Volume unshaded", shell::MB_OK | shell::MB_ICONINFORMATION);
+    }
+    return true;
+}
+
+bool CVolume::MakeGradient(const uint16_t* samples, const uint32_t dims[3], const float spacing[3],
+                           gpu::Texture3D** texture, gpu::ShaderResourceView** view, std::string* problem) {
+    const uint64_t count = uint64_t{dims[0]} * dims[1] * dims[2];
+    const uint64_t bytes = count * kGradientBytesPerSample;
+    // Ours and the driver's copy (a CPU device keeps its textures in the
+    // same memory), next to everything the load holds already.
+    const uint64_t available = AvailableMemoryBytes();
+    const uint64_t megabytes = (bytes + (1u << 20) - 1) >> 20;
+    std::unique_ptr<uint8_t[]> gradient;
+    if (bytes <= UINT32_MAX && (available == 0 || 2 * bytes <= available))
+        gradient.reset(new (std::nothrow) uint8_t[bytes > 0 ? bytes : 1]);
+    if (!gradient) {
+        *problem = "its gradient needs " + std::to_string(megabytes) + " MB, more memory than is free";
+        return false;
+    }
+    ComputeGradient(samples, dims, spacing, gradient.get());
+    gpu::Texture3DDesc desc;
+    desc.Width = dims[0];
+    desc.Height = dims[1];
+    desc.Depth = dims[2];
+    desc.Format = gpu::Format::R8G8B8A8_UNORM;
+    gpu::SubresourceData init;
+    init.pSysMem = gradient.get();
+    init.SysMemPitch = kGradientBytesPerSample * dims[0];
+    init.SysMemSlicePitch = static_cast<uint32_t>(uint64_t{kGradientBytesPerSample} * dims[0] * dims[1]);
+    // Quietly: the one message is the notice that the volume is unshaded.
+    if (!CreateTextureWithView(desc, init, {nullptr, nullptr, nullptr, nullptr}, texture, view)) {
+        *problem = "the device could not make its gradient texture (" + std::to_string(megabytes) + " MB)";
+        return false;
+    }
     return true;
 }
 
@@ -231,6 +279,9 @@ void CVolume::Unload() {
     voxels.reset();
     ReleaseAndNull(volumeTexture);
     ReleaseAndNull(volumeView);
+    SetVolumeGradient(nullptr);
+    ReleaseAndNull(gradientTexture);
+    ReleaseAndNull(gradientView);
     valueCounts.clear();
     histogramBins.reset();
     maxSample = 0;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "platform/gpu/gpu.h"
@@ -33,6 +34,11 @@ class CVolume {
 
     gpu::Texture3D* volumeTexture = nullptr;
     gpu::ShaderResourceView* volumeView = nullptr;
+    // The gradient for shading (volume/gradient.h), made with the texture;
+    // null when memory or the device gave none (the volume is shown
+    // unshaded, and the user told so).
+    gpu::Texture3D* gradientTexture = nullptr;
+    gpu::ShaderResourceView* gradientView = nullptr;
     gpu::Texture2D* histogramTexture = nullptr;
     gpu::ShaderResourceView* histogramView = nullptr;
     std::unique_ptr<uint16_t[]> voxels;
@@ -61,6 +67,11 @@ class CVolume {
     // loaded volume: reduction for the device, the shift, the texture.
     bool Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3], const float spacing[3],
                  const char* path);
+    // The gradient texture of the final (shifted, reduced) samples; false,
+    // with nothing made and the reason in `problem`, when memory or the
+    // device cannot hold it.
+    bool MakeGradient(const uint16_t* samples, const uint32_t dims[3], const float spacing[3],
+                      gpu::Texture3D** texture, gpu::ShaderResourceView** view, std::string* problem);
 };
 
 extern CVolume Volume;

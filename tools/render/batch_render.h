@@ -24,6 +24,9 @@ struct Options {
     // What each timed frame costs: a full redraw of the slices, a frame that
     // reuses the volume layer, or a rotation drag's frame (the view turned).
     enum class Timing { Full, Unchanged, Drag } timing = Timing::Full;
+    bool shading = true;  // View > Shading
+    // View > Composite, Maximum Intensity, Minimum Intensity.
+    enum class Mode { Composite, Maximum, Minimum } mode = Mode::Composite;
     bool help = false;
     Options();
 };

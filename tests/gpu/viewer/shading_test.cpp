@@ -26,7 +26,7 @@ double Ramp(uint16_t sample) {
 class ShadingTest : public ViewerTest {
   protected:
     // Opens the samples seen straight down z from `distance`, through
-    // `points`, and returns one frame per step of `after` (each a command).
+    // `points`, and returns the frame before each command and after the last.
     std::vector<Frame> Draw(const std::vector<uint16_t>& samples, std::vector<ControlPoint> points,
                             std::vector<uint16_t> commands) {
         const std::string path = ScratchDir() + "/volume.vol";
@@ -69,8 +69,12 @@ class ShadingTest : public ViewerTest {
     }
 };
 
-TEST_F(ShadingTest, AnOpaqueBallFollowsTheDiffuseTermShadedAndIsFlatUnshaded) {
-    constexpr double kRadius = 11.0, kCentre = (kSide - 1) / 2.0;
+constexpr double kRadius = 11.0;
+
+// A ball of kRadius voxels with an edge 1.5 voxels soft, and a grey
+// function clear below half its density and opaque above it.
+std::vector<uint16_t> BallSamples() {
+    constexpr double kCentre = (kSide - 1) / 2.0;
     std::vector<uint16_t> samples(kSide * kSide * kSide);
     for (int z = 0; z < kSide; ++z)
         for (int y = 0; y < kSide; ++y)
@@ -79,12 +83,15 @@ TEST_F(ShadingTest, AnOpaqueBallFollowsTheDiffuseTermShadedAndIsFlatUnshaded) {
                 samples[(z * kSide + y) * kSide + x] =
                     static_cast<uint16_t>(4000 * std::clamp((kRadius - r) / 1.5 + 0.5, 0.0, 1.0));
             }
-    // Grey, clear below half the ball's density and opaque above it.
-    const std::vector<ControlPoint> points = {{0, 0.5f, 0.5f, 0.5f, 0},
-                                              {0.42f, 0.5f, 0.5f, 0.5f, 0},
-                                              {0.48f, 0.5f, 0.5f, 0.5f, 1},
-                                              {1, 0.5f, 0.5f, 0.5f, 1}};
-    const std::vector<Frame> frames = Draw(samples, points, {kCmdViewShading});
+    return samples;
+}
+const std::vector<ControlPoint> kGreyBall = {{0, 0.5f, 0.5f, 0.5f, 0},
+                                             {0.42f, 0.5f, 0.5f, 0.5f, 0},
+                                             {0.48f, 0.5f, 0.5f, 0.5f, 1},
+                                             {1, 0.5f, 0.5f, 0.5f, 1}};
+
+TEST_F(ShadingTest, AnOpaqueBallFollowsTheDiffuseTermShadedAndIsFlatUnshaded) {
+    const std::vector<Frame> frames = Draw(BallSamples(), kGreyBall, {kCmdViewShading});
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_TRUE(boxes_.empty());
     double shadedError = 0, flatError = 0, worst = 0;
@@ -108,6 +115,17 @@ TEST_F(ShadingTest, AnOpaqueBallFollowsTheDiffuseTermShadedAndIsFlatUnshaded) {
     EXPECT_LT(flatError / n, 1.0) << "unshaded, the ball is one flat grey";
     const int centre = kWindow / 2;
     EXPECT_GT(frames[0].At(centre, centre)[0], 200) << "bright where the ball faces the eye";
+}
+
+// Without room for the gradient the volume is shown all the same, unshaded,
+// and the user told why.
+TEST_F(ShadingTest, AVolumeWithoutAGradientIsShownUnshadedWithANotice) {
+    gpu::testing::FailNthCreation(gpu::testing::CreationKind::Texture3D, 2);
+    const std::vector<Frame> frames = Draw(BallSamples(), kGreyBall, {});
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].caption, "Volume unshaded");
+    EXPECT_NE(boxes_[0].type & shell::MB_ICONINFORMATION, 0u);
+    EXPECT_NEAR(frames[0].At(kWindow / 2, kWindow / 2)[0], 127.5, 1.0) << "the flat grey";
 }
 
 TEST_F(ShadingTest, MaximumAndMinimumIntensityShowTheFunctionAtEachPixelsExtreme) {

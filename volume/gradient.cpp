@@ -103,7 +103,7 @@ void ComputeGradient(const uint16_t* samples, const uint32_t dims[3], const floa
     job.height = dims[1];
     job.depth = dims[2];
     job.gradient = gradient;
-    constexpr float kFullRange = 65535.0f;
+    constexpr float kFullRange = 4095.0f;
     for (int axis = 0; axis < 3; ++axis)
         job.toPhysical[axis] = kSobelScale / (kFullRange * spacing[axis]);
     // Per voxel of the finest spacing, so that a volume file (unit voxels)
@@ -128,6 +128,14 @@ void ComputeGradient(const uint16_t* samples, const uint32_t dims[3], const floa
     GradientPlanes(job, 0, static_cast<uint32_t>(dims[2] / threads));
     for (std::thread& worker : workers)
         worker.join();
+}
+
+void GradientGrid(const uint32_t dims[3], uint32_t gradientDims[3], uint32_t factors[3]) {
+    const bool halve = uint64_t{dims[0]} * dims[1] * dims[2] > kFullGradientSamples;
+    for (int axis = 0; axis < 3; ++axis) {
+        factors[axis] = halve ? 2 : 1;
+        gradientDims[axis] = (dims[axis] + factors[axis] - 1) / factors[axis];
+    }
 }
 
 GradientTexel DecodeGradient(const uint8_t* texel) {

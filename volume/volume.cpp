@@ -161,6 +161,10 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
         return false;
     }
     const uint32_t count = static_cast<uint32_t>(count64);
+    // Shading is worth having but not a reason to refuse a volume: without
+    // the memory for it the volume is shown unshaded.
+    std::string gradientProblem;
+    GradientTexels gradient = MakeGradient(samples.get(), finalDims, finalSpacing, &gradientProblem);
     std::vector<uint32_t> counts(kSampleValues, 0);
     ShiftSamplesCountingValues(samples.get(), count, counts.data());
 
@@ -183,13 +187,25 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
             {"CreateTexture failed", kVolumeCaption, "CreateShaderResourceView failed", "error: CVolume"},
             &texture, &view))
         return false;
-    // Shading is worth having but not a reason to refuse a volume: without
-    // the memory for it the volume is shown unshaded.
     gpu::Texture3D* newGradientTexture = nullptr;
     gpu::ShaderResourceView* newGradientView = nullptr;
-    std::string gradientProblem;
-    MakeGradient(samples.get(), finalDims, finalSpacing, &newGradientTexture, &newGradientView,
-                 &gradientProblem);
+    if (gradient.texels) {
+        gpu::Texture3DDesc gradientDesc;
+        gradientDesc.Width = gradient.dims[0];
+        gradientDesc.Height = gradient.dims[1];
+        gradientDesc.Depth = gradient.dims[2];
+        gradientDesc.Format = gpu::Format::R8G8B8A8_UNORM;
+        gpu::SubresourceData texels;
+        texels.pSysMem = gradient.texels.get();
+        texels.SysMemPitch = kGradientBytesPerSample * gradient.dims[0];
+        texels.SysMemSlicePitch =
+            static_cast<uint32_t>(uint64_t{kGradientBytesPerSample} * gradient.dims[0] * gradient.dims[1]);
+        // Quietly: the one message is the notice that the volume is unshaded.
+        if (!CreateTextureWithView(gradientDesc, texels, {nullptr, nullptr, nullptr, nullptr},
+                                   &newGradientTexture, &newGradientView))
+            gradientProblem = "the device could not make its gradient texture";
+        gradient.texels.reset();
+    }
 
     Unload();
     gradientTexture = newGradientTexture;
@@ -241,37 +257,35 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
     return true;
 }
 
-bool CVolume::MakeGradient(const uint16_t* samples, const uint32_t dims[3], const float spacing[3],
-                           gpu::Texture3D** texture, gpu::ShaderResourceView** view, std::string* problem) {
-    const uint64_t count = uint64_t{dims[0]} * dims[1] * dims[2];
-    const uint64_t bytes = count * kGradientBytesPerSample;
+CVolume::GradientTexels CVolume::MakeGradient(const uint16_t* samples, const uint32_t dims[3],
+                                              const float spacing[3], std::string* problem) {
+    GradientTexels gradient;
+    uint32_t factors[3];
+    GradientGrid(dims, gradient.dims, factors);
+    const uint64_t texels = uint64_t{gradient.dims[0]} * gradient.dims[1] * gradient.dims[2];
+    const uint64_t bytes = texels * kGradientBytesPerSample;
     // Ours and the driver's copy (a CPU device keeps its textures in the
     // same memory), next to everything the load holds already.
     const uint64_t available = AvailableMemoryBytes();
-    const uint64_t megabytes = (bytes + (1u << 20) - 1) >> 20;
-    std::unique_ptr<uint8_t[]> gradient;
-    if (bytes <= UINT32_MAX && (available == 0 || 2 * bytes <= available))
-        gradient.reset(new (std::nothrow) uint8_t[bytes > 0 ? bytes : 1]);
-    if (!gradient) {
-        *problem = "its gradient needs " + std::to_string(megabytes) + " MB, more memory than is free";
-        return false;
+    const std::string need = std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB";
+    std::unique_ptr<uint16_t[]> halved;
+    if (bytes <= UINT32_MAX && (available == 0 || 2 * bytes <= available)) {
+        gradient.texels.reset(new (std::nothrow) uint8_t[bytes > 0 ? bytes : 1]);
+        if (factors[0] > 1 && gradient.texels) {
+            uint32_t halvedDims[3];
+            halved = BoxAverage(samples, dims, factors, halvedDims);
+            if (!halved)
+                gradient.texels.reset();
+        }
     }
-    ComputeGradient(samples, dims, spacing, gradient.get());
-    gpu::Texture3DDesc desc;
-    desc.Width = dims[0];
-    desc.Height = dims[1];
-    desc.Depth = dims[2];
-    desc.Format = gpu::Format::R8G8B8A8_UNORM;
-    gpu::SubresourceData init;
-    init.pSysMem = gradient.get();
-    init.SysMemPitch = kGradientBytesPerSample * dims[0];
-    init.SysMemSlicePitch = static_cast<uint32_t>(uint64_t{kGradientBytesPerSample} * dims[0] * dims[1]);
-    // Quietly: the one message is the notice that the volume is unshaded.
-    if (!CreateTextureWithView(desc, init, {nullptr, nullptr, nullptr, nullptr}, texture, view)) {
-        *problem = "the device could not make its gradient texture (" + std::to_string(megabytes) + " MB)";
-        return false;
+    if (!gradient.texels) {
+        *problem = "its gradient needs " + need + ", more memory than is free";
+        return gradient;
     }
-    return true;
+    const float gradientSpacing[3] = {spacing[0] * factors[0], spacing[1] * factors[1],
+                                      spacing[2] * factors[2]};
+    ComputeGradient(halved ? halved.get() : samples, gradient.dims, gradientSpacing, gradient.texels.get());
+    return gradient;
 }
 
 void CVolume::Unload() {

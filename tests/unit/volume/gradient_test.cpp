@@ -31,20 +31,20 @@ double AngleTo(const GradientTexel& t, double x, double y, double z) {
 }
 
 TEST(GradientTest, ARampsNormalFollowsThePhysicalFrameAndItsMagnitudeTheScale) {
-    // Samples rising 256 per voxel along x and along z: in unit voxels the
+    // Samples rising 16 per voxel along x and along z: in unit voxels the
     // gradient points halfway between them; with z voxels 2.5 times as long,
     // the change along z is 2.5 times slower per millimetre.
     Grid grid(8, 8, 8);
     for (uint32_t z = 0; z < 8; ++z)
         for (uint32_t y = 0; y < 8; ++y)
             for (uint32_t x = 0; x < 8; ++x)
-                grid.samples[grid.Index(x, y, z)] = static_cast<uint16_t>(256 * (x + z) + 1000);
+                grid.samples[grid.Index(x, y, z)] = static_cast<uint16_t>(16 * (x + z) + 1000);
     const float cubes[3] = {1, 1, 1};
     ComputeGradient(grid.samples.data(), grid.dims, cubes, grid.gradient.data());
     const GradientTexel inside = grid.At(4, 4, 4);
     EXPECT_LT(AngleTo(inside, 1, 0, 1), 1.0);
-    // |g| = 256 * sqrt(2) / 65535 of the range per voxel, against the scale.
-    const double expected = 256.0 * std::sqrt(2.0) / 65535.0 / kGradientFullScale;
+    // |g| = 16 * sqrt(2) / 4095 of the 12-bit range per voxel, against the scale.
+    const double expected = 16.0 * std::sqrt(2.0) / 4095.0 / kGradientFullScale;
     EXPECT_NEAR(inside.magnitude, expected, 1.0 / 255.0);
     // The edges repeat their outer samples, as the texture's clamp does:
     // across the face x = 0 the difference spans one voxel, not two.
@@ -54,6 +54,15 @@ TEST(GradientTest, ARampsNormalFollowsThePhysicalFrameAndItsMagnitudeTheScale) {
     ComputeGradient(grid.samples.data(), grid.dims, longZ, grid.gradient.data());
     EXPECT_LT(AngleTo(grid.At(4, 4, 4), 1, 0, 1 / 2.5), 1.0) << "spacing-aware";
     EXPECT_GT(AngleTo(grid.At(4, 4, 4), 1, 0, 1), 15.0);
+
+    // Large grids are halved, rounding up; others keep their own.
+    uint32_t gradientDims[3], factors[3];
+    const uint32_t large[3] = {256, 255, 256}, small[3] = {160, 160, 160};
+    GradientGrid(large, gradientDims, factors);
+    EXPECT_TRUE(gradientDims[0] == 128 && gradientDims[1] == 128 && gradientDims[2] == 128 &&
+                factors[1] == 2);
+    GradientGrid(small, gradientDims, factors);
+    EXPECT_TRUE(gradientDims[0] == 160 && gradientDims[2] == 160 && factors[0] == 1 && factors[2] == 1);
 }
 
 TEST(GradientTest, ABallsNormalsPointOutOfItAcrossEveryPlaneAndFlatSpaceHasNone) {
@@ -68,7 +77,7 @@ TEST(GradientTest, ABallsNormalsPointOutOfItAcrossEveryPlaneAndFlatSpaceHasNone)
                 const double r = std::hypot(x - kCentre, y - kCentre, z - kCentre);
                 // A soft edge two voxels wide, dense inside.
                 const double density = std::clamp((kRadius - r) / 2.0 + 0.5, 0.0, 1.0);
-                grid.samples[grid.Index(x, y, z)] = static_cast<uint16_t>(density * 40000 + 2000);
+                grid.samples[grid.Index(x, y, z)] = static_cast<uint16_t>(density * 2500 + 100);
             }
     const float cubes[3] = {1, 1, 1};
     ComputeGradient(grid.samples.data(), grid.dims, cubes, grid.gradient.data());

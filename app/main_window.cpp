@@ -121,6 +121,7 @@ int TamloMain(shell::HINSTANCE instance, int showCommand, const char* file) {
         shell::UnregisterClass(kWindowClassName, instance);
         return 0;
     }
+    ShowViewChecks();
     shell::ShowWindow(MainWindow, showCommand);
 
     shell::DragAcceptFiles(MainWindow, true);

@@ -112,7 +112,15 @@ VolumeMode ModeOfCommand(uint16_t command) {
 
 }  // namespace
 
-void ShowViewChecks() {}
+void ShowViewChecks() {
+    const shell::HMENU menu = shell::GetMenu(MainWindow);
+    if (menu == nullptr)
+        return;
+    auto check = [](bool on) { return on ? shell::MF_CHECKED : shell::MF_UNCHECKED; };
+    shell::CheckMenuItem(menu, kCmdViewShading, check(Renderer.shading));
+    for (uint16_t command : {kCmdViewComposite, kCmdViewMaximum, kCmdViewMinimum})
+        shell::CheckMenuItem(menu, command, check(ModeOfCommand(command) == Renderer.mode));
+}
 
 bool OpenVolumeFile(const char* path) {
     if (!Volume.Load(path))

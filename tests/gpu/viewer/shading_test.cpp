@@ -27,8 +27,9 @@ class ShadingTest : public ViewerTest {
   protected:
     // Opens the samples seen straight down z from `distance`, through
     // `points`, and returns the frame before each command and after the last.
-    std::vector<Frame> Draw(const std::vector<uint16_t>& samples, std::vector<ControlPoint> points,
-                            std::vector<uint16_t> commands) {
+    std::vector<Frame> Draw(
+        const std::vector<uint16_t>& samples, std::vector<ControlPoint> points,
+        std::vector<uint16_t> commands, std::function<void()> atEnd = [] {}) {
         const std::string path = ScratchDir() + "/volume.vol";
         WriteVolume(path, kSide, kSide, kSide, samples);
         shell::testing::SetFileDialogScript({path});
@@ -47,7 +48,10 @@ class ShadingTest : public ViewerTest {
             });
             steps.push_back([] {});
         }
-        steps.push_back([&] { frames.push_back(ReadFrame()); });
+        steps.push_back([&] {
+            frames.push_back(ReadFrame());
+            atEnd();
+        });
         Run(steps);
         return frames;
     }
@@ -152,7 +156,18 @@ TEST_F(ShadingTest, MaximumAndMinimumIntensityShowTheFunctionAtEachPixelsExtreme
     }
     // Opaque, so that the colour is the ramp's own.
     const std::vector<Frame> frames =
-        Draw(samples, {{0, 0, 0, 0, 1}, {1, 1, 1, 1, 1}}, {kCmdViewMaximum, kCmdViewMinimum});
+        Draw(samples, {{0, 0, 0, 0, 1}, {1, 1, 1, 1, 1}}, {kCmdViewMaximum, kCmdViewMinimum}, [] {
+            // The View menu's marks follow: set each as it should be, and
+            // the previous state must be the same.
+            const shell::HMENU menu = shell::GetMenu(MainWindow);
+            for (auto [id, on] : {std::pair{kCmdViewShading, true},
+                                  {kCmdViewComposite, false},
+                                  {kCmdViewMaximum, false},
+                                  {kCmdViewMinimum, true}}) {
+                const shell::UINT mark = on ? shell::MF_CHECKED : shell::MF_UNCHECKED;
+                EXPECT_EQ(shell::CheckMenuItem(menu, id, mark), static_cast<int>(mark)) << id;
+            }
+        });
     ASSERT_EQ(frames.size(), 3u);
     d3dx::Matrix projection;
     d3dx::MatrixTranspose(&projection, &Renderer.projection);

@@ -30,9 +30,10 @@ Texture3D VolumeTexture : register(t1);
 SamplerState VolumeSampler : register(s1);
 Texture1D TransferTexture : register(t2);
 SamplerState TransferSampler : register(s2);
-// The volume's gradient, worked out at load (volume/gradient.h): the unit
-// normal in xyz (-1..1 onto 0..1), the magnitude in w. Read with the volume's
-// sampler.
+// The volume's gradient, worked out at load (volume/gradient.h): in xyz the
+// unit normal times how much the sample is shaded (0 where the gradient is
+// too weak to mean a surface), stored as 128 + 127 x in 8 bits; the
+// magnitude in w. Read with the volume's sampler.
 Texture3D GradientTexture : register(t3);
 
 // ---------------------------------------------------------------------------
@@ -153,14 +154,6 @@ float4 PS_VolumeFlat(VolumeVertexOut input) : SV_TARGET
     return SliceColour(input);
 }
 
-// Where the gradient's magnitude (per voxel, volume/gradient.h) lies below
-// the first value the sample keeps its flat colour, above the second it is
-// fully shaded: noise in flat regions stays smooth instead of turning to
-// grain. (Noise of 1% of the range gives about 0.04 after the smoothing
-// kernel; an edge between tissues 0.2 and more.)
-static const float kFlatBelow = 0.03f;
-static const float kShadedAbove = 0.15f;
-
 // Shaded: Blinn-Phong with the headlight, two-sided so that both faces of a
 // thin layer are lit. With the light at the eye the half vector is the light
 // direction, so the specular term needs no per-pixel view ray. Ambient 0.3,
@@ -169,21 +162,20 @@ static const float kShadedAbove = 0.15f;
 float4 PS_Volume(VolumeVertexOut input) : SV_TARGET
 {
     float4 colour = SliceColour(input);
-    float4 gradient = GradientTexture.Sample(VolumeSampler, input.texcoord);
-    float3 normal = gradient.xyz * 2.0f - 1.0f;
-    // Filtering between texels shortens the normal; where neighbours point
-    // apart it says little, and the fade below follows its length too (full
-    // from half length up).
-    float lengthSquared = dot(normal, normal);
-    float facing = abs(dot(normal, input.towardsLight)) * rsqrt(max(lengthSquared, 1e-6f));
+    float4 texel = GradientTexture.Sample(VolumeSampler, input.texcoord);
+    // The normal times the fade: the fade is its length, and the cosine to
+    // the light times the fade is one dot product.
+    float3 normal = texel.xyz * (255.0f / 127.0f) - (128.0f / 127.0f);
+    float fade = sqrt(dot(normal, normal));
+    float facing = abs(dot(normal, input.towardsLight));
     // facing^20 by squaring: a CPU rasteriser pays for pow's exp and log.
     float facing4 = facing * facing;
     facing4 *= facing4;
     float facing16 = facing4 * facing4;
     facing16 *= facing16;
-    float3 lit = colour.rgb * (0.3f + 0.7f * facing) + 0.3f * (facing16 * facing4);
-    float shade = smoothstep(kFlatBelow, kShadedAbove, gradient.w) * saturate(4.0f * lengthSquared);
-    colour.rgb = saturate(lerp(colour.rgb, lit, shade));
+    // Unshaded where the fade is 0, ambient 0.3 + diffuse 0.7 where it is 1
+    // (the specular term, a power of the faded cosine, fades faster).
+    colour.rgb = saturate(colour.rgb * (1.0f - 0.7f * fade + 0.7f * facing) + 0.3f * (facing16 * facing4));
     return colour;
 }
 

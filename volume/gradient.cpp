@@ -21,13 +21,18 @@ struct GradientJob {
     // Per axis: the kernel's sum to the physical gradient in full ranges per
     // unit length.
     float toPhysical[3];
-    // The physical magnitude to the magnitude byte.
-    float toByte;
+    // The physical magnitude to the magnitude's scale (1 at full scale).
+    float toMagnitude;
     uint8_t* gradient;
 };
 
-uint8_t NormalByte(float component) {
-    return static_cast<uint8_t>(component * 127.5f + 128.0f);  // -1..1 onto 0.5..255.5, truncated
+uint8_t VectorByte(float component) {
+    return static_cast<uint8_t>(128.5f + 127.0f * component);  // rounded; 0 stays exactly 128
+}
+
+float Fade(float magnitude) {
+    const float t = std::clamp((magnitude - kFlatBelow) / (kShadedAbove - kFlatBelow), 0.0f, 1.0f);
+    return t * t * (3.0f - 2.0f * t);
 }
 
 // One plane z of the gradient. The rows below are padded by one sample at
@@ -76,11 +81,12 @@ void GradientPlane(const GradientJob& job, uint32_t z, std::vector<int32_t>& smo
             const float gz = static_cast<float>(paddedSyb[x] + 2 * paddedSyb[x + 1] + paddedSyb[x + 2]) *
                              job.toPhysical[2];
             const float length = std::sqrt(gx * gx + gy * gy + gz * gz);
-            const float inverse = length > 0.0f ? 1.0f / length : 0.0f;
-            out[4 * x + 0] = NormalByte(gx * inverse);
-            out[4 * x + 1] = NormalByte(gy * inverse);
-            out[4 * x + 2] = NormalByte(gz * inverse);
-            out[4 * x + 3] = static_cast<uint8_t>(std::min(length * job.toByte, 255.0f) + 0.5f);
+            const float magnitude = std::min(length * job.toMagnitude, 1.0f);
+            const float scale = length > 0.0f ? Fade(magnitude) / length : 0.0f;
+            out[4 * x + 0] = VectorByte(gx * scale);
+            out[4 * x + 1] = VectorByte(gy * scale);
+            out[4 * x + 2] = VectorByte(gz * scale);
+            out[4 * x + 3] = static_cast<uint8_t>(magnitude * 255.0f + 0.5f);
         }
     }
 }
@@ -109,7 +115,7 @@ void ComputeGradient(const uint16_t* samples, const uint32_t dims[3], const floa
     // Per voxel of the finest spacing, so that a volume file (unit voxels)
     // and a scan in millimetres fade alike.
     const float finest = std::min({spacing[0], spacing[1], spacing[2]});
-    job.toByte = finest / kGradientFullScale * 255.0f;
+    job.toMagnitude = finest / kGradientFullScale;
 
     const uint64_t count = uint64_t{dims[0]} * dims[1] * dims[2];
     const uint32_t cores = std::max(1u, std::thread::hardware_concurrency());
@@ -139,6 +145,6 @@ void GradientGrid(const uint32_t dims[3], uint32_t gradientDims[3], uint32_t fac
 }
 
 GradientTexel DecodeGradient(const uint8_t* texel) {
-    auto component = [](uint8_t byte) { return byte / 127.5f - 1.0f; };
+    auto component = [](uint8_t byte) { return (byte - 128.0f) / 127.0f; };
     return {component(texel[0]), component(texel[1]), component(texel[2]), texel[3] / 255.0f};
 }

@@ -1,13 +1,16 @@
-// The volume's gradient for shading, worked out once at load on the CPU: a
-// unit normal and a magnitude per sample, 8 bits each, which the pixel stage
-// reads with one more fetch instead of differencing six neighbours per
-// sample (a third of the cost on a CPU rasteriser). No device.
+// The volume's gradient for shading, worked out once at load on the CPU: per
+// sample the normal, shortened by how much the sample is to be shaded, and
+// the gradient's magnitude, 8 bits each. The pixel stage reads it with one
+// more fetch instead of differencing six neighbours per sample (a third of
+// the cost on a CPU rasteriser), and the fade below costs it nothing. No
+// device.
 #pragma once
 
 #include <cstdint>
 
-// Bytes per sample of the gradient: x, y, z of the unit gradient mapped from
-// -1..1 onto 0..255 (128: none), then the magnitude.
+// Bytes per sample of the gradient: x, y, z of the shading vector (the unit
+// gradient times the fade, below) as 128 + 127 x (1..255; 128: none), then
+// the magnitude.
 inline constexpr uint32_t kGradientBytesPerSample = 4;
 
 // The magnitude byte is 255 at this change of the sample's full range per
@@ -15,6 +18,14 @@ inline constexpr uint32_t kGradientBytesPerSample = 4;
 // tenth of the range or more over a voxel or two; scanner noise, after the
 // smoothing kernel, by well under a hundredth.
 inline constexpr float kGradientFullScale = 0.125f;
+
+// Where the magnitude (0..1, the byte's scale) lies below the first value a
+// sample keeps its flat colour, above the second it is fully shaded, with a
+// smooth step between: noise in flat regions stays smooth instead of turning
+// to grain. (Noise of 1% of the range gives about 0.04 after the smoothing
+// kernel; an edge between tissues 0.2 and more.)
+inline constexpr float kFlatBelow = 0.03f;
+inline constexpr float kShadedAbove = 0.15f;
 
 // Above this many samples the gradient is worked out on the grid halved
 // along each axis (2 x 2 x 2 boxes averaged, volume_file.h). Measured on
@@ -40,7 +51,8 @@ void GradientGrid(const uint32_t dims[3], uint32_t gradientDims[3], uint32_t fac
 void ComputeGradient(const uint16_t* samples, const uint32_t dims[3], const float spacing[3],
                      uint8_t* gradient);
 
-// The normal (-1..1 per axis) and magnitude (0..1) one gradient texel holds.
+// The shading vector (-1..1 per axis; its length the fade) and magnitude
+// (0..1) one gradient texel holds.
 struct GradientTexel {
     float x, y, z, magnitude;
 };

@@ -1,6 +1,6 @@
 // The gradient for shading against the field it was sampled from: its
-// direction in the box's physical frame, its magnitude's scale, and no
-// direction where nothing changes.
+// direction in the box's physical frame, its magnitude's scale, the fade
+// from flat to shaded, and nothing where nothing changes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -31,20 +31,23 @@ double AngleTo(const GradientTexel& t, double x, double y, double z) {
 }
 
 TEST(GradientTest, ARampsNormalFollowsThePhysicalFrameAndItsMagnitudeTheScale) {
-    // Samples rising 16 per voxel along x and along z: in unit voxels the
+    // Samples rising 160 per voxel along x and along z: in unit voxels the
     // gradient points halfway between them; with z voxels 2.5 times as long,
     // the change along z is 2.5 times slower per millimetre.
     Grid grid(8, 8, 8);
     for (uint32_t z = 0; z < 8; ++z)
         for (uint32_t y = 0; y < 8; ++y)
             for (uint32_t x = 0; x < 8; ++x)
-                grid.samples[grid.Index(x, y, z)] = static_cast<uint16_t>(16 * (x + z) + 1000);
+                grid.samples[grid.Index(x, y, z)] = static_cast<uint16_t>(160 * (x + z) + 100);
     const float cubes[3] = {1, 1, 1};
     ComputeGradient(grid.samples.data(), grid.dims, cubes, grid.gradient.data());
     const GradientTexel inside = grid.At(4, 4, 4);
     EXPECT_LT(AngleTo(inside, 1, 0, 1), 1.0);
-    // |g| = 16 * sqrt(2) / 4095 of the 12-bit range per voxel, against the scale.
-    const double expected = 16.0 * std::sqrt(2.0) / 4095.0 / kGradientFullScale;
+    // |g| = 160 * sqrt(2) / 4095 of the 12-bit range per voxel, against the
+    // scale: fully shaded, so the vector is the unit normal.
+    const double expected = 160.0 * std::sqrt(2.0) / 4095.0 / kGradientFullScale;
+    ASSERT_GT(expected, kShadedAbove);
+    EXPECT_NEAR(std::hypot(inside.x, inside.y, inside.z), 1.0, 0.01);
     EXPECT_NEAR(inside.magnitude, expected, 1.0 / 255.0);
     // The edges repeat their outer samples, as the texture's clamp does:
     // across the face x = 0 the difference spans one voxel, not two.
@@ -54,6 +57,17 @@ TEST(GradientTest, ARampsNormalFollowsThePhysicalFrameAndItsMagnitudeTheScale) {
     ComputeGradient(grid.samples.data(), grid.dims, longZ, grid.gradient.data());
     EXPECT_LT(AngleTo(grid.At(4, 4, 4), 1, 0, 1 / 2.5), 1.0) << "spacing-aware";
     EXPECT_GT(AngleTo(grid.At(4, 4, 4), 1, 0, 1), 15.0);
+
+    // A ramp four times gentler lies between flat and shaded: the vector keeps
+    // its direction and is as long as the smooth step says.
+    for (uint16_t& sample : grid.samples)
+        sample = static_cast<uint16_t>(sample / 4);
+    ComputeGradient(grid.samples.data(), grid.dims, cubes, grid.gradient.data());
+    const GradientTexel gentle = grid.At(4, 4, 4);
+    const double t = (gentle.magnitude - kFlatBelow) / (kShadedAbove - kFlatBelow);
+    ASSERT_TRUE(t > 0 && t < 1) << gentle.magnitude;
+    EXPECT_NEAR(std::hypot(gentle.x, gentle.y, gentle.z), t * t * (3 - 2 * t), 0.02);
+    EXPECT_LT(AngleTo(gentle, 1, 0, 1), 5.0);
 
     // Large grids are halved, rounding up; others keep their own.
     uint32_t gradientDims[3], factors[3];
@@ -98,9 +112,7 @@ TEST(GradientTest, ABallsNormalsPointOutOfItAcrossEveryPlaneAndFlatSpaceHasNone)
     const GradientTexel centre = grid.At(64, 64, 64), corner = grid.At(0, 0, 0);
     for (const GradientTexel& flat : {centre, corner}) {
         EXPECT_EQ(flat.magnitude, 0.0f);
-        EXPECT_NEAR(flat.x, 0.0f, 0.01f);
-        EXPECT_NEAR(flat.y, 0.0f, 0.01f);
-        EXPECT_NEAR(flat.z, 0.0f, 0.01f);
+        EXPECT_TRUE(flat.x == 0.0f && flat.y == 0.0f && flat.z == 0.0f) << "no shading at all";
     }
 }
 

@@ -177,7 +177,23 @@ void CancelEditorDrag() {
     }
 }
 
+VolumeMode ModeOfCommand(uint16_t command) {
+    return command == kCmdViewMaximum   ? VolumeMode::Maximum
+           : command == kCmdViewMinimum ? VolumeMode::Minimum
+                                        : VolumeMode::Composite;
+}
+
 }  // namespace
+
+void ShowViewChecks() {
+    const shell::HMENU menu = shell::GetMenu(MainWindow);
+    if (menu == nullptr)
+        return;
+    auto check = [](bool on) { return on ? shell::MF_CHECKED : shell::MF_UNCHECKED; };
+    shell::CheckMenuItem(menu, kCmdViewShading, check(Renderer.shading));
+    for (uint16_t command : {kCmdViewComposite, kCmdViewMaximum, kCmdViewMinimum})
+        shell::CheckMenuItem(menu, command, check(ModeOfCommand(command) == Renderer.mode));
+}
 
 bool OpenVolumeFile(const char* path, const ValueChoice& values) {
     const bool loaded = Volume.Load(path, values);
@@ -233,7 +249,14 @@ void RegisterMainMenu() {
     shell::MenuResource menu;
     menu.popups = {
         {"&File", {{"&Open", kCmdFileOpen}, {"&Close", kCmdFileClose}, {"", 0}, {"&Exit", kCmdFileExit}}},
-        {"&View", {{"&Boundaries", kCmdViewBoundaries}}},
+        {"&View",
+         {{"&Boundaries", kCmdViewBoundaries},
+          {"", 0},
+          {"S&hading", kCmdViewShading},
+          {"", 0},
+          {"&Composite", kCmdViewComposite},
+          {"&Maximum Intensity", kCmdViewMaximum},
+          {"M&inimum Intensity", kCmdViewMinimum}}},
         {"&Slices",
          {{"&Clear", kCmdSlicesClear},
           {"&X-Axis", kCmdSlicesXAxis},
@@ -311,6 +334,16 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
                 case kCmdHistogramLogarithmic:
                     ToggleLogarithmicHistogram();
                     return 0;
+                case kCmdViewShading:
+                    SetVolumeShading(!Renderer.shading);
+                    ShowViewChecks();
+                    return 0;
+                case kCmdViewComposite:
+                case kCmdViewMaximum:
+                case kCmdViewMinimum:
+                    SetVolumeMode(ModeOfCommand(shell::LOWORD(wParam)));
+                    ShowViewChecks();
+                    return 0;
                 default: {
                     const uint16_t id = shell::LOWORD(wParam);
                     if (id >= kCmdPresetFirst && id < kCmdPresetFirst + PresetPaths.size()) {
@@ -356,4 +389,6 @@ void ResetApplicationState() {
     RotationDrag = {};
     OrbitCamera = {};
     InputHandlerTable = {};
+    SetVolumeShading(true);
+    SetVolumeMode(VolumeMode::Composite);
 }

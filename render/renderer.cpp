@@ -74,6 +74,18 @@ gpu::BlendDesc MakeBlendDesc() {
     return bd;
 }
 
+// The extremes keep the larger (or smaller) density in colour and the larger
+// alpha (whether any slice covered the pixel).
+gpu::BlendDesc MakeExtremeBlendDesc(gpu::BlendOp colourOp) {
+    gpu::BlendDesc bd = MakeBlendDesc();
+    gpu::RenderTargetBlendDesc& rt = bd.RenderTarget[0];
+    rt.SrcBlend = rt.SrcBlendAlpha = gpu::Blend::ONE;
+    rt.DestBlend = rt.DestBlendAlpha = gpu::Blend::ONE;
+    rt.BlendOp = colourOp;
+    rt.BlendOpAlpha = gpu::BlendOp::MAX;
+    return bd;
+}
+
 gpu::RasterizerDesc MakeRasterizerDesc() {
     gpu::RasterizerDesc rd;
     rd.FillMode = gpu::FillMode::SOLID;
@@ -163,6 +175,21 @@ bool BuildShaderPair(const char* shaderFile, const char* vsEntry, const char* ps
     return true;
 }
 
+// A pixel shader of its own (one that shares a pair's vertex shader).
+bool BuildPixelShader(const char* shaderFile, const char* psEntry, gpu::PixelShader** ps) {
+    gpu::Blob* psBlob = nullptr;
+    if (gpu::FAILED(d3dx::CompileFromFile(shaderFile, psEntry, "ps_5_0", &psBlob, nullptr))) {
+        ShowRendererError("D3DX11CompileFromFile failed on pixel shader");
+        return false;
+    }
+    const bool made = gpu::SUCCEEDED(
+        Renderer.device->CreatePixelShader(psBlob->GetBufferPointer(), psBlob->GetBufferSize(), nullptr, ps));
+    ReleaseBlob(psBlob);
+    if (!made)
+        ShowRendererError("CreatePixelShader failed");
+    return made;
+}
+
 }  // namespace
 
 bool InitShaders() {
@@ -183,6 +210,10 @@ bool InitShaders() {
         return false;
     if (!BuildShaderPair(shaderFile.c_str(), "VS_Volume", "PS_Volume", kLayoutVolume, 2, &Renderer.vsVolume,
                          &Renderer.layoutVolume, &Renderer.psVolume))
+        return false;
+    if (!BuildPixelShader(shaderFile.c_str(), "PS_VolumeFlat", &Renderer.psVolumeFlat) ||
+        !BuildPixelShader(shaderFile.c_str(), "PS_VolumeExtreme", &Renderer.psVolumeExtreme) ||
+        !BuildPixelShader(shaderFile.c_str(), "PS_ExtremeLookup", &Renderer.psExtremeLookup))
         return false;
 
     gpu::SamplerDesc simple = MakeSamplerDesc(gpu::Filter::MIN_MAG_MIP_POINT, gpu::TextureAddressMode::WRAP);
@@ -234,6 +265,13 @@ bool CreateDeviceObjects() {
         return false;
     }
     if (gpu::FAILED(Renderer.device->CreateBlendState(&bd, &Renderer.blendStateVolume))) {
+        ShowRendererError("CreateBlendState failed");
+        return false;
+    }
+    const gpu::BlendDesc maximum = MakeExtremeBlendDesc(gpu::BlendOp::MAX);
+    const gpu::BlendDesc minimum = MakeExtremeBlendDesc(gpu::BlendOp::MIN);
+    if (gpu::FAILED(Renderer.device->CreateBlendState(&maximum, &Renderer.blendStateMaximum)) ||
+        gpu::FAILED(Renderer.device->CreateBlendState(&minimum, &Renderer.blendStateMinimum))) {
         ShowRendererError("CreateBlendState failed");
         return false;
     }

@@ -13,6 +13,7 @@
 #include "platform/files/file_read.h"
 #include "platform/shell/shell.h"
 #include "render/resources.h"
+#include "volume/gradient.h"
 #include "volume/scan_import.h"
 
 namespace {
@@ -185,6 +186,10 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
         return false;
     }
     const uint32_t count = static_cast<uint32_t>(count64);
+    // Shading is worth having but not a reason to refuse a volume: without
+    // the memory for it the volume is shown unshaded.
+    std::string gradientProblem;
+    GradientTexels gradient = MakeGradient(samples.get(), finalDims, finalSpacing, &gradientProblem);
     std::vector<uint32_t> counts(kSampleValues, 0);
     ShiftSamplesCountingValues(samples.get(), count, counts.data());
 
@@ -207,9 +212,31 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
             {"CreateTexture failed", kVolumeCaption, "CreateShaderResourceView failed", "error: CVolume"},
             &texture, &view))
         return false;
+    gpu::Texture3D* newGradientTexture = nullptr;
+    gpu::ShaderResourceView* newGradientView = nullptr;
+    if (gradient.texels) {
+        gpu::Texture3DDesc gradientDesc;
+        gradientDesc.Width = gradient.dims[0];
+        gradientDesc.Height = gradient.dims[1];
+        gradientDesc.Depth = gradient.dims[2];
+        gradientDesc.Format = gpu::Format::R8G8B8A8_UNORM;
+        gpu::SubresourceData texels;
+        texels.pSysMem = gradient.texels.get();
+        texels.SysMemPitch = kGradientBytesPerSample * gradient.dims[0];
+        texels.SysMemSlicePitch =
+            static_cast<uint32_t>(uint64_t{kGradientBytesPerSample} * gradient.dims[0] * gradient.dims[1]);
+        // Quietly: the one message is the notice that the volume is unshaded.
+        if (!CreateTextureWithView(gradientDesc, texels, {nullptr, nullptr, nullptr, nullptr},
+                                   &newGradientTexture, &newGradientView))
+            gradientProblem = "the device could not make its gradient texture";
+        gradient.texels.reset();
+    }
 
     Unload();
     this->path = path;
+    gradientTexture = newGradientTexture;
+    gradientView = newGradientView;
+    SetVolumeGradient(gradientView);
     dimX = static_cast<int32_t>(finalDims[0]);
     dimY = static_cast<int32_t>(finalDims[1]);
     dimZ = static_cast<int32_t>(finalDims[2]);
@@ -249,7 +276,42 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
             std::to_string(dimX) + " x " + std::to_string(dimY) + " x " + std::to_string(dimZ) + ".";
         shell::MessageBox(nullptr, text.c_str(), "Volume reduced", shell::MB_OK | shell::MB_ICONINFORMATION);
     }
+    if (!gradientProblem.empty()) {
+        const std::string text = std::string("'") + path + "' is shown unshaded: " + gradientProblem + ".";
+        shell::MessageBox(nullptr, text.c_str(), "Volume unshaded", shell::MB_OK | shell::MB_ICONINFORMATION);
+    }
     return true;
+}
+
+CVolume::GradientTexels CVolume::MakeGradient(const uint16_t* samples, const uint32_t dims[3],
+                                              const float spacing[3], std::string* problem) {
+    GradientTexels gradient;
+    uint32_t factors[3];
+    GradientGrid(dims, gradient.dims, factors);
+    const uint64_t texels = uint64_t{gradient.dims[0]} * gradient.dims[1] * gradient.dims[2];
+    const uint64_t bytes = texels * kGradientBytesPerSample;
+    // Ours and the driver's copy (a CPU device keeps its textures in the
+    // same memory), next to everything the load holds already.
+    const uint64_t available = AvailableMemoryBytes();
+    const std::string need = std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB";
+    std::unique_ptr<uint16_t[]> halved;
+    if (bytes <= UINT32_MAX && (available == 0 || 2 * bytes <= available)) {
+        gradient.texels.reset(new (std::nothrow) uint8_t[bytes > 0 ? bytes : 1]);
+        if (factors[0] > 1 && gradient.texels) {
+            uint32_t halvedDims[3];
+            halved = BoxAverage(samples, dims, factors, halvedDims);
+            if (!halved)
+                gradient.texels.reset();
+        }
+    }
+    if (!gradient.texels) {
+        *problem = "its gradient needs " + need + ", more memory than is free";
+        return gradient;
+    }
+    const float gradientSpacing[3] = {spacing[0] * factors[0], spacing[1] * factors[1],
+                                      spacing[2] * factors[2]};
+    ComputeGradient(halved ? halved.get() : samples, gradient.dims, gradientSpacing, gradient.texels.get());
+    return gradient;
 }
 
 void CVolume::Unload() {
@@ -257,6 +319,9 @@ void CVolume::Unload() {
     voxels.reset();
     ReleaseAndNull(volumeTexture);
     ReleaseAndNull(volumeView);
+    SetVolumeGradient(nullptr);
+    ReleaseAndNull(gradientTexture);
+    ReleaseAndNull(gradientView);
     valueCounts.clear();
     histogramBins.reset();
     maxSample = 0;

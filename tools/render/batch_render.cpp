@@ -107,6 +107,9 @@ const char* UsageText() {
            "                     OUT-0001.png to OUT-N.png (OUT: the output's name without .png)\n"
            "  --values ct|auto|full|LOW,HIGH  a scan's window of values mapped onto 0..4095 (default: ct\n"
            "                     for a CT, else auto; ignored for a volume file)\n"
+           "  --shading on|off   light the volume by its gradient (default on), as View > Shading\n"
+           "  --mode composite|mip|minip  blend the samples along each pixel (default), or show the\n"
+           "                     transfer function at the largest (mip) or smallest (minip) sample\n"
            "  --data DIR         folder holding fx.fx and tam_ui.dds (default: each is looked for in the\n"
            "                     current folder, then the installed share/tamlo, then the build's data)\n"
            "  -h, --help         this text\n"
@@ -131,9 +134,9 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             value = arg.substr(arg.find('=') + 1);
             hasValue = true;
         }
-        static const char* const kValued[] = {"--tf",     "--size",      "--pitch", "--yaw",    "--distance",
-                                              "--panel",  "--output",    "-o",      "--frames", "--data",
-                                              "--timing", "--turntable", "--values"};
+        static const char* const kValued[] = {
+            "--tf",     "--size", "--pitch",  "--yaw",       "--distance", "--panel",   "--output", "-o",
+            "--frames", "--data", "--timing", "--turntable", "--values",   "--shading", "--mode"};
         const bool valued = std::find_if(std::begin(kValued), std::end(kValued),
                                          [&](const char* v) { return name == v; }) != std::end(kValued);
         if (valued && !hasValue) {
@@ -191,6 +194,19 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             if (!ParseValueChoice(value, &o.values))
                 return "--values takes ct, auto, full or LOW,HIGH (LOW below HIGH, both finite), not \"" +
                        value + "\"";
+        } else if (name == "--shading") {
+            if (value != "on" && value != "off")
+                return "--shading takes on or off, not \"" + value + "\"";
+            o.shading = value == "on";
+        } else if (name == "--mode") {
+            if (value == "composite")
+                o.mode = Options::Mode::Composite;
+            else if (value == "mip")
+                o.mode = Options::Mode::Maximum;
+            else if (value == "minip")
+                o.mode = Options::Mode::Minimum;
+            else
+                return "--mode takes composite, mip or minip, not \"" + value + "\"";
         } else if (arg.size() > 1 && arg[0] == '-') {
             return "unknown option " + name;
         } else if (haveVolume) {
@@ -360,6 +376,10 @@ std::string StartSession(const Options& options) {
     OrbitCamera.pitch = options.pitch;
     OrbitCamera.yaw = options.yaw;
     OrbitCamera.distance = options.distance;
+    SetVolumeShading(options.shading);
+    SetVolumeMode(options.mode == Options::Mode::Maximum   ? VolumeMode::Maximum
+                  : options.mode == Options::Mode::Minimum ? VolumeMode::Minimum
+                                                           : VolumeMode::Composite);
     if (!OpenVolumeFile(options.volumePath.c_str(), options.values)) {
         const std::string message = firstMessage("the volume could not be opened");
         ReleaseDeviceAndScene();

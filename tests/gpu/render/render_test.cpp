@@ -42,12 +42,15 @@ TEST(RenderOptions, DefaultsAreTheViewersStartState) {
     EXPECT_FALSE(o.panelOpen);
     EXPECT_EQ(o.frames, 0);
     EXPECT_TRUE(o.tfPath.empty()) << "no .tf: the editor's default function";
+    EXPECT_TRUE(o.shading) << "shaded, as the viewer starts";
+    EXPECT_EQ(o.mode, Options::Mode::Composite);
 }
 
 TEST(RenderOptions, EveryOptionInBothSpellings) {
     Options o;
     ASSERT_EQ(Parse({"--tf", "a.tf", "--size=640x512", "--pitch", "-0.5", "--yaw=2", "--distance", "1.5",
-                     "--panel=open", "-o", "out.png", "--frames", "7", "--data", "/d", "v.vol"},
+                     "--panel=open", "-o", "out.png", "--frames", "7", "--data", "/d", "--shading", "off",
+                     "--mode=minip", "v.vol"},
                     &o),
               "");
     EXPECT_EQ(o.tfPath, "a.tf");
@@ -60,6 +63,8 @@ TEST(RenderOptions, EveryOptionInBothSpellings) {
     EXPECT_EQ(o.outputPath, "out.png");
     EXPECT_EQ(o.frames, 7);
     EXPECT_EQ(o.dataDir, "/d");
+    EXPECT_FALSE(o.shading);
+    EXPECT_EQ(o.mode, Options::Mode::Minimum);
     EXPECT_EQ(o.volumePath, "v.vol");
     Options help;
     EXPECT_EQ(Parse({"--bogus", "--help"}, &help), "unknown option --bogus") << "options are read in order";
@@ -88,6 +93,8 @@ TEST(RenderOptions, BadCommandLinesAreRefusedWithTheirReason) {
         {{"v.vol", "--help=yes"}, "unknown option --help"},
         {{"v.vol", "--values", "9,3"}, "--values takes ct, auto, full or LOW,HIGH"},
         {{"v.vol", "--values=nan,3"}, "not \"nan,3\""},
+        {{"v.vol", "--shading", "dim"}, "--shading takes on or off"},
+        {{"v.vol", "--mode", "mean"}, "--mode takes composite, mip or minip"},
     };
     for (const auto& [args, expected] : cases) {
         Options o;
@@ -154,6 +161,10 @@ class RenderTest : public viewer_test::ViewerTest {
                  Command(kCmdFileOpen);
                  if (!o.tfPath.empty())
                      Command(kCmdTransferOpen);
+                 if (!o.shading)
+                     Command(kCmdViewShading);
+                 if (o.mode != Options::Mode::Composite)
+                     Command(o.mode == Options::Mode::Maximum ? kCmdViewMaximum : kCmdViewMinimum);
              },
              [&] {
                  if (o.panelOpen) {
@@ -213,6 +224,16 @@ TEST_F(RenderTest, BatchPictureEqualsTheViewersFrame) {
     o.height = 400;  // tall enough for the slid panel to show
     {
         SCOPED_TRACE("coloured .tf, panel open");
+        ExpectSamePixels(o);
+    }
+    o.shading = false;
+    {
+        SCOPED_TRACE("unshaded");
+        ExpectSamePixels(o);
+    }
+    o.mode = Options::Mode::Maximum;
+    {
+        SCOPED_TRACE("maximum intensity");
         ExpectSamePixels(o);
     }
 }

@@ -10,6 +10,7 @@
 #include "platform/shell/shell.h"
 #include "render/client_area.h"
 #include "slicing/camera.h"
+#include "slicing/orbit_view.h"
 
 // Menu command ids (menu resource 101).
 inline constexpr int kMainMenuResource = 101;
@@ -24,6 +25,15 @@ inline constexpr uint16_t kCmdViewBoundaries = 40009;
 inline constexpr uint16_t kCmdTransferSave = 40010;
 inline constexpr uint16_t kCmdTransferOpen = 40011;
 inline constexpr uint16_t kCmdFileClose = 40012;
+// Undo and redo, the standard views, the picture and the crop.
+inline constexpr uint16_t kCmdEditUndo = 40400;
+inline constexpr uint16_t kCmdEditRedo = 40401;
+inline constexpr uint16_t kCmdFileSavePicture = 40402;
+inline constexpr uint16_t kCmdViewCrop = 40403;
+inline constexpr uint16_t kCmdViewStart = 40404;
+// Front, back, left, right, top, bottom: kCmdViewFront + StandardView.
+inline constexpr uint16_t kCmdViewFront = 40410;
+inline constexpr uint16_t kCmdViewBottom = 40415;
 
 // Accepts any slot's arguments and does nothing (false for the slots that
 // answer whether the event was taken).
@@ -69,6 +79,17 @@ bool InitDevice();
 void ReleaseDevice();
 // The device (D3DResize) and the editor panel follow the client area.
 void ResizeToClientArea();
+
+// The camera turned to one of the standard views (the distance kept), or
+// back to the start camera; either is drawn whole at the next frame.
+void ShowStandardView(StandardView view);
+void ShowStartView();
+// Edit > Undo and Redo of the transfer function; nothing with nothing to undo.
+void UndoTransferEdit();
+void RedoTransferEdit();
+// File > Save Picture: the volume frame without the panel, through a save
+// dialog, as a PNG at the client size.
+void SavePicture();
 
 // The editor panel's handle: where it lies in its strip and which part of the
 // atlas it shows.

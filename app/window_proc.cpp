@@ -144,8 +144,26 @@ void SetInputMode(int mode) {
 void RegisterMainMenu() {
     shell::MenuResource menu;
     menu.popups = {
-        {"&File", {{"&Open", kCmdFileOpen}, {"&Close", kCmdFileClose}, {"", 0}, {"&Exit", kCmdFileExit}}},
-        {"&View", {{"&Boundaries", kCmdViewBoundaries}}},
+        {"&File",
+         {{"&Open", kCmdFileOpen},
+          {"&Close", kCmdFileClose},
+          {"", 0},
+          {"Save &Picture...  Ctrl+Shift+S", kCmdFileSavePicture},
+          {"", 0},
+          {"&Exit", kCmdFileExit}}},
+        {"&Edit", {{"&Undo  Ctrl+Z", kCmdEditUndo}, {"&Redo  Ctrl+Shift+Z", kCmdEditRedo}}},
+        {"&View",
+         {{"&Boundaries", kCmdViewBoundaries},
+          {"", 0},
+          {"&Front  1", kCmdViewFront},
+          {"Bac&k  2", kCmdViewFront + 1},
+          {"&Left  3", kCmdViewFront + 2},
+          {"&Right  4", kCmdViewFront + 3},
+          {"&Top  5", kCmdViewFront + 4},
+          {"Botto&m  6", kCmdViewFront + 5},
+          {"&Start View  Home", kCmdViewStart},
+          {"", 0},
+          {"&Crop...", kCmdViewCrop}}},
         {"&Slices",
          {{"&Clear", kCmdSlicesClear},
           {"&X-Axis", kCmdSlicesXAxis},
@@ -197,7 +215,23 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
                 case kCmdTransferSave:
                     SaveTransferFunction();
                     return 0;
+                case kCmdEditUndo:
+                    UndoTransferEdit();
+                    return 0;
+                case kCmdEditRedo:
+                    RedoTransferEdit();
+                    return 0;
+                case kCmdFileSavePicture:
+                    SavePicture();
+                    return 0;
+                case kCmdViewStart:
+                    ShowStartView();
+                    return 0;
                 default:
+                    if (shell::LOWORD(wParam) >= kCmdViewFront && shell::LOWORD(wParam) <= kCmdViewBottom) {
+                        ShowStandardView(static_cast<StandardView>(shell::LOWORD(wParam) - kCmdViewFront));
+                        return 0;
+                    }
                     return shell::DefWindowProc(window, message, wParam, lParam);
             }
         case shell::WM_DROPFILES:
@@ -236,4 +270,6 @@ void ResetApplicationState() {
     RotationDrag = {};
     OrbitCamera = {};
     InputHandlerTable = {};
+    VolumeCrop = CropBox{};
+    SetClearSpaceCrop(VolumeCrop.low, VolumeCrop.high);
 }

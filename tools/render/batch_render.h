@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "render/data_folders.h"
+#include "slicing/orbit_view.h"
+#include "slicing/slice_cut.h"
 
 namespace batch {
 
@@ -25,6 +27,11 @@ struct Options {
     // reuses the volume layer, or a rotation drag's frame (the view turned).
     enum class Timing { Full, Unchanged, Drag } timing = Timing::Full;
     bool help = false;
+    // --view: one of the standard views' pitch and yaw; --crop: the part of
+    // the box drawn (the whole box unless given).
+    bool viewGiven = false;
+    bool anglesGiven = false;
+    CropBox crop;
     Options();
 };
 

@@ -1,0 +1,84 @@
+// Edit > Undo and Redo of the transfer function, the standard views and the
+// start camera, and File > Save Picture.
+#include <cctype>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/picture_file.h"
+#include "render/renderer.h"
+#include "slicing/camera.h"
+#include "ui/tab.h"
+
+namespace {
+
+constexpr const char* kPictureCaption = "Save Picture";
+
+// The camera jumps in one step: a rotation drag under way ends (its button
+// release then does nothing), so the next frame is drawn whole.
+void ShowCamera(const OrbitCameraRecord& camera) {
+    EndRotationDrag();
+    OrbitCamera = camera;
+    if (Renderer.context != nullptr)
+        UpdateCamera();
+}
+
+bool EndsInPng(const std::string& path) {
+    if (path.size() < 4)
+        return false;
+    std::string end = path.substr(path.size() - 4);
+    for (char& c : end)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return end == ".png";
+}
+
+}  // namespace
+
+void ShowStandardView(StandardView view) {
+    const OrbitAngles angles = StandardViewAngles(view);
+    OrbitCameraRecord camera = OrbitCamera;  // the distance stays as zoomed
+    camera.pitch = angles.pitch;
+    camera.yaw = angles.yaw;
+    ShowCamera(camera);
+}
+
+void ShowStartView() {
+    ShowCamera(OrbitCameraRecord{});
+}
+
+void UndoTransferEdit() {
+    EditorTab.UndoEdit();
+}
+
+void RedoTransferEdit() {
+    EditorTab.RedoEdit();
+}
+
+void SavePicture() {
+    // The picture is taken before the dialog, so that it is the one the user
+    // chose to save whatever the dialog's window does to the frames.
+    ScreenPicture picture;
+    if (!CaptureVolumePicture(&picture)) {
+        shell::MessageBox(MainWindow, "There is no picture to save: open a volume first.", kPictureCaption,
+                          shell::MB_OK);
+        return;
+    }
+    char path[4096] = "tamlo.png";
+    shell::OPENFILENAME ofn;
+    ofn.hwndOwner = MainWindow;
+    ofn.lpstrFilter = "PNG Pictures (*.png)\0*.png\0";
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = path;
+    ofn.nMaxFile = sizeof(path);
+    ofn.Flags = shell::OFN_EXPLORER;
+    if (!shell::GetSaveFileName(&ofn))
+        return;
+    // The file is a PNG whatever it is called; a name without the extension
+    // gets it, as the dialog's filter suggests.
+    std::string chosen = path;
+    if (!EndsInPng(chosen))
+        chosen += ".png";
+    std::string why;
+    if (!WritePicturePng(chosen, picture, &why))
+        shell::MessageBox(MainWindow, ("Unable to save the picture (" + chosen + "): " + why).c_str(),
+                          kPictureCaption, shell::MB_OK);
+}

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# The standard views, undo and redo, and the saved picture with the real
+# viewer under a virtual display: View > Front and Top show what
+# `tamlo-render --view` draws at the client size, Start View goes back to the
+# opened picture, File > Save Picture writes that picture without the panel,
+# and a point moved on the panel comes back with Edit > Undo and goes again
+# with Edit > Redo.
+# Usage: with_xvfb.sh views_undo_picture.sh TAMLO_BINARY DATA_DIR OUTPUT_DIR TAMLO_RENDER
+set -euo pipefail
+binary=$1 data=$2 out=$3 render=$4
+mkdir -p "$out"
+rm -f "$out"/*.png
+[ -n "${DISPLAY:-}" ] || { echo "FAIL: run me under tests/e2e/with_xvfb.sh"; exit 1; }
+source "$(dirname "$0")/session_lib.sh"
+
+start_viewer 480 760
+open_volume "$data/head256.vol" "the phantom"
+# Pixels that differ by more than a grey level or two between two pictures.
+differing() { compare -metric AE -fuzz 1% "$1" "$2" null: 2>&1 || true; }
+client_of() { convert "$out/$1.png" -crop "${width}x${client_height}+0+$bar" +repage "$out/$1-client.png"; }
+
+for view in front top; do
+    menu_key v "${view:0:1}"
+    settle "$view"
+    client_of "$view"
+    "$render" "$data/head256.vol" --view "$view" --size "${width}x${client_height}" --data "$data" \
+        -o "$out/render-$view.png" >/dev/null || fail "tamlo-render --view $view failed"
+    d=$(differing "$out/$view-client.png" "$out/render-$view.png")
+    echo "View > $view against tamlo-render --view $view: $d pixels differ"
+    [ "$d" -lt 20 ] || fail "View > $view does not show what tamlo-render --view $view draws"
+done
+
+# File > Save Picture: the volume frame without the panel's handle, the same
+# as tamlo-render's above the handle's rows.
+menu_key f p
+answer_dialog "$out/saved-top.png" save
+for _ in $(seq 50); do [ -f "$out/saved-top.png" ] && break; sleep 0.2; done
+[ -f "$out/saved-top.png" ] || fail "File > Save Picture wrote nothing"
+[ "$(identify -format '%wx%h' "$out/saved-top.png")" = "${width}x${client_height}" ] ||
+    fail "the saved picture is not the client size"
+above="${width}x$((client_height - 40))+0+0"
+d=$(compare -metric AE -fuzz 1% "$out/saved-top.png[$above]" "$out/render-top.png[$above]" null: 2>&1 || true)
+echo "saved picture against tamlo-render above the handle: $d pixels differ"
+[ "$d" -lt 20 ] || fail "the saved picture is not the view on screen"
+handle="80x20+10+$((client_height - 20))"
+d=$(compare -metric AE -fuzz 5% "$out/saved-top.png[$handle]" "$out/top-client.png[$handle]" null: 2>&1 || true)
+[ "$d" -gt 100 ] || fail "the saved picture shows the panel's handle"
+
+menu_key v s
+settle start
+[ "$(differing "$out/start.png" "$out/opened.png")" -lt 20 ] || fail "View > Start View is not the start camera"
+
+# Undo and redo a point's move on the panel.
+client_click 50 $((client_height - 10)) 1
+wait_until panel_open panel_is_open "the panel did not open"
+settle panel_open
+graph_x() { echo $((10 + $1 * (width / 2 - 30) / 100)); }
+graph_y() { echo $((client_height - 200 - 2 * $1)); }
+client_click "$(graph_x 50)" "$(graph_y 50)" 1
+settle added
+xdotool mousemove "$(graph_x 50)" $((bar + $(graph_y 50))) mousedown 1
+sleep 0.5
+xdotool mousemove "$(graph_x 70)" $((bar + $(graph_y 80)))
+sleep 0.5
+xdotool mouseup 1
+settle moved
+[ "$(differing "$out/moved.png" "$out/added.png")" -gt 100 ] || fail "the point did not move"
+menu_key e u
+settle undone
+d=$(differing "$out/undone.png" "$out/added.png")
+echo "after Edit > Undo: $d pixels differ from before the move"
+[ "$d" -lt 20 ] || fail "Edit > Undo did not bring the point back"
+menu_key e r
+settle redone
+d=$(differing "$out/redone.png" "$out/moved.png")
+echo "after Edit > Redo: $d pixels differ from after the move"
+[ "$d" -lt 20 ] || fail "Edit > Redo did not move the point again"
+exit_through_menu
+echo "PASS: standard views, the saved picture, undo and redo"

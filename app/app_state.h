@@ -31,6 +31,9 @@ inline constexpr uint16_t kCmdEditRedo = 40401;
 inline constexpr uint16_t kCmdFileSavePicture = 40402;
 inline constexpr uint16_t kCmdViewCrop = 40403;
 inline constexpr uint16_t kCmdViewStart = 40404;
+// Sent by the crop window itself: apply its sliders, and close it.
+inline constexpr uint16_t kCmdCropApply = 40405;
+inline constexpr uint16_t kCmdCropClose = 40406;
 // Front, back, left, right, top, bottom: kCmdViewFront + StandardView.
 inline constexpr uint16_t kCmdViewFront = 40410;
 inline constexpr uint16_t kCmdViewBottom = 40415;
@@ -90,6 +93,11 @@ void RedoTransferEdit();
 // File > Save Picture: the volume frame without the panel, through a save
 // dialog, as a PNG at the client size.
 void SavePicture();
+// View > Crop...: the crop window over the client area, its sliders applied
+// (kCmdCropApply) and the window closed (kCmdCropClose, or its close box).
+void ShowCropWindow();
+void ApplyCropWindow();
+void CloseCropWindow();
 
 // The editor panel's handle: where it lies in its strip and which part of the
 // atlas it shows.

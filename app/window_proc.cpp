@@ -227,6 +227,15 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
                 case kCmdViewStart:
                     ShowStartView();
                     return 0;
+                case kCmdViewCrop:
+                    ShowCropWindow();
+                    return 0;
+                case kCmdCropApply:
+                    ApplyCropWindow();
+                    return 0;
+                case kCmdCropClose:
+                    CloseCropWindow();
+                    return 0;
                 default:
                     if (shell::LOWORD(wParam) >= kCmdViewFront && shell::LOWORD(wParam) <= kCmdViewBottom) {
                         ShowStandardView(static_cast<StandardView>(shell::LOWORD(wParam) - kCmdViewFront));

@@ -77,6 +77,12 @@ void HandleSdlEvent(const SDL_Event& e) {
     c.clientCapture = w->clientCapture;
     c.buttonsBefore = w->buttons;
     c.modState = static_cast<uint16_t>(SDL_GetModState());
+    if (surface.HasOverlay()) {
+        // Its hover highlight follows the pointer.
+        w->menuDirty = w->menuDirty || e.type == SDL_MOUSEMOTION;
+        if (surface.OverlayTakes(e, w->clientCapture))
+            return;
+    }
     const detail::Translation t = detail::TranslateSdlEvent(e, c);
 
     w->buttons = detail::ButtonsAfter(e, w->buttons);

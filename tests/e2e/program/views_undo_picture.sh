@@ -3,8 +3,9 @@
 # viewer under a virtual display: View > Front and Top show what
 # `tamlo-render --view` draws at the client size, Start View goes back to the
 # opened picture, File > Save Picture writes that picture without the panel,
-# and a point moved on the panel comes back with Edit > Undo and goes again
-# with Edit > Redo.
+# View > Crop...'s slider cuts the head and Reset brings it back, and a point
+# moved on the panel comes back with Edit > Undo and goes again with
+# Edit > Redo.
 # Usage: with_xvfb.sh views_undo_picture.sh TAMLO_BINARY DATA_DIR OUTPUT_DIR TAMLO_RENDER
 set -euo pipefail
 binary=$1 data=$2 out=$3 render=$4
@@ -49,6 +50,45 @@ d=$(compare -metric AE -fuzz 5% "$out/saved-top.png[$handle]" "$out/top-client.p
 menu_key v s
 settle start
 [ "$(differing "$out/start.png" "$out/opened.png")" -lt 20 ] || fail "View > Start View is not the start camera"
+
+# View > Crop...: the crop window at the client's top right; its first
+# slider's low end dragged half way cuts the patient's right half away (the
+# screen's left at the start view), the box outlined while the button is held.
+menu_key v c
+sleep 2
+shot crop_window
+crop_x=$((width - 320))  # the window's left edge is 330 from the right, its slider 13 px inside
+head_left="$((width / 2 - 30)) $((bar + client_height / 2))"
+head_right="$((width / 2 + 30)) $((bar + client_height / 2))"
+xdotool mousemove $((crop_x + 3)) $((bar + 46)) mousedown 1
+sleep 0.5
+xdotool mousemove $((crop_x + 30)) $((bar + 46))
+sleep 0.5
+xdotool mousemove $((crop_x + 52)) $((bar + 46))
+sleep 3
+shot crop_held
+outline=$(convert "$out/crop_held.png" -crop "${width}x$((client_height - 170))+0+$((bar + 170))" +repage \
+    -fill white -fuzz 12% -opaque 'rgb(255,210,0)' -fill black +opaque white -format '%[fx:int(w*h*mean)]' info:)
+echo "crop outline: $outline pixels"
+[ "$outline" -gt 100 ] || fail "the crop box is not outlined while the slider moves"
+xdotool mouseup 1
+settle cropped
+read -r r _ _ <<<"$(pixel cropped $head_left)"
+[ "$r" -lt 20 ] || fail "the crop did not cut the head's left side away on screen"
+read -r r _ _ <<<"$(pixel cropped $head_right)"
+[ "$r" -gt 60 ] || fail "the crop cut away the side it should keep"
+below="${width}x$((client_height - 170))+0+$((bar + 170))"
+[ "$(compare -metric AE -fuzz 1% "$out/cropped.png[$below]" "$out/crop_window.png[$below]" null: 2>&1 || true)" -gt 500 ] ||
+    fail "the crop did not change the picture"
+# Reset brings the whole box back; the close box ends the window.
+xdotool mousemove $((crop_x + 19)) $((bar + 115)) click 1
+settle uncropped
+d=$(compare -metric AE -fuzz 1% "$out/uncropped.png[$below]" "$out/crop_window.png[$below]" null: 2>&1 || true)
+[ "$d" -lt 20 ] || fail "Reset did not bring the whole box back ($d pixels differ)"
+xdotool mousemove $((width - 22)) $((bar + 19)) click 1
+settle crop_closed
+[ "$(differing "$out/crop_closed.png" "$out/start.png")" -lt 20 ] || fail "the crop window did not close"
+echo "the crop window cut the head, reset and closed"
 
 # Undo and redo a point's move on the panel.
 client_click 50 $((client_height - 10)) 1

@@ -22,8 +22,53 @@ MnemonicText ParseMnemonic(std::string_view text) {
     return out;
 }
 
+namespace {
+
+// Items top to bottom from `y`, starting at `x`; returns the widest text.
+float LayoutItems(const std::vector<MenuItem>& items, float x, float y,
+                  const std::function<float(std::string_view)>& textWidth, std::vector<MenuLayoutItem>* out,
+                  float* bottom) {
+    float widest = 0;
+    for (const MenuItem& item : items) {
+        MenuLayoutItem it;
+        it.id = item.id;
+        it.separator = item.IsSeparator();
+        it.label = ParseMnemonic(item.text);
+        const float h = it.separator ? kMenuSeparatorHeight : kMenuItemHeight;
+        it.rect = {x, y, 0, y + h};
+        y += h;
+        widest = std::max(widest, textWidth(it.label.display));
+        out->push_back(std::move(it));
+    }
+    *bottom = y;
+    return widest;
+}
+
+// Room on the right as on Win32, so short items do not look cramped, and on
+// the left for check marks.
+float BoxWidth(float widestText) {
+    return widestText + 2 * kMenuTitlePadding + kMenuCheckGutter + 24;
+}
+
+}  // namespace
+
+bool MenuLayout::Checked(UINT id) const {
+    if (!source)
+        return false;
+    const auto it = source->itemState.find(id);
+    return it != source->itemState.end() && (it->second & MF_CHECKED);
+}
+
+bool MenuLayout::Greyed(UINT id) const {
+    if (!source)
+        return false;
+    const auto it = source->itemState.find(id);
+    return it != source->itemState.end() && (it->second & MF_GRAYED);
+}
+
 MenuLayout LayoutMenu(const MenuResource& menu, const std::function<float(std::string_view)>& textWidth) {
     MenuLayout layout;
+    layout.source = &menu;
     layout.barHeight = static_cast<float>(kMenuBarHeight);
     float x = 0;
     for (const MenuPopup& popup : menu.popups) {
@@ -33,24 +78,25 @@ MenuLayout LayoutMenu(const MenuResource& menu, const std::function<float(std::s
         p.title = {x, 0, x + titleWidth, layout.barHeight};
         x += titleWidth;
 
-        float widest = 0;
-        float y = layout.barHeight + kMenuBoxPadding;
-        for (const MenuItem& item : popup.items) {
-            MenuLayoutItem it;
-            it.id = item.id;
-            it.separator = item.IsSeparator();
-            it.label = ParseMnemonic(item.text);
-            const float h = it.separator ? kMenuSeparatorHeight : kMenuItemHeight;
-            it.rect = {p.title.x0, y, 0, y + h};
-            y += h;
-            widest = std::max(widest, textWidth(it.label.display));
-            p.items.push_back(std::move(it));
-        }
-        // Room on the right as on Win32, so short items do not look cramped.
-        const float boxWidth = std::max(widest + 2 * kMenuTitlePadding + 24, titleWidth);
-        p.box = {p.title.x0, layout.barHeight, p.title.x0 + boxWidth, y + kMenuBoxPadding};
-        for (MenuLayoutItem& it : p.items) {
+        float bottom = 0;
+        const float widest = LayoutItems(popup.items, p.title.x0, layout.barHeight + kMenuBoxPadding,
+                                         textWidth, &p.items, &bottom);
+        const float boxWidth = std::max(BoxWidth(widest), titleWidth);
+        p.box = {p.title.x0, layout.barHeight, p.title.x0 + boxWidth, bottom + kMenuBoxPadding};
+        for (size_t i = 0; i < p.items.size(); ++i) {
+            MenuLayoutItem& it = p.items[i];
             it.rect.x1 = p.box.x1;
+            const std::vector<MenuItem>& subItems = popup.items[i].items;
+            if (subItems.empty())
+                continue;
+            // The submenu opens to the right, its first item level with its parent.
+            float subBottom = 0;
+            const float subWidest =
+                LayoutItems(subItems, p.box.x1, it.rect.y0, textWidth, &it.subItems, &subBottom);
+            it.subBox = {p.box.x1, it.rect.y0 - kMenuBoxPadding, p.box.x1 + BoxWidth(subWidest),
+                         subBottom + kMenuBoxPadding};
+            for (MenuLayoutItem& sub : it.subItems)
+                sub.rect.x1 = it.subBox.x1;
         }
         layout.popups.push_back(std::move(p));
     }
@@ -79,14 +125,31 @@ int MenuTracker::ItemAt(float x, float y) const {
     return -1;
 }
 
+const std::vector<MenuLayoutItem>* MenuTracker::SubItems() const {
+    if (!layout_ || open_ < 0 || openSub_ < 0)
+        return nullptr;
+    return &layout_->popups[open_].items[openSub_].subItems;
+}
+
+int MenuTracker::SubItemAt(float x, float y) const {
+    const std::vector<MenuLayoutItem>* items = SubItems();
+    for (size_t i = 0; items && i < items->size(); ++i) {
+        if (!(*items)[i].separator && (*items)[i].rect.Contains(x, y)) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
 void MenuTracker::Open(int popup) {
     open_ = popup;
     hotTitle_ = popup;
     hotItem_ = -1;
+    openSub_ = -1;
+    hotSub_ = -1;
 }
 
-int MenuTracker::StepItem(int from, int step) const {
-    const auto& items = layout_->popups[open_].items;
+int MenuTracker::StepIn(const std::vector<MenuLayoutItem>& items, int from, int step) {
     const int n = static_cast<int>(items.size());
     int i = from;
     for (int tries = 0; tries < n; ++tries) {
@@ -98,17 +161,44 @@ int MenuTracker::StepItem(int from, int step) const {
     return -1;
 }
 
+int MenuTracker::StepItem(int from, int step) const {
+    return StepIn(layout_->popups[open_].items, from, step);
+}
+
 MenuOutcome MenuTracker::Handle(const MenuInput& in) {
     MenuOutcome out;
     if (!layout_) {
         return out;
     }
-    const int before[3] = {open_, hotTitle_, hotItem_};
+    const int before[5] = {open_, hotTitle_, hotItem_, openSub_, hotSub_};
     const float x = static_cast<float>(in.x), y = static_cast<float>(in.y);
+    // A greyed item, or one that opens a submenu, chooses nothing.
+    auto chooseFrom = [&](const std::vector<MenuLayoutItem>& items, int item) {
+        if (item < 0 || items[item].HasSubmenu() || layout_->Greyed(items[item].id)) {
+            return;
+        }
+        out.command = items[item].id;
+        Close();
+    };
     auto choose = [&](int item) {
-        if (item >= 0) {
-            out.command = layout_->popups[open_].items[item].id;
-            Close();
+        if (item >= 0 && layout_->popups[open_].items[item].HasSubmenu()) {
+            openSub_ = item;  // a click or Enter on a submenu's item opens it
+            return;
+        }
+        chooseFrom(layout_->popups[open_].items, item);
+    };
+    auto inSubBox = [&] {
+        return open_ >= 0 && openSub_ >= 0 && layout_->popups[open_].items[openSub_].subBox.Contains(x, y);
+    };
+    // Hovering an item shows its submenu, or hides the one shown.
+    auto hoverItem = [&](int item) {
+        hotItem_ = item;
+        if (item >= 0 && layout_->popups[open_].items[item].HasSubmenu()) {
+            if (openSub_ != item)
+                hotSub_ = -1;
+            openSub_ = item;
+        } else if (item >= 0) {
+            openSub_ = hotSub_ = -1;
         }
     };
     switch (in.kind) {
@@ -117,8 +207,10 @@ MenuOutcome MenuTracker::Handle(const MenuInput& in) {
             hotTitle_ = title >= 0 ? title : (open_ >= 0 ? open_ : -1);
             if (open_ >= 0 && title >= 0 && title != open_) {
                 Open(title);
+            } else if (inSubBox()) {
+                hotSub_ = SubItemAt(x, y);
             } else if (open_ >= 0) {
-                hotItem_ = ItemAt(x, y);
+                hoverItem(ItemAt(x, y));
             }
             break;
         }
@@ -130,9 +222,11 @@ MenuOutcome MenuTracker::Handle(const MenuInput& in) {
                 } else {
                     Open(title);
                 }
+            } else if (inSubBox()) {
+                hotSub_ = SubItemAt(x, y);
             } else if (open_ >= 0) {
                 if (layout_->popups[open_].box.Contains(x, y)) {
-                    hotItem_ = ItemAt(x, y);
+                    hoverItem(ItemAt(x, y));
                 } else {
                     Close();
                 }
@@ -140,7 +234,9 @@ MenuOutcome MenuTracker::Handle(const MenuInput& in) {
             break;
         }
         case MenuInput::Kind::Release:
-            if (open_ >= 0) {
+            if (inSubBox()) {
+                chooseFrom(*SubItems(), SubItemAt(x, y));
+            } else if (open_ >= 0) {
                 choose(ItemAt(x, y));
             }
             break;
@@ -154,27 +250,48 @@ MenuOutcome MenuTracker::Handle(const MenuInput& in) {
             break;
         case MenuInput::Kind::Letter:
             if (open_ >= 0) {
-                const auto& items = layout_->popups[open_].items;
+                const bool inSub = openSub_ >= 0 && hotSub_ >= 0;
+                const auto& items = inSub ? *SubItems() : layout_->popups[open_].items;
                 for (size_t i = 0; i < items.size(); ++i) {
                     if (!items[i].separator && items[i].label.mnemonic == in.letter) {
-                        choose(static_cast<int>(i));
+                        if (inSub) {
+                            chooseFrom(items, static_cast<int>(i));
+                        } else {
+                            hotItem_ = static_cast<int>(i);
+                            choose(hotItem_);
+                            if (openSub_ >= 0)
+                                hotSub_ = StepIn(*SubItems(), -1, 1);
+                        }
                         break;
                     }
                 }
             }
             break;
         case MenuInput::Kind::Escape:
-            Close();
-            break;
-        case MenuInput::Kind::Up:
-        case MenuInput::Kind::Down:
-            if (open_ >= 0) {
-                hotItem_ = StepItem(hotItem_, in.kind == MenuInput::Kind::Down ? 1 : -1);
+            if (openSub_ >= 0 && hotSub_ >= 0) {
+                openSub_ = hotSub_ = -1;  // back to the pull-down
+            } else {
+                Close();
             }
             break;
+        case MenuInput::Kind::Up:
+        case MenuInput::Kind::Down: {
+            const int step = in.kind == MenuInput::Kind::Down ? 1 : -1;
+            if (openSub_ >= 0 && hotSub_ >= 0) {
+                hotSub_ = StepIn(*SubItems(), hotSub_, step);
+            } else if (open_ >= 0) {
+                hotItem_ = StepItem(hotItem_, step);
+                openSub_ = hotSub_ = -1;
+            }
+            break;
+        }
         case MenuInput::Kind::Enter:
-            if (open_ >= 0) {
+            if (openSub_ >= 0 && hotSub_ >= 0) {
+                chooseFrom(*SubItems(), hotSub_);
+            } else if (open_ >= 0) {
                 choose(hotItem_);
+                if (openSub_ >= 0)
+                    hotSub_ = StepIn(*SubItems(), -1, 1);
             }
             break;
         case MenuInput::Kind::None:
@@ -184,8 +301,8 @@ MenuOutcome MenuTracker::Handle(const MenuInput& in) {
     if (open_ < 0 && pointer) {
         hotTitle_ = TitleAt(x, y);
     }
-    out.redraw =
-        before[0] != open_ || before[1] != hotTitle_ || before[2] != hotItem_ || out.command.has_value();
+    out.redraw = before[0] != open_ || before[1] != hotTitle_ || before[2] != hotItem_ ||
+                 before[3] != openSub_ || before[4] != hotSub_ || out.command.has_value();
     return out;
 }
 

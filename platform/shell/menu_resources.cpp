@@ -31,6 +31,67 @@ HMENU LoadMenu(HINSTANCE, int resourceId) {
     return it == Menus().end() ? nullptr : it->second.get();
 }
 
+namespace {
+
+bool HasItem(const std::vector<MenuItem>& items, UINT id) {
+    for (const MenuItem& item : items) {
+        if ((!item.IsSeparator() && item.items.empty() && item.id == id) || HasItem(item.items, id))
+            return true;
+    }
+    return false;
+}
+
+bool HasItem(HMENU menu, UINT id) {
+    if (!menu)
+        return false;
+    for (const MenuPopup& popup : menu->popups) {
+        if (HasItem(popup.items, id))
+            return true;
+    }
+    return false;
+}
+
+// Sets or clears `bit` of an item's state; the state before, or -1.
+int SetStateBit(HMENU menu, UINT id, UINT bit, bool on) {
+    if (!HasItem(menu, id))
+        return -1;
+    UINT& state = menu->itemState[id];
+    const UINT before = state;
+    state = on ? (state | bit) : (state & ~bit);
+    return static_cast<int>(before);
+}
+
+}  // namespace
+
+void SetToolTip(HWND window, const char* text, int x, int y) {
+    WindowRecord* w = detail::Live(window);
+    if (!w)
+        return;
+    const std::string next = text ? text : "";
+    if (next.empty() && w->surface->ToolTip().empty())
+        return;
+    w->surface->SetToolTip(next, x, y);
+    w->menuDirty = true;
+}
+
+std::string GetToolTip(HWND window) {
+    const WindowRecord* w = detail::Live(window);
+    return w ? w->surface->ToolTip() : std::string();
+}
+
+HMENU GetMenu(HWND window) {
+    const WindowRecord* w = detail::Live(window);
+    return w ? w->menu : nullptr;
+}
+
+int CheckMenuItem(HMENU menu, UINT id, UINT check) {
+    return SetStateBit(menu, id, MF_CHECKED, (check & MF_CHECKED) != 0);
+}
+
+int EnableMenuItem(HMENU menu, UINT id, UINT enable) {
+    return SetStateBit(menu, id, MF_GRAYED, (enable & MF_GRAYED) != 0);
+}
+
 namespace detail {
 
 void ResetMenus() {

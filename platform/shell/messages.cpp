@@ -77,6 +77,8 @@ void HandleSdlEvent(const SDL_Event& e) {
     c.clientCapture = w->clientCapture;
     c.buttonsBefore = w->buttons;
     c.modState = static_cast<uint16_t>(SDL_GetModState());
+    if (e.type == SDL_KEYDOWN || e.type == SDL_KEYUP)
+        detail::NoteKeyModifiers(e.key.keysym.mod);
     if (surface.HasOverlay()) {
         // Its hover highlight follows the pointer.
         w->menuDirty = w->menuDirty || e.type == SDL_MOUSEMOTION;
@@ -241,6 +243,23 @@ void PostQuitMessage(int exitCode) {
     Shell().quitPending = true;
     Shell().quitCode = exitCode;
 }
+
+int16_t GetKeyState(int virtualKey) {
+    const uint16_t mods = Shell().keyModifiers;
+    const bool down =
+        (virtualKey == VK_CONTROL && (mods & KMOD_CTRL)) || (virtualKey == VK_SHIFT && (mods & KMOD_SHIFT));
+    return down ? static_cast<int16_t>(0x8000) : 0;
+}
+
+namespace detail {
+
+// Taken from the key events themselves rather than SDL_GetModState, so that
+// an event that comes from elsewhere (a test, a replay) means the same.
+void NoteKeyModifiers(uint16_t sdlModifiers) {
+    Shell().keyModifiers = sdlModifiers;
+}
+
+}  // namespace detail
 
 // ---------------------------------------------------------------------------
 // Test seams

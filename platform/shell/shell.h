@@ -11,9 +11,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace gpu {
@@ -50,6 +52,9 @@ inline constexpr UINT WM_PAINT = 0x000F;
 inline constexpr UINT WM_CLOSE = 0x0010;
 inline constexpr UINT WM_QUIT = 0x0012;
 inline constexpr UINT WM_COMMAND = 0x0111;
+// wParam: the virtual key. Sent while no pull-down is open (an open one takes
+// the keys); Alt with a letter or digit goes to the menu bar instead.
+inline constexpr UINT WM_KEYDOWN = 0x0100;
 inline constexpr UINT WM_MOUSEMOVE = 0x0200;
 inline constexpr UINT WM_LBUTTONDOWN = 0x0201;
 inline constexpr UINT WM_LBUTTONUP = 0x0202;
@@ -65,6 +70,25 @@ inline constexpr WPARAM MK_LBUTTON = 0x0001;
 inline constexpr WPARAM MK_RBUTTON = 0x0002;
 inline constexpr WPARAM MK_SHIFT = 0x0004;
 inline constexpr WPARAM MK_CONTROL = 0x0008;
+
+// Virtual keys: these, '0'..'9' and 'A'..'Z' (upper case).
+inline constexpr int VK_SHIFT = 0x10;
+inline constexpr int VK_CONTROL = 0x11;
+inline constexpr int VK_ESCAPE = 0x1B;
+inline constexpr int VK_PRIOR = 0x21;
+inline constexpr int VK_NEXT = 0x22;
+inline constexpr int VK_END = 0x23;
+inline constexpr int VK_HOME = 0x24;
+inline constexpr int VK_LEFT = 0x25;
+inline constexpr int VK_UP = 0x26;
+inline constexpr int VK_RIGHT = 0x27;
+inline constexpr int VK_DOWN = 0x28;
+inline constexpr int VK_DELETE = 0x2E;
+inline constexpr int VK_F1 = 0x70;
+inline constexpr int VK_F12 = 0x7B;
+// Negative (the high bit set) while the key is held, as the last key event
+// told it; only VK_SHIFT and VK_CONTROL are known.
+int16_t GetKeyState(int virtualKey);
 inline constexpr WPARAM MK_MBUTTON = 0x0010;
 inline constexpr int WHEEL_DELTA = 120;
 
@@ -154,9 +178,14 @@ struct OPENFILENAME {
 // Menus: described as data, registered under a resource id (our .rc file).
 
 struct MenuItem {
+    MenuItem() = default;
+    MenuItem(std::string itemText, UINT itemId) : text(std::move(itemText)), id(itemId) {}
+    MenuItem(std::string itemText, std::vector<MenuItem> submenu)
+        : text(std::move(itemText)), items(std::move(submenu)) {}
     std::string text;  // "&Open"; empty with id 0: a separator
     UINT id = 0;
-    bool IsSeparator() const { return text.empty() && id == 0; }
+    std::vector<MenuItem> items;  // not empty: a submenu opening beside the item
+    bool IsSeparator() const { return text.empty() && id == 0 && items.empty(); }
 };
 
 struct MenuPopup {
@@ -166,7 +195,28 @@ struct MenuPopup {
 
 struct MenuResource {
     std::vector<MenuPopup> popups;
+    // Check marks and greyed items by command id (CheckMenuItem,
+    // EnableMenuItem): the menu's state, not its description.
+    mutable std::map<UINT, UINT> itemState;
 };
+
+inline constexpr UINT MF_UNCHECKED = 0x0000;
+inline constexpr UINT MF_ENABLED = 0x0000;
+inline constexpr UINT MF_GRAYED = 0x0001;
+inline constexpr UINT MF_CHECKED = 0x0008;
+
+// A one-line tip drawn over the window's picture beside the client point
+// (x, y), kept inside the window, until replaced; null or empty removes it.
+// GetToolTip gives the text shown (empty for none).
+void SetToolTip(HWND window, const char* text, int x, int y);
+std::string GetToolTip(HWND window);
+
+// The menu a window was made with (null when it has none).
+HMENU GetMenu(HWND window);
+// Each returns the item's previous state (MF_CHECKED or MF_GRAYED bits), or
+// -1 when no item of the menu has that id.
+int CheckMenuItem(HMENU menu, UINT id, UINT check);
+int EnableMenuItem(HMENU menu, UINT id, UINT enable);
 
 void RegisterMenuResource(int resourceId, MenuResource menu);
 // Null when no menu is registered under that id.

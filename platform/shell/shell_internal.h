@@ -92,6 +92,10 @@ struct MenuLayoutItem {
     UINT id = 0;
     bool separator = false;
     MenuRect rect;  // window coordinates
+    // A submenu: its items, in a box that opens beside this item.
+    std::vector<MenuLayoutItem> subItems;
+    MenuRect subBox;
+    bool HasSubmenu() const { return !subItems.empty(); }
 };
 
 struct MenuLayoutPopup {
@@ -104,6 +108,9 @@ struct MenuLayoutPopup {
 struct MenuLayout {
     float barHeight = 0;
     std::vector<MenuLayoutPopup> popups;
+    const MenuResource* source = nullptr;  // where the items' check and grey states live
+    bool Checked(UINT id) const;
+    bool Greyed(UINT id) const;
 };
 
 inline constexpr int kMenuBarHeight = 20;
@@ -111,6 +118,7 @@ inline constexpr float kMenuTitlePadding = 8;
 inline constexpr float kMenuItemHeight = 20;
 inline constexpr float kMenuSeparatorHeight = 7;
 inline constexpr float kMenuBoxPadding = 4;
+inline constexpr float kMenuCheckGutter = 14;  // left of each item's text, for its check mark
 
 // textWidth measures a display string in pixels (the ImGui font in the shell,
 // a fixed advance in tests).
@@ -137,12 +145,18 @@ class MenuTracker {
     int OpenPopup() const { return open_; }
     int HotTitle() const { return hotTitle_; }
     int HotItem() const { return hotItem_; }
+    // The item of the open pull-down whose submenu is shown, and the
+    // highlighted item in it; -1 for none.
+    int OpenSubmenu() const { return openSub_; }
+    int HotSubItem() const { return hotSub_; }
     // Closing forgets the highlighted title too: after a choice made with the
     // keyboard the title would otherwise stay lit until the mouse moved.
     void Close() {
         open_ = -1;
         hotItem_ = -1;
         hotTitle_ = -1;
+        openSub_ = -1;
+        hotSub_ = -1;
     }
 
   private:
@@ -150,11 +164,16 @@ class MenuTracker {
     int ItemAt(float x, float y) const;  // in the open pull-down; -1 on separators and outside
     void Open(int popup);
     int StepItem(int from, int step) const;
+    static int StepIn(const std::vector<MenuLayoutItem>& items, int from, int step);
+    int SubItemAt(float x, float y) const;  // in the shown submenu; -1 elsewhere
+    const std::vector<MenuLayoutItem>* SubItems() const;
 
     const MenuLayout* layout_;
     int open_ = -1;
     int hotTitle_ = -1;
     int hotItem_ = -1;
+    int openSub_ = -1;
+    int hotSub_ = -1;
 };
 
 // ---------------------------------------------------------------------------

@@ -81,6 +81,40 @@ Translation Button(const SDL_MouseButtonEvent& b, bool down, const EventContext&
                     PackPoint(b.x, b.y - c.barHeight));
 }
 
+// Win32's virtual key for an SDL key; 0 for keys the program has no use for.
+int VirtualKey(SDL_Keycode sym) {
+    if (sym >= SDLK_a && sym <= SDLK_z)
+        return 'A' + (sym - SDLK_a);
+    if (sym >= SDLK_0 && sym <= SDLK_9)
+        return '0' + (sym - SDLK_0);
+    if (sym >= SDLK_F1 && sym <= SDLK_F12)
+        return VK_F1 + (sym - SDLK_F1);
+    switch (sym) {
+        case SDLK_ESCAPE:
+            return VK_ESCAPE;
+        case SDLK_PAGEUP:
+            return VK_PRIOR;
+        case SDLK_PAGEDOWN:
+            return VK_NEXT;
+        case SDLK_END:
+            return VK_END;
+        case SDLK_HOME:
+            return VK_HOME;
+        case SDLK_LEFT:
+            return VK_LEFT;
+        case SDLK_UP:
+            return VK_UP;
+        case SDLK_RIGHT:
+            return VK_RIGHT;
+        case SDLK_DOWN:
+            return VK_DOWN;
+        case SDLK_DELETE:
+            return VK_DELETE;
+        default:
+            return 0;
+    }
+}
+
 Translation Key(const SDL_KeyboardEvent& k, const EventContext& c) {
     if (k.type != SDL_KEYDOWN) {
         return {};
@@ -92,7 +126,9 @@ Translation Key(const SDL_KeyboardEvent& k, const EventContext& c) {
         return ToMenu(MenuInput::Kind::AltLetter, 0, 0, static_cast<char>(sym));
     }
     if (!c.menuActive) {
-        return {};
+        const int vk = VirtualKey(sym);
+        return vk ? ToWindow(WM_KEYDOWN, static_cast<WPARAM>(vk), k.repeat ? (LPARAM{1} << 30) : 0)
+                  : Translation{};
     }
     if (letter) {
         return ToMenu(MenuInput::Kind::Letter, 0, 0, static_cast<char>(sym));

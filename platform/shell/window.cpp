@@ -160,6 +160,7 @@ HWND CreateWindowEx(uint32_t, const char* className, const char* title, uint32_t
     record->proc = cls->second.wc.lpfnWndProc;
     record->classStyle = cls->second.wc.style;
     record->surface = surface;
+    record->menu = menu;
     record->output = std::make_shared<detail::WindowOutput>(surface);
     HWND hwnd = record.get();
     s.windows.push_back(std::move(record));
@@ -264,6 +265,7 @@ void Reset() {
     s.queue.clear();
     s.quitPending = false;
     s.quitCode = 0;
+    s.keyModifiers = 0;
     detail::ResetDebugOutput();
     detail::ResetDrops();
     detail::ResetDialogs();

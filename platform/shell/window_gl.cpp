@@ -267,28 +267,67 @@ void Surface::DrawMenu() {
         }
         drawLabel(p.label, p.title.x0 + kMenuTitlePadding, (bar - fontSize) * 0.5f);
     }
-    if (open >= 0) {
-        const MenuLayoutPopup& p = layout_.popups[open];
+    const ImU32 greyText = ImGui::GetColorU32(ImGuiCol_TextDisabled);
+    auto drawBox = [&](const MenuRect& box) {
         ImVec4 bg = style.Colors[ImGuiCol_PopupBg];
         bg.w = 1.0f;
-        dl->AddRectFilled(ImVec2(p.box.x0, p.box.y0), ImVec2(p.box.x1, p.box.y1), ImGui::GetColorU32(bg));
-        dl->AddRect(ImVec2(p.box.x0, p.box.y0), ImVec2(p.box.x1, p.box.y1),
-                    ImGui::GetColorU32(ImGuiCol_Border));
-        for (int i = 0; i < static_cast<int>(p.items.size()); ++i) {
-            const MenuLayoutItem& it = p.items[i];
+        dl->AddRectFilled(ImVec2(box.x0, box.y0), ImVec2(box.x1, box.y1), ImGui::GetColorU32(bg));
+        dl->AddRect(ImVec2(box.x0, box.y0), ImVec2(box.x1, box.y1), ImGui::GetColorU32(ImGuiCol_Border));
+    };
+    auto drawItems = [&](const std::vector<MenuLayoutItem>& items, int hot, int openSub) {
+        for (int i = 0; i < static_cast<int>(items.size()); ++i) {
+            const MenuLayoutItem& it = items[i];
             if (it.separator) {
                 const float y = (it.rect.y0 + it.rect.y1) * 0.5f;
                 dl->AddLine(ImVec2(it.rect.x0 + 1, y), ImVec2(it.rect.x1 - 1, y),
                             ImGui::GetColorU32(ImGuiCol_Separator));
                 continue;
             }
-            if (i == tracker_.HotItem()) {
+            const bool greyed = !it.HasSubmenu() && layout_.Greyed(it.id);
+            if ((i == hot || i == openSub) && !greyed) {
                 dl->AddRectFilled(ImVec2(it.rect.x0 + 1, it.rect.y0), ImVec2(it.rect.x1 - 1, it.rect.y1),
                                   ImGui::GetColorU32(ImGuiCol_HeaderHovered));
             }
-            drawLabel(it.label, it.rect.x0 + kMenuTitlePadding,
-                      it.rect.y0 + (kMenuItemHeight - fontSize) * 0.5f);
+            const float textY = it.rect.y0 + (kMenuItemHeight - fontSize) * 0.5f;
+            const ImU32 colour = greyed ? greyText : text;
+            if (!it.HasSubmenu() && layout_.Checked(it.id)) {
+                const float cx = it.rect.x0 + kMenuTitlePadding, cy = textY + fontSize * 0.55f;
+                dl->AddLine(ImVec2(cx, cy), ImVec2(cx + 3, cy + 3), colour, 1.5f);
+                dl->AddLine(ImVec2(cx + 3, cy + 3), ImVec2(cx + 9, cy - 4), colour, 1.5f);
+            }
+            if (it.HasSubmenu()) {
+                const float ax = it.rect.x1 - kMenuTitlePadding - 5, ay = (it.rect.y0 + it.rect.y1) * 0.5f;
+                dl->AddTriangleFilled(ImVec2(ax, ay - 4), ImVec2(ax, ay + 4), ImVec2(ax + 5, ay), colour);
+            }
+            const float textX = it.rect.x0 + kMenuTitlePadding + kMenuCheckGutter;
+            if (greyed) {
+                dl->AddText(font, fontSize, ImVec2(textX, textY), greyText, it.label.display.c_str());
+            } else {
+                drawLabel(it.label, textX, textY);
+            }
         }
+    };
+    if (open >= 0) {
+        const MenuLayoutPopup& p = layout_.popups[open];
+        drawBox(p.box);
+        const int openSub = tracker_.OpenSubmenu();
+        drawItems(p.items, tracker_.HotItem(), openSub);
+        if (openSub >= 0) {
+            drawBox(p.items[openSub].subBox);
+            drawItems(p.items[openSub].subItems, tracker_.HotSubItem(), -1);
+        }
+    }
+    if (!toolTip_.empty()) {
+        // Beside the cursor, kept inside the window.
+        const ImVec2 size = ImGui::CalcTextSize(toolTip_.c_str());
+        const float pad = 4;
+        float x = static_cast<float>(toolTipX_) + 16, y = static_cast<float>(toolTipY_) + bar + 16;
+        x = std::min(x, io.DisplaySize.x - size.x - 2 * pad - 1);
+        y = std::min(y, io.DisplaySize.y - size.y - 2 * pad - 1);
+        x = std::max(x, 0.0f);
+        y = std::max(y, bar);
+        drawBox({x, y, x + size.x + 2 * pad, y + size.y + 2 * pad});
+        dl->AddText(font, fontSize, ImVec2(x + pad, y + pad), text, toolTip_.c_str());
     }
     if (overlay_) {
         overlay_(barHeight_);

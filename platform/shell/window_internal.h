@@ -53,6 +53,13 @@ class Surface {
     void SetOverlay(std::function<void(int)> draw) { overlay_ = std::move(draw); }
     bool HasOverlay() const { return static_cast<bool>(overlay_); }
     bool OverlayTakes(const SDL_Event& event, bool clientCapture);
+    // A line of text beside the client point (x, y); empty: none.
+    void SetToolTip(std::string text, int x, int y) {
+        toolTip_ = std::move(text);
+        toolTipX_ = x;
+        toolTipY_ = y;
+    }
+    const std::string& ToolTip() const { return toolTip_; }
 
   private:
     void DrawFrame();
@@ -70,6 +77,8 @@ class Surface {
     uint32_t snapshot_ = 0;  // our copy of the last presented image
     uint32_t snapshotFbo_ = 0;
     uint32_t snapshotWidth_ = 0, snapshotHeight_ = 0;
+    std::string toolTip_;
+    int toolTipX_ = 0, toolTipY_ = 0;
 };
 
 // The pointer's screen position from the window system itself; false where
@@ -105,6 +114,7 @@ struct WindowRecord {
     UINT classStyle = 0;
     std::shared_ptr<detail::Surface> surface;
     std::shared_ptr<gpu::OutputWindow> output;
+    HMENU menu = nullptr;                   // GetMenu's answer
     uint32_t buttons = 0;                   // SDL_BUTTON_*MASK held, as our events tell it
     bool clientCapture = false;             // those buttons went down in the client area
     bool menuDirty = false;                 // the bar needs drawing before the next frame comes
@@ -139,9 +149,11 @@ struct ShellState {
     std::deque<MSG> queue;
     bool quitPending = false;
     int quitCode = 0;
+    uint16_t keyModifiers = 0;  // SDL's KMOD_* as the last key event told them (GetKeyState)
 };
 
 ShellState& Shell();
+void NoteKeyModifiers(uint16_t sdlModifiers);
 // Starts SDL's video on first use; false (with a diagnostic) when it cannot.
 bool EnsureSdl();
 // The record behind a handle while its window lives, else null.

@@ -207,8 +207,12 @@ TEST(EventTranslation, KeysReachTheMenuOnlyWhenItCanUseThem) {
     Translation t = detail::TranslateSdlEvent(Key(SDLK_f, KMOD_LALT), c);
     EXPECT_EQ(t.menu.kind, MenuInput::Kind::AltLetter);
     EXPECT_EQ(t.menu.letter, 'f');
-    EXPECT_EQ(detail::TranslateSdlEvent(Key(SDLK_f, 0), c).route, Translation::Route::None);
-    EXPECT_EQ(detail::TranslateSdlEvent(Key(SDLK_ESCAPE, 0), c).route, Translation::Route::None);
+    t = detail::TranslateSdlEvent(Key(SDLK_z, KMOD_LCTRL), c);
+    EXPECT_EQ(t.message, WM_KEYDOWN) << "with no pull-down open, keys go to the window";
+    EXPECT_EQ(t.wParam, WPARAM{'Z'}) << "letters as upper-case virtual keys, whatever the modifiers";
+    EXPECT_EQ(detail::TranslateSdlEvent(Key(SDLK_HOME, 0), c).wParam, WPARAM(VK_HOME));
+    EXPECT_EQ(detail::TranslateSdlEvent(Key(SDLK_F12, 0), c).wParam, WPARAM(VK_F12));
+    EXPECT_EQ(detail::TranslateSdlEvent(Key(SDLK_CAPSLOCK, 0), c).route, Translation::Route::None);
     c.menuActive = true;
     EXPECT_EQ(detail::TranslateSdlEvent(Key(SDLK_x, 0), c).menu.kind, MenuInput::Kind::Letter);
     EXPECT_EQ(detail::TranslateSdlEvent(Key(SDLK_ESCAPE, 0), c).menu.kind, MenuInput::Kind::Escape);
@@ -474,6 +478,59 @@ TEST_F(MenuTracking, Keyboard) {
     out = Do(MenuInput::Kind::Enter, 0, 0);
     ASSERT_TRUE(out.command.has_value());
     EXPECT_EQ(*out.command, 102u);
+}
+
+class SubmenuTracking : public MenuTracking {
+  protected:
+    void SetUp() override {
+        resource.popups.push_back(
+            {"&Edit", {{"&Undo", 301}, {"&Presets", std::vector<MenuItem>{{"&Bone", 311}, {"&Skin", 312}}}}});
+        layout = detail::LayoutMenu(resource,
+                                    [](std::string_view t) { return 7.0f * static_cast<float>(t.size()); });
+        tracker.SetLayout(&layout);
+        Do(MenuInput::Kind::Press, Mid(layout.popups[0].title, false), 5);
+    }
+    MenuResource resource;
+};
+
+TEST_F(SubmenuTracking, HoverOpensBesideItAndReleaseChoosesInIt) {
+    const auto& presets = layout.popups[0].items[1];
+    ASSERT_TRUE(presets.HasSubmenu());
+    EXPECT_EQ(presets.subBox.x0, layout.popups[0].box.x1) << "the submenu opens to the right";
+    Do(MenuInput::Kind::Move, 10, Mid(presets.rect, true));
+    EXPECT_EQ(tracker.OpenSubmenu(), 1);
+    EXPECT_FALSE(Do(MenuInput::Kind::Release, 10, Mid(presets.rect, true)).command)
+        << "the submenu's own item chooses nothing";
+    const auto& skin = presets.subItems[1];
+    Do(MenuInput::Kind::Move, Mid(skin.rect, false), Mid(skin.rect, true));
+    EXPECT_EQ(tracker.HotSubItem(), 1);
+    const auto out = Do(MenuInput::Kind::Release, Mid(skin.rect, false), Mid(skin.rect, true));
+    ASSERT_TRUE(out.command.has_value());
+    EXPECT_EQ(*out.command, 312u);
+    EXPECT_FALSE(tracker.Active());
+
+    Do(MenuInput::Kind::Press, Mid(layout.popups[0].title, false), 5);
+    Do(MenuInput::Kind::Letter, 0, 0, 'p');
+    EXPECT_EQ(tracker.HotSubItem(), 0) << "the keyboard enters the submenu at its first item";
+    Do(MenuInput::Kind::Down, 0, 0);
+    ASSERT_TRUE(Do(MenuInput::Kind::Enter, 0, 0).command.has_value());
+}
+
+TEST_F(SubmenuTracking, GreyedItemsAreNotChosenAndStatesAreKeptById) {
+    HMENU menu = &resource;
+    EXPECT_EQ(EnableMenuItem(menu, 301, MF_GRAYED), 0);
+    EXPECT_EQ(EnableMenuItem(menu, 999, MF_GRAYED), -1) << "no such item";
+    EXPECT_EQ(CheckMenuItem(menu, 311, MF_CHECKED), 0);
+    EXPECT_EQ(CheckMenuItem(menu, 311, MF_UNCHECKED), static_cast<int>(MF_CHECKED));
+    EXPECT_EQ(CheckMenuItem(menu, 312, MF_CHECKED), 0);
+    EXPECT_TRUE(layout.Greyed(301));
+    EXPECT_TRUE(layout.Checked(312));
+    EXPECT_FALSE(layout.Checked(311));
+    const auto& undo = layout.popups[0].items[0];
+    EXPECT_FALSE(Do(MenuInput::Kind::Release, 10, Mid(undo.rect, true)).command) << "a greyed item";
+    EXPECT_TRUE(tracker.Active()) << "the pull-down stays open";
+    EXPECT_EQ(EnableMenuItem(menu, 301, MF_ENABLED), static_cast<int>(MF_GRAYED));
+    EXPECT_TRUE(Do(MenuInput::Kind::Release, 10, Mid(undo.rect, true)).command.has_value());
 }
 
 // ---------------------------------------------------------------------------

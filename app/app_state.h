@@ -93,6 +93,13 @@ void RedoTransferEdit();
 // File > Save Picture: the volume frame without the panel, through a save
 // dialog, as a PNG at the client size.
 void SavePicture();
+// Greys Edit > Undo and Redo when there is nothing to undo or redo (after
+// every message the window procedure handles).
+void UpdateEditMenu();
+// The keys: Ctrl+Z undo, Ctrl+Shift+Z and Ctrl+Y redo, Ctrl+Shift+S save the
+// picture, 1 to 6 the standard views (front, back, left, right, top, bottom),
+// Home the start camera. False for any other key.
+bool HandleViewAndEditKey(int key);
 // View > Crop...: the crop window over the client area, its sliders applied
 // (kCmdCropApply) and the window closed (kCmdCropClose, or its close box).
 void ShowCropWindow();

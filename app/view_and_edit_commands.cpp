@@ -53,6 +53,43 @@ void RedoTransferEdit() {
     EditorTab.RedoEdit();
 }
 
+void UpdateEditMenu() {
+    const shell::HMENU menu = shell::GetMenu(MainWindow);
+    if (menu == nullptr)
+        return;
+    shell::EnableMenuItem(menu, kCmdEditUndo,
+                          EditorTab.history.CanUndo() ? shell::MF_ENABLED : shell::MF_GRAYED);
+    shell::EnableMenuItem(menu, kCmdEditRedo,
+                          EditorTab.history.CanRedo() ? shell::MF_ENABLED : shell::MF_GRAYED);
+}
+
+bool HandleViewAndEditKey(int key) {
+    const bool control = shell::GetKeyState(shell::VK_CONTROL) < 0;
+    const bool shift = shell::GetKeyState(shell::VK_SHIFT) < 0;
+    if (control) {
+        if (key == 'Z' && !shift)
+            UndoTransferEdit();
+        else if ((key == 'Z' && shift) || (key == 'Y' && !shift))
+            RedoTransferEdit();
+        else if (key == 'S' && shift)
+            SavePicture();
+        else
+            return false;
+        return true;
+    }
+    if (shift)
+        return false;
+    if (key >= '1' && key <= '6') {
+        ShowStandardView(static_cast<StandardView>(key - '1'));
+        return true;
+    }
+    if (key == shell::VK_HOME) {
+        ShowStartView();
+        return true;
+    }
+    return false;
+}
+
 void SavePicture() {
     // The picture is taken before the dialog, so that it is the one the user
     // chose to save whatever the dialog's window does to the frames.

@@ -176,7 +176,15 @@ void RegisterMainMenu() {
     shell::RegisterMenuResource(kMainMenuResource, std::move(menu));
 }
 
+// The Edit menu's greyed items follow the history whatever the message did.
+static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPARAM wParam, LPARAM lParam);
 shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, LPARAM lParam) {
+    const shell::LRESULT result = HandleMessage(window, message, wParam, lParam);
+    UpdateEditMenu();
+    return result;
+}
+
+static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case shell::WM_DESTROY:
             CancelEditorDrag();
@@ -243,6 +251,10 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
                     }
                     return shell::DefWindowProc(window, message, wParam, lParam);
             }
+        case shell::WM_KEYDOWN:
+            if (HandleViewAndEditKey(static_cast<int>(wParam)))
+                return 0;
+            return shell::DefWindowProc(window, message, wParam, lParam);
         case shell::WM_DROPFILES:
             OpenDroppedFiles(reinterpret_cast<shell::HDROP>(wParam));
             return 0;

@@ -31,9 +31,12 @@ inline constexpr uint16_t kCmdEditRedo = 40401;
 inline constexpr uint16_t kCmdFileSavePicture = 40402;
 inline constexpr uint16_t kCmdViewCrop = 40403;
 inline constexpr uint16_t kCmdViewStart = 40404;
-// Sent by the crop window itself: apply its sliders, and close it.
+// Sent by the tool windows themselves: apply the crop's sliders, save the
+// turntable, and all of them closed.
 inline constexpr uint16_t kCmdCropApply = 40405;
-inline constexpr uint16_t kCmdCropClose = 40406;
+inline constexpr uint16_t kCmdToolWindowsClose = 40406;
+inline constexpr uint16_t kCmdFileSaveTurntable = 40407;
+inline constexpr uint16_t kCmdTurntableSave = 40408;
 // Front, back, left, right, top, bottom: kCmdViewFront + StandardView.
 inline constexpr uint16_t kCmdViewFront = 40410;
 inline constexpr uint16_t kCmdViewBottom = 40415;
@@ -101,10 +104,18 @@ void UpdateEditMenu();
 // Home the start camera. False for any other key.
 bool HandleViewAndEditKey(int key);
 // View > Crop...: the crop window over the client area, its sliders applied
-// (kCmdCropApply) and the window closed (kCmdCropClose, or its close box).
+// (kCmdCropApply).
 void ShowCropWindow();
 void ApplyCropWindow();
-void CloseCropWindow();
+// File > Save Turntable...: the window asking how many pictures, then (its
+// Save..., kCmdTurntableSave) the dialog for the pictures' name and the
+// pictures, turning once around the vertical axis from the current view, as
+// tamlo-render --turntable names them.
+void ShowTurntableWindow();
+int TurntablePictureCount();
+void SaveTurntable(int pictures);
+// The overlay goes once every tool window is closed.
+void CloseToolWindows();
 
 // The editor panel's handle: where it lies in its strip and which part of the
 // atlas it shows.

@@ -2,6 +2,8 @@
 
 #include <stb/stb_image_write.h>
 
+#include <cctype>
+
 #include "app/app_state.h"
 #include "render/renderer.h"
 #include "ui/tab.h"
@@ -43,4 +45,23 @@ bool WritePicturePng(const std::string& path, const ScreenPicture& picture, std:
         return false;
     }
     return ReplaceFileAtomically(path, png, why);
+}
+
+std::string TurntableFrameName(const std::string& output, int index) {
+    std::string stem = output;
+    if (stem.size() >= 4) {
+        std::string end = stem.substr(stem.size() - 4);
+        for (char& c : end)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (end == ".png")
+            stem.resize(stem.size() - 4);
+    }
+    std::string number = std::to_string(index + 1);
+    number.insert(0, number.size() < 4 ? 4 - number.size() : 0, '0');
+    return stem + "-" + number + ".png";
+}
+
+float TurntableFrameYaw(float startYaw, int index, int count) {
+    constexpr double kTurn = 6.283185307179586;
+    return static_cast<float>(startYaw + kTurn * index / count);
 }

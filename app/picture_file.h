@@ -24,3 +24,10 @@ bool CaptureVolumePicture(ScreenPicture* picture);
 // file or none, never over a device, a pipe or a read-only file. False with
 // the reason in *why.
 bool WritePicturePng(const std::string& path, const ScreenPicture& picture, std::string* why);
+
+// A turntable: picture `index` (from 0) of a turn is OUTPUT-0001.png onwards
+// (OUTPUT's .png left off), at yaw start + index / count of a full turn.
+std::string TurntableFrameName(const std::string& output, int index);
+float TurntableFrameYaw(float startYaw, int index, int count);
+// The most pictures in a turn: four digits in their names.
+inline constexpr int kMaxTurntableFrames = 9999;

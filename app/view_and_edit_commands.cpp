@@ -1,6 +1,7 @@
 // Edit > Undo and Redo of the transfer function, the standard views and the
 // start camera, and File > Save Picture.
 #include <cctype>
+#include <cstdio>
 #include <string>
 
 #include "app/app_state.h"
@@ -12,6 +13,7 @@
 namespace {
 
 constexpr const char* kPictureCaption = "Save Picture";
+constexpr const char* kNoPicture = "There is no picture to save: open a volume first.";
 
 // The camera jumps in one step: a rotation drag under way ends (its button
 // release then does nothing), so the next frame is drawn whole.
@@ -90,16 +92,10 @@ bool HandleViewAndEditKey(int key) {
     return false;
 }
 
-void SavePicture() {
-    // The picture is taken before the dialog, so that it is the one the user
-    // chose to save whatever the dialog's window does to the frames.
-    ScreenPicture picture;
-    if (!CaptureVolumePicture(&picture)) {
-        shell::MessageBox(MainWindow, "There is no picture to save: open a volume first.", kPictureCaption,
-                          shell::MB_OK);
-        return;
-    }
-    char path[4096] = "tamlo.png";
+// The save dialog for PNG pictures; empty on cancel.
+std::string AskPictureName(const char* initialName) {
+    char path[4096] = {};
+    std::snprintf(path, sizeof(path), "%s", initialName);
     shell::OPENFILENAME ofn;
     ofn.hwndOwner = MainWindow;
     ofn.lpstrFilter = "PNG Pictures (*.png)\0*.png\0";
@@ -108,14 +104,57 @@ void SavePicture() {
     ofn.nMaxFile = sizeof(path);
     ofn.Flags = shell::OFN_EXPLORER;
     if (!shell::GetSaveFileName(&ofn))
-        return;
+        return {};
     // The file is a PNG whatever it is called; a name without the extension
     // gets it, as the dialog's filter suggests.
     std::string chosen = path;
     if (!EndsInPng(chosen))
         chosen += ".png";
+    return chosen;
+}
+
+void SavePicture() {
+    // The picture is taken before the dialog, so that it is the one the user
+    // chose to save whatever the dialog's window does to the frames.
+    ScreenPicture picture;
+    if (!CaptureVolumePicture(&picture)) {
+        shell::MessageBox(MainWindow, kNoPicture, kPictureCaption, shell::MB_OK);
+        return;
+    }
+    const std::string chosen = AskPictureName("tamlo.png");
+    if (chosen.empty())
+        return;
     std::string why;
     if (!WritePicturePng(chosen, picture, &why))
         shell::MessageBox(MainWindow, ("Unable to save the picture (" + chosen + "): " + why).c_str(),
                           kPictureCaption, shell::MB_OK);
+}
+
+void SaveTurntable(int pictures) {
+    ScreenPicture picture;
+    if (pictures < 1 || !CaptureVolumePicture(&picture)) {
+        shell::MessageBox(MainWindow, kNoPicture, "Save Turntable", shell::MB_OK);
+        return;
+    }
+    const std::string chosen = AskPictureName("turntable.png");
+    if (chosen.empty())
+        return;
+    // Each picture drawn whole from its own view; the view the user had comes
+    // back afterwards. The first picture that cannot be written ends the turn
+    // with one message (those already written stay).
+    EndRotationDrag();
+    const OrbitCameraRecord start = OrbitCamera;
+    for (int i = 0; i < pictures; ++i) {
+        OrbitCamera.yaw = TurntableFrameYaw(start.yaw, i, pictures);
+        UpdateCamera();
+        const std::string name = TurntableFrameName(chosen, i);
+        std::string why;
+        if (!CaptureVolumePicture(&picture) || !WritePicturePng(name, picture, &why)) {
+            shell::MessageBox(MainWindow, ("Unable to save the picture (" + name + "): " + why).c_str(),
+                              "Save Turntable", shell::MB_OK);
+            break;
+        }
+    }
+    OrbitCamera = start;
+    UpdateCamera();
 }

@@ -149,6 +149,7 @@ void RegisterMainMenu() {
           {"&Close", kCmdFileClose},
           {"", 0},
           {"Save &Picture...  Ctrl+Shift+S", kCmdFileSavePicture},
+          {"Save T&urntable...", kCmdFileSaveTurntable},
           {"", 0},
           {"&Exit", kCmdFileExit}}},
         {"&Edit", {{"&Undo  Ctrl+Z", kCmdEditUndo}, {"&Redo  Ctrl+Shift+Z", kCmdEditRedo}}},
@@ -241,8 +242,14 @@ static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPA
                 case kCmdCropApply:
                     ApplyCropWindow();
                     return 0;
-                case kCmdCropClose:
-                    CloseCropWindow();
+                case kCmdToolWindowsClose:
+                    CloseToolWindows();
+                    return 0;
+                case kCmdFileSaveTurntable:
+                    ShowTurntableWindow();
+                    return 0;
+                case kCmdTurntableSave:
+                    SaveTurntable(TurntablePictureCount());
                     return 0;
                 default:
                     if (shell::LOWORD(wParam) >= kCmdViewFront && shell::LOWORD(wParam) <= kCmdViewBottom) {

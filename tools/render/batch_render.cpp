@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "app/app_state.h"
+#include "app/picture_file.h"
 #include "platform/gpu/gpu.h"
 #include "platform/shell/shell.h"
 #include "render/renderer.h"
@@ -331,22 +332,11 @@ std::string CheckInputs(const Options& options) {
 }
 
 std::string TurntablePictureName(const std::string& output, int index) {
-    std::string stem = output;
-    if (stem.size() >= 4) {
-        std::string end = stem.substr(stem.size() - 4);
-        for (char& c : end)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (end == ".png")
-            stem.resize(stem.size() - 4);
-    }
-    std::string number = std::to_string(index + 1);
-    number.insert(0, number.size() < 4 ? 4 - number.size() : 0, '0');
-    return stem + "-" + number + ".png";
+    return TurntableFrameName(output, index);
 }
 
 float TurntableYaw(float startYaw, int index, int count) {
-    constexpr double kTurn = 6.283185307179586;
-    return static_cast<float>(startYaw + kTurn * index / count);
+    return TurntableFrameYaw(startYaw, index, count);
 }
 
 void TurnTo(float yaw) {

@@ -1,8 +1,9 @@
-// View > Crop...: a small Dear ImGui window over the client area with a range
+// Small Dear ImGui windows over the client area: View > Crop... (a range
 // slider for each axis of the box and a Reset button; the box is outlined
-// while a slider moves. The window draws with the menu bar (the shell's
-// overlay); what it changes is applied by the window procedure, between
-// frames, so nothing is rebuilt while the bar is being drawn.
+// while a slider moves) and File > Save Turntable... (how many pictures).
+// They draw with the menu bar (the shell's overlay); what they change is
+// applied by the window procedure, between frames, so nothing is rebuilt or
+// drawn on the device while the bar is being drawn.
 #include <imgui.h>
 
 #include <algorithm>
@@ -19,6 +20,12 @@ struct CropWindowRecord {
     CropBox pending;  // what the sliders set, applied at kCmdCropApply
 };
 CropWindowRecord CropWindow;
+
+struct TurntableWindowRecord {
+    bool open = false;
+    int pictures = 36;
+};
+TurntableWindowRecord TurntableWindow;
 
 constexpr float kWindowWidth = 320.0f, kWindowHeight = 132.0f, kMargin = 10.0f;
 
@@ -62,8 +69,6 @@ void DrawOutline(const CropBox& crop, int clientTop) {
 }
 
 void DrawCropWindow(int clientTop) {
-    if (!CropWindow.open)
-        return;
     ImGui::SetNextWindowPos(ImVec2(std::max(0.0f, ClientArea.widthF - kWindowWidth - kMargin),
                                    static_cast<float>(clientTop) + kMargin),
                             ImGuiCond_Appearing);
@@ -100,11 +105,35 @@ void DrawCropWindow(int clientTop) {
         CropWindow.pending = box;
         shell::PostMessage(MainWindow, shell::WM_COMMAND, kCmdCropApply, 0);
     }
-    if (!open) {
-        CropWindow.open = false;
-        // Not from here: this very function would be replaced while it runs.
-        shell::PostMessage(MainWindow, shell::WM_COMMAND, kCmdCropClose, 0);
+    CropWindow.open = open;
+}
+
+void DrawTurntableWindow(int clientTop) {
+    ImGui::SetNextWindowPos(ImVec2(kMargin, static_cast<float>(clientTop) + kMargin), ImGuiCond_Appearing);
+    ImGui::SetNextWindowSize(ImVec2(260.0f, 84.0f), ImGuiCond_Always);
+    bool open = true;
+    if (ImGui::Begin(
+            "Save Turntable", &open,
+            ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoSavedSettings)) {
+        ImGui::SliderInt("pictures", &TurntableWindow.pictures, 1, 360);
+        TurntableWindow.pictures = std::clamp(TurntableWindow.pictures, 1, 360);
+        if (ImGui::Button("Save...")) {
+            open = false;
+            shell::PostMessage(MainWindow, shell::WM_COMMAND, kCmdTurntableSave, 0);
+        }
     }
+    ImGui::End();
+    TurntableWindow.open = open;
+}
+
+void DrawToolWindows(int clientTop) {
+    if (CropWindow.open)
+        DrawCropWindow(clientTop);
+    if (TurntableWindow.open)
+        DrawTurntableWindow(clientTop);
+    // Not from here: this very function would be replaced while it runs.
+    if (!CropWindow.open && !TurntableWindow.open)
+        shell::PostMessage(MainWindow, shell::WM_COMMAND, kCmdToolWindowsClose, 0);
 }
 
 }  // namespace
@@ -112,14 +141,23 @@ void DrawCropWindow(int clientTop) {
 void ShowCropWindow() {
     CropWindow.open = true;
     CropWindow.pending = VolumeCrop;
-    shell::SetWindowOverlay(MainWindow, &DrawCropWindow);
+    shell::SetWindowOverlay(MainWindow, &DrawToolWindows);
 }
 
 void ApplyCropWindow() {
     SetVolumeCrop(CropWindow.pending);
 }
 
-void CloseCropWindow() {
-    CropWindow.open = false;
-    shell::SetWindowOverlay(MainWindow, {});
+void ShowTurntableWindow() {
+    TurntableWindow.open = true;
+    shell::SetWindowOverlay(MainWindow, &DrawToolWindows);
+}
+
+int TurntablePictureCount() {
+    return TurntableWindow.pictures;
+}
+
+void CloseToolWindows() {
+    if (!CropWindow.open && !TurntableWindow.open)
+        shell::SetWindowOverlay(MainWindow, {});
 }

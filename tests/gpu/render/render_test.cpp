@@ -86,6 +86,11 @@ TEST(RenderOptions, BadCommandLinesAreRefusedWithTheirReason) {
         {{"v.vol", "--frames", "2.5"}, "--frames takes a count"},
         {{"v.vol", "--tf="}, "--tf needs a file name"},
         {{"v.vol", "--help=yes"}, "unknown option --help"},
+        {{"v.vol", "--view", "side"}, "--view takes front, back"},
+        {{"v.vol", "--view", "top", "--yaw", "1"}, "does not go with --pitch or --yaw"},
+        {{"v.vol", "--crop", "0,1,0,1,0"}, "--crop takes six numbers"},
+        {{"v.vol", "--crop", "0,1,0,1.5,0,1"}, "fractions of the box from 0 to 1"},
+        {{"v.vol", "--crop", "0,1,0.6,0.5,0,1"}, "Y0 is greater than Y1"},
     };
     for (const auto& [args, expected] : cases) {
         Options o;

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 #include <utility>
 
 #include "app/app_state.h"
@@ -126,11 +127,15 @@ const char* UsageText() {
            "  --crop X0,X1,Y0,Y1,Z0,Z1  draw only this part of the box, as fractions 0..1 per axis\n"
            "  -o, --output PNG   where to write the picture (default tamlo-render.png)\n"
            "  --frames N         render N frames and print each one's time and the median, min and max\n"
-           "  --timing full|unchanged|drag  what the timed frames are (default full): a full redraw, a\n"
-           "                     frame that reuses the volume layer, or a rotation drag's frame, each\n"
-           "                     after one full frame\n"
+           "  --timing full|unchanged|drag|point-drag  what the timed frames are (default full): a full\n"
+           "                     redraw, a frame that reuses the volume layer, a rotation drag's frame, or\n"
+           "                     a frame of a control point's drag on the open panel (then the time until\n"
+           "                     the whole picture is refined after the last move), each after one full\n"
+           "                     frame\n"
            "  --turntable N      N pictures turning once around the vertical axis from the start yaw,\n"
            "                     OUT-0001.png to OUT-N.png (OUT: the output's name without .png)\n"
+           "  --values ct|auto|full|LOW,HIGH  a scan's window of values mapped onto 0..4095 (default: ct\n"
+           "                     for a CT, else auto; ignored for a volume file)\n"
            "  --data DIR         folder holding fx.fx and tam_ui.dds (default: each is looked for in the\n"
            "                     current folder, then the installed share/tamlo, then the build's data)\n"
            "  -h, --help         this text\n"
@@ -155,9 +160,9 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             value = arg.substr(arg.find('=') + 1);
             hasValue = true;
         }
-        static const char* const kValued[] = {"--tf",     "--size",      "--pitch", "--yaw",    "--distance",
-                                              "--panel",  "--output",    "-o",      "--frames", "--data",
-                                              "--timing", "--turntable", "--view",  "--crop"};
+        static const char* const kValued[] = {"--tf",     "--size",      "--pitch",  "--yaw",    "--distance",
+                                              "--panel",  "--output",    "-o",       "--frames", "--data",
+                                              "--timing", "--turntable", "--values", "--view",   "--crop"};
         const bool valued = std::find_if(std::begin(kValued), std::end(kValued),
                                          [&](const char* v) { return name == v; }) != std::end(kValued);
         if (valued && !hasValue) {
@@ -202,8 +207,10 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
                 o.timing = Options::Timing::Unchanged;
             else if (value == "drag")
                 o.timing = Options::Timing::Drag;
+            else if (value == "point-drag")
+                o.timing = Options::Timing::PointDrag;
             else
-                return "--timing takes full, unchanged or drag, not \"" + value + "\"";
+                return "--timing takes full, unchanged, drag or point-drag, not \"" + value + "\"";
         } else if (name == "--turntable") {
             if (!ParseInt(value, &o.turntable) || o.turntable < 1 || o.turntable > kMaxTurntable)
                 return "--turntable takes a count from 1 to " + std::to_string(kMaxTurntable) + ", not \"" +
@@ -222,6 +229,10 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
                 return problem;
         } else if (name == "--data") {
             o.dataDir = value;
+        } else if (name == "--values") {
+            if (!ParseValueChoice(value, &o.values))
+                return "--values takes ct, auto, full or LOW,HIGH (LOW below HIGH, both finite), not \"" +
+                       value + "\"";
         } else if (arg.size() > 1 && arg[0] == '-') {
             return "unknown option " + name;
         } else if (haveVolume) {
@@ -383,7 +394,7 @@ std::string StartSession(const Options& options) {
     OrbitCamera.yaw = options.yaw;
     OrbitCamera.distance = options.distance;
     SetVolumeCrop(options.crop);
-    if (!OpenVolumeFile(options.volumePath.c_str())) {
+    if (!OpenVolumeFile(options.volumePath.c_str(), options.values)) {
         const std::string message = firstMessage("the volume could not be opened");
         ReleaseDeviceAndScene();
         return message;
@@ -422,6 +433,30 @@ void PrepareTimedFrame(Options::Timing timing) {
             break;
         case Options::Timing::Unchanged:
             break;
+        case Options::Timing::PointDrag: {
+            // The hand moves an inner point of the open panel a little each
+            // frame, in position and opacity, back and forth.
+            if (!(EditorTab.state & UI::kTabOpen)) {
+                EditorTab.state = UI::kTabOpen;
+                EditorTab.slideOffset = UI::OpenSlideDistance(ClientArea.heightF);
+            }
+            if (EditorTab.pointCount < 3)
+                EditorTab.InsertPoint(1, 0.5f, 0.3f);
+            static int move = 0;
+            const uint32_t inner = EditorTab.pointCount / 2;
+            EditorTab.selectedPoint = inner;
+            EditorTab.dragMode = UI::kDragInnerPoint;
+            const float wave = static_cast<float>(move++ % 10) / 10.0f;
+            const float lowPosition = EditorTab.points[inner - 1].position,
+                        highPosition = EditorTab.points[inner + 1].position;
+            const UI::GraphPixels graph = EditorTab.Graph();
+            NoteContinuousInput();
+            NoteContinuousInput();
+            EditorTab.DragPointTo(
+                graph.XOfPosition(lowPosition + (0.25f + 0.5f * wave) * (highPosition - lowPosition)),
+                graph.YOfOpacity(0.2f + 0.5f * wave));
+            break;
+        }
         case Options::Timing::Drag:
             // The right button held a little right of where it was pressed: the
             // view turns slowly and each frame draws the layer again, with the
@@ -435,6 +470,25 @@ void PrepareTimedFrame(Options::Timing timing) {
             UpdateCamera();
             break;
     }
+}
+
+double FinishPointDrag() {
+    const auto lastMove = std::chrono::steady_clock::now();
+    EditorTab.dragMode = UI::kDragNone;
+    // The window waits for input while the change may go on, then refines a
+    // band at a time, and the frame after the last band shows it.
+    for (;;) {
+        if (ChangingContinuously()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            continue;
+        }
+        // Nothing coarse to refine on a fast device.
+        if (!RefinementPending() || RefineVolumeLayer(Volume.volumeView, EditorTab.transferView))
+            break;
+    }
+    InputHandlerTable.Frame();
+    glFinish();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - lastMove).count();
 }
 
 Picture ReadPicture() {

@@ -10,6 +10,7 @@
 #include "render/data_folders.h"
 #include "slicing/orbit_view.h"
 #include "slicing/slice_cut.h"
+#include "volume/scan_import.h"
 
 namespace batch {
 
@@ -25,7 +26,10 @@ struct Options {
     int turntable = 0;  // pictures in a full turn; 0: just the one picture
     // What each timed frame costs: a full redraw of the slices, a frame that
     // reuses the volume layer, or a rotation drag's frame (the view turned).
-    enum class Timing { Full, Unchanged, Drag } timing = Timing::Full;
+    // A point drag: an inner control point of the open panel moved on each
+    // frame, as the hand drags it; then the refinement after the last move.
+    enum class Timing { Full, Unchanged, Drag, PointDrag } timing = Timing::Full;
+    ValueChoice values;  // a scan's value window (--values)
     bool help = false;
     // --view: one of the standard views' pitch and yaw; --crop: the part of
     // the box drawn (the whole box unless given).
@@ -72,6 +76,10 @@ void TurnTo(float yaw);
 void RenderFrame();
 // Sets up the next timed frame for the kind of frame being timed.
 void PrepareTimedFrame(Options::Timing timing);
+// After a point drag's frames: lets go of the point and draws until the
+// whole-quality picture is complete and shown; the milliseconds from the
+// last move to then.
+double FinishPointDrag();
 Picture ReadPicture();
 // Back to the state of a fresh process (device, volume and editor released).
 void EndSession();

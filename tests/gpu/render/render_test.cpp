@@ -91,6 +91,8 @@ TEST(RenderOptions, BadCommandLinesAreRefusedWithTheirReason) {
         {{"v.vol", "--crop", "0,1,0,1,0"}, "--crop takes six numbers"},
         {{"v.vol", "--crop", "0,1,0,1.5,0,1"}, "fractions of the box from 0 to 1"},
         {{"v.vol", "--crop", "0,1,0.6,0.5,0,1"}, "Y0 is greater than Y1"},
+        {{"v.vol", "--values", "9,3"}, "--values takes ct, auto, full or LOW,HIGH"},
+        {{"v.vol", "--values=nan,3"}, "not \"nan,3\""},
     };
     for (const auto& [args, expected] : cases) {
         Options o;

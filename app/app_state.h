@@ -10,6 +10,7 @@
 #include "platform/shell/shell.h"
 #include "render/client_area.h"
 #include "slicing/camera.h"
+#include "slicing/orbit_view.h"
 #include "volume/scan_import.h"
 
 // Menu command ids (menu resource 101).
@@ -25,6 +26,21 @@ inline constexpr uint16_t kCmdViewBoundaries = 40009;
 inline constexpr uint16_t kCmdTransferSave = 40010;
 inline constexpr uint16_t kCmdTransferOpen = 40011;
 inline constexpr uint16_t kCmdFileClose = 40012;
+// Undo and redo, the standard views, the picture and the crop.
+inline constexpr uint16_t kCmdEditUndo = 40400;
+inline constexpr uint16_t kCmdEditRedo = 40401;
+inline constexpr uint16_t kCmdFileSavePicture = 40402;
+inline constexpr uint16_t kCmdViewCrop = 40403;
+inline constexpr uint16_t kCmdViewStart = 40404;
+// Sent by the tool windows themselves: apply the crop's sliders, save the
+// turntable, and all of them closed.
+inline constexpr uint16_t kCmdCropApply = 40405;
+inline constexpr uint16_t kCmdToolWindowsClose = 40406;
+inline constexpr uint16_t kCmdFileSaveTurntable = 40407;
+inline constexpr uint16_t kCmdTurntableSave = 40408;
+// Front, back, left, right, top, bottom: kCmdViewFront + StandardView.
+inline constexpr uint16_t kCmdViewFront = 40410;
+inline constexpr uint16_t kCmdViewBottom = 40415;
 // Values: how a scan's values become the 12 bits; the histogram's scale; the
 // installed presets (one item each, in the data folders' order).
 inline constexpr uint16_t kCmdValuesCt = 40100;
@@ -89,6 +105,37 @@ bool InitDevice();
 void ReleaseDevice();
 // The device (D3DResize) and the editor panel follow the client area.
 void ResizeToClientArea();
+
+// The camera turned to one of the standard views (the distance kept), or
+// back to the start camera; either is drawn whole at the next frame.
+void ShowStandardView(StandardView view);
+void ShowStartView();
+// Edit > Undo and Redo of the transfer function; nothing with nothing to undo.
+void UndoTransferEdit();
+void RedoTransferEdit();
+// File > Save Picture: the volume frame without the panel, through a save
+// dialog, as a PNG at the client size.
+void SavePicture();
+// Greys Edit > Undo and Redo when there is nothing to undo or redo (after
+// every message the window procedure handles).
+void UpdateEditMenu();
+// The keys: Ctrl+Z undo, Ctrl+Shift+Z and Ctrl+Y redo, Ctrl+Shift+S save the
+// picture, 1 to 6 the standard views (front, back, left, right, top, bottom),
+// Home the start camera. False for any other key.
+bool HandleViewAndEditKey(int key);
+// View > Crop...: the crop window over the client area, its sliders applied
+// (kCmdCropApply).
+void ShowCropWindow();
+void ApplyCropWindow();
+// File > Save Turntable...: the window asking how many pictures, then (its
+// Save..., kCmdTurntableSave) the dialog for the pictures' name and the
+// pictures, turning once around the vertical axis from the current view, as
+// tamlo-render --turntable names them.
+void ShowTurntableWindow();
+int TurntablePictureCount();
+void SaveTurntable(int pictures);
+// The overlay goes once every tool window is closed.
+void CloseToolWindows();
 
 // The editor panel's handle: where it lies in its strip and which part of the
 // atlas it shows.

@@ -248,15 +248,33 @@ void RegisterMainMenu() {
         presets.push_back({"(none installed)", kCmdPresetFirst + kMaxPresetItems - 1});
     shell::MenuResource menu;
     menu.popups = {
-        {"&File", {{"&Open", kCmdFileOpen}, {"&Close", kCmdFileClose}, {"", 0}, {"&Exit", kCmdFileExit}}},
+        {"&File",
+         {{"&Open", kCmdFileOpen},
+          {"&Close", kCmdFileClose},
+          {"", 0},
+          {"Save &Picture...  Ctrl+Shift+S", kCmdFileSavePicture},
+          {"Save T&urntable...", kCmdFileSaveTurntable},
+          {"", 0},
+          {"&Exit", kCmdFileExit}}},
+        {"&Edit", {{"&Undo  Ctrl+Z", kCmdEditUndo}, {"&Redo  Ctrl+Shift+Z", kCmdEditRedo}}},
         {"&View",
          {{"&Boundaries", kCmdViewBoundaries},
           {"", 0},
           {"S&hading", kCmdViewShading},
           {"", 0},
           {"&Composite", kCmdViewComposite},
-          {"&Maximum Intensity", kCmdViewMaximum},
-          {"M&inimum Intensity", kCmdViewMinimum}}},
+          {"Maximum &Intensity", kCmdViewMaximum},
+          {"Mi&nimum Intensity", kCmdViewMinimum},
+          {"", 0},
+          {"&Front  1", kCmdViewFront},
+          {"Bac&k  2", kCmdViewFront + 1},
+          {"&Left  3", kCmdViewFront + 2},
+          {"&Right  4", kCmdViewFront + 3},
+          {"&Top  5", kCmdViewFront + 4},
+          {"Botto&m  6", kCmdViewFront + 5},
+          {"&Start View  Home", kCmdViewStart},
+          {"", 0},
+          {"Cro&p...", kCmdViewCrop}}},
         {"&Slices",
          {{"&Clear", kCmdSlicesClear},
           {"&X-Axis", kCmdSlicesXAxis},
@@ -280,7 +298,15 @@ void RegisterMainMenu() {
     shell::RegisterMenuResource(kMainMenuResource, std::move(menu));
 }
 
+// The Edit menu's greyed items follow the history whatever the message did.
+static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPARAM wParam, LPARAM lParam);
 shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, LPARAM lParam) {
+    const shell::LRESULT result = HandleMessage(window, message, wParam, lParam);
+    UpdateEditMenu();
+    return result;
+}
+
+static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case shell::WM_DESTROY:
             CancelEditorDrag();
@@ -322,6 +348,33 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
                 case kCmdTransferSave:
                     SaveTransferFunction();
                     return 0;
+                case kCmdEditUndo:
+                    UndoTransferEdit();
+                    return 0;
+                case kCmdEditRedo:
+                    RedoTransferEdit();
+                    return 0;
+                case kCmdFileSavePicture:
+                    SavePicture();
+                    return 0;
+                case kCmdViewStart:
+                    ShowStartView();
+                    return 0;
+                case kCmdViewCrop:
+                    ShowCropWindow();
+                    return 0;
+                case kCmdCropApply:
+                    ApplyCropWindow();
+                    return 0;
+                case kCmdToolWindowsClose:
+                    CloseToolWindows();
+                    return 0;
+                case kCmdFileSaveTurntable:
+                    ShowTurntableWindow();
+                    return 0;
+                case kCmdTurntableSave:
+                    SaveTurntable(TurntablePictureCount());
+                    return 0;
                 case kCmdValuesCt:
                     ChooseValueWindow(ValueWindow::Ct);
                     return 0;
@@ -346,6 +399,10 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
                     return 0;
                 default: {
                     const uint16_t id = shell::LOWORD(wParam);
+                    if (id >= kCmdViewFront && id <= kCmdViewBottom) {
+                        ShowStandardView(static_cast<StandardView>(id - kCmdViewFront));
+                        return 0;
+                    }
                     if (id >= kCmdPresetFirst && id < kCmdPresetFirst + PresetPaths.size()) {
                         OpenTransferFunctionFile(PresetPaths[id - kCmdPresetFirst].c_str());
                         return 0;
@@ -353,6 +410,10 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
                     return shell::DefWindowProc(window, message, wParam, lParam);
                 }
             }
+        case shell::WM_KEYDOWN:
+            if (HandleViewAndEditKey(static_cast<int>(wParam)))
+                return 0;
+            return shell::DefWindowProc(window, message, wParam, lParam);
         case shell::WM_DROPFILES:
             OpenDroppedFiles(reinterpret_cast<shell::HDROP>(wParam));
             return 0;
@@ -391,4 +452,6 @@ void ResetApplicationState() {
     InputHandlerTable = {};
     SetVolumeShading(true);
     SetVolumeMode(VolumeMode::Composite);
+    VolumeCrop = CropBox{};
+    SetClearSpaceCrop(VolumeCrop.low, VolumeCrop.high);
 }

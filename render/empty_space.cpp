@@ -181,3 +181,14 @@ VisibleWindow WindowOfBox(const TextureBox& box, const float half[3], const d3dx
     window.empty = window.right <= window.left || window.bottom <= window.top;
     return window;
 }
+
+TextureBox CroppedTextureBox(const TextureBox& visible, const float low[3], const float high[3]) {
+    TextureBox kept = visible;
+    for (int axis = 0; axis < 3; ++axis) {
+        kept.low[axis] = std::max(visible.low[axis], low[axis]);
+        kept.high[axis] = std::min(visible.high[axis], high[axis]);
+        if (!(kept.low[axis] < kept.high[axis]))
+            kept.empty = true;
+    }
+    return kept;
+}

@@ -41,6 +41,10 @@ struct TextureBox {
     bool empty = false;
 };
 TextureBox VisibleTextureBox(const VolumeBricks& bricks, const LookupOpacity& lookup);
+// The part of `visible` inside a crop of the box (per axis the fractions
+// low..high kept): nothing outside the crop is drawn, so nothing there can be
+// seen either. Empty when they do not meet.
+TextureBox CroppedTextureBox(const TextureBox& visible, const float low[3], const float high[3]);
 
 // What the slice pass needs to draw: the slices whose view depth lies in
 // [nearDepth, farDepth], and the pixels of the scissor rectangle (within a

@@ -33,8 +33,10 @@ VisibleWindow SliceWindow(float width, float height) {
     const float* half = Renderer.volumeHalfExtents;
     d3dx::Matrix projection;  // kept transposed for the shaders
     d3dx::MatrixTranspose(&projection, &Renderer.projection);
-    return WindowOfBox(VisibleTextureBox(Renderer.volumeBricks, Renderer.lookupOpacity), half, Renderer.view,
-                       projection, width, height);
+    const TextureBox visible =
+        CroppedTextureBox(VisibleTextureBox(Renderer.volumeBricks, Renderer.lookupOpacity),
+                          Renderer.cropBox.low, Renderer.cropBox.high);
+    return WindowOfBox(visible, half, Renderer.view, projection, width, height);
 }
 
 // The layer's empty value: nothing seen for the blend, below every sample for
@@ -199,6 +201,14 @@ void SetVolumeMode(VolumeMode mode) {
 
 VolumeMode DrawnVolumeMode() {
     return HaveVolumeLayer() ? Renderer.mode : VolumeMode::Composite;
+}
+
+void SetClearSpaceCrop(const float low[3], const float high[3]) {
+    InvalidateVolumeLayer();
+    for (int axis = 0; axis < 3; ++axis) {
+        Renderer.cropBox.low[axis] = low[axis];
+        Renderer.cropBox.high[axis] = high[axis];
+    }
 }
 
 void RenderIdleFrame() {

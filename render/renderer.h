@@ -106,6 +106,8 @@ struct RendererRecord {
     VolumeBricks volumeBricks;
     float volumeHalfExtents[3] = {0, 0, 0};
     LookupOpacity lookupOpacity;
+    // The crop the slices were cut to, as fractions of the box (the whole box at start).
+    TextureBox cropBox;
     bool skipClearSpace = true;
 
     // projection and ortho lie back to back: the 128-byte cbChangeOnResize block.

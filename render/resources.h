@@ -55,6 +55,9 @@ void InvalidateVolumeLayer();
 // nothing here runs from the volume's destructor at exit.
 void SetClearSpaceVolume(VolumeBricks bricks, const float* halfExtents);
 void SetClearSpaceLookup(LookupOpacity lookup);
+// The crop the slices are cut to (per axis the fractions of the box kept):
+// the clear space grows by what lies outside it. Draws the layer again.
+void SetClearSpaceCrop(const float low[3], const float high[3]);
 
 // The shown volume's gradient texture for shading (null: none, the slices are
 // drawn unshaded). Lent: the volume sets null before it releases the view.

@@ -30,21 +30,54 @@ Point3 Transform(const d3dx::Matrix& m, float x, float y, float z) {
 
 }  // namespace
 
+bool CropBox::Whole() const {
+    for (int axis = 0; axis < 3; ++axis) {
+        if (low[axis] != 0.0f || high[axis] != 1.0f)
+            return false;
+    }
+    return true;
+}
+
+bool CropBox::Empty() const {
+    for (int axis = 0; axis < 3; ++axis) {
+        if (!(low[axis] < high[axis]))
+            return true;
+    }
+    return false;
+}
+
 SliceCut CutSlices(const d3dx::Matrix& view, float hx, float hy, float hz, VolumeVertex* vertices,
                    uint32_t* indices) {
-    // Corner c = 4 ix + 2 iy + iz, in view space.
-    Point3 corners[8];
+    return CutSlices(view, hx, hy, hz, CropBox{}, vertices, indices);
+}
+
+SliceCut CutSlices(const d3dx::Matrix& view, float hx, float hy, float hz, const CropBox& crop,
+                   VolumeVertex* vertices, uint32_t* indices) {
+    if (crop.Empty())
+        return {};
+    // Corner c = 4 ix + 2 iy + iz, in view space: the whole box's, which set
+    // the planes' depths, and the kept part's, which the planes cut.
+    const float half[3] = {hx, hy, hz};
+    Point3 corners[8], whole[8];
     for (int c = 0; c < 8; ++c) {
         const int ix = (c >> 2) & 1, iy = (c >> 1) & 1, iz = c & 1;
-        corners[c] = Transform(view, (2 * ix - 1) * hx, (2 * iy - 1) * hy, (2 * iz - 1) * hz);
+        whole[c] = Transform(view, (2 * ix - 1) * hx, (2 * iy - 1) * hy, (2 * iz - 1) * hz);
+        // -h + f 2h is exactly -h and h at the fractions 0 and 1, so the whole
+        // crop cuts the very box the planes were spaced over.
+        float at[3];
+        for (int axis = 0; axis < 3; ++axis) {
+            const int i = axis == 0 ? ix : axis == 1 ? iy : iz;
+            at[axis] = -half[axis] + (i ? crop.high[axis] : crop.low[axis]) * (2.0f * half[axis]);
+        }
+        corners[c] = Transform(view, at[0], at[1], at[2]);
     }
     const Point3 axisVectors[3] = {
         {corners[4].x - corners[0].x, corners[4].y - corners[0].y, corners[4].z - corners[0].z},
         {corners[2].x - corners[0].x, corners[2].y - corners[0].y, corners[2].z - corners[0].z},
         {corners[1].x - corners[0].x, corners[1].y - corners[0].y, corners[1].z - corners[0].z},
     };
-    float zmin = corners[0].z, zmax = corners[0].z;
-    for (const Point3& c : corners) {
+    float zmin = whole[0].z, zmax = whole[0].z;
+    for (const Point3& c : whole) {
         if (c.z < zmin)
             zmin = c.z;
         if (c.z > zmax)
@@ -64,12 +97,18 @@ SliceCut CutSlices(const d3dx::Matrix& view, float hx, float hy, float hz, Volum
         float u, v, w;
     };
     FlatEdge edges[12];
+    // Texture coordinates of the kept part: t runs from low to high along the
+    // cut axis (exactly t for the whole box), and the fixed 0 and 1 are the
+    // crop's low and high.
+    auto fixed = [&](int axis, float corner) { return corner == 0.0f ? crop.low[axis] : crop.high[axis]; };
+    const float span[3] = {crop.high[0] - crop.low[0], crop.high[1] - crop.low[1],
+                           crop.high[2] - crop.low[2]};
     for (int i = 0; i < 12; ++i) {
         const Edge& e = kEdges[i];
         const Point3& ca = corners[e.a];
         const Point3& cb = corners[e.b];
-        edges[i] = {
-            std::fmin(ca.z, cb.z), std::fmax(ca.z, cb.z), ca, axisVectors[e.axis], e.axis, e.u, e.v, e.w};
+        edges[i] = {std::fmin(ca.z, cb.z), std::fmax(ca.z, cb.z), ca,           axisVectors[e.axis], e.axis,
+                    fixed(0, e.u),         fixed(1, e.v),         fixed(2, e.w)};
     }
 
     SliceCut cut;
@@ -97,9 +136,9 @@ SliceCut CutSlices(const d3dx::Matrix& view, float hx, float hy, float hz, Volum
             p.x = e.a.x + t * e.d.x;
             p.y = e.a.y + t * e.d.y;
             p.z = e.a.z + t * e.d.z;
-            p.u = e.axis == 0 ? t : e.u;
-            p.v = e.axis == 1 ? t : e.v;
-            p.w = e.axis == 2 ? t : e.w;
+            p.u = e.axis == 0 ? crop.low[0] + t * span[0] : e.u;
+            p.v = e.axis == 1 ? crop.low[1] + t * span[1] : e.v;
+            p.w = e.axis == 2 ? crop.low[2] + t * span[2] : e.w;
         }
         cut.vertexCount += static_cast<uint32_t>(n);
         if (n < 3)

@@ -7,6 +7,17 @@
 #include "render/resources.h"
 #include "volume/volume.h"
 
+CropBox VolumeCrop;
+
+void SetVolumeCrop(const CropBox& crop) {
+    VolumeCrop = crop;
+    SetClearSpaceCrop(crop.low, crop.high);
+    if (Volume.volumeView == nullptr)
+        return;
+    BuildSliceGeometry();
+    BuildCentreQuad();
+}
+
 bool BuildSliceGeometry() {
     SetSliceProxy({});
 
@@ -14,7 +25,7 @@ bool BuildSliceGeometry() {
     std::unique_ptr<uint32_t[]> indices(new (std::nothrow) uint32_t[kSliceIndexCapacity]);
     SliceCut cut;
     if (vertices && indices) {
-        cut = CutSlices(VolumeView(), Volume.halfExtentX, Volume.halfExtentY, Volume.halfExtentZ,
+        cut = CutSlices(VolumeView(), Volume.halfExtentX, Volume.halfExtentY, Volume.halfExtentZ, VolumeCrop,
                         vertices.get(), indices.get());
     }
 
@@ -45,11 +56,19 @@ bool BuildSliceGeometry() {
 bool BuildCentreQuad() {
     SetCentreQuad(nullptr, nullptr);
     const float hx = Volume.halfExtentX, hy = Volume.halfExtentY;
+    // Cut to the crop's x and y; a crop that leaves out the central plane
+    // leaves a quad of no area, which draws nothing.
+    const CropBox& c = VolumeCrop;
+    const bool keepsCentre = !c.Empty() && c.low[2] <= 0.5f && 0.5f <= c.high[2];
+    const float u0 = keepsCentre ? c.low[0] : 0.5f, u1 = keepsCentre ? c.high[0] : 0.5f;
+    const float v0 = keepsCentre ? c.low[1] : 0.5f, v1 = keepsCentre ? c.high[1] : 0.5f;
+    const float x0 = -hx + u0 * (2.0f * hx), x1 = -hx + u1 * (2.0f * hx);
+    const float y0 = -hy + v0 * (2.0f * hy), y1 = -hy + v1 * (2.0f * hy);
     const VolumeVertex quad[4] = {
-        {-hx, hy, 0.0f, 0.0f, 1.0f, 0.5f},
-        {hx, hy, 0.0f, 1.0f, 1.0f, 0.5f},
-        {hx, -hy, 0.0f, 1.0f, 0.0f, 0.5f},
-        {-hx, -hy, 0.0f, 0.0f, 0.0f, 0.5f},
+        {x0, y1, 0.0f, u0, v1, 0.5f},
+        {x1, y1, 0.0f, u1, v1, 0.5f},
+        {x1, y0, 0.0f, u1, v0, 0.5f},
+        {x0, y0, 0.0f, u0, v0, 0.5f},
     };
     const uint32_t quadIndices[6] = {0, 1, 2, 2, 3, 0};
     gpu::Buffer* vertexBuffer = nullptr;

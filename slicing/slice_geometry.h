@@ -9,5 +9,13 @@
 // no slices left to draw.
 bool BuildSliceGeometry();
 
-// The quad over the box's central z plane, handed to the renderer.
+// The quad over the box's central z plane, handed to the renderer; cut to
+// the crop like the slices (nothing of it when the crop leaves that plane out).
 bool BuildCentreQuad();
+
+// The part of the box the slices and the centre quad are cut to: the whole
+// box at start; a new volume keeps it.
+extern CropBox VolumeCrop;
+// Sets the crop: the slices, the centre quad and the clear space follow it,
+// shown from the next frame on. Without a volume only the crop is kept.
+void SetVolumeCrop(const CropBox& crop);

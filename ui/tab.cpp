@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "platform/shell/shell.h"
@@ -135,6 +136,31 @@ void CTab::ReplacePoints(const ControlPoint* newPoints, uint32_t newCount) {
     pointCount = newCount;
     selectedPoint = 0;
     selectedHsl = RgbToHsl(points[0].red, points[0].green, points[0].blue);
+}
+
+void CTab::RestorePoints(const PointList& list) {
+    if (dragMode != kDragNone) {
+        dragMode = kDragNone;
+        shell::ClipCursor(nullptr);
+    }
+    const uint32_t keep = selectedPoint;
+    ReplacePoints(list.data(), static_cast<uint32_t>(list.size()));
+    SelectPoint(keep < pointCount ? keep : pointCount - 1);
+    Rebuild();
+}
+
+bool CTab::UndoEdit() {
+    const std::optional<PointList> previous = history.Undo(Points());
+    if (previous)
+        RestorePoints(*previous);
+    return previous.has_value();
+}
+
+bool CTab::RedoEdit() {
+    const std::optional<PointList> next = history.Redo(Points());
+    if (next)
+        RestorePoints(*next);
+    return next.has_value();
 }
 
 uint32_t CTab::Update() {

@@ -15,6 +15,7 @@
 #include "ui/hsl.h"
 #include "ui/tab_state.h"
 #include "ui/tf_file_io.h"
+#include "ui/tf_history.h"
 #include "ui/transfer_function.h"
 
 namespace UI {
@@ -75,6 +76,17 @@ class CTab {
     // the picker from it. The caller rebuilds the geometry and lookup texture.
     void ReplacePoints(const ControlPoint* newPoints, uint32_t newCount);
 
+    // The points as a list, as the history keeps them.
+    PointList Points() const { return PointList(points.get(), points.get() + pointCount); }
+    // Edit > Undo and Redo: the function before the last edit (or after the
+    // last one undone), rebuilt at once; a drag under way is dropped. The
+    // selection keeps its number where the list still has it. False, and
+    // nothing changed, with nothing to undo or redo.
+    bool UndoEdit();
+    bool RedoEdit();
+    // Every edit of the points (the panel's, a load) is a step here.
+    TransferHistory history;
+
     float handleX = 0;
     float handleWidth = 0;
     float slideTime = 0;
@@ -112,6 +124,7 @@ class CTab {
     bool InGraph(int32_t x, int32_t d) const;
     void SelectPoint(uint32_t index);
     void Rebuild();
+    void RestorePoints(const PointList& list);
 };
 
 }  // namespace UI

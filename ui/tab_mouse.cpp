@@ -151,7 +151,9 @@ bool CTab::OnLButtonDown(uint32_t, int32_t x, int32_t y) {
         return true;
     for (uint32_t k = 1; k < pointCount; ++k) {
         if (points[k].position > p) {
+            const PointList before = Points();
             InsertPoint(k, p, a);
+            history.Record(before, Points());
             Rebuild();
             return true;
         }
@@ -172,6 +174,8 @@ bool CTab::OnLButtonUp(uint32_t, int32_t x, int32_t y) {
 
     // A drag needs a selected point to act on; the selection always names one.
     if (dragMode != kDragNone && selectedPoint < pointCount) {
+        // The whole drag is one step, whatever it moved through.
+        const PointList before = Points();
         ControlPoint& s = points[selectedPoint];
         const int32_t pickerTop = l.pickerZeroRow + l.pickerRows;
         const float pickerValue =
@@ -204,6 +208,7 @@ bool CTab::OnLButtonUp(uint32_t, int32_t x, int32_t y) {
             s.blue = c.blue;
             s.alpha = c.alpha;
         }
+        history.Record(before, Points());
         if (dragMode >= kDragField && dragMode <= kDragLastPoint)
             Rebuild();
     }
@@ -221,7 +226,9 @@ bool CTab::OnRButtonDown(uint32_t, int32_t x, int32_t y) {
     const uint32_t hit = HitTestPoint(x, y);
     if (hit == kNoPoint || hit == 0 || hit == pointCount - 1)
         return true;
+    const PointList before = Points();
     DeletePoint(hit);
+    history.Record(before, Points());
     // The selection keeps its number; when that now lies past the end (the
     // last point was selected), the new last point takes it over.
     if (selectedPoint >= pointCount)

@@ -21,6 +21,7 @@ void ShowTfError(const std::string& text) {
 }  // namespace
 
 void InstallTransferFunction(const std::vector<ControlPoint>& points) {
+    EditorTab.history.Record(EditorTab.Points(), points);
     EditorTab.ReplacePoints(points.data(), static_cast<uint32_t>(points.size()));
     EditorTab.GenerateColorGeometry();
     EditorTab.GenerateTransfer();

@@ -79,6 +79,12 @@ void HandleSdlEvent(const SDL_Event& e) {
     c.modState = static_cast<uint16_t>(SDL_GetModState());
     if (e.type == SDL_KEYDOWN || e.type == SDL_KEYUP)
         detail::NoteKeyModifiers(e.key.keysym.mod);
+    if (surface.HasOverlay()) {
+        // Its hover highlight follows the pointer.
+        w->menuDirty = w->menuDirty || e.type == SDL_MOUSEMOTION;
+        if (surface.OverlayTakes(e, w->clientCapture))
+            return;
+    }
     const detail::Translation t = detail::TranslateSdlEvent(e, c);
 
     w->buttons = detail::ButtonsAfter(e, w->buttons);

@@ -256,6 +256,16 @@ void PostQuitMessage(int exitCode);
 HDC BeginPaint(HWND window, PAINTSTRUCT* paint);
 bool EndPaint(HWND window, const PAINTSTRUCT* paint);
 
+// Extra Dear ImGui content (a small tool window) drawn over the client area
+// each time the window is drawn, after the menu bar: `draw` runs between
+// ImGui's NewFrame and Render with the window's ImGui context current, and is
+// given the client area's top row in window pixels. While ImGui wants the
+// mouse (the pointer over one of its windows, or a button held on one), mouse
+// input goes to ImGui instead of the window procedure; a drag the program
+// started keeps its input. An empty function removes the content. Nothing
+// without a menu bar.
+void SetWindowOverlay(HWND window, std::function<void(int clientTop)> draw);
+
 // The window as a presentation target for a windowed swap chain; null for a
 // null or destroyed window.
 std::shared_ptr<gpu::OutputWindow> GetOutputWindow(HWND window);

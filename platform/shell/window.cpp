@@ -206,6 +206,13 @@ bool DestroyWindow(HWND window) {
     return true;
 }
 
+void SetWindowOverlay(HWND window, std::function<void(int)> draw) {
+    if (WindowRecord* w = detail::Live(window)) {
+        w->surface->SetOverlay(std::move(draw));
+        w->menuDirty = true;
+    }
+}
+
 bool IsWindow(HWND window) {
     return Live(window) != nullptr;
 }

@@ -329,9 +329,63 @@ void Surface::DrawMenu() {
         drawBox({x, y, x + size.x + 2 * pad, y + size.y + 2 * pad});
         dl->AddText(font, fontSize, ImVec2(x + pad, y + pad), text, toolTip_.c_str());
     }
+    if (overlay_) {
+        overlay_(barHeight_);
+    }
     ImGui::Render();
     ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
     ImGui::SetCurrentContext(previous);
+}
+
+// ImGui learns where its windows are only in a frame, so the pointer's move
+// and each button change are shown to it in a frame of their own (a quick
+// redraw of the last image) before it is asked whether it wants the mouse:
+// a press and release that arrive together are still a click.
+bool Surface::OverlayTakes(const SDL_Event& event, bool clientCapture) {
+    if (!overlay_ || !imgui_ || barHeight_ <= 0 || tracker_.Active()) {
+        return false;
+    }
+    ImGuiContext* previous = ImGui::GetCurrentContext();
+    ImGui::SetCurrentContext(imgui_);
+    ImGuiIO& io = ImGui::GetIO();
+    auto button = [](uint8_t sdlButton) {
+        return sdlButton == SDL_BUTTON_LEFT ? 0 : sdlButton == SDL_BUTTON_RIGHT ? 1 : -1;
+    };
+    bool taken = false;
+    switch (event.type) {
+        case SDL_MOUSEMOTION:
+            io.MousePos = ImVec2(static_cast<float>(event.motion.x), static_cast<float>(event.motion.y));
+            taken = io.WantCaptureMouse && !clientCapture;
+            break;
+        case SDL_MOUSEBUTTONDOWN: {
+            const int b = button(event.button.button);
+            io.MousePos = ImVec2(static_cast<float>(event.button.x), static_cast<float>(event.button.y));
+            Redraw();
+            if (b >= 0 && io.WantCaptureMouse && !clientCapture) {
+                io.MouseDown[b] = true;
+                Redraw();
+                taken = true;
+            }
+            break;
+        }
+        case SDL_MOUSEBUTTONUP: {
+            const int b = button(event.button.button);
+            if (b >= 0 && io.MouseDown[b]) {
+                io.MousePos = ImVec2(static_cast<float>(event.button.x), static_cast<float>(event.button.y));
+                io.MouseDown[b] = false;
+                Redraw();
+                taken = true;
+            }
+            break;
+        }
+        case SDL_MOUSEWHEEL:
+            taken = io.WantCaptureMouse && !clientCapture;
+            break;
+        default:
+            break;
+    }
+    ImGui::SetCurrentContext(previous);
+    return taken;
 }
 
 }  // namespace shell::detail

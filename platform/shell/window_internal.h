@@ -48,6 +48,11 @@ class Surface {
     void Present(uint32_t texture, uint32_t width, uint32_t height);
     // Draws the last presented image again (the menu changed between frames).
     void Redraw();
+    // The extra ImGui content (shell.h's SetWindowOverlay) and its input: a
+    // mouse event it takes never reaches the window procedure.
+    void SetOverlay(std::function<void(int)> draw) { overlay_ = std::move(draw); }
+    bool HasOverlay() const { return static_cast<bool>(overlay_); }
+    bool OverlayTakes(const SDL_Event& event, bool clientCapture);
     // A line of text beside the client point (x, y); empty: none.
     void SetToolTip(std::string text, int x, int y) {
         toolTip_ = std::move(text);
@@ -68,6 +73,7 @@ class Surface {
     MenuTracker tracker_;
     ImGuiContext* imgui_ = nullptr;
     bool imguiGl_ = false;
+    std::function<void(int)> overlay_;
     uint32_t snapshot_ = 0;  // our copy of the last presented image
     uint32_t snapshotFbo_ = 0;
     uint32_t snapshotWidth_ = 0, snapshotHeight_ = 0;

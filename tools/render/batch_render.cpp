@@ -19,10 +19,12 @@
 #include <utility>
 
 #include "app/app_state.h"
+#include "app/picture_file.h"
 #include "platform/gpu/gpu.h"
 #include "platform/shell/shell.h"
 #include "render/renderer.h"
 #include "slicing/camera.h"
+#include "slicing/slice_geometry.h"
 #include "ui/tab.h"
 #include "ui/tab_layout.h"
 #include "volume/scan_import.h"
@@ -62,6 +64,30 @@ bool ParseSize(const std::string& text, int* width, int* height) {
            ParseInt(text.substr(x + 1), height);
 }
 
+// "X0,X1,Y0,Y1,Z0,Z1": six fractions of the box, each 0..1, low <= high.
+std::string ParseCrop(const std::string& text, CropBox* crop) {
+    float values[6];
+    size_t start = 0;
+    for (int i = 0; i < 6; ++i) {
+        const size_t comma = text.find(',', start);
+        const bool last = i == 5;
+        if ((comma == std::string::npos) != last ||
+            !ParseFloat(text.substr(start, last ? std::string::npos : comma - start), &values[i]))
+            return "--crop takes six numbers X0,X1,Y0,Y1,Z0,Z1, not \"" + text + "\"";
+        if (values[i] < 0.0f || values[i] > 1.0f)
+            return "--crop takes fractions of the box from 0 to 1, not \"" + text + "\"";
+        start = comma + 1;
+    }
+    for (int axis = 0; axis < 3; ++axis) {
+        if (values[2 * axis] > values[2 * axis + 1])
+            return std::string("--crop: ") + "XYZ"[axis] + "0 is greater than " + "XYZ"[axis] + "1 in \"" +
+                   text + "\"";
+        crop->low[axis] = values[2 * axis];
+        crop->high[axis] = values[2 * axis + 1];
+    }
+    return {};
+}
+
 void ReleaseDeviceAndScene() {
     ReleaseDevice();
     Volume.Unload();
@@ -96,6 +122,9 @@ const char* UsageText() {
            "  --yaw RADIANS      camera yaw (default 0)\n"
            "  --distance D       camera distance from the volume's centre (default 4)\n"
            "  --panel open|closed  the transfer-function panel (default closed)\n"
+           "  --view front|back|left|right|top|bottom  a standard view (pitch and yaw) in the scans'\n"
+           "                     orientation (x to the patient's left, y to the head, z to the back)\n"
+           "  --crop X0,X1,Y0,Y1,Z0,Z1  draw only this part of the box, as fractions 0..1 per axis\n"
            "  -o, --output PNG   where to write the picture (default tamlo-render.png)\n"
            "  --frames N         render N frames and print each one's time and the median, min and max\n"
            "  --timing full|unchanged|drag|point-drag  what the timed frames are (default full): a full\n"
@@ -135,8 +164,9 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             hasValue = true;
         }
         static const char* const kValued[] = {
-            "--tf",     "--size", "--pitch",  "--yaw",       "--distance", "--panel",   "--output", "-o",
-            "--frames", "--data", "--timing", "--turntable", "--values",   "--shading", "--mode"};
+            "--tf",     "--size",    "--pitch",  "--yaw",  "--distance", "--panel",
+            "--output", "-o",        "--frames", "--data", "--timing",   "--turntable",
+            "--values", "--shading", "--mode",   "--view", "--crop"};
         const bool valued = std::find_if(std::begin(kValued), std::end(kValued),
                                          [&](const char* v) { return name == v; }) != std::end(kValued);
         if (valued && !hasValue) {
@@ -159,6 +189,7 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             float* target = name == "--pitch" ? &o.pitch : name == "--yaw" ? &o.yaw : &o.distance;
             if (!ParseFloat(value, target))
                 return name + " takes a finite number, not \"" + value + "\"";
+            o.anglesGiven = o.anglesGiven || name != "--distance";
             if (name == "--distance" && !(o.distance > 0.0f))
                 return "--distance must be greater than 0, not \"" + value + "\"";
         } else if (name == "--panel") {
@@ -188,6 +219,18 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             if (!ParseInt(value, &o.turntable) || o.turntable < 1 || o.turntable > kMaxTurntable)
                 return "--turntable takes a count from 1 to " + std::to_string(kMaxTurntable) + ", not \"" +
                        value + "\"";
+        } else if (name == "--view") {
+            StandardView view;
+            if (!StandardViewNamed(value.c_str(), &view))
+                return "--view takes front, back, left, right, top or bottom, not \"" + value + "\"";
+            const OrbitAngles angles = StandardViewAngles(view);
+            o.pitch = angles.pitch;
+            o.yaw = angles.yaw;
+            o.viewGiven = true;
+        } else if (name == "--crop") {
+            const std::string problem = ParseCrop(value, &o.crop);
+            if (!problem.empty())
+                return problem;
         } else if (name == "--data") {
             o.dataDir = value;
         } else if (name == "--values") {
@@ -218,6 +261,8 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
     }
     if (!haveVolume)
         return "no volume file given (see --help)";
+    if (o.viewGiven && o.anglesGiven)
+        return "--view sets the pitch and yaw; it does not go with --pitch or --yaw";
     if (o.turntable > 0 && o.frames > 0)
         return "--turntable and --frames do not go together (time a turntable with --frames alone)";
     return {};
@@ -315,22 +360,11 @@ std::string CheckInputs(const Options& options) {
 }
 
 std::string TurntablePictureName(const std::string& output, int index) {
-    std::string stem = output;
-    if (stem.size() >= 4) {
-        std::string end = stem.substr(stem.size() - 4);
-        for (char& c : end)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (end == ".png")
-            stem.resize(stem.size() - 4);
-    }
-    std::string number = std::to_string(index + 1);
-    number.insert(0, number.size() < 4 ? 4 - number.size() : 0, '0');
-    return stem + "-" + number + ".png";
+    return TurntableFrameName(output, index);
 }
 
 float TurntableYaw(float startYaw, int index, int count) {
-    constexpr double kTurn = 6.283185307179586;
-    return static_cast<float>(startYaw + kTurn * index / count);
+    return TurntableFrameYaw(startYaw, index, count);
 }
 
 void TurnTo(float yaw) {
@@ -380,6 +414,7 @@ std::string StartSession(const Options& options) {
     SetVolumeMode(options.mode == Options::Mode::Maximum   ? VolumeMode::Maximum
                   : options.mode == Options::Mode::Minimum ? VolumeMode::Minimum
                                                            : VolumeMode::Composite);
+    SetVolumeCrop(options.crop);
     if (!OpenVolumeFile(options.volumePath.c_str(), options.values)) {
         const std::string message = firstMessage("the volume could not be opened");
         ReleaseDeviceAndScene();
@@ -436,8 +471,8 @@ void PrepareTimedFrame(Options::Timing timing) {
             const float lowPosition = EditorTab.points[inner - 1].position,
                         highPosition = EditorTab.points[inner + 1].position;
             const UI::GraphPixels graph = EditorTab.Graph();
-            NoteContinuousInput();
-            NoteContinuousInput();
+            for (int note = 0; note < 3; ++note)
+                NoteContinuousInput();
             EditorTab.DragPointTo(
                 graph.XOfPosition(lowPosition + (0.25f + 0.5f * wave) * (highPosition - lowPosition)),
                 graph.YOfOpacity(0.2f + 0.5f * wave));
@@ -494,6 +529,7 @@ void EndSession() {
     EditorTab.slideTime = 0;
     EditorTab.slideOffset = 0;
     EditorTab.dragMode = UI::kDragNone;
+    EditorTab.history.Clear();
     ResetApplicationState();
 }
 

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "render/data_folders.h"
+#include "slicing/orbit_view.h"
+#include "slicing/slice_cut.h"
 #include "volume/scan_import.h"
 
 namespace batch {
@@ -32,6 +34,11 @@ struct Options {
     // View > Composite, Maximum Intensity, Minimum Intensity.
     enum class Mode { Composite, Maximum, Minimum } mode = Mode::Composite;
     bool help = false;
+    // --view: one of the standard views' pitch and yaw; --crop: the part of
+    // the box drawn (the whole box unless given).
+    bool viewGiven = false;
+    bool anglesGiven = false;
+    CropBox crop;
     Options();
 };
 

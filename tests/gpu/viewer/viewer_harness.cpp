@@ -56,6 +56,7 @@ void ViewerTest::TearDown() {
     EditorTab.state = UI::kTabClosed;
     EditorTab.slideOffset = 0;
     EditorTab.dragMode = UI::kDragNone;
+    EditorTab.history.Clear();
     ResetApplicationState();
     shell::testing::Reset();
     if (!scratch_.empty() && std::getenv("TAMLO_KEEP_SCRATCH") == nullptr)

@@ -443,16 +443,16 @@ TEST_F(VolumeRenderTest, TheRefinedPictureIsTheWholeFrameAndAChangeStartsItOver)
     Frame coarse, refined, whole;
     bool coarseShown = false, refiningSeen = false, restarted = false;
     size_t bandsBeforeChange = 0;
-    const auto twoNotches = [] {
+    const auto notches = [] {
         Renderer.layerSeconds = 10.0;  // as a very slow device would have measured
-        Post(shell::WM_MOUSEWHEEL, shell::MAKEWPARAM(0, 120), 0);
-        Post(shell::WM_MOUSEWHEEL, shell::MAKEWPARAM(0, static_cast<uint16_t>(-120)), 0);
+        for (int16_t delta : {120, -120, 120})
+            Post(shell::WM_MOUSEWHEEL, shell::MAKEWPARAM(0, static_cast<uint16_t>(delta)), 0);
     };
     Run({[] {
              Size(kWidth, kHeight);
              Command(kCmdFileOpen);
          },
-         [] {}, twoNotches, [] {},
+         [] {}, notches, [] {},
          [&] {
              coarse = ReadFrame();
              coarseShown = !Renderer.layerQuality.Full();
@@ -462,7 +462,7 @@ TEST_F(VolumeRenderTest, TheRefinedPictureIsTheWholeFrameAndAChangeStartsItOver)
          [&] {
              refiningSeen = true;
              bandsBeforeChange = Renderer.refineNextSlice;
-             twoNotches();
+             notches();
          },
          [] {}, [&] { restarted = !Renderer.refining || Renderer.refineNextSlice < bandsBeforeChange; },
          WaitFor([] { return Renderer.layerQuality.Full(); }, 2000), [] {},

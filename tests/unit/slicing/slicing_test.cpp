@@ -1,6 +1,7 @@
 // Orbit camera maths and the view-aligned slice cutting, without a device.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -169,6 +170,93 @@ TEST(SliceCuttingTest, GeneralOrientationGivesConvexFansOnTheBoxSurface) {
         }
     }
     EXPECT_GT(pointCounts[3] + pointCounts[5] + pointCounts[6], 0) << "a tilted box gives more than quads";
+}
+
+}  // namespace
+
+namespace {
+
+// The standard views in the scans' orientation (x to the patient's left, y
+// to the head, z to the back). Row i of a view matrix is object axis i in
+// view space (right, up, away from the eye): which end of which axis faces
+// the eye, and which points up the screen.
+TEST(StandardViewTest, EachViewLooksFromItsSideWithTheRightWayUp) {
+    const struct {
+        const char* name;
+        int towardsEye, eyeSign, up, upSign;
+    } views[] = {{"front", 2, -1, 1, 1}, {"back", 2, 1, 1, 1}, {"left", 0, 1, 1, 1},
+                 {"right", 0, -1, 1, 1}, {"top", 1, 1, 2, -1}, {"bottom", 1, -1, 2, -1}};
+    for (const auto& e : views) {
+        StandardView view;
+        ASSERT_TRUE(StandardViewNamed(e.name, &view)) << e.name;
+        const OrbitAngles angles = StandardViewAngles(view);
+        d3dx::Matrix m;
+        d3dx::Vector4 light;
+        ComputeOrbitView(angles.pitch, angles.yaw, 4.0f, &m, &light);
+        EXPECT_NEAR(m.m[e.towardsEye][2], -e.eyeSign, 1e-5) << e.name << " looks along its axis";
+        EXPECT_NEAR(m.m[e.up][1], e.upSign, 1e-5) << e.name << " is the right way up";
+        if (view == StandardView::Front) {
+            EXPECT_NEAR(m.m[0][0], 1.0f, 1e-6) << "front: the patient's right on the screen's left";
+        }
+    }
+    StandardView unused;
+    EXPECT_FALSE(StandardViewNamed("Front", &unused));
+}
+
+// A crop cuts the whole box's planes through the kept part alone: every
+// point lies in the kept part with the texture coordinate of its place in the
+// whole volume, every slice lies on an uncropped plane, and no plane through
+// the kept part is lost. A crop that keeps nothing cuts nothing.
+TEST(SliceCuttingTest, ACropCutsTheSamePlanesThroughTheKeptPartOnly) {
+    const float half[3] = {0.5f, 0.37f, 0.21f};
+    const CropBox crops[] = {{{0, 0, 0}, {0.5f, 1, 1}}, {{0.2f, 0.1f, 0.3f}, {0.7f, 0.95f, 0.6f}}};
+    auto planes = [](const Slices& s) {
+        std::vector<float> depths;
+        for (uint32_t t = 0; t < s.cut.indexCount; t += 3)
+            if (t == 0 || s.indices[t] != s.indices[t - 3])
+                depths.push_back(s.vertices[s.indices[t]].z);
+        return depths;
+    };
+    for (const CropBox& crop : crops) {
+        for (float yaw : {0.0f, 0.9f, 2.1f, 4.0f}) {
+            d3dx::Matrix view;
+            d3dx::Vector4 light;
+            ComputeOrbitView(0.63f, yaw, 3.0f, &view, &light);
+            Slices whole, kept;
+            whole.cut =
+                CutSlices(view, half[0], half[1], half[2], whole.vertices.data(), whole.indices.data());
+            kept.cut =
+                CutSlices(view, half[0], half[1], half[2], crop, kept.vertices.data(), kept.indices.data());
+            float nearest = 1e9f, farthest = -1e9f;  // the kept part's depth range
+            for (uint32_t i = 0; i < kept.cut.vertexCount; ++i) {
+                const VolumeVertex& p = kept.vertices[i];
+                nearest = std::fmin(nearest, p.z);
+                farthest = std::fmax(farthest, p.z);
+                const float d[3] = {p.x - view.m[3][0], p.y - view.m[3][1], p.z - view.m[3][2]};
+                const float texture[3] = {p.u, p.v, p.w};
+                for (int a = 0; a < 3; ++a) {  // back to the object: the rotation is orthonormal
+                    const float f =
+                        ((d[0] * view.m[a][0] + d[1] * view.m[a][1] + d[2] * view.m[a][2]) / half[a] + 1) / 2;
+                    ASSERT_NEAR(texture[a], f, 1e-4) << "the texture addresses the whole volume";
+                    ASSERT_TRUE(crop.low[a] - 1e-4f <= f && f <= crop.high[a] + 1e-4f)
+                        << "inside the kept part";
+                }
+            }
+            const std::vector<float> wholePlanes = planes(whole), cut = planes(kept);
+            size_t inside = 0;
+            for (float z : wholePlanes)
+                inside += z > nearest + 1e-4f && z < farthest - 1e-4f;
+            EXPECT_GE(cut.size(), inside) << "no plane through the kept part is lost";
+            for (float z : cut)
+                ASSERT_TRUE(std::any_of(wholePlanes.begin(), wholePlanes.end(),
+                                        [z](float w) { return std::fabs(z - w) < 1e-4f; }))
+                    << "slice at depth " << z << " is an uncropped plane";
+        }
+    }
+    Slices none;
+    none.cut = CutSlices(d3dx::Matrix{}, 0.5f, 0.5f, 0.5f, CropBox{{0, 0.4f, 0}, {1, 0.4f, 1}},
+                         none.vertices.data(), none.indices.data());
+    EXPECT_EQ(none.cut.vertexCount + none.cut.indexCount, 0u);
 }
 
 }  // namespace

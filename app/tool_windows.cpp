@@ -1,0 +1,163 @@
+// Small Dear ImGui windows over the client area: View > Crop... (a range
+// slider for each axis of the box and a Reset button; the box is outlined
+// while a slider moves) and File > Save Turntable... (how many pictures).
+// They draw with the menu bar (the shell's overlay); what they change is
+// applied by the window procedure, between frames, so nothing is rebuilt or
+// drawn on the device while the bar is being drawn.
+#include <imgui.h>
+
+#include <algorithm>
+
+#include "app/app_state.h"
+#include "render/renderer.h"
+#include "slicing/slice_geometry.h"
+#include "volume/volume.h"
+
+namespace {
+
+struct CropWindowRecord {
+    bool open = false;
+    CropBox pending;  // what the sliders set, applied at kCmdCropApply
+};
+CropWindowRecord CropWindow;
+
+struct TurntableWindowRecord {
+    bool open = false;
+    int pictures = 36;
+};
+TurntableWindowRecord TurntableWindow;
+
+constexpr float kWindowWidth = 320.0f, kWindowHeight = 132.0f, kMargin = 10.0f;
+
+// The axes by the scans' orientation: x runs to the patient's left, y to the
+// head, z to the back (volume/scan_import.h).
+constexpr const char* kAxisNames[3] = {"right - left", "foot - head", "front - back"};
+
+// The crop's edges projected as the slices are: object space through the
+// view and projection, to window pixels below the menu bar.
+void DrawOutline(const CropBox& crop, int clientTop) {
+    if (Volume.volumeView == nullptr || ClientArea.width <= 0 || ClientArea.height <= 0)
+        return;
+    d3dx::Matrix projection;  // kept transposed for the shaders
+    d3dx::MatrixTranspose(&projection, &Renderer.projection);
+    const float half[3] = {Volume.halfExtentX, Volume.halfExtentY, Volume.halfExtentZ};
+    ImVec2 pixel[8];
+    bool visible[8];
+    for (int c = 0; c < 8; ++c) {
+        float at[3];
+        for (int axis = 0; axis < 3; ++axis) {
+            const float fraction = (c >> (2 - axis)) & 1 ? crop.high[axis] : crop.low[axis];
+            at[axis] = -half[axis] + fraction * 2.0f * half[axis];
+        }
+        const d3dx::Vector3 object{at[0], at[1], at[2]};
+        d3dx::Vector4 view;
+        d3dx::Vec3Transform(&view, &object, &Renderer.view);
+        const d3dx::Vector3 viewPoint{view.x, view.y, view.z};
+        d3dx::Vector4 clip;
+        d3dx::Vec3Transform(&clip, &viewPoint, &projection);
+        visible[c] = clip.w > 1e-4f;
+        pixel[c] =
+            ImVec2((clip.x / clip.w + 1.0f) * 0.5f * ClientArea.widthF,
+                   (1.0f - clip.y / clip.w) * 0.5f * ClientArea.heightF + static_cast<float>(clientTop));
+    }
+    ImDrawList* lines = ImGui::GetBackgroundDrawList();
+    const ImU32 colour = IM_COL32(255, 210, 0, 255);
+    for (int c = 0; c < 8; ++c)
+        for (int bit : {1, 2, 4})
+            if (!(c & bit) && visible[c] && visible[c | bit])
+                lines->AddLine(pixel[c], pixel[c | bit], colour, 1.0f);
+}
+
+void DrawCropWindow(int clientTop) {
+    ImGui::SetNextWindowPos(ImVec2(std::max(0.0f, ClientArea.widthF - kWindowWidth - kMargin),
+                                   static_cast<float>(clientTop) + kMargin),
+                            ImGuiCond_Appearing);
+    ImGui::SetNextWindowSize(ImVec2(kWindowWidth, kWindowHeight), ImGuiCond_Always);
+    bool open = true;
+    bool sliding = false, changed = false;
+    CropBox box = CropWindow.pending;
+    if (ImGui::Begin(
+            "Crop", &open,
+            ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoSavedSettings)) {
+        for (int axis = 0; axis < 3; ++axis) {
+            float range[2] = {box.low[axis], box.high[axis]};
+            if (ImGui::SliderFloat2(kAxisNames[axis], range, 0.0f, 1.0f, "%.2f")) {
+                // The end that moved pushes the other along rather than cross it.
+                if (range[0] != box.low[axis])
+                    range[1] = std::max(range[1], range[0]);
+                else
+                    range[0] = std::min(range[0], range[1]);
+                box.low[axis] = std::clamp(range[0], 0.0f, 1.0f);
+                box.high[axis] = std::clamp(range[1], 0.0f, 1.0f);
+                changed = true;
+            }
+            sliding = sliding || ImGui::IsItemActive();
+        }
+        if (ImGui::Button("Reset")) {
+            box = CropBox{};
+            changed = true;
+        }
+    }
+    ImGui::End();
+    if (sliding)
+        DrawOutline(box, clientTop);
+    if (changed) {
+        CropWindow.pending = box;
+        shell::PostMessage(MainWindow, shell::WM_COMMAND, kCmdCropApply, 0);
+    }
+    CropWindow.open = open;
+}
+
+void DrawTurntableWindow(int clientTop) {
+    ImGui::SetNextWindowPos(ImVec2(kMargin, static_cast<float>(clientTop) + kMargin), ImGuiCond_Appearing);
+    ImGui::SetNextWindowSize(ImVec2(260.0f, 84.0f), ImGuiCond_Always);
+    bool open = true;
+    if (ImGui::Begin(
+            "Save Turntable", &open,
+            ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoSavedSettings)) {
+        ImGui::SliderInt("pictures", &TurntableWindow.pictures, 1, 360);
+        TurntableWindow.pictures = std::clamp(TurntableWindow.pictures, 1, 360);
+        if (ImGui::Button("Save...")) {
+            open = false;
+            shell::PostMessage(MainWindow, shell::WM_COMMAND, kCmdTurntableSave, 0);
+        }
+    }
+    ImGui::End();
+    TurntableWindow.open = open;
+}
+
+void DrawToolWindows(int clientTop) {
+    if (CropWindow.open)
+        DrawCropWindow(clientTop);
+    if (TurntableWindow.open)
+        DrawTurntableWindow(clientTop);
+    // Not from here: this very function would be replaced while it runs.
+    if (!CropWindow.open && !TurntableWindow.open)
+        shell::PostMessage(MainWindow, shell::WM_COMMAND, kCmdToolWindowsClose, 0);
+}
+
+}  // namespace
+
+void ShowCropWindow() {
+    CropWindow.open = true;
+    CropWindow.pending = VolumeCrop;
+    shell::SetWindowOverlay(MainWindow, &DrawToolWindows);
+}
+
+void ApplyCropWindow() {
+    SetVolumeCrop(CropWindow.pending);
+}
+
+void ShowTurntableWindow() {
+    TurntableWindow.open = true;
+    shell::SetWindowOverlay(MainWindow, &DrawToolWindows);
+}
+
+int TurntablePictureCount() {
+    return TurntableWindow.pictures;
+}
+
+void CloseToolWindows() {
+    if (!CropWindow.open && !TurntableWindow.open)
+        shell::SetWindowOverlay(MainWindow, {});
+}

@@ -1,0 +1,160 @@
+// Edit > Undo and Redo of the transfer function, the standard views and the
+// start camera, and File > Save Picture.
+#include <cctype>
+#include <cstdio>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/picture_file.h"
+#include "render/renderer.h"
+#include "slicing/camera.h"
+#include "ui/tab.h"
+
+namespace {
+
+constexpr const char* kPictureCaption = "Save Picture";
+constexpr const char* kNoPicture = "There is no picture to save: open a volume first.";
+
+// The camera jumps in one step: a rotation drag under way ends (its button
+// release then does nothing), so the next frame is drawn whole.
+void ShowCamera(const OrbitCameraRecord& camera) {
+    EndRotationDrag();
+    OrbitCamera = camera;
+    if (Renderer.context != nullptr)
+        UpdateCamera();
+}
+
+bool EndsInPng(const std::string& path) {
+    if (path.size() < 4)
+        return false;
+    std::string end = path.substr(path.size() - 4);
+    for (char& c : end)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return end == ".png";
+}
+
+}  // namespace
+
+void ShowStandardView(StandardView view) {
+    const OrbitAngles angles = StandardViewAngles(view);
+    OrbitCameraRecord camera = OrbitCamera;  // the distance stays as zoomed
+    camera.pitch = angles.pitch;
+    camera.yaw = angles.yaw;
+    ShowCamera(camera);
+}
+
+void ShowStartView() {
+    ShowCamera(OrbitCameraRecord{});
+}
+
+void UndoTransferEdit() {
+    EditorTab.UndoEdit();
+}
+
+void RedoTransferEdit() {
+    EditorTab.RedoEdit();
+}
+
+void UpdateEditMenu() {
+    const shell::HMENU menu = shell::GetMenu(MainWindow);
+    if (menu == nullptr)
+        return;
+    shell::EnableMenuItem(menu, kCmdEditUndo,
+                          EditorTab.history.CanUndo() ? shell::MF_ENABLED : shell::MF_GRAYED);
+    shell::EnableMenuItem(menu, kCmdEditRedo,
+                          EditorTab.history.CanRedo() ? shell::MF_ENABLED : shell::MF_GRAYED);
+}
+
+bool HandleViewAndEditKey(int key) {
+    const bool control = shell::GetKeyState(shell::VK_CONTROL) < 0;
+    const bool shift = shell::GetKeyState(shell::VK_SHIFT) < 0;
+    if (control) {
+        if (key == 'Z' && !shift)
+            UndoTransferEdit();
+        else if ((key == 'Z' && shift) || (key == 'Y' && !shift))
+            RedoTransferEdit();
+        else if (key == 'S' && shift)
+            SavePicture();
+        else
+            return false;
+        return true;
+    }
+    if (shift)
+        return false;
+    if (key >= '1' && key <= '6') {
+        ShowStandardView(static_cast<StandardView>(key - '1'));
+        return true;
+    }
+    if (key == shell::VK_HOME) {
+        ShowStartView();
+        return true;
+    }
+    return false;
+}
+
+// The save dialog for PNG pictures; empty on cancel.
+std::string AskPictureName(const char* initialName) {
+    char path[4096] = {};
+    std::snprintf(path, sizeof(path), "%s", initialName);
+    shell::OPENFILENAME ofn;
+    ofn.hwndOwner = MainWindow;
+    ofn.lpstrFilter = "PNG Pictures (*.png)\0*.png\0";
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = path;
+    ofn.nMaxFile = sizeof(path);
+    ofn.Flags = shell::OFN_EXPLORER;
+    if (!shell::GetSaveFileName(&ofn))
+        return {};
+    // The file is a PNG whatever it is called; a name without the extension
+    // gets it, as the dialog's filter suggests.
+    std::string chosen = path;
+    if (!EndsInPng(chosen))
+        chosen += ".png";
+    return chosen;
+}
+
+void SavePicture() {
+    // The picture is taken before the dialog, so that it is the one the user
+    // chose to save whatever the dialog's window does to the frames.
+    ScreenPicture picture;
+    if (!CaptureVolumePicture(&picture)) {
+        shell::MessageBox(MainWindow, kNoPicture, kPictureCaption, shell::MB_OK);
+        return;
+    }
+    const std::string chosen = AskPictureName("tamlo.png");
+    if (chosen.empty())
+        return;
+    std::string why;
+    if (!WritePicturePng(chosen, picture, &why))
+        shell::MessageBox(MainWindow, ("Unable to save the picture (" + chosen + "): " + why).c_str(),
+                          kPictureCaption, shell::MB_OK);
+}
+
+void SaveTurntable(int pictures) {
+    ScreenPicture picture;
+    if (pictures < 1 || !CaptureVolumePicture(&picture)) {
+        shell::MessageBox(MainWindow, kNoPicture, "Save Turntable", shell::MB_OK);
+        return;
+    }
+    const std::string chosen = AskPictureName("turntable.png");
+    if (chosen.empty())
+        return;
+    // Each picture drawn whole from its own view; the view the user had comes
+    // back afterwards. The first picture that cannot be written ends the turn
+    // with one message (those already written stay).
+    EndRotationDrag();
+    const OrbitCameraRecord start = OrbitCamera;
+    for (int i = 0; i < pictures; ++i) {
+        OrbitCamera.yaw = TurntableFrameYaw(start.yaw, i, pictures);
+        UpdateCamera();
+        const std::string name = TurntableFrameName(chosen, i);
+        std::string why;
+        if (!CaptureVolumePicture(&picture) || !WritePicturePng(name, picture, &why)) {
+            shell::MessageBox(MainWindow, ("Unable to save the picture (" + name + "): " + why).c_str(),
+                              "Save Turntable", shell::MB_OK);
+            break;
+        }
+    }
+    OrbitCamera = start;
+    UpdateCamera();
+}

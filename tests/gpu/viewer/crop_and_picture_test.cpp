@@ -1,0 +1,163 @@
+// The crop, the saved picture and the transfer function's history in the
+// running program, headless: a crop to the whole box changes no pixel and a
+// crop of half the box draws what a volume without that half draws; the
+// saved picture is the frame without the panel; a load is one step to undo,
+// opening a volume keeps the history, and Edit's items are greyed to match.
+#include <stb/stb_image.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/app_state.h"
+#include "app/picture_file.h"
+#include "slicing/slice_geometry.h"
+#include "tests/gpu/viewer/viewer_harness.h"
+#include "ui/tab.h"
+
+namespace viewer_test {
+namespace {
+
+constexpr int kWidth = 200, kHeight = 160, kSide = 32;
+
+std::string ReadWhole(const std::string& path) {
+    std::ostringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    return bytes.str();
+}
+
+class CropAndPictureTest : public ViewerTest {
+  protected:
+    // A ball in each half of the box along x, neither near the middle: the
+    // volume with only the left ball is the left half alone.
+    std::string MakeBalls(const std::string& name, bool rightBall) {
+        std::vector<uint16_t> samples(static_cast<size_t>(kSide) * kSide * kSide);
+        for (size_t i = 0; i < samples.size(); ++i) {
+            const int x = int(i % kSide), y = int(i / kSide % kSide), z = int(i / kSide / kSide);
+            auto in = [&](int cx) {
+                return (x - cx) * (x - cx) + (y - 16) * (y - 16) + (z - 15) * (z - 15) < 30;
+            };
+            samples[i] = in(8) || (rightBall && in(24)) ? static_cast<uint16_t>(2500 + 300 * (y % 4)) : 0;
+        }
+        WriteVolume(ScratchDir() + "/" + name, kSide, kSide, kSide, samples);
+        return ScratchDir() + "/" + name;
+    }
+    std::vector<std::function<void()>> OpenSteps() {
+        return {[] {
+                    Size(kWidth, kHeight);
+                    Command(kCmdFileOpen);
+                },
+                [] {}};
+    }
+};
+
+TEST_F(CropAndPictureTest, CroppingToTheWholeBoxOrHalfOfItDrawsWhatTheVolumeWouldWithoutThePartCutAway) {
+    shell::testing::SetFileDialogScript({MakeBalls("both.vol", true), MakeBalls("left.vol", false)});
+    Frame uncropped, wholeCrop, halfCrop, leftOnly;
+    CropBox leftHalf;
+    leftHalf.high[0] = 0.5f;
+    std::vector<std::function<void()>> steps = OpenSteps();
+    const auto turn = [] {
+        OrbitCamera = {0.4f, 0.6f, 2.2f};
+        UpdateCamera();
+    };
+    steps.insert(steps.end(), {turn,
+                               [&] {
+                                   uncropped = ReadFrame();
+                                   SetVolumeCrop(leftHalf);
+                               },
+                               [&] {
+                                   halfCrop = ReadFrame();
+                                   SetVolumeCrop(CropBox{});
+                               },
+                               [&] { wholeCrop = ReadFrame(); }, [] { Command(kCmdFileOpen); }, [] {}, turn,
+                               [&] { leftOnly = ReadFrame(); }});
+    Run(steps);
+    ASSERT_TRUE(boxes_.empty()) << boxes_[0].text;
+    ASSERT_EQ(uncropped.width, static_cast<uint32_t>(kWidth));
+    EXPECT_EQ(wholeCrop.rgba, uncropped.rgba) << "the whole box is no crop";
+    EXPECT_NE(halfCrop.rgba, uncropped.rgba) << "the right ball is cut away";
+    // The same planes through the same samples; only the rounding of the
+    // clipped slices' texture coordinates may differ.
+    int largest = 0;
+    for (size_t i = 0; i < halfCrop.rgba.size(); ++i)
+        largest = std::max(largest, std::abs(int(halfCrop.rgba[i]) - int(leftOnly.rgba[i])));
+    EXPECT_LE(largest, 2);
+}
+
+TEST_F(CropAndPictureTest, TheSavedPictureIsTheFrameWithoutThePanel) {
+    const std::string saved = ScratchDir() + "/saved";  // the .png is added
+    const std::string turn = ScratchDir() + "/turn.png";
+    shell::testing::SetFileDialogScript(
+        {MakeBalls("saved.vol", true), saved, ScratchDir() + "/no such folder/picture.png", turn});
+    Frame frame;
+    float yawAfterTurn = 1.0f;
+    std::vector<std::function<void()>> steps = OpenSteps();
+    steps.insert(steps.end(), {[&] { frame = ReadFrame(); }, [] { Command(kCmdFileSavePicture); },
+                               [] { Command(kCmdFileSavePicture); }, [] { Command(kCmdTurntableSave); },
+                               [&] { yawAfterTurn = OrbitCamera.yaw; }});
+    Run(steps);
+    // The turntable: tamlo-render's names, the first picture the view on
+    // screen, the others turned, the view given back.
+    EXPECT_EQ(yawAfterTurn, OrbitCameraRecord{}.yaw);
+    const int pictures = TurntablePictureCount();
+    for (int i = 0; i < pictures; ++i)
+        EXPECT_TRUE(std::filesystem::exists(TurntableFrameName(turn, i))) << TurntableFrameName(turn, i);
+    EXPECT_FALSE(std::filesystem::exists(TurntableFrameName(turn, pictures)));
+    EXPECT_EQ(ReadWhole(TurntableFrameName(turn, 0)), ReadWhole(saved + ".png"));
+    EXPECT_NE(ReadWhole(TurntableFrameName(turn, pictures / 4)), ReadWhole(saved + ".png"));
+    int width = 0, height = 0, channels = 0;
+    stbi_uc* pixels = stbi_load((saved + ".png").c_str(), &width, &height, &channels, 4);
+    ASSERT_NE(pixels, nullptr) << "the picture was written, named .png";
+    const std::vector<uint8_t> picture(pixels, pixels + size_t(width) * height * 4);
+    stbi_image_free(pixels);
+    ASSERT_EQ(width * height, kWidth * kHeight);
+    // Above the closed panel's handle (the bottom rows) the picture is the frame, opaque.
+    const size_t strip = size_t(kHeight - 40) * kWidth * 4;
+    size_t differentBelow = 0;
+    for (size_t i = 0; i < picture.size(); ++i) {
+        if (i % 4 != 3 && i < strip) {
+            ASSERT_EQ(picture[i], frame.rgba[i]) << "pixel " << i / 4 % kWidth << "," << i / 4 / kWidth;
+        }
+        differentBelow += i % 4 != 3 && i >= strip && picture[i] != frame.rgba[i];
+    }
+    EXPECT_GT(differentBelow, 100u) << "the panel's handle is left out";
+    ASSERT_EQ(boxes_.size(), 1u) << "the unwritable folder is one message";
+    EXPECT_NE(boxes_[0].text.find("no such folder"), std::string::npos) << boxes_[0].text;
+}
+
+TEST_F(CropAndPictureTest, ALoadIsOneStepToUndoAndOpeningAVolumeKeepsTheHistory) {
+    const std::string volume = MakeBalls("history.vol", false), tf = ScratchDir() + "/three.tf";
+    const ControlPoint three[3] = {{0, 0, 0, 0, 0}, {0.5f, 1, 0, 0, 0.5f}, {1, 1, 1, 1, 1}};
+    std::string why;
+    ASSERT_TRUE(ReplaceFileAtomically(tf, SerializeTransferFunction(three, 3), &why)) << why;
+    shell::testing::SetFileDialogScript({volume, tf, volume});
+    // After each step: the points shown, and Edit > Undo and Redo greyed or not.
+    std::vector<std::tuple<uint32_t, bool, bool>> seen;
+    auto look = [&] {
+        const shell::HMENU menu = shell::GetMenu(MainWindow);
+        auto greyed = [&](uint16_t id) {
+            const int was = shell::EnableMenuItem(menu, id, shell::MF_GRAYED);
+            shell::EnableMenuItem(menu, id, static_cast<shell::UINT>(was));
+            return (was & shell::MF_GRAYED) != 0;
+        };
+        seen.emplace_back(EditorTab.pointCount, greyed(kCmdEditUndo), greyed(kCmdEditRedo));
+    };
+    std::vector<std::function<void()>> steps = OpenSteps();
+    for (uint16_t command : {kCmdTransferOpen, kCmdFileOpen, kCmdEditUndo, kCmdEditUndo, kCmdEditRedo})
+        steps.insert(steps.end(), {look, [command] { Command(command); }});
+    steps.push_back(look);
+    Run(steps);
+    EXPECT_TRUE(boxes_.empty());
+    const std::vector<std::tuple<uint32_t, bool, bool>> expected = {
+        {2, true, true},    // nothing done yet
+        {3, false, true},   // loaded
+        {3, false, true},   // a volume opened: the history stays
+        {2, true, false},   // the load undone in one step
+        {2, true, false},   // nothing left to undo: nothing happens
+        {3, false, true}};  // redone
+    EXPECT_EQ(seen, expected);
+}
+
+}  // namespace
+}  // namespace viewer_test

@@ -11,6 +11,7 @@
 //   Single files .......... NIfTI, NRRD, MetaImage, one DICOM file
 //   DICOM series .......... the file's series in its folder, by position
 #include "volume/scan_import.h"
+#include "volume/scan_data_files.h"
 #include "volume/scan_library_output.h"
 #include "volume/scan_mapping.h"
 #include "volume/scan_nifti_length.h"
@@ -496,6 +497,8 @@ bool ReadScanHere(const std::string& path, ScanVolume* volume, std::string* erro
                 ReadDicomSeries(files, budget, progress, progressContext, &result);
                 read = true;
             }
+        } else if (const std::string dataProblem = CheckDetachedDataFiles(path); !dataProblem.empty()) {
+            *error = dataProblem;
         } else {
             ReadSingleFile(path, family, budget, &result);
             read = true;

@@ -42,6 +42,14 @@ bool IsScanFile(const std::string& path);
 bool ReadScan(const std::string& path, ScanVolume* volume, std::string* error, uint64_t memoryBudget = 0,
               ScanProgress progress = nullptr, void* progressContext = nullptr);
 
+// Asked a few times a second while a reader works; true ends the reader
+// (the read then fails with "reading was stopped").
+using ScanStopCheck = bool (*)(void* context);
+// A reader that gives no sign of progress for `timeLimitSeconds` (300 at
+// first) is ended and its file refused; `stopRequested` (may be null) lets
+// the caller end it sooner. Holds for every later IsScanFile and ReadScan.
+void SetScanWait(double timeLimitSeconds, ScanStopCheck stopRequested, void* context);
+
 // Bytes of memory the machine can still give (MemAvailable).
 uint64_t AvailableMemoryBytes();
 

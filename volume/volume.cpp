@@ -18,6 +18,7 @@
 namespace {
 
 constexpr const char* kVolumeCaption = "error: Volume";
+constexpr double kScanTimeLimitSeconds = 300;
 
 void ShowVolumeError(const std::string& text, const char* caption = kVolumeCaption) {
     shell::MessageBox(nullptr, text.c_str(), caption, shell::MB_OK);
@@ -112,6 +113,10 @@ bool CVolume::LoadVolumeFile(int fd, uint64_t fileSize, const VolumeHeader& head
 bool CVolume::LoadScan(const char* path) {
     ScanVolume scan;
     std::string error;
+    // A reader that hangs (a file that never ends) must not hold the window:
+    // its close box, or a quit, ends the reader.
+    SetScanWait(
+        kScanTimeLimitSeconds, [](void*) { return shell::CloseRequested(); }, nullptr);
     const bool read = ReadScan(path, &scan, &error);
     // What the readers had to say goes to the debug output, on request.
     const bool verbose = std::getenv("TAMLO_DEBUG") != nullptr;
@@ -120,7 +125,8 @@ bool CVolume::LoadScan(const char* path) {
             shell::OutputDebugString(("scan reader: " + warning + "\n").c_str());
     }
     if (!read) {
-        ShowVolumeError(std::string("Unable to read scan (") + path + "): " + error);
+        if (!shell::CloseRequested())  // a closing window is told nothing more
+            ShowVolumeError(std::string("Unable to read scan (") + path + "): " + error);
         return false;
     }
     const uint32_t dims[3] = {scan.dimX, scan.dimY, scan.dimZ};

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/files/file_replace.h"
 #include "tools/convert/resample.h"
 #include "volume/scan_import.h"
 
@@ -67,8 +68,19 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string input = argv[1], output = argv[2];
+    // Found out before the scan is read: a wrong output name costs nothing,
+    // and the scan itself is never what gets replaced.
+    if (IsSameFile(input, output))
+        return Fail("cannot write " + output + ": it is the input (" + input + ")");
+    const std::string unwritable = CheckReplaceable(output);
+    if (!unwritable.empty())
+        return Fail("cannot write " + output + ": " + unwritable);
     if (!IsScanFile(input))
         return Fail("cannot read " + input + ": not a NIfTI, NRRD, MetaImage or DICOM file");
+    // Another slice of the input's series, or any other scan, is no place
+    // for a volume file either.
+    if (IsScanFile(output))
+        return Fail("cannot write " + output + ": it is a scan; the output is a volume file, name a new one");
 
     Progress progress;
     ScanVolume scan;

@@ -1,14 +1,10 @@
 #include "tools/convert/resample.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <vector>
+
+#include "platform/files/file_replace.h"
 
 IsotropicGrid IsotropicGridFor(const uint32_t dims[3], const double spacing[3]) {
     IsotropicGrid grid;
@@ -80,23 +76,6 @@ std::string WriteVolumeFile(const std::string& path, const uint32_t dims[3], con
             return "a volume file holds at most 65535 samples along each axis, this grid has " +
                    std::to_string(dims[axis]);
     }
-    const std::string temporary = path + ".partial";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return "cannot write " + path + ": " + std::strerror(errno);
-    auto writeAll = [&](const void* data, size_t size) {
-        const auto* bytes = static_cast<const uint8_t*>(data);
-        while (size > 0) {
-            const ssize_t put = ::write(fd, bytes, std::min<size_t>(size, 1u << 30));
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put <= 0)
-                return false;
-            bytes += put;
-            size -= static_cast<size_t>(put);
-        }
-        return true;
-    };
     uint8_t header[6];
     for (int axis = 0; axis < 3; ++axis) {
         header[2 * axis] = static_cast<uint8_t>(dims[axis] & 0xFF);
@@ -104,13 +83,8 @@ std::string WriteVolumeFile(const std::string& path, const uint32_t dims[3], con
     }
     // Little-endian on every machine we build for; the samples go as they are.
     const size_t count = size_t{dims[0]} * dims[1] * dims[2];
-    const bool written = writeAll(header, sizeof(header)) && writeAll(samples, count * 2) && ::fsync(fd) == 0;
-    const int error = errno;
-    ::close(fd);
-    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const std::string reason = std::strerror(written ? errno : error);
-        ::unlink(temporary.c_str());
-        return "cannot write " + path + ": " + reason;
-    }
+    std::string why;
+    if (!ReplaceFileAtomically(path, {{header, sizeof(header)}, {samples, uint64_t{count} * 2}}, &why))
+        return "cannot write " + path + ": " + why;
     return {};
 }

@@ -22,7 +22,7 @@ std::unique_ptr<uint16_t[]> ResampleIsotropic(const uint16_t* samples, const uin
                                               void (*sliceDone)(uint32_t done, uint32_t total, void* context),
                                               void* context);
 
-// The volume file: u16 x, y, z then the samples, little-endian. Written to a
-// temporary file beside `path` and renamed over it when complete. Empty on
-// success, else the reason.
+// The volume file: u16 x, y, z then the samples, little-endian. Replaced
+// only whole, never over a device, pipe, folder or read-only file (see
+// ReplaceFileAtomically). Empty on success, else the reason.
 std::string WriteVolumeFile(const std::string& path, const uint32_t dims[3], const uint16_t* samples);

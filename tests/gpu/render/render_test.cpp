@@ -2,6 +2,7 @@
 // exists, the real program's output and exit status, and the promise that its
 // picture is the viewer's picture for the same state.
 #include <stb/stb_image.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -249,6 +250,9 @@ TEST_F(RenderTest, InputChecksNameTheProblemBeforeAnyDevice) {
         std::string::npos);
     EXPECT_NE(problem([&](Options& b) { b.outputPath = ScratchDir(); }).find("it is a folder"),
               std::string::npos);
+    const std::string kept = files.WriteBytes("kept.png", {1, 2, 3});
+    ASSERT_EQ(::chmod(kept.c_str(), 0444), 0);
+    EXPECT_NE(problem([&](Options& b) { b.outputPath = kept; }).find("read-only"), std::string::npos);
 }
 
 TEST_F(RenderTest, SessionReportsTheProgramsOwnMessages) {

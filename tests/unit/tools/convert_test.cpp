@@ -1,6 +1,7 @@
 // tamlo-convert: cubic voxels from anisotropic ones, the volume file it
 // writes, and the program's own lines and refusals.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -96,6 +97,50 @@ TEST(ConvertTest, WritesTheVolumeFileAndSaysWhatItDid) {
     EXPECT_FALSE(std::filesystem::exists(dir + "/notes.vol"));
     EXPECT_EQ(Convert("", dir).status, 2);
     std::filesystem::remove_all(dir);
+}
+
+// The converter never loses what was there: not the scan it reads (however
+// its name is spelt, or another slice of its series), not a pipe, a device
+// or a read-only file named as the output.
+TEST(ConvertTest, NeverReplacesItsInputAPipeADeviceOrAReadOnlyFile) {
+    char pattern[] = "/tmp/tamlo-convert-XXXXXX";
+    const std::string dir = ::mkdtemp(pattern);
+    namespace fs = std::filesystem;
+    scan_test::ScanSpec spec;
+    spec.dims = {4, 4, 2};
+    const std::vector<double> values(32, 5.0);
+    ASSERT_EQ(scan_test::WriteScan(dir + "/in.nii", spec, values), "");
+    fs::create_directories(dir + "/series");
+    ASSERT_EQ(scan_test::WriteDicomSeries(dir + "/series", spec, values, {"1", "2"}), "");
+    const auto input = fs::file_size(dir + "/in.nii"), slice = fs::file_size(dir + "/series/2");
+    ASSERT_EQ(::mkfifo((dir + "/pipe").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/null", (dir + "/null").c_str()), 0);
+    std::ofstream(dir + "/kept.vol") << "kept";
+    ASSERT_EQ(::chmod((dir + "/kept.vol").c_str(), 0444), 0);
+    const struct {
+        std::string args, says;
+    } cases[] = {
+        {dir + "/in.nii " + dir + "/in.nii", "it is the input"},
+        {"in.nii ./in.nii", "it is the input"},
+        {dir + "/series/1 " + dir + "/series/2", "it is a scan"},
+        {"in.nii pipe", "pipe: it is not a regular file"},
+        {"in.nii null", "null: it is not a regular file"},
+        {"in.nii kept.vol", "kept.vol: the file is read-only"},
+    };
+    const fs::path here = fs::current_path();
+    fs::current_path(dir);  // for the names given without their folder
+    for (const auto& c : cases) {
+        const Outcome o = Convert(c.args, dir);
+        EXPECT_EQ(o.status, 1) << c.args;
+        EXPECT_NE(o.err.find(c.says), std::string::npos) << c.args << ": " << o.err;
+    }
+    fs::current_path(here);
+    EXPECT_EQ(fs::file_size(dir + "/in.nii"), input);
+    EXPECT_EQ(fs::file_size(dir + "/series/2"), slice);
+    EXPECT_TRUE(fs::is_fifo(dir + "/pipe"));
+    EXPECT_EQ(fs::file_size(dir + "/kept.vol"), 4u);
+    EXPECT_EQ(fs::status(dir + "/kept.vol").permissions(), fs::perms(0444));
+    fs::remove_all(dir);
 }
 
 }  // namespace

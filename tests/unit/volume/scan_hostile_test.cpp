@@ -1,0 +1,108 @@
+// Hostile scans: files made to hang, mislead or overrun the readers. Each is
+// refused quickly, with one line that names what is wrong, and the reader's
+// wait always ends.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/support/scan_writer.h"
+#include "volume/scan_data_files.h"
+#include "volume/scan_import.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+class ScanHostileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("tamlo-hostile-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        SetScanWait(300, nullptr, nullptr);
+        TakeScanWarnings();
+        fs::remove_all(dir_);
+    }
+    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+    // The refusal's reason; the read must end within `seconds`.
+    static std::string Refusal(const std::string& path, double seconds = 20) {
+        ScanVolume volume;
+        std::string error;
+        const Clock::time_point start = Clock::now();
+        EXPECT_FALSE(ReadScan(path, &volume, &error)) << path << " was read";
+        EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), seconds) << path;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << "one line: " << error;
+        return error;
+    }
+
+    fs::path dir_;
+};
+
+// Detached headers whose data is a pipe (no writer: a read waits for ever),
+// a device (/dev/zero never ends, whatever is skipped), a folder or nothing.
+TEST_F(ScanHostileTest, DetachedDataFilesThatNeverEndOrAreMissingAreRefusedBeforeReading) {
+    scan_test::ScanSpec spec;
+    spec.dims = {4, 4, 4};
+    const std::vector<double> values(64, 7.0);
+    ASSERT_EQ(::mkfifo(Path("fifo.raw").c_str(), 0600), 0);
+    for (const char* name : {"nrrd.nhdr", "meta.mhd", "nifti.hdr"}) {
+        ASSERT_EQ(scan_test::WriteScan(Path(name), spec, values), "") << name;
+        const std::vector<std::string> data = DetachedDataFiles(Path(name));
+        ASSERT_EQ(data.size(), 1u) << name;
+        fs::remove(data[0]);
+        if (fs::path(name).extension() == ".hdr")
+            ASSERT_EQ(::mkfifo(data[0].c_str(), 0600), 0);
+        else
+            fs::create_symlink(Path("fifo.raw"), data[0]);
+        const std::string piped = Refusal(Path(name));
+        EXPECT_NE(piped.find("is not a regular file"), std::string::npos) << name << ": " << piped;
+        EXPECT_NE(piped.find(data[0]), std::string::npos) << "names the data file: " << piped;
+    }
+    std::ofstream(Path("zero.nhdr")) << "NRRD0004\ntype: short\ndimension: 3\nsizes: 4 4 4\nencoding: raw\n"
+                                        "endian: little\nline skip: 1000000000\ndata file: /dev/zero\n";
+    EXPECT_NE(Refusal(Path("zero.nhdr")).find("/dev/zero is not a regular file"), std::string::npos);
+    std::ofstream(Path("skip.raw")) << std::string(128, 'x');
+    std::ofstream(Path("skip.nhdr")) << "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 4 4 4\nencoding: raw\n"
+                                        "line skip: 1000000000\ndata file: skip.raw\n";
+    EXPECT_NE(Refusal(Path("skip.nhdr")).find("fewer than the 1000000000 lines the header skips"),
+              std::string::npos);
+    fs::create_directory(Path("folder.raw"));
+    std::ofstream(Path("folder.mhd")) << "NDims = 3\nDimSize = 4 4 4\nElementType = MET_UCHAR\n"
+                                         "ElementDataFile = folder.raw\n";
+    EXPECT_NE(Refusal(Path("folder.mhd")).find("folder.raw is a folder"), std::string::npos);
+    std::ofstream(Path("absent.mhd")) << "NDims = 3\nDimSize = 4 4 4\nElementType = MET_UCHAR\n"
+                                         "ElementDataFile = absent.raw\n";
+    const std::string absent = Refusal(Path("absent.mhd"));
+    EXPECT_NE(absent.find("absent.raw cannot be opened: No such file or directory"), std::string::npos)
+        << absent;
+}
+
+// A reader that works on and on (a regular file of endless zeros to skip
+// lines in) is ended by the time limit, and sooner by the caller's stop.
+TEST_F(ScanHostileTest, AReaderThatNeverFinishesIsStopped) {
+    { std::ofstream sparse(Path("zeros.raw")); }
+    fs::resize_file(Path("zeros.raw"), uintmax_t{64} << 30);  // sparse: no disk used
+    std::ofstream(Path("endless.nhdr"))
+        << "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 4 4 4\nencoding: raw\n"
+           "line skip: 1000000000\ndata file: zeros.raw\n";
+    SetScanWait(1, nullptr, nullptr);
+    const std::string late = Refusal(Path("endless.nhdr"), 10);
+    EXPECT_NE(late.find("no sign of progress for 1 s"), std::string::npos) << late;
+    int asked = 0;
+    SetScanWait(
+        300, [](void* count) { return ++*static_cast<int*>(count) >= 3; }, &asked);
+    const std::string stopped = Refusal(Path("endless.nhdr"), 10);
+    EXPECT_EQ(stopped, "reading was stopped");
+    EXPECT_EQ(asked, 3);
+}
+
+}  // namespace

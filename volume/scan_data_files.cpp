@@ -1,0 +1,173 @@
+#include "volume/scan_data_files.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+constexpr size_t kHeaderLimit = 64 << 10;
+// A pattern "slice%03d.raw 1 1000 1" names at most this many files; more is
+// no series anyone writes, and checking them would be the hang we avoid.
+constexpr long kMostPatternFiles = 100000;
+
+std::string Trimmed(const std::string& text) {
+    const size_t begin = text.find_first_not_of(" \t\r");
+    if (begin == std::string::npos)
+        return {};
+    return text.substr(begin, text.find_last_not_of(" \t\r") - begin + 1);
+}
+
+std::string Lowered(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string FolderOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::string Beside(const std::string& headerPath, const std::string& name) {
+    return !name.empty() && name[0] == '/' ? name : FolderOf(headerPath) + name;
+}
+
+struct Header {
+    std::vector<std::string> lines;  // the whole text, line by line
+    std::string kind;                // "nrrd", "meta", "nifti" or empty
+};
+
+Header ReadHeader(const std::string& path) {
+    Header header;
+    std::ifstream in(path, std::ios::binary);
+    std::string text(kHeaderLimit, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(in.gcount()));
+    if (text.rfind("NRRD000", 0) == 0) {
+        header.kind = "nrrd";
+    } else if (text.size() >= 348) {
+        int32_t size = 0;
+        std::memcpy(&size, text.data(), 4);
+        // NIfTI-1 .hdr: 348 either way round, "ni1" at 344 (a .nii has "n+1").
+        if ((size == 348 || size == 0x5C010000) && text.compare(344, 3, "ni1") == 0)
+            header.kind = "nifti";
+    }
+    if (header.kind.empty() && Lowered(text).find("elementdatafile") != std::string::npos)
+        header.kind = "meta";
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+        header.lines.push_back(line);
+    return header;
+}
+
+// The names a "data file" value gives: one file, "LIST" and the lines after
+// it, or a printf pattern with first, last and step.
+std::vector<std::string> Names(const std::string& value, const std::vector<std::string>& after) {
+    std::istringstream words(value);
+    std::string first;
+    words >> first;
+    std::vector<std::string> names;
+    if (first == "LIST") {
+        for (const std::string& line : after)
+            if (!Trimmed(line).empty())
+                names.push_back(Trimmed(line));
+        return names;
+    }
+    long from = 0, to = 0, step = 0;
+    if (first.find('%') != std::string::npos && (words >> from >> to >> step) && step != 0 &&
+        (to - from) / step >= 0 && (to - from) / step < kMostPatternFiles) {
+        for (long i = from; step > 0 ? i <= to : i >= to; i += step) {
+            char name[4096];
+            std::snprintf(name, sizeof(name), first.c_str(), static_cast<int>(i));
+            names.push_back(name);
+        }
+        return names;
+    }
+    return {Trimmed(value)};
+}
+
+struct Detached {
+    std::vector<std::string> files;
+    long long lineSkip = 0, byteSkip = 0;
+};
+
+Detached Parse(const std::string& headerPath) {
+    const Header header = ReadHeader(headerPath);
+    Detached found;
+    if (header.kind == "nifti") {
+        std::string stem = headerPath;
+        if (stem.size() > 4 && Lowered(stem.substr(stem.size() - 4)) == ".hdr")
+            stem.resize(stem.size() - 4);
+        struct stat info {};
+        const std::string gz = stem + ".img.gz";
+        found.files.push_back(::lstat(gz.c_str(), &info) == 0 && ::lstat((stem + ".img").c_str(), &info) != 0
+                                  ? gz
+                                  : stem + ".img");
+        return found;
+    }
+    const char separator = header.kind == "nrrd" ? ':' : '=';
+    if (header.kind.empty())
+        return found;
+    for (size_t i = 0; i < header.lines.size(); ++i) {
+        const std::string& line = header.lines[i];
+        if (header.kind == "nrrd" && Trimmed(line).empty())
+            break;  // the end of an attached header: the data follows
+        const size_t at = line.find(separator);
+        if (at == std::string::npos)
+            continue;
+        const std::string key = Lowered(Trimmed(line.substr(0, at)));
+        const std::string value =
+            Trimmed(line.substr(at + 1 + (header.kind == "nrrd" && line[at + 1] == '=')));
+        if (key == "line skip" || key == "lineskip")
+            found.lineSkip = std::atoll(value.c_str());
+        else if (key == "byte skip" || key == "byteskip")
+            found.byteSkip = std::atoll(value.c_str());
+        const bool dataKey =
+            header.kind == "nrrd" ? key == "data file" || key == "datafile" : key == "elementdatafile";
+        if (!dataKey)
+            continue;
+        if (header.kind == "meta" && value == "LOCAL")
+            return found;
+        const std::vector<std::string> after(header.lines.begin() + static_cast<long>(i) + 1,
+                                             header.lines.end());
+        for (const std::string& name : Names(value, after))
+            found.files.push_back(Beside(headerPath, name));
+        // MetaImage's data key is its last; what follows is data or names.
+        if (header.kind == "meta")
+            break;
+    }
+    return found;
+}
+
+}  // namespace
+
+std::vector<std::string> DetachedDataFiles(const std::string& headerPath) {
+    return Parse(headerPath).files;
+}
+
+std::string CheckDetachedDataFiles(const std::string& headerPath) {
+    const Detached detached = Parse(headerPath);
+    for (const std::string& file : detached.files) {
+        struct stat info {};
+        if (::stat(file.c_str(), &info) != 0)
+            return "its data file " + file + " cannot be opened: " + std::strerror(errno);
+        if (S_ISDIR(info.st_mode))
+            return "its data file " + file + " is a folder";
+        if (!S_ISREG(info.st_mode))
+            return "its data file " + file + " is not a regular file (a pipe or a device never ends)";
+        const long long size = info.st_size;
+        // Each skipped line takes at least one byte.
+        if (detached.lineSkip > size || detached.byteSkip > size)
+            return "its data file " + file + " holds " + std::to_string(size) + " bytes, fewer than the " +
+                   (detached.lineSkip > size ? std::to_string(detached.lineSkip) + " lines"
+                                             : std::to_string(detached.byteSkip) + " bytes") +
+                   " the header skips";
+    }
+    return {};
+}

@@ -3,11 +3,15 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "volume/scan_library_output.h"
 
 namespace {
 
@@ -95,7 +99,36 @@ std::vector<std::string> Names(const std::string& value, const std::vector<std::
 struct Detached {
     std::vector<std::string> files;
     long long lineSkip = 0, byteSkip = 0;
+    // What the files must hold between them, where the header says it
+    // plainly (raw samples): 0 when it cannot be known (compressed data).
+    long double neededBytes = 0;
+    size_t filesNeeded = 0;  // for a list or pattern: one file per slice (or block)
+    bool compressed = false;
 };
+
+// Bytes per value of an NRRD "type" or a MetaImage "ElementType"; 0 when
+// not known.
+int ValueBytes(std::string type) {
+    type = Lowered(type);
+    const auto has = [&](const char* part) { return type.find(part) != std::string::npos; };
+    if (has("64") || has("long long") || has("longlong") || has("long_long") || has("double"))
+        return 8;
+    if (has("short") || has("16"))
+        return 2;
+    if (has("char") || has("8"))
+        return 1;
+    if (has("float") || has("32") || has("int") || has("long"))
+        return 4;
+    return 0;
+}
+
+std::vector<long double> Numbers(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<long double> numbers;
+    for (long double n; in >> n;)
+        numbers.push_back(n);
+    return numbers;
+}
 
 Detached Parse(const std::string& headerPath) {
     const Header header = ReadHeader(headerPath);
@@ -114,6 +147,10 @@ Detached Parse(const std::string& headerPath) {
     const char separator = header.kind == "nrrd" ? ':' : '=';
     if (header.kind.empty())
         return found;
+    std::vector<long double> sizes;
+    long double channels = 1;
+    int valueBytes = 0;
+    bool raw = header.kind == "meta";
     for (size_t i = 0; i < header.lines.size(); ++i) {
         const std::string& line = header.lines[i];
         if (header.kind == "nrrd" && Trimmed(line).empty())
@@ -126,8 +163,18 @@ Detached Parse(const std::string& headerPath) {
             Trimmed(line.substr(at + 1 + (header.kind == "nrrd" && line[at + 1] == '=')));
         if (key == "line skip" || key == "lineskip")
             found.lineSkip = std::atoll(value.c_str());
-        else if (key == "byte skip" || key == "byteskip")
+        else if (key == "byte skip" || key == "byteskip" || key == "headersize")
             found.byteSkip = std::atoll(value.c_str());
+        else if (key == "sizes" || key == "dimsize")
+            sizes = Numbers(value);
+        else if (key == "type" || key == "elementtype")
+            valueBytes = ValueBytes(value);
+        else if (key == "elementnumberofchannels")
+            channels = Numbers(value).empty() ? 1 : Numbers(value)[0];
+        else if (key == "encoding")
+            raw = Lowered(value) == "raw";
+        else if (key == "compresseddata")
+            found.compressed = Lowered(value) == "true";
         const bool dataKey =
             header.kind == "nrrd" ? key == "data file" || key == "datafile" : key == "elementdatafile";
         if (!dataKey)
@@ -138,11 +185,48 @@ Detached Parse(const std::string& headerPath) {
                                              header.lines.end());
         for (const std::string& name : Names(value, after))
             found.files.push_back(Beside(headerPath, name));
+        // A list or pattern holds blocks of its last number's dimensions (a
+        // slice each by default): one file per block.
+        const std::vector<long double> numbers =
+            Numbers(value.substr(std::min(value.size(), value.find(' '))));
+        const bool several = value.rfind("LIST", 0) == 0 || value.find('%') != std::string::npos;
+        if (several && !sizes.empty()) {
+            size_t blockDims = sizes.size() - 1;
+            const std::string last = numbers.empty() ? value.substr(value.rfind(' ') + 1) : "";
+            if (value.rfind("LIST", 0) == 0 && !last.empty() &&
+                std::isdigit(static_cast<unsigned char>(last[0])))
+                blockDims = static_cast<size_t>(std::atoi(last.c_str()));
+            else if (numbers.size() >= 4)
+                blockDims = static_cast<size_t>(numbers[3]);
+            long double blocks = 1;
+            for (size_t d = std::min(blockDims, sizes.size()); d < sizes.size(); ++d)
+                blocks *= sizes[d];
+            if (blocks >= 1 && blocks < kMostPatternFiles)
+                found.filesNeeded = static_cast<size_t>(blocks);
+        }
         // MetaImage's data key is its last; what follows is data or names.
         if (header.kind == "meta")
             break;
     }
+    if (raw && !found.compressed && valueBytes > 0 && !sizes.empty()) {
+        found.neededBytes = valueBytes * channels;
+        for (long double size : sizes)
+            found.neededBytes *= size;
+    }
     return found;
+}
+
+// zlib's own header (what MetaImage writes for compressed data) or gzip's.
+bool StartsCompressed(const std::string& path, long long skip) {
+    std::ifstream in(path, std::ios::binary);
+    if (skip > 0)
+        in.seekg(skip);
+    unsigned char start[2] = {0, 0};
+    in.read(reinterpret_cast<char*>(start), 2);
+    if (in.gcount() < 2)
+        return false;
+    return (start[0] == 0x1f && start[1] == 0x8b) ||
+           ((start[0] & 0x0f) == 8 && (start[0] * 256 + start[1]) % 31 == 0);
 }
 
 }  // namespace
@@ -168,6 +252,29 @@ std::string CheckDetachedDataFiles(const std::string& headerPath) {
                    (detached.lineSkip > size ? std::to_string(detached.lineSkip) + " lines"
                                              : std::to_string(detached.byteSkip) + " bytes") +
                    " the header skips";
+    }
+    return {};
+}
+
+std::string CheckDetachedDataSizes(const std::string& headerPath) {
+    const Detached detached = Parse(headerPath);
+    for (const std::string& file : detached.files)
+        if (detached.compressed && !StartsCompressed(file, detached.byteSkip))
+            return "its data file " + file + " is not compressed, though the header says it is";
+    if (detached.filesNeeded > detached.files.size())
+        return "the header lists " + std::to_string(detached.files.size()) + " data files, its sizes need " +
+               std::to_string(detached.filesNeeded);
+    if (detached.neededBytes > 0 && !detached.files.empty() && detached.lineSkip == 0) {
+        const long double each = detached.neededBytes / static_cast<long double>(detached.files.size());
+        for (const std::string& file : detached.files) {
+            struct stat info {};
+            ::stat(file.c_str(), &info);
+            const long double held =
+                static_cast<long double>(info.st_size) - std::max(0LL, detached.byteSkip);
+            if (held < each)
+                return "its data file " + file + " ends before its last sample (" + BytesText(each) +
+                       " needed, " + BytesText(std::max<long double>(held, 0)) + " found)";
+        }
     }
     return {};
 }

@@ -15,5 +15,11 @@ std::vector<std::string> DetachedDataFiles(const std::string& headerPath);
 
 // Empty when every data file the header names is a regular file that
 // exists and any "line skip" / "byte skip" fits in it; otherwise one line
-// naming the data file and what is wrong with it.
+// naming the data file and what is wrong with it. Before any reader runs:
+// some open the data files to read the header's information.
 std::string CheckDetachedDataFiles(const std::string& headerPath);
+
+// Empty when the data files hold what the header's sizes need: a file per
+// slice for a list or pattern, every raw sample, and compressed data where
+// the header says so. Otherwise one line saying what is missing.
+std::string CheckDetachedDataSizes(const std::string& headerPath);

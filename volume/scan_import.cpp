@@ -278,6 +278,13 @@ void ReadSingleFile(const std::string& path, Family family, uint64_t budget, Sca
     const uint64_t componentBytes = io->GetComponentSize();
     // The stored samples, then the 12-bit result beside them.
     const Grid grid = CheckHeader(*io, budget, 2, componentBytes);
+    // The header alone has been read so far; a data file that never ends
+    // (a pipe, a device) or falls short is refused before the samples are.
+    if (family != Family::Dicom) {
+        const std::string dataProblem = CheckDetachedDataSizes(path);
+        if (!dataProblem.empty())
+            throw Failure{dataProblem};
+    }
     const uint64_t count = grid.dims[0] * grid.dims[1] * grid.dims[2];
     std::unique_ptr<char[]> stored = Allocate(count * componentBytes);
     std::future<std::string> lengthCheck;

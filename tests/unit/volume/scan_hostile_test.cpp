@@ -105,4 +105,50 @@ TEST_F(ScanHostileTest, AReaderThatNeverFinishesIsStopped) {
     EXPECT_EQ(asked, 3);
 }
 
+std::string Bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+void Put(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Damaged or missing samples are an error, never zeros or whatever memory
+// held: a compressed stream whose check fails, a length trailer forged onto
+// half the data, MetaImage data files missing, short or not compressed.
+TEST_F(ScanHostileTest, DamagedOrMissingSamplesAreAnErrorNotGarbage) {
+    scan_test::ScanSpec spec;
+    spec.dims = {64, 64, 64};  // more than the header's read takes in
+    std::vector<double> noise(64 * 64 * 64);
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<double>((i * 7919) % 3001);
+    ASSERT_EQ(scan_test::WriteScan(Path("whole.nii.gz"), spec, noise), "");
+    const std::string whole = Bytes(Path("whole.nii.gz"));
+    std::string flipped = whole;
+    flipped[flipped.size() - 6] ^= 0x01;  // the stream's CRC
+    Put(Path("flipped.nii.gz"), flipped);
+    const std::string damaged = Refusal(Path("flipped.nii.gz"));
+    EXPECT_NE(damaged.find("the compressed data is damaged"), std::string::npos) << damaged;
+    Put(Path("forged.nii.gz"), whole.substr(0, whole.size() / 2) + whole.substr(whole.size() - 8));
+    EXPECT_NE(Refusal(Path("forged.nii.gz")).find("ends before its last sample"), std::string::npos);
+
+    const std::string head = "NDims = 3\nDimSize = 8 8 4\nElementType = MET_UCHAR\n";
+    for (int z = 0; z < 4; ++z)
+        Put(Path("s" + std::to_string(z) + ".raw"), std::string(64, static_cast<char>(z)));
+    std::ofstream(Path("list.mhd")) << head << "ElementDataFile = LIST 2D\ns0.raw\n";
+    EXPECT_NE(Refusal(Path("list.mhd")).find("the header lists 1 data files, its sizes need 4"),
+              std::string::npos);
+    std::ofstream(Path("pattern.mhd")) << head << "ElementDataFile = s%d.raw 0 3 1 2\n";
+    ScanVolume volume;
+    std::string error;
+    EXPECT_TRUE(ReadScan(Path("pattern.mhd"), &volume, &error)) << "all four slices: " << error;
+    Put(Path("all.raw"), std::string(256, 'x'));
+    std::ofstream(Path("raw.mhd")) << "CompressedData = True\n" << head << "ElementDataFile = all.raw\n";
+    EXPECT_NE(Refusal(Path("raw.mhd")).find("all.raw is not compressed"), std::string::npos);
+    Put(Path("short.raw"), std::string(255, 'x'));
+    std::ofstream(Path("short.mhd")) << head << "ElementDataFile = short.raw\n";
+    EXPECT_NE(Refusal(Path("short.mhd")).find("short.raw ends before its last sample"), std::string::npos);
+}
+
 }  // namespace

@@ -12,6 +12,7 @@
 //   DICOM series .......... the file's series in its folder, by position
 #include "volume/scan_import.h"
 #include "volume/scan_data_files.h"
+#include "volume/scan_dicom_lengths.h"
 #include "volume/scan_library_output.h"
 #include "volume/scan_mapping.h"
 #include "volume/scan_nifti_length.h"
@@ -105,8 +106,20 @@ Family RecognisedFamily(const std::string& path) {
     return Family::None;
 }
 
+struct Failure {
+    std::string text;
+};
+
 // The DICOM series of a folder, each sorted by slice position.
 std::vector<std::vector<std::string>> DicomSeries(const std::string& folder) {
+    // The library reads every file of the folder to sort them into series,
+    // believing their lengths: a forged one is found here first.
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string problem = CheckDicomLengths(entry.path().string());
+        if (!problem.empty())
+            throw Failure{problem + " (" + entry.path().string() + ")"};
+    }
     std::vector<std::vector<std::string>> series;
     auto names = itk::GDCMSeriesFileNames::New();
     names->SetUseSeriesDetails(true);
@@ -118,10 +131,6 @@ std::vector<std::vector<std::string>> DicomSeries(const std::string& folder) {
 
 // ---------------------------------------------------------------------------
 // Reading
-
-struct Failure {
-    std::string text;
-};
 
 std::string SizeText(const std::vector<uint64_t>& dims) {
     std::string text;
@@ -271,7 +280,17 @@ std::unique_ptr<char[]> Allocate(uint64_t bytes) {
     return std::unique_ptr<char[]>(buffer);
 }
 
+// The DICOM library believes every length it is told; each file's are
+// checked first (`named`: the file is one slice of several, so say which).
+void CheckDicomFile(const std::string& path, bool named) {
+    const std::string problem = CheckDicomLengths(path);
+    if (!problem.empty())
+        throw Failure{named ? problem + " (" + path + ")" : problem};
+}
+
 void ReadSingleFile(const std::string& path, Family family, uint64_t budget, ScanVolume* volume) {
+    if (family == Family::Dicom)
+        CheckDicomFile(path, false);
     itk::ImageIOBase::Pointer io = MakeReader(family);
     io->SetFileName(path);
     io->ReadImageInformation();
@@ -314,6 +333,7 @@ void ReadSingleFile(const std::string& path, Family family, uint64_t budget, Sca
 // into one float grid (each slice may carry its own rescale), then mapped.
 void ReadDicomSeries(const std::vector<std::string>& files, uint64_t budget, ScanProgress progress,
                      void* context, ScanVolume* volume) {
+    CheckDicomFile(files.front(), true);
     auto first = itk::GDCMImageIO::New();
     first->SetFileName(files.front());
     first->ReadImageInformation();
@@ -334,6 +354,8 @@ void ReadDicomSeries(const std::vector<std::string>& files, uint64_t budget, Sca
     uint64_t storedBytes = 0;
     std::string sampleType;
     for (uint64_t z = 0; z < slices; ++z) {
+        if (z > 0)
+            CheckDicomFile(files[z], true);
         auto io = itk::GDCMImageIO::New();
         io->SetFileName(files[z]);
         io->ReadImageInformation();
@@ -477,6 +499,8 @@ bool RecogniseScanHere(const std::string& path) {
         else
             recognised = RecognisedFamily(path) != Family::None;
     } catch (const itk::ExceptionObject&) {
+    } catch (const Failure&) {
+        recognised = true;  // a damaged series: reading it says what is wrong
     }
     CollectGdcmOutput();
     return recognised;

@@ -151,4 +151,39 @@ TEST_F(ScanHostileTest, DamagedOrMissingSamplesAreAnErrorNotGarbage) {
     EXPECT_NE(Refusal(Path("short.mhd")).find("short.raw ends before its last sample"), std::string::npos);
 }
 
+// DICOM lengths are checked against the file before the library believes
+// them: one forged to claim 2 GB, or a slice cut in half, is refused at once
+// with the slice named, not read for a minute or shown half garbage.
+TEST_F(ScanHostileTest, DicomLengthsBeyondTheFileAreRefusedAtOnce) {
+    scan_test::ScanSpec spec;
+    spec.dims = {32, 32, 16};
+    spec.type = scan_test::StoredType::Int16;
+    std::vector<std::string> names;
+    for (int z = 0; z < 16; ++z)
+        names.push_back("slice" + std::to_string(z));
+    const std::vector<double> values(32 * 32 * 16, 100.0);
+    for (const char* folder : {"forged", "cut"}) {
+        fs::create_directory(Path(folder));
+        ASSERT_EQ(scan_test::WriteDicomSeries(Path(folder), spec, values, names), "");
+    }
+    ScanVolume volume;
+    std::string error;
+    ASSERT_TRUE(ReadScan(Path("forged"), &volume, &error)) << "whole before the forgery: " << error;
+
+    std::string slice = Bytes(Path("forged/slice5"));
+    const size_t pixels = slice.rfind(std::string("\xe0\x7f\x10\x00", 4));
+    ASSERT_NE(pixels, std::string::npos);
+    const size_t length = pixels + (slice.compare(pixels + 4, 2, "OW") == 0 ? 8 : 4);
+    slice.replace(length, 4, std::string("\xf0\xff\xff\x7f", 4));
+    Put(Path("forged/slice5"), slice);
+    const std::string forged = Refusal(Path("forged"), 5);
+    EXPECT_NE(forged.find("states 2147483632 bytes"), std::string::npos) << forged;
+    EXPECT_NE(forged.find("slice5"), std::string::npos) << "names the slice: " << forged;
+
+    fs::resize_file(Path("cut/slice7"), fs::file_size(Path("cut/slice7")) - 1024);
+    const std::string cut = Refusal(Path("cut/slice2"), 5);
+    EXPECT_NE(cut.find("the file is damaged"), std::string::npos) << cut;
+    EXPECT_NE(cut.find("slice7"), std::string::npos) << cut;
+}
+
 }  // namespace

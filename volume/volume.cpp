@@ -1,6 +1,7 @@
 #include "volume/volume.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -139,8 +140,33 @@ bool CVolume::LoadScan(const char* path) {
     return true;
 }
 
+namespace {
+
+// What a file with no samples most likely is, for the message that says so.
+std::string ZeroDimensionHint(const std::string& path) {
+    const auto endsWith = [&](const char* end) {
+        const std::string tail =
+            path.size() >= std::strlen(end) ? path.substr(path.size() - std::strlen(end)) : "";
+        return strcasecmp(tail.c_str(), end) == 0;
+    };
+    if (endsWith(".tf"))
+        return "; it looks like a transfer function, which File > Open does not take as a volume";
+    if (endsWith(".img"))
+        return "; an .img holds only the samples of a .hdr/.img pair: open its .hdr";
+    return {};
+}
+
+}  // namespace
+
 bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3], const float spacing[3],
                       const char* path) {
+    // The texture would be refused; the message says which file and why.
+    if (dims[0] == 0 || dims[1] == 0 || dims[2] == 0) {
+        ShowVolumeError(std::string("CreateTexture failed (") + path + ": " + std::to_string(dims[0]) +
+                        " x " + std::to_string(dims[1]) + " x " + std::to_string(dims[2]) +
+                        " samples, a zero dimension" + ZeroDimensionHint(path) + ")");
+        return false;
+    }
     InvalidateVolumeLayer();
     uint32_t factors[3] = {1, 1, 1};
     uint32_t finalDims[3] = {dims[0], dims[1], dims[2]};

@@ -23,6 +23,7 @@
 #include "platform/shell/shell.h"
 #include "render/renderer.h"
 #include "slicing/camera.h"
+#include "slicing/orbit_view.h"
 #include "ui/tab.h"
 #include "ui/tab_layout.h"
 #include "volume/scan_import.h"
@@ -94,7 +95,7 @@ const char* UsageText() {
            "  --size WxH         image size in pixels (default 1280x1024)\n"
            "  --pitch RADIANS    camera pitch (default 1)\n"
            "  --yaw RADIANS      camera yaw (default 0)\n"
-           "  --distance D       camera distance from the volume's centre (default 4)\n"
+           "  --distance D       camera distance from the volume's centre, 0.25 to 100 (default 4)\n"
            "  --panel open|closed  the transfer-function panel (default closed)\n"
            "  -o, --output PNG   where to write the picture (default tamlo-render.png)\n"
            "  --frames N         render N frames and print each one's time and the median, min and max\n"
@@ -152,8 +153,13 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             float* target = name == "--pitch" ? &o.pitch : name == "--yaw" ? &o.yaw : &o.distance;
             if (!ParseFloat(value, target))
                 return name + " takes a finite number, not \"" + value + "\"";
-            if (name == "--distance" && !(o.distance > 0.0f))
-                return "--distance must be greater than 0, not \"" + value + "\"";
+            // The viewer's own range: the wheel stops there, and the frame's
+            // buffers are sized for it.
+            if (name == "--distance" && !(o.distance >= kMinDistance && o.distance <= kMaxDistance)) {
+                char range[64];
+                std::snprintf(range, sizeof(range), "%g to %g", kMinDistance, kMaxDistance);
+                return "--distance must be from " + std::string(range) + ", not \"" + value + "\"";
+            }
         } else if (name == "--panel") {
             if (value != "open" && value != "closed")
                 return "--panel takes open or closed, not \"" + value + "\"";

@@ -37,6 +37,17 @@ class FileCloser {
     int fd_;
 };
 
+bool HasScanName(const std::string& path) {
+    static const char* const kScanEndings[] = {".nii",  ".nii.gz", ".hdr", ".nrrd",
+                                               ".nhdr", ".mha",    ".mhd", ".dcm"};
+    for (const char* ending : kScanEndings) {
+        const size_t n = std::strlen(ending);
+        if (path.size() > n && strcasecmp(path.c_str() + path.size() - n, ending) == 0)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 CVolume::~CVolume() {
@@ -47,8 +58,13 @@ bool CVolume::Load(const char* path) {
     // Everything that can go wrong with the file is found out before the
     // current volume is let go.
     struct stat pathInfo {};
-    if (::stat(path, &pathInfo) == 0 && S_ISDIR(pathInfo.st_mode) && IsScanFile(path))
-        return LoadScan(path);  // a DICOM series' folder
+    if (::stat(path, &pathInfo) == 0 && S_ISDIR(pathInfo.st_mode)) {
+        if (IsScanFile(path))
+            return LoadScan(path);  // a DICOM series' folder
+        ShowVolumeError(std::string("Unable to read scan (") + path +
+                        "): the folder holds no DICOM series (a folder opens only as a DICOM series)");
+        return false;
+    }
     // Non-blocking: opening a FIFO would otherwise wait for a writer; it is
     // then refused as not a regular file.
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -68,6 +84,14 @@ bool CVolume::Load(const char* path) {
     // a reader recognises it, else the volume file's checks speak.
     if (regular && !(haveHeader && IsExactVolumeFile(header, fileSize)) && IsScanFile(path))
         return LoadScan(path);
+    // A name that promises a scan, which no reader took: the volume file's
+    // messages ("Volume too large: 25960 x 27756 x 11375") would mislead.
+    if (regular && !(haveHeader && IsExactVolumeFile(header, fileSize)) && HasScanName(path)) {
+        ShowVolumeError(
+            std::string("Unable to read scan (") + path +
+            "): its name says NIfTI, NRRD, MetaImage or DICOM, but no reader recognises its content");
+        return false;
+    }
     if (!haveHeader) {
         ShowVolumeError(std::string("Unable to read volume file (") + path +
                         "): it is not a volume file or is shorter than its 6-byte header");

@@ -177,6 +177,19 @@ TEST_F(VolumeRenderTest, AZeroDimensionEndsInCreateTextureFailedNamingTheFile) {
     EXPECT_EQ(Volume.voxels.get(), nullptr);
 }
 
+// What was looked for and not found: a folder with no series, and a file
+// whose name promises a scan, are not measured as volume files.
+TEST_F(VolumeRenderTest, AFolderWithoutASeriesAndANamedScanNoReaderTakesSaySo) {
+    const std::string dir = ScratchDir();
+    std::filesystem::create_directory(dir + "/empty");
+    std::ofstream(dir + "/notes.dcm") << "a text file named as a DICOM slice, long enough to be read";
+    shell::testing::SetFileDialogScript({dir + "/empty", dir + "/notes.dcm"});
+    Run({[] { Command(kCmdFileOpen); }, [] { Command(kCmdFileOpen); }, [] {}});
+    ASSERT_EQ(boxes_.size(), 2u);
+    EXPECT_NE(boxes_[0].text.find("the folder holds no DICOM series"), std::string::npos) << boxes_[0].text;
+    EXPECT_NE(boxes_[1].text.find("no reader recognises its content"), std::string::npos) << boxes_[1].text;
+}
+
 // The wheel rebuilds the view: the next frame is the one drawn at the new
 // distance, without waiting for a drag.
 TEST_F(VolumeRenderTest, WheelZoomShowsInTheNextFrame) {

@@ -186,4 +186,26 @@ TEST_F(ScanHostileTest, DicomLengthsBeyondTheFileAreRefusedAtOnce) {
     EXPECT_NE(cut.find("slice7"), std::string::npos) << cut;
 }
 
+// The NRRD library's reason is its innermost line, after ITK's preamble:
+// the message ends in the cause, not in "Error reading x.nhdr:".
+TEST_F(ScanHostileTest, NrrdRefusalsGiveTheLibrarysWholeReason) {
+    Put(Path("d.raw"), std::string(4096, 'x'));
+    const std::string head = "NRRD0004\ntype: uchar\ndimension: 3\n";
+    std::ofstream(Path("spacing.nhdr"))
+        << head << "sizes: 16 16 16\nspacings: 0 1 1\nencoding: raw\ndata file: d.raw\n";
+    std::ofstream(Path("sizes.nhdr")) << head << "sizes: 0 16 16\nencoding: raw\ndata file: d.raw\n";
+    Put(Path("cut.raw.gz"),
+        std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10) + std::string(40, 'x'));
+    std::ofstream(Path("cut.nhdr")) << head << "sizes: 16 16 16\nencoding: gzip\ndata file: cut.raw.gz\n";
+    const std::pair<const char*, const char*> cases[] = {{"spacing.nhdr", "axis 0 spacing (0) invalid"},
+                                                         {"sizes.nhdr", "axis 0 size is zero"},
+                                                         {"cut.nhdr", "Error reading"}};
+    for (const auto& [name, cause] : cases) {
+        const std::string reason = Refusal(Path(name));
+        EXPECT_NE(reason.find(cause), std::string::npos) << name << ": " << reason;
+        EXPECT_EQ(reason.find("0x"), std::string::npos) << "no object address: " << reason;
+        EXPECT_NE(reason.back(), ':') << "not cut off: " << reason;
+    }
+}
+
 }  // namespace

@@ -102,7 +102,8 @@ struct Detached {
     // What the files must hold between them, where the header says it
     // plainly (raw samples): 0 when it cannot be known (compressed data).
     long double neededBytes = 0;
-    size_t filesNeeded = 0;  // for a list or pattern: one file per slice (or block)
+    size_t filesNeeded = 0;    // for a list or pattern: one file per slice (or block)
+    std::string negativeSize;  // a size the readers would take as a huge unsigned one
     bool compressed = false;
 };
 
@@ -167,14 +168,20 @@ Detached Parse(const std::string& headerPath) {
             found.byteSkip = std::atoll(value.c_str());
         else if (key == "sizes" || key == "dimsize")
             sizes = Numbers(value);
-        else if (key == "type" || key == "elementtype")
-            valueBytes = ValueBytes(value);
-        else if (key == "elementnumberofchannels")
-            channels = Numbers(value).empty() ? 1 : Numbers(value)[0];
-        else if (key == "encoding")
-            raw = Lowered(value) == "raw";
-        else if (key == "compresseddata")
-            found.compressed = Lowered(value) == "true";
+        if ((key == "sizes" || key == "dimsize") && found.negativeSize.empty()) {
+            for (long double size : sizes) {
+                if (size < 0)
+                    found.negativeSize = Trimmed(line.substr(0, at)) + " " + value;
+            }
+        }
+                else if (key == "type" || key == "elementtype")
+                    valueBytes = ValueBytes(value);
+                else if (key == "elementnumberofchannels")
+                    channels = Numbers(value).empty() ? 1 : Numbers(value)[0];
+                else if (key == "encoding")
+                    raw = Lowered(value) == "raw";
+                else if (key == "compresseddata")
+                    found.compressed = Lowered(value) == "true";
         const bool dataKey =
             header.kind == "nrrd" ? key == "data file" || key == "datafile" : key == "elementdatafile";
         if (!dataKey)
@@ -237,6 +244,8 @@ std::vector<std::string> DetachedDataFiles(const std::string& headerPath) {
 
 std::string CheckDetachedDataFiles(const std::string& headerPath) {
     const Detached detached = Parse(headerPath);
+    if (!detached.negativeSize.empty())
+        return "the header gives a negative size (" + detached.negativeSize + ")";
     for (const std::string& file : detached.files) {
         struct stat info {};
         if (::stat(file.c_str(), &info) != 0)

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -99,10 +100,16 @@ int main(int argc, char** argv) {
     const double spacing[3] = {scan.spacingX, scan.spacingY, scan.spacingZ};
     const IsotropicGrid grid = IsotropicGridFor(dims, spacing);
     for (uint32_t edge : grid.dims) {
-        if (edge > 65535)
-            return Fail("cannot write " + output + ": the cubic grid would be " +
-                        std::to_string(grid.dims[0]) + " x " + std::to_string(grid.dims[1]) + " x " +
-                        std::to_string(grid.dims[2]) + ", past the volume file's 65535 per axis");
+        if (edge > 65535) {
+            // The edges as they are, not as they were clamped to fit a count.
+            char edges[96];
+            std::snprintf(edges, sizeof(edges), "%.6g x %.6g x %.6g",
+                          std::round(dims[0] * spacing[0] / grid.spacing),
+                          std::round(dims[1] * spacing[1] / grid.spacing),
+                          std::round(dims[2] * spacing[2] / grid.spacing));
+            return Fail("cannot write " + output + ": the cubic grid would be " + edges +
+                        ", past the volume file's 65535 per axis");
+        }
     }
     const long double bytes = 2.0L * grid.dims[0] * grid.dims[1] * grid.dims[2];
     if (bytes > static_cast<long double>(AvailableMemoryBytes()))

@@ -96,6 +96,13 @@ TEST(ConvertTest, WritesTheVolumeFileAndSaysWhatItDid) {
     EXPECT_EQ(refused.err.rfind("tamlo-convert: cannot read ", 0), 0u) << refused.err;
     EXPECT_FALSE(std::filesystem::exists(dir + "/notes.vol"));
     EXPECT_EQ(Convert("", dir).status, 2);
+
+    std::ofstream(dir + "/wide.raw") << std::string(48 * 4 * 4, 'x');
+    std::ofstream(dir + "/wide.nhdr") << "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 48 4 4\n"
+                                         "spacings: 1 1e30 1e30\nencoding: raw\ndata file: wide.raw\n";
+    const Outcome wide = Convert(dir + "/wide.nhdr " + dir + "/wide.vol", dir);
+    EXPECT_EQ(wide.status, 1);
+    EXPECT_NE(wide.err.find("the cubic grid would be 48 x 4e+30 x 4e+30"), std::string::npos) << wide.err;
     std::filesystem::remove_all(dir);
 }
 

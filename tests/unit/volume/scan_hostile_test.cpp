@@ -200,6 +200,9 @@ TEST_F(ScanHostileTest, NrrdRefusalsGiveTheLibrarysWholeReason) {
     const std::pair<const char*, const char*> cases[] = {{"spacing.nhdr", "axis 0 spacing (0) invalid"},
                                                          {"sizes.nhdr", "axis 0 size is zero"},
                                                          {"cut.nhdr", "Error reading"}};
+    std::ofstream(Path("negative.mhd")) << "NDims = 3\nDimSize = -48 4 4\nElementType = MET_UCHAR\n"
+                                           "ElementDataFile = d.raw\n";
+    EXPECT_NE(Refusal(Path("negative.mhd")).find("a negative size (DimSize -48 4 4)"), std::string::npos);
     for (const auto& [name, cause] : cases) {
         const std::string reason = Refusal(Path(name));
         EXPECT_NE(reason.find(cause), std::string::npos) << name << ": " << reason;

@@ -115,17 +115,45 @@ std::vector<std::vector<std::string>> DicomSeries(const std::string& folder) {
     // The library reads every file of the folder to sort them into series,
     // believing their lengths: a forged one is found here first.
     std::error_code ec;
+    std::vector<std::string> unfollowable;
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        struct stat info {};
+        if (::stat(entry.path().c_str(), &info) != 0)
+            unfollowable.push_back(entry.path().filename().string());
         const std::string problem = CheckDicomLengths(entry.path().string());
         if (!problem.empty())
             throw Failure{problem + " (" + entry.path().string() + ")"};
     }
+    // The library's listing stops at the first link it cannot follow (a
+    // loop, a link to nothing) and drops every file after it. Such a folder
+    // is listed through a private one holding links to its other entries;
+    // the names are then given back in the real folder.
+    std::string listed = folder;
+    if (!unfollowable.empty()) {
+        char pattern[] = "/tmp/tamlo-series-XXXXXX";
+        if (::mkdtemp(pattern) != nullptr) {
+            listed = pattern;
+            for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+                const std::string name = entry.path().filename().string();
+                if (std::find(unfollowable.begin(), unfollowable.end(), name) == unfollowable.end())
+                    std::filesystem::create_symlink(std::filesystem::absolute(entry.path(), ec),
+                                                    listed + "/" + name, ec);
+            }
+        }
+    }
     std::vector<std::vector<std::string>> series;
     auto names = itk::GDCMSeriesFileNames::New();
     names->SetUseSeriesDetails(true);
-    names->SetDirectory(folder);
-    for (const std::string& uid : names->GetSeriesUIDs())
-        series.push_back(names->GetFileNames(uid));
+    names->SetDirectory(listed);
+    for (const std::string& uid : names->GetSeriesUIDs()) {
+        std::vector<std::string> files = names->GetFileNames(uid);
+        for (std::string& file : files)
+            if (listed != folder)
+                file = (std::filesystem::path(folder) / std::filesystem::path(file).filename()).string();
+        series.push_back(std::move(files));
+    }
+    if (listed != folder)
+        std::filesystem::remove_all(listed, ec);
     return series;
 }
 

@@ -211,4 +211,22 @@ TEST_F(ScanHostileTest, NrrdRefusalsGiveTheLibrarysWholeReason) {
     }
 }
 
+// A link that leads nowhere or to itself in a series' folder is no slice:
+// the series loads whole, from its folder or from one of its files.
+TEST_F(ScanHostileTest, ALinkLoopInASeriesFolderIsPassedOver) {
+    scan_test::ScanSpec spec;
+    spec.dims = {8, 8, 4};
+    ASSERT_EQ(scan_test::WriteDicomSeries(dir_.string(), spec, std::vector<double>(256, 50.0),
+                                          {"1", "2", "3", "4"}),
+              "");
+    fs::create_symlink("loop", dir_ / "loop");
+    fs::create_symlink("gone", dir_ / "dangling");
+    for (const std::string& path : {dir_.string(), Path("2")}) {
+        ScanVolume volume;
+        std::string error;
+        ASSERT_TRUE(ReadScan(path, &volume, &error)) << path << ": " << error;
+        EXPECT_EQ(volume.format, "DICOM series (4 files)") << path;
+    }
+}
+
 }  // namespace

@@ -323,8 +323,11 @@ void ReadSingleFile(const std::string& path, Family family, uint64_t budget, Sca
     io->SetFileName(path);
     io->ReadImageInformation();
     const uint64_t componentBytes = io->GetComponentSize();
-    // The stored samples, then the 12-bit result beside them.
-    const Grid grid = CheckHeader(*io, budget, 2, componentBytes);
+    // The stored samples, then the 12-bit result beside them; at the hand-
+    // over the result is held twice, in this child and in the parent (4
+    // bytes a sample, more than a uint8 scan's stored and result together).
+    const uint64_t extraBytes = std::max<uint64_t>(2, 4 - std::min<uint64_t>(componentBytes, 2));
+    const Grid grid = CheckHeader(*io, budget, extraBytes, componentBytes);
     // The header alone has been read so far; a data file that never ends
     // (a pipe, a device) or falls short is refused before the samples are.
     if (family != Family::Dicom) {

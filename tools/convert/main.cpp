@@ -44,6 +44,9 @@ void EndProgress(Progress* progress) {
     progress->shown = false;
 }
 
+// What the viewer can hold: 2 bytes a sample within 4 GB.
+constexpr uint64_t kMostSamples = (uint64_t{1} << 31) - 1;
+
 int Fail(const std::string& message) {
     std::fprintf(stderr, "tamlo-convert: %s\n", message.c_str());
     return 1;
@@ -98,18 +101,25 @@ int main(int argc, char** argv) {
 
     const uint32_t dims[3] = {scan.dimX, scan.dimY, scan.dimZ};
     const double spacing[3] = {scan.spacingX, scan.spacingY, scan.spacingZ};
-    const IsotropicGrid grid = IsotropicGridFor(dims, spacing);
+    const IsotropicGrid fine = IsotropicGridFor(dims, spacing);
+    const IsotropicGrid grid = CappedIsotropicGrid(dims, spacing, kMostSamples, 65535);
+    // The edges as they are, not as they were clamped to fit a count.
+    const auto edgesText = [&](double edge) {
+        char text[96];
+        std::snprintf(text, sizeof(text), "%.6g x %.6g x %.6g", std::round(dims[0] * spacing[0] / edge),
+                      std::round(dims[1] * spacing[1] / edge), std::round(dims[2] * spacing[2] / edge));
+        return std::string(text);
+    };
+    if (grid.spacing != fine.spacing)
+        std::printf(
+            "note:    cubic voxels of %g would make %s samples, more than the viewer's %llu; "
+            "voxels of %g instead\n",
+            fine.spacing, edgesText(fine.spacing).c_str(), static_cast<unsigned long long>(kMostSamples),
+            grid.spacing);
     for (uint32_t edge : grid.dims) {
-        if (edge > 65535) {
-            // The edges as they are, not as they were clamped to fit a count.
-            char edges[96];
-            std::snprintf(edges, sizeof(edges), "%.6g x %.6g x %.6g",
-                          std::round(dims[0] * spacing[0] / grid.spacing),
-                          std::round(dims[1] * spacing[1] / grid.spacing),
-                          std::round(dims[2] * spacing[2] / grid.spacing));
-            return Fail("cannot write " + output + ": the cubic grid would be " + edges +
+        if (edge > 65535)
+            return Fail("cannot write " + output + ": the cubic grid would be " + edgesText(grid.spacing) +
                         ", past the volume file's 65535 per axis");
-        }
     }
     const long double bytes = 2.0L * grid.dims[0] * grid.dims[1] * grid.dims[2];
     if (bytes > static_cast<long double>(AvailableMemoryBytes()))

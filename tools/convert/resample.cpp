@@ -16,6 +16,33 @@ IsotropicGrid IsotropicGridFor(const uint32_t dims[3], const double spacing[3]) 
     return grid;
 }
 
+IsotropicGrid CappedIsotropicGrid(const uint32_t dims[3], const double spacing[3], uint64_t mostSamples,
+                                  uint32_t mostPerAxis) {
+    IsotropicGrid grid = IsotropicGridFor(dims, spacing);
+    // Counted unclamped: a clamped edge would understate the excess.
+    long double edges[3];
+    const auto measure = [&] {
+        for (int axis = 0; axis < 3; ++axis)
+            edges[axis] = std::max(
+                1.0L, std::round(static_cast<long double>(dims[axis]) * spacing[axis] / grid.spacing));
+    };
+    measure();
+    const long double longest = std::max({edges[0], edges[1], edges[2]});
+    if (longest > mostPerAxis) {
+        grid.spacing = static_cast<double>(grid.spacing * longest / mostPerAxis) * 1.0001;
+        measure();
+    }
+    // Coarser voxels by the cube root of the excess; an axis already one
+    // voxel thick cannot shrink, so once more until it fits.
+    while (edges[0] * edges[1] * edges[2] > static_cast<long double>(mostSamples)) {
+        grid.spacing *= static_cast<double>(std::cbrt(edges[0] * edges[1] * edges[2] / mostSamples)) * 1.001;
+        measure();
+    }
+    for (int axis = 0; axis < 3; ++axis)
+        grid.dims[axis] = static_cast<uint32_t>(edges[axis]);
+    return grid;
+}
+
 namespace {
 
 // Where the centre of new voxel i falls in old voxel coordinates, as the

@@ -97,13 +97,30 @@ TEST(ConvertTest, WritesTheVolumeFileAndSaysWhatItDid) {
     EXPECT_FALSE(std::filesystem::exists(dir + "/notes.vol"));
     EXPECT_EQ(Convert("", dir).status, 2);
 
-    std::ofstream(dir + "/wide.raw") << std::string(48 * 4 * 4, 'x');
-    std::ofstream(dir + "/wide.nhdr") << "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 48 4 4\n"
-                                         "spacings: 1 1e30 1e30\nencoding: raw\ndata file: wide.raw\n";
+    std::ofstream(dir + "/wide.raw") << std::string(48 * 2 * 2, 'x');
+    std::ofstream(dir + "/wide.nhdr") << "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 48 2 2\n"
+                                         "spacings: 1 1 1e30\nencoding: raw\ndata file: wide.raw\n";
     const Outcome wide = Convert(dir + "/wide.nhdr " + dir + "/wide.vol", dir);
-    EXPECT_EQ(wide.status, 1);
-    EXPECT_NE(wide.err.find("the cubic grid would be 48 x 4e+30 x 4e+30"), std::string::npos) << wide.err;
+    EXPECT_EQ(wide.status, 0) << wide.err;
+    EXPECT_NE(wide.out.find("would make 48 x 2e+30 x 2 samples"), std::string::npos) << wide.out;
     std::filesystem::remove_all(dir);
+}
+
+// A grid the viewer could never hold is made of coarser cubic voxels, just
+// enough to fit; a small one keeps the smallest spacing.
+TEST(ConvertTest, TheCubicGridIsCappedByCoarserVoxels) {
+    const uint32_t dims[3] = {512, 512, 40};
+    const double thin[3] = {0.5, 0.5, 500};
+    const IsotropicGrid capped = CappedIsotropicGrid(dims, thin, uint64_t{1} << 30, 65535);
+    const long double samples = static_cast<long double>(capped.dims[0]) * capped.dims[1] * capped.dims[2];
+    EXPECT_LE(samples, static_cast<long double>(uint64_t{1} << 30));
+    EXPECT_GT(samples, 0.9L * (uint64_t{1} << 30)) << "no coarser than needed";
+    EXPECT_NEAR(capped.dims[2] * capped.spacing, 40 * 500.0, capped.spacing) << "the same box";
+    const double even[3] = {1, 1, 2};
+    EXPECT_EQ(CappedIsotropicGrid(dims, even, uint64_t{1} << 30, 65535).spacing, 1.0);
+    const uint32_t column[3] = {1, 1, 4};
+    const double absurd[3] = {1, 1, 1e30};
+    EXPECT_LE(CappedIsotropicGrid(column, absurd, uint64_t{1} << 30, 65535).dims[2], 65535u) << "per axis";
 }
 
 // The converter never loses what was there: not the scan it reads (however

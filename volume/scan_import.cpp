@@ -360,6 +360,50 @@ void ReadSingleFile(const std::string& path, Family family, uint64_t budget, Sca
     volume->sampleType = TypeName(type);
 }
 
+// A grid has one step between slices. Slices that share a position, or a
+// step that differs from the rest (a gap where slices are missing), would be
+// drawn evenly spaced and so in the wrong places: such a series is refused,
+// naming the slices.
+void CheckSlicePositions(const std::vector<std::array<double, 3>>& origins,
+                         const std::vector<std::string>& files, const Grid& grid) {
+    if (origins.size() < 2)
+        return;
+    // Each slice's distance along the normal of the first slice's plane.
+    const auto& d = grid.directions;
+    const std::array<double, 3> normal = {d[1][0] * d[2][1] - d[2][0] * d[1][1],
+                                          d[2][0] * d[0][1] - d[0][0] * d[2][1],
+                                          d[0][0] * d[1][1] - d[1][0] * d[0][1]};
+    std::vector<std::pair<double, size_t>> along;
+    for (size_t z = 0; z < origins.size(); ++z)
+        along.emplace_back(origins[z][0] * normal[0] + origins[z][1] * normal[1] + origins[z][2] * normal[2],
+                           z);
+    std::sort(along.begin(), along.end());
+    std::vector<double> steps;
+    for (size_t i = 0; i + 1 < along.size(); ++i)
+        steps.push_back(along[i + 1].first - along[i].first);
+    std::vector<double> sorted = steps;
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<long>(sorted.size() / 2), sorted.end());
+    const double typical = sorted[sorted.size() / 2];
+    // Positions are written as decimal text: a hundredth of the step, and
+    // never less than a micrometre, is rounding, not a gap.
+    const double tolerance = std::max(0.01 * typical, 1e-3);
+    const auto number = [](double value) {
+        char text[32];
+        std::snprintf(text, sizeof(text), "%.6g", value);
+        return std::string(text);
+    };
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const std::string& from = files[along[i].second];
+        const std::string& to = files[along[i + 1].second];
+        if (steps[i] < tolerance)
+            throw Failure{"two slices lie at the same position (" + number(along[i].first) + " mm): " + from +
+                          " and " + to};
+        if (std::abs(steps[i] - typical) > tolerance)
+            throw Failure{"the slices are not evenly spaced: " + number(steps[i]) + " mm from " + from +
+                          " to " + to + ", " + number(typical) + " mm between the others (slices missing?)"};
+    }
+}
+
 // The slices of one series, each a file, sorted by position. They are read
 // into one float grid (each slice may carry its own rescale), then mapped.
 void ReadDicomSeries(const std::vector<std::string>& files, uint64_t budget, ScanProgress progress,
@@ -379,6 +423,7 @@ void ReadDicomSeries(const std::vector<std::string>& files, uint64_t budget, Sca
     grid.dims = {nx, ny, slices};
 
     std::array<double, 3> firstOrigin{}, lastOrigin{};
+    std::vector<std::array<double, 3>> origins;
     std::unique_ptr<char[]> values = Allocate(nx * ny * slices * sizeof(float));
     float* out = reinterpret_cast<float*>(values.get());
     std::unique_ptr<char[]> stored;
@@ -447,10 +492,12 @@ void ReadDicomSeries(const std::vector<std::string>& files, uint64_t budget, Sca
         if (z == 0)
             firstOrigin = origin;
         lastOrigin = origin;
+        origins.push_back(origin);
         if (progress)
             progress(static_cast<double>(z + 1) / static_cast<double>(slices), context);
     }
 
+    CheckSlicePositions(origins, files, grid);
     // The slices' own step and direction come from their positions: the
     // third column of the header's directions is only a guess for a series.
     if (slices > 1) {

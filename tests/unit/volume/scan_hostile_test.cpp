@@ -229,4 +229,25 @@ TEST_F(ScanHostileTest, ALinkLoopInASeriesFolderIsPassedOver) {
     }
 }
 
+// Slices are placed by their positions: a series with a gap or with two
+// slices in one place cannot be one evenly spaced grid, and says so.
+TEST_F(ScanHostileTest, UnevenOrDoubledSlicePositionsAreRefusedNamingTheSlices) {
+    scan_test::ScanSpec spec;
+    spec.dims = {8, 8, 3};
+    spec.spacing = {1, 1, 2};
+    const std::vector<double> values(192, 50.0);
+    for (const char* folder : {"gap", "doubled"})
+        fs::create_directory(Path(folder));
+    ASSERT_EQ(scan_test::WriteDicomSeries(Path("gap"), spec, values, {"a1", "a2", "a3"}), "");
+    ASSERT_EQ(scan_test::WriteDicomSeries(Path("doubled"), spec, values, {"a1", "a2", "a3"}), "");
+    ASSERT_EQ(scan_test::WriteDicomSeries(Path("doubled"), spec, values, {"b1", "b2", "b3"}), "");
+    spec.origin[2] = 6 + 30;  // the next three slices after a 30 mm gap
+    ASSERT_EQ(scan_test::WriteDicomSeries(Path("gap"), spec, values, {"b1", "b2", "b3"}), "");
+    const std::string gap = Refusal(Path("gap"));
+    EXPECT_NE(gap.find("not evenly spaced: 32 mm from"), std::string::npos) << gap;
+    EXPECT_NE(gap.find("a3 to"), std::string::npos) << gap;
+    const std::string doubled = Refusal(Path("doubled"));
+    EXPECT_NE(doubled.find("two slices lie at the same position"), std::string::npos) << doubled;
+}
+
 }  // namespace

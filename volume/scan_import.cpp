@@ -15,6 +15,7 @@
 #include "volume/scan_dicom_lengths.h"
 #include "volume/scan_library_output.h"
 #include "volume/scan_mapping.h"
+#include "volume/scan_nifti2.h"
 #include "volume/scan_nifti_length.h"
 #include "volume/scan_reader.h"
 
@@ -404,6 +405,149 @@ void CheckSlicePositions(const std::vector<std::array<double, 3>>& origins,
     }
 }
 
+// NIfTI-2 (ITK here reads only NIfTI-1): the header by scan_nifti2.cpp,
+// the samples through zlib, which reads a plain file as it is.
+template <typename T>
+void FinishNifti2(const T* stored, const Nifti2Header& h, const Grid& grid, ScanVolume* volume) {
+    const bool scaled = h.sclSlope != 0 && std::isfinite(h.sclSlope) && (h.sclSlope != 1 || h.sclInter != 0);
+    if (!scaled)
+        return FinishScan(stored, grid, volume);
+    const uint64_t count = grid.dims[0] * grid.dims[1] * grid.dims[2];
+    std::unique_ptr<char[]> real = Allocate(count * sizeof(double));
+    double* values = reinterpret_cast<double*>(real.get());
+    for (uint64_t i = 0; i < count; ++i)
+        values[i] = static_cast<double>(stored[i]) * h.sclSlope + h.sclInter;
+    FinishScan(values, grid, volume);
+}
+
+Grid Nifti2Grid(const Nifti2Header& h) {
+    Grid grid;
+    for (int i = 0; i < 3; ++i)
+        grid.dims[i] = h.dim[0] > i ? static_cast<uint64_t>(h.dim[i + 1]) : 1;
+    // Columns of the index-to-RAS matrix, from the sform or else the qform.
+    double columns[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    std::array<double, 3> spacing{};
+    for (int i = 0; i < 3; ++i)
+        spacing[i] = std::abs(h.pixdim[i + 1]);
+    if (h.sformCode > 0) {
+        for (int i = 0; i < 3; ++i) {
+            spacing[i] = std::sqrt(h.srow[0][i] * h.srow[0][i] + h.srow[1][i] * h.srow[1][i] +
+                                   h.srow[2][i] * h.srow[2][i]);
+            for (int p = 0; p < 3; ++p)
+                columns[i][p] = spacing[i] > 0 ? h.srow[p][i] / spacing[i] : (p == i);
+        }
+    } else if (h.qformCode > 0) {
+        const double b = h.quatern[0], c = h.quatern[1], d = h.quatern[2];
+        const double a = std::sqrt(std::max(0.0, 1 - b * b - c * c - d * d));
+        const double qfac = h.pixdim[0] < 0 ? -1 : 1;
+        const double r[3][3] = {{a * a + b * b - c * c - d * d, 2 * (b * c - a * d), 2 * (b * d + a * c)},
+                                {2 * (b * c + a * d), a * a + c * c - b * b - d * d, 2 * (c * d - a * b)},
+                                {2 * (b * d - a * c), 2 * (c * d + a * b), a * a + d * d - c * c - b * b}};
+        for (int i = 0; i < 3; ++i)
+            for (int p = 0; p < 3; ++p)
+                columns[i][p] = r[p][i] * (i == 2 ? qfac : 1);
+    }
+    for (int i = 0; i < 3; ++i) {
+        grid.spacing[i] = std::isfinite(spacing[i]) && spacing[i] > 0 ? spacing[i] : 1.0;
+        // RAS to the LPS the rest of the importer speaks.
+        for (int p = 0; p < 3; ++p)
+            grid.directions[p][i] = p < 2 ? -columns[i][p] : columns[i][p];
+    }
+    return grid;
+}
+
+void ReadNifti2(const std::string& path, uint64_t budget, ScanVolume* volume) {
+    Nifti2Header h;
+    const std::string problem = ReadNifti2Header(path, &h);
+    if (!problem.empty())
+        throw Failure{problem};
+    const uint64_t bytes = static_cast<uint64_t>(Nifti2SampleBytes(h.datatype));
+    if (bytes == 0)
+        throw Failure{"NIfTI-2 samples of datatype " + std::to_string(h.datatype) + " are not supported"};
+    if (h.dim[0] < 1 || h.dim[0] > 7)
+        throw Failure{"the NIfTI-2 header gives " + std::to_string(h.dim[0]) + " dimensions"};
+    std::vector<uint64_t> sizes;
+    for (int64_t i = 1; i <= h.dim[0]; ++i)
+        sizes.push_back(h.dim[i] > 0 ? static_cast<uint64_t>(h.dim[i]) : 0);
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        if (sizes[i] == 0)
+            throw Failure{"the image has no samples (" + SizeText(sizes) + ")"};
+        if (i >= 3 && sizes[i] != 1)
+            throw Failure{std::to_string(sizes.size()) + "-D image (" + SizeText(sizes) +
+                          "); only 3-D volumes can be shown"};
+    }
+    const Grid grid = Nifti2Grid(h);
+    const long double count = static_cast<long double>(grid.dims[0]) * grid.dims[1] * grid.dims[2];
+    const long double need = count * static_cast<long double>(bytes + sizeof(double) + 4);
+    if (need > static_cast<long double>(budget))
+        throw Failure{"too large: " + SizeText(sizes) + " samples need " + BytesText(need) + " of memory, " +
+                      BytesText(budget) + " is free"};
+    const uint64_t total = grid.dims[0] * grid.dims[1] * grid.dims[2] * bytes;
+    std::unique_ptr<char[]> stored = Allocate(total);
+    gzFile file = ::gzopen(path.c_str(), "rb");
+    if (file == nullptr)
+        throw Failure{std::string("cannot open the file: ") + std::strerror(errno)};
+    const int64_t start = std::max<int64_t>(h.voxOffset, 544);
+    bool whole = ::gzseek(file, static_cast<z_off_t>(start), SEEK_SET) == start;
+    for (uint64_t done = 0; whole && done < total;) {
+        const unsigned chunk = static_cast<unsigned>(std::min<uint64_t>(total - done, 1u << 30));
+        const int got = ::gzread(file, stored.get() + done, chunk);
+        whole = got > 0;
+        done += got > 0 ? static_cast<uint64_t>(got) : 0;
+    }
+    // To the end, where zlib checks a compressed stream's CRC and length.
+    char rest[4096];
+    while (whole && ::gzread(file, rest, sizeof(rest)) > 0) {
+    }
+    int status = Z_OK;
+    const std::string zlibSays = ::gzerror(file, &status);
+    ::gzclose(file);
+    if (!whole)
+        throw Failure{"the file ends before its last sample"};
+    if (status != Z_OK && status != Z_STREAM_END)
+        throw Failure{"the compressed data is damaged (" + zlibSays + ")"};
+    const char* p = stored.get();
+    switch (h.datatype) {
+        case 2:
+            FinishNifti2(reinterpret_cast<const uint8_t*>(p), h, grid, volume);
+            break;
+        case 256:
+            FinishNifti2(reinterpret_cast<const int8_t*>(p), h, grid, volume);
+            break;
+        case 4:
+            FinishNifti2(reinterpret_cast<const int16_t*>(p), h, grid, volume);
+            break;
+        case 512:
+            FinishNifti2(reinterpret_cast<const uint16_t*>(p), h, grid, volume);
+            break;
+        case 8:
+            FinishNifti2(reinterpret_cast<const int32_t*>(p), h, grid, volume);
+            break;
+        case 768:
+            FinishNifti2(reinterpret_cast<const uint32_t*>(p), h, grid, volume);
+            break;
+        case 16:
+            FinishNifti2(reinterpret_cast<const float*>(p), h, grid, volume);
+            break;
+        case 64:
+            FinishNifti2(reinterpret_cast<const double*>(p), h, grid, volume);
+            break;
+        case 1024:
+            FinishNifti2(reinterpret_cast<const int64_t*>(p), h, grid, volume);
+            break;
+        default:
+            FinishNifti2(reinterpret_cast<const uint64_t*>(p), h, grid, volume);
+            break;
+    }
+    volume->format = "NIfTI-2";
+    const char* names[] = {"uint8",  "int8",    "int16",   "uint16", "int32",
+                           "uint32", "float32", "float64", "int64",  "uint64"};
+    const int16_t codes[] = {2, 256, 4, 512, 8, 768, 16, 64, 1024, 1280};
+    for (int i = 0; i < 10; ++i)
+        if (codes[i] == h.datatype)
+            volume->sampleType = names[i];
+}
+
 // The slices of one series, each a file, sorted by position. They are read
 // into one float grid (each slice may carry its own rescale), then mapped.
 void ReadDicomSeries(const std::vector<std::string>& files, uint64_t budget, ScanProgress progress,
@@ -575,7 +719,8 @@ bool RecogniseScanHere(const std::string& path) {
         if (IsFolder(path))
             recognised = !DicomSeries(path).empty();
         else
-            recognised = RecognisedFamily(path) != Family::None;
+            recognised =
+                RecognisedFamily(path) != Family::None || (IsRegularFile(path) && IsNifti2File(path));
     } catch (const itk::ExceptionObject&) {
     } catch (const Failure&) {
         recognised = true;  // a damaged series: reading it says what is wrong
@@ -593,7 +738,10 @@ bool ReadScanHere(const std::string& path, ScanVolume* volume, std::string* erro
     StreamCapture capture;
     try {
         const Family family = IsFolder(path) ? Family::Dicom : RecognisedFamily(path);
-        if (family == Family::None) {
+        if (family == Family::None && IsRegularFile(path) && IsNifti2File(path)) {
+            ReadNifti2(path, budget, &result);
+            read = true;
+        } else if (family == Family::None) {
             *error = "not a NIfTI, NRRD, MetaImage or DICOM file";
         } else if (family == Family::Dicom) {
             const std::vector<std::string> files = SeriesOf(path);

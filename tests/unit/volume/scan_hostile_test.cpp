@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "tests/support/scan_writer.h"
 #include "volume/scan_data_files.h"
@@ -248,6 +251,63 @@ TEST_F(ScanHostileTest, UnevenOrDoubledSlicePositionsAreRefusedNamingTheSlices) 
     EXPECT_NE(gap.find("a3 to"), std::string::npos) << gap;
     const std::string doubled = Refusal(Path("doubled"));
     EXPECT_NE(doubled.find("two slices lie at the same position"), std::string::npos) << doubled;
+}
+
+// The same scan as NIfTI-1 (written by ITK) and as NIfTI-2 (its header
+// rewritten field by field) reads the same, plain or compressed.
+TEST_F(ScanHostileTest, NiftiTwoReadsAsItsNiftiOneTwin) {
+    scan_test::ScanSpec spec;
+    spec.dims = {6, 5, 4};
+    spec.spacing = {0.7, 0.8, 2.5};
+    spec.directions = {{{0, 1, 0}, {1, 0, 0}, {0, 0, 1}}};
+    std::vector<double> values(120);
+    for (size_t i = 0; i < values.size(); ++i)
+        values[i] = static_cast<double>(i * 37 % 101) - 50;
+    ASSERT_EQ(scan_test::WriteScan(Path("one.nii"), spec, values), "");
+    const std::string one = Bytes(Path("one.nii"));
+    std::string two(544, '\0');
+    const auto put = [&](size_t at, auto value) { std::memcpy(&two[at], &value, sizeof(value)); };
+    const auto get = [&](size_t at, auto type) {
+        std::memcpy(&type, &one[at], sizeof(type));
+        return type;
+    };
+    put(0, int32_t{540});
+    std::memcpy(&two[4], "n+2\0\r\n\032\n", 8);
+    put(12, get(70, int16_t{}));
+    put(14, get(72, int16_t{}));
+    for (int i = 0; i < 8; ++i) {
+        put(16 + 8 * i, int64_t{get(40 + 2 * i, int16_t{})});
+        put(104 + 8 * i, double{get(76 + 4 * i, float{})});
+    }
+    put(168, int64_t{544});
+    put(176, double{get(112, float{})});
+    put(184, double{get(116, float{})});
+    put(344, int32_t{get(252, int16_t{})});
+    put(348, int32_t{get(254, int16_t{})});
+    for (int i = 0; i < 6; ++i)
+        put(352 + 8 * i, double{get(256 + 4 * i, float{})});
+    for (int i = 0; i < 12; ++i)
+        put(400 + 8 * i, double{get(280 + 4 * i, float{})});
+    two += one.substr(static_cast<size_t>(get(108, float{})));
+    Put(Path("two.nii"), two);
+    gzFile packed = ::gzopen(Path("two.nii.gz").c_str(), "wb");
+    ::gzwrite(packed, two.data(), static_cast<unsigned>(two.size()));
+    ::gzclose(packed);
+
+    ScanVolume expected, plain, compressed;
+    std::string error;
+    ASSERT_TRUE(ReadScan(Path("one.nii"), &expected, &error)) << error;
+    ASSERT_TRUE(ReadScan(Path("two.nii"), &plain, &error)) << error;
+    ASSERT_TRUE(ReadScan(Path("two.nii.gz"), &compressed, &error)) << error;
+    for (const ScanVolume* v : {&plain, &compressed}) {
+        EXPECT_EQ(v->format, "NIfTI-2");
+        EXPECT_EQ(std::tie(v->dimX, v->dimY, v->dimZ), std::tie(expected.dimX, expected.dimY, expected.dimZ));
+        EXPECT_NEAR(v->spacingX, expected.spacingX, 1e-6);
+        EXPECT_NEAR(v->spacingZ, expected.spacingZ, 1e-6);
+        EXPECT_TRUE(std::equal(v->samples.get(), v->samples.get() + 120, expected.samples.get()));
+    }
+    Put(Path("cut.nii"), two.substr(0, two.size() - 10));
+    EXPECT_NE(Refusal(Path("cut.nii")).find("ends before its last sample"), std::string::npos);
 }
 
 }  // namespace

@@ -168,20 +168,20 @@ Detached Parse(const std::string& headerPath) {
             found.byteSkip = std::atoll(value.c_str());
         else if (key == "sizes" || key == "dimsize")
             sizes = Numbers(value);
+        else if (key == "type" || key == "elementtype")
+            valueBytes = ValueBytes(value);
+        else if (key == "elementnumberofchannels")
+            channels = Numbers(value).empty() ? 1 : Numbers(value)[0];
+        else if (key == "encoding")
+            raw = Lowered(value) == "raw";
+        else if (key == "compresseddata")
+            found.compressed = Lowered(value) == "true";
         if ((key == "sizes" || key == "dimsize") && found.negativeSize.empty()) {
             for (long double size : sizes) {
                 if (size < 0)
                     found.negativeSize = Trimmed(line.substr(0, at)) + " " + value;
             }
         }
-                else if (key == "type" || key == "elementtype")
-                    valueBytes = ValueBytes(value);
-                else if (key == "elementnumberofchannels")
-                    channels = Numbers(value).empty() ? 1 : Numbers(value)[0];
-                else if (key == "encoding")
-                    raw = Lowered(value) == "raw";
-                else if (key == "compresseddata")
-                    found.compressed = Lowered(value) == "true";
         const bool dataKey =
             header.kind == "nrrd" ? key == "data file" || key == "datafile" : key == "elementdatafile";
         if (!dataKey)

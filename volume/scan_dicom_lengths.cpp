@@ -110,6 +110,12 @@ std::string CheckDicomLengths(const std::string& path) {
             length = u16(h + 6);
         }
         if (length == kUndefinedLength) {
+            // An unknown element of undefined length (explicit VR "UN") holds
+            // an implicit-VR sequence: its lengths are the library's to check,
+            // and so is what follows it.
+            if (!implicit && group != kItemGroup && !container &&
+                !(group == kPixelGroup && element == kPixelData))
+                break;
             if (group == kPixelGroup && element == kPixelData)
                 encapsulated = true;
             pos += headerBytes;  // its contents follow as elements or items

@@ -127,22 +127,13 @@ constexpr size_t kSampleChunk = size_t{1} << 20;
 // (vmsplice refused), plain writes carry the same bytes.
 bool SendSamples(int fd, const uint16_t* samples, uint64_t bytes) {
     const char* p = reinterpret_cast<const char*>(samples);
-    bool lend = true;
     while (bytes > 0) {
-        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(bytes, kSampleChunk));
-        ssize_t put;
-        if (lend) {
-            iovec piece{const_cast<char*>(p), chunk};
-            put = ::vmsplice(fd, &piece, 1, 0);
-            if (put < 0 && errno != EINTR && errno != EPIPE) {
-                lend = false;
-                continue;
-            }
-        } else {
-            put = ::write(fd, p, chunk);
-        }
+        iovec piece{const_cast<char*>(p), static_cast<size_t>(std::min<uint64_t>(bytes, kSampleChunk))};
+        const ssize_t put = ::vmsplice(fd, &piece, 1, 0);
         if (put < 0 && errno == EINTR)
             continue;
+        if (put < 0 && errno != EPIPE)
+            return WriteFully(fd, p, bytes);  // the kernel will not lend pages: plain writes
         if (put <= 0)
             return false;
         p += put;

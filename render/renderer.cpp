@@ -1,6 +1,7 @@
 // Device, swap chain and pipeline set-up.
 #include "render/renderer.h"
 
+#include <algorithm>
 #include <string>
 
 #include "platform/d3dx/d3dx.h"
@@ -15,6 +16,7 @@ constexpr const char* kShaderFile = "fx.fx";
 constexpr const char* kAtlasFile = "tam_ui.dds";
 // Shown when a vertex shader fails to compile and the compiler said nothing.
 constexpr const char* kSilentCompilerText = "The shader compiler gave no reason for the failure (fx.fx).";
+constexpr int kMostCompilerLines = 20;
 
 // The rotation indicator: a 32 x 32 pixel quad about the origin, showing the
 // top-right 32 x 32 texels of the atlas.
@@ -137,6 +139,18 @@ bool BuildShaderPair(const char* shaderFile, const char* vsEntry, const char* ps
         }
         if (text.empty())
             text = kSilentCompilerText;
+        // A file of rubbish gives an error per line: the first few say it.
+        size_t cut = 0;
+        int lines = 0;
+        while (lines < kMostCompilerLines && (cut = text.find('\n', cut)) != std::string::npos) {
+            ++cut;
+            ++lines;
+        }
+        if (lines == kMostCompilerLines && cut < text.size()) {
+            const auto more = std::count(text.begin() + static_cast<long>(cut), text.end(), '\n') +
+                              (text.back() == '\n' ? 0 : 1);
+            text = text.substr(0, cut) + "(" + std::to_string(more) + " more lines)";
+        }
         shell::MessageBox(nullptr, text.c_str(), "error building vertex shader", shell::MB_OK);
         ReleaseBlob(errors);
         ReleaseBlob(vsBlob);
@@ -197,8 +211,8 @@ bool InitShaders() {
     // folders it was looked for in.
     const std::string shaderFile = FindDataFile(kShaderFile, ProgramDataFolders());
     if (shaderFile.empty()) {
-        const std::string text = std::string("cannot read '") + kShaderFile + "': no such file in " +
-                                 DescribeDataFolders(ProgramDataFolders());
+        const std::string text = std::string("cannot read '") + kShaderFile +
+                                 "': " + WhyNoDataFile(kShaderFile, ProgramDataFolders());
         shell::MessageBox(nullptr, text.c_str(), "error building vertex shader", shell::MB_OK);
         return false;
     }
@@ -313,7 +327,7 @@ bool CreateDeviceObjects() {
     const std::string atlasFile = FindDataFile(kAtlasFile, ProgramDataFolders());
     if (atlasFile.empty()) {
         const std::string text = std::string("D3DX11CreateShaderResourceViewFromFile failed (tam_ui.dds)\n") +
-                                 "no such file in " + DescribeDataFolders(ProgramDataFolders());
+                                 WhyNoDataFile(kAtlasFile, ProgramDataFolders());
         ShowRendererError(text.c_str());
         return false;
     }

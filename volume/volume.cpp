@@ -1,6 +1,7 @@
 #include "volume/volume.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 namespace {
 
 constexpr const char* kVolumeCaption = "error: Volume";
+constexpr double kScanTimeLimitSeconds = 300;
 
 void ShowVolumeError(const std::string& text, const char* caption = kVolumeCaption) {
     shell::MessageBox(nullptr, text.c_str(), caption, shell::MB_OK);
@@ -36,6 +38,17 @@ class FileCloser {
     int fd_;
 };
 
+bool HasScanName(const std::string& path) {
+    static const char* const kScanEndings[] = {".nii",  ".nii.gz", ".hdr", ".nrrd",
+                                               ".nhdr", ".mha",    ".mhd", ".dcm"};
+    for (const char* ending : kScanEndings) {
+        const size_t n = std::strlen(ending);
+        if (path.size() > n && strcasecmp(path.c_str() + path.size() - n, ending) == 0)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 CVolume::~CVolume() {
@@ -46,8 +59,13 @@ bool CVolume::Load(const char* path, const ValueChoice& values) {
     // Everything that can go wrong with the file is found out before the
     // current volume is let go.
     struct stat pathInfo {};
-    if (::stat(path, &pathInfo) == 0 && S_ISDIR(pathInfo.st_mode) && IsScanFile(path))
-        return LoadScan(path, values);  // a DICOM series' folder
+    if (::stat(path, &pathInfo) == 0 && S_ISDIR(pathInfo.st_mode)) {
+        if (IsScanFile(path))
+            return LoadScan(path, values);  // a DICOM series' folder
+        ShowVolumeError(std::string("Unable to read scan (") + path +
+                        "): the folder holds no DICOM series (a folder opens only as a DICOM series)");
+        return false;
+    }
     // Non-blocking: opening a FIFO would otherwise wait for a writer; it is
     // then refused as not a regular file.
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -67,6 +85,14 @@ bool CVolume::Load(const char* path, const ValueChoice& values) {
     // a reader recognises it, else the volume file's checks speak.
     if (regular && !(haveHeader && IsExactVolumeFile(header, fileSize)) && IsScanFile(path))
         return LoadScan(path, values);
+    // A name that promises a scan, which no reader took: the volume file's
+    // messages ("Volume too large: 25960 x 27756 x 11375") would mislead.
+    if (regular && !(haveHeader && IsExactVolumeFile(header, fileSize)) && HasScanName(path)) {
+        ShowVolumeError(
+            std::string("Unable to read scan (") + path +
+            "): its name says NIfTI, NRRD, MetaImage or DICOM, but no reader recognises its content");
+        return false;
+    }
     if (!haveHeader) {
         ShowVolumeError(std::string("Unable to read volume file (") + path +
                         "): it is not a volume file or is shorter than its 6-byte header");
@@ -119,6 +145,10 @@ bool CVolume::LoadVolumeFile(int fd, uint64_t fileSize, const VolumeHeader& head
 bool CVolume::LoadScan(const char* path, const ValueChoice& values) {
     ScanVolume scan;
     std::string error;
+    // A reader that hangs (a file that never ends) must not hold the window:
+    // its close box, or a quit, ends the reader.
+    SetScanWait(
+        kScanTimeLimitSeconds, [](void*) { return shell::CloseRequested(); }, nullptr);
     const bool read = ReadScan(path, &scan, &error, 0, nullptr, nullptr, values);
     // What the readers had to say goes to the debug output, on request.
     const bool verbose = std::getenv("TAMLO_DEBUG") != nullptr;
@@ -127,7 +157,8 @@ bool CVolume::LoadScan(const char* path, const ValueChoice& values) {
             shell::OutputDebugString(("scan reader: " + warning + "\n").c_str());
     }
     if (!read) {
-        ShowVolumeError(std::string("Unable to read scan (") + path + "): " + error);
+        if (!shell::CloseRequested())  // a closing window is told nothing more
+            ShowVolumeError(std::string("Unable to read scan (") + path + "): " + error);
         return false;
     }
     const uint32_t dims[3] = {scan.dimX, scan.dimY, scan.dimZ};
@@ -159,8 +190,33 @@ bool CVolume::Remap(const ValueChoice& values) {
     return LoadScan(shown.c_str(), values);
 }
 
+namespace {
+
+// What a file with no samples most likely is, for the message that says so.
+std::string ZeroDimensionHint(const std::string& path) {
+    const auto endsWith = [&](const char* end) {
+        const std::string tail =
+            path.size() >= std::strlen(end) ? path.substr(path.size() - std::strlen(end)) : "";
+        return strcasecmp(tail.c_str(), end) == 0;
+    };
+    if (endsWith(".tf"))
+        return "; it looks like a transfer function, which File > Open does not take as a volume";
+    if (endsWith(".img"))
+        return "; an .img holds only the samples of a .hdr/.img pair: open its .hdr";
+    return {};
+}
+
+}  // namespace
+
 bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3], const float spacing[3],
                       const char* path) {
+    // The texture would be refused; the message says which file and why.
+    if (dims[0] == 0 || dims[1] == 0 || dims[2] == 0) {
+        ShowVolumeError(std::string("CreateTexture failed (") + path + ": " + std::to_string(dims[0]) +
+                        " x " + std::to_string(dims[1]) + " x " + std::to_string(dims[2]) +
+                        " samples, a zero dimension" + ZeroDimensionHint(path) + ")");
+        return false;
+    }
     InvalidateVolumeLayer();
     uint32_t factors[3] = {1, 1, 1};
     uint32_t finalDims[3] = {dims[0], dims[1], dims[2]};

@@ -20,10 +20,12 @@
 
 #include "app/app_state.h"
 #include "app/picture_file.h"
+#include "platform/files/file_replace.h"
 #include "platform/gpu/gpu.h"
 #include "platform/shell/shell.h"
 #include "render/renderer.h"
 #include "slicing/camera.h"
+#include "slicing/orbit_view.h"
 #include "slicing/slice_geometry.h"
 #include "ui/tab.h"
 #include "ui/tab_layout.h"
@@ -120,7 +122,7 @@ const char* UsageText() {
            "  --size WxH         image size in pixels (default 1280x1024)\n"
            "  --pitch RADIANS    camera pitch (default 1)\n"
            "  --yaw RADIANS      camera yaw (default 0)\n"
-           "  --distance D       camera distance from the volume's centre (default 4)\n"
+           "  --distance D       camera distance from the volume's centre, 0.25 to 100 (default 4)\n"
            "  --panel open|closed  the transfer-function panel (default closed)\n"
            "  --view front|back|left|right|top|bottom  a standard view (pitch and yaw) in the scans'\n"
            "                     orientation (x to the patient's left, y to the head, z to the back)\n"
@@ -190,8 +192,13 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             if (!ParseFloat(value, target))
                 return name + " takes a finite number, not \"" + value + "\"";
             o.anglesGiven = o.anglesGiven || name != "--distance";
-            if (name == "--distance" && !(o.distance > 0.0f))
-                return "--distance must be greater than 0, not \"" + value + "\"";
+            // The viewer's own range: the wheel stops there, and the frame's
+            // buffers are sized for it.
+            if (name == "--distance" && !(o.distance >= kMinDistance && o.distance <= kMaxDistance)) {
+                char range[64];
+                std::snprintf(range, sizeof(range), "%g to %g", kMinDistance, kMaxDistance);
+                return "--distance must be from " + std::string(range) + ", not \"" + value + "\"";
+            }
         } else if (name == "--panel") {
             if (value != "open" && value != "closed")
                 return "--panel takes open or closed, not \"" + value + "\"";
@@ -321,7 +328,8 @@ std::string CheckInputs(const Options& options) {
         return "cannot write " + options.outputPath + ": the folder " + folder + " does not exist";
     if (::access(folder.c_str(), W_OK) != 0)
         return "cannot write " + options.outputPath + ": " + std::strerror(errno);
-    // Each picture that will be written: never over a folder, a device or an input.
+    // Each picture that will be written: never over a folder, a device, a
+    // read-only file or an input; found out before anything is rendered.
     auto checkPicture = [&](const std::string& name) -> std::string {
         const std::filesystem::path path = Absolute(name);
         struct stat info {};
@@ -329,8 +337,9 @@ std::string CheckInputs(const Options& options) {
             return {};
         if (S_ISDIR(info.st_mode))
             return "cannot write " + name + ": it is a folder";
-        if (!S_ISREG(info.st_mode))
-            return "cannot write " + name + ": it is not a regular file";
+        const std::string why = CheckReplaceable(path.string());
+        if (!why.empty())
+            return "cannot write " + name + ": " + why;
         std::error_code ec;
         for (const std::string& input : {options.volumePath, options.tfPath}) {
             if (!input.empty() && std::filesystem::equivalent(path, input, ec))
@@ -554,33 +563,9 @@ std::string WritePng(const std::string& path, const Picture& picture) {
                                static_cast<int>(picture.height), 3, rgb.data(),
                                static_cast<int>(picture.width * 3)) == 0)
         return "cannot encode the picture";
-    const std::string temporary = path + ".partial";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return "cannot write " + path + ": " + std::strerror(errno);
-    size_t done = 0;
-    while (done < png.size()) {
-        const ssize_t put = ::write(fd, png.data() + done, png.size() - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            break;
-        done += static_cast<size_t>(put);
-    }
-    bool written = done == png.size() && ::fsync(fd) == 0;
-    int error = written ? 0 : (errno ? errno : ENOSPC);
-    if (::close(fd) != 0 && written) {
-        written = false;
-        error = errno;
-    }
-    if (written && ::rename(temporary.c_str(), path.c_str()) != 0) {
-        written = false;
-        error = errno;
-    }
-    if (!written) {
-        ::unlink(temporary.c_str());
-        return "cannot write " + path + ": " + std::strerror(error);
-    }
+    std::string why;
+    if (!ReplaceFileAtomically(path, png, &why))
+        return "cannot write " + path + ": " + why;
     return {};
 }
 

@@ -2,6 +2,7 @@
 // exists, the real program's output and exit status, and the promise that its
 // picture is the viewer's picture for the same state.
 #include <stb/stb_image.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -85,7 +86,8 @@ TEST(RenderOptions, BadCommandLinesAreRefusedWithTheirReason) {
         {{"v.vol", "--pitch", "north"}, "--pitch takes a finite number"},
         {{"v.vol", "--yaw", "inf"}, "--yaw takes a finite number"},
         {{"v.vol", "--yaw", "1.0x"}, "--yaw takes a finite number"},
-        {{"v.vol", "--distance", "0"}, "--distance must be greater than 0"},
+        {{"v.vol", "--distance", "0"}, "--distance must be from 0.25 to 100"},
+        {{"v.vol", "--distance", "1e7"}, "--distance must be from 0.25 to 100"},
         {{"v.vol", "--panel", "ajar"}, "--panel takes open or closed"},
         {{"v.vol", "--frames", "0"}, "--frames takes a count"},
         {{"v.vol", "--frames", "2.5"}, "--frames takes a count"},
@@ -277,6 +279,9 @@ TEST_F(RenderTest, InputChecksNameTheProblemBeforeAnyDevice) {
         std::string::npos);
     EXPECT_NE(problem([&](Options& b) { b.outputPath = ScratchDir(); }).find("it is a folder"),
               std::string::npos);
+    const std::string kept = files.WriteBytes("kept.png", {1, 2, 3});
+    ASSERT_EQ(::chmod(kept.c_str(), 0444), 0);
+    EXPECT_NE(problem([&](Options& b) { b.outputPath = kept; }).find("read-only"), std::string::npos);
 }
 
 TEST_F(RenderTest, SessionReportsTheProgramsOwnMessages) {

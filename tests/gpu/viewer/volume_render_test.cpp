@@ -170,15 +170,28 @@ TEST_F(VolumeRenderTest, BadVolumeFilesLeaveTheCurrentVolumeAndMode) {
     }
 }
 
-TEST_F(VolumeRenderTest, AZeroDimensionEndsInCreateTextureFailed) {
+TEST_F(VolumeRenderTest, AZeroDimensionEndsInCreateTextureFailedNamingTheFile) {
     const std::string path = ScratchDir() + "/zero.vol";
     WriteVolume(path, 0, 4, 4, {});
     shell::testing::SetFileDialogScript({path});
     Run({[] { Command(kCmdFileOpen); }, [] {}});
     ASSERT_EQ(boxes_.size(), 1u);
-    EXPECT_EQ(boxes_[0].text, "CreateTexture failed");
+    EXPECT_EQ(boxes_[0].text, "CreateTexture failed (" + path + ": 0 x 4 x 4 samples, a zero dimension)");
     EXPECT_EQ(boxes_[0].caption, "error: Volume");
     EXPECT_EQ(Volume.voxels.get(), nullptr);
+}
+
+// What was looked for and not found: a folder with no series, and a file
+// whose name promises a scan, are not measured as volume files.
+TEST_F(VolumeRenderTest, AFolderWithoutASeriesAndANamedScanNoReaderTakesSaySo) {
+    const std::string dir = ScratchDir();
+    std::filesystem::create_directory(dir + "/empty");
+    std::ofstream(dir + "/notes.dcm") << "a text file named as a DICOM slice, long enough to be read";
+    shell::testing::SetFileDialogScript({dir + "/empty", dir + "/notes.dcm"});
+    Run({[] { Command(kCmdFileOpen); }, [] { Command(kCmdFileOpen); }, [] {}});
+    ASSERT_EQ(boxes_.size(), 2u);
+    EXPECT_NE(boxes_[0].text.find("the folder holds no DICOM series"), std::string::npos) << boxes_[0].text;
+    EXPECT_NE(boxes_[1].text.find("no reader recognises its content"), std::string::npos) << boxes_[1].text;
 }
 
 // The wheel rebuilds the view: the next frame is the one drawn at the new
@@ -254,11 +267,11 @@ TEST_F(VolumeRenderTest, AFailedLoadKeepsTheShownVolume) {
          },
          [] { Mouse(shell::WM_RBUTTONUP, 40, 40); }, [] {}, [&] { afterFailures = ReadFrame(); }});
     ASSERT_EQ(answers.size(), 3u);
-    const char* texts[3] = {"CreateTexture failed", "CreateTexture failed",
+    const char* texts[3] = {"CreateTexture failed (", "CreateTexture failed",
                             "CreateShaderResourceView failed"};
     for (size_t i = 0; i < 3; ++i) {
         ASSERT_EQ(answers[i].size(), 1u) << "failure " << i;
-        EXPECT_EQ(answers[i][0].text, texts[i]);
+        EXPECT_EQ(answers[i][0].text.rfind(texts[i], 0), 0u) << answers[i][0].text;
         EXPECT_TRUE(kept[i]) << "failure " << i << ": the shown volume, its samples and the mode stay";
     }
     EXPECT_TRUE(shell::testing::TakeMessageBoxes().empty()) << "no box on the frames and the drag after";

@@ -10,6 +10,7 @@
 #include "platform/shell/shell.h"
 #include "render/client_area.h"
 #include "slicing/camera.h"
+#include "volume/scan_import.h"
 
 // Menu command ids (menu resource 101).
 inline constexpr int kMainMenuResource = 101;
@@ -24,6 +25,14 @@ inline constexpr uint16_t kCmdViewBoundaries = 40009;
 inline constexpr uint16_t kCmdTransferSave = 40010;
 inline constexpr uint16_t kCmdTransferOpen = 40011;
 inline constexpr uint16_t kCmdFileClose = 40012;
+// Values: how a scan's values become the 12 bits; the histogram's scale; the
+// installed presets (one item each, in the data folders' order).
+inline constexpr uint16_t kCmdValuesCt = 40100;
+inline constexpr uint16_t kCmdValuesAutomatic = 40101;
+inline constexpr uint16_t kCmdValuesFullRange = 40102;
+inline constexpr uint16_t kCmdHistogramLogarithmic = 40103;
+inline constexpr uint16_t kCmdPresetFirst = 40110;
+inline constexpr uint16_t kMaxPresetItems = 80;
 // View > Shading and the three ways of combining the samples along a pixel.
 inline constexpr uint16_t kCmdViewShading = 40300;
 inline constexpr uint16_t kCmdViewComposite = 40301;
@@ -60,7 +69,11 @@ void SetInputMode(int mode);
 // File > Open after the dialog: loads the volume, its histogram at half the
 // client width, the camera and the slices, then volume mode. False after a
 // message box (the viewer and the batch renderer share it).
-bool OpenVolumeFile(const char* path);
+// The steps after a load (also after a scan is mapped again): the histogram,
+// the camera, the slices, volume mode.
+bool ShowLoadedVolume();
+// `values` chooses a scan's value window (scan_import.h).
+bool OpenVolumeFile(const char* path, const ValueChoice& values = {});
 shell::LRESULT WndProc(shell::HWND window, shell::UINT message, shell::WPARAM wParam, shell::LPARAM lParam);
 
 // The menu of resource 101, registered with the shell.
@@ -87,6 +100,9 @@ inline constexpr float kEditorHandleU1 = 0.3125f;
 // The volume mode's frame: the slices through the volume layer, the rotation
 // indicator while dragging, the editor panel.
 void RenderVolumeFrame();
+// A rotation drag, a control point's drag, or wheel notches and resizes that
+// keep coming: the frames are drawn as during a drag.
+bool ChangingContinuously();
 
 // The entry function: window, device, loop. Returns the exit code (always 0).
 // A file given (the command line's) is opened once the device is up, as

@@ -1,11 +1,34 @@
 #include "app/input_state.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "render/client_area.h"
 #include "slicing/orbit_view.h"
 
 RotationDragRecord RotationDrag;
+
+namespace {
+
+// The last two notes: one alone (a single wheel notch, the window's first
+// size) is one event and draws whole.
+std::chrono::steady_clock::time_point LastContinuousInput, PreviousContinuousInput;
+
+bool Within(std::chrono::steady_clock::duration elapsed) {
+    return elapsed < std::chrono::duration<double>(kContinuousSeconds);
+}
+
+}  // namespace
+
+void NoteContinuousInput() {
+    PreviousContinuousInput = LastContinuousInput;
+    LastContinuousInput = std::chrono::steady_clock::now();
+}
+
+bool ContinuousInputRecent() {
+    return Within(std::chrono::steady_clock::now() - LastContinuousInput) &&
+           Within(LastContinuousInput - PreviousContinuousInput);
+}
 
 void SetClientSize(int32_t width, int32_t height) {
     ClientArea.width = width;

@@ -39,3 +39,12 @@ void IntegrateRotation();
 // One wheel notch: forward (a positive delta) moves in by 3/4, anything else
 // out by 5/4, within kMinDistance..kMaxDistance.
 void ZoomOrbitCamera(int16_t delta);
+
+// Continuous changes that are not drags (wheel notches that keep coming, a
+// window being resized, a point dragged on the panel) note themselves; for
+// kContinuousSeconds after the last one (when it came within that time of
+// the one before) the frames are drawn as during a drag, coarser on a slow
+// device, and the whole picture is refined after.
+inline constexpr double kContinuousSeconds = 0.25;
+void NoteContinuousInput();
+bool ContinuousInputRecent();

@@ -38,10 +38,14 @@ void ResizeToClientArea() {
         EditorTab.Create(kEditorHandleX, kEditorHandleWidth, kEditorHandleU0, kEditorHandleU1);
 }
 
+bool ChangingContinuously() {
+    return RotationDrag.active || EditorTab.DraggingPoint() || ContinuousInputRecent();
+}
+
 void RenderVolumeFrame() {
     if (Renderer.renderTargetView == nullptr)
         return;
-    const VolumePass pass = DrawVolumePass(Volume.volumeView, EditorTab.transferView, RotationDrag.active);
+    const VolumePass pass = DrawVolumePass(Volume.volumeView, EditorTab.transferView, ChangingContinuously());
     BeginInterfacePass(Volume.volumeView);
     if (RotationDrag.active) {
         UpdateCamera();  // shows from the next frame on
@@ -148,7 +152,16 @@ int TamloMain(shell::HINSTANCE instance, int showCommand, const char* file) {
             shell::TranslateMessage(&msg);
             shell::DispatchMessage(&msg);
             messageSinceFrame = true;
-        } else if (messageSinceFrame || FrameWouldChange() || shell::WaitForInput(kRestMilliseconds)) {
+        } else if (messageSinceFrame || FrameWouldChange()) {
+            IntegrateRotation();
+            InputHandlerTable.Frame();
+            messageSinceFrame = false;
+        } else if (InputHandlerTable.Frame == &RenderVolumeFrame && !ChangingContinuously() &&
+                   RefinementPending()) {
+            // One band of the whole picture between inputs; the frame that
+            // shows it comes once it is complete.
+            messageSinceFrame = RefineVolumeLayer(Volume.volumeView, EditorTab.transferView);
+        } else if (shell::WaitForInput(kRestMilliseconds)) {
             // A window at rest sleeps until the user does something; drags and
             // slides run at full rate. The sleep is short, so that FrameClock
             // stays a frame's length when the next frame comes.

@@ -2,12 +2,16 @@
 #include "app/app_state.h"
 
 #include <cctype>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "render/data_folders.h"
 #include "render/renderer.h"
 #include "slicing/camera.h"
 #include "slicing/slice_geometry.h"
 #include "ui/tab.h"
+#include "ui/value_readout.h"
 #include "volume/histogram.h"
 #include "volume/volume.h"
 
@@ -20,11 +24,17 @@ namespace {
 
 // Volume mode: the editor panel sees the left button and the right-button
 // press first; a right press it does not take starts a rotation.
+void ShowValueTip(int32_t x, int32_t y);
+
 bool VolumeLButtonDown(WPARAM keyState, int32_t x, int32_t y) {
-    return EditorTab.OnLButtonDown(static_cast<uint32_t>(keyState), x, y);
+    const bool taken = EditorTab.OnLButtonDown(static_cast<uint32_t>(keyState), x, y);
+    ShowValueTip(x, y);
+    return taken;
 }
 bool VolumeLButtonUp(WPARAM keyState, int32_t x, int32_t y) {
-    return EditorTab.OnLButtonUp(static_cast<uint32_t>(keyState), x, y);
+    const bool taken = EditorTab.OnLButtonUp(static_cast<uint32_t>(keyState), x, y);
+    ShowValueTip(x, y);
+    return taken;
 }
 
 bool VolumeRButtonDown(WPARAM keyState, int32_t x, int32_t y) {
@@ -38,12 +48,32 @@ void VolumeRButtonUp(WPARAM, int32_t, int32_t) {
     EndRotationDrag();
 }
 
+// The value under the cursor while it is over the open panel's graph, or a
+// point is dragged: beside the cursor, in the volume's own units.
+void ShowValueTip(int32_t x, int32_t y) {
+    const std::optional<float> position =
+        Volume.voxels != nullptr ? EditorTab.GraphPositionAt(x, y) : std::nullopt;
+    if (!position) {
+        shell::SetToolTip(MainWindow, nullptr, 0, 0);
+        return;
+    }
+    const UI::ValueScale scale{Volume.isScan, Volume.windowLow, Volume.windowHigh, Volume.valueUnit};
+    const float opacity = UI::OpacityAt(EditorTab.points.get(), EditorTab.pointCount, *position);
+    shell::SetToolTip(MainWindow, UI::ValueReadoutText(*position, scale, opacity).c_str(), x, y);
+}
+
 void VolumeMouseMove(WPARAM, int32_t x, int32_t y) {
     TrackRotationCursor(x, y);
+    if (EditorTab.DraggingPoint()) {
+        NoteContinuousInput();
+        EditorTab.DragPointTo(x, y);
+    }
+    ShowValueTip(x, y);
 }
 
 // The new distance shows at the next frame.
 void VolumeWheel(int16_t delta) {
+    NoteContinuousInput();
     ZoomOrbitCamera(delta);
     if (Renderer.context != nullptr)
         UpdateCamera();
@@ -95,6 +125,49 @@ void OpenDroppedFiles(shell::HDROP drop) {
         OpenTransferFunctionFile(transfer.c_str());
 }
 
+// The installed presets, one menu item each (RegisterMainMenu finds them).
+std::vector<std::string> PresetPaths;
+
+// The Values items show the window the shown scan was mapped through; none
+// is checked for a volume file or no volume.
+void UpdateValueMenus() {
+    const shell::HMENU menu = shell::GetMenu(MainWindow);
+    const bool scan = Volume.voxels != nullptr && Volume.isScan;
+    const auto check = [&](uint16_t id, ValueWindow window) {
+        shell::CheckMenuItem(menu, id,
+                             scan && Volume.valueWindow == window ? shell::MF_CHECKED : shell::MF_UNCHECKED);
+    };
+    check(kCmdValuesCt, ValueWindow::Ct);
+    check(kCmdValuesAutomatic, ValueWindow::Automatic);
+    check(kCmdValuesFullRange, ValueWindow::FullRange);
+    shell::CheckMenuItem(menu, kCmdHistogramLogarithmic,
+                         HistogramIsLogarithmic ? shell::MF_CHECKED : shell::MF_UNCHECKED);
+}
+
+void CancelEditorDrag();
+
+// Values > ...: the shown scan read again through the chosen window. With no
+// scan shown nothing happens.
+void ChooseValueWindow(ValueWindow window) {
+    if (Volume.voxels == nullptr || !Volume.isScan)
+        return;
+    CancelEditorDrag();
+    if (Volume.Remap(ValueChoice{window}))
+        ShowLoadedVolume();
+    UpdateValueMenus();
+}
+
+void ToggleLogarithmicHistogram() {
+    HistogramIsLogarithmic = !HistogramIsLogarithmic;
+    if (Volume.voxels != nullptr) {
+        ReleaseAndNull(Volume.histogramView);
+        ReleaseAndNull(Volume.histogramTexture);
+        GenerateHistogram(static_cast<uint32_t>(ClientArea.width / 2));
+        InvalidateVolumeLayer();
+    }
+    UpdateValueMenus();
+}
+
 // A panel drag whose button release will not come (focus lost, volume
 // closed, window gone) is dropped, and with it the cursor's confinement.
 void CancelEditorDrag() {
@@ -122,9 +195,13 @@ void ShowViewChecks() {
         shell::CheckMenuItem(menu, command, check(ModeOfCommand(command) == Renderer.mode));
 }
 
-bool OpenVolumeFile(const char* path) {
-    if (!Volume.Load(path))
-        return false;
+bool OpenVolumeFile(const char* path, const ValueChoice& values) {
+    const bool loaded = Volume.Load(path, values);
+    UpdateValueMenus();
+    return loaded && ShowLoadedVolume();
+}
+
+bool ShowLoadedVolume() {
     GenerateHistogram(static_cast<uint32_t>(ClientArea.width / 2));
     UpdateCamera();
     UploadVolumeConstants();
@@ -158,6 +235,17 @@ void SetInputMode(int mode) {
 }
 
 void RegisterMainMenu() {
+    PresetPaths = FindPresets(ProgramDataFolders());
+    if (PresetPaths.size() > kMaxPresetItems)
+        PresetPaths.resize(kMaxPresetItems);
+    std::vector<shell::MenuItem> presets;
+    for (size_t i = 0; i < PresetPaths.size(); ++i) {
+        std::string name = PresetPaths[i].substr(PresetPaths[i].find_last_of('/') + 1);
+        name = name.substr(0, name.size() - 3);  // without ".tf"
+        presets.push_back({name, static_cast<shell::UINT>(kCmdPresetFirst + i)});
+    }
+    if (presets.empty())
+        presets.push_back({"(none installed)", kCmdPresetFirst + kMaxPresetItems - 1});
     shell::MenuResource menu;
     menu.popups = {
         {"&File", {{"&Open", kCmdFileOpen}, {"&Close", kCmdFileClose}, {"", 0}, {"&Exit", kCmdFileExit}}},
@@ -176,8 +264,19 @@ void RegisterMainMenu() {
           {"&ZAxis", kCmdSlicesZAxis},
           {"", 0},
           {"&Show Boundaries", kCmdSlicesShowBoundaries}}},
-        {"&Transfer Function", {{"&Open", kCmdTransferOpen}, {"&Save", kCmdTransferSave}}},
+        {"&Transfer Function",
+         {{"&Open", kCmdTransferOpen},
+          {"&Save", kCmdTransferSave},
+          {"", 0},
+          {"&Presets", presets},
+          {"&Logarithmic Histogram", kCmdHistogramLogarithmic}}},
+        {"V&alues",
+         {{"&CT (Hounsfield units)", kCmdValuesCt},
+          {"&Automatic", kCmdValuesAutomatic},
+          {"&Full range", kCmdValuesFullRange}}},
     };
+    if (PresetPaths.empty())
+        menu.itemState[kCmdPresetFirst + kMaxPresetItems - 1] = shell::MF_GRAYED;
     shell::RegisterMenuResource(kMainMenuResource, std::move(menu));
 }
 
@@ -189,6 +288,7 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
             shell::PostQuitMessage(0);
             return 0;
         case shell::WM_SIZE:
+            NoteContinuousInput();
             SetClientSize(shell::LOWORD(static_cast<uint64_t>(lParam)),
                           shell::HIWORD(static_cast<uint64_t>(lParam)));
             ResizeToClientArea();
@@ -213,6 +313,8 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
                     Volume.Unload();
                     SetInputMode(0);
                     ReleaseVolumeLayer();
+                    shell::SetToolTip(MainWindow, nullptr, 0, 0);
+                    UpdateValueMenus();
                     return 0;
                 case kCmdTransferOpen:
                     LoadTransferFunction();
@@ -230,8 +332,26 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
                     SetVolumeMode(ModeOfCommand(shell::LOWORD(wParam)));
                     ShowViewChecks();
                     return 0;
-                default:
+                case kCmdValuesCt:
+                    ChooseValueWindow(ValueWindow::Ct);
+                    return 0;
+                case kCmdValuesAutomatic:
+                    ChooseValueWindow(ValueWindow::Automatic);
+                    return 0;
+                case kCmdValuesFullRange:
+                    ChooseValueWindow(ValueWindow::FullRange);
+                    return 0;
+                case kCmdHistogramLogarithmic:
+                    ToggleLogarithmicHistogram();
+                    return 0;
+                default: {
+                    const uint16_t id = shell::LOWORD(wParam);
+                    if (id >= kCmdPresetFirst && id < kCmdPresetFirst + PresetPaths.size()) {
+                        OpenTransferFunctionFile(PresetPaths[id - kCmdPresetFirst].c_str());
+                        return 0;
+                    }
                     return shell::DefWindowProc(window, message, wParam, lParam);
+                }
             }
         case shell::WM_DROPFILES:
             OpenDroppedFiles(reinterpret_cast<shell::HDROP>(wParam));

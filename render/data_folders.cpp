@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
+#include <set>
 
 namespace {
 
@@ -75,4 +77,27 @@ const DataFolderList& ProgramDataFolders() {
 
 void SetProgramDataFolders(DataFolderList folders) {
     ProgramFolders() = std::move(folders);
+}
+
+std::vector<std::string> FindPresets(const DataFolderList& folders) {
+    std::vector<std::string> found;
+    std::set<std::string> names;
+    for (const std::string& folder : folders) {
+        const std::string presets = folder.empty() ? "presets" : folder + "/presets";
+        std::error_code error;
+        std::vector<std::string> here;
+        for (const auto& entry : std::filesystem::directory_iterator(presets, error)) {
+            const std::string name = entry.path().filename().string();
+            std::error_code typeError;
+            if (name.size() > 3 && name.compare(name.size() - 3, 3, ".tf") == 0 &&
+                entry.is_regular_file(typeError))
+                here.push_back(name);
+        }
+        std::sort(here.begin(), here.end());
+        for (const std::string& name : here) {
+            if (names.insert(name).second)
+                found.push_back(presets + "/" + name);
+        }
+    }
+    return found;
 }

@@ -31,3 +31,8 @@ std::string DescribeDataFolders(const DataFolderList& folders);
 // the viewer's: MakeDataFolders(ExecutableFolder(), "../data").
 const DataFolderList& ProgramDataFolders();
 void SetProgramDataFolders(DataFolderList folders);
+
+// The installed transfer-function presets: the ".tf" files of each folder's
+// presets/, in the folders' order, each name once (the first folder's),
+// sorted by name within a folder.
+std::vector<std::string> FindPresets(const DataFolderList& folders);

@@ -23,6 +23,15 @@ constexpr uint32_t kVolumeStride = sizeof(VolumeVertex);
 constexpr uint32_t kTexStride = sizeof(TexVertex);
 constexpr uint32_t kZeroOffset = 0;
 
+// What the slice pass's target starts from: the background for the
+// composite, below or above every density for the extremes.
+const float* SliceClearColour() {
+    const VolumeMode mode = DrawnVolumeMode();
+    return mode == VolumeMode::Maximum   ? kMaximumClearColour
+           : mode == VolumeMode::Minimum ? kMinimumClearColour
+                                         : kVolumeClearColour;
+}
+
 // Where the slices can show anything in a viewport of `width` x `height`
 // (everything when the renderer may not skip or cannot scissor).
 VisibleWindow SliceWindow(float width, float height) {
@@ -37,18 +46,17 @@ VisibleWindow SliceWindow(float width, float height) {
                        projection, width, height);
 }
 
-void DrawSlices(gpu::RenderTargetView* target, gpu::ShaderResourceView* volumeView,
-                gpu::ShaderResourceView* transferView, uint32_t sliceStep, float width, float height) {
+// Binds the slice pipeline; false when the visible window is empty (nothing
+// to draw). `window` is where the slices can show anything.
+bool BeginSlices(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceView* transferView, float width,
+                 float height, VisibleWindow* window) {
     gpu::DeviceContext* ctx = Renderer.context;
-    const VolumeMode mode = DrawnVolumeMode();
-    ctx->ClearRenderTargetView(target, mode == VolumeMode::Maximum   ? kMaximumClearColour
-                                       : mode == VolumeMode::Minimum ? kMinimumClearColour
-                                                                     : kVolumeClearColour);
     // Fragments outside the visible window would all be discarded: leaving
     // them out changes no pixel.
-    const VisibleWindow window = SliceWindow(width, height);
-    if (window.empty)
-        return;
+    *window = SliceWindow(width, height);
+    if (window->empty)
+        return false;
+    const VolumeMode mode = DrawnVolumeMode();
     gpu::BlendState* blend = mode == VolumeMode::Maximum   ? Renderer.blendStateMaximum
                              : mode == VolumeMode::Minimum ? Renderer.blendStateMinimum
                                                            : Renderer.blendStateVolume;
@@ -74,15 +82,21 @@ void DrawSlices(gpu::RenderTargetView* target, gpu::ShaderResourceView* volumeVi
     ctx->IASetVertexBuffers(0, 1, &Renderer.proxyVertexBuffer, &kVolumeStride, &kZeroOffset);
     ctx->IASetIndexBuffer(Renderer.proxyIndexBuffer, gpu::Format::R32_UINT, 0);
     ctx->IASetPrimitiveTopology(gpu::PrimitiveTopology::TRIANGLELIST);
-    if (window.scissor) {
-        const gpu::Rect rect{window.left, window.top, window.right, window.bottom};
+    if (window->scissor) {
+        const gpu::Rect rect{window->left, window->top, window->right, window->bottom};
         ctx->RSSetScissorRects(1, &rect);
         ctx->RSSetState(Renderer.rasterizerStateScissor);
     } else {
         ctx->RSSetState(Renderer.rasterizerState);
     }
-    // Every sliceStep-th slice, farthest first, as the order of blending
-    // needs; runs of neighbours in the window in one draw.
+    return true;
+}
+
+// Every sliceStep-th slice of [begin, end), farthest first, as the order of
+// blending needs; runs of neighbours in the window in one draw. Slices drawn
+// in bands one after another blend exactly as in one pass.
+void DrawSliceRange(const VisibleWindow& window, uint32_t sliceStep, size_t begin, size_t end) {
+    gpu::DeviceContext* ctx = Renderer.context;
     const std::vector<uint32_t>& first = Renderer.sliceFirstIndex;
     const std::vector<float>& depth = Renderer.sliceDepth;
     const auto inWindow = [&](size_t s) {
@@ -92,19 +106,34 @@ void DrawSlices(gpu::RenderTargetView* target, gpu::ShaderResourceView* volumeVi
         return s + 1 < first.size() ? first[s + 1] : Renderer.proxyIndexCount;
     };
     const size_t step = std::max<uint32_t>(sliceStep, 1);
-    for (size_t s = 0; s < first.size(); s += step) {
+    end = std::min(end, first.size());
+    for (size_t s = begin; s < end; s += step) {
         if (!inWindow(s))
             continue;
         size_t last = s;
-        while (step == 1 && last + 1 < first.size() && inWindow(last + 1))
+        while (step == 1 && last + 1 < end && inWindow(last + 1))
             ++last;
         ctx->DrawIndexed(endOf(last) - first[s], first[s], 0);
         s = last;
     }
+}
+
+void DrawCentreQuad() {
+    gpu::DeviceContext* ctx = Renderer.context;
     ctx->RSSetState(Renderer.rasterizerState);
     ctx->IASetVertexBuffers(0, 1, &Renderer.centreQuadVertexBuffer, &kVolumeStride, &kZeroOffset);
     ctx->IASetIndexBuffer(Renderer.centreQuadIndexBuffer, gpu::Format::R32_UINT, 0);
     ctx->DrawIndexed(6, 0, 0);
+}
+
+void DrawSlices(gpu::RenderTargetView* target, gpu::ShaderResourceView* volumeView,
+                gpu::ShaderResourceView* transferView, uint32_t sliceStep, float width, float height) {
+    Renderer.context->ClearRenderTargetView(target, SliceClearColour());
+    VisibleWindow window;
+    if (!BeginSlices(volumeView, transferView, width, height, &window))
+        return;
+    DrawSliceRange(window, sliceStep, 0, Renderer.sliceFirstIndex.size());
+    DrawCentreQuad();
 }
 
 // The slice pass at a drag's quality: a viewport of a fraction of the layer
@@ -181,17 +210,19 @@ void RenderIdleFrame() {
 }
 
 VolumePass DrawVolumePass(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceView* transferView,
-                          bool dragging) {
+                          bool interactive) {
     gpu::DeviceContext* ctx = Renderer.context;
     // Slice pass, into the volume layer when it is stale (otherwise the layer
     // already holds this picture), or straight into the back buffer when the
     // device gave no layer.
     const bool layered = HaveVolumeLayer();
-    // During a drag on a slow device the layer is drawn with less work; the
-    // first frame after the drag is whole again.
-    const DragQuality quality =
-        layered && dragging ? ChooseDragQuality(Renderer.layerSeconds, Renderer.layerQuality) : DragQuality{};
-    if (!dragging && !Renderer.layerQuality.Full())
+    // During a continuous change on a slow device the layer is drawn with
+    // less work; once it is over the whole picture is refined in bands
+    // (RefineVolumeLayer), or, without a second layer, drawn whole at once.
+    const DragQuality quality = layered && interactive
+                                    ? ChooseDragQuality(Renderer.layerSeconds, Renderer.layerQuality)
+                                    : DragQuality{};
+    if (!interactive && !Renderer.layerQuality.Full() && Renderer.refineLayerTarget == nullptr)
         Renderer.volumeLayerStale = true;
     VolumePass pass;
     pass.start = std::chrono::steady_clock::now();
@@ -206,6 +237,59 @@ VolumePass DrawVolumePass(gpu::ShaderResourceView* volumeView, gpu::ShaderResour
     if (layered)
         ComposeVolumeLayer(Renderer.layerQuality.resolutionDivisor, transferView);
     return pass;
+}
+
+bool RefinementPending() {
+    return HaveVolumeLayer() && Renderer.refineLayerTarget != nullptr && !Renderer.volumeLayerStale &&
+           !Renderer.layerQuality.Full();
+}
+
+bool RefineVolumeLayer(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceView* transferView) {
+    if (!RefinementPending())
+        return false;
+    gpu::DeviceContext* ctx = Renderer.context;
+    const auto start = std::chrono::steady_clock::now();
+    const size_t slices = Renderer.sliceFirstIndex.size();
+    if (!Renderer.refining) {
+        Renderer.refining = true;
+        Renderer.refineNextSlice = 0;
+        Renderer.refineSeconds = 0;
+    }
+    // The band's size from the whole layer's cost, estimated from the coarse
+    // one's: the work scales with the pixels and the slices drawn.
+    const DragQuality& coarse = Renderer.layerQuality;
+    const double wholeSeconds = std::max(Renderer.layerSeconds, 1e-3) * coarse.resolutionDivisor *
+                                coarse.resolutionDivisor * coarse.sliceStep;
+    const size_t band = std::clamp<size_t>(
+        static_cast<size_t>(static_cast<double>(slices) * kRefineBandSeconds / wholeSeconds), 8,
+        std::max<size_t>(slices, 8));
+    const size_t begin = Renderer.refineNextSlice, end = std::min(slices, begin + band);
+    gpu::RenderTargetView* target = Renderer.refineLayerTarget;
+    ctx->OMSetRenderTargets(1, &target, nullptr);
+    if (begin == 0)
+        ctx->ClearRenderTargetView(target, SliceClearColour());
+    VisibleWindow window;
+    const bool visible =
+        BeginSlices(volumeView, transferView, ClientArea.widthF, ClientArea.heightF, &window);
+    if (visible) {
+        DrawSliceRange(window, 1, begin, end);
+        if (end == slices)
+            DrawCentreQuad();
+        ctx->RSSetState(Renderer.rasterizerState);
+    }
+    ctx->Flush();
+    Renderer.refineSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    Renderer.refineNextSlice = end;
+    if (visible && end < slices)
+        return false;
+    // Complete: it becomes the layer, drawn whole.
+    std::swap(Renderer.volumeLayer, Renderer.refineLayer);
+    std::swap(Renderer.volumeLayerTarget, Renderer.refineLayerTarget);
+    std::swap(Renderer.volumeLayerView, Renderer.refineLayerView);
+    Renderer.layerQuality = DragQuality{};
+    Renderer.layerSeconds = Renderer.refineSeconds;
+    Renderer.refining = false;
+    return true;
 }
 
 void BeginInterfacePass(gpu::ShaderResourceView* volumeView) {

@@ -86,6 +86,16 @@ struct RendererRecord {
     // slow device draws with less work from it (drag_quality.h).
     DragQuality layerQuality;
     double layerSeconds = 0;
+    // After a continuous change (a drag, the wheel, a resize) on a slow
+    // device the layer holds a coarse picture; the whole-quality one is drawn
+    // into this second layer a band of slices at a time, between inputs, and
+    // takes the layer's place once complete (frames.cpp).
+    gpu::Texture2D* refineLayer = nullptr;
+    gpu::RenderTargetView* refineLayerTarget = nullptr;
+    gpu::ShaderResourceView* refineLayerView = nullptr;
+    bool refining = false;
+    size_t refineNextSlice = 0;
+    double refineSeconds = 0;  // spent on the bands so far
     // Where each slice's fan starts in the proxy index buffer, farthest first,
     // and the view depth of its plane.
     std::vector<uint32_t> sliceFirstIndex;
@@ -142,14 +152,22 @@ VolumeMode DrawnVolumeMode();
 
 // The volume frame's passes, in this order (RenderVolumeFrame, app_state.h,
 // puts the editor panel between the last two). The slice pass draws the
-// layer when it is stale (with less work while `dragging` on a slow device)
-// and composes it into the back buffer.
+// layer when it is stale (with less work during a continuous change,
+// `interactive`, on a slow device) and composes it into the back buffer.
 struct VolumePass {
     bool drewLayer = false;
     std::chrono::steady_clock::time_point start;
 };
 VolumePass DrawVolumePass(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceView* transferView,
-                          bool dragging);
+                          bool interactive);
+// Refinement of a coarse layer once the continuous change is over: true
+// while there is a band left to draw (or one to start). Each call of
+// RefineVolumeLayer draws one band of about kRefineBandSeconds, farthest
+// first; the call that completes it swaps the layers and returns true (the
+// caller then presents a frame). Any change to the picture abandons it.
+inline constexpr double kRefineBandSeconds = 0.05;
+bool RefinementPending();
+bool RefineVolumeLayer(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceView* transferView);
 // The textured interface pipeline: atlas, volume view, samplers, UI blending.
 void BeginInterfacePass(gpu::ShaderResourceView* volumeView);
 // The 32 x 32 indicator centred on the rotation drag's anchor.

@@ -17,7 +17,11 @@ void ReleaseVolumeLayer() {
     ReleaseAndNull(Renderer.volumeLayerTarget);
     ReleaseAndNull(Renderer.volumeLayer);
     ReleaseAndNull(Renderer.layerQuadVertexBuffer);
+    ReleaseAndNull(Renderer.refineLayerView);
+    ReleaseAndNull(Renderer.refineLayerTarget);
+    ReleaseAndNull(Renderer.refineLayer);
     Renderer.volumeLayerStale = true;
+    Renderer.refining = false;
 }
 
 // Made when a volume is opened and at each resize while one is shown. Without
@@ -57,6 +61,18 @@ void CreateVolumeLayer() {
     if (gpu::FAILED(CreateDefaultBuffer(sizeof(quad), gpu::BIND_VERTEX_BUFFER, quad,
                                         &Renderer.layerQuadVertexBuffer))) {
         ReleaseVolumeLayer();
+        return;
+    }
+    // The refinement's layer is optional: without it a coarse picture is
+    // redrawn whole once the change is over, as before.
+    if (gpu::FAILED(Renderer.device->CreateTexture2D(&desc, nullptr, &Renderer.refineLayer)) ||
+        gpu::FAILED(Renderer.device->CreateRenderTargetView(Renderer.refineLayer, nullptr,
+                                                            &Renderer.refineLayerTarget)) ||
+        gpu::FAILED(Renderer.device->CreateShaderResourceView(Renderer.refineLayer, nullptr,
+                                                              &Renderer.refineLayerView))) {
+        ReleaseAndNull(Renderer.refineLayerView);
+        ReleaseAndNull(Renderer.refineLayerTarget);
+        ReleaseAndNull(Renderer.refineLayer);
     }
 }
 
@@ -68,6 +84,7 @@ DragViewport ReducedViewport(uint32_t resolutionDivisor) {
 
 void InvalidateVolumeLayer() {
     Renderer.volumeLayerStale = true;
+    Renderer.refining = false;  // it would show the picture before the change
 }
 
 bool HaveVolumeLayer() {

@@ -51,6 +51,20 @@ class CTab {
     virtual bool OnRButtonUp(uint32_t keyState, int32_t x, int32_t y);
     bool OnMouseMove(uint32_t keyState, int32_t x, int32_t y) { return OnRButtonUp(keyState, x, y); }
 
+    // While a control point is dragged it follows the cursor at once, as the
+    // release will leave it, so that the picture follows the hand.
+    bool DraggingPoint() const {
+        return dragMode == kDragInnerPoint || dragMode == kDragFirstPoint || dragMode == kDragLastPoint;
+    }
+    void DragPointTo(int32_t x, int32_t y);
+
+    // The graph's pixels at the current client size (control_points.h).
+    GraphPixels Graph() const;
+
+    // The graph position (0..1) the cursor at (x, y) stands for while it is
+    // over the open panel's graph or drags a control point; nothing otherwise.
+    std::optional<float> GraphPositionAt(int32_t x, int32_t y) const;
+
     bool GenerateColorGeometry();
     bool GenerateTransfer();
     uint32_t HitTestPoint(int32_t x, int32_t y);
@@ -87,8 +101,6 @@ class CTab {
   private:
     // The panel's layout for the current client width and handle.
     PanelLayout Layout() const;
-    // The graph's pixels at the current client size (control_points.h).
-    GraphPixels Graph() const;
     void ClipCursorTo(int32_t left, int32_t top, int32_t right, int32_t bottom);
     void ClipCursorTo(const ClipBand& band);
     int32_t OpenPanelBottomY() const;

@@ -1,6 +1,7 @@
 // The panel's mouse operations: the handle opens and closes it, the picker
 // recolours the selected point, and the graph selects, moves, adds and
 // removes points. A drag is applied once, on the release.
+#include <algorithm>
 #include <optional>
 
 #include "render/client_area.h"
@@ -228,6 +229,36 @@ bool CTab::OnRButtonDown(uint32_t, int32_t x, int32_t y) {
     SelectPoint(selectedPoint);
     Rebuild();
     return true;
+}
+
+void CTab::DragPointTo(int32_t x, int32_t y) {
+    if (!DraggingPoint() || !(state & kTabOpen) || pointCount < 2 || selectedPoint >= pointCount)
+        return;
+    const GraphPixels graph = Graph();
+    ControlPoint& s = points[selectedPoint];
+    const ControlPoint before = s;
+    if (dragMode == kDragInnerPoint)
+        s.position = graph.PositionOfX(x);
+    s.alpha = graph.OpacityOfY(y);
+    if (s.position != before.position || s.alpha != before.alpha)
+        Rebuild();
+}
+
+std::optional<float> CTab::GraphPositionAt(int32_t x, int32_t y) const {
+    if (!(state & kTabOpen) || pointCount < 2)
+        return std::nullopt;
+    switch (dragMode) {
+        case kDragFirstPoint:
+            return points[0].position;
+        case kDragLastPoint:
+            return points[pointCount - 1].position;
+        case kDragInnerPoint:
+            break;
+        default:
+            if (dragMode != kDragNone || !InGraph(x, OpenPanelBottomY() - y))
+                return std::nullopt;
+    }
+    return std::clamp(Graph().PositionOfX(x), 0.0f, 1.0f);
 }
 
 bool CTab::OnRButtonUp(uint32_t, int32_t x, int32_t y) {

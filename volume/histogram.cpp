@@ -12,6 +12,8 @@ constexpr const char* kHistogramCaption = "CVolume::GenerateHistogram";
 
 }  // namespace
 
+bool HistogramIsLogarithmic = false;
+
 bool GenerateHistogram(uint32_t binCount) {
     HistogramCounts counts =
         Volume.voxels != nullptr && Volume.valueCounts.size() == kSampleValues
@@ -28,7 +30,9 @@ bool GenerateHistogram(uint32_t binCount) {
     if (binCount == 0)
         return false;
 
-    std::vector<uint32_t> image = BuildHistogramImage(counts.bins, counts.maxBinCount);
+    std::vector<uint32_t> image = BuildHistogramImage(
+        HistogramIsLogarithmic ? LogarithmicBins(counts.bins, counts.maxBinCount) : counts.bins,
+        counts.maxBinCount);
     gpu::Texture2DDesc desc;
     desc.Width = binCount;
     desc.Height = kHistogramRows;

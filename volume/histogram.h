@@ -10,3 +10,6 @@
 // into binCount bins and creates its histogram
 // texture and view. False after a message box.
 bool GenerateHistogram(uint32_t binCount);
+
+// Transfer Function > Logarithmic Histogram: the bins drawn as log(1 + count).
+extern bool HistogramIsLogarithmic;

@@ -1,6 +1,7 @@
 #include "volume/histogram_counts.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "volume/volume_file.h"
 
@@ -87,4 +88,16 @@ std::vector<uint32_t> BuildHistogramImage(const std::vector<uint32_t>& bins, uin
             image[row * width + column] = kHistogramWhite;
     }
     return image;
+}
+
+std::vector<uint32_t> LogarithmicBins(const std::vector<uint32_t>& bins, uint32_t maxBinCount) {
+    std::vector<uint32_t> heights(bins.size(), 0);
+    if (maxBinCount == 0)
+        return bins;  // only the bins that hold samples are drawn: nothing to scale
+    const double scale = static_cast<double>(maxBinCount) / std::log1p(static_cast<double>(maxBinCount));
+    for (size_t i = 0; i < bins.size(); ++i) {
+        const double height = std::log1p(static_cast<double>(bins[i])) * scale;
+        heights[i] = static_cast<uint32_t>(std::min(std::round(height), 4294967295.0));
+    }
+    return heights;
 }

@@ -28,3 +28,8 @@ HistogramCounts CountHistogramFromValues(const uint32_t* valueCounts, uint32_t b
 // floor(bins[i] * 199 / maxBinCount) (clipped to 200). With maxBinCount 0
 // only the bins that hold samples are drawn, as full-height bars.
 std::vector<uint32_t> BuildHistogramImage(const std::vector<uint32_t>& bins, uint32_t maxBinCount);
+
+// The bins as log(1 + count), scaled so that a bin of maxBinCount keeps its
+// count: the small peaks (bone, vessels, contrast) rise, the tallest stay,
+// an empty bin stays empty. Fed to BuildHistogramImage as the counts are.
+std::vector<uint32_t> LogarithmicBins(const std::vector<uint32_t>& bins, uint32_t maxBinCount);

@@ -30,6 +30,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -204,16 +205,49 @@ Grid CheckHeader(itk::ImageIOBase& io, uint64_t memoryBudget, uint64_t extraByte
     return grid;
 }
 
+// The window `choice` asks for over these values; `ctByModality`: the file
+// says it is a CT (DICOM's Modality), else the values decide.
 template <typename T>
-void FinishScan(const T* values, const Grid& grid, ScanVolume* volume) {
+void ChooseWindow(const T* values, uint64_t count, const ValueChoice& choice, bool ctByModality,
+                  ScanVolume* volume) {
+    const ValueFacts facts = SurveyValues(values, count);
+    volume->minValue = facts.min;
+    volume->maxValue = facts.max;
+    volume->isCt = ctByModality || LooksLikeCt(facts);
+    volume->unit = volume->isCt ? "HU" : "";
+    ValueWindow window = choice.window;
+    if (window == ValueWindow::Default)
+        window = volume->isCt ? ValueWindow::Ct : ValueWindow::Automatic;
+    volume->window = window;
+    switch (window) {
+        case ValueWindow::Ct:
+            volume->windowLow = kCtWindowLow;
+            volume->windowHigh = kCtWindowHigh;
+            break;
+        case ValueWindow::Custom:
+            volume->windowLow = choice.low;
+            volume->windowHigh = choice.high;
+            break;
+        case ValueWindow::Automatic:
+            AutomaticWindow(values, count, facts, &volume->windowLow, &volume->windowHigh);
+            break;
+        case ValueWindow::Default:
+        case ValueWindow::FullRange:
+            volume->windowLow = facts.min;
+            volume->windowHigh = facts.max;
+            break;
+    }
+}
+
+template <typename T>
+void FinishScan(const T* values, const Grid& grid, const ValueChoice& choice, bool ctByModality,
+                ScanVolume* volume) {
     const uint64_t count = grid.dims[0] * grid.dims[1] * grid.dims[2];
-    // Nothing finite at all: everything maps to 0.
-    if (!ValueRange(values, count, &volume->minValue, &volume->maxValue))
-        volume->minValue = volume->maxValue = 0;
+    ChooseWindow(values, count, choice, ctByModality, volume);
     const Placement placement = PlaceGrid(grid.directions);
     volume->samples.reset(new uint16_t[count]);
     PreferHugePages(volume->samples.get(), count * sizeof(uint16_t));
-    PlaceAndMap(values, grid, placement, volume->minValue, volume->maxValue, volume->samples.get());
+    PlaceAndMap(values, grid, placement, volume->windowLow, volume->windowHigh, volume->samples.get());
     volume->dimX = static_cast<uint32_t>(grid.dims[placement.gridAxis[0]]);
     volume->dimY = static_cast<uint32_t>(grid.dims[placement.gridAxis[1]]);
     volume->dimZ = static_cast<uint32_t>(grid.dims[placement.gridAxis[2]]);
@@ -222,34 +256,44 @@ void FinishScan(const T* values, const Grid& grid, ScanVolume* volume) {
     volume->spacingZ = grid.spacing[placement.gridAxis[2]];
 }
 
-void FinishScanOfType(itk::IOComponentEnum type, const void* values, const Grid& grid, ScanVolume* volume) {
+void FinishScanOfType(itk::IOComponentEnum type, const void* values, const Grid& grid,
+                      const ValueChoice& choice, bool ctByModality, ScanVolume* volume) {
     using C = itk::IOComponentEnum;
     switch (type) {
         case C::UCHAR:
-            return FinishScan(static_cast<const uint8_t*>(values), grid, volume);
+            return FinishScan(static_cast<const uint8_t*>(values), grid, choice, ctByModality, volume);
         case C::CHAR:
-            return FinishScan(static_cast<const int8_t*>(values), grid, volume);
+            return FinishScan(static_cast<const int8_t*>(values), grid, choice, ctByModality, volume);
         case C::USHORT:
-            return FinishScan(static_cast<const uint16_t*>(values), grid, volume);
+            return FinishScan(static_cast<const uint16_t*>(values), grid, choice, ctByModality, volume);
         case C::SHORT:
-            return FinishScan(static_cast<const int16_t*>(values), grid, volume);
+            return FinishScan(static_cast<const int16_t*>(values), grid, choice, ctByModality, volume);
         case C::UINT:
-            return FinishScan(static_cast<const uint32_t*>(values), grid, volume);
+            return FinishScan(static_cast<const uint32_t*>(values), grid, choice, ctByModality, volume);
         case C::INT:
-            return FinishScan(static_cast<const int32_t*>(values), grid, volume);
+            return FinishScan(static_cast<const int32_t*>(values), grid, choice, ctByModality, volume);
         case C::ULONG:
         case C::ULONGLONG:
-            return FinishScan(static_cast<const uint64_t*>(values), grid, volume);
+            return FinishScan(static_cast<const uint64_t*>(values), grid, choice, ctByModality, volume);
         case C::LONG:
         case C::LONGLONG:
-            return FinishScan(static_cast<const int64_t*>(values), grid, volume);
+            return FinishScan(static_cast<const int64_t*>(values), grid, choice, ctByModality, volume);
         case C::FLOAT:
-            return FinishScan(static_cast<const float*>(values), grid, volume);
+            return FinishScan(static_cast<const float*>(values), grid, choice, ctByModality, volume);
         case C::DOUBLE:
-            return FinishScan(static_cast<const double*>(values), grid, volume);
+            return FinishScan(static_cast<const double*>(values), grid, choice, ctByModality, volume);
         default:
             throw Failure{"samples of this type are not supported"};
     }
+}
+
+// DICOM's Modality says CT.
+bool DicomSaysCt(itk::ImageIOBase& io) {
+    std::string modality;
+    if (!itk::ExposeMetaData<std::string>(io.GetMetaDataDictionary(), "0008|0060", modality))
+        return false;
+    modality.erase(std::remove(modality.begin(), modality.end(), ' '), modality.end());
+    return modality == "CT";
 }
 
 void ReadWhole(itk::ImageIOBase& io, void* buffer) {
@@ -270,7 +314,8 @@ std::unique_ptr<char[]> Allocate(uint64_t bytes) {
     return std::unique_ptr<char[]>(buffer);
 }
 
-void ReadSingleFile(const std::string& path, Family family, uint64_t budget, ScanVolume* volume) {
+void ReadSingleFile(const std::string& path, Family family, uint64_t budget, const ValueChoice& choice,
+                    ScanVolume* volume) {
     itk::ImageIOBase::Pointer io = MakeReader(family);
     io->SetFileName(path);
     io->ReadImageInformation();
@@ -296,8 +341,9 @@ void ReadSingleFile(const std::string& path, Family family, uint64_t budget, Sca
             throw Failure{problem};
     }
     const itk::IOComponentEnum type = io->GetComponentType();
+    const bool ctByModality = family == Family::Dicom && DicomSaysCt(*io);
     io = nullptr;  // a reader may keep its own copy of the samples until it goes
-    FinishScanOfType(type, stored.get(), grid, volume);
+    FinishScanOfType(type, stored.get(), grid, choice, ctByModality, volume);
     volume->format = FamilyName(family);
     volume->sampleType = TypeName(type);
 }
@@ -305,7 +351,7 @@ void ReadSingleFile(const std::string& path, Family family, uint64_t budget, Sca
 // The slices of one series, each a file, sorted by position. They are read
 // into one float grid (each slice may carry its own rescale), then mapped.
 void ReadDicomSeries(const std::vector<std::string>& files, uint64_t budget, ScanProgress progress,
-                     void* context, ScanVolume* volume) {
+                     void* context, const ValueChoice& choice, ScanVolume* volume) {
     auto first = itk::GDCMImageIO::New();
     first->SetFileName(files.front());
     first->ReadImageInformation();
@@ -406,7 +452,7 @@ void ReadDicomSeries(const std::vector<std::string>& files, uint64_t budget, Sca
                 grid.directions[p][2] = step[p] / length;
         }
     }
-    FinishScan(out, grid, volume);
+    FinishScan(out, grid, choice, DicomSaysCt(*first), volume);
     volume->format = "DICOM series (" + std::to_string(slices) + (slices == 1 ? " file)" : " files)");
     volume->sampleType = sampleType;
 }
@@ -475,7 +521,7 @@ bool RecogniseScanHere(const std::string& path) {
 }
 
 bool ReadScanHere(const std::string& path, ScanVolume* volume, std::string* error, uint64_t memoryBudget,
-                  ScanProgress progress, void* progressContext) {
+                  ScanProgress progress, void* progressContext, const ValueChoice& values) {
     RouteLibraryOutput();
     const uint64_t budget = memoryBudget ? memoryBudget : AvailableMemoryBytes();
     ScanVolume result;
@@ -490,14 +536,14 @@ bool ReadScanHere(const std::string& path, ScanVolume* volume, std::string* erro
             if (files.empty()) {
                 *error = "the folder holds no DICOM series";
             } else if (files.size() == 1) {
-                ReadSingleFile(files.front(), family, budget, &result);  // one slice, or multi-frame
+                ReadSingleFile(files.front(), family, budget, values, &result);  // one slice, or multi-frame
                 read = true;
             } else {
-                ReadDicomSeries(files, budget, progress, progressContext, &result);
+                ReadDicomSeries(files, budget, progress, progressContext, values, &result);
                 read = true;
             }
         } else {
-            ReadSingleFile(path, family, budget, &result);
+            ReadSingleFile(path, family, budget, values, &result);
             read = true;
         }
     } catch (const Failure& failure) {
@@ -517,6 +563,44 @@ bool ReadScanHere(const std::string& path, ScanVolume* volume, std::string* erro
     if (read)
         *volume = std::move(result);
     return read;
+}
+
+bool ParseValueChoice(const std::string& text, ValueChoice* choice) {
+    if (text == "ct" || text == "auto" || text == "full") {
+        *choice = {text == "ct"     ? ValueWindow::Ct
+                   : text == "auto" ? ValueWindow::Automatic
+                                    : ValueWindow::FullRange};
+        return true;
+    }
+    const size_t comma = text.find(',');
+    if (comma == std::string::npos)
+        return false;
+    const auto number = [](const std::string& part, double* value) {
+        char* end = nullptr;
+        *value = std::strtod(part.c_str(), &end);
+        return !part.empty() && end == part.c_str() + part.size() && std::isfinite(*value);
+    };
+    double low = 0, high = 0;
+    if (!number(text.substr(0, comma), &low) || !number(text.substr(comma + 1), &high) || !(low < high))
+        return false;
+    *choice = {ValueWindow::Custom, low, high};
+    return true;
+}
+
+const char* ValueWindowName(ValueWindow window) {
+    switch (window) {
+        case ValueWindow::Ct:
+            return "CT (Hounsfield units)";
+        case ValueWindow::Automatic:
+            return "Automatic";
+        case ValueWindow::FullRange:
+            return "Full range";
+        case ValueWindow::Custom:
+            return "Custom";
+        case ValueWindow::Default:
+            break;
+    }
+    return "Default";
 }
 
 std::vector<std::string> TakeScanWarningsHere() {

@@ -3,8 +3,14 @@
 // file of a series, or the series' folder). The rest of the program sees what
 // it sees for a volume file: 12-bit samples, x fastest, and the grid's size.
 //
-// Values are mapped linearly from the scan's [min, max] (after any rescale
-// the file asks for) onto 0..4095; a constant scan maps to 0.
+// Values (after any rescale the file asks for) are mapped linearly from a
+// value window [low, high] onto 0..4095: below it to 0, above it to 4095,
+// NaN to 0. A CT (DICOM's Modality, or for other formats the values' own
+// look, scan_mapping.h) takes the fixed window -1024..3071 HU, the range the
+// 12-bit volume files and the CT presets speak; any other scan a window from
+// its histogram that a few extreme voxels cannot move. The caller may ask
+// for the full range, or a window of its own, instead. An empty window (a
+// constant scan) maps everything to 0.
 //
 // Orientation: every scan is turned so that sample x grows towards the
 // patient's left, y towards superior (head) and z towards posterior (back).
@@ -20,11 +26,35 @@
 #include <string>
 #include <vector>
 
+// Which window maps a scan's values onto 12 bits.
+enum class ValueWindow : uint8_t {
+    Default,  // Ct for a CT, else Automatic
+    Ct,       // -1024..3071 HU
+    Automatic,
+    FullRange,  // the scan's [min, max]
+    Custom,     // [low, high] as given
+};
+
+struct ValueChoice {
+    ValueWindow window = ValueWindow::Default;
+    double low = 0, high = 0;  // Custom only; low < high
+};
+
+// "ct", "auto", "full" or "LOW,HIGH" (LOW < HIGH, both finite); false for
+// anything else.
+bool ParseValueChoice(const std::string& text, ValueChoice* choice);
+// "CT (Hounsfield units)", "Automatic", "Full range", "Custom".
+const char* ValueWindowName(ValueWindow window);
+
 struct ScanVolume {
     std::unique_ptr<uint16_t[]> samples;  // dimX * dimY * dimZ, each 0..4095
     uint32_t dimX = 0, dimY = 0, dimZ = 0;
     double spacingX = 1, spacingY = 1, spacingZ = 1;  // physical size of a voxel (mm)
-    double minValue = 0, maxValue = 0;                // the stored values' range
+    double minValue = 0, maxValue = 0;                // the stored values' finite range
+    double windowLow = 0, windowHigh = 0;             // mapped onto 0 and 4095
+    ValueWindow window = ValueWindow::FullRange;      // the window used (never Default)
+    bool isCt = false;                                // by Modality, or by the values' look
+    std::string unit;                                 // "HU" for a CT, else empty (unknown)
     std::string format;                               // "NIfTI", "DICOM series (12 files)" ...
     std::string sampleType;                           // "int16", "float32" ...
 };
@@ -39,8 +69,10 @@ bool IsScanFile(const std::string& path);
 // Reads the scan at `path`. Before any sample is read its size is checked
 // against `memoryBudget` bytes (0: what the machine has free). False with
 // `*error` set to one line (the file's problem, or the library's reason).
+// `values` chooses the value window.
 bool ReadScan(const std::string& path, ScanVolume* volume, std::string* error, uint64_t memoryBudget = 0,
-              ScanProgress progress = nullptr, void* progressContext = nullptr);
+              ScanProgress progress = nullptr, void* progressContext = nullptr,
+              const ValueChoice& values = {});
 
 // Bytes of memory the machine can still give (MemAvailable).
 uint64_t AvailableMemoryBytes();

@@ -117,6 +117,11 @@ void WriteResult(int fd, bool read, const ScanVolume& volume, const std::string&
         out.Value(v);
     out.Text(volume.format);
     out.Text(volume.sampleType);
+    out.Value(volume.windowLow);
+    out.Value(volume.windowHigh);
+    out.Value(static_cast<uint8_t>(volume.window));
+    out.Value(static_cast<uint8_t>(volume.isCt));
+    out.Text(volume.unit);
 }
 
 constexpr size_t kSampleChunk = size_t{1} << 20;
@@ -173,8 +178,13 @@ bool ReadResult(int fd, int samplesFd, bool* read, ScanVolume* volume, std::stri
          {&result.spacingX, &result.spacingY, &result.spacingZ, &result.minValue, &result.maxValue})
         if (!in.Value(v))
             return false;
-    if (!in.Text(&result.format) || !in.Text(&result.sampleType))
+    uint8_t window = 0, isCt = 0;
+    if (!in.Text(&result.format) || !in.Text(&result.sampleType) || !in.Value(&result.windowLow) ||
+        !in.Value(&result.windowHigh) || !in.Value(&window) || !in.Value(&isCt) || !in.Text(&result.unit) ||
+        window > static_cast<uint8_t>(ValueWindow::Custom))
         return false;
+    result.window = static_cast<ValueWindow>(window);
+    result.isCt = isCt != 0;
     const uint64_t count = uint64_t{result.dimX} * result.dimY * result.dimZ;
     if (count == 0 || in.left() != 0)
         return false;
@@ -319,7 +329,7 @@ bool IsScanFile(const std::string& path) {
 }
 
 bool ReadScan(const std::string& path, ScanVolume* volume, std::string* error, uint64_t memoryBudget,
-              ScanProgress progress, void* progressContext) {
+              ScanProgress progress, void* progressContext, const ValueChoice& values) {
     const int resultFd = ::memfd_create("tamlo-scan", MFD_CLOEXEC);
     int samplesPipe[2] = {-1, -1};
     if (resultFd < 0 || ::pipe2(samplesPipe, O_CLOEXEC) != 0) {
@@ -338,7 +348,7 @@ bool ReadScan(const std::string& path, ScanVolume* volume, std::string* error, u
             ScanVolume got;
             std::string problem;
             const bool ok = ReadScanHere(path, &got, &problem, memoryBudget,
-                                         progress ? &SendProgress : nullptr, &progressFd);
+                                         progress ? &SendProgress : nullptr, &progressFd, values);
             WriteResult(resultFd, ok, got, problem);
             ::close(progressFd);  // the parent now takes the result
             if (!ok)

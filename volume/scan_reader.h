@@ -12,7 +12,7 @@
 
 bool RecogniseScanHere(const std::string& path);
 bool ReadScanHere(const std::string& path, ScanVolume* volume, std::string* error, uint64_t memoryBudget,
-                  ScanProgress progress, void* progressContext);
+                  ScanProgress progress, void* progressContext, const ValueChoice& values = {});
 std::vector<std::string> TakeScanWarningsHere();
 
 // Asks for huge pages over the whole 2 MiB pages inside `buffer`.

@@ -42,12 +42,12 @@ CVolume::~CVolume() {
     Unload();
 }
 
-bool CVolume::Load(const char* path) {
+bool CVolume::Load(const char* path, const ValueChoice& values) {
     // Everything that can go wrong with the file is found out before the
     // current volume is let go.
     struct stat pathInfo {};
     if (::stat(path, &pathInfo) == 0 && S_ISDIR(pathInfo.st_mode) && IsScanFile(path))
-        return LoadScan(path);  // a DICOM series' folder
+        return LoadScan(path, values);  // a DICOM series' folder
     // Non-blocking: opening a FIFO would otherwise wait for a writer; it is
     // then refused as not a regular file.
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -66,7 +66,7 @@ bool CVolume::Load(const char* path) {
     // if a scan reader would take it too; any other file is a scan only if
     // a reader recognises it, else the volume file's checks speak.
     if (regular && !(haveHeader && IsExactVolumeFile(header, fileSize)) && IsScanFile(path))
-        return LoadScan(path);
+        return LoadScan(path, values);
     if (!haveHeader) {
         ShowVolumeError(std::string("Unable to read volume file (") + path +
                         "): it is not a volume file or is shorter than its 6-byte header");
@@ -99,6 +99,12 @@ bool CVolume::LoadVolumeFile(int fd, uint64_t fileSize, const VolumeHeader& head
     const float spacing[3] = {1.0f, 1.0f, 1.0f};
     if (!Install(std::move(samples), dims, spacing, path))
         return false;
+    isScan = false;
+    isCt = false;
+    valueWindow = ValueWindow::FullRange;
+    windowLow = 0;
+    windowHigh = 4095;
+    valueUnit.clear();
     if (rescaled) {
         minValue = low;
         maxValue = high;
@@ -110,10 +116,10 @@ bool CVolume::LoadVolumeFile(int fd, uint64_t fileSize, const VolumeHeader& head
     return true;
 }
 
-bool CVolume::LoadScan(const char* path) {
+bool CVolume::LoadScan(const char* path, const ValueChoice& values) {
     ScanVolume scan;
     std::string error;
-    const bool read = ReadScan(path, &scan, &error);
+    const bool read = ReadScan(path, &scan, &error, 0, nullptr, nullptr, values);
     // What the readers had to say goes to the debug output, on request.
     const bool verbose = std::getenv("TAMLO_DEBUG") != nullptr;
     for (const std::string& warning : TakeScanWarnings()) {
@@ -131,7 +137,26 @@ bool CVolume::LoadScan(const char* path) {
         return false;
     minValue = scan.minValue;
     maxValue = scan.maxValue;
+    isScan = true;
+    isCt = scan.isCt;
+    valueWindow = scan.window;
+    windowLow = scan.windowLow;
+    windowHigh = scan.windowHigh;
+    valueUnit = scan.unit;
+    if (!(scan.windowHigh > scan.windowLow)) {
+        const std::string text =
+            std::string("The values of '") + path +
+            "' span no range (all equal, or none finite), so every sample is shown as 0.";
+        shell::MessageBox(nullptr, text.c_str(), "Volume values", shell::MB_OK | shell::MB_ICONINFORMATION);
+    }
     return true;
+}
+
+bool CVolume::Remap(const ValueChoice& values) {
+    if (voxels == nullptr || !isScan || path.empty())
+        return false;
+    const std::string shown = path;  // Load replaces it
+    return LoadScan(shown.c_str(), values);
 }
 
 bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3], const float spacing[3],
@@ -211,6 +236,7 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
     gradientTexture = newGradientTexture;
     gradientView = newGradientView;
     SetVolumeGradient(gradientView);
+    this->path = path;
     dimX = static_cast<int32_t>(finalDims[0]);
     dimY = static_cast<int32_t>(finalDims[1]);
     dimZ = static_cast<int32_t>(finalDims[2]);
@@ -301,4 +327,6 @@ void CVolume::Unload() {
     maxSample = 0;
     ReleaseAndNull(histogramTexture);
     ReleaseAndNull(histogramView);
+    isScan = false;
+    path.clear();
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/gpu/gpu.h"
+#include "volume/scan_import.h"
 #include "volume/volume_file.h"
 
 class CVolume {
@@ -29,8 +30,15 @@ class CVolume {
     // wider than the device allows is reduced by box averaging, and the user
     // told so once. All or nothing: when the new texture or view cannot be
     // made, the shown volume stays as it was.
-    bool Load(const char* path);
+    //
+    // `values` chooses how a scan's values map onto 12 bits (scan_import.h);
+    // a volume file's samples are its 12-bit values whatever it says.
+    bool Load(const char* path, const ValueChoice& values = {});
     void Unload();
+    // The scan shown, read again through another value window (with the
+    // same progress and messages as Load); false, with the volume as it was,
+    // when no scan is shown or it cannot be read.
+    bool Remap(const ValueChoice& values);
 
     gpu::Texture3D* volumeTexture = nullptr;
     gpu::ShaderResourceView* volumeView = nullptr;
@@ -59,10 +67,19 @@ class CVolume {
     std::vector<uint32_t> valueCounts;
     // The scan's stored value range before mapping (0..4095 for a volume file).
     double minValue = 0, maxValue = 0;
+    // What the 12 bits stand for. A scan's window [windowLow, windowHigh] in
+    // its own units (valueUnit: "HU", or empty when unknown) is mapped onto
+    // 0..4095; a volume file's samples are the values (0..4095, no unit).
+    bool isScan = false;
+    bool isCt = false;
+    ValueWindow valueWindow = ValueWindow::FullRange;
+    double windowLow = 0, windowHigh = 4095;
+    std::string valueUnit;
+    std::string path;  // what was loaded
 
   private:
     bool LoadVolumeFile(int fd, uint64_t fileSize, const VolumeHeader& header, const char* path);
-    bool LoadScan(const char* path);
+    bool LoadScan(const char* path, const ValueChoice& values);
     // Takes the 12-bit (or unshifted volume file) samples and makes them the
     // loaded volume: reduction for the device, the shift, the texture.
     bool Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3], const float spacing[3],

@@ -137,6 +137,11 @@ class DeviceContextImpl final : public Child<DeviceContext> {
     // -----------------------------------------------------------------------
     // Clear and update
 
+    void Flush() override {
+        if (core_->MakeCurrent())
+            glFinish();
+    }
+
     void ClearRenderTargetView(RenderTargetView* view, const float color[4]) override {
         if (view == nullptr || color == nullptr)
             return;

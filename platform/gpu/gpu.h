@@ -431,6 +431,11 @@ class DeviceContext : public DeviceChild {
     virtual void UpdateSubresource(Resource* resource, uint32_t subresource, const Box* box, const void* data,
                                    uint32_t rowPitch, uint32_t depthPitch) = 0;
     virtual void DrawIndexed(uint32_t indexCount, uint32_t startIndex, int32_t baseVertex) = 0;
+    // Sends the commands given so far to the device and waits until they are
+    // done, so that work drawn in portions between inputs is done with each
+    // portion (a device that draws on the CPU would otherwise do it all at
+    // the next present).
+    virtual void Flush() = 0;
 };
 
 // ---------------------------------------------------------------------------

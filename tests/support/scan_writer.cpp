@@ -123,7 +123,8 @@ std::string WriteScan(const std::string& path, const ScanSpec& spec, const std::
 
 std::string WriteDicomSeries(const std::string& folder, const ScanSpec& spec,
                              const std::vector<double>& values, const std::vector<std::string>& fileNames,
-                             double slope, double intercept, const std::string& seriesUid) {
+                             double slope, double intercept, const std::string& seriesUid,
+                             const std::string& modality) {
     const size_t sliceSize = size_t{spec.dims[0]} * spec.dims[1];
     try {
         for (uint32_t z = 0; z < spec.dims[2]; ++z) {
@@ -136,7 +137,7 @@ std::string WriteDicomSeries(const std::string& folder, const ScanSpec& spec,
             auto set = [&](const char* tag, const std::string& value) {
                 itk::EncapsulateMetaData<std::string>(tags, tag, value);
             };
-            set("0008|0060", "CT");
+            set("0008|0060", modality);
             set("0020|000d", "1.2.826.0.1.3680043.2.1125.9");
             set("0020|000e", seriesUid);
             set("0020|0013", std::to_string(z + 1));

@@ -32,6 +32,7 @@ std::string WriteScan(const std::string& path, const ScanSpec& spec, const std::
 std::string WriteDicomSeries(const std::string& folder, const ScanSpec& spec,
                              const std::vector<double>& values, const std::vector<std::string>& fileNames,
                              double slope = 1.0, double intercept = 0.0,
-                             const std::string& seriesUid = "1.2.826.0.1.3680043.2.1125.1");
+                             const std::string& seriesUid = "1.2.826.0.1.3680043.2.1125.1",
+                             const std::string& modality = "CT");
 
 }  // namespace scan_test

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "tools/convert/resample.h"
 #include "volume/scan_import.h"
@@ -52,28 +53,54 @@ int Fail(const std::string& message) {
 int main(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
         std::printf(
-            "usage: tamlo-convert INPUT OUTPUT\n"
+            "usage: tamlo-convert [--values ct|auto|full|LOW,HIGH] INPUT OUTPUT\n"
             "Reads a scan (NIfTI .nii/.nii.gz, NRRD .nrrd/.nhdr, MetaImage .mha/.mhd, or DICOM: one file of "
             "a\n"
             "series or its folder), maps its values onto 0..4095, turns it to the viewer's orientation (x "
             "left,\n"
             "y superior, z posterior), resamples it onto cubic voxels of its smallest spacing and writes "
             "the\n"
-            "volume file OUTPUT (u16 x, y, z, then the samples).\n");
+            "volume file OUTPUT (u16 x, y, z, then the samples).\n"
+            "--values chooses the window of values mapped onto 0..4095: ct (-1024..3071 HU), auto (from the\n"
+            "histogram, robust to a few extreme voxels), full (the scan's whole range) or LOW,HIGH; by\n"
+            "default ct for a CT and auto otherwise.\n");
         return 0;
     }
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: tamlo-convert INPUT OUTPUT (--help for more)\n");
+    ValueChoice values;
+    std::vector<std::string> names;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--values" || arg.rfind("--values=", 0) == 0) {
+            const bool joined = arg.size() > 8;
+            if (!joined && i + 1 >= argc) {
+                std::fprintf(stderr, "tamlo-convert: option --values needs a value\n");
+                return 2;
+            }
+            const std::string value = joined ? arg.substr(9) : argv[++i];
+            if (!ParseValueChoice(value, &values)) {
+                std::fprintf(stderr,
+                             "tamlo-convert: --values takes ct, auto, full or LOW,HIGH (LOW below HIGH, both "
+                             "finite), not \"%s\"\n",
+                             value.c_str());
+                return 2;
+            }
+        } else {
+            names.push_back(arg);
+        }
+    }
+    if (names.size() != 2) {
+        std::fprintf(
+            stderr, "usage: tamlo-convert [--values ct|auto|full|LOW,HIGH] INPUT OUTPUT (--help for more)\n");
         return 2;
     }
-    const std::string input = argv[1], output = argv[2];
+    const std::string input = names[0], output = names[1];
     if (!IsScanFile(input))
         return Fail("cannot read " + input + ": not a NIfTI, NRRD, MetaImage or DICOM file");
 
     Progress progress;
     ScanVolume scan;
     std::string error;
-    const bool read = ReadScan(input, &scan, &error, 0, &ShowProgress, &progress);
+    const bool read = ReadScan(input, &scan, &error, 0, &ShowProgress, &progress, values);
     EndProgress(&progress);
     TakeScanWarnings();
     if (!read)
@@ -81,7 +108,10 @@ int main(int argc, char** argv) {
     std::printf("input:   %s (%s, %s)\n", input.c_str(), scan.format.c_str(), scan.sampleType.c_str());
     std::printf("grid:    %u x %u x %u, spacing %g x %g x %g\n", scan.dimX, scan.dimY, scan.dimZ,
                 scan.spacingX, scan.spacingY, scan.spacingZ);
-    std::printf("values:  %g .. %g, mapped onto 0 .. 4095\n", scan.minValue, scan.maxValue);
+    std::printf("values:  %g .. %g%s%s\n", scan.minValue, scan.maxValue, scan.unit.empty() ? "" : " ",
+                scan.unit.c_str());
+    std::printf("window:  %g .. %g (%s), mapped onto 0 .. 4095\n", scan.windowLow, scan.windowHigh,
+                ValueWindowName(scan.window));
 
     const uint32_t dims[3] = {scan.dimX, scan.dimY, scan.dimZ};
     const double spacing[3] = {scan.spacingX, scan.spacingY, scan.spacingZ};

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 #include <utility>
 
 #include "app/app_state.h"
@@ -97,11 +98,15 @@ const char* UsageText() {
            "  --panel open|closed  the transfer-function panel (default closed)\n"
            "  -o, --output PNG   where to write the picture (default tamlo-render.png)\n"
            "  --frames N         render N frames and print each one's time and the median, min and max\n"
-           "  --timing full|unchanged|drag  what the timed frames are (default full): a full redraw, a\n"
-           "                     frame that reuses the volume layer, or a rotation drag's frame, each\n"
-           "                     after one full frame\n"
+           "  --timing full|unchanged|drag|point-drag  what the timed frames are (default full): a full\n"
+           "                     redraw, a frame that reuses the volume layer, a rotation drag's frame, or\n"
+           "                     a frame of a control point's drag on the open panel (then the time until\n"
+           "                     the whole picture is refined after the last move), each after one full\n"
+           "                     frame\n"
            "  --turntable N      N pictures turning once around the vertical axis from the start yaw,\n"
            "                     OUT-0001.png to OUT-N.png (OUT: the output's name without .png)\n"
+           "  --values ct|auto|full|LOW,HIGH  a scan's window of values mapped onto 0..4095 (default: ct\n"
+           "                     for a CT, else auto; ignored for a volume file)\n"
            "  --shading on|off   light the volume by its gradient (default on), as View > Shading\n"
            "  --mode composite|mip|minip  blend the samples along each pixel (default), or show the\n"
            "                     transfer function at the largest (mip) or smallest (minip) sample\n"
@@ -130,8 +135,8 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             hasValue = true;
         }
         static const char* const kValued[] = {
-            "--tf", "--size",   "--pitch", "--yaw",    "--distance",  "--panel",   "--output",
-            "-o",   "--frames", "--data",  "--timing", "--turntable", "--shading", "--mode"};
+            "--tf",     "--size", "--pitch",  "--yaw",       "--distance", "--panel",   "--output", "-o",
+            "--frames", "--data", "--timing", "--turntable", "--values",   "--shading", "--mode"};
         const bool valued = std::find_if(std::begin(kValued), std::end(kValued),
                                          [&](const char* v) { return name == v; }) != std::end(kValued);
         if (valued && !hasValue) {
@@ -175,14 +180,20 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
                 o.timing = Options::Timing::Unchanged;
             else if (value == "drag")
                 o.timing = Options::Timing::Drag;
+            else if (value == "point-drag")
+                o.timing = Options::Timing::PointDrag;
             else
-                return "--timing takes full, unchanged or drag, not \"" + value + "\"";
+                return "--timing takes full, unchanged, drag or point-drag, not \"" + value + "\"";
         } else if (name == "--turntable") {
             if (!ParseInt(value, &o.turntable) || o.turntable < 1 || o.turntable > kMaxTurntable)
                 return "--turntable takes a count from 1 to " + std::to_string(kMaxTurntable) + ", not \"" +
                        value + "\"";
         } else if (name == "--data") {
             o.dataDir = value;
+        } else if (name == "--values") {
+            if (!ParseValueChoice(value, &o.values))
+                return "--values takes ct, auto, full or LOW,HIGH (LOW below HIGH, both finite), not \"" +
+                       value + "\"";
         } else if (name == "--shading") {
             if (value != "on" && value != "off")
                 return "--shading takes on or off, not \"" + value + "\"";
@@ -369,7 +380,7 @@ std::string StartSession(const Options& options) {
     SetVolumeMode(options.mode == Options::Mode::Maximum   ? VolumeMode::Maximum
                   : options.mode == Options::Mode::Minimum ? VolumeMode::Minimum
                                                            : VolumeMode::Composite);
-    if (!OpenVolumeFile(options.volumePath.c_str())) {
+    if (!OpenVolumeFile(options.volumePath.c_str(), options.values)) {
         const std::string message = firstMessage("the volume could not be opened");
         ReleaseDeviceAndScene();
         return message;
@@ -408,6 +419,30 @@ void PrepareTimedFrame(Options::Timing timing) {
             break;
         case Options::Timing::Unchanged:
             break;
+        case Options::Timing::PointDrag: {
+            // The hand moves an inner point of the open panel a little each
+            // frame, in position and opacity, back and forth.
+            if (!(EditorTab.state & UI::kTabOpen)) {
+                EditorTab.state = UI::kTabOpen;
+                EditorTab.slideOffset = UI::OpenSlideDistance(ClientArea.heightF);
+            }
+            if (EditorTab.pointCount < 3)
+                EditorTab.InsertPoint(1, 0.5f, 0.3f);
+            static int move = 0;
+            const uint32_t inner = EditorTab.pointCount / 2;
+            EditorTab.selectedPoint = inner;
+            EditorTab.dragMode = UI::kDragInnerPoint;
+            const float wave = static_cast<float>(move++ % 10) / 10.0f;
+            const float lowPosition = EditorTab.points[inner - 1].position,
+                        highPosition = EditorTab.points[inner + 1].position;
+            const UI::GraphPixels graph = EditorTab.Graph();
+            NoteContinuousInput();
+            NoteContinuousInput();
+            EditorTab.DragPointTo(
+                graph.XOfPosition(lowPosition + (0.25f + 0.5f * wave) * (highPosition - lowPosition)),
+                graph.YOfOpacity(0.2f + 0.5f * wave));
+            break;
+        }
         case Options::Timing::Drag:
             // The right button held a little right of where it was pressed: the
             // view turns slowly and each frame draws the layer again, with the
@@ -421,6 +456,25 @@ void PrepareTimedFrame(Options::Timing timing) {
             UpdateCamera();
             break;
     }
+}
+
+double FinishPointDrag() {
+    const auto lastMove = std::chrono::steady_clock::now();
+    EditorTab.dragMode = UI::kDragNone;
+    // The window waits for input while the change may go on, then refines a
+    // band at a time, and the frame after the last band shows it.
+    for (;;) {
+        if (ChangingContinuously()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            continue;
+        }
+        // Nothing coarse to refine on a fast device.
+        if (!RefinementPending() || RefineVolumeLayer(Volume.volumeView, EditorTab.transferView))
+            break;
+    }
+    InputHandlerTable.Frame();
+    glFinish();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - lastMove).count();
 }
 
 Picture ReadPicture() {

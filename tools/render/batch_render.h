@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "render/data_folders.h"
+#include "volume/scan_import.h"
 
 namespace batch {
 
@@ -23,7 +24,10 @@ struct Options {
     int turntable = 0;  // pictures in a full turn; 0: just the one picture
     // What each timed frame costs: a full redraw of the slices, a frame that
     // reuses the volume layer, or a rotation drag's frame (the view turned).
-    enum class Timing { Full, Unchanged, Drag } timing = Timing::Full;
+    // A point drag: an inner control point of the open panel moved on each
+    // frame, as the hand drags it; then the refinement after the last move.
+    enum class Timing { Full, Unchanged, Drag, PointDrag } timing = Timing::Full;
+    ValueChoice values;   // a scan's value window (--values)
     bool shading = true;  // View > Shading
     // View > Composite, Maximum Intensity, Minimum Intensity.
     enum class Mode { Composite, Maximum, Minimum } mode = Mode::Composite;
@@ -68,6 +72,10 @@ void TurnTo(float yaw);
 void RenderFrame();
 // Sets up the next timed frame for the kind of frame being timed.
 void PrepareTimedFrame(Options::Timing timing);
+// After a point drag's frames: lets go of the point and draws until the
+// whole-quality picture is complete and shown; the milliseconds from the
+// last move to then.
+double FinishPointDrag();
 Picture ReadPicture();
 // Back to the state of a fresh process (device, volume and editor released).
 void EndSession();

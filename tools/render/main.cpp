@@ -76,6 +76,9 @@ int main(int argc, char** argv) {
         if (options.frames > 0)
             std::printf("frame %d: %.2f ms\n", i + 1, times.back());
     }
+    const double refinedMs = options.frames > 0 && options.timing == batch::Options::Timing::PointDrag
+                                 ? batch::FinishPointDrag()
+                                 : -1;
     const batch::Picture picture = batch::ReadPicture();
     const std::string writeError = batch::WritePng(options.outputPath, picture);
     batch::EndSession();
@@ -87,6 +90,8 @@ int main(int argc, char** argv) {
         std::printf("start-up to ready: %.1f ms; first frame: %.2f ms\n", readyMs, times.front());
         std::printf("%d frames at %d x %d: median %.2f ms, min %.2f ms, max %.2f ms\n", frames, options.width,
                     options.height, stats.median, stats.min, stats.max);
+        if (refinedMs >= 0)
+            std::printf("whole picture complete %.1f ms after the last move\n", refinedMs);
     }
     std::printf("%s\n", options.outputPath.c_str());
     return 0;

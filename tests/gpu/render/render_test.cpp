@@ -91,6 +91,8 @@ TEST(RenderOptions, BadCommandLinesAreRefusedWithTheirReason) {
         {{"v.vol", "--frames", "2.5"}, "--frames takes a count"},
         {{"v.vol", "--tf="}, "--tf needs a file name"},
         {{"v.vol", "--help=yes"}, "unknown option --help"},
+        {{"v.vol", "--values", "9,3"}, "--values takes ct, auto, full or LOW,HIGH"},
+        {{"v.vol", "--values=nan,3"}, "not \"nan,3\""},
         {{"v.vol", "--shading", "dim"}, "--shading takes on or off"},
         {{"v.vol", "--mode", "mean"}, "--mode takes composite, mip or minip"},
     };

@@ -10,6 +10,7 @@
 #include "app/app_state.h"
 #include "render/renderer.h"
 #include "tests/gpu/viewer/viewer_harness.h"
+#include "tests/support/scan_writer.h"
 #include "ui/tab.h"
 #include "volume/volume.h"
 
@@ -34,9 +35,10 @@ class EditorTest : public ViewerTest {
   protected:
     // Steps that load a small bright volume at the panel's size and open the
     // panel with a left click on its handle.
-    std::vector<std::function<void()>> OpenPanel() {
-        volume_ = ScratchDir() + "/bright.vol";
-        WriteVolume(volume_, 8, 8, 8, std::vector<uint16_t>(512, 3000));
+    std::vector<std::function<void()>> OpenPanel(std::string volume = {}) {
+        volume_ = volume.empty() ? ScratchDir() + "/bright.vol" : volume;
+        if (volume.empty())
+            WriteVolume(volume_, 8, 8, 8, std::vector<uint16_t>(512, 3000));
         shell::testing::SetFileDialogScript({volume_});
         return {[] {
                     Size(kWidth, kHeight);
@@ -302,6 +304,43 @@ TEST_F(EditorTest, AColouredFunctionShowsInTheNextFrame) {
     const Rgba centre = frame.At(64, 50);
     EXPECT_GT(centre[1], 150) << "the volume is drawn green";
     EXPECT_LT(centre[0], 40);
+}
+
+TEST_F(EditorTest, TheValueUnderTheCursorSpeaksTheScansUnits) {
+    // A CT in Hounsfield units: air round a block of soft tissue.
+    scan_test::ScanSpec spec;
+    spec.dims = {8, 8, 8};
+    std::vector<double> hu(512, -1000);
+    for (size_t i = 0; i < hu.size(); ++i)
+        if (i % 8 > 2 && i % 8 < 6)
+            hu[i] = 40;
+    const std::string ct = ScratchDir() + "/ct.nii";
+    ASSERT_EQ(scan_test::WriteScan(ct, spec, hu), "");
+    const int x = GraphX((350 + 1024) / 4095.0f);
+    std::string overGraph, dragging, outside;
+    auto steps = OpenPanel(ct);
+    // Each step's messages are handled before the next step runs.
+    steps.insert(steps.end(), {[&] { Mouse(shell::WM_MOUSEMOVE, x, GraphY(0.5f)); },
+                               [&] {
+                                   overGraph = shell::GetToolTip(MainWindow);
+                                   Mouse(shell::WM_LBUTTONDOWN, GraphX(1.0f),
+                                         GraphY(1.0f));  // the last point
+                                   Mouse(shell::WM_MOUSEMOVE, GraphX(0.5f), GraphY(0.5f));
+                               },
+                               [&] {
+                                   dragging = shell::GetToolTip(MainWindow);
+                                   Mouse(shell::WM_LBUTTONUP, GraphX(1.0f), GraphY(0.5f));
+                                   Mouse(shell::WM_MOUSEMOVE, kWidth - 5, 5);
+                               },
+                               [&] { outside = shell::GetToolTip(MainWindow); }});
+    Run(steps);
+    // One pixel of the graph is 4095 / 170 HU: the tip names the value of the pixel's position.
+    const double step = 4095.0 / (kWidth / 2.0 - 30.0);
+    ASSERT_NE(overGraph.find(" HU, opacity "), std::string::npos) << overGraph;
+    EXPECT_NEAR(std::stod(overGraph), 350.0, step) << overGraph;
+    EXPECT_EQ(dragging.rfind("3071 HU, opacity ", 0), 0u)
+        << "the last point stays at the top of the window: " << dragging;
+    EXPECT_EQ(outside, "") << "no tip away from the graph";
 }
 
 }  // namespace

@@ -58,7 +58,7 @@ void ViewerTest::TearDown() {
     EditorTab.dragMode = UI::kDragNone;
     ResetApplicationState();
     shell::testing::Reset();
-    if (!scratch_.empty())
+    if (!scratch_.empty() && std::getenv("TAMLO_KEEP_SCRATCH") == nullptr)
         std::filesystem::remove_all(scratch_);
     scratch_.clear();
     startFile_.clear();

@@ -430,6 +430,55 @@ TEST_F(VolumeRenderTest, ASlowDevicesDragFramesAreCoarserAndTheNextStillFrameIsW
     EXPECT_LT(difference / compared, 4.0) << "and looks the same, coarser";
 }
 
+// After a continuous change on a slow device the whole picture is drawn a
+// band of slices at a time between inputs and shown once complete: it is
+// the whole frame pixel for pixel. A change while it is drawn starts it over
+// from the farthest slice.
+TEST_F(VolumeRenderTest, TheRefinedPictureIsTheWholeFrameAndAChangeStartsItOver) {
+    const std::string path = MakeVolume("ball.vol", 24, [](int x, int y, int z) {
+        const int dx = x - 12, dy = y - 12, dz = z - 14;
+        return static_cast<uint16_t>(dx * dx + dy * dy + dz * dz < 90 ? 2600 + 30 * (x % 7) : 300);
+    });
+    shell::testing::SetFileDialogScript({path});
+    Frame coarse, refined, whole;
+    bool coarseShown = false, refiningSeen = false, restarted = false;
+    size_t bandsBeforeChange = 0;
+    const auto twoNotches = [] {
+        Renderer.layerSeconds = 10.0;  // as a very slow device would have measured
+        Post(shell::WM_MOUSEWHEEL, shell::MAKEWPARAM(0, 120), 0);
+        Post(shell::WM_MOUSEWHEEL, shell::MAKEWPARAM(0, static_cast<uint16_t>(-120)), 0);
+    };
+    Run({[] {
+             Size(kWidth, kHeight);
+             Command(kCmdFileOpen);
+         },
+         [] {}, twoNotches, [] {},
+         [&] {
+             coarse = ReadFrame();
+             coarseShown = !Renderer.layerQuality.Full();
+         },
+         // Bands are drawn between the steps once the notches are past.
+         WaitFor([&] { return Renderer.refining && Renderer.refineNextSlice > 0; }),
+         [&] {
+             refiningSeen = true;
+             bandsBeforeChange = Renderer.refineNextSlice;
+             twoNotches();
+         },
+         [] {}, [&] { restarted = !Renderer.refining || Renderer.refineNextSlice < bandsBeforeChange; },
+         WaitFor([] { return Renderer.layerQuality.Full(); }, 2000), [] {},
+         [&] {
+             refined = ReadFrame();
+             InvalidateVolumeLayer();  // one event: drawn whole at once
+         },
+         [] {}, [&] { whole = ReadFrame(); }});
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_TRUE(coarseShown) << "notches that keep coming draw coarse frames on a slow device";
+    EXPECT_TRUE(refiningSeen);
+    EXPECT_TRUE(restarted) << "a change during the refinement starts it over";
+    EXPECT_NE(coarse.rgba, whole.rgba);
+    EXPECT_EQ(refined.rgba, whole.rgba) << "the refined picture is the whole frame";
+}
+
 // The slice pass leaves out the slices and pixels the transfer function
 // makes clear: the pictures are exactly those of drawing every slice whole,
 // from the side, close up (the box past the window) and from behind.

@@ -393,11 +393,10 @@ TEST(Menu, MnemonicParsing) {
 class MenuTracking : public ::testing::Test {
   protected:
     void SetUp() override {
-        MenuResource r;
-        r.popups.push_back({"&File", {{"&Open...", 101}, {"", 0}, {"E&xit", 102}}});
-        r.popups.push_back({"&View", {{"&Reset", 201}}});
-        layout =
-            detail::LayoutMenu(r, [](std::string_view t) { return 7.0f * static_cast<float>(t.size()); });
+        resource.popups.push_back({"&File", {{"&Open...", 101}, {"", 0}, {"E&xit", 102}}});
+        resource.popups.push_back({"&View", {{"&Reset", 201}}});
+        layout = detail::LayoutMenu(resource,
+                                    [](std::string_view t) { return 7.0f * static_cast<float>(t.size()); });
         tracker.SetLayout(&layout);
     }
     detail::MenuOutcome Do(MenuInput::Kind kind, float x, float y, char letter = 0) {
@@ -407,6 +406,7 @@ class MenuTracking : public ::testing::Test {
         return vertical ? (r.y0 + r.y1) / 2 : (r.x0 + r.x1) / 2;
     }
 
+    MenuResource resource;  // the layout reads its items' states from it
     detail::MenuLayout layout;
     detail::MenuTracker tracker;
 };
@@ -483,6 +483,7 @@ TEST_F(MenuTracking, Keyboard) {
 class SubmenuTracking : public MenuTracking {
   protected:
     void SetUp() override {
+        resource.popups.clear();
         resource.popups.push_back(
             {"&Edit", {{"&Undo", 301}, {"&Presets", std::vector<MenuItem>{{"&Bone", 311}, {"&Skin", 312}}}}});
         layout = detail::LayoutMenu(resource,
@@ -490,7 +491,6 @@ class SubmenuTracking : public MenuTracking {
         tracker.SetLayout(&layout);
         Do(MenuInput::Kind::Press, Mid(layout.popups[0].title, false), 5);
     }
-    MenuResource resource;
 };
 
 TEST_F(SubmenuTracking, HoverOpensBesideItAndReleaseChoosesInIt) {

@@ -89,4 +89,25 @@ TEST(HistogramTest, DegenerateVolumesGiveDefinedImages) {
     EXPECT_TRUE(BuildHistogramImage(counts.bins, 0).empty());
 }
 
+TEST(LogarithmicHistogram, SmallCountsRiseAndTheTallestStay) {
+    const std::vector<uint32_t> bins = {0, 1, 10, 1000, 100000, 0, 5};
+    const std::vector<uint32_t> heights = LogarithmicBins(bins, 100000);
+    ASSERT_EQ(heights.size(), bins.size());
+    EXPECT_EQ(heights[0], 0u) << "an empty bin stays empty";
+    EXPECT_EQ(heights[5], 0u);
+    EXPECT_EQ(heights[4], 100000u) << "the tallest keeps its height";
+    for (size_t i : {1, 2, 3, 6})
+        EXPECT_GT(heights[i], bins[i]) << "bin " << i << ": a small count rises";
+    EXPECT_LT(heights[1], heights[6]);
+    EXPECT_LT(heights[6], heights[2]) << "the order of the counts is kept";
+    EXPECT_LT(heights[2], heights[3]);
+    // Drawn, the tallest column is the same in both and a lone sample now shows.
+    const std::vector<uint32_t> linear = BuildHistogramImage(bins, 100000),
+                                log = BuildHistogramImage(heights, 100000);
+    for (size_t row = 0; row < kHistogramRows; ++row)
+        EXPECT_EQ(linear[row * bins.size() + 4], log[row * bins.size() + 4]);
+    EXPECT_EQ(linear[1], kHistogramBlack) << "one sample is no bar in the linear histogram";
+    EXPECT_EQ(log[1], kHistogramWhite);
+}
+
 }  // namespace

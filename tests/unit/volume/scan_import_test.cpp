@@ -132,7 +132,6 @@ TEST_F(ScanImportTest, SpacingAndStoredOrientation) {
     axial.spacing = {0.7, 0.7, 2.5};
     ASSERT_EQ(scan_test::WriteScan(Path("axial.nii.gz"), axial, Fill(dims, value)), "");
     const ScanVolume reference = Read(Path("axial.nii.gz"));
-    EXPECT_EQ(reference.spacingX, 0.7f == 0.7f ? reference.spacingX : 0);
     EXPECT_NEAR(reference.spacingX, 0.7, 1e-6);
     EXPECT_NEAR(reference.spacingY, 2.5, 1e-6) << "the slices' spacing goes up, with superior";
     EXPECT_NEAR(reference.spacingZ, 0.7, 1e-6);
@@ -193,10 +192,25 @@ TEST_F(ScanImportTest, DicomSeriesLoadsInPositionOrder) {
         EXPECT_DOUBLE_EQ(v.minValue, -1000);
         EXPECT_DOUBLE_EQ(v.maxValue, -1000 + 500 + 20 + 3);
         EXPECT_NE(v.format.find("6 files"), std::string::npos) << v.format;
-        for (uint32_t s = 0; s < 6; ++s) {
-            const double expected = std::floor((value(1, 2, int(s)) + 1000) * 4095.0 / 523.0 + 0.5);
-            EXPECT_EQ(At(v, 1, s, 2), expected) << "slice " << s;
-        }
+        EXPECT_TRUE(v.isCt) << "Modality CT";
+        EXPECT_EQ(v.unit, "HU");
+        for (uint32_t s = 0; s < 6; ++s)
+            EXPECT_EQ(At(v, 1, s, 2), value(1, 2, int(s)) + 1024)
+                << "slice " << s << ": HU + 1024, a CT's window";
+    }
+
+    // The same values from an MR scanner are no CT: they keep a window of their own.
+    const fs::path mr = dir_ / "mr";
+    fs::create_directories(mr);
+    ASSERT_EQ(scan_test::WriteDicomSeries(mr.string(), spec, Fill(spec.dims, value), names, 1.0, -1024.0,
+                                          "1.2.826.0.1.3680043.2.1125.3", "MR"),
+              "");
+    const ScanVolume v = Read(mr.string());
+    EXPECT_FALSE(v.isCt);
+    EXPECT_EQ(v.unit, "");
+    for (uint32_t s = 0; s < 6; ++s) {
+        const double expected = std::floor((value(1, 2, int(s)) + 1000) * 4095.0 / 523.0 + 0.5);
+        EXPECT_EQ(At(v, 1, s, 2), expected) << "slice " << s;
     }
 }
 

@@ -1,0 +1,128 @@
+// The value windows: which scans are CT (both sides of the rule), a window a
+// few extreme voxels cannot move, extreme and non-finite values through a
+// real file, and the --values argument.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <vector>
+
+#include "tests/support/scan_writer.h"
+#include "tools/volume/phantom.h"
+#include "volume/scan_import.h"
+#include "volume/scan_mapping.h"
+
+namespace {
+
+using namespace scan_mapping;
+constexpr int kSide = 40;
+
+std::vector<double> Head(phantom::Modality modality, double offset) {
+    const std::vector<uint16_t> samples = phantom::MakeHeadScan(kSide, kSide, kSide, modality);
+    std::vector<double> values(samples.begin(), samples.end());
+    for (double& v : values)
+        v += offset;
+    return values;
+}
+
+bool IsCt(const std::vector<double>& values) {
+    return LooksLikeCt(SurveyValues(values.data(), values.size()));
+}
+
+TEST(ValueWindows, CtsAreKnownByTheirValuesAndOtherScansAreNot) {
+    const std::vector<double> ct = Head(phantom::Modality::Ct, -1024);
+    std::vector<double> shortRange = ct, padded = ct, metal = ct;
+    for (double& v : shortRange)
+        v = std::clamp(v, -1010.0, 1611.0);
+    for (size_t i = 0; i < padded.size(); ++i) {
+        const double dx = double(i % kSide) - kSide / 2.0, dz = double(i / (kSide * kSide)) - kSide / 2.0;
+        if (dx * dx + dz * dz > kSide * kSide / 4.0)
+            padded[i] = -3024;
+    }
+    metal[metal.size() / 2] = metal[metal.size() / 2 + 1] = 8000;
+    EXPECT_TRUE(IsCt(ct));
+    EXPECT_TRUE(IsCt(shortRange)) << "no air below -1010";
+    EXPECT_TRUE(IsCt(padded)) << "field-of-view padding of -3024";
+    EXPECT_TRUE(IsCt(metal)) << "a metal bead at 8000";
+
+    EXPECT_FALSE(IsCt(Head(phantom::Modality::MriT1, 0))) << "an MRI, values from 0";
+    std::vector<double> probability, difference;
+    for (int i = 0; i < kSide * kSide * kSide; ++i) {
+        probability.push_back((i % 97) / 96.0);
+        difference.push_back(std::round(1500 * std::sin(i * 0.013) * std::sin(i * 0.0071)));
+    }
+    EXPECT_FALSE(IsCt(probability)) << "a probability map in 0..1";
+    EXPECT_FALSE(IsCt(difference)) << "a signed difference image";
+    std::vector<double> fractionalCt = ct;
+    fractionalCt[7] += 0.5;
+    EXPECT_FALSE(IsCt(fractionalCt)) << "Hounsfield units are whole numbers";
+}
+
+TEST(ValueWindows, AFewExtremeVoxelsDoNotMoveTheAutomaticWindow) {
+    const std::vector<double> mri = Head(phantom::Modality::MriT1, 0);
+    const ValueFacts facts = SurveyValues(mri.data(), mri.size());
+    double low = 0, high = 0;
+    AutomaticWindow(mri.data(), mri.size(), facts, &low, &high);
+    EXPECT_EQ(low, facts.min) << "the background is the low end";
+    EXPECT_LE(high, facts.max);
+    EXPECT_GT(high, facts.min + 0.9 * (facts.max - facts.min)) << "the brightest tissue is inside";
+
+    std::vector<double> extreme = mri;
+    extreme[100] = 100 * facts.max;   // a hot voxel
+    extreme[200] = -100 * facts.max;  // and a cold one
+    double extremeLow = 0, extremeHigh = 0;
+    AutomaticWindow(extreme.data(), extreme.size(), SurveyValues(extreme.data(), extreme.size()), &extremeLow,
+                    &extremeHigh);
+    const double span = high - low;
+    EXPECT_NEAR(extremeLow, low, 0.01 * span);
+    EXPECT_NEAR(extremeHigh, high, 0.01 * span);
+
+    // Too few values to set a percentile apart: the whole range.
+    const double few[] = {3, 7, 5};
+    AutomaticWindow(few, 3, SurveyValues(few, 3), &low, &high);
+    EXPECT_EQ(low, 3);
+    EXPECT_EQ(high, 7);
+}
+
+TEST(ValueWindows, ExtremeAndNonFiniteValuesLandAtTheEnds) {
+    const auto dir = std::filesystem::temp_directory_path() / ("tamlo-values-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    scan_test::ScanSpec spec;
+    spec.dims = {6, 1, 1};
+    spec.type = scan_test::StoredType::Float64;
+    const double inf = std::numeric_limits<double>::infinity(), big = 1.7e308;
+    const std::string path = (dir / "extreme.mha").string();
+    ASSERT_EQ(scan_test::WriteScan(path, spec, {-big, 0, big, inf, -inf, std::nan("")}), "");
+    ScanVolume v;
+    std::string error;
+    ASSERT_TRUE(ReadScan(path, &v, &error, 0, nullptr, nullptr, {ValueWindow::FullRange})) << error;
+    EXPECT_EQ(v.minValue, -big);
+    EXPECT_EQ(v.maxValue, big) << "the range is the finite values'";
+    const std::vector<uint16_t> expected = {0, 2048, 4095, 4095, 0, 0};
+    EXPECT_EQ(std::vector<uint16_t>(v.samples.get(), v.samples.get() + 6), expected)
+        << "a range wider than the largest double still maps; +inf is the top, -inf and NaN the bottom";
+
+    spec.type = scan_test::StoredType::Float32;
+    ASSERT_EQ(scan_test::WriteScan(path, spec, {1, 2, 3, inf, 1, 2}), "");
+    ASSERT_TRUE(ReadScan(path, &v, &error)) << error;
+    EXPECT_EQ(v.samples[3], 4095) << "+inf above a finite window";
+    EXPECT_EQ(v.samples[2], 4095);
+    EXPECT_EQ(v.samples[0], 0);
+    std::filesystem::remove_all(dir);
+}
+
+TEST(ValueWindows, TheValuesArgument) {
+    ValueChoice choice;
+    ASSERT_TRUE(ParseValueChoice("ct", &choice));
+    EXPECT_EQ(choice.window, ValueWindow::Ct);
+    ASSERT_TRUE(ParseValueChoice("-100.5,2e3", &choice));
+    EXPECT_EQ(choice.window, ValueWindow::Custom);
+    EXPECT_EQ(choice.low, -100.5);
+    EXPECT_EQ(choice.high, 2000);
+    for (const char* bad : {"", "CT", "5,5", "6,5", "nan,5", "1,inf", "1,", "a,b", "1,2,3", "1 ,2x"})
+        EXPECT_FALSE(ParseValueChoice(bad, &choice)) << bad;
+}
+
+}  // namespace

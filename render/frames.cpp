@@ -23,6 +23,15 @@ constexpr uint32_t kVolumeStride = sizeof(VolumeVertex);
 constexpr uint32_t kTexStride = sizeof(TexVertex);
 constexpr uint32_t kZeroOffset = 0;
 
+// What the slice pass's target starts from: the background for the
+// composite, below or above every density for the extremes.
+const float* SliceClearColour() {
+    const VolumeMode mode = DrawnVolumeMode();
+    return mode == VolumeMode::Maximum   ? kMaximumClearColour
+           : mode == VolumeMode::Minimum ? kMinimumClearColour
+                                         : kVolumeClearColour;
+}
+
 // Where the slices can show anything in a viewport of `width` x `height`
 // (everything when the renderer may not skip or cannot scissor).
 VisibleWindow SliceWindow(float width, float height) {
@@ -37,15 +46,6 @@ VisibleWindow SliceWindow(float width, float height) {
         CroppedTextureBox(VisibleTextureBox(Renderer.volumeBricks, Renderer.lookupOpacity),
                           Renderer.cropBox.low, Renderer.cropBox.high);
     return WindowOfBox(visible, half, Renderer.view, projection, width, height);
-}
-
-// The layer's empty value: nothing seen for the blend, below every sample for
-// the maximum, above every sample for the minimum.
-const float* LayerClearColour() {
-    const VolumeMode mode = DrawnVolumeMode();
-    return mode == VolumeMode::Maximum   ? kMaximumClearColour
-           : mode == VolumeMode::Minimum ? kMinimumClearColour
-                                         : kVolumeClearColour;
 }
 
 // Binds the slice pipeline; false when the visible window is empty (nothing
@@ -130,7 +130,7 @@ void DrawCentreQuad() {
 
 void DrawSlices(gpu::RenderTargetView* target, gpu::ShaderResourceView* volumeView,
                 gpu::ShaderResourceView* transferView, uint32_t sliceStep, float width, float height) {
-    Renderer.context->ClearRenderTargetView(target, LayerClearColour());
+    Renderer.context->ClearRenderTargetView(target, SliceClearColour());
     VisibleWindow window;
     if (!BeginSlices(volumeView, transferView, width, height, &window))
         return;
@@ -277,7 +277,7 @@ bool RefineVolumeLayer(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceV
     gpu::RenderTargetView* target = Renderer.refineLayerTarget;
     ctx->OMSetRenderTargets(1, &target, nullptr);
     if (begin == 0)
-        ctx->ClearRenderTargetView(target, LayerClearColour());
+        ctx->ClearRenderTargetView(target, SliceClearColour());
     VisibleWindow window;
     const bool visible =
         BeginSlices(volumeView, transferView, ClientArea.widthF, ClientArea.heightF, &window);

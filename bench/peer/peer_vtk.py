@@ -5,18 +5,27 @@ Reads Tamlo's volume file (u16 dimensions, then 12-bit u16 samples, x
 fastest), draws it through a grey ramp and an opacity ramp over the 12-bit
 range (Tamlo's default transfer function), from the viewer's start camera,
 with a sample distance that gives about 500 samples across the volume.
-With MODE "interactive" it times VTK's own interactive rendering instead:
-the mapper choosing its sample distances for a desired update rate of 10
-frames per second while the camera turns a little each frame, as a drag.
+Like for like: the volume mirrored in x (VTK's camera frame is right-handed,
+Tamlo's left-handed, so without it VTK draws Tamlo's picture mirrored) and
+the opacity per 1/8 of the box's longest side, as Tamlo's transfer function
+means it. With MODE "shaded" VTK shades with Tamlo's terms (a headlight,
+two-sided, ambient 0.3, diffuse 0.7, specular 0.3 with power 20). With MODE
+"interactive" it times VTK's own interactive rendering instead: the mapper
+choosing its sample distances for a desired update rate of 10 frames per
+second while the camera turns a little each frame, as a drag.
 Prints one line per frame and a summary line the bench script reads:
     peer frames N at WxH: median M ms, min A ms, max B ms
+
+"peer_vtk.py compare A.png B.png" prints the mean difference of two pictures
+in grey levels over the pixels where A shows the volume (not the background).
 """
 import math
 import struct
 import sys
 import time
 
-from vtkmodules.vtkIOImage import vtkImageReader2, vtkPNGWriter
+from vtkmodules.vtkIOImage import vtkImageReader2, vtkPNGReader, vtkPNGWriter
+from vtkmodules.vtkImagingCore import vtkImageFlip
 from vtkmodules.vtkRenderingCore import (vtkColorTransferFunction, vtkRenderer, vtkRenderWindow,
                                          vtkVolume, vtkVolumeProperty, vtkWindowToImageFilter)
 from vtkmodules.vtkCommonDataModel import vtkPiecewiseFunction
@@ -24,12 +33,37 @@ from vtkmodules.vtkRenderingVolumeOpenGL2 import vtkOpenGLGPUVolumeRayCastMapper
 import vtkmodules.vtkRenderingOpenGL2  # noqa: F401  (the OpenGL back end)
 
 
+def read_png(path):
+    reader = vtkPNGReader()
+    reader.SetFileName(path)
+    reader.Update()
+    scalars = reader.GetOutput().GetPointData().GetScalars()
+    components = scalars.GetNumberOfComponents()
+    values = [scalars.GetValue(i) for i in range(scalars.GetNumberOfValues())]
+    return [values[i:i + 3] for i in range(0, len(values), components)]
+
+
+def compare(a_path, b_path):
+    total, inside = 0.0, 0
+    for a, b in zip(read_png(a_path), read_png(b_path)):
+        if a[0] < 8 and a[1] < 8 and abs(a[2] - 127.5) < 8:
+            continue  # the background
+        total += sum(abs(x - y) for x, y in zip(a, b)) / 3.0
+        inside += 1
+    mean = total / inside if inside else 0.0
+    print(f"mean difference {mean:.2f} levels over {inside} pixels ({a_path} vs {b_path})")
+
+
 def main():
+    if len(sys.argv) == 4 and sys.argv[1] == "compare":
+        return compare(sys.argv[2], sys.argv[3])
     if len(sys.argv) not in (6, 7, 8):
-        sys.exit("usage: peer_vtk.py VOLUME WIDTH HEIGHT FRAMES OUT.png [DISTANCE [still|interactive]]")
+        sys.exit("usage: peer_vtk.py VOLUME WIDTH HEIGHT FRAMES OUT.png [DISTANCE [still|shaded|interactive]]\n"
+                 "       peer_vtk.py compare A.png B.png")
     path, width, height, frames, out = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), sys.argv[5]
     distance = float(sys.argv[6]) if len(sys.argv) > 6 else 4.0
-    interactive = len(sys.argv) > 7 and sys.argv[7] == "interactive"
+    mode = sys.argv[7] if len(sys.argv) > 7 else "still"
+    interactive = mode == "interactive"
     with open(path, "rb") as f:
         dim_x, dim_y, dim_z = struct.unpack("<3H", f.read(6))
 
@@ -39,12 +73,19 @@ def main():
     reader.SetDataScalarTypeToUnsignedShort()
     reader.SetDataByteOrderToLittleEndian()
     reader.SetFileDimensionality(3)
+    reader.SetFileLowerLeft(True)  # the first row is y = 0, as Tamlo reads it (not flipped)
     reader.SetDataExtent(0, dim_x - 1, 0, dim_y - 1, 0, dim_z - 1)
     # Tamlo draws the volume in a box whose longest side is 1.
     longest = max(dim_x, dim_y, dim_z)
     reader.SetDataSpacing(1.0 / longest, 1.0 / longest, 1.0 / longest)
     reader.SetDataOrigin(-0.5 * (dim_x - 1) / longest, -0.5 * (dim_y - 1) / longest, -0.5 * (dim_z - 1) / longest)
     reader.Update()
+    # Mirrored in x about the box's centre: the right-handed camera then
+    # shows what Tamlo's left-handed one does.
+    mirror = vtkImageFlip()
+    mirror.SetInputConnection(reader.GetOutputPort())
+    mirror.SetFilteredAxis(0)
+    mirror.Update()
 
     colour = vtkColorTransferFunction()
     colour.AddRGBPoint(0.0, 0.0, 0.0, 0.0)
@@ -56,10 +97,19 @@ def main():
     prop.SetColor(colour)
     prop.SetScalarOpacity(opacity)
     prop.SetInterpolationTypeToLinear()
-    prop.ShadeOff()
+    # Tamlo's opacity is that of a layer 1/8 of the box's longest side thick.
+    prop.SetScalarOpacityUnitDistance(0.125)
+    if mode == "shaded":
+        prop.ShadeOn()
+        prop.SetAmbient(0.3)
+        prop.SetDiffuse(0.7)
+        prop.SetSpecular(0.3)
+        prop.SetSpecularPower(20.0)
+    else:
+        prop.ShadeOff()
 
     mapper = vtkOpenGLGPUVolumeRayCastMapper()
-    mapper.SetInputConnection(reader.GetOutputPort())
+    mapper.SetInputConnection(mirror.GetOutputPort())
     if interactive:
         # VTK's own answer to a drag: coarser sampling chosen for the update rate.
         mapper.SetAutoAdjustSampleDistances(True)
@@ -75,6 +125,7 @@ def main():
 
     renderer = vtkRenderer()
     renderer.SetBackground(0.0, 0.0, 0.5)
+    renderer.SetTwoSidedLighting(True)  # both faces of a thin layer lit, as in Tamlo
     renderer.AddVolume(volume)
     window = vtkRenderWindow()
     window.SetSize(width, height)

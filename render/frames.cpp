@@ -264,6 +264,7 @@ bool RefineVolumeLayer(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceV
         Renderer.refining = true;
         Renderer.refineNextSlice = 0;
         Renderer.refineSeconds = 0;
+        Renderer.refineLongestBand = 0;
     }
     // The band's size from the whole layer's cost, estimated from the coarse
     // one's: the work scales with the pixels and the slices drawn.
@@ -288,7 +289,10 @@ bool RefineVolumeLayer(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceV
         ctx->RSSetState(Renderer.rasterizerState);
     }
     ctx->Flush();
-    Renderer.refineSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double bandSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    Renderer.refineSeconds += bandSeconds;
+    Renderer.refineLongestBand = std::max(Renderer.refineLongestBand, bandSeconds);
     Renderer.refineNextSlice = end;
     if (visible && end < slices)
         return false;

@@ -95,7 +95,8 @@ struct RendererRecord {
     gpu::ShaderResourceView* refineLayerView = nullptr;
     bool refining = false;
     size_t refineNextSlice = 0;
-    double refineSeconds = 0;  // spent on the bands so far
+    double refineSeconds = 0;      // spent on the bands so far
+    double refineLongestBand = 0;  // the longest band so far: the most an input waits meanwhile
     // Where each slice's fan starts in the proxy index buffer, farthest first,
     // and the view depth of its plane.
     std::vector<uint32_t> sliceFirstIndex;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "render/renderer.h"
 #include "tools/render/batch_render.h"
 
 namespace {
@@ -91,7 +92,8 @@ int main(int argc, char** argv) {
         std::printf("%d frames at %d x %d: median %.2f ms, min %.2f ms, max %.2f ms\n", frames, options.width,
                     options.height, stats.median, stats.min, stats.max);
         if (refinedMs >= 0)
-            std::printf("whole picture complete %.1f ms after the last move\n", refinedMs);
+            std::printf("whole picture complete %.1f ms after the last move; longest band %.1f ms\n",
+                        refinedMs, Renderer.refineLongestBand * 1000.0);
     }
     std::printf("%s\n", options.outputPath.c_str());
     return 0;

@@ -99,13 +99,17 @@ wait_until panel_open panel_is_open "the panel did not open"
 settle panel_open
 graph_x() { echo $((10 + $1 * (width / 2 - 30) / 100)); }
 graph_y() { echo $((client_height - 200 - 2 * $1)); }
+# The pointer is parked off the graph before each picture, where no value tip shows.
+park() { xdotool mousemove $((width - 10)) $((bar + client_height - 60)); }
 client_click "$(graph_x 50)" "$(graph_y 50)" 1
+park
 settle added
 xdotool mousemove "$(graph_x 50)" $((bar + $(graph_y 50))) mousedown 1
 sleep 0.5
 xdotool mousemove "$(graph_x 70)" $((bar + $(graph_y 80)))
 sleep 0.5
 xdotool mouseup 1
+park
 settle moved
 [ "$(differing "$out/moved.png" "$out/added.png")" -gt 100 ] || fail "the point did not move"
 # Edit > Undo and Redo, then the keys (a modifier is held a moment before
@@ -114,6 +118,7 @@ press() { if [ "$1" = menu ]; then menu_key e "$2"; else focus_viewer; xdotool k
 for step in "menu u added" "menu r moved" "ctrl z added" "ctrl+shift z moved" "ctrl z added" "ctrl y moved"; do
     read -r modifier key expected <<<"$step"
     press "$modifier" "$key"
+    park
     settle "$modifier-$key"
     d=$(differing "$out/$modifier-$key.png" "$out/$expected.png")
     echo "$modifier $key: $d pixels differ from $expected"

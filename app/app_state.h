@@ -49,6 +49,11 @@ inline constexpr uint16_t kCmdValuesFullRange = 40102;
 inline constexpr uint16_t kCmdHistogramLogarithmic = 40103;
 inline constexpr uint16_t kCmdPresetFirst = 40110;
 inline constexpr uint16_t kMaxPresetItems = 80;
+// View > Shading and the three ways of combining the samples along a pixel.
+inline constexpr uint16_t kCmdViewShading = 40300;
+inline constexpr uint16_t kCmdViewComposite = 40301;
+inline constexpr uint16_t kCmdViewMaximum = 40302;
+inline constexpr uint16_t kCmdViewMinimum = 40303;
 
 // Accepts any slot's arguments and does nothing (false for the slots that
 // answer whether the event was taken).
@@ -89,6 +94,8 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, shell::WPARAM wP
 
 // The menu of resource 101, registered with the shell.
 void RegisterMainMenu();
+// Puts the View menu's check marks on the renderer's shading and mode.
+void ShowViewChecks();
 
 // Creates the device and every pipeline object (CreateDeviceObjects), the
 // editor panel, then installs idle mode and sizes everything to the client

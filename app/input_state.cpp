@@ -10,9 +10,9 @@ RotationDragRecord RotationDrag;
 
 namespace {
 
-// The last two notes: one alone (a single wheel notch, the window's first
-// size) is one event and draws whole.
-std::chrono::steady_clock::time_point LastContinuousInput, PreviousContinuousInput;
+// The last three notes: one or two (a wheel notch, a window sized once after
+// it opened) are events of their own and draw whole; a stream is continuous.
+std::chrono::steady_clock::time_point ContinuousNotes[3];
 
 bool Within(std::chrono::steady_clock::duration elapsed) {
     return elapsed < std::chrono::duration<double>(kContinuousSeconds);
@@ -21,13 +21,14 @@ bool Within(std::chrono::steady_clock::duration elapsed) {
 }  // namespace
 
 void NoteContinuousInput() {
-    PreviousContinuousInput = LastContinuousInput;
-    LastContinuousInput = std::chrono::steady_clock::now();
+    ContinuousNotes[0] = ContinuousNotes[1];
+    ContinuousNotes[1] = ContinuousNotes[2];
+    ContinuousNotes[2] = std::chrono::steady_clock::now();
 }
 
 bool ContinuousInputRecent() {
-    return Within(std::chrono::steady_clock::now() - LastContinuousInput) &&
-           Within(LastContinuousInput - PreviousContinuousInput);
+    return Within(std::chrono::steady_clock::now() - ContinuousNotes[2]) &&
+           Within(ContinuousNotes[2] - ContinuousNotes[1]) && Within(ContinuousNotes[1] - ContinuousNotes[0]);
 }
 
 void SetClientSize(int32_t width, int32_t height) {

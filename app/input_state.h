@@ -42,8 +42,8 @@ void ZoomOrbitCamera(int16_t delta);
 
 // Continuous changes that are not drags (wheel notches that keep coming, a
 // window being resized, a point dragged on the panel) note themselves; for
-// kContinuousSeconds after the last one (when it came within that time of
-// the one before) the frames are drawn as during a drag, coarser on a slow
+// kContinuousSeconds after the last one (when the last three came within
+// that time of each other) the frames are drawn as during a drag, coarser on a slow
 // device, and the whole picture is refined after.
 inline constexpr double kContinuousSeconds = 0.25;
 void NoteContinuousInput();

@@ -77,6 +77,11 @@ void ReleaseDevice() {
     ReleaseAndNull(r.vsColor);
     ReleaseAndNull(r.layoutVolume);
     ReleaseAndNull(r.psVolume);
+    ReleaseAndNull(r.psVolumeFlat);
+    ReleaseAndNull(r.psVolumeExtreme);
+    ReleaseAndNull(r.psExtremeLookup);
+    ReleaseAndNull(r.blendStateMaximum);
+    ReleaseAndNull(r.blendStateMinimum);
     ReleaseAndNull(r.vsVolume);
     ReleaseAndNull(r.blendStateVolume);
     ReleaseAndNull(r.blendStateUI);
@@ -120,6 +125,7 @@ int TamloMain(shell::HINSTANCE instance, int showCommand, const char* file) {
         shell::UnregisterClass(kWindowClassName, instance);
         return 0;
     }
+    ShowViewChecks();
     shell::ShowWindow(MainWindow, showCommand);
 
     shell::DragAcceptFiles(MainWindow, true);

@@ -177,7 +177,23 @@ void CancelEditorDrag() {
     }
 }
 
+VolumeMode ModeOfCommand(uint16_t command) {
+    return command == kCmdViewMaximum   ? VolumeMode::Maximum
+           : command == kCmdViewMinimum ? VolumeMode::Minimum
+                                        : VolumeMode::Composite;
+}
+
 }  // namespace
+
+void ShowViewChecks() {
+    const shell::HMENU menu = shell::GetMenu(MainWindow);
+    if (menu == nullptr)
+        return;
+    auto check = [](bool on) { return on ? shell::MF_CHECKED : shell::MF_UNCHECKED; };
+    shell::CheckMenuItem(menu, kCmdViewShading, check(Renderer.shading));
+    for (uint16_t command : {kCmdViewComposite, kCmdViewMaximum, kCmdViewMinimum})
+        shell::CheckMenuItem(menu, command, check(ModeOfCommand(command) == Renderer.mode));
+}
 
 bool OpenVolumeFile(const char* path, const ValueChoice& values) {
     const bool loaded = Volume.Load(path, values);
@@ -244,6 +260,12 @@ void RegisterMainMenu() {
         {"&View",
          {{"&Boundaries", kCmdViewBoundaries},
           {"", 0},
+          {"S&hading", kCmdViewShading},
+          {"", 0},
+          {"&Composite", kCmdViewComposite},
+          {"Maximum &Intensity", kCmdViewMaximum},
+          {"Mi&nimum Intensity", kCmdViewMinimum},
+          {"", 0},
           {"&Front  1", kCmdViewFront},
           {"Bac&k  2", kCmdViewFront + 1},
           {"&Left  3", kCmdViewFront + 2},
@@ -252,7 +274,7 @@ void RegisterMainMenu() {
           {"Botto&m  6", kCmdViewFront + 5},
           {"&Start View  Home", kCmdViewStart},
           {"", 0},
-          {"&Crop...", kCmdViewCrop}}},
+          {"Cro&p...", kCmdViewCrop}}},
         {"&Slices",
          {{"&Clear", kCmdSlicesClear},
           {"&X-Axis", kCmdSlicesXAxis},
@@ -365,6 +387,16 @@ static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPA
                 case kCmdHistogramLogarithmic:
                     ToggleLogarithmicHistogram();
                     return 0;
+                case kCmdViewShading:
+                    SetVolumeShading(!Renderer.shading);
+                    ShowViewChecks();
+                    return 0;
+                case kCmdViewComposite:
+                case kCmdViewMaximum:
+                case kCmdViewMinimum:
+                    SetVolumeMode(ModeOfCommand(shell::LOWORD(wParam)));
+                    ShowViewChecks();
+                    return 0;
                 default: {
                     const uint16_t id = shell::LOWORD(wParam);
                     if (id >= kCmdViewFront && id <= kCmdViewBottom) {
@@ -418,6 +450,8 @@ void ResetApplicationState() {
     RotationDrag = {};
     OrbitCamera = {};
     InputHandlerTable = {};
+    SetVolumeShading(true);
+    SetVolumeMode(VolumeMode::Composite);
     VolumeCrop = CropBox{};
     SetClearSpaceCrop(VolumeCrop.low, VolumeCrop.high);
 }

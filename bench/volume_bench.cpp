@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "app/app_state.h"
@@ -19,6 +20,7 @@
 #include "slicing/camera.h"
 #include "slicing/slice_geometry.h"
 #include "ui/tab.h"
+#include "volume/gradient.h"
 #include "volume/histogram.h"
 #include "volume/volume.h"
 
@@ -75,6 +77,74 @@ void BM_PlainReadAndTexture(benchmark::State& state) {
         texture->Release();
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * 256 * 256 * 256 * 2);
+}
+
+// What shading adds to a load: the gradient of the loaded samples (their
+// 12 bits, on the grid GradientGrid gives), on the CPU alone and with its
+// texture made, as the load makes it.
+struct GradientInput {
+    std::vector<uint16_t> samples;
+    uint32_t dims[3];
+    float spacing[3];
+};
+
+GradientInput LoadedSamples() {
+    GradientInput in;
+    in.samples.assign(Volume.voxels.get(), Volume.voxels.get() + Volume.voxelCount);
+    for (uint16_t& s : in.samples)
+        s = static_cast<uint16_t>(s >> 4);
+    in.dims[0] = uint32_t(Volume.dimX), in.dims[1] = uint32_t(Volume.dimY),
+    in.dims[2] = uint32_t(Volume.dimZ);
+    in.spacing[0] = Volume.spacingX, in.spacing[1] = Volume.spacingY, in.spacing[2] = Volume.spacingZ;
+    return in;
+}
+
+void BM_ComputeGradient(benchmark::State& state) {
+    const GradientInput in = LoadedSamples();
+    std::vector<uint8_t> gradient(in.samples.size() * kGradientBytesPerSample);
+    for (auto _ : state) {
+        ComputeGradient(in.samples.data(), in.dims, in.spacing, gradient.data());
+        benchmark::DoNotOptimize(gradient.data());
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * Volume.voxelCount);
+}
+
+// Arg 1: the grid the load uses (halved for this volume); arg 0: the full
+// grid, the option measured against it.
+void BM_GradientWithTexture(benchmark::State& state) {
+    const GradientInput in = LoadedSamples();
+    for (auto _ : state) {
+        uint32_t dims[3], factors[3];
+        GradientGrid(in.dims, dims, factors);
+        if (state.range(0) == 0)
+            dims[0] = in.dims[0], dims[1] = in.dims[1], dims[2] = in.dims[2],
+            factors[0] = factors[1] = factors[2] = 1;
+        std::unique_ptr<uint8_t[]> gradient(new uint8_t[size_t{dims[0]} * dims[1] * dims[2] * 4]);
+        std::unique_ptr<uint16_t[]> halved;
+        uint32_t halvedDims[3];
+        if (factors[0] > 1)
+            halved = BoxAverage(in.samples.data(), in.dims, factors, halvedDims);
+        const float spacing[3] = {in.spacing[0] * factors[0], in.spacing[1] * factors[1],
+                                  in.spacing[2] * factors[2]};
+        ComputeGradient(halved ? halved.get() : in.samples.data(), dims, spacing, gradient.get());
+        gpu::Texture3DDesc desc;
+        desc.Width = dims[0];
+        desc.Height = dims[1];
+        desc.Depth = dims[2];
+        desc.MipLevels = 1;
+        desc.Format = gpu::Format::R8G8B8A8_UNORM;
+        desc.Usage = gpu::Usage::DEFAULT;
+        desc.BindFlags = gpu::BIND_SHADER_RESOURCE;
+        gpu::SubresourceData init;
+        init.pSysMem = gradient.get();
+        init.SysMemPitch = 4 * dims[0];
+        init.SysMemSlicePitch = 4 * dims[0] * dims[1];
+        gpu::Texture3D* texture = nullptr;
+        if (gpu::FAILED(Renderer.device->CreateTexture3D(&desc, &init, &texture)))
+            return Fail(state, "CreateTexture3D failed");
+        glFinish();
+        texture->Release();
+    }
 }
 
 void BM_CountHistogram(benchmark::State& state) {
@@ -139,6 +209,8 @@ void BM_GenerateColorGeometry(benchmark::State& state) {
 
 BENCHMARK(BM_VolumeLoad)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_PlainReadAndTexture)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_ComputeGradient)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_GradientWithTexture)->Unit(benchmark::kMillisecond)->MinTime(2.0)->Arg(0)->Arg(1);
 BENCHMARK(BM_CountHistogram)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SummingPass)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GenerateHistogram)->Unit(benchmark::kMillisecond);

@@ -30,6 +30,11 @@ Texture3D VolumeTexture : register(t1);
 SamplerState VolumeSampler : register(s1);
 Texture1D TransferTexture : register(t2);
 SamplerState TransferSampler : register(s2);
+// The volume's gradient, worked out at load (volume/gradient.h): in xyz the
+// unit normal times how much the sample is shaded (0 where the gradient is
+// too weak to mean a surface), stored as 128 + 127 x in 8 bits; the
+// magnitude in w. Read with the volume's sampler.
+Texture3D GradientTexture : register(t3);
 
 // ---------------------------------------------------------------------------
 // Interface: positions in pixels about the client centre, y up.
@@ -100,6 +105,9 @@ struct VolumeVertexOut
     // The viewing axis in object space (the third column of the view's
     // rotation): with the half extents it gives the spacing of the slices.
     nointerpolation float3 viewAxis : TEXCOORD1;
+    // Towards the headlight, in object space: the light travels along
+    // LightDirection in view space (only the vertex stage has b2 bound).
+    nointerpolation float3 towardsLight : TEXCOORD2;
 };
 
 VolumeVertexOut VS_Volume(VolumeVertexIn input)
@@ -108,10 +116,13 @@ VolumeVertexOut VS_Volume(VolumeVertexIn input)
     output.position = mul(float4(input.position, 1.0f), Projection);
     output.texcoord = input.texcoord;
     output.viewAxis = float3(View[0][2], View[1][2], View[2][2]);
+    output.towardsLight = -normalize(mul((float3x3)View, LightDirection.xyz));
     return output;
 }
 
-float4 PS_Volume(VolumeVertexOut input) : SV_TARGET
+// The transfer function's colour of this slice's sample, with the opacity of
+// the layer the slice stands for.
+float4 SliceColour(VolumeVertexOut input)
 {
     float density = VolumeTexture.Sample(VolumeSampler, input.texcoord).r;
     float4 colour = TransferTexture.Sample(TransferSampler, density);
@@ -135,4 +146,55 @@ float4 PS_Volume(VolumeVertexOut input) : SV_TARGET
         discard;
     colour.a = 1.0f - pow(1.0f - alpha, layers);
     return colour;
+}
+
+// Unshaded (View > Shading off): the transfer function's colour as it is.
+float4 PS_VolumeFlat(VolumeVertexOut input) : SV_TARGET
+{
+    return SliceColour(input);
+}
+
+// Shaded: Blinn-Phong with the headlight, two-sided so that both faces of a
+// thin layer are lit. With the light at the eye the half vector is the light
+// direction, so the specular term needs no per-pixel view ray. Ambient 0.3,
+// diffuse 0.7 on the transfer function's colour, white specular 0.3 with
+// power 20.
+float4 PS_Volume(VolumeVertexOut input) : SV_TARGET
+{
+    float4 colour = SliceColour(input);
+    float4 texel = GradientTexture.Sample(VolumeSampler, input.texcoord);
+    // The normal times the fade: the fade is its length, and the cosine to
+    // the light times the fade is one dot product.
+    float3 normal = texel.xyz * (255.0f / 127.0f) - (128.0f / 127.0f);
+    float fade = sqrt(dot(normal, normal));
+    float facing = abs(dot(normal, input.towardsLight));
+    // facing^20 by squaring: a CPU rasteriser pays for pow's exp and log.
+    float facing4 = facing * facing;
+    facing4 *= facing4;
+    float facing16 = facing4 * facing4;
+    facing16 *= facing16;
+    // Unshaded where the fade is 0, ambient 0.3 + diffuse 0.7 where it is 1
+    // (the specular term, a power of the faded cosine, fades faster).
+    colour.rgb = saturate(colour.rgb * (1.0f - 0.7f * fade + 0.7f * facing) + 0.3f * (facing16 * facing4));
+    return colour;
+}
+
+// Maximum and minimum intensity (View > Maximum / Minimum Intensity): the
+// sample's density, kept by a max or min blend in the 16-bit layer (red), and
+// whether any slice covered the pixel (alpha, kept by a max blend).
+// ExtremeLookup then shows the transfer function at that density.
+float4 PS_VolumeExtreme(VolumeVertexOut input) : SV_TARGET
+{
+    float density = VolumeTexture.Sample(VolumeSampler, input.texcoord).r;
+    return float4(density, density, density, 1.0f);
+}
+
+// The layer of extremes into the back buffer: the transfer function's colour
+// at the pixel's extreme density, with its opacity over the background.
+float4 PS_ExtremeLookup(TexVertexOut input) : SV_TARGET
+{
+    float4 extreme = InterfaceTexture.Sample(InterfaceSampler, input.texcoord);
+    float4 colour = TransferTexture.Sample(TransferSampler, extreme.r);
+    float alpha = saturate(colour.a) * extreme.a;
+    return float4(lerp(float3(0.0f, 0.0f, 0.5f), colour.rgb, alpha), alpha);
 }

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -50,6 +52,25 @@ std::string FindDataFile(const std::string& name, const DataFolderList& folders)
             return path;
     }
     return {};
+}
+
+std::string WhyNoDataFile(const std::string& name, const DataFolderList& folders) {
+    for (const std::string& folder : folders) {
+        const std::string path = folder.empty() ? name : (std::filesystem::path(folder) / name).string();
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0)
+            continue;
+        // Something of that name is there: say what is wrong with it, not
+        // that it is missing.
+        if (::stat(path.c_str(), &info) != 0)
+            return path + " cannot be followed: " + std::strerror(errno);
+        if (S_ISDIR(info.st_mode))
+            return path + " is a folder";
+        if (!S_ISREG(info.st_mode))
+            return path + " is not a regular file (a pipe or a device)";
+        return path + " cannot be read: " + std::strerror(::access(path.c_str(), R_OK) == 0 ? 0 : errno);
+    }
+    return "no such file in " + DescribeDataFolders(folders);
 }
 
 std::string DescribeDataFolders(const DataFolderList& folders) {

@@ -23,6 +23,11 @@ std::string ExecutableFolder();
 // empty when none does.
 std::string FindDataFile(const std::string& name, const DataFolderList& folders);
 
+// Why FindDataFile found nothing: what the first thing of that name is
+// (a folder, a pipe, a device, an unreadable file, a broken link), or
+// "no such file in" the folders.
+std::string WhyNoDataFile(const std::string& name, const DataFolderList& folders);
+
 // "/home/me (the working folder), /usr/share/tamlo, /src/build/data": for
 // the message that says where a file was looked for.
 std::string DescribeDataFolders(const DataFolderList& folders);

@@ -13,6 +13,10 @@ namespace {
 
 constexpr float kIdleClearColour[4] = {0.0f, 0.0f, 0.5f, 1.0f};
 constexpr float kVolumeClearColour[4] = {0.0f, 0.0f, 0.5f, 0.0f};
+// The extremes' layer starts below every density for the maximum, above
+// every density for the minimum; alpha 0: no slice covered the pixel yet.
+constexpr float kMaximumClearColour[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+constexpr float kMinimumClearColour[4] = {1.0f, 1.0f, 1.0f, 0.0f};
 constexpr float kBlendFactor[4] = {0.0f, 0.0f, 0.0f, 0.0f};
 constexpr uint32_t kSampleMask = 0xFFFFFFFF;
 constexpr uint32_t kVolumeStride = sizeof(VolumeVertex);
@@ -22,7 +26,9 @@ constexpr uint32_t kZeroOffset = 0;
 // Where the slices can show anything in a viewport of `width` x `height`
 // (everything when the renderer may not skip or cannot scissor).
 VisibleWindow SliceWindow(float width, float height) {
-    if (!Renderer.skipClearSpace || Renderer.rasterizerStateScissor == nullptr)
+    // The extremes take every sample: the clear space's are candidates too.
+    if (!Renderer.skipClearSpace || Renderer.rasterizerStateScissor == nullptr ||
+        DrawnVolumeMode() != VolumeMode::Composite)
         return VisibleWindow{false, -INFINITY, INFINITY};
     const float* half = Renderer.volumeHalfExtents;
     d3dx::Matrix projection;  // kept transposed for the shaders
@@ -33,27 +39,45 @@ VisibleWindow SliceWindow(float width, float height) {
     return WindowOfBox(visible, half, Renderer.view, projection, width, height);
 }
 
+// The layer's empty value: nothing seen for the blend, below every sample for
+// the maximum, above every sample for the minimum.
+const float* LayerClearColour() {
+    const VolumeMode mode = DrawnVolumeMode();
+    return mode == VolumeMode::Maximum   ? kMaximumClearColour
+           : mode == VolumeMode::Minimum ? kMinimumClearColour
+                                         : kVolumeClearColour;
+}
+
 // Binds the slice pipeline; false when the visible window is empty (nothing
 // to draw). `window` is where the slices can show anything.
 bool BeginSlices(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceView* transferView, float width,
                  float height, VisibleWindow* window) {
     gpu::DeviceContext* ctx = Renderer.context;
+    const VolumeMode mode = DrawnVolumeMode();
     // Fragments outside the visible window would all be discarded: leaving
     // them out changes no pixel.
     *window = SliceWindow(width, height);
     if (window->empty)
         return false;
-    ctx->OMSetBlendState(Renderer.blendStateVolume, kBlendFactor, kSampleMask);
+    gpu::BlendState* blend = mode == VolumeMode::Maximum   ? Renderer.blendStateMaximum
+                             : mode == VolumeMode::Minimum ? Renderer.blendStateMinimum
+                                                           : Renderer.blendStateVolume;
+    const bool shaded = Renderer.shading && Renderer.gradientView != nullptr;
+    gpu::PixelShader* shader = mode != VolumeMode::Composite ? Renderer.psVolumeExtreme
+                               : shaded                      ? Renderer.psVolume
+                                                             : Renderer.psVolumeFlat;
+    ctx->OMSetBlendState(blend, kBlendFactor, kSampleMask);
     ctx->IASetInputLayout(Renderer.layoutVolume);
     ctx->VSSetShader(Renderer.vsVolume, nullptr, 0);
     ctx->VSSetConstantBuffers(1, 1, &Renderer.cbChangeOnResize);
     ctx->VSSetConstantBuffers(2, 1, &Renderer.cbChangeFrameVolume);
     ctx->VSSetConstantBuffers(3, 1, &Renderer.cbChangeFrameUI);
-    ctx->PSSetShader(Renderer.psVolume, nullptr, 0);
+    ctx->PSSetShader(shader, nullptr, 0);
     ctx->PSSetConstantBuffers(4, 1, &Renderer.cbChangeOnVolume);
     ctx->PSSetShaderResources(0, 1, &Renderer.uiAtlasView);
     ctx->PSSetShaderResources(1, 1, &volumeView);
     ctx->PSSetShaderResources(2, 1, &transferView);
+    ctx->PSSetShaderResources(3, 1, &Renderer.gradientView);
     ctx->PSSetSamplers(0, 1, &Renderer.simpleTexSampler);
     ctx->PSSetSamplers(1, 1, &Renderer.volumeSampler);
     ctx->PSSetSamplers(2, 1, &Renderer.transferSampler);
@@ -106,7 +130,7 @@ void DrawCentreQuad() {
 
 void DrawSlices(gpu::RenderTargetView* target, gpu::ShaderResourceView* volumeView,
                 gpu::ShaderResourceView* transferView, uint32_t sliceStep, float width, float height) {
-    Renderer.context->ClearRenderTargetView(target, kVolumeClearColour);
+    Renderer.context->ClearRenderTargetView(target, LayerClearColour());
     VisibleWindow window;
     if (!BeginSlices(volumeView, transferView, width, height, &window))
         return;
@@ -160,6 +184,25 @@ void SetClearSpaceLookup(LookupOpacity lookup) {
     Renderer.lookupOpacity = std::move(lookup);
 }
 
+void SetVolumeGradient(gpu::ShaderResourceView* gradientView) {
+    InvalidateVolumeLayer();
+    Renderer.gradientView = gradientView;
+}
+
+void SetVolumeShading(bool on) {
+    InvalidateVolumeLayer();
+    Renderer.shading = on;
+}
+
+void SetVolumeMode(VolumeMode mode) {
+    InvalidateVolumeLayer();
+    Renderer.mode = mode;
+}
+
+VolumeMode DrawnVolumeMode() {
+    return HaveVolumeLayer() ? Renderer.mode : VolumeMode::Composite;
+}
+
 void SetClearSpaceCrop(const float low[3], const float high[3]) {
     InvalidateVolumeLayer();
     for (int axis = 0; axis < 3; ++axis) {
@@ -202,7 +245,7 @@ VolumePass DrawVolumePass(gpu::ShaderResourceView* volumeView, gpu::ShaderResour
         Renderer.volumeLayerStale = false;
     }
     if (layered)
-        ComposeVolumeLayer(Renderer.layerQuality.resolutionDivisor);
+        ComposeVolumeLayer(Renderer.layerQuality.resolutionDivisor, transferView);
     return pass;
 }
 
@@ -234,7 +277,7 @@ bool RefineVolumeLayer(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceV
     gpu::RenderTargetView* target = Renderer.refineLayerTarget;
     ctx->OMSetRenderTargets(1, &target, nullptr);
     if (begin == 0)
-        ctx->ClearRenderTargetView(target, kVolumeClearColour);
+        ctx->ClearRenderTargetView(target, LayerClearColour());
     VisibleWindow window;
     const bool visible =
         BeginSlices(volumeView, transferView, ClientArea.widthF, ClientArea.heightF, &window);

@@ -1,6 +1,7 @@
 // Device, swap chain and pipeline set-up.
 #include "render/renderer.h"
 
+#include <algorithm>
 #include <string>
 
 #include "platform/d3dx/d3dx.h"
@@ -15,6 +16,7 @@ constexpr const char* kShaderFile = "fx.fx";
 constexpr const char* kAtlasFile = "tam_ui.dds";
 // Shown when a vertex shader fails to compile and the compiler said nothing.
 constexpr const char* kSilentCompilerText = "The shader compiler gave no reason for the failure (fx.fx).";
+constexpr int kMostCompilerLines = 20;
 
 // The rotation indicator: a 32 x 32 pixel quad about the origin, showing the
 // top-right 32 x 32 texels of the atlas.
@@ -74,6 +76,18 @@ gpu::BlendDesc MakeBlendDesc() {
     return bd;
 }
 
+// The extremes keep the larger (or smaller) density in colour and the larger
+// alpha (whether any slice covered the pixel).
+gpu::BlendDesc MakeExtremeBlendDesc(gpu::BlendOp colourOp) {
+    gpu::BlendDesc bd = MakeBlendDesc();
+    gpu::RenderTargetBlendDesc& rt = bd.RenderTarget[0];
+    rt.SrcBlend = rt.SrcBlendAlpha = gpu::Blend::ONE;
+    rt.DestBlend = rt.DestBlendAlpha = gpu::Blend::ONE;
+    rt.BlendOp = colourOp;
+    rt.BlendOpAlpha = gpu::BlendOp::MAX;
+    return bd;
+}
+
 gpu::RasterizerDesc MakeRasterizerDesc() {
     gpu::RasterizerDesc rd;
     rd.FillMode = gpu::FillMode::SOLID;
@@ -125,6 +139,18 @@ bool BuildShaderPair(const char* shaderFile, const char* vsEntry, const char* ps
         }
         if (text.empty())
             text = kSilentCompilerText;
+        // A file of rubbish gives an error per line: the first few say it.
+        size_t cut = 0;
+        int lines = 0;
+        while (lines < kMostCompilerLines && (cut = text.find('\n', cut)) != std::string::npos) {
+            ++cut;
+            ++lines;
+        }
+        if (lines == kMostCompilerLines && cut < text.size()) {
+            const auto more = std::count(text.begin() + static_cast<long>(cut), text.end(), '\n') +
+                              (text.back() == '\n' ? 0 : 1);
+            text = text.substr(0, cut) + "(" + std::to_string(more) + " more lines)";
+        }
         shell::MessageBox(nullptr, text.c_str(), "error building vertex shader", shell::MB_OK);
         ReleaseBlob(errors);
         ReleaseBlob(vsBlob);
@@ -163,6 +189,21 @@ bool BuildShaderPair(const char* shaderFile, const char* vsEntry, const char* ps
     return true;
 }
 
+// A pixel shader of its own (one that shares a pair's vertex shader).
+bool BuildPixelShader(const char* shaderFile, const char* psEntry, gpu::PixelShader** ps) {
+    gpu::Blob* psBlob = nullptr;
+    if (gpu::FAILED(d3dx::CompileFromFile(shaderFile, psEntry, "ps_5_0", &psBlob, nullptr))) {
+        ShowRendererError("D3DX11CompileFromFile failed on pixel shader");
+        return false;
+    }
+    const bool made = gpu::SUCCEEDED(
+        Renderer.device->CreatePixelShader(psBlob->GetBufferPointer(), psBlob->GetBufferSize(), nullptr, ps));
+    ReleaseBlob(psBlob);
+    if (!made)
+        ShowRendererError("CreatePixelShader failed");
+    return made;
+}
+
 }  // namespace
 
 bool InitShaders() {
@@ -170,8 +211,8 @@ bool InitShaders() {
     // folders it was looked for in.
     const std::string shaderFile = FindDataFile(kShaderFile, ProgramDataFolders());
     if (shaderFile.empty()) {
-        const std::string text = std::string("cannot read '") + kShaderFile + "': no such file in " +
-                                 DescribeDataFolders(ProgramDataFolders());
+        const std::string text = std::string("cannot read '") + kShaderFile +
+                                 "': " + WhyNoDataFile(kShaderFile, ProgramDataFolders());
         shell::MessageBox(nullptr, text.c_str(), "error building vertex shader", shell::MB_OK);
         return false;
     }
@@ -183,6 +224,10 @@ bool InitShaders() {
         return false;
     if (!BuildShaderPair(shaderFile.c_str(), "VS_Volume", "PS_Volume", kLayoutVolume, 2, &Renderer.vsVolume,
                          &Renderer.layoutVolume, &Renderer.psVolume))
+        return false;
+    if (!BuildPixelShader(shaderFile.c_str(), "PS_VolumeFlat", &Renderer.psVolumeFlat) ||
+        !BuildPixelShader(shaderFile.c_str(), "PS_VolumeExtreme", &Renderer.psVolumeExtreme) ||
+        !BuildPixelShader(shaderFile.c_str(), "PS_ExtremeLookup", &Renderer.psExtremeLookup))
         return false;
 
     gpu::SamplerDesc simple = MakeSamplerDesc(gpu::Filter::MIN_MAG_MIP_POINT, gpu::TextureAddressMode::WRAP);
@@ -237,6 +282,13 @@ bool CreateDeviceObjects() {
         ShowRendererError("CreateBlendState failed");
         return false;
     }
+    const gpu::BlendDesc maximum = MakeExtremeBlendDesc(gpu::BlendOp::MAX);
+    const gpu::BlendDesc minimum = MakeExtremeBlendDesc(gpu::BlendOp::MIN);
+    if (gpu::FAILED(Renderer.device->CreateBlendState(&maximum, &Renderer.blendStateMaximum)) ||
+        gpu::FAILED(Renderer.device->CreateBlendState(&minimum, &Renderer.blendStateMinimum))) {
+        ShowRendererError("CreateBlendState failed");
+        return false;
+    }
 
     if (!InitShaders())
         return false;
@@ -275,7 +327,7 @@ bool CreateDeviceObjects() {
     const std::string atlasFile = FindDataFile(kAtlasFile, ProgramDataFolders());
     if (atlasFile.empty()) {
         const std::string text = std::string("D3DX11CreateShaderResourceViewFromFile failed (tam_ui.dds)\n") +
-                                 "no such file in " + DescribeDataFolders(ProgramDataFolders());
+                                 WhyNoDataFile(kAtlasFile, ProgramDataFolders());
         ShowRendererError(text.c_str());
         return false;
     }

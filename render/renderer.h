@@ -24,6 +24,11 @@ inline constexpr uint32_t kChangeFrameVolumeBytes = 80;  // viewTransposed, ligh
 inline constexpr uint32_t kChangeFrameUIBytes = 64;      // uiTranslation
 inline constexpr uint32_t kChangeOnVolumeBytes = 16;     // volumeConstants
 
+// How the samples along a pixel make its colour: blended front to back
+// through the transfer function, or the transfer function at the largest or
+// smallest density along it.
+enum class VolumeMode { Composite, Maximum, Minimum };
+
 struct RendererRecord {
     gpu::SwapChain* swapChain = nullptr;
     gpu::Device* device = nullptr;
@@ -43,8 +48,22 @@ struct RendererRecord {
     gpu::PixelShader* psColor = nullptr;
     gpu::InputLayout* layoutColor = nullptr;
     gpu::VertexShader* vsVolume = nullptr;
-    gpu::PixelShader* psVolume = nullptr;
+    gpu::PixelShader* psVolume = nullptr;  // shaded
     gpu::InputLayout* layoutVolume = nullptr;
+    // The slices unshaded, their extremes, and the layer of extremes through
+    // the lookup texture (fx.fx), with the extremes' max and min blends.
+    gpu::PixelShader* psVolumeFlat = nullptr;
+    gpu::PixelShader* psVolumeExtreme = nullptr;
+    gpu::PixelShader* psExtremeLookup = nullptr;
+    gpu::BlendState* blendStateMaximum = nullptr;
+    gpu::BlendState* blendStateMinimum = nullptr;
+    // The shown volume's gradient (volume/gradient.h), lent by the volume;
+    // null: nothing to shade with.
+    gpu::ShaderResourceView* gradientView = nullptr;
+    // View > Shading and the way samples along a pixel combine (View >
+    // Composite / Maximum / Minimum Intensity); they outlive the device.
+    bool shading = true;
+    VolumeMode mode = VolumeMode::Composite;
     gpu::Buffer* cbChangeOnResize = nullptr;
     gpu::Buffer* cbChangeFrameUI = nullptr;
     gpu::Buffer* cbChangeFrameVolume = nullptr;
@@ -125,6 +144,14 @@ bool CreateBackBufferView();
 
 void RenderIdleFrame();
 
+// View > Shading and the View menu's modes; each makes the volume layer be
+// drawn again. Shading shows only where the volume has a gradient.
+void SetVolumeShading(bool on);
+void SetVolumeMode(VolumeMode mode);
+// What the slice pass draws now: the extremes need the volume layer for the
+// lookup, and without one the frames show the composite.
+VolumeMode DrawnVolumeMode();
+
 // The volume frame's passes, in this order (RenderVolumeFrame, app_state.h,
 // puts the editor panel between the last two). The slice pass draws the
 // layer when it is stale (with less work during a continuous change,
@@ -158,7 +185,9 @@ bool HaveVolumeLayer();
 // Copies the layer into the back buffer (stretched from the top-left
 // 1/divisor of it when it was drawn at a reduced resolution) and leaves the
 // back buffer bound.
-void ComposeVolumeLayer(uint32_t resolutionDivisor);
+// In the extreme modes the layer holds densities, shown through the lookup
+// texture `transferView`.
+void ComposeVolumeLayer(uint32_t resolutionDivisor, gpu::ShaderResourceView* transferView = nullptr);
 // The part of the layer a reduced drag frame draws into, from its top-left.
 struct DragViewport {
     float width, height;

@@ -68,7 +68,8 @@ bool MakeTextureWithView(const Desc& size, const gpu::SubresourceData& init, con
     desc.MiscFlags = 0;
     if (Renderer.device == nullptr || gpu::FAILED(CreateTexture(desc, init, texture))) {
         *texture = nullptr;
-        ShowRendererError(errors.texture, errors.textureCaption);
+        if (errors.texture != nullptr)
+            ShowRendererError(errors.texture, errors.textureCaption);
         return false;
     }
     gpu::ShaderResourceViewDesc viewDesc;
@@ -78,7 +79,8 @@ bool MakeTextureWithView(const Desc& size, const gpu::SubresourceData& init, con
     if (gpu::FAILED(Renderer.device->CreateShaderResourceView(*texture, &viewDesc, view))) {
         *view = nullptr;
         ReleaseAndNull(*texture);
-        ShowRendererError(errors.view, errors.viewCaption);
+        if (errors.view != nullptr)
+            ShowRendererError(errors.view, errors.viewCaption);
         return false;
     }
     return true;

@@ -29,7 +29,8 @@ struct TextureErrorText {
 // format (one mip level, default usage, no CPU access, whatever else desc
 // says), with a shader-resource view of the whole of it in its format.
 // Without a device, or when either step fails, one message box says which
-// (errors), nothing is kept and both outputs are null.
+// (errors; none where its text is null), nothing is kept and both outputs
+// are null.
 bool CreateTextureWithView(const gpu::Texture1DDesc& desc, const gpu::SubresourceData& init,
                            const TextureErrorText& errors, gpu::Texture1D** texture,
                            gpu::ShaderResourceView** view);
@@ -57,6 +58,10 @@ void SetClearSpaceLookup(LookupOpacity lookup);
 // The crop the slices are cut to (per axis the fractions of the box kept):
 // the clear space grows by what lies outside it. Draws the layer again.
 void SetClearSpaceCrop(const float low[3], const float high[3]);
+
+// The shown volume's gradient texture for shading (null: none, the slices are
+// drawn unshaded). Lent: the volume sets null before it releases the view.
+void SetVolumeGradient(gpu::ShaderResourceView* gradientView);
 
 // The camera's view for the slice pass: the view matrix and the light
 // direction, and the volume's constants ((half extents / 500, 0)). Each makes

@@ -91,7 +91,7 @@ bool HaveVolumeLayer() {
     return Renderer.volumeLayerTarget != nullptr && Renderer.layerQuadVertexBuffer != nullptr;
 }
 
-void ComposeVolumeLayer(uint32_t resolutionDivisor) {
+void ComposeVolumeLayer(uint32_t resolutionDivisor, gpu::ShaderResourceView* transferView) {
     gpu::DeviceContext* ctx = Renderer.context;
     ctx->OMSetRenderTargets(1, &Renderer.renderTargetView, nullptr);
     ctx->OMSetBlendState(nullptr, nullptr, 0xFFFFFFFF);  // a plain copy, alpha included
@@ -102,7 +102,13 @@ void ComposeVolumeLayer(uint32_t resolutionDivisor) {
     ctx->VSSetShader(Renderer.vsTex, nullptr, 0);
     ctx->VSSetConstantBuffers(1, 1, &Renderer.cbChangeOnResize);
     ctx->VSSetConstantBuffers(3, 1, &Renderer.cbChangeFrameUI);
-    ctx->PSSetShader(Renderer.psTex, nullptr, 0);
+    if (Renderer.mode != VolumeMode::Composite && transferView != nullptr) {
+        ctx->PSSetShader(Renderer.psExtremeLookup, nullptr, 0);
+        ctx->PSSetShaderResources(2, 1, &transferView);
+        ctx->PSSetSamplers(2, 1, &Renderer.transferSampler);
+    } else {
+        ctx->PSSetShader(Renderer.psTex, nullptr, 0);
+    }
     ctx->PSSetShaderResources(0, 1, &Renderer.volumeLayerView);
     if (resolutionDivisor <= 1) {
         ctx->PSSetSamplers(0, 1, &Renderer.simpleTexSampler);

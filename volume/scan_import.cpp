@@ -11,8 +11,11 @@
 //   Single files .......... NIfTI, NRRD, MetaImage, one DICOM file
 //   DICOM series .......... the file's series in its folder, by position
 #include "volume/scan_import.h"
+#include "volume/scan_data_files.h"
+#include "volume/scan_dicom_lengths.h"
 #include "volume/scan_library_output.h"
 #include "volume/scan_mapping.h"
+#include "volume/scan_nifti2.h"
 #include "volume/scan_nifti_length.h"
 #include "volume/scan_reader.h"
 
@@ -105,23 +108,59 @@ Family RecognisedFamily(const std::string& path) {
     return Family::None;
 }
 
+struct Failure {
+    std::string text;
+};
+
 // The DICOM series of a folder, each sorted by slice position.
 std::vector<std::vector<std::string>> DicomSeries(const std::string& folder) {
+    // The library reads every file of the folder to sort them into series,
+    // believing their lengths: a forged one is found here first.
+    std::error_code ec;
+    std::vector<std::string> unfollowable;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        struct stat info {};
+        if (::stat(entry.path().c_str(), &info) != 0)
+            unfollowable.push_back(entry.path().filename().string());
+        const std::string problem = CheckDicomLengths(entry.path().string());
+        if (!problem.empty())
+            throw Failure{problem + " (" + entry.path().string() + ")"};
+    }
+    // The library's listing stops at the first link it cannot follow (a
+    // loop, a link to nothing) and drops every file after it. Such a folder
+    // is listed through a private one holding links to its other entries;
+    // the names are then given back in the real folder.
+    std::string listed = folder;
+    if (!unfollowable.empty()) {
+        char pattern[] = "/tmp/tamlo-series-XXXXXX";
+        if (::mkdtemp(pattern) != nullptr) {
+            listed = pattern;
+            for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+                const std::string name = entry.path().filename().string();
+                if (std::find(unfollowable.begin(), unfollowable.end(), name) == unfollowable.end())
+                    std::filesystem::create_symlink(std::filesystem::absolute(entry.path(), ec),
+                                                    listed + "/" + name, ec);
+            }
+        }
+    }
     std::vector<std::vector<std::string>> series;
     auto names = itk::GDCMSeriesFileNames::New();
     names->SetUseSeriesDetails(true);
-    names->SetDirectory(folder);
-    for (const std::string& uid : names->GetSeriesUIDs())
-        series.push_back(names->GetFileNames(uid));
+    names->SetDirectory(listed);
+    for (const std::string& uid : names->GetSeriesUIDs()) {
+        std::vector<std::string> files = names->GetFileNames(uid);
+        for (std::string& file : files)
+            if (listed != folder)
+                file = (std::filesystem::path(folder) / std::filesystem::path(file).filename()).string();
+        series.push_back(std::move(files));
+    }
+    if (listed != folder)
+        std::filesystem::remove_all(listed, ec);
     return series;
 }
 
 // ---------------------------------------------------------------------------
 // Reading
-
-struct Failure {
-    std::string text;
-};
 
 std::string SizeText(const std::vector<uint64_t>& dims) {
     std::string text;
@@ -314,14 +353,34 @@ std::unique_ptr<char[]> Allocate(uint64_t bytes) {
     return std::unique_ptr<char[]>(buffer);
 }
 
+// The DICOM library believes every length it is told; each file's are
+// checked first (`named`: the file is one slice of several, so say which).
+void CheckDicomFile(const std::string& path, bool named) {
+    const std::string problem = CheckDicomLengths(path);
+    if (!problem.empty())
+        throw Failure{named ? problem + " (" + path + ")" : problem};
+}
+
 void ReadSingleFile(const std::string& path, Family family, uint64_t budget, const ValueChoice& choice,
                     ScanVolume* volume) {
+    if (family == Family::Dicom)
+        CheckDicomFile(path, false);
     itk::ImageIOBase::Pointer io = MakeReader(family);
     io->SetFileName(path);
     io->ReadImageInformation();
     const uint64_t componentBytes = io->GetComponentSize();
-    // The stored samples, then the 12-bit result beside them.
-    const Grid grid = CheckHeader(*io, budget, 2, componentBytes);
+    // The stored samples, then the 12-bit result beside them; at the hand-
+    // over the result is held twice, in this child and in the parent (4
+    // bytes a sample, more than a uint8 scan's stored and result together).
+    const uint64_t extraBytes = std::max<uint64_t>(2, 4 - std::min<uint64_t>(componentBytes, 2));
+    const Grid grid = CheckHeader(*io, budget, extraBytes, componentBytes);
+    // The header alone has been read so far; a data file that never ends
+    // (a pipe, a device) or falls short is refused before the samples are.
+    if (family != Family::Dicom) {
+        const std::string dataProblem = CheckDetachedDataSizes(path);
+        if (!dataProblem.empty())
+            throw Failure{dataProblem};
+    }
     const uint64_t count = grid.dims[0] * grid.dims[1] * grid.dims[2];
     std::unique_ptr<char[]> stored = Allocate(count * componentBytes);
     std::future<std::string> lengthCheck;
@@ -348,10 +407,199 @@ void ReadSingleFile(const std::string& path, Family family, uint64_t budget, con
     volume->sampleType = TypeName(type);
 }
 
+// A grid has one step between slices. Slices that share a position, or a
+// step that differs from the rest (a gap where slices are missing), would be
+// drawn evenly spaced and so in the wrong places: such a series is refused,
+// naming the slices.
+void CheckSlicePositions(const std::vector<std::array<double, 3>>& origins,
+                         const std::vector<std::string>& files, const Grid& grid) {
+    if (origins.size() < 2)
+        return;
+    // Each slice's distance along the normal of the first slice's plane.
+    const auto& d = grid.directions;
+    const std::array<double, 3> normal = {d[1][0] * d[2][1] - d[2][0] * d[1][1],
+                                          d[2][0] * d[0][1] - d[0][0] * d[2][1],
+                                          d[0][0] * d[1][1] - d[1][0] * d[0][1]};
+    std::vector<std::pair<double, size_t>> along;
+    for (size_t z = 0; z < origins.size(); ++z)
+        along.emplace_back(origins[z][0] * normal[0] + origins[z][1] * normal[1] + origins[z][2] * normal[2],
+                           z);
+    std::sort(along.begin(), along.end());
+    std::vector<double> steps;
+    for (size_t i = 0; i + 1 < along.size(); ++i)
+        steps.push_back(along[i + 1].first - along[i].first);
+    std::vector<double> sorted = steps;
+    std::nth_element(sorted.begin(), sorted.begin() + static_cast<long>(sorted.size() / 2), sorted.end());
+    const double typical = sorted[sorted.size() / 2];
+    // Positions are written as decimal text: a hundredth of the step, and
+    // never less than a micrometre, is rounding, not a gap.
+    const double tolerance = std::max(0.01 * typical, 1e-3);
+    const auto number = [](double value) {
+        char text[32];
+        std::snprintf(text, sizeof(text), "%.6g", value);
+        return std::string(text);
+    };
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const std::string& from = files[along[i].second];
+        const std::string& to = files[along[i + 1].second];
+        if (steps[i] < tolerance)
+            throw Failure{"two slices lie at the same position (" + number(along[i].first) + " mm): " + from +
+                          " and " + to};
+        if (std::abs(steps[i] - typical) > tolerance)
+            throw Failure{"the slices are not evenly spaced: " + number(steps[i]) + " mm from " + from +
+                          " to " + to + ", " + number(typical) + " mm between the others (slices missing?)"};
+    }
+}
+
+// NIfTI-2 (ITK here reads only NIfTI-1): the header by scan_nifti2.cpp,
+// the samples through zlib, which reads a plain file as it is.
+template <typename T>
+void FinishNifti2(const T* stored, const Nifti2Header& h, const Grid& grid, const ValueChoice& choice,
+                  ScanVolume* volume) {
+    const bool scaled = h.sclSlope != 0 && std::isfinite(h.sclSlope) && (h.sclSlope != 1 || h.sclInter != 0);
+    if (!scaled)
+        return FinishScan(stored, grid, choice, false, volume);
+    const uint64_t count = grid.dims[0] * grid.dims[1] * grid.dims[2];
+    std::unique_ptr<char[]> real = Allocate(count * sizeof(double));
+    double* values = reinterpret_cast<double*>(real.get());
+    for (uint64_t i = 0; i < count; ++i)
+        values[i] = static_cast<double>(stored[i]) * h.sclSlope + h.sclInter;
+    FinishScan(values, grid, choice, false, volume);
+}
+
+Grid Nifti2Grid(const Nifti2Header& h) {
+    Grid grid;
+    for (int i = 0; i < 3; ++i)
+        grid.dims[i] = h.dim[0] > i ? static_cast<uint64_t>(h.dim[i + 1]) : 1;
+    // Columns of the index-to-RAS matrix, from the sform or else the qform.
+    double columns[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    std::array<double, 3> spacing{};
+    for (int i = 0; i < 3; ++i)
+        spacing[i] = std::abs(h.pixdim[i + 1]);
+    if (h.sformCode > 0) {
+        for (int i = 0; i < 3; ++i) {
+            spacing[i] = std::sqrt(h.srow[0][i] * h.srow[0][i] + h.srow[1][i] * h.srow[1][i] +
+                                   h.srow[2][i] * h.srow[2][i]);
+            for (int p = 0; p < 3; ++p)
+                columns[i][p] = spacing[i] > 0 ? h.srow[p][i] / spacing[i] : (p == i);
+        }
+    } else if (h.qformCode > 0) {
+        const double b = h.quatern[0], c = h.quatern[1], d = h.quatern[2];
+        const double a = std::sqrt(std::max(0.0, 1 - b * b - c * c - d * d));
+        const double qfac = h.pixdim[0] < 0 ? -1 : 1;
+        const double r[3][3] = {{a * a + b * b - c * c - d * d, 2 * (b * c - a * d), 2 * (b * d + a * c)},
+                                {2 * (b * c + a * d), a * a + c * c - b * b - d * d, 2 * (c * d - a * b)},
+                                {2 * (b * d - a * c), 2 * (c * d + a * b), a * a + d * d - c * c - b * b}};
+        for (int i = 0; i < 3; ++i)
+            for (int p = 0; p < 3; ++p)
+                columns[i][p] = r[p][i] * (i == 2 ? qfac : 1);
+    }
+    for (int i = 0; i < 3; ++i) {
+        grid.spacing[i] = std::isfinite(spacing[i]) && spacing[i] > 0 ? spacing[i] : 1.0;
+        // RAS to the LPS the rest of the importer speaks.
+        for (int p = 0; p < 3; ++p)
+            grid.directions[p][i] = p < 2 ? -columns[i][p] : columns[i][p];
+    }
+    return grid;
+}
+
+void ReadNifti2(const std::string& path, uint64_t budget, const ValueChoice& choice, ScanVolume* volume) {
+    Nifti2Header h;
+    const std::string problem = ReadNifti2Header(path, &h);
+    if (!problem.empty())
+        throw Failure{problem};
+    const uint64_t bytes = static_cast<uint64_t>(Nifti2SampleBytes(h.datatype));
+    if (bytes == 0)
+        throw Failure{"NIfTI-2 samples of datatype " + std::to_string(h.datatype) + " are not supported"};
+    if (h.dim[0] < 1 || h.dim[0] > 7)
+        throw Failure{"the NIfTI-2 header gives " + std::to_string(h.dim[0]) + " dimensions"};
+    std::vector<uint64_t> sizes;
+    for (int64_t i = 1; i <= h.dim[0]; ++i)
+        sizes.push_back(h.dim[i] > 0 ? static_cast<uint64_t>(h.dim[i]) : 0);
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        if (sizes[i] == 0)
+            throw Failure{"the image has no samples (" + SizeText(sizes) + ")"};
+        if (i >= 3 && sizes[i] != 1)
+            throw Failure{std::to_string(sizes.size()) + "-D image (" + SizeText(sizes) +
+                          "); only 3-D volumes can be shown"};
+    }
+    const Grid grid = Nifti2Grid(h);
+    const long double count = static_cast<long double>(grid.dims[0]) * grid.dims[1] * grid.dims[2];
+    const long double need = count * static_cast<long double>(bytes + sizeof(double) + 4);
+    if (need > static_cast<long double>(budget))
+        throw Failure{"too large: " + SizeText(sizes) + " samples need " + BytesText(need) + " of memory, " +
+                      BytesText(budget) + " is free"};
+    const uint64_t total = grid.dims[0] * grid.dims[1] * grid.dims[2] * bytes;
+    std::unique_ptr<char[]> stored = Allocate(total);
+    gzFile file = ::gzopen(path.c_str(), "rb");
+    if (file == nullptr)
+        throw Failure{std::string("cannot open the file: ") + std::strerror(errno)};
+    const int64_t start = std::max<int64_t>(h.voxOffset, 544);
+    bool whole = ::gzseek(file, static_cast<z_off_t>(start), SEEK_SET) == start;
+    for (uint64_t done = 0; whole && done < total;) {
+        const unsigned chunk = static_cast<unsigned>(std::min<uint64_t>(total - done, 1u << 30));
+        const int got = ::gzread(file, stored.get() + done, chunk);
+        whole = got > 0;
+        done += got > 0 ? static_cast<uint64_t>(got) : 0;
+    }
+    // To the end, where zlib checks a compressed stream's CRC and length.
+    char rest[4096];
+    while (whole && ::gzread(file, rest, sizeof(rest)) > 0) {
+    }
+    int status = Z_OK;
+    const std::string zlibSays = ::gzerror(file, &status);
+    ::gzclose(file);
+    if (!whole)
+        throw Failure{"the file ends before its last sample"};
+    if (status != Z_OK && status != Z_STREAM_END)
+        throw Failure{"the compressed data is damaged (" + zlibSays + ")"};
+    const char* p = stored.get();
+    switch (h.datatype) {
+        case 2:
+            FinishNifti2(reinterpret_cast<const uint8_t*>(p), h, grid, choice, volume);
+            break;
+        case 256:
+            FinishNifti2(reinterpret_cast<const int8_t*>(p), h, grid, choice, volume);
+            break;
+        case 4:
+            FinishNifti2(reinterpret_cast<const int16_t*>(p), h, grid, choice, volume);
+            break;
+        case 512:
+            FinishNifti2(reinterpret_cast<const uint16_t*>(p), h, grid, choice, volume);
+            break;
+        case 8:
+            FinishNifti2(reinterpret_cast<const int32_t*>(p), h, grid, choice, volume);
+            break;
+        case 768:
+            FinishNifti2(reinterpret_cast<const uint32_t*>(p), h, grid, choice, volume);
+            break;
+        case 16:
+            FinishNifti2(reinterpret_cast<const float*>(p), h, grid, choice, volume);
+            break;
+        case 64:
+            FinishNifti2(reinterpret_cast<const double*>(p), h, grid, choice, volume);
+            break;
+        case 1024:
+            FinishNifti2(reinterpret_cast<const int64_t*>(p), h, grid, choice, volume);
+            break;
+        default:
+            FinishNifti2(reinterpret_cast<const uint64_t*>(p), h, grid, choice, volume);
+            break;
+    }
+    volume->format = "NIfTI-2";
+    const char* names[] = {"uint8",  "int8",    "int16",   "uint16", "int32",
+                           "uint32", "float32", "float64", "int64",  "uint64"};
+    const int16_t codes[] = {2, 256, 4, 512, 8, 768, 16, 64, 1024, 1280};
+    for (int i = 0; i < 10; ++i)
+        if (codes[i] == h.datatype)
+            volume->sampleType = names[i];
+}
+
 // The slices of one series, each a file, sorted by position. They are read
 // into one float grid (each slice may carry its own rescale), then mapped.
 void ReadDicomSeries(const std::vector<std::string>& files, uint64_t budget, ScanProgress progress,
                      void* context, const ValueChoice& choice, ScanVolume* volume) {
+    CheckDicomFile(files.front(), true);
     auto first = itk::GDCMImageIO::New();
     first->SetFileName(files.front());
     first->ReadImageInformation();
@@ -366,12 +614,15 @@ void ReadDicomSeries(const std::vector<std::string>& files, uint64_t budget, Sca
     grid.dims = {nx, ny, slices};
 
     std::array<double, 3> firstOrigin{}, lastOrigin{};
+    std::vector<std::array<double, 3>> origins;
     std::unique_ptr<char[]> values = Allocate(nx * ny * slices * sizeof(float));
     float* out = reinterpret_cast<float*>(values.get());
     std::unique_ptr<char[]> stored;
     uint64_t storedBytes = 0;
     std::string sampleType;
     for (uint64_t z = 0; z < slices; ++z) {
+        if (z > 0)
+            CheckDicomFile(files[z], true);
         auto io = itk::GDCMImageIO::New();
         io->SetFileName(files[z]);
         io->ReadImageInformation();
@@ -432,10 +683,12 @@ void ReadDicomSeries(const std::vector<std::string>& files, uint64_t budget, Sca
         if (z == 0)
             firstOrigin = origin;
         lastOrigin = origin;
+        origins.push_back(origin);
         if (progress)
             progress(static_cast<double>(z + 1) / static_cast<double>(slices), context);
     }
 
+    CheckSlicePositions(origins, files, grid);
     // The slices' own step and direction come from their positions: the
     // third column of the header's directions is only a guess for a series.
     if (slices > 1) {
@@ -513,8 +766,11 @@ bool RecogniseScanHere(const std::string& path) {
         if (IsFolder(path))
             recognised = !DicomSeries(path).empty();
         else
-            recognised = RecognisedFamily(path) != Family::None;
+            recognised =
+                RecognisedFamily(path) != Family::None || (IsRegularFile(path) && IsNifti2File(path));
     } catch (const itk::ExceptionObject&) {
+    } catch (const Failure&) {
+        recognised = true;  // a damaged series: reading it says what is wrong
     }
     CollectGdcmOutput();
     return recognised;
@@ -529,7 +785,10 @@ bool ReadScanHere(const std::string& path, ScanVolume* volume, std::string* erro
     StreamCapture capture;
     try {
         const Family family = IsFolder(path) ? Family::Dicom : RecognisedFamily(path);
-        if (family == Family::None) {
+        if (family == Family::None && IsRegularFile(path) && IsNifti2File(path)) {
+            ReadNifti2(path, budget, values, &result);
+            read = true;
+        } else if (family == Family::None) {
             *error = "not a NIfTI, NRRD, MetaImage or DICOM file";
         } else if (family == Family::Dicom) {
             const std::vector<std::string> files = SeriesOf(path);
@@ -542,6 +801,8 @@ bool ReadScanHere(const std::string& path, ScanVolume* volume, std::string* erro
                 ReadDicomSeries(files, budget, progress, progressContext, values, &result);
                 read = true;
             }
+        } else if (const std::string dataProblem = CheckDetachedDataFiles(path); !dataProblem.empty()) {
+            *error = dataProblem;
         } else {
             ReadSingleFile(path, family, budget, values, &result);
             read = true;

@@ -74,6 +74,14 @@ bool ReadScan(const std::string& path, ScanVolume* volume, std::string* error, u
               ScanProgress progress = nullptr, void* progressContext = nullptr,
               const ValueChoice& values = {});
 
+// Asked a few times a second while a reader works; true ends the reader
+// (the read then fails with "reading was stopped").
+using ScanStopCheck = bool (*)(void* context);
+// A reader that gives no sign of progress for `timeLimitSeconds` (300 at
+// first) is ended and its file refused; `stopRequested` (may be null) lets
+// the caller end it sooner. Holds for every later IsScanFile and ReadScan.
+void SetScanWait(double timeLimitSeconds, ScanStopCheck stopRequested, void* context);
+
 // Bytes of memory the machine can still give (MemAvailable).
 uint64_t AvailableMemoryBytes();
 

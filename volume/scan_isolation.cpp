@@ -12,6 +12,7 @@
 // shared memory file would save that copy but costs more than it saves: its
 // pages come 4 KiB at a time, where the heap on either side takes huge pages.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <functional>
@@ -130,22 +132,13 @@ constexpr size_t kSampleChunk = size_t{1} << 20;
 // (vmsplice refused), plain writes carry the same bytes.
 bool SendSamples(int fd, const uint16_t* samples, uint64_t bytes) {
     const char* p = reinterpret_cast<const char*>(samples);
-    bool lend = true;
     while (bytes > 0) {
-        const size_t chunk = static_cast<size_t>(std::min<uint64_t>(bytes, kSampleChunk));
-        ssize_t put;
-        if (lend) {
-            iovec piece{const_cast<char*>(p), chunk};
-            put = ::vmsplice(fd, &piece, 1, 0);
-            if (put < 0 && errno != EINTR && errno != EPIPE) {
-                lend = false;
-                continue;
-            }
-        } else {
-            put = ::write(fd, p, chunk);
-        }
+        iovec piece{const_cast<char*>(p), static_cast<size_t>(std::min<uint64_t>(bytes, kSampleChunk))};
+        const ssize_t put = ::vmsplice(fd, &piece, 1, 0);
         if (put < 0 && errno == EINTR)
             continue;
+        if (put < 0 && errno != EPIPE)
+            return WriteFully(fd, p, bytes);  // the kernel will not lend pages: plain writes
         if (put <= 0)
             return false;
         p += put;
@@ -208,8 +201,16 @@ bool ReadResult(int fd, int samplesFd, bool* read, ScanVolume* volume, std::stri
 struct Outcome {
     bool finished = false;  // the child exited by itself, with one of our codes
     int exitCode = -1;
-    std::string death;  // how it ended otherwise
+    std::string death;     // how it ended otherwise
+    bool stopped = false;  // ended by us: `death` says why, in our words
 };
+
+// A reader that reports nothing for this long is stopped: no file a user
+// opens takes that long, and a hung reader must not hold the viewer.
+double TimeLimitSeconds = 300;
+ScanStopCheck StopCheck = nullptr;
+void* StopContext = nullptr;
+constexpr int kPollMs = 100;
 
 std::string SignalName(int signal) {
     const char* name = ::strsignal(signal);
@@ -271,13 +272,36 @@ Outcome RunInChild(const std::function<int(int progressFd)>& work, ScanProgress 
         ::close(side.childEnd);  // so that the child's end is the only writer
     double fraction = 0;
     size_t have = 0;
+    // The wait is never blind: a few times a second the caller may ask to
+    // stop (its window is being closed), and a child silent for longer than
+    // the limit is ended.
+    using Clock = std::chrono::steady_clock;
+    const auto limit =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(TimeLimitSeconds));
+    Clock::time_point lastHeard = Clock::now();
     for (;;) {
+        pollfd waiting{pipeFds[0], POLLIN, 0};
+        const int ready = ::poll(&waiting, 1, kPollMs);
+        if (ready == 0 || (ready < 0 && errno == EINTR)) {
+            const bool asked = StopCheck != nullptr && StopCheck(StopContext);
+            if (asked || Clock::now() - lastHeard > limit) {
+                ::kill(child, SIGKILL);
+                outcome.stopped = true;
+                outcome.death = asked ? "reading was stopped"
+                                      : "its reader gave no sign of progress for " +
+                                            std::to_string(static_cast<long>(TimeLimitSeconds)) +
+                                            " s and was stopped (a data file that never ends?)";
+                break;
+            }
+            continue;
+        }
         const ssize_t got =
             ::read(pipeFds[0], reinterpret_cast<char*>(&fraction) + have, sizeof(fraction) - have);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
             break;
+        lastHeard = Clock::now();
         have += static_cast<size_t>(got);
         if (have == sizeof(fraction)) {
             have = 0;
@@ -286,6 +310,13 @@ Outcome RunInChild(const std::function<int(int progressFd)>& work, ScanProgress 
         }
     }
     ::close(pipeFds[0]);
+    if (outcome.stopped) {
+        if (side.parentEnd >= 0)
+            ::close(side.parentEnd);
+        while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        return outcome;
+    }
     if (beforeReaping)
         beforeReaping();
     if (side.parentEnd >= 0)
@@ -347,8 +378,9 @@ bool ReadScan(const std::string& path, ScanVolume* volume, std::string* error, u
         [&](int progressFd) {
             ScanVolume got;
             std::string problem;
-            const bool ok = ReadScanHere(path, &got, &problem, memoryBudget,
-                                         progress ? &SendProgress : nullptr, &progressFd, values);
+            // Always reported: progress is also the sign of life the wait's limit counts on.
+            const bool ok =
+                ReadScanHere(path, &got, &problem, memoryBudget, &SendProgress, &progressFd, values);
             WriteResult(resultFd, ok, got, problem);
             ::close(progressFd);  // the parent now takes the result
             if (!ok)
@@ -364,7 +396,10 @@ bool ReadScan(const std::string& path, ScanVolume* volume, std::string* error, u
         progress, progressContext,
         [&] { whole = ReadResult(resultFd, samplesPipe[0], &read, &result, &reason); },
         SidePipe{samplesPipe[0], samplesPipe[1]});
-    if (!outcome.finished) {
+    if (outcome.stopped) {
+        read = false;
+        reason = outcome.death;
+    } else if (!outcome.finished) {
         read = false;
         reason = outcome.death.rfind("cannot", 0) == 0 || outcome.death.rfind("the reader", 0) == 0
                      ? outcome.death
@@ -383,6 +418,12 @@ bool ReadScan(const std::string& path, ScanVolume* volume, std::string* error, u
     }
     *volume = std::move(result);
     return true;
+}
+
+void SetScanWait(double timeLimitSeconds, ScanStopCheck stopRequested, void* context) {
+    TimeLimitSeconds = timeLimitSeconds;
+    StopCheck = stopRequested;
+    StopContext = context;
 }
 
 std::vector<std::string> TakeScanWarnings() {

@@ -81,7 +81,33 @@ std::string OneLine(const std::string& text) {
 
 std::string Reason(const itk::ExceptionObject& e) {
     const char* description = e.GetDescription();
-    return OneLine(description && *description ? description : e.what());
+    const std::string text = description && *description ? description : e.what();
+    std::string first = OneLine(text);
+    // ITK's preamble names the object and the method: "itk::ERROR:
+    // NrrdImageIO(0x55...): ReadImageInformation: Error reading x.nhdr:".
+    if (first.rfind("itk::ERROR", 0) == 0 || first.rfind("ITK ERROR", 0) == 0) {
+        const size_t object = first.find("): ");
+        if (object != std::string::npos)
+            first = first.substr(object + 3);
+        const size_t method = first.find(": ");
+        if (method != std::string::npos && first.find(' ') > method)
+            first = first.substr(method + 2);
+    }
+    // The NRRD library stacks its reasons from the outside in, one line each
+    // ("[nrrd] _nrrdSizeCheck: axis 0 size is zero!"): the last is the cause.
+    if (!first.empty() && first.back() == ':') {
+        std::istringstream lines(text);
+        std::string cause;
+        for (std::string line; std::getline(lines, line);)
+            if (line.find_first_not_of(" \t\r") != std::string::npos)
+                cause = OneLine(line);
+        const size_t function = cause.rfind("[", 0) == 0 ? cause.find(": ") : std::string::npos;
+        if (function != std::string::npos)
+            cause = cause.substr(function + 2);
+        if (cause != OneLine(text))
+            first += " " + cause;
+    }
+    return first;
 }
 
 std::string BytesText(long double bytes) {

@@ -64,15 +64,14 @@ std::string CheckNiftiLength(const std::string& path) {
         offset = two ? 544 : 352;
     const long double needed = static_cast<long double>(offset) + samples * bits / 8;
 
-    // An uncompressed file answers with its size. A gzip file ends with the
-    // length of what it holds (modulo 2^32): a file that ends with exactly
-    // the length its header needs is whole (a cut file ends in compressed
-    // bytes, which match by chance once in 2^32). Anything else is inflated
-    // to its end to find out.
+    // An uncompressed file answers with its size. A gzip file is inflated
+    // to its very end, beside the library's read: only there does zlib check
+    // the stream's CRC and length, and the library stops reading at its last
+    // sample. A flipped byte or a forged length trailer is then found; the
+    // trailer alone would vouch for either.
     if (std::FILE* raw = std::fopen(dataPath.c_str(), "rb")) {
-        unsigned char magic[2] = {0, 0}, trailer[4] = {0, 0, 0, 0};
+        unsigned char magic[2] = {0, 0};
         const size_t got = std::fread(magic, 1, 2, raw);
-        const bool trailerRead = std::fseek(raw, -4, SEEK_END) == 0 && std::fread(trailer, 1, 4, raw) == 4;
         std::fclose(raw);
         struct stat info {};
         if ((got < 2 || magic[0] != 0x1f || magic[1] != 0x8b) && ::stat(dataPath.c_str(), &info) == 0) {
@@ -82,11 +81,6 @@ std::string CheckNiftiLength(const std::string& path) {
                        BytesText(size) + " found)";
             return {};
         }
-        const uint32_t length = uint32_t{trailer[0]} | uint32_t{trailer[1]} << 8 |
-                                uint32_t{trailer[2]} << 16 | uint32_t{trailer[3]} << 24;
-        const long double wrapped = std::fmod(needed, 4294967296.0L);
-        if (trailerRead && static_cast<long double>(length) == wrapped)
-            return {};
     }
     gzFile file = ::gzopen(dataPath.c_str(), "rb");
     if (file == nullptr)
@@ -94,7 +88,7 @@ std::string CheckNiftiLength(const std::string& path) {
     std::vector<unsigned char> chunk(1 << 20);
     long double total = 0;
     int got = 0;
-    while (total < needed && (got = ::gzread(file, chunk.data(), static_cast<unsigned>(chunk.size()))) > 0)
+    while ((got = ::gzread(file, chunk.data(), static_cast<unsigned>(chunk.size()))) > 0)
         total += got;
     int status = Z_OK;
     const char* message = ::gzerror(file, &status);

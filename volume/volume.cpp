@@ -1,6 +1,7 @@
 #include "volume/volume.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,11 +14,13 @@
 #include "platform/files/file_read.h"
 #include "platform/shell/shell.h"
 #include "render/resources.h"
+#include "volume/gradient.h"
 #include "volume/scan_import.h"
 
 namespace {
 
 constexpr const char* kVolumeCaption = "error: Volume";
+constexpr double kScanTimeLimitSeconds = 300;
 
 void ShowVolumeError(const std::string& text, const char* caption = kVolumeCaption) {
     shell::MessageBox(nullptr, text.c_str(), caption, shell::MB_OK);
@@ -35,6 +38,17 @@ class FileCloser {
     int fd_;
 };
 
+bool HasScanName(const std::string& path) {
+    static const char* const kScanEndings[] = {".nii",  ".nii.gz", ".hdr", ".nrrd",
+                                               ".nhdr", ".mha",    ".mhd", ".dcm"};
+    for (const char* ending : kScanEndings) {
+        const size_t n = std::strlen(ending);
+        if (path.size() > n && strcasecmp(path.c_str() + path.size() - n, ending) == 0)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 CVolume::~CVolume() {
@@ -45,8 +59,13 @@ bool CVolume::Load(const char* path, const ValueChoice& values) {
     // Everything that can go wrong with the file is found out before the
     // current volume is let go.
     struct stat pathInfo {};
-    if (::stat(path, &pathInfo) == 0 && S_ISDIR(pathInfo.st_mode) && IsScanFile(path))
-        return LoadScan(path, values);  // a DICOM series' folder
+    if (::stat(path, &pathInfo) == 0 && S_ISDIR(pathInfo.st_mode)) {
+        if (IsScanFile(path))
+            return LoadScan(path, values);  // a DICOM series' folder
+        ShowVolumeError(std::string("Unable to read scan (") + path +
+                        "): the folder holds no DICOM series (a folder opens only as a DICOM series)");
+        return false;
+    }
     // Non-blocking: opening a FIFO would otherwise wait for a writer; it is
     // then refused as not a regular file.
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -66,6 +85,14 @@ bool CVolume::Load(const char* path, const ValueChoice& values) {
     // a reader recognises it, else the volume file's checks speak.
     if (regular && !(haveHeader && IsExactVolumeFile(header, fileSize)) && IsScanFile(path))
         return LoadScan(path, values);
+    // A name that promises a scan, which no reader took: the volume file's
+    // messages ("Volume too large: 25960 x 27756 x 11375") would mislead.
+    if (regular && !(haveHeader && IsExactVolumeFile(header, fileSize)) && HasScanName(path)) {
+        ShowVolumeError(
+            std::string("Unable to read scan (") + path +
+            "): its name says NIfTI, NRRD, MetaImage or DICOM, but no reader recognises its content");
+        return false;
+    }
     if (!haveHeader) {
         ShowVolumeError(std::string("Unable to read volume file (") + path +
                         "): it is not a volume file or is shorter than its 6-byte header");
@@ -118,6 +145,10 @@ bool CVolume::LoadVolumeFile(int fd, uint64_t fileSize, const VolumeHeader& head
 bool CVolume::LoadScan(const char* path, const ValueChoice& values) {
     ScanVolume scan;
     std::string error;
+    // A reader that hangs (a file that never ends) must not hold the window:
+    // its close box, or a quit, ends the reader.
+    SetScanWait(
+        kScanTimeLimitSeconds, [](void*) { return shell::CloseRequested(); }, nullptr);
     const bool read = ReadScan(path, &scan, &error, 0, nullptr, nullptr, values);
     // What the readers had to say goes to the debug output, on request.
     const bool verbose = std::getenv("TAMLO_DEBUG") != nullptr;
@@ -126,7 +157,8 @@ bool CVolume::LoadScan(const char* path, const ValueChoice& values) {
             shell::OutputDebugString(("scan reader: " + warning + "\n").c_str());
     }
     if (!read) {
-        ShowVolumeError(std::string("Unable to read scan (") + path + "): " + error);
+        if (!shell::CloseRequested())  // a closing window is told nothing more
+            ShowVolumeError(std::string("Unable to read scan (") + path + "): " + error);
         return false;
     }
     const uint32_t dims[3] = {scan.dimX, scan.dimY, scan.dimZ};
@@ -158,8 +190,33 @@ bool CVolume::Remap(const ValueChoice& values) {
     return LoadScan(shown.c_str(), values);
 }
 
+namespace {
+
+// What a file with no samples most likely is, for the message that says so.
+std::string ZeroDimensionHint(const std::string& path) {
+    const auto endsWith = [&](const char* end) {
+        const std::string tail =
+            path.size() >= std::strlen(end) ? path.substr(path.size() - std::strlen(end)) : "";
+        return strcasecmp(tail.c_str(), end) == 0;
+    };
+    if (endsWith(".tf"))
+        return "; it looks like a transfer function, which File > Open does not take as a volume";
+    if (endsWith(".img"))
+        return "; an .img holds only the samples of a .hdr/.img pair: open its .hdr";
+    return {};
+}
+
+}  // namespace
+
 bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3], const float spacing[3],
                       const char* path) {
+    // The texture would be refused; the message says which file and why.
+    if (dims[0] == 0 || dims[1] == 0 || dims[2] == 0) {
+        ShowVolumeError(std::string("CreateTexture failed (") + path + ": " + std::to_string(dims[0]) +
+                        " x " + std::to_string(dims[1]) + " x " + std::to_string(dims[2]) +
+                        " samples, a zero dimension" + ZeroDimensionHint(path) + ")");
+        return false;
+    }
     InvalidateVolumeLayer();
     uint32_t factors[3] = {1, 1, 1};
     uint32_t finalDims[3] = {dims[0], dims[1], dims[2]};
@@ -185,6 +242,10 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
         return false;
     }
     const uint32_t count = static_cast<uint32_t>(count64);
+    // Shading is worth having but not a reason to refuse a volume: without
+    // the memory for it the volume is shown unshaded.
+    std::string gradientProblem;
+    GradientTexels gradient = MakeGradient(samples.get(), finalDims, finalSpacing, &gradientProblem);
     std::vector<uint32_t> counts(kSampleValues, 0);
     ShiftSamplesCountingValues(samples.get(), count, counts.data());
 
@@ -207,9 +268,31 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
             {"CreateTexture failed", kVolumeCaption, "CreateShaderResourceView failed", "error: CVolume"},
             &texture, &view))
         return false;
+    gpu::Texture3D* newGradientTexture = nullptr;
+    gpu::ShaderResourceView* newGradientView = nullptr;
+    if (gradient.texels) {
+        gpu::Texture3DDesc gradientDesc;
+        gradientDesc.Width = gradient.dims[0];
+        gradientDesc.Height = gradient.dims[1];
+        gradientDesc.Depth = gradient.dims[2];
+        gradientDesc.Format = gpu::Format::R8G8B8A8_UNORM;
+        gpu::SubresourceData texels;
+        texels.pSysMem = gradient.texels.get();
+        texels.SysMemPitch = kGradientBytesPerSample * gradient.dims[0];
+        texels.SysMemSlicePitch =
+            static_cast<uint32_t>(uint64_t{kGradientBytesPerSample} * gradient.dims[0] * gradient.dims[1]);
+        // Quietly: the one message is the notice that the volume is unshaded.
+        if (!CreateTextureWithView(gradientDesc, texels, {nullptr, nullptr, nullptr, nullptr},
+                                   &newGradientTexture, &newGradientView))
+            gradientProblem = "the device could not make its gradient texture";
+        gradient.texels.reset();
+    }
 
     Unload();
     this->path = path;
+    gradientTexture = newGradientTexture;
+    gradientView = newGradientView;
+    SetVolumeGradient(gradientView);
     dimX = static_cast<int32_t>(finalDims[0]);
     dimY = static_cast<int32_t>(finalDims[1]);
     dimZ = static_cast<int32_t>(finalDims[2]);
@@ -249,7 +332,42 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
             std::to_string(dimX) + " x " + std::to_string(dimY) + " x " + std::to_string(dimZ) + ".";
         shell::MessageBox(nullptr, text.c_str(), "Volume reduced", shell::MB_OK | shell::MB_ICONINFORMATION);
     }
+    if (!gradientProblem.empty()) {
+        const std::string text = std::string("'") + path + "' is shown unshaded: " + gradientProblem + ".";
+        shell::MessageBox(nullptr, text.c_str(), "Volume unshaded", shell::MB_OK | shell::MB_ICONINFORMATION);
+    }
     return true;
+}
+
+CVolume::GradientTexels CVolume::MakeGradient(const uint16_t* samples, const uint32_t dims[3],
+                                              const float spacing[3], std::string* problem) {
+    GradientTexels gradient;
+    uint32_t factors[3];
+    GradientGrid(dims, gradient.dims, factors);
+    const uint64_t texels = uint64_t{gradient.dims[0]} * gradient.dims[1] * gradient.dims[2];
+    const uint64_t bytes = texels * kGradientBytesPerSample;
+    // Ours and the driver's copy (a CPU device keeps its textures in the
+    // same memory), next to everything the load holds already.
+    const uint64_t available = AvailableMemoryBytes();
+    const std::string need = std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB";
+    std::unique_ptr<uint16_t[]> halved;
+    if (bytes <= UINT32_MAX && (available == 0 || 2 * bytes <= available)) {
+        gradient.texels.reset(new (std::nothrow) uint8_t[bytes > 0 ? bytes : 1]);
+        if (factors[0] > 1 && gradient.texels) {
+            uint32_t halvedDims[3];
+            halved = BoxAverage(samples, dims, factors, halvedDims);
+            if (!halved)
+                gradient.texels.reset();
+        }
+    }
+    if (!gradient.texels) {
+        *problem = "its gradient needs " + need + ", more memory than is free";
+        return gradient;
+    }
+    const float gradientSpacing[3] = {spacing[0] * factors[0], spacing[1] * factors[1],
+                                      spacing[2] * factors[2]};
+    ComputeGradient(halved ? halved.get() : samples, gradient.dims, gradientSpacing, gradient.texels.get());
+    return gradient;
 }
 
 void CVolume::Unload() {
@@ -257,6 +375,9 @@ void CVolume::Unload() {
     voxels.reset();
     ReleaseAndNull(volumeTexture);
     ReleaseAndNull(volumeView);
+    SetVolumeGradient(nullptr);
+    ReleaseAndNull(gradientTexture);
+    ReleaseAndNull(gradientView);
     valueCounts.clear();
     histogramBins.reset();
     maxSample = 0;

@@ -42,6 +42,11 @@ class CVolume {
 
     gpu::Texture3D* volumeTexture = nullptr;
     gpu::ShaderResourceView* volumeView = nullptr;
+    // The gradient for shading (volume/gradient.h), made with the texture;
+    // null when memory or the device gave none (the volume is shown
+    // unshaded, and the user told so).
+    gpu::Texture3D* gradientTexture = nullptr;
+    gpu::ShaderResourceView* gradientView = nullptr;
     gpu::Texture2D* histogramTexture = nullptr;
     gpu::ShaderResourceView* histogramView = nullptr;
     std::unique_ptr<uint16_t[]> voxels;
@@ -79,6 +84,15 @@ class CVolume {
     // loaded volume: reduction for the device, the shift, the texture.
     bool Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3], const float spacing[3],
                  const char* path);
+    // The gradient of the final 12-bit samples (before their shift), on the
+    // grid GradientGrid gives; empty, with the reason in `problem`, when
+    // memory cannot hold it.
+    struct GradientTexels {
+        std::unique_ptr<uint8_t[]> texels;
+        uint32_t dims[3] = {0, 0, 0};
+    };
+    static GradientTexels MakeGradient(const uint16_t* samples, const uint32_t dims[3],
+                                       const float spacing[3], std::string* problem);
 };
 
 extern CVolume Volume;

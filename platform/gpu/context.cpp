@@ -39,6 +39,17 @@ GLenum GlBlend(Blend b) {
     }
 }
 
+GLenum GlBlendOp(BlendOp op) {
+    switch (op) {
+        case BlendOp::MIN:
+            return GL_MIN;
+        case BlendOp::MAX:
+            return GL_MAX;
+        default:
+            return GL_FUNC_ADD;
+    }
+}
+
 // Binds a range of slots, Direct3D style: a null array clears them; a range
 // past the last slot is ignored as a whole.
 template <class T, size_t N>
@@ -275,7 +286,7 @@ class DeviceContextImpl final : public Child<DeviceContext> {
             GL_CHECK(glEnablei(GL_BLEND, 0));
             GL_CHECK(glBlendFuncSeparatei(0, GlBlend(b.SrcBlend), GlBlend(b.DestBlend),
                                           GlBlend(b.SrcBlendAlpha), GlBlend(b.DestBlendAlpha)));
-            GL_CHECK(glBlendEquationSeparatei(0, GL_FUNC_ADD, GL_FUNC_ADD));
+            GL_CHECK(glBlendEquationSeparatei(0, GlBlendOp(b.BlendOp), GlBlendOp(b.BlendOpAlpha)));
         } else {
             GL_CHECK(glDisablei(GL_BLEND, 0));
         }

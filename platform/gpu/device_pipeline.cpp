@@ -47,13 +47,17 @@ bool IsBlendFactor(Blend b) {
     return b == Blend::ZERO || b == Blend::ONE || b == Blend::SRC_ALPHA || b == Blend::INV_SRC_ALPHA;
 }
 
+bool IsBlendOp(BlendOp op) {
+    return op == BlendOp::ADD || op == BlendOp::MIN || op == BlendOp::MAX;
+}
+
 bool ValidRenderTargetBlend(const RenderTargetBlendDesc& rt) {
     if (rt.RenderTargetWriteMask > COLOR_WRITE_ENABLE_ALL)
         return false;
     if (!rt.BlendEnable)
         return true;
     return IsBlendFactor(rt.SrcBlend) && IsBlendFactor(rt.DestBlend) && IsBlendFactor(rt.SrcBlendAlpha) &&
-           IsBlendFactor(rt.DestBlendAlpha) && rt.BlendOp == BlendOp::ADD && rt.BlendOpAlpha == BlendOp::ADD;
+           IsBlendFactor(rt.DestBlendAlpha) && IsBlendOp(rt.BlendOp) && IsBlendOp(rt.BlendOpAlpha);
 }
 
 GLint MinFilter(Filter f) {

@@ -103,7 +103,9 @@ enum class ComparisonFunc : uint32_t { NEVER = 1 };
 
 enum class Blend : uint32_t { ZERO = 1, ONE = 2, SRC_ALPHA = 5, INV_SRC_ALPHA = 6 };
 
-enum class BlendOp : uint32_t { ADD = 1 };
+// MIN and MAX take no factors: each channel keeps the smaller or larger of
+// source and target.
+enum class BlendOp : uint32_t { ADD = 1, MIN = 4, MAX = 5 };
 
 enum ColorWriteEnable : uint8_t { COLOR_WRITE_ENABLE_ALL = 0x0F };
 

@@ -205,6 +205,26 @@ bool WaitForInput(uint32_t timeoutMs) {
     return SDL_WaitEventTimeout(nullptr, static_cast<int>(timeoutMs)) == 1;
 }
 
+bool CloseRequested() {
+    ShellState& s = Shell();
+    if (s.quitPending)
+        return true;
+    for (const MSG& m : s.queue)
+        if (m.message == WM_CLOSE)
+            return true;
+    if (!s.sdlStarted)
+        return false;
+    SDL_PumpEvents();
+    if (SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_QUIT, SDL_QUIT) > 0)
+        return true;
+    SDL_Event events[64];
+    const int count = SDL_PeepEvents(events, 64, SDL_PEEKEVENT, SDL_WINDOWEVENT, SDL_WINDOWEVENT);
+    for (int i = 0; i < count; ++i)
+        if (events[i].window.event == SDL_WINDOWEVENT_CLOSE)
+            return true;
+    return false;
+}
+
 bool TranslateMessage(const MSG*) {
     return false;
 }

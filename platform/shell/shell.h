@@ -247,6 +247,9 @@ bool PeekMessage(MSG* msg, HWND window, UINT filterMin, UINT filterMax, UINT rem
 // `timeoutMs` has passed; true when something is waiting. Returns at once
 // when messages are queued (or an idle hook stands in for the user).
 bool WaitForInput(uint32_t timeoutMs);
+// True while a quit (a signal, the session ending) or a window's close box
+// waits to be handled; leaves it waiting. For long work that must give way.
+bool CloseRequested();
 bool TranslateMessage(const MSG* msg);
 LRESULT DispatchMessage(const MSG* msg);
 LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -176,6 +176,25 @@ TEST_F(Draw, BlendsSourceAlphaOverTheTargetAndHonoursTheWriteMask) {
     EXPECT_TRUE(Near(At(5, 5), {255, 102, 153, 64})) << "green and blue masked off";
 }
 
+TEST_F(Draw, MinAndMaxBlendsKeepTheSmallerOrLargerOfEachChannelIgnoringTheFactors) {
+    BlendDesc d;
+    RenderTargetBlendDesc& rt = d.RenderTarget[0];
+    rt = {true, Blend::SRC_ALPHA, Blend::ZERO, BlendOp::MIN, Blend::ZERO, Blend::ZERO, BlendOp::MAX, 0x0F};
+    BlendState* extremes = nullptr;
+    ASSERT_EQ(device_->CreateBlendState(&d, &extremes), S_OK);
+    Keep(extremes);
+    context_->OMSetBlendState(extremes, nullptr, 0xFFFFFFFFu);
+    SetVertices(kTopHalf, kQuad);
+    SetColour(0.2f, 0.8f, 0.4f, 0.25f);
+    Clear(0.6f, 0.2f, 0.4f, 0.5f);
+    context_->DrawIndexed(6, 0, 0);
+    ReadBack();
+    EXPECT_TRUE(Near(At(5, 5), {51, 51, 102, 128})) << "colour: the minimum; alpha: the maximum";
+    rt.BlendOp = static_cast<BlendOp>(2);  // SUBTRACT: not one the layer knows
+    BlendState* refused = nullptr;
+    EXPECT_EQ(device_->CreateBlendState(&d, &refused), E_INVALIDARG);
+}
+
 TEST_F(Draw, VertexAndPixelSlotB1AreDistinctAndUpdatesReachTheNextDraw) {
     // Vertex b1 moves the quad, pixel b1 colours it; swapping which buffer is
     // bound where must swap their meaning.

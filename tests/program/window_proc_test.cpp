@@ -124,4 +124,20 @@ TEST_F(WindowProcTest, UnhandledMenuItemsChangeNothing) {
     EXPECT_FLOAT_EQ(OrbitCamera.distance, 4.0f);
 }
 
+TEST_F(WindowProcTest, TheViewMenuTogglesShadingAndPicksOneModeUntilTheStateIsReset) {
+    EXPECT_TRUE(Renderer.shading) << "shaded from the start";
+    WndProc(nullptr, WM_COMMAND, kCmdViewShading, 0);
+    EXPECT_FALSE(Renderer.shading);
+    for (auto [id, mode] : {std::pair{kCmdViewMaximum, VolumeMode::Maximum},
+                            {kCmdViewMinimum, VolumeMode::Minimum},
+                            {kCmdViewComposite, VolumeMode::Composite},
+                            {kCmdViewMinimum, VolumeMode::Minimum}}) {
+        WndProc(nullptr, WM_COMMAND, id, 0);
+        EXPECT_EQ(Renderer.mode, mode) << id;
+    }
+    EXPECT_FALSE(Renderer.shading) << "the mode leaves shading alone";
+    ResetApplicationState();
+    EXPECT_TRUE(Renderer.shading && Renderer.mode == VolumeMode::Composite);
+}
+
 }  // namespace

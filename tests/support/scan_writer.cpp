@@ -101,7 +101,7 @@ void Describe(itk::ImageIOBase& io, const ScanSpec& spec, unsigned dimensions, u
 
 std::string WriteScan(const std::string& path, const ScanSpec& spec, const std::vector<double>& values) {
     itk::ImageIOBase::Pointer io;
-    if (EndsWith(path, ".nii") || EndsWith(path, ".nii.gz"))
+    if (EndsWith(path, ".nii") || EndsWith(path, ".nii.gz") || EndsWith(path, ".hdr"))
         io = itk::NiftiImageIO::New().GetPointer();
     else if (EndsWith(path, ".nrrd") || EndsWith(path, ".nhdr"))
         io = itk::NrrdImageIO::New().GetPointer();

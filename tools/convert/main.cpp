@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/files/file_replace.h"
 #include "tools/convert/resample.h"
 #include "volume/scan_import.h"
 
@@ -42,6 +44,9 @@ void EndProgress(Progress* progress) {
         std::fprintf(stderr, "\r%*s\r", 40, "");
     progress->shown = false;
 }
+
+// What the viewer can hold: 2 bytes a sample within 4 GB.
+constexpr uint64_t kMostSamples = (uint64_t{1} << 31) - 1;
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "tamlo-convert: %s\n", message.c_str());
@@ -94,8 +99,19 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string input = names[0], output = names[1];
+    // Found out before the scan is read: a wrong output name costs nothing,
+    // and the scan itself is never what gets replaced.
+    if (IsSameFile(input, output))
+        return Fail("cannot write " + output + ": it is the input (" + input + ")");
+    const std::string unwritable = CheckReplaceable(output);
+    if (!unwritable.empty())
+        return Fail("cannot write " + output + ": " + unwritable);
     if (!IsScanFile(input))
         return Fail("cannot read " + input + ": not a NIfTI, NRRD, MetaImage or DICOM file");
+    // Another slice of the input's series, or any other scan, is no place
+    // for a volume file either.
+    if (IsScanFile(output))
+        return Fail("cannot write " + output + ": it is a scan; the output is a volume file, name a new one");
 
     Progress progress;
     ScanVolume scan;
@@ -115,12 +131,25 @@ int main(int argc, char** argv) {
 
     const uint32_t dims[3] = {scan.dimX, scan.dimY, scan.dimZ};
     const double spacing[3] = {scan.spacingX, scan.spacingY, scan.spacingZ};
-    const IsotropicGrid grid = IsotropicGridFor(dims, spacing);
+    const IsotropicGrid fine = IsotropicGridFor(dims, spacing);
+    const IsotropicGrid grid = CappedIsotropicGrid(dims, spacing, kMostSamples, 65535);
+    // The edges as they are, not as they were clamped to fit a count.
+    const auto edgesText = [&](double edge) {
+        char text[96];
+        std::snprintf(text, sizeof(text), "%.6g x %.6g x %.6g", std::round(dims[0] * spacing[0] / edge),
+                      std::round(dims[1] * spacing[1] / edge), std::round(dims[2] * spacing[2] / edge));
+        return std::string(text);
+    };
+    if (grid.spacing != fine.spacing)
+        std::printf(
+            "note:    cubic voxels of %g would make %s samples, more than the viewer's %llu; "
+            "voxels of %g instead\n",
+            fine.spacing, edgesText(fine.spacing).c_str(), static_cast<unsigned long long>(kMostSamples),
+            grid.spacing);
     for (uint32_t edge : grid.dims) {
         if (edge > 65535)
-            return Fail("cannot write " + output + ": the cubic grid would be " +
-                        std::to_string(grid.dims[0]) + " x " + std::to_string(grid.dims[1]) + " x " +
-                        std::to_string(grid.dims[2]) + ", past the volume file's 65535 per axis");
+            return Fail("cannot write " + output + ": the cubic grid would be " + edgesText(grid.spacing) +
+                        ", past the volume file's 65535 per axis");
     }
     const long double bytes = 2.0L * grid.dims[0] * grid.dims[1] * grid.dims[2];
     if (bytes > static_cast<long double>(AvailableMemoryBytes()))

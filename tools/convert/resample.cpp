@@ -1,14 +1,10 @@
 #include "tools/convert/resample.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <vector>
+
+#include "platform/files/file_replace.h"
 
 IsotropicGrid IsotropicGridFor(const uint32_t dims[3], const double spacing[3]) {
     IsotropicGrid grid;
@@ -17,6 +13,33 @@ IsotropicGrid IsotropicGridFor(const uint32_t dims[3], const double spacing[3]) 
         const double cells = std::round(dims[axis] * spacing[axis] / grid.spacing);
         grid.dims[axis] = static_cast<uint32_t>(std::clamp(cells, 1.0, 4294967295.0));
     }
+    return grid;
+}
+
+IsotropicGrid CappedIsotropicGrid(const uint32_t dims[3], const double spacing[3], uint64_t mostSamples,
+                                  uint32_t mostPerAxis) {
+    IsotropicGrid grid = IsotropicGridFor(dims, spacing);
+    // Counted unclamped: a clamped edge would understate the excess.
+    long double edges[3];
+    const auto measure = [&] {
+        for (int axis = 0; axis < 3; ++axis)
+            edges[axis] = std::max(
+                1.0L, std::round(static_cast<long double>(dims[axis]) * spacing[axis] / grid.spacing));
+    };
+    measure();
+    const long double longest = std::max({edges[0], edges[1], edges[2]});
+    if (longest > mostPerAxis) {
+        grid.spacing = static_cast<double>(grid.spacing * longest / mostPerAxis) * 1.0001;
+        measure();
+    }
+    // Coarser voxels by the cube root of the excess; an axis already one
+    // voxel thick cannot shrink, so once more until it fits.
+    while (edges[0] * edges[1] * edges[2] > static_cast<long double>(mostSamples)) {
+        grid.spacing *= static_cast<double>(std::cbrt(edges[0] * edges[1] * edges[2] / mostSamples)) * 1.001;
+        measure();
+    }
+    for (int axis = 0; axis < 3; ++axis)
+        grid.dims[axis] = static_cast<uint32_t>(edges[axis]);
     return grid;
 }
 
@@ -80,23 +103,6 @@ std::string WriteVolumeFile(const std::string& path, const uint32_t dims[3], con
             return "a volume file holds at most 65535 samples along each axis, this grid has " +
                    std::to_string(dims[axis]);
     }
-    const std::string temporary = path + ".partial";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return "cannot write " + path + ": " + std::strerror(errno);
-    auto writeAll = [&](const void* data, size_t size) {
-        const auto* bytes = static_cast<const uint8_t*>(data);
-        while (size > 0) {
-            const ssize_t put = ::write(fd, bytes, std::min<size_t>(size, 1u << 30));
-            if (put < 0 && errno == EINTR)
-                continue;
-            if (put <= 0)
-                return false;
-            bytes += put;
-            size -= static_cast<size_t>(put);
-        }
-        return true;
-    };
     uint8_t header[6];
     for (int axis = 0; axis < 3; ++axis) {
         header[2 * axis] = static_cast<uint8_t>(dims[axis] & 0xFF);
@@ -104,13 +110,8 @@ std::string WriteVolumeFile(const std::string& path, const uint32_t dims[3], con
     }
     // Little-endian on every machine we build for; the samples go as they are.
     const size_t count = size_t{dims[0]} * dims[1] * dims[2];
-    const bool written = writeAll(header, sizeof(header)) && writeAll(samples, count * 2) && ::fsync(fd) == 0;
-    const int error = errno;
-    ::close(fd);
-    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const std::string reason = std::strerror(written ? errno : error);
-        ::unlink(temporary.c_str());
-        return "cannot write " + path + ": " + reason;
-    }
+    std::string why;
+    if (!ReplaceFileAtomically(path, {{header, sizeof(header)}, {samples, uint64_t{count} * 2}}, &why))
+        return "cannot write " + path + ": " + why;
     return {};
 }

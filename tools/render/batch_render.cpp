@@ -20,10 +20,12 @@
 
 #include "app/app_state.h"
 #include "app/picture_file.h"
+#include "platform/files/file_replace.h"
 #include "platform/gpu/gpu.h"
 #include "platform/shell/shell.h"
 #include "render/renderer.h"
 #include "slicing/camera.h"
+#include "slicing/orbit_view.h"
 #include "slicing/slice_geometry.h"
 #include "ui/tab.h"
 #include "ui/tab_layout.h"
@@ -120,7 +122,7 @@ const char* UsageText() {
            "  --size WxH         image size in pixels (default 1280x1024)\n"
            "  --pitch RADIANS    camera pitch (default 1)\n"
            "  --yaw RADIANS      camera yaw (default 0)\n"
-           "  --distance D       camera distance from the volume's centre (default 4)\n"
+           "  --distance D       camera distance from the volume's centre, 0.25 to 100 (default 4)\n"
            "  --panel open|closed  the transfer-function panel (default closed)\n"
            "  --view front|back|left|right|top|bottom  a standard view (pitch and yaw) in the scans'\n"
            "                     orientation (x to the patient's left, y to the head, z to the back)\n"
@@ -136,6 +138,9 @@ const char* UsageText() {
            "                     OUT-0001.png to OUT-N.png (OUT: the output's name without .png)\n"
            "  --values ct|auto|full|LOW,HIGH  a scan's window of values mapped onto 0..4095 (default: ct\n"
            "                     for a CT, else auto; ignored for a volume file)\n"
+           "  --shading on|off   light the volume by its gradient (default on), as View > Shading\n"
+           "  --mode composite|mip|minip  blend the samples along each pixel (default), or show the\n"
+           "                     transfer function at the largest (mip) or smallest (minip) sample\n"
            "  --data DIR         folder holding fx.fx and tam_ui.dds (default: each is looked for in the\n"
            "                     current folder, then the installed share/tamlo, then the build's data)\n"
            "  -h, --help         this text\n"
@@ -160,9 +165,10 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             value = arg.substr(arg.find('=') + 1);
             hasValue = true;
         }
-        static const char* const kValued[] = {"--tf",     "--size",      "--pitch",  "--yaw",    "--distance",
-                                              "--panel",  "--output",    "-o",       "--frames", "--data",
-                                              "--timing", "--turntable", "--values", "--view",   "--crop"};
+        static const char* const kValued[] = {
+            "--tf",     "--size",    "--pitch",  "--yaw",  "--distance", "--panel",
+            "--output", "-o",        "--frames", "--data", "--timing",   "--turntable",
+            "--values", "--shading", "--mode",   "--view", "--crop"};
         const bool valued = std::find_if(std::begin(kValued), std::end(kValued),
                                          [&](const char* v) { return name == v; }) != std::end(kValued);
         if (valued && !hasValue) {
@@ -186,8 +192,13 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             if (!ParseFloat(value, target))
                 return name + " takes a finite number, not \"" + value + "\"";
             o.anglesGiven = o.anglesGiven || name != "--distance";
-            if (name == "--distance" && !(o.distance > 0.0f))
-                return "--distance must be greater than 0, not \"" + value + "\"";
+            // The viewer's own range: the wheel stops there, and the frame's
+            // buffers are sized for it.
+            if (name == "--distance" && !(o.distance >= kMinDistance && o.distance <= kMaxDistance)) {
+                char range[64];
+                std::snprintf(range, sizeof(range), "%g to %g", kMinDistance, kMaxDistance);
+                return "--distance must be from " + std::string(range) + ", not \"" + value + "\"";
+            }
         } else if (name == "--panel") {
             if (value != "open" && value != "closed")
                 return "--panel takes open or closed, not \"" + value + "\"";
@@ -233,6 +244,19 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             if (!ParseValueChoice(value, &o.values))
                 return "--values takes ct, auto, full or LOW,HIGH (LOW below HIGH, both finite), not \"" +
                        value + "\"";
+        } else if (name == "--shading") {
+            if (value != "on" && value != "off")
+                return "--shading takes on or off, not \"" + value + "\"";
+            o.shading = value == "on";
+        } else if (name == "--mode") {
+            if (value == "composite")
+                o.mode = Options::Mode::Composite;
+            else if (value == "mip")
+                o.mode = Options::Mode::Maximum;
+            else if (value == "minip")
+                o.mode = Options::Mode::Minimum;
+            else
+                return "--mode takes composite, mip or minip, not \"" + value + "\"";
         } else if (arg.size() > 1 && arg[0] == '-') {
             return "unknown option " + name;
         } else if (haveVolume) {
@@ -304,7 +328,8 @@ std::string CheckInputs(const Options& options) {
         return "cannot write " + options.outputPath + ": the folder " + folder + " does not exist";
     if (::access(folder.c_str(), W_OK) != 0)
         return "cannot write " + options.outputPath + ": " + std::strerror(errno);
-    // Each picture that will be written: never over a folder, a device or an input.
+    // Each picture that will be written: never over a folder, a device, a
+    // read-only file or an input; found out before anything is rendered.
     auto checkPicture = [&](const std::string& name) -> std::string {
         const std::filesystem::path path = Absolute(name);
         struct stat info {};
@@ -312,8 +337,9 @@ std::string CheckInputs(const Options& options) {
             return {};
         if (S_ISDIR(info.st_mode))
             return "cannot write " + name + ": it is a folder";
-        if (!S_ISREG(info.st_mode))
-            return "cannot write " + name + ": it is not a regular file";
+        const std::string why = CheckReplaceable(path.string());
+        if (!why.empty())
+            return "cannot write " + name + ": " + why;
         std::error_code ec;
         for (const std::string& input : {options.volumePath, options.tfPath}) {
             if (!input.empty() && std::filesystem::equivalent(path, input, ec))
@@ -393,6 +419,10 @@ std::string StartSession(const Options& options) {
     OrbitCamera.pitch = options.pitch;
     OrbitCamera.yaw = options.yaw;
     OrbitCamera.distance = options.distance;
+    SetVolumeShading(options.shading);
+    SetVolumeMode(options.mode == Options::Mode::Maximum   ? VolumeMode::Maximum
+                  : options.mode == Options::Mode::Minimum ? VolumeMode::Minimum
+                                                           : VolumeMode::Composite);
     SetVolumeCrop(options.crop);
     if (!OpenVolumeFile(options.volumePath.c_str(), options.values)) {
         const std::string message = firstMessage("the volume could not be opened");
@@ -450,8 +480,8 @@ void PrepareTimedFrame(Options::Timing timing) {
             const float lowPosition = EditorTab.points[inner - 1].position,
                         highPosition = EditorTab.points[inner + 1].position;
             const UI::GraphPixels graph = EditorTab.Graph();
-            NoteContinuousInput();
-            NoteContinuousInput();
+            for (int note = 0; note < 3; ++note)
+                NoteContinuousInput();
             EditorTab.DragPointTo(
                 graph.XOfPosition(lowPosition + (0.25f + 0.5f * wave) * (highPosition - lowPosition)),
                 graph.YOfOpacity(0.2f + 0.5f * wave));
@@ -533,33 +563,9 @@ std::string WritePng(const std::string& path, const Picture& picture) {
                                static_cast<int>(picture.height), 3, rgb.data(),
                                static_cast<int>(picture.width * 3)) == 0)
         return "cannot encode the picture";
-    const std::string temporary = path + ".partial";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return "cannot write " + path + ": " + std::strerror(errno);
-    size_t done = 0;
-    while (done < png.size()) {
-        const ssize_t put = ::write(fd, png.data() + done, png.size() - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            break;
-        done += static_cast<size_t>(put);
-    }
-    bool written = done == png.size() && ::fsync(fd) == 0;
-    int error = written ? 0 : (errno ? errno : ENOSPC);
-    if (::close(fd) != 0 && written) {
-        written = false;
-        error = errno;
-    }
-    if (written && ::rename(temporary.c_str(), path.c_str()) != 0) {
-        written = false;
-        error = errno;
-    }
-    if (!written) {
-        ::unlink(temporary.c_str());
-        return "cannot write " + path + ": " + std::strerror(error);
-    }
+    std::string why;
+    if (!ReplaceFileAtomically(path, png, &why))
+        return "cannot write " + path + ": " + why;
     return {};
 }
 

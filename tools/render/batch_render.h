@@ -29,7 +29,10 @@ struct Options {
     // A point drag: an inner control point of the open panel moved on each
     // frame, as the hand drags it; then the refinement after the last move.
     enum class Timing { Full, Unchanged, Drag, PointDrag } timing = Timing::Full;
-    ValueChoice values;  // a scan's value window (--values)
+    ValueChoice values;   // a scan's value window (--values)
+    bool shading = true;  // View > Shading
+    // View > Composite, Maximum Intensity, Minimum Intensity.
+    enum class Mode { Composite, Maximum, Minimum } mode = Mode::Composite;
     bool help = false;
     // --view: one of the standard views' pitch and yaw; --crop: the part of
     // the box drawn (the whole box unless given).

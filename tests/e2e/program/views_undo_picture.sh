@@ -62,7 +62,7 @@ settle home_key
 # View > Crop...: the crop window at the client's top right; its first
 # slider's low end dragged half way cuts the patient's right half away (the
 # screen's left at the start view), the box outlined while the button is held.
-menu_key v c
+menu_key v p   # View > Crop...
 sleep 2
 shot crop_window
 crop_x=$((width - 320))  # the window's left edge is 330 from the right, its slider 13 px inside

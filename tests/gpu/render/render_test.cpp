@@ -2,6 +2,7 @@
 // exists, the real program's output and exit status, and the promise that its
 // picture is the viewer's picture for the same state.
 #include <stb/stb_image.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -42,12 +43,15 @@ TEST(RenderOptions, DefaultsAreTheViewersStartState) {
     EXPECT_FALSE(o.panelOpen);
     EXPECT_EQ(o.frames, 0);
     EXPECT_TRUE(o.tfPath.empty()) << "no .tf: the editor's default function";
+    EXPECT_TRUE(o.shading) << "shaded, as the viewer starts";
+    EXPECT_EQ(o.mode, Options::Mode::Composite);
 }
 
 TEST(RenderOptions, EveryOptionInBothSpellings) {
     Options o;
     ASSERT_EQ(Parse({"--tf", "a.tf", "--size=640x512", "--pitch", "-0.5", "--yaw=2", "--distance", "1.5",
-                     "--panel=open", "-o", "out.png", "--frames", "7", "--data", "/d", "v.vol"},
+                     "--panel=open", "-o", "out.png", "--frames", "7", "--data", "/d", "--shading", "off",
+                     "--mode=minip", "v.vol"},
                     &o),
               "");
     EXPECT_EQ(o.tfPath, "a.tf");
@@ -60,6 +64,8 @@ TEST(RenderOptions, EveryOptionInBothSpellings) {
     EXPECT_EQ(o.outputPath, "out.png");
     EXPECT_EQ(o.frames, 7);
     EXPECT_EQ(o.dataDir, "/d");
+    EXPECT_FALSE(o.shading);
+    EXPECT_EQ(o.mode, Options::Mode::Minimum);
     EXPECT_EQ(o.volumePath, "v.vol");
     Options help;
     EXPECT_EQ(Parse({"--bogus", "--help"}, &help), "unknown option --bogus") << "options are read in order";
@@ -80,7 +86,8 @@ TEST(RenderOptions, BadCommandLinesAreRefusedWithTheirReason) {
         {{"v.vol", "--pitch", "north"}, "--pitch takes a finite number"},
         {{"v.vol", "--yaw", "inf"}, "--yaw takes a finite number"},
         {{"v.vol", "--yaw", "1.0x"}, "--yaw takes a finite number"},
-        {{"v.vol", "--distance", "0"}, "--distance must be greater than 0"},
+        {{"v.vol", "--distance", "0"}, "--distance must be from 0.25 to 100"},
+        {{"v.vol", "--distance", "1e7"}, "--distance must be from 0.25 to 100"},
         {{"v.vol", "--panel", "ajar"}, "--panel takes open or closed"},
         {{"v.vol", "--frames", "0"}, "--frames takes a count"},
         {{"v.vol", "--frames", "2.5"}, "--frames takes a count"},
@@ -93,6 +100,8 @@ TEST(RenderOptions, BadCommandLinesAreRefusedWithTheirReason) {
         {{"v.vol", "--crop", "0,1,0.6,0.5,0,1"}, "Y0 is greater than Y1"},
         {{"v.vol", "--values", "9,3"}, "--values takes ct, auto, full or LOW,HIGH"},
         {{"v.vol", "--values=nan,3"}, "not \"nan,3\""},
+        {{"v.vol", "--shading", "dim"}, "--shading takes on or off"},
+        {{"v.vol", "--mode", "mean"}, "--mode takes composite, mip or minip"},
     };
     for (const auto& [args, expected] : cases) {
         Options o;
@@ -159,6 +168,10 @@ class RenderTest : public viewer_test::ViewerTest {
                  Command(kCmdFileOpen);
                  if (!o.tfPath.empty())
                      Command(kCmdTransferOpen);
+                 if (!o.shading)
+                     Command(kCmdViewShading);
+                 if (o.mode != Options::Mode::Composite)
+                     Command(o.mode == Options::Mode::Maximum ? kCmdViewMaximum : kCmdViewMinimum);
              },
              [&] {
                  if (o.panelOpen) {
@@ -220,6 +233,16 @@ TEST_F(RenderTest, BatchPictureEqualsTheViewersFrame) {
         SCOPED_TRACE("coloured .tf, panel open");
         ExpectSamePixels(o);
     }
+    o.shading = false;
+    {
+        SCOPED_TRACE("unshaded");
+        ExpectSamePixels(o);
+    }
+    o.mode = Options::Mode::Maximum;
+    {
+        SCOPED_TRACE("maximum intensity");
+        ExpectSamePixels(o);
+    }
 }
 
 TEST_F(RenderTest, InputChecksNameTheProblemBeforeAnyDevice) {
@@ -256,6 +279,9 @@ TEST_F(RenderTest, InputChecksNameTheProblemBeforeAnyDevice) {
         std::string::npos);
     EXPECT_NE(problem([&](Options& b) { b.outputPath = ScratchDir(); }).find("it is a folder"),
               std::string::npos);
+    const std::string kept = files.WriteBytes("kept.png", {1, 2, 3});
+    ASSERT_EQ(::chmod(kept.c_str(), 0444), 0);
+    EXPECT_NE(problem([&](Options& b) { b.outputPath = kept; }).find("read-only"), std::string::npos);
 }
 
 TEST_F(RenderTest, SessionReportsTheProgramsOwnMessages) {

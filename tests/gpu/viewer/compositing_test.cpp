@@ -107,6 +107,7 @@ TEST_F(CompositingTest, TheSixteenBitLayerMatchesTheDoublePrecisionSumAndBeatsEi
              OrbitCamera.pitch = 0.0f;
              OrbitCamera.yaw = 0.0f;
              OrbitCamera.distance = 2.0f;
+             Command(kCmdViewShading);  // the sum of the transfer function's colours, unshaded
              Command(kCmdFileOpen);
          },
          [] {},

@@ -64,7 +64,11 @@ class VolumeRenderTest : public ViewerTest {
 TEST_F(VolumeRenderTest, AnOctantMarkerLandsInTheRightQuadrant) {
     const std::string path = MakeVolume(
         "marker.vol", 32, [](int x, int y, int z) { return (x >= 16 && y >= 16 && z < 16) ? 4095 : 0; });
-    const Frame frame = OpenAndDraw(path, LookStraightDownZ);
+    // Unshaded: the cube's edges would otherwise be lit darker than its faces.
+    const Frame frame = OpenAndDraw(path, [] {
+        LookStraightDownZ();
+        Command(kCmdViewShading);
+    });
     ASSERT_TRUE(boxes_.empty()) << boxes_[0].text;
     ASSERT_EQ(frame.width, static_cast<uint32_t>(kWidth));
     frame.SavePng(ScratchDir() + "/../tamlo-marker.png");
@@ -166,15 +170,28 @@ TEST_F(VolumeRenderTest, BadVolumeFilesLeaveTheCurrentVolumeAndMode) {
     }
 }
 
-TEST_F(VolumeRenderTest, AZeroDimensionEndsInCreateTextureFailed) {
+TEST_F(VolumeRenderTest, AZeroDimensionEndsInCreateTextureFailedNamingTheFile) {
     const std::string path = ScratchDir() + "/zero.vol";
     WriteVolume(path, 0, 4, 4, {});
     shell::testing::SetFileDialogScript({path});
     Run({[] { Command(kCmdFileOpen); }, [] {}});
     ASSERT_EQ(boxes_.size(), 1u);
-    EXPECT_EQ(boxes_[0].text, "CreateTexture failed");
+    EXPECT_EQ(boxes_[0].text, "CreateTexture failed (" + path + ": 0 x 4 x 4 samples, a zero dimension)");
     EXPECT_EQ(boxes_[0].caption, "error: Volume");
     EXPECT_EQ(Volume.voxels.get(), nullptr);
+}
+
+// What was looked for and not found: a folder with no series, and a file
+// whose name promises a scan, are not measured as volume files.
+TEST_F(VolumeRenderTest, AFolderWithoutASeriesAndANamedScanNoReaderTakesSaySo) {
+    const std::string dir = ScratchDir();
+    std::filesystem::create_directory(dir + "/empty");
+    std::ofstream(dir + "/notes.dcm") << "a text file named as a DICOM slice, long enough to be read";
+    shell::testing::SetFileDialogScript({dir + "/empty", dir + "/notes.dcm"});
+    Run({[] { Command(kCmdFileOpen); }, [] { Command(kCmdFileOpen); }, [] {}});
+    ASSERT_EQ(boxes_.size(), 2u);
+    EXPECT_NE(boxes_[0].text.find("the folder holds no DICOM series"), std::string::npos) << boxes_[0].text;
+    EXPECT_NE(boxes_[1].text.find("no reader recognises its content"), std::string::npos) << boxes_[1].text;
 }
 
 // The wheel rebuilds the view: the next frame is the one drawn at the new
@@ -250,11 +267,11 @@ TEST_F(VolumeRenderTest, AFailedLoadKeepsTheShownVolume) {
          },
          [] { Mouse(shell::WM_RBUTTONUP, 40, 40); }, [] {}, [&] { afterFailures = ReadFrame(); }});
     ASSERT_EQ(answers.size(), 3u);
-    const char* texts[3] = {"CreateTexture failed", "CreateTexture failed",
+    const char* texts[3] = {"CreateTexture failed (", "CreateTexture failed",
                             "CreateShaderResourceView failed"};
     for (size_t i = 0; i < 3; ++i) {
         ASSERT_EQ(answers[i].size(), 1u) << "failure " << i;
-        EXPECT_EQ(answers[i][0].text, texts[i]);
+        EXPECT_EQ(answers[i][0].text.rfind(texts[i], 0), 0u) << answers[i][0].text;
         EXPECT_TRUE(kept[i]) << "failure " << i << ": the shown volume, its samples and the mode stay";
     }
     EXPECT_TRUE(shell::testing::TakeMessageBoxes().empty()) << "no box on the frames and the drag after";
@@ -439,16 +456,16 @@ TEST_F(VolumeRenderTest, TheRefinedPictureIsTheWholeFrameAndAChangeStartsItOver)
     Frame coarse, refined, whole;
     bool coarseShown = false, refiningSeen = false, restarted = false;
     size_t bandsBeforeChange = 0;
-    const auto twoNotches = [] {
+    const auto notches = [] {
         Renderer.layerSeconds = 10.0;  // as a very slow device would have measured
-        Post(shell::WM_MOUSEWHEEL, shell::MAKEWPARAM(0, 120), 0);
-        Post(shell::WM_MOUSEWHEEL, shell::MAKEWPARAM(0, static_cast<uint16_t>(-120)), 0);
+        for (int16_t delta : {120, -120, 120})
+            Post(shell::WM_MOUSEWHEEL, shell::MAKEWPARAM(0, static_cast<uint16_t>(delta)), 0);
     };
     Run({[] {
              Size(kWidth, kHeight);
              Command(kCmdFileOpen);
          },
-         [] {}, twoNotches, [] {},
+         [] {}, notches, [] {},
          [&] {
              coarse = ReadFrame();
              coarseShown = !Renderer.layerQuality.Full();
@@ -458,7 +475,7 @@ TEST_F(VolumeRenderTest, TheRefinedPictureIsTheWholeFrameAndAChangeStartsItOver)
          [&] {
              refiningSeen = true;
              bandsBeforeChange = Renderer.refineNextSlice;
-             twoNotches();
+             notches();
          },
          [] {}, [&] { restarted = !Renderer.refining || Renderer.refineNextSlice < bandsBeforeChange; },
          WaitFor([] { return Renderer.layerQuality.Full(); }, 2000), [] {},

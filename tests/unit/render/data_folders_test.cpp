@@ -82,4 +82,22 @@ TEST_F(DataFoldersTest, TheMessageNamesEveryFolderInOrder) {
                                                 (root_ / "prefix/data").string());
 }
 
+// A data file that is there but unusable is named with what it is; only a
+// file that is nowhere is "no such file".
+TEST_F(DataFoldersTest, TheMessageSaysWhatStandsInTheFilesPlace) {
+    const DataFolderList folders{(root_ / "a").string(), (root_ / "b").string()};
+    fs::create_directories(root_ / "a");
+    fs::create_directories(root_ / "b");
+    EXPECT_EQ(WhyNoDataFile("fx.fx", folders).rfind("no such file in ", 0), 0u);
+    ASSERT_EQ(::mkfifo((root_ / "b/fx.fx").c_str(), 0600), 0);
+    EXPECT_EQ(WhyNoDataFile("fx.fx", folders),
+              (root_ / "b/fx.fx").string() + " is not a regular file (a pipe or a device)");
+    fs::create_symlink("/dev/zero", root_ / "a/fx.fx");
+    EXPECT_EQ(WhyNoDataFile("fx.fx", folders),
+              (root_ / "a/fx.fx").string() + " is not a regular file (a pipe or a device)");
+    fs::remove(root_ / "a/fx.fx");
+    fs::create_directory(root_ / "a/fx.fx");
+    EXPECT_EQ(WhyNoDataFile("fx.fx", folders), (root_ / "a/fx.fx").string() + " is a folder");
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 // tamlo-convert: cubic voxels from anisotropic ones, the volume file it
 // writes, and the program's own lines and refusals.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -95,7 +96,75 @@ TEST(ConvertTest, WritesTheVolumeFileAndSaysWhatItDid) {
     EXPECT_EQ(refused.err.rfind("tamlo-convert: cannot read ", 0), 0u) << refused.err;
     EXPECT_FALSE(std::filesystem::exists(dir + "/notes.vol"));
     EXPECT_EQ(Convert("", dir).status, 2);
+
+    std::ofstream(dir + "/wide.raw") << std::string(48 * 2 * 2, 'x');
+    std::ofstream(dir + "/wide.nhdr") << "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 48 2 2\n"
+                                         "spacings: 1 1 1e30\nencoding: raw\ndata file: wide.raw\n";
+    const Outcome wide = Convert(dir + "/wide.nhdr " + dir + "/wide.vol", dir);
+    EXPECT_EQ(wide.status, 0) << wide.err;
+    EXPECT_NE(wide.out.find("would make 48 x 2e+30 x 2 samples"), std::string::npos) << wide.out;
     std::filesystem::remove_all(dir);
+}
+
+// A grid the viewer could never hold is made of coarser cubic voxels, just
+// enough to fit; a small one keeps the smallest spacing.
+TEST(ConvertTest, TheCubicGridIsCappedByCoarserVoxels) {
+    const uint32_t dims[3] = {512, 512, 40};
+    const double thin[3] = {0.5, 0.5, 500};
+    const IsotropicGrid capped = CappedIsotropicGrid(dims, thin, uint64_t{1} << 30, 65535);
+    const long double samples = static_cast<long double>(capped.dims[0]) * capped.dims[1] * capped.dims[2];
+    EXPECT_LE(samples, static_cast<long double>(uint64_t{1} << 30));
+    EXPECT_GT(samples, 0.9L * (uint64_t{1} << 30)) << "no coarser than needed";
+    EXPECT_NEAR(capped.dims[2] * capped.spacing, 40 * 500.0, capped.spacing) << "the same box";
+    const double even[3] = {1, 1, 2};
+    EXPECT_EQ(CappedIsotropicGrid(dims, even, uint64_t{1} << 30, 65535).spacing, 1.0);
+    const uint32_t column[3] = {1, 1, 4};
+    const double absurd[3] = {1, 1, 1e30};
+    EXPECT_LE(CappedIsotropicGrid(column, absurd, uint64_t{1} << 30, 65535).dims[2], 65535u) << "per axis";
+}
+
+// The converter never loses what was there: not the scan it reads (however
+// its name is spelt, or another slice of its series), not a pipe, a device
+// or a read-only file named as the output.
+TEST(ConvertTest, NeverReplacesItsInputAPipeADeviceOrAReadOnlyFile) {
+    char pattern[] = "/tmp/tamlo-convert-XXXXXX";
+    const std::string dir = ::mkdtemp(pattern);
+    namespace fs = std::filesystem;
+    scan_test::ScanSpec spec;
+    spec.dims = {4, 4, 2};
+    const std::vector<double> values(32, 5.0);
+    ASSERT_EQ(scan_test::WriteScan(dir + "/in.nii", spec, values), "");
+    fs::create_directories(dir + "/series");
+    ASSERT_EQ(scan_test::WriteDicomSeries(dir + "/series", spec, values, {"1", "2"}), "");
+    const auto input = fs::file_size(dir + "/in.nii"), slice = fs::file_size(dir + "/series/2");
+    ASSERT_EQ(::mkfifo((dir + "/pipe").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/null", (dir + "/null").c_str()), 0);
+    std::ofstream(dir + "/kept.vol") << "kept";
+    ASSERT_EQ(::chmod((dir + "/kept.vol").c_str(), 0444), 0);
+    const struct {
+        std::string args, says;
+    } cases[] = {
+        {dir + "/in.nii " + dir + "/in.nii", "it is the input"},
+        {"in.nii ./in.nii", "it is the input"},
+        {dir + "/series/1 " + dir + "/series/2", "it is a scan"},
+        {"in.nii pipe", "pipe: it is not a regular file"},
+        {"in.nii null", "null: it is not a regular file"},
+        {"in.nii kept.vol", "kept.vol: the file is read-only"},
+    };
+    const fs::path here = fs::current_path();
+    fs::current_path(dir);  // for the names given without their folder
+    for (const auto& c : cases) {
+        const Outcome o = Convert(c.args, dir);
+        EXPECT_EQ(o.status, 1) << c.args;
+        EXPECT_NE(o.err.find(c.says), std::string::npos) << c.args << ": " << o.err;
+    }
+    fs::current_path(here);
+    EXPECT_EQ(fs::file_size(dir + "/in.nii"), input);
+    EXPECT_EQ(fs::file_size(dir + "/series/2"), slice);
+    EXPECT_TRUE(fs::is_fifo(dir + "/pipe"));
+    EXPECT_EQ(fs::file_size(dir + "/kept.vol"), 4u);
+    EXPECT_EQ(fs::status(dir + "/kept.vol").permissions(), fs::perms(0444));
+    fs::remove_all(dir);
 }
 
 }  // namespace

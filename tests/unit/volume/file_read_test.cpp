@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/files/file_read.h"
+#include "platform/files/file_replace.h"
 
 namespace {
 
@@ -84,6 +85,41 @@ TEST_F(FileReadTest, FoldersPipesAndMissingFilesAreRefusedWithoutWaiting) {
     EXPECT_EQ(why, "it is not a regular file");
     EXPECT_FALSE(ReadWholeFile((dir_ + "/absent").c_str(), 100, "too large", &bytes, &why));
     EXPECT_EQ(why, "No such file or directory");
+}
+
+// Every file the programs write: pieces land whole and in order; a pipe, a
+// device behind a link and a read-only file (even for root) stay as they are.
+TEST_F(FileReadTest, ReplacementsWriteWholeFilesAndNeverOverPipesDevicesOrReadOnlyFiles) {
+    std::string why;
+    const std::string path = dir_ + "/out.vol";
+    const uint8_t header[2] = {7, 8}, samples[3] = {1, 2, 3};
+    ASSERT_TRUE(ReplaceFileAtomically(path, {{header, 2}, {samples, 3}}, &why)) << why;
+    std::vector<uint8_t> bytes;
+    ASSERT_TRUE(ReadWholeFile(path.c_str(), 100, "too large", &bytes, &why)) << why;
+    EXPECT_EQ(bytes, (std::vector<uint8_t>{7, 8, 1, 2, 3}));
+
+    const std::string fifo = dir_ + "/pipe", device = dir_ + "/null", kept = dir_ + "/kept.png";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/null", device.c_str()), 0);
+    EXPECT_FALSE(ReplaceFileAtomically(fifo, {9}, &why));
+    EXPECT_EQ(why, "it is not a regular file");
+    EXPECT_FALSE(ReplaceFileAtomically(device, {9}, &why));
+    EXPECT_EQ(why, "it is not a regular file");
+    EXPECT_EQ(CheckReplaceable(device), "it is not a regular file");
+    ASSERT_TRUE(ReplaceFileAtomically(kept, {4, 5}, &why)) << why;
+    ASSERT_EQ(::chmod(kept.c_str(), 0444), 0);
+    EXPECT_FALSE(ReplaceFileAtomically(kept, {9}, &why));
+    EXPECT_EQ(why, "the file is read-only");
+    struct stat info {};
+    ASSERT_EQ(::stat(kept.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0444u) << "still read-only";
+    EXPECT_EQ(info.st_size, 2);
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), {}), 4) << "no temporary file left";
+
+    EXPECT_TRUE(IsSameFile(path, dir_ + "/./out.vol"));
+    EXPECT_FALSE(IsSameFile(path, kept));
+    EXPECT_FALSE(IsSameFile(path, dir_ + "/absent"));
 }
 
 }  // namespace

@@ -1,0 +1,313 @@
+// Hostile scans: files made to hang, mislead or overrun the readers. Each is
+// refused quickly, with one line that names what is wrong, and the reader's
+// wait always ends.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <tuple>
+
+#include "tests/support/scan_writer.h"
+#include "volume/scan_data_files.h"
+#include "volume/scan_import.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+class ScanHostileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("tamlo-hostile-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        SetScanWait(300, nullptr, nullptr);
+        TakeScanWarnings();
+        fs::remove_all(dir_);
+    }
+    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+    // The refusal's reason; the read must end within `seconds`.
+    static std::string Refusal(const std::string& path, double seconds = 20) {
+        ScanVolume volume;
+        std::string error;
+        const Clock::time_point start = Clock::now();
+        EXPECT_FALSE(ReadScan(path, &volume, &error)) << path << " was read";
+        EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), seconds) << path;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << "one line: " << error;
+        return error;
+    }
+
+    fs::path dir_;
+};
+
+// Detached headers whose data is a pipe (no writer: a read waits for ever),
+// a device (/dev/zero never ends, whatever is skipped), a folder or nothing.
+TEST_F(ScanHostileTest, DetachedDataFilesThatNeverEndOrAreMissingAreRefusedBeforeReading) {
+    scan_test::ScanSpec spec;
+    spec.dims = {4, 4, 4};
+    const std::vector<double> values(64, 7.0);
+    ASSERT_EQ(::mkfifo(Path("fifo.raw").c_str(), 0600), 0);
+    for (const char* name : {"nrrd.nhdr", "meta.mhd", "nifti.hdr"}) {
+        ASSERT_EQ(scan_test::WriteScan(Path(name), spec, values), "") << name;
+        const std::vector<std::string> data = DetachedDataFiles(Path(name));
+        ASSERT_EQ(data.size(), 1u) << name;
+        fs::remove(data[0]);
+        if (fs::path(name).extension() == ".hdr")
+            ASSERT_EQ(::mkfifo(data[0].c_str(), 0600), 0);
+        else
+            fs::create_symlink(Path("fifo.raw"), data[0]);
+        const std::string piped = Refusal(Path(name));
+        EXPECT_NE(piped.find("is not a regular file"), std::string::npos) << name << ": " << piped;
+        EXPECT_NE(piped.find(data[0]), std::string::npos) << "names the data file: " << piped;
+    }
+    std::ofstream(Path("zero.nhdr")) << "NRRD0004\ntype: short\ndimension: 3\nsizes: 4 4 4\nencoding: raw\n"
+                                        "endian: little\nline skip: 1000000000\ndata file: /dev/zero\n";
+    EXPECT_NE(Refusal(Path("zero.nhdr")).find("/dev/zero is not a regular file"), std::string::npos);
+    std::ofstream(Path("skip.raw")) << std::string(128, 'x');
+    std::ofstream(Path("skip.nhdr")) << "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 4 4 4\nencoding: raw\n"
+                                        "line skip: 1000000000\ndata file: skip.raw\n";
+    EXPECT_NE(Refusal(Path("skip.nhdr")).find("fewer than the 1000000000 lines the header skips"),
+              std::string::npos);
+    fs::create_directory(Path("folder.raw"));
+    std::ofstream(Path("folder.mhd")) << "NDims = 3\nDimSize = 4 4 4\nElementType = MET_UCHAR\n"
+                                         "ElementDataFile = folder.raw\n";
+    EXPECT_NE(Refusal(Path("folder.mhd")).find("folder.raw is a folder"), std::string::npos);
+    std::ofstream(Path("absent.mhd")) << "NDims = 3\nDimSize = 4 4 4\nElementType = MET_UCHAR\n"
+                                         "ElementDataFile = absent.raw\n";
+    const std::string absent = Refusal(Path("absent.mhd"));
+    EXPECT_NE(absent.find("absent.raw cannot be opened: No such file or directory"), std::string::npos)
+        << absent;
+}
+
+// A reader that works on and on (a regular file of endless zeros to skip
+// lines in) is ended by the time limit, and sooner by the caller's stop.
+TEST_F(ScanHostileTest, AReaderThatNeverFinishesIsStopped) {
+    { std::ofstream sparse(Path("zeros.raw")); }
+    fs::resize_file(Path("zeros.raw"), uintmax_t{64} << 30);  // sparse: no disk used
+    std::ofstream(Path("endless.nhdr"))
+        << "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 4 4 4\nencoding: raw\n"
+           "line skip: 1000000000\ndata file: zeros.raw\n";
+    SetScanWait(1, nullptr, nullptr);
+    const std::string late = Refusal(Path("endless.nhdr"), 10);
+    EXPECT_NE(late.find("no sign of progress for 1 s"), std::string::npos) << late;
+    int asked = 0;
+    SetScanWait(
+        300, [](void* count) { return ++*static_cast<int*>(count) >= 3; }, &asked);
+    const std::string stopped = Refusal(Path("endless.nhdr"), 10);
+    EXPECT_EQ(stopped, "reading was stopped");
+    EXPECT_EQ(asked, 3);
+}
+
+std::string Bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+void Put(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Damaged or missing samples are an error, never zeros or whatever memory
+// held: a compressed stream whose check fails, a length trailer forged onto
+// half the data, MetaImage data files missing, short or not compressed.
+TEST_F(ScanHostileTest, DamagedOrMissingSamplesAreAnErrorNotGarbage) {
+    scan_test::ScanSpec spec;
+    spec.dims = {64, 64, 64};  // more than the header's read takes in
+    std::vector<double> noise(64 * 64 * 64);
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = static_cast<double>((i * 7919) % 3001);
+    ASSERT_EQ(scan_test::WriteScan(Path("whole.nii.gz"), spec, noise), "");
+    const std::string whole = Bytes(Path("whole.nii.gz"));
+    std::string flipped = whole;
+    flipped[flipped.size() - 6] ^= 0x01;  // the stream's CRC
+    Put(Path("flipped.nii.gz"), flipped);
+    const std::string damaged = Refusal(Path("flipped.nii.gz"));
+    EXPECT_NE(damaged.find("the compressed data is damaged"), std::string::npos) << damaged;
+    Put(Path("forged.nii.gz"), whole.substr(0, whole.size() / 2) + whole.substr(whole.size() - 8));
+    EXPECT_NE(Refusal(Path("forged.nii.gz")).find("ends before its last sample"), std::string::npos);
+
+    const std::string head = "NDims = 3\nDimSize = 8 8 4\nElementType = MET_UCHAR\n";
+    for (int z = 0; z < 4; ++z)
+        Put(Path("s" + std::to_string(z) + ".raw"), std::string(64, static_cast<char>(z)));
+    std::ofstream(Path("list.mhd")) << head << "ElementDataFile = LIST 2D\ns0.raw\n";
+    EXPECT_NE(Refusal(Path("list.mhd")).find("the header lists 1 data files, its sizes need 4"),
+              std::string::npos);
+    std::ofstream(Path("pattern.mhd")) << head << "ElementDataFile = s%d.raw 0 3 1 2\n";
+    ScanVolume volume;
+    std::string error;
+    EXPECT_TRUE(ReadScan(Path("pattern.mhd"), &volume, &error)) << "all four slices: " << error;
+    Put(Path("all.raw"), std::string(256, 'x'));
+    std::ofstream(Path("raw.mhd")) << "CompressedData = True\n" << head << "ElementDataFile = all.raw\n";
+    EXPECT_NE(Refusal(Path("raw.mhd")).find("all.raw is not compressed"), std::string::npos);
+    Put(Path("short.raw"), std::string(255, 'x'));
+    std::ofstream(Path("short.mhd")) << head << "ElementDataFile = short.raw\n";
+    EXPECT_NE(Refusal(Path("short.mhd")).find("short.raw ends before its last sample"), std::string::npos);
+}
+
+// DICOM lengths are checked against the file before the library believes
+// them: one forged to claim 2 GB, or a slice cut in half, is refused at once
+// with the slice named, not read for a minute or shown half garbage.
+TEST_F(ScanHostileTest, DicomLengthsBeyondTheFileAreRefusedAtOnce) {
+    scan_test::ScanSpec spec;
+    spec.dims = {32, 32, 16};
+    spec.type = scan_test::StoredType::Int16;
+    std::vector<std::string> names;
+    for (int z = 0; z < 16; ++z)
+        names.push_back("slice" + std::to_string(z));
+    const std::vector<double> values(32 * 32 * 16, 100.0);
+    for (const char* folder : {"forged", "cut"}) {
+        fs::create_directory(Path(folder));
+        ASSERT_EQ(scan_test::WriteDicomSeries(Path(folder), spec, values, names), "");
+    }
+    ScanVolume volume;
+    std::string error;
+    ASSERT_TRUE(ReadScan(Path("forged"), &volume, &error)) << "whole before the forgery: " << error;
+
+    std::string slice = Bytes(Path("forged/slice5"));
+    const size_t pixels = slice.rfind(std::string("\xe0\x7f\x10\x00", 4));
+    ASSERT_NE(pixels, std::string::npos);
+    const size_t length = pixels + (slice.compare(pixels + 4, 2, "OW") == 0 ? 8 : 4);
+    slice.replace(length, 4, std::string("\xf0\xff\xff\x7f", 4));
+    Put(Path("forged/slice5"), slice);
+    const std::string forged = Refusal(Path("forged"), 5);
+    EXPECT_NE(forged.find("states 2147483632 bytes"), std::string::npos) << forged;
+    EXPECT_NE(forged.find("slice5"), std::string::npos) << "names the slice: " << forged;
+
+    fs::resize_file(Path("cut/slice7"), fs::file_size(Path("cut/slice7")) - 1024);
+    const std::string cut = Refusal(Path("cut/slice2"), 5);
+    EXPECT_NE(cut.find("the file is damaged"), std::string::npos) << cut;
+    EXPECT_NE(cut.find("slice7"), std::string::npos) << cut;
+}
+
+// The NRRD library's reason is its innermost line, after ITK's preamble:
+// the message ends in the cause, not in "Error reading x.nhdr:".
+TEST_F(ScanHostileTest, NrrdRefusalsGiveTheLibrarysWholeReason) {
+    Put(Path("d.raw"), std::string(4096, 'x'));
+    const std::string head = "NRRD0004\ntype: uchar\ndimension: 3\n";
+    std::ofstream(Path("spacing.nhdr"))
+        << head << "sizes: 16 16 16\nspacings: 0 1 1\nencoding: raw\ndata file: d.raw\n";
+    std::ofstream(Path("sizes.nhdr")) << head << "sizes: 0 16 16\nencoding: raw\ndata file: d.raw\n";
+    Put(Path("cut.raw.gz"),
+        std::string("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03", 10) + std::string(40, 'x'));
+    std::ofstream(Path("cut.nhdr")) << head << "sizes: 16 16 16\nencoding: gzip\ndata file: cut.raw.gz\n";
+    const std::pair<const char*, const char*> cases[] = {{"spacing.nhdr", "axis 0 spacing (0) invalid"},
+                                                         {"sizes.nhdr", "axis 0 size is zero"},
+                                                         {"cut.nhdr", "Error reading"}};
+    std::ofstream(Path("negative.mhd")) << "NDims = 3\nDimSize = -48 4 4\nElementType = MET_UCHAR\n"
+                                           "ElementDataFile = d.raw\n";
+    EXPECT_NE(Refusal(Path("negative.mhd")).find("a negative size (DimSize -48 4 4)"), std::string::npos);
+    for (const auto& [name, cause] : cases) {
+        const std::string reason = Refusal(Path(name));
+        EXPECT_NE(reason.find(cause), std::string::npos) << name << ": " << reason;
+        EXPECT_EQ(reason.find("0x"), std::string::npos) << "no object address: " << reason;
+        EXPECT_NE(reason.back(), ':') << "not cut off: " << reason;
+    }
+}
+
+// A link that leads nowhere or to itself in a series' folder is no slice:
+// the series loads whole, from its folder or from one of its files.
+TEST_F(ScanHostileTest, ALinkLoopInASeriesFolderIsPassedOver) {
+    scan_test::ScanSpec spec;
+    spec.dims = {8, 8, 4};
+    ASSERT_EQ(scan_test::WriteDicomSeries(dir_.string(), spec, std::vector<double>(256, 50.0),
+                                          {"1", "2", "3", "4"}),
+              "");
+    fs::create_symlink("loop", dir_ / "loop");
+    fs::create_symlink("gone", dir_ / "dangling");
+    for (const std::string& path : {dir_.string(), Path("2")}) {
+        ScanVolume volume;
+        std::string error;
+        ASSERT_TRUE(ReadScan(path, &volume, &error)) << path << ": " << error;
+        EXPECT_EQ(volume.format, "DICOM series (4 files)") << path;
+    }
+}
+
+// Slices are placed by their positions: a series with a gap or with two
+// slices in one place cannot be one evenly spaced grid, and says so.
+TEST_F(ScanHostileTest, UnevenOrDoubledSlicePositionsAreRefusedNamingTheSlices) {
+    scan_test::ScanSpec spec;
+    spec.dims = {8, 8, 3};
+    spec.spacing = {1, 1, 2};
+    const std::vector<double> values(192, 50.0);
+    for (const char* folder : {"gap", "doubled"})
+        fs::create_directory(Path(folder));
+    ASSERT_EQ(scan_test::WriteDicomSeries(Path("gap"), spec, values, {"a1", "a2", "a3"}), "");
+    ASSERT_EQ(scan_test::WriteDicomSeries(Path("doubled"), spec, values, {"a1", "a2", "a3"}), "");
+    ASSERT_EQ(scan_test::WriteDicomSeries(Path("doubled"), spec, values, {"b1", "b2", "b3"}), "");
+    spec.origin[2] = 6 + 30;  // the next three slices after a 30 mm gap
+    ASSERT_EQ(scan_test::WriteDicomSeries(Path("gap"), spec, values, {"b1", "b2", "b3"}), "");
+    const std::string gap = Refusal(Path("gap"));
+    EXPECT_NE(gap.find("not evenly spaced: 32 mm from"), std::string::npos) << gap;
+    EXPECT_NE(gap.find("a3 to"), std::string::npos) << gap;
+    const std::string doubled = Refusal(Path("doubled"));
+    EXPECT_NE(doubled.find("two slices lie at the same position"), std::string::npos) << doubled;
+}
+
+// The same scan as NIfTI-1 (written by ITK) and as NIfTI-2 (its header
+// rewritten field by field) reads the same, plain or compressed.
+TEST_F(ScanHostileTest, NiftiTwoReadsAsItsNiftiOneTwin) {
+    scan_test::ScanSpec spec;
+    spec.dims = {6, 5, 4};
+    spec.spacing = {0.7, 0.8, 2.5};
+    spec.directions = {{{0, 1, 0}, {1, 0, 0}, {0, 0, 1}}};
+    std::vector<double> values(120);
+    for (size_t i = 0; i < values.size(); ++i)
+        values[i] = static_cast<double>(i * 37 % 101) - 50;
+    ASSERT_EQ(scan_test::WriteScan(Path("one.nii"), spec, values), "");
+    const std::string one = Bytes(Path("one.nii"));
+    std::string two(544, '\0');
+    const auto put = [&](size_t at, auto value) { std::memcpy(&two[at], &value, sizeof(value)); };
+    const auto get = [&](size_t at, auto type) {
+        std::memcpy(&type, &one[at], sizeof(type));
+        return type;
+    };
+    put(0, int32_t{540});
+    std::memcpy(&two[4], "n+2\0\r\n\032\n", 8);
+    put(12, get(70, int16_t{}));
+    put(14, get(72, int16_t{}));
+    for (int i = 0; i < 8; ++i) {
+        put(16 + 8 * i, int64_t{get(40 + 2 * i, int16_t{})});
+        put(104 + 8 * i, double{get(76 + 4 * i, float{})});
+    }
+    put(168, int64_t{544});
+    put(176, double{get(112, float{})});
+    put(184, double{get(116, float{})});
+    put(344, int32_t{get(252, int16_t{})});
+    put(348, int32_t{get(254, int16_t{})});
+    for (int i = 0; i < 6; ++i)
+        put(352 + 8 * i, double{get(256 + 4 * i, float{})});
+    for (int i = 0; i < 12; ++i)
+        put(400 + 8 * i, double{get(280 + 4 * i, float{})});
+    two += one.substr(static_cast<size_t>(get(108, float{})));
+    Put(Path("two.nii"), two);
+    gzFile packed = ::gzopen(Path("two.nii.gz").c_str(), "wb");
+    ::gzwrite(packed, two.data(), static_cast<unsigned>(two.size()));
+    ::gzclose(packed);
+
+    ScanVolume expected, plain, compressed;
+    std::string error;
+    ASSERT_TRUE(ReadScan(Path("one.nii"), &expected, &error)) << error;
+    ASSERT_TRUE(ReadScan(Path("two.nii"), &plain, &error)) << error;
+    ASSERT_TRUE(ReadScan(Path("two.nii.gz"), &compressed, &error)) << error;
+    for (const ScanVolume* v : {&plain, &compressed}) {
+        EXPECT_EQ(v->format, "NIfTI-2");
+        EXPECT_EQ(std::tie(v->dimX, v->dimY, v->dimZ), std::tie(expected.dimX, expected.dimY, expected.dimZ));
+        EXPECT_NEAR(v->spacingX, expected.spacingX, 1e-6);
+        EXPECT_NEAR(v->spacingZ, expected.spacingZ, 1e-6);
+        EXPECT_TRUE(std::equal(v->samples.get(), v->samples.get() + 120, expected.samples.get()));
+    }
+    Put(Path("cut.nii"), two.substr(0, two.size() - 10));
+    EXPECT_NE(Refusal(Path("cut.nii")).find("ends before its last sample"), std::string::npos);
+}
+
+}  // namespace

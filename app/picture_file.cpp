@@ -5,9 +5,9 @@
 #include <cctype>
 
 #include "app/app_state.h"
+#include "platform/files/file_replace.h"
 #include "render/renderer.h"
 #include "ui/tab.h"
-#include "ui/tf_file_io.h"
 #include "volume/volume.h"
 
 bool CaptureVolumePicture(ScreenPicture* picture) {

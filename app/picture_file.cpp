@@ -5,18 +5,20 @@
 #include <cctype>
 
 #include "app/app_state.h"
+#include "platform/files/file_replace.h"
 #include "render/renderer.h"
 #include "ui/tab.h"
-#include "ui/tf_file_io.h"
 #include "volume/volume.h"
 
 bool CaptureVolumePicture(ScreenPicture* picture) {
     if (InputHandlerTable.Frame != &RenderVolumeFrame || Renderer.renderTargetView == nullptr ||
         Renderer.swapChain == nullptr)
         return false;
-    // Not dragging: a layer left at a drag's quality is drawn whole first.
-    // The back buffer then holds the volume alone until the next frame draws
-    // the interface over it again.
+    // A layer left at a drag's quality (its refinement perhaps still under
+    // way) is drawn whole first. The back buffer then holds the volume alone
+    // until the next frame draws the interface over it again.
+    if (!Renderer.layerQuality.Full())
+        InvalidateVolumeLayer();
     DrawVolumePass(Volume.volumeView, EditorTab.transferView, false);
     return gpu::ReadSwapChainPixels(Renderer.swapChain, &picture->rgba, &picture->width, &picture->height) &&
            picture->width > 0 && picture->height > 0;

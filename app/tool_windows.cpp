@@ -145,6 +145,8 @@ void ShowCropWindow() {
 }
 
 void ApplyCropWindow() {
+    // A slider moved: drawn as during a drag until it rests, then whole.
+    NoteContinuousInput();
     SetVolumeCrop(CropWindow.pending);
 }
 

@@ -86,6 +86,8 @@ class CTab {
     bool RedoEdit();
     // Every edit of the points (the panel's, a load) is a step here.
     TransferHistory history;
+    // The points when the left button went down: a drag's step starts there.
+    PointList dragStartPoints;
 
     float handleX = 0;
     float handleWidth = 0;

@@ -104,6 +104,8 @@ bool CTab::InGraph(int32_t x, int32_t d) const {
 bool CTab::OnLButtonDown(uint32_t, int32_t x, int32_t y) {
     if (const std::optional<bool> decided = PressOutsideOpenPanel(x, y))
         return *decided;
+    // Whatever drag this press starts is undone to here.
+    dragStartPoints = Points();
     const PanelLayout l = Layout();
     const int32_t d = OpenPanelBottomY() - y;
     // The field and the bar share their rows: a press in those rows is the
@@ -174,8 +176,6 @@ bool CTab::OnLButtonUp(uint32_t, int32_t x, int32_t y) {
 
     // A drag needs a selected point to act on; the selection always names one.
     if (dragMode != kDragNone && selectedPoint < pointCount) {
-        // The whole drag is one step, whatever it moved through.
-        const PointList before = Points();
         ControlPoint& s = points[selectedPoint];
         const int32_t pickerTop = l.pickerZeroRow + l.pickerRows;
         const float pickerValue =
@@ -208,7 +208,8 @@ bool CTab::OnLButtonUp(uint32_t, int32_t x, int32_t y) {
             s.blue = c.blue;
             s.alpha = c.alpha;
         }
-        history.Record(before, Points());
+        // The whole drag is one step, whatever it moved through live.
+        history.Record(dragStartPoints, Points());
         if (dragMode >= kDragField && dragMode <= kDragLastPoint)
             Rebuild();
     }

@@ -20,7 +20,8 @@ void PushBounded(std::deque<PointList>& steps, PointList points) {
 }  // namespace
 
 void TransferHistory::Record(const PointList& before, const PointList& after) {
-    if (SamePoints(before, after))
+    // Fewer than two points is no function to go back to.
+    if (before.size() < 2 || SamePoints(before, after))
         return;
     PushBounded(undo_, before);
     redo_.clear();

@@ -11,6 +11,7 @@
 
 #include "app/app_state.h"
 #include "app/picture_file.h"
+#include "render/renderer.h"
 #include "slicing/slice_geometry.h"
 #include "tests/gpu/viewer/viewer_harness.h"
 #include "ui/tab.h"
@@ -42,6 +43,9 @@ class CropAndPictureTest : public ViewerTest {
         WriteVolume(ScratchDir() + "/" + name, kSide, kSide, kSide, samples);
         return ScratchDir() + "/" + name;
     }
+    std::function<void()> UntilWhole() {
+        return WaitFor([] { return Renderer.layerQuality.Full() && !Renderer.refining; }, 2000);
+    }
     std::vector<std::function<void()>> OpenSteps() {
         return {[] {
                     Size(kWidth, kHeight);
@@ -61,17 +65,21 @@ TEST_F(CropAndPictureTest, CroppingToTheWholeBoxOrHalfOfItDrawsWhatTheVolumeWoul
         OrbitCamera = {0.4f, 0.6f, 2.2f};
         UpdateCamera();
     };
-    steps.insert(steps.end(), {turn,
-                               [&] {
-                                   uncropped = ReadFrame();
-                                   SetVolumeCrop(leftHalf);
-                               },
-                               [&] {
-                                   halfCrop = ReadFrame();
-                                   SetVolumeCrop(CropBox{});
-                               },
-                               [&] { wholeCrop = ReadFrame(); }, [] { Command(kCmdFileOpen); }, [] {}, turn,
-                               [&] { leftOnly = ReadFrame(); }});
+    // Each picture read once whole: a continuous change (the start-up's
+    // resizes) may have left a coarse one, refined between the steps.
+    const auto read = [&](Frame* frame, std::function<void()> then) {
+        steps.insert(steps.end(), {UntilWhole(), [] {},
+                                   [frame, then] {
+                                       *frame = ReadFrame();
+                                       then();
+                                   }});
+    };
+    steps.push_back(turn);
+    read(&uncropped, [&] { SetVolumeCrop(leftHalf); });
+    read(&halfCrop, [] { SetVolumeCrop(CropBox{}); });
+    read(&wholeCrop, [] { Command(kCmdFileOpen); });
+    steps.insert(steps.end(), {[] {}, turn});
+    read(&leftOnly, [] {});
     Run(steps);
     ASSERT_TRUE(boxes_.empty()) << boxes_[0].text;
     ASSERT_EQ(uncropped.width, static_cast<uint32_t>(kWidth));
@@ -93,9 +101,9 @@ TEST_F(CropAndPictureTest, TheSavedPictureIsTheFrameWithoutThePanel) {
     Frame frame;
     float yawAfterTurn = 1.0f;
     std::vector<std::function<void()>> steps = OpenSteps();
-    steps.insert(steps.end(), {[&] { frame = ReadFrame(); }, [] { Command(kCmdFileSavePicture); },
-                               [] { Command(kCmdFileSavePicture); }, [] { Command(kCmdTurntableSave); },
-                               [&] { yawAfterTurn = OrbitCamera.yaw; }});
+    steps.insert(steps.end(), {UntilWhole(), [] {}, [&] { frame = ReadFrame(); },
+                               [] { Command(kCmdFileSavePicture); }, [] { Command(kCmdFileSavePicture); },
+                               [] { Command(kCmdTurntableSave); }, [&] { yawAfterTurn = OrbitCamera.yaw; }});
     Run(steps);
     // The turntable: tamlo-render's names, the first picture the view on
     // screen, the others turned, the view given back.

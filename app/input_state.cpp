@@ -26,6 +26,11 @@ void NoteContinuousInput() {
     ContinuousNotes[2] = std::chrono::steady_clock::now();
 }
 
+void EndContinuousInput() {
+    for (auto& note : ContinuousNotes)
+        note = {};
+}
+
 bool ContinuousInputRecent() {
     return Within(std::chrono::steady_clock::now() - ContinuousNotes[2]) &&
            Within(ContinuousNotes[2] - ContinuousNotes[1]) && Within(ContinuousNotes[1] - ContinuousNotes[0]);

@@ -48,3 +48,5 @@ void ZoomOrbitCamera(int16_t delta);
 inline constexpr double kContinuousSeconds = 0.25;
 void NoteContinuousInput();
 bool ContinuousInputRecent();
+// A change with a known end (a dragged point let go): no wait for more.
+void EndContinuousInput();

@@ -32,7 +32,15 @@ bool VolumeLButtonDown(WPARAM keyState, int32_t x, int32_t y) {
     return taken;
 }
 bool VolumeLButtonUp(WPARAM keyState, int32_t x, int32_t y) {
+    const bool pointDrag = EditorTab.DraggingPoint();
     const bool taken = EditorTab.OnLButtonUp(static_cast<uint32_t>(keyState), x, y);
+    // A point let go where it was last moved to changes nothing: the end of
+    // the drag is known and the refinement need not wait for more. Let go
+    // elsewhere, the release is one more step of the drag.
+    if (pointDrag && Renderer.volumeLayerStale)
+        NoteContinuousInput();
+    else if (pointDrag)
+        EndContinuousInput();
     ShowValueTip(x, y);
     return taken;
 }

@@ -177,6 +177,7 @@ bool CTab::OnLButtonUp(uint32_t, int32_t x, int32_t y) {
     // A drag needs a selected point to act on; the selection always names one.
     if (dragMode != kDragNone && selectedPoint < pointCount) {
         ControlPoint& s = points[selectedPoint];
+        const ControlPoint before = s;
         const int32_t pickerTop = l.pickerZeroRow + l.pickerRows;
         const float pickerValue =
             1.0f - static_cast<float>(y - bottom + pickerTop) / static_cast<float>(l.pickerRows);
@@ -210,7 +211,10 @@ bool CTab::OnLButtonUp(uint32_t, int32_t x, int32_t y) {
         }
         // The whole drag is one step, whatever it moved through live.
         history.Record(dragStartPoints, Points());
-        if (dragMode >= kDragField && dragMode <= kDragLastPoint)
+        // A point followed the cursor while dragged: released where it was
+        // last moved to, the lookup and the picture are already right.
+        const bool pointMoved = s.position != before.position || s.alpha != before.alpha;
+        if ((dragMode == kDragField || dragMode == kDragLightness) || (DraggingPoint() && pointMoved))
             Rebuild();
     }
     shell::ClipCursor(nullptr);

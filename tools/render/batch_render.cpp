@@ -504,7 +504,9 @@ void PrepareTimedFrame(Options::Timing timing) {
 
 double FinishPointDrag() {
     const auto lastMove = std::chrono::steady_clock::now();
+    // The button let go: the change's end is known.
     EditorTab.dragMode = UI::kDragNone;
+    EndContinuousInput();
     // The window waits for input while the change may go on, then refines a
     // band at a time, and the frame after the last band shows it.
     for (;;) {

@@ -2,7 +2,6 @@
 
 #include <epoxy/gl.h>
 #include <fcntl.h>
-#include <stb/stb_image_write.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -548,25 +547,10 @@ std::string WritePng(const std::string& path, const Picture& picture) {
     if (picture.width == 0 || picture.height == 0 ||
         picture.rgba.size() != size_t{picture.width} * picture.height * 4)
         return "no picture to write";
-    std::vector<uint8_t> rgb;
-    rgb.reserve(picture.rgba.size() / 4 * 3);
-    for (size_t i = 0; i < picture.rgba.size(); i += 4)
-        rgb.insert(rgb.end(), {picture.rgba[i], picture.rgba[i + 1], picture.rgba[i + 2]});
-    // Encoded in memory, then written by us: every write is checked (a full
-    // disk must not end in an empty picture and a success), and the file
-    // appears under its name only when complete.
-    std::vector<uint8_t> png;
-    auto append = [](void* context, void* data, int size) {
-        auto* bytes = static_cast<const uint8_t*>(data);
-        static_cast<std::vector<uint8_t>*>(context)->insert(
-            static_cast<std::vector<uint8_t>*>(context)->end(), bytes, bytes + size);
-    };
-    if (stbi_write_png_to_func(append, &png, static_cast<int>(picture.width),
-                               static_cast<int>(picture.height), 3, rgb.data(),
-                               static_cast<int>(picture.width * 3)) == 0)
-        return "cannot encode the picture";
+    // File > Save Picture's encoding and write: every write checked, the file
+    // under its name only when complete.
     std::string why;
-    if (!ReplaceFileAtomically(path, png, &why))
+    if (!WritePicturePng(path, picture, &why))
         return "cannot write " + path + ": " + why;
     return {};
 }

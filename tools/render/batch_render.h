@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/picture_file.h"
 #include "render/data_folders.h"
 #include "slicing/orbit_view.h"
 #include "slicing/slice_cut.h"
@@ -57,10 +58,8 @@ DataFolderList DataFoldersFor(const std::string& requested);
 // file, and the output's folder. Empty when all is well.
 std::string CheckInputs(const Options& options);
 
-struct Picture {
-    std::vector<uint8_t> rgba;  // top row first
-    uint32_t width = 0, height = 0;
-};
+// The window's picture type (app/picture_file.h): RGBA, top row first.
+using Picture = ScreenPicture;
 
 // Brings up the headless device in the viewer's data folder and puts the
 // viewer into the state the options describe (as File > Open, Transfer

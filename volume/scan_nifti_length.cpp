@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "volume/scan_library_output.h"
+#include "volume/scan_nifti_layout.h"
+
+using namespace nifti_layout;
 
 std::string CheckNiftiLength(const std::string& path) {
     auto endsWith = [&](const char* end) {
@@ -22,17 +25,18 @@ std::string CheckNiftiLength(const std::string& path) {
     else if (endsWith(".hdr.gz"))
         dataPath = path.substr(0, path.size() - 7) + ".img.gz";
 
-    unsigned char header[544] = {};
+    unsigned char header[kNifti2FirstSample] = {};
     gzFile headerFile = ::gzopen(path.c_str(), "rb");
     if (headerFile == nullptr)
         return "cannot open " + path;
     const int headerBytes = ::gzread(headerFile, header, sizeof(header));
     ::gzclose(headerFile);
     int32_t headerSize = 0;
-    std::memcpy(&headerSize, header, 4);
-    const bool swapped = headerSize == 0x5C010000 || headerSize == 0x1C020000;
-    const bool two = headerSize == 540 || headerSize == 0x1C020000;
-    if (headerBytes < (two ? 540 : 348) || !(two || headerSize == 348 || headerSize == 0x5C010000))
+    std::memcpy(&headerSize, header, sizeof(headerSize));
+    const bool swapped = headerSize == kNifti1HeaderBytesSwapped || headerSize == kNifti2HeaderBytesSwapped;
+    const bool two = headerSize == kNifti2HeaderBytes || headerSize == kNifti2HeaderBytesSwapped;
+    if (headerBytes < (two ? kNifti2HeaderBytes : kNifti1HeaderBytes) ||
+        !(two || headerSize == kNifti1HeaderBytes || headerSize == kNifti1HeaderBytesSwapped))
         return {};  // not a header we can measure; the library has checked it
     auto field = [&](size_t offset, auto value) {
         std::memcpy(&value, header + offset, sizeof(value));
@@ -45,23 +49,23 @@ std::string CheckNiftiLength(const std::string& path) {
     long double samples = 1;
     double bits = 0, offset = 0;
     if (two) {
-        const int64_t rank = field(16, int64_t{});
+        const int64_t rank = field(kNifti2Dim, int64_t{});
         for (int64_t i = 1; i <= std::clamp<int64_t>(rank, 0, 7); ++i)
-            samples *= static_cast<long double>(std::max<int64_t>(field(16 + 8 * i, int64_t{}), 1));
-        bits = field(14, int16_t{});
-        offset = static_cast<double>(field(168, int64_t{}));
+            samples *= static_cast<long double>(std::max<int64_t>(field(kNifti2Dim + 8 * i, int64_t{}), 1));
+        bits = field(kNifti2Bitpix, int16_t{});
+        offset = static_cast<double>(field(kNifti2VoxOffset, int64_t{}));
     } else {
-        const int16_t rank = field(40, int16_t{});
+        const int16_t rank = field(kNifti1Dim, int16_t{});
         for (int16_t i = 1; i <= std::clamp<int16_t>(rank, 0, 7); ++i)
-            samples *= static_cast<long double>(std::max<int16_t>(field(40 + 2 * i, int16_t{}), 1));
-        bits = field(72, int16_t{});
-        offset = field(108, float{});
+            samples *= static_cast<long double>(std::max<int16_t>(field(kNifti1Dim + 2 * i, int16_t{}), 1));
+        bits = field(kNifti1Bitpix, int16_t{});
+        offset = field(kNifti1VoxOffset, float{});
     }
     const bool single = !(dataPath != path);
     if (!(offset >= 0) || offset > 1e12)
         offset = 0;
-    if (single && offset < (two ? 544 : 352))
-        offset = two ? 544 : 352;
+    if (single && offset < (two ? kNifti2FirstSample : kNifti1FirstSample))
+        offset = static_cast<double>(two ? kNifti2FirstSample : kNifti1FirstSample);
     const long double needed = static_cast<long double>(offset) + samples * bits / 8;
 
     // An uncompressed file answers with its size. A gzip file is inflated
@@ -74,7 +78,8 @@ std::string CheckNiftiLength(const std::string& path) {
         const size_t got = std::fread(magic, 1, 2, raw);
         std::fclose(raw);
         struct stat info {};
-        if ((got < 2 || magic[0] != 0x1f || magic[1] != 0x8b) && ::stat(dataPath.c_str(), &info) == 0) {
+        if ((got < 2 || magic[0] != kGzipMagic[0] || magic[1] != kGzipMagic[1]) &&
+            ::stat(dataPath.c_str(), &info) == 0) {
             const long double size = static_cast<long double>(info.st_size);
             if (size < needed)
                 return "the file ends before its last sample (" + BytesText(needed) + " needed, " +

@@ -11,8 +11,9 @@
 #include "volume/scan_import.h"
 
 bool RecogniseScanHere(const std::string& path);
-bool ReadScanHere(const std::string& path, ScanVolume* volume, std::string* error, uint64_t memoryBudget,
-                  ScanProgress progress, void* progressContext, const ValueChoice& values = {});
+ScanOutcome ReadScanHere(const std::string& path, ScanVolume* volume, std::string* error,
+                         uint64_t memoryBudget, ScanProgress progress, void* progressContext,
+                         const ValueChoice& values = {});
 std::vector<std::string> TakeScanWarningsHere();
 
 // Asks for huge pages over the whole 2 MiB pages inside `buffer`.

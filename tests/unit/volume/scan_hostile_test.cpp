@@ -311,3 +311,38 @@ TEST_F(ScanHostileTest, NiftiTwoReadsAsItsNiftiOneTwin) {
 }
 
 }  // namespace
+
+// What a folder or series lacks is said: an empty folder, a folder of other
+// files, a series one of whose slices states another size.
+TEST_F(ScanHostileTest, AFolderOrSeriesThatIsNotOneSaysWhatWasLookedFor) {
+    fs::create_directory(Path("empty"));
+    fs::create_directory(Path("notes"));
+    for (int i = 0; i < 50; ++i)
+        std::ofstream(Path("notes/n" + std::to_string(i) + ".txt")) << "not a slice " << i;
+    EXPECT_NE(Refusal(Path("empty")).find("no DICOM series: it is empty"), std::string::npos);
+    EXPECT_NE(Refusal(Path("notes")).find("none of its 50 files is a DICOM image"), std::string::npos);
+
+    scan_test::ScanSpec spec;
+    spec.dims = {16, 16, 4};
+    fs::create_directory(Path("rows"));
+    ASSERT_EQ(scan_test::WriteDicomSeries(Path("rows"), spec, std::vector<double>(1024, 50.0),
+                                          {"1", "2", "3", "4"}),
+              "");
+    std::string slice = Bytes(Path("rows/3"));
+    const size_t rows = slice.find(std::string("\x28\x00\x10\x00", 4));
+    ASSERT_NE(rows, std::string::npos);
+    slice[rows + 8] = 15;  // the value after the tag and its length (explicit or implicit VR alike)
+    Put(Path("rows/3"), slice);
+    // The folder: the three slices of one size, with a gap where the fourth was.
+    const std::string folder = Refusal(Path("rows"));
+    EXPECT_NE(folder.find("slices missing?)"), std::string::npos) << folder;
+    EXPECT_NE(folder.find("1 slice of the series left out for another size or kind (" + Path("rows/3") +
+                          " is 16 x 15)"),
+              std::string::npos)
+        << folder;
+    // The odd slice alone: read, and the rest of its series named.
+    ScanVolume alone;
+    std::string error;
+    ASSERT_TRUE(ReadScan(Path("rows/3"), &alone, &error)) << error;
+    EXPECT_NE(alone.notice.find("3 slices of the series left out"), std::string::npos) << alone.notice;
+}

@@ -304,6 +304,8 @@ void ReadSingleFile(const std::string& path, Family family, uint64_t budget, con
             throw ScanFailure{problem};
     }
     const SampleType type = *SampleTypeOf(io->GetComponentType());  // CheckHeader took it
+    if (family == Family::Nifti && (type == SampleType::Float32 || type == SampleType::Float64))
+        RestoreNonFiniteNifti(path, stored.get(), count, type == SampleType::Float64);
     const bool ctByModality = family == Family::Dicom && DicomSaysCt(*io);
     io = nullptr;  // a reader may keep its own copy of the samples until it goes
     FinishScan(type, stored.get(), grid, choice, ctByModality, volume);

@@ -14,21 +14,33 @@
 
 using namespace nifti_layout;
 
-std::string CheckNiftiLength(const std::string& path) {
+namespace {
+
+// Where a NIfTI file's samples are and what they are, from its header.
+struct NiftiLayout {
+    std::string dataPath;  // the file itself, or the .img beside a .hdr
+    bool swapped = false;  // the other byte order
+    int16_t datatype = 0;
+    double bits = 0, offset = 0, slope = 0, intercept = 0;
+    long double samples = 1;
+};
+
+// False for a header this cannot measure (the library has checked it).
+bool ReadNiftiLayout(const std::string& path, NiftiLayout* layout) {
     auto endsWith = [&](const char* end) {
         const size_t n = std::strlen(end);
         return path.size() >= n && path.compare(path.size() - n, n, end) == 0;
     };
-    std::string dataPath = path;
+    layout->dataPath = path;
     if (endsWith(".hdr"))
-        dataPath = path.substr(0, path.size() - 4) + ".img";
+        layout->dataPath = path.substr(0, path.size() - 4) + ".img";
     else if (endsWith(".hdr.gz"))
-        dataPath = path.substr(0, path.size() - 7) + ".img.gz";
+        layout->dataPath = path.substr(0, path.size() - 7) + ".img.gz";
 
     unsigned char header[kNifti2FirstSample] = {};
     gzFile headerFile = ::gzopen(path.c_str(), "rb");
     if (headerFile == nullptr)
-        return "cannot open " + path;
+        return false;
     const int headerBytes = ::gzread(headerFile, header, sizeof(header));
     ::gzclose(headerFile);
     int32_t headerSize = 0;
@@ -37,7 +49,7 @@ std::string CheckNiftiLength(const std::string& path) {
     const bool two = headerSize == kNifti2HeaderBytes || headerSize == kNifti2HeaderBytesSwapped;
     if (headerBytes < (two ? kNifti2HeaderBytes : kNifti1HeaderBytes) ||
         !(two || headerSize == kNifti1HeaderBytes || headerSize == kNifti1HeaderBytesSwapped))
-        return {};  // not a header we can measure; the library has checked it
+        return false;
     auto field = [&](size_t offset, auto value) {
         std::memcpy(&value, header + offset, sizeof(value));
         if (swapped) {
@@ -46,27 +58,44 @@ std::string CheckNiftiLength(const std::string& path) {
         }
         return value;
     };
-    long double samples = 1;
-    double bits = 0, offset = 0;
+    layout->swapped = swapped;
     if (two) {
         const int64_t rank = field(kNifti2Dim, int64_t{});
         for (int64_t i = 1; i <= std::clamp<int64_t>(rank, 0, 7); ++i)
-            samples *= static_cast<long double>(std::max<int64_t>(field(kNifti2Dim + 8 * i, int64_t{}), 1));
-        bits = field(kNifti2Bitpix, int16_t{});
-        offset = static_cast<double>(field(kNifti2VoxOffset, int64_t{}));
+            layout->samples *=
+                static_cast<long double>(std::max<int64_t>(field(kNifti2Dim + 8 * i, int64_t{}), 1));
+        layout->datatype = field(kNifti2Datatype, int16_t{});
+        layout->bits = field(kNifti2Bitpix, int16_t{});
+        layout->offset = static_cast<double>(field(kNifti2VoxOffset, int64_t{}));
+        layout->slope = field(kNifti2SclSlope, double{});
+        layout->intercept = field(kNifti2SclInter, double{});
     } else {
         const int16_t rank = field(kNifti1Dim, int16_t{});
         for (int16_t i = 1; i <= std::clamp<int16_t>(rank, 0, 7); ++i)
-            samples *= static_cast<long double>(std::max<int16_t>(field(kNifti1Dim + 2 * i, int16_t{}), 1));
-        bits = field(kNifti1Bitpix, int16_t{});
-        offset = field(kNifti1VoxOffset, float{});
+            layout->samples *=
+                static_cast<long double>(std::max<int16_t>(field(kNifti1Dim + 2 * i, int16_t{}), 1));
+        layout->datatype = field(kNifti1Datatype, int16_t{});
+        layout->bits = field(kNifti1Bitpix, int16_t{});
+        layout->offset = field(kNifti1VoxOffset, float{});
+        layout->slope = field(kNifti1SclSlope, float{});
+        layout->intercept = field(kNifti1SclInter, float{});
     }
-    const bool single = !(dataPath != path);
-    if (!(offset >= 0) || offset > 1e12)
-        offset = 0;
-    if (single && offset < (two ? kNifti2FirstSample : kNifti1FirstSample))
-        offset = static_cast<double>(two ? kNifti2FirstSample : kNifti1FirstSample);
-    const long double needed = static_cast<long double>(offset) + samples * bits / 8;
+    const bool single = layout->dataPath == path;
+    if (!(layout->offset >= 0) || layout->offset > 1e12)
+        layout->offset = 0;
+    if (single && layout->offset < (two ? kNifti2FirstSample : kNifti1FirstSample))
+        layout->offset = static_cast<double>(two ? kNifti2FirstSample : kNifti1FirstSample);
+    return true;
+}
+
+}  // namespace
+
+std::string CheckNiftiLength(const std::string& path) {
+    NiftiLayout layout;
+    if (!ReadNiftiLayout(path, &layout))
+        return {};  // not a header we can measure; the library has checked it
+    const std::string& dataPath = layout.dataPath;
+    const long double needed = static_cast<long double>(layout.offset) + layout.samples * layout.bits / 8;
 
     // An uncompressed file answers with its size. A gzip file is inflated
     // to its very end, beside the library's read: only there does zlib check
@@ -109,4 +138,46 @@ std::string CheckNiftiLength(const std::string& path) {
                   BytesText(total) + " found)";
     ::gzclose(file);
     return problem;
+}
+
+void RestoreNonFiniteNifti(const std::string& path, void* samples, uint64_t count, bool doubles) {
+    NiftiLayout layout;
+    if (!ReadNiftiLayout(path, &layout) || layout.datatype != (doubles ? kNiftiFloat64 : kNiftiFloat32))
+        return;
+    gzFile file = ::gzopen(layout.dataPath.c_str(), "rb");
+    if (file == nullptr)
+        return;
+    const bool isDouble = layout.datatype == kNiftiFloat64;
+    const size_t bytes = isDouble ? sizeof(double) : sizeof(float);
+    const bool scaled = layout.slope != 0 && std::isfinite(layout.slope);
+    std::vector<unsigned char> chunk(bytes << 16);
+    bool whole =
+        ::gzseek(file, static_cast<z_off_t>(layout.offset), SEEK_SET) == static_cast<z_off_t>(layout.offset);
+    for (uint64_t done = 0; whole && done < count;) {
+        const uint64_t n = std::min<uint64_t>(count - done, chunk.size() / bytes);
+        whole = ::gzread(file, chunk.data(), static_cast<unsigned>(n * bytes)) == static_cast<int>(n * bytes);
+        for (uint64_t i = 0; whole && i < n; ++i) {
+            unsigned char* raw = chunk.data() + i * bytes;
+            if (layout.swapped)
+                std::reverse(raw, raw + bytes);
+            double value = 0;
+            if (isDouble) {
+                std::memcpy(&value, raw, sizeof(double));
+            } else {
+                float single = 0;
+                std::memcpy(&single, raw, sizeof(float));
+                value = single;
+            }
+            if (std::isfinite(value))
+                continue;
+            if (scaled)
+                value = value * layout.slope + layout.intercept;
+            if (isDouble)
+                static_cast<double*>(samples)[done + i] = value;
+            else
+                static_cast<float*>(samples)[done + i] = static_cast<float>(value);
+        }
+        done += n;
+    }
+    ::gzclose(file);
 }

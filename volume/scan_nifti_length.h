@@ -1,6 +1,7 @@
 // A NIfTI file's data checked for a cut end against its header's own sizes.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // The NIfTI library fills samples missing at the end of a short file with
@@ -9,3 +10,10 @@
 // sizes (beside the read, on another thread). Empty when the file holds every
 // sample.
 std::string CheckNiftiLength(const std::string& path);
+
+// The NIfTI library turns every infinite or NaN float sample into 0 as it
+// reads, so +inf would show at the bottom of the window, not the top. The
+// stored non-finite values (rescaled as the header says) are put back into
+// `samples`, the library's read of the file's `count` samples as float32
+// (or float64: `doubles`). A file that does not store that type is left alone.
+void RestoreNonFiniteNifti(const std::string& path, void* samples, uint64_t count, bool doubles);

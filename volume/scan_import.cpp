@@ -96,11 +96,15 @@ bool IsFolder(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool SkipDicom = false;
+
 Family RecognisedFamily(const std::string& path) {
     // Only regular files: a reader that opens a FIFO would wait for a writer.
     if (!IsRegularFile(path))
         return Family::None;
     for (Family family : {Family::Nifti, Family::Nrrd, Family::Meta, Family::Dicom}) {
+        if (family == Family::Dicom && SkipDicom)
+            break;
         try {
             if (MakeReader(family)->CanReadFile(path.c_str()))
                 return family;
@@ -269,6 +273,9 @@ void ReadSingleFile(const std::string& path, Family family, uint64_t budget, con
                     ScanVolume* volume) {
     if (family == Family::Dicom)
         CheckDicomFile(path, false);
+    if (family == Family::Nifti)
+        if (const std::string problem = CheckNiftiGeometry(path); !problem.empty())
+            throw ScanFailure{problem};
     itk::ImageIOBase::Pointer io = MakeReader(family);
     io->SetFileName(path);
     io->ReadImageInformation();
@@ -672,6 +679,10 @@ const char* ValueWindowName(ValueWindow window) {
             break;
     }
     return "Default";
+}
+
+void SkipDicomHere(bool skip) {
+    SkipDicom = skip;
 }
 
 std::vector<std::string> TakeScanWarningsHere() {

@@ -15,10 +15,13 @@ inline constexpr int32_t kNifti1HeaderBytesSwapped = 0x5C010000, kNifti2HeaderBy
 // the samples at the stated offset, never before this.
 inline constexpr int64_t kNifti1FirstSample = 352, kNifti2FirstSample = 544;
 
-// NIfTI-1: int16 dim[8], int16 datatype, int16 bitpix, float vox_offset,
-// float scl_slope and scl_inter.
-inline constexpr size_t kNifti1Dim = 40, kNifti1Datatype = 70, kNifti1Bitpix = 72, kNifti1VoxOffset = 108,
-                        kNifti1SclSlope = 112, kNifti1SclInter = 116;
+// NIfTI-1: int16 dim[8], int16 datatype, int16 bitpix, float pixdim[8],
+// float vox_offset, float scl_slope and scl_inter, int16 qform_code and
+// sform_code, then (all float) quatern_b/c/d, qoffset_x/y/z and
+// srow_x/y/z[4] one after another.
+inline constexpr size_t kNifti1Dim = 40, kNifti1Datatype = 70, kNifti1Bitpix = 72, kNifti1Pixdim = 76,
+                        kNifti1VoxOffset = 108, kNifti1SclSlope = 112, kNifti1SclInter = 116,
+                        kNifti1QformCode = 252, kNifti1SformCode = 254, kNifti1Quatern = 256;
 
 // Datatype codes of the float types.
 inline constexpr int16_t kNiftiFloat32 = 16, kNiftiFloat64 = 64;

@@ -23,7 +23,14 @@ struct NiftiLayout {
     int16_t datatype = 0;
     double bits = 0, offset = 0, slope = 0, intercept = 0;
     long double samples = 1;
+    bool usableGeometry = true;  // voxel size, and the quaternion or sform rows in use
 };
+
+// A size or position the orientation's arithmetic (in float) survives: its
+// square must not overflow, or the library's decomposition never ends.
+bool Usable(double value) {
+    return std::isfinite(value) && std::abs(value) <= 1e15;
+}
 
 // False for a header this cannot measure (the library has checked it).
 bool ReadNiftiLayout(const std::string& path, NiftiLayout* layout) {
@@ -45,11 +52,19 @@ bool ReadNiftiLayout(const std::string& path, NiftiLayout* layout) {
     ::gzclose(headerFile);
     int32_t headerSize = 0;
     std::memcpy(&headerSize, header, sizeof(headerSize));
-    const bool swapped = headerSize == kNifti1HeaderBytesSwapped || headerSize == kNifti2HeaderBytesSwapped;
     const bool two = headerSize == kNifti2HeaderBytes || headerSize == kNifti2HeaderBytesSwapped;
-    if (headerBytes < (two ? kNifti2HeaderBytes : kNifti1HeaderBytes) ||
-        !(two || headerSize == kNifti1HeaderBytes || headerSize == kNifti1HeaderBytesSwapped))
+    if (headerBytes < (two ? kNifti2HeaderBytes : kNifti1HeaderBytes))
         return false;
+    // The byte order as the NIfTI library decides it: by dim[0] (1 to 7),
+    // else by the header's size; the header's size need not be right.
+    int16_t rank1 = 0;
+    std::memcpy(&rank1, header + kNifti1Dim, sizeof(rank1));
+    const auto plausible = [](int16_t rank) { return rank > 0 && rank <= 7; };
+    const int16_t reversed =
+        static_cast<int16_t>(static_cast<uint16_t>(rank1) << 8 | static_cast<uint16_t>(rank1) >> 8);
+    const bool swapped = two ? headerSize == kNifti2HeaderBytesSwapped
+                             : !plausible(rank1) && (plausible(reversed) ||
+                                                     (rank1 == 0 && headerSize == kNifti1HeaderBytesSwapped));
     auto field = [&](size_t offset, auto value) {
         std::memcpy(&value, header + offset, sizeof(value));
         if (swapped) {
@@ -69,6 +84,13 @@ bool ReadNiftiLayout(const std::string& path, NiftiLayout* layout) {
         layout->offset = static_cast<double>(field(kNifti2VoxOffset, int64_t{}));
         layout->slope = field(kNifti2SclSlope, double{});
         layout->intercept = field(kNifti2SclInter, double{});
+        const bool qform = field(kNifti2QformCode, int32_t{}) > 0,
+                   sform = field(kNifti2SformCode, int32_t{}) > 0;
+        for (size_t i = 0; i < 4 + 6 + 12; ++i) {
+            const bool used = i < 4 || (i < 10 ? qform : sform);
+            const size_t at = i < 4 ? kNifti2Pixdim + 8 * i : kNifti2Quatern + 8 * (i - 4);
+            layout->usableGeometry &= !used || Usable(field(at, double{}));
+        }
     } else {
         const int16_t rank = field(kNifti1Dim, int16_t{});
         for (int16_t i = 1; i <= std::clamp<int16_t>(rank, 0, 7); ++i)
@@ -79,6 +101,13 @@ bool ReadNiftiLayout(const std::string& path, NiftiLayout* layout) {
         layout->offset = field(kNifti1VoxOffset, float{});
         layout->slope = field(kNifti1SclSlope, float{});
         layout->intercept = field(kNifti1SclInter, float{});
+        const bool qform = field(kNifti1QformCode, int16_t{}) > 0,
+                   sform = field(kNifti1SformCode, int16_t{}) > 0;
+        for (size_t i = 0; i < 4 + 6 + 12; ++i) {
+            const bool used = i < 4 || (i < 10 ? qform : sform);
+            const size_t at = i < 4 ? kNifti1Pixdim + 4 * i : kNifti1Quatern + 4 * (i - 4);
+            layout->usableGeometry &= !used || Usable(field(at, float{}));
+        }
     }
     const bool single = layout->dataPath == path;
     if (!(layout->offset >= 0) || layout->offset > 1e12)
@@ -180,4 +209,12 @@ void RestoreNonFiniteNifti(const std::string& path, void* samples, uint64_t coun
         done += n;
     }
     ::gzclose(file);
+}
+
+std::string CheckNiftiGeometry(const std::string& path) {
+    NiftiLayout layout;
+    if (ReadNiftiLayout(path, &layout) && !layout.usableGeometry)
+        return "the NIfTI header's voxel size or orientation holds a number that is not finite, or beyond "
+               "1e15 mm";
+    return {};
 }

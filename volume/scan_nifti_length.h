@@ -17,3 +17,9 @@ std::string CheckNiftiLength(const std::string& path);
 // `samples`, the library's read of the file's `count` samples as float32
 // (or float64: `doubles`). A file that does not store that type is left alone.
 void RestoreNonFiniteNifti(const std::string& path, void* samples, uint64_t count, bool doubles);
+
+// ITK's NIfTI reader stops its process on a voxel size or orientation that
+// is not finite (NaN in the sform), and never returns from one whose squares
+// overflow; such a header is refused first, with this reason. Empty when
+// every number is usable.
+std::string CheckNiftiGeometry(const std::string& path);

@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -345,4 +346,20 @@ TEST_F(ScanHostileTest, AFolderOrSeriesThatIsNotOneSaysWhatWasLookedFor) {
     std::string error;
     ASSERT_TRUE(ReadScan(Path("rows/3"), &alone, &error)) << error;
     EXPECT_NE(alone.notice.find("3 slices of the series left out"), std::string::npos) << alone.notice;
+}
+
+// An orientation the NIfTI library's arithmetic cannot take (NaN stops its
+// process, squares past the float range never finish) is refused at once.
+TEST_F(ScanHostileTest, ANiftiOrientationBeyondArithmeticIsRefused) {
+    scan_test::ScanSpec spec;
+    spec.dims = {4, 4, 4};
+    ASSERT_EQ(scan_test::WriteScan(Path("good.nii"), spec, std::vector<double>(64, 5.0)), "");
+    const std::string good = Bytes(Path("good.nii"));
+    for (const float bad : {std::nanf(""), 4e27f}) {
+        std::string header = good;
+        std::memcpy(header.data() + 280, &bad, sizeof(bad));  // srow_x[0], the sform in use
+        Put(Path("bad.nii"), header);
+        EXPECT_NE(Refusal(Path("bad.nii"), 5).find("orientation holds a number that is not finite"),
+                  std::string::npos);
+    }
 }

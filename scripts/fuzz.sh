@@ -25,17 +25,18 @@ for pair in volume:volume scan:scan transfer_function:tf dds:dds; do
   log="$build/${target}.log"
   time=$seconds
   options=()
+  # The scan readers send the process's output to a file while they run:
+  # a sanitizer's report goes to its own file instead, so it is not lost.
+  sanitizer="log_path=$build/${target}.report"
   case $target in
     fuzz_transfer_function | fuzz_dds) time=$(((seconds + 1) / 2)) ;;
     # ITK's NRRD library leaks on its error paths (in the programs each scan
     # is read by a child process that then exits).
-    fuzz_scan) options=(-detect_leaks=0) ;;
+    fuzz_scan) options=(-detect_leaks=0) sanitizer+=":detect_leaks=0" ;;
   esac
-  # The scan readers send the process's output to a file while they run:
-  # a sanitizer's report goes to its own file instead, so it is not lost.
   rm -f "$build/${target}.report".*
   # New inputs go to the working corpus; the seeds in the tree stay as they are.
-  if ASAN_OPTIONS="log_path=$build/${target}.report" "$build"/tests/fuzz/"$target" "${options[@]}" -max_total_time="$time" -timeout=10 -rss_limit_mb=2048 \
+  if ASAN_OPTIONS="$sanitizer" "$build"/tests/fuzz/"$target" "${options[@]}" -max_total_time="$time" -timeout=10 -rss_limit_mb=2048 \
        -print_final_stats=1 -artifact_prefix="$build"/findings/"$target"- "$work" "$seeds" >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     echo "$target: ${runs:-?} executions in ${time} s, no finding"

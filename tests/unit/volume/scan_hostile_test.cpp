@@ -123,11 +123,15 @@ void Put(const std::string& path, const std::string& bytes) {
 // half the data, MetaImage data files missing, short or not compressed.
 TEST_F(ScanHostileTest, DamagedOrMissingSamplesAreAnErrorNotGarbage) {
     scan_test::ScanSpec spec;
-    spec.dims = {64, 64, 64};  // more than the header's read takes in
-    std::vector<double> noise(64 * 64 * 64);
+    spec.dims = {128, 96, 64};  // 1.5 MiB: more than one read of the length check
+    std::vector<double> noise(128 * 96 * 64);
     for (size_t i = 0; i < noise.size(); ++i)
         noise[i] = static_cast<double>((i * 7919) % 3001);
     ASSERT_EQ(scan_test::WriteScan(Path("whole.nii.gz"), spec, noise), "");
+    ASSERT_EQ(scan_test::WriteScan(Path("whole.nii"), spec, noise), "");
+    const std::string plain = Bytes(Path("whole.nii"));
+    Put(Path("cut.nii"), plain.substr(0, plain.size() - 1));
+    EXPECT_NE(Refusal(Path("cut.nii")).find("ends before its last sample"), std::string::npos);
     const std::string whole = Bytes(Path("whole.nii.gz"));
     std::string flipped = whole;
     flipped[flipped.size() - 6] ^= 0x01;  // the stream's CRC

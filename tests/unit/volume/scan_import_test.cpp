@@ -119,6 +119,18 @@ TEST_F(ScanImportTest, EveryFormatAndTypeGivesTheSameSamples) {
     }
 }
 
+// A spacing of zero, a negative or a non-number cannot size the box: the
+// voxel is then taken as 1 mm along that axis, never a flat or inverted box.
+TEST_F(ScanImportTest, UnusableSpacingsAreOneMillimetre) {
+    std::ofstream(Path("odd.raw")) << std::string(4 * 5 * 6, 'x');
+    std::ofstream(Path("odd.mhd")) << "NDims = 3\nDimSize = 4 5 6\nElementSpacing = 0 -2 3\n"
+                                      "ElementType = MET_UCHAR\nElementDataFile = odd.raw\n";
+    const ScanVolume v = Read(Path("odd.mhd"));
+    EXPECT_EQ(v.spacingX, 1.0);  // grid x: 0
+    EXPECT_EQ(v.spacingY, 3.0);  // grid z turns to y (superior)
+    EXPECT_EQ(v.spacingZ, 1.0);  // grid y: -2
+}
+
 TEST_F(ScanImportTest, ConstantScanMapsToZero) {
     ScanSpec spec;
     spec.dims = {3, 3, 3};
@@ -336,6 +348,18 @@ TEST_F(ScanImportTest, HeaderSizesAreCheckedAgainstMemoryBeforeReading) {
     EXPECT_FALSE(ReadScan(Path("bytes.mha"), &v, &error, 64 * 64 * 64 * 4 - 1));
     EXPECT_NE(error.find("too large"), std::string::npos) << error;
     EXPECT_TRUE(ReadScan(Path("bytes.mha"), &v, &error, 64 * 64 * 64 * 4)) << error;
+    // A series: the whole grid in floats and the 12-bit result, checked
+    // from its first slice's header.
+    spec.dims = {32, 32, 16};
+    fs::create_directory(Path("series"));
+    std::vector<std::string> names;
+    for (int z = 0; z < 16; ++z)
+        names.push_back("s" + std::to_string(z));
+    ASSERT_EQ(
+        scan_test::WriteDicomSeries(Path("series"), spec, std::vector<double>(32 * 32 * 16, 9.0), names), "");
+    EXPECT_FALSE(ReadScan(Path("series"), &v, &error, 32 * 32 * 16 * 6 - 16));
+    EXPECT_NE(error.find("too large"), std::string::npos) << error;
+    EXPECT_TRUE(ReadScan(Path("series"), &v, &error, 32 * 32 * 16 * 6)) << error;
 }
 
 TEST_F(ScanImportTest, GoodFilesPrintNothing) {

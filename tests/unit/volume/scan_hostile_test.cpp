@@ -188,7 +188,7 @@ TEST_F(ScanHostileTest, DicomLengthsBeyondTheFileAreRefusedAtOnce) {
     EXPECT_NE(forged.find("states 2147483632 bytes"), std::string::npos) << forged;
     EXPECT_NE(forged.find("slice5"), std::string::npos) << "names the slice: " << forged;
 
-    fs::resize_file(Path("cut/slice7"), fs::file_size(Path("cut/slice7")) - 1024);
+    fs::resize_file(Path("cut/slice7"), fs::file_size(Path("cut/slice7")) - 2);  // one sample
     const std::string cut = Refusal(Path("cut/slice2"), 5);
     EXPECT_NE(cut.find("the file is damaged"), std::string::npos) << cut;
     EXPECT_NE(cut.find("slice7"), std::string::npos) << cut;
@@ -295,16 +295,20 @@ TEST_F(ScanHostileTest, NiftiTwoReadsAsItsNiftiOneTwin) {
         put(400 + 8 * i, double{get(280 + 4 * i, float{})});
     two += one.substr(static_cast<size_t>(get(108, float{})));
     Put(Path("two.nii"), two);
+    std::string quaternion = two;  // the same orientation from the qform alone (its qfac is -1)
+    std::memset(&quaternion[348], 0, 4);
+    Put(Path("qform.nii"), quaternion);
     gzFile packed = ::gzopen(Path("two.nii.gz").c_str(), "wb");
     ::gzwrite(packed, two.data(), static_cast<unsigned>(two.size()));
     ::gzclose(packed);
 
-    ScanVolume expected, plain, compressed;
+    ScanVolume expected, plain, compressed, byQuaternion;
     std::string error;
     ASSERT_TRUE(ReadScan(Path("one.nii"), &expected, &error)) << error;
     ASSERT_TRUE(ReadScan(Path("two.nii"), &plain, &error)) << error;
     ASSERT_TRUE(ReadScan(Path("two.nii.gz"), &compressed, &error)) << error;
-    for (const ScanVolume* v : {&plain, &compressed}) {
+    ASSERT_TRUE(ReadScan(Path("qform.nii"), &byQuaternion, &error)) << error;
+    for (const ScanVolume* v : {&plain, &compressed, &byQuaternion}) {
         EXPECT_EQ(v->format, "NIfTI-2");
         EXPECT_EQ(std::tie(v->dimX, v->dimY, v->dimZ), std::tie(expected.dimX, expected.dimY, expected.dimZ));
         EXPECT_NEAR(v->spacingX, expected.spacingX, 1e-6);

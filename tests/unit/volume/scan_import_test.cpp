@@ -274,6 +274,10 @@ TEST_F(ScanImportTest, RefusalsNameWhatWasFound) {
     const std::string fourD = Refusal(Path("fmri.nii"));
     EXPECT_NE(fourD.find("4-D image (16 x 16 x 16 x 5)"), std::string::npos) << fourD;
 
+    std::ofstream(Path("empty.mha")) << "NDims = 3\nDimSize = 0 4 4\nElementType = MET_UCHAR\n"
+                                        "ElementDataFile = LOCAL\n";
+    EXPECT_NE(Refusal(Path("empty.mha")).find("no samples (0 x 4 x 4)"), std::string::npos);
+
     std::ofstream(Path("notes.txt")) << "not a scan at all";
     EXPECT_FALSE(IsScanFile(Path("notes.txt")));
     EXPECT_NE(Refusal(Path("notes.txt")), "");

@@ -2,8 +2,12 @@
 // the volume file of the same samples, whatever the stored orientation; a
 // box that follows the voxel spacing; refusals that keep what is shown; a
 // file that is a volume file by its size stays one.
+#include <SDL2/SDL.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "app/app_state.h"
 #include "render/renderer.h"
@@ -194,6 +198,52 @@ TEST_F(ScanOpenTest, RefusedScansKeepTheShownVolumeAndMode) {
         EXPECT_NE(answers[i][0].text.find(reasons[i]), std::string::npos) << answers[i][0].text;
         EXPECT_TRUE(kept[i]) << bad[i] << ": the shown volume and the mode stay";
     }
+}
+
+// A read the user cancels with Esc (an endless one: lines skipped in 64 GB of
+// zeros) ends at once, with no message, and the shown volume stays.
+TEST_F(ScanOpenTest, EscCancelsAReadAndKeepsTheShownVolume) {
+    const std::string dir = ScratchDir();
+    WriteVolume(dir + "/good.vol", 4, 4, 4, std::vector<uint16_t>(64, 3000));
+    { std::ofstream sparse(dir + "/zeros.raw"); }
+    std::filesystem::resize_file(dir + "/zeros.raw", uintmax_t{64} << 30);  // sparse: no disk used
+    std::ofstream(dir + "/endless.nhdr")
+        << "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 4 4 4\nencoding: raw\n"
+           "line skip: 1000000000\ndata file: zeros.raw\n";
+    shell::testing::SetFileDialogScript({dir + "/good.vol", dir + "/endless.nhdr"});
+    uint16_t* shown = nullptr;
+    std::thread escape;
+    std::chrono::steady_clock::time_point asked;
+    double seconds = 0;
+    bool kept = false;
+    Run({[] {
+             Size(64, 48);
+             Command(kCmdFileOpen);
+         },
+         [&] {
+             shown = Volume.voxels.get();
+             asked = std::chrono::steady_clock::now();
+             Command(kCmdFileOpen);
+             // Pressed while the reader works, as a user would.
+             const uint32_t window = SDL_GetWindowID(SDL_GL_GetCurrentWindow());
+             escape = std::thread([window] {
+                 std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                 SDL_Event key{};
+                 key.type = SDL_KEYDOWN;
+                 key.key.windowID = window;
+                 key.key.keysym.sym = SDLK_ESCAPE;
+                 SDL_PushEvent(&key);
+             });
+         },
+         [&] {
+             seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count();
+             kept = Volume.voxels.get() == shown && Volume.path == dir + "/good.vol" &&
+                    InputHandlerTable.Frame == &RenderVolumeFrame;
+         }});
+    escape.join();
+    EXPECT_LT(seconds, 30) << "ended by the Esc, not by the reader's time limit";
+    EXPECT_TRUE(kept) << "the shown volume stays";
+    EXPECT_TRUE(boxes_.empty()) << "a cancel the user asked for is no error: " << boxes_[0].text;
 }
 
 // A DICOM file whose preamble (free bytes by the standard) happens to start

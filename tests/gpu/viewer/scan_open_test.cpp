@@ -4,12 +4,15 @@
 // file that is a volume file by its size stays one.
 #include <SDL2/SDL.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "app/app_state.h"
+#include "platform/shell/window_internal.h"
+#include "render/client_area.h"
 #include "render/renderer.h"
 #include "tests/gpu/viewer/viewer_harness.h"
 #include "tests/support/scan_writer.h"
@@ -200,9 +203,10 @@ TEST_F(ScanOpenTest, RefusedScansKeepTheShownVolumeAndMode) {
     }
 }
 
-// A read the user cancels with Esc (an endless one: lines skipped in 64 GB of
-// zeros) ends at once, with no message, and the shown volume stays.
-TEST_F(ScanOpenTest, EscCancelsAReadAndKeepsTheShownVolume) {
+// A read the user cancels (an endless one: lines skipped in 64 GB of zeros),
+// by Esc and then by a click on the progress's Cancel button, ends at once,
+// with no message, and the shown volume stays.
+TEST_F(ScanOpenTest, EscOrCancelEndsAReadAndKeepsTheShownVolume) {
     const std::string dir = ScratchDir();
     WriteVolume(dir + "/good.vol", 4, 4, 4, std::vector<uint16_t>(64, 3000));
     { std::ofstream sparse(dir + "/zeros.raw"); }
@@ -210,39 +214,60 @@ TEST_F(ScanOpenTest, EscCancelsAReadAndKeepsTheShownVolume) {
     std::ofstream(dir + "/endless.nhdr")
         << "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 4 4 4\nencoding: raw\n"
            "line skip: 1000000000\ndata file: zeros.raw\n";
-    shell::testing::SetFileDialogScript({dir + "/good.vol", dir + "/endless.nhdr"});
+    shell::testing::SetFileDialogScript({dir + "/good.vol", dir + "/endless.nhdr", dir + "/endless.nhdr"});
     uint16_t* shown = nullptr;
-    std::thread escape;
+    std::atomic<bool> reading = false;
+    std::thread user;
     std::chrono::steady_clock::time_point asked;
-    double seconds = 0;
-    bool kept = false;
-    Run({[] {
+    std::vector<double> seconds;
+    std::vector<bool> kept;
+    // Opens the endless file and has `input` (made in the first step) given
+    // while the reader works, every half second, until the read has ended.
+    const auto openAndPress = [&](const SDL_Event& input) {
+        return [&, event = &input] {
+            asked = std::chrono::steady_clock::now();
+            Command(kCmdFileOpen);
+            reading = true;
+            user = std::thread([&reading, input = *event]() mutable {
+                for (int i = 0; i < 60 && reading; ++i) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                    SDL_PushEvent(&input);
+                }
+            });
+        };
+    };
+    const auto ended = [&] {
+        reading = false;
+        user.join();
+        seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count());
+        kept.push_back(Volume.voxels.get() == shown && Volume.path == dir + "/good.vol" &&
+                       InputHandlerTable.Frame == &RenderVolumeFrame);
+    };
+    SDL_Event escape{}, click{};
+    escape.type = SDL_KEYDOWN;
+    escape.key.keysym.sym = SDLK_ESCAPE;
+    click.type = SDL_MOUSEBUTTONDOWN;
+    click.button.button = SDL_BUTTON_LEFT;
+    Run({[&] {
              Size(64, 48);
              Command(kCmdFileOpen);
+             SDL_Window* window = MainWindow->surface->Window();
+             int width = 0, height = 0;
+             SDL_GetWindowSize(window, &width, &height);
+             const shell::detail::MenuRect cancel =
+                 shell::detail::LayoutProgress(static_cast<float>(width), static_cast<float>(height),
+                                               static_cast<float>(shell::detail::kMenuBarHeight))
+                     .cancel;
+             escape.key.windowID = click.button.windowID = SDL_GetWindowID(window);
+             click.button.x = static_cast<int>((cancel.x0 + cancel.x1) / 2);
+             click.button.y = static_cast<int>((cancel.y0 + cancel.y1) / 2);
          },
-         [&] {
-             shown = Volume.voxels.get();
-             asked = std::chrono::steady_clock::now();
-             Command(kCmdFileOpen);
-             // Pressed while the reader works, as a user would.
-             const uint32_t window = SDL_GetWindowID(SDL_GL_GetCurrentWindow());
-             escape = std::thread([window] {
-                 std::this_thread::sleep_for(std::chrono::milliseconds(500));
-                 SDL_Event key{};
-                 key.type = SDL_KEYDOWN;
-                 key.key.windowID = window;
-                 key.key.keysym.sym = SDLK_ESCAPE;
-                 SDL_PushEvent(&key);
-             });
-         },
-         [&] {
-             seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count();
-             kept = Volume.voxels.get() == shown && Volume.path == dir + "/good.vol" &&
-                    InputHandlerTable.Frame == &RenderVolumeFrame;
-         }});
-    escape.join();
-    EXPECT_LT(seconds, 30) << "ended by the Esc, not by the reader's time limit";
-    EXPECT_TRUE(kept) << "the shown volume stays";
+         [&] { shown = Volume.voxels.get(); }, openAndPress(escape), ended, openAndPress(click), ended});
+    ASSERT_EQ(kept.size(), 2u);
+    for (int i : {0, 1}) {
+        EXPECT_LT(seconds[i], 30) << "ended by the user (" << i << "), not by the reader's time limit";
+        EXPECT_TRUE(kept[i]) << "the shown volume stays (" << i << ")";
+    }
     EXPECT_TRUE(boxes_.empty()) << "a cancel the user asked for is no error: " << boxes_[0].text;
 }
 

@@ -172,43 +172,59 @@ TEST(EmptySpaceTest, BrickRangesHoldTheirSamplesAndTheLookupMissesNoOpacity) {
     }
 }
 
+// Views from afar and from as close as the wheel allows (0.25: the eye in the
+// box, corners behind it): every point of the box that lands in the viewport
+// lies in the scissor, when there is one.
 TEST(EmptySpaceTest, TheWindowHoldsEveryPointOfTheBox) {
-    TextureBox box;
-    box.low[0] = 0.1f, box.high[0] = 0.4f;
-    box.low[1] = 0.5f, box.high[1] = 0.9f;
-    box.low[2] = 0.2f, box.high[2] = 0.95f;
+    TextureBox part;
+    part.low[0] = 0.1f, part.high[0] = 0.4f;
+    part.low[1] = 0.5f, part.high[1] = 0.9f;
+    part.low[2] = 0.2f, part.high[2] = 0.95f;
     const float half[3] = {0.5f, 0.35f, 0.45f};
     d3dx::Matrix projection;
     d3dx::MatrixPerspectiveFovLH(&projection, 0.7855f, 1.25f, 0.1f, 100.0f);
     std::mt19937 random(3);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-    for (const auto& [pitch, yaw, distance] :
-         {std::tuple{0.0f, 0.0f, 4.0f}, {0.7f, -1.2f, 1.6f}, {-1.3f, 2.9f, 2.0f}, {0.2f, 0.4f, 1.1f}}) {
-        d3dx::Matrix view;
-        d3dx::Vector4 light;
-        ComputeOrbitView(pitch, yaw, distance, &view, &light);
-        const VisibleWindow window = WindowOfBox(box, half, view, projection, 320, 256);
-        ASSERT_FALSE(window.empty);
-        ASSERT_TRUE(window.scissor);
-        EXPECT_LT((window.right - window.left) * (window.bottom - window.top), 320 * 256);
-        for (int n = 0; n < 2000; ++n) {
-            const d3dx::Vector3 object{
-                (2 * (box.low[0] + unit(random) * (box.high[0] - box.low[0])) - 1) * half[0],
-                (2 * (box.low[1] + unit(random) * (box.high[1] - box.low[1])) - 1) * half[1],
-                (2 * (box.low[2] + unit(random) * (box.high[2] - box.low[2])) - 1) * half[2]};
-            d3dx::Vector4 seen, clip;
-            d3dx::Vec3Transform(&seen, &object, &view);
-            ASSERT_GE(seen.z, window.nearDepth);
-            ASSERT_LE(seen.z, window.farDepth);
-            const d3dx::Vector3 eye{seen.x, seen.y, seen.z};
-            d3dx::Vec3Transform(&clip, &eye, &projection);
-            const float x = (clip.x / clip.w * 0.5f + 0.5f) * 320, y = (0.5f - clip.y / clip.w * 0.5f) * 256;
-            if (x < 0 || x >= 320 || y < 0 || y >= 256)
-                continue;
-            EXPECT_TRUE(x >= window.left && x < window.right && y >= window.top && y < window.bottom)
-                << x << ", " << y;
+    // Four far views; close ones where the part straddles the eye's plane and
+    // the corners in front alone would give too small a scissor; then close
+    // ones at random, down to the wheel's 0.25.
+    std::vector<std::tuple<float, float, float>> views = {
+        {0.0f, 0.0f, 4.0f},    {0.7f, -1.2f, 1.6f},   {-1.3f, 2.9f, 2.0f}, {0.2f, 0.4f, 1.1f},
+        {0.14f, 2.67f, 0.37f}, {-0.2f, 3.15f, 0.32f}, {0.71f, 2.9f, 0.3f}};
+    for (int n = 0; n < 30; ++n)
+        views.emplace_back(3 * unit(random) - 1.5f, 6.3f * unit(random), 0.25f + 0.75f * unit(random));
+    const TextureBox boxes[] = {part, TextureBox{}};  // and the whole box
+    for (const TextureBox& box : boxes)
+        for (const auto& [pitch, yaw, distance] : views) {
+            d3dx::Matrix view;
+            d3dx::Vector4 light;
+            ComputeOrbitView(pitch, yaw, distance, &view, &light);
+            const VisibleWindow window = WindowOfBox(box, half, view, projection, 320, 256);
+            ASSERT_FALSE(window.empty);
+            if (distance > 1) {
+                ASSERT_TRUE(window.scissor) << "the box lies wholly in front of the eye at " << distance;
+                const int area = (window.right - window.left) * (window.bottom - window.top);
+                EXPECT_TRUE(&box != &boxes[0] || area < 320 * 256) << "the part's scissor is smaller";
+            }
+            for (int n = 0; n < 2000; ++n) {
+                const d3dx::Vector3 object{
+                    (2 * (box.low[0] + unit(random) * (box.high[0] - box.low[0])) - 1) * half[0],
+                    (2 * (box.low[1] + unit(random) * (box.high[1] - box.low[1])) - 1) * half[1],
+                    (2 * (box.low[2] + unit(random) * (box.high[2] - box.low[2])) - 1) * half[2]};
+                d3dx::Vector4 seen, clip;
+                d3dx::Vec3Transform(&seen, &object, &view);
+                ASSERT_GE(seen.z, window.nearDepth);
+                ASSERT_LE(seen.z, window.farDepth);
+                const d3dx::Vector3 eye{seen.x, seen.y, seen.z};
+                d3dx::Vec3Transform(&clip, &eye, &projection);
+                const float x = (clip.x / clip.w * 0.5f + 0.5f) * 320,
+                            y = (0.5f - clip.y / clip.w * 0.5f) * 256;
+                if (!window.scissor || clip.w <= 0 || x < 0 || x >= 320 || y < 0 || y >= 256)
+                    continue;
+                EXPECT_TRUE(x >= window.left && x < window.right && y >= window.top && y < window.bottom)
+                    << x << ", " << y << " at distance " << distance;
+            }
         }
-    }
 }
 
 }  // namespace

@@ -128,9 +128,10 @@ TEST_F(ScanOpenTest, VoxelSpacingShapesTheBox) {
     ASSERT_EQ(scan_test::WriteScan(dir + "/full.mha", full, fullValues), "");
     ASSERT_EQ(scan_test::WriteScan(dir + "/thick.nii", thick, halfValues), "");
     ASSERT_EQ(scan_test::WriteScan(dir + "/thin.nii", thin, halfValues), "");
+    WriteVolume(dir + "/deep.vol", 2, 4, 8, std::vector<uint16_t>(64, 3000));  // deepest along z
     std::vector<std::array<float, 3>> extents;
     std::vector<std::function<void()>> steps = {[] { Size(64, 48); }};
-    for (const char* name : {"/full.mha", "/thick.nii", "/thin.nii"}) {
+    for (const char* name : {"/full.mha", "/thick.nii", "/thin.nii", "/deep.vol"}) {
         steps.push_back([dir, name] {
             shell::testing::SetFileDialogScript({dir + name});
             Command(kCmdFileOpen);
@@ -139,7 +140,8 @@ TEST_F(ScanOpenTest, VoxelSpacingShapesTheBox) {
     }
     Run(steps);
     ASSERT_TRUE(boxes_.empty()) << boxes_[0].text;
-    ASSERT_EQ(extents.size(), 3u);
+    ASSERT_EQ(extents.size(), 4u);
+    EXPECT_EQ(extents[3], (std::array<float, 3>{0.25f, 0.5f, 1.0f})) << "the longest side is z";
     // Slices go along superior, the program's y.
     EXPECT_FLOAT_EQ(extents[1][1], 2 * extents[2][1]);
     EXPECT_FLOAT_EQ(extents[1][1], extents[0][1]);

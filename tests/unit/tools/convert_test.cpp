@@ -5,10 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "tests/support/scan_writer.h"
@@ -41,6 +44,33 @@ TEST(ConvertTest, ResamplesOntoTheSmallestSpacing) {
     EXPECT_EQ(copied[0], 10);
     EXPECT_EQ(copied[1], 20);
     EXPECT_EQ(copied[2], 4095) << "cubic already: the samples as they were";
+}
+
+// The cubic grid covers the same box to within half a new voxel per axis,
+// capped or not; samples are the trilinear value at each new centre, rounded
+// to the nearest step (a ramp of 0 and 10 over 4 mm slices: quarter steps).
+TEST(ConvertTest, TheGridKeepsTheBoxAndSamplesRoundToTheNearest) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> spacingOf(0.3, 3.0);
+    std::uniform_int_distribution<uint32_t> dimOf(1, 40);
+    for (int n = 0; n < 200; ++n) {
+        const uint32_t dims[3] = {dimOf(random), dimOf(random), dimOf(random)};
+        const double spacing[3] = {spacingOf(random), spacingOf(random), spacingOf(random)};
+        for (const IsotropicGrid& grid :
+             {IsotropicGridFor(dims, spacing), CappedIsotropicGrid(dims, spacing, uint64_t{1} << 30, 65535)})
+            for (int a = 0; a < 3; ++a)
+                ASSERT_LE(std::fabs(grid.dims[a] * grid.spacing - dims[a] * spacing[a]),
+                          grid.spacing / 2 + 1e-9)
+                    << "axis " << a << ": " << dims[a] << " x " << spacing[a] << " onto " << grid.spacing;
+    }
+    const uint32_t column[3] = {1, 1, 2};
+    const double thick[3] = {1, 1, 4};
+    const uint16_t ramp[2] = {0, 10};
+    const IsotropicGrid grid = IsotropicGridFor(column, thick);
+    ASSERT_EQ(grid.dims[2], 8u);
+    const std::unique_ptr<uint16_t[]> out = ResampleIsotropic(ramp, column, thick, grid, nullptr, nullptr);
+    for (uint32_t z = 0; z < 8; ++z)
+        EXPECT_EQ(out[z], std::lround(10 * std::clamp((z + 0.5) / 4 - 0.5, 0.0, 1.0))) << "slice " << z;
 }
 
 struct Outcome {

@@ -53,8 +53,8 @@ double LookupAlpha(const std::vector<float>& rgba, double d) {
     return (1 - f) * alpha(i) + f * alpha(i + 1);
 }
 
-// Clear everywhere but a ball of 3000 (12-bit) in one corner, a wall of 1000
-// one sample thick on a brick's edge, and far from them a patch of
+// Clear everywhere but a ball of 3000 (12-bit) in one corner, walls of 1000
+// one sample thick on bricks' edges, and far from them a patch of
 // neighbours 0 and 4095 whose mixes pass through every value.
 Volume16 MakeVolume(bool withPatch = true) {
     Volume16 v{{37, 21, 50}, {}};
@@ -68,6 +68,8 @@ Volume16 MakeVolume(bool withPatch = true) {
                     value = 3000;
                 if (x == 32 && y < 5 && z >= 20 && z < 25)
                     value = 1000;  // the first sample of the third brick along x
+                if (x < 4 && ((y == 16 && z < 4) || (z == 32 && y < 4)))
+                    value = 1000;  // and of the second along y, the third along z
                 if (withPatch && x >= 30 && y >= 15 && z >= 44)
                     value = (x + y + z) % 2 ? 4095 : 0;
                 v.texels[(size_t(z) * 21 + y) * 37 + x] = uint16_t(value << 4);
@@ -139,6 +141,15 @@ TEST(EmptySpaceTest, TheBoxFollowsTheBricksTheLookupShows) {
         VisibleTextureBox(MeasureBricks(patched.texels.data(), patched.dims), MeasureLookup(rgba.data(), 64))
             .high[2],
         1.0f);
+    // A crop narrows the box on either side; one that misses it leaves nothing.
+    const float low[3] = {0.1f, 0.2f, 0.05f}, high[3] = {0.3f, 1.0f, 0.25f}, right[3] = {0.6f, 0, 0};
+    const TextureBox cropped = CroppedTextureBox(box, low, high);
+    for (int a = 0; a < 3; ++a)
+        EXPECT_TRUE(cropped.low[a] == std::max(box.low[a], low[a]) &&
+                    cropped.high[a] == std::min(box.high[a], high[a]))
+            << a;
+    EXPECT_FALSE(cropped.empty);
+    EXPECT_TRUE(CroppedTextureBox(box, right, high).empty);
 }
 
 // The pieces: a brick's range holds every sample taken in it, and a

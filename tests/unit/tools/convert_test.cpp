@@ -56,6 +56,8 @@ TEST(ConvertTest, TheGridKeepsTheBoxAndSamplesRoundToTheNearest) {
     for (int n = 0; n < 200; ++n) {
         const uint32_t dims[3] = {dimOf(random), dimOf(random), dimOf(random)};
         const double spacing[3] = {spacingOf(random), spacingOf(random), spacingOf(random)};
+        const IsotropicGrid narrow = CappedIsotropicGrid(dims, spacing, uint64_t{1} << 30, 23);
+        EXPECT_LE(std::max({narrow.dims[0], narrow.dims[1], narrow.dims[2]}), 23u) << "capped per axis";
         for (const IsotropicGrid& grid :
              {IsotropicGridFor(dims, spacing), CappedIsotropicGrid(dims, spacing, uint64_t{1} << 30, 65535)})
             for (int a = 0; a < 3; ++a)
@@ -119,6 +121,12 @@ TEST(ConvertTest, WritesTheVolumeFileAndSaysWhatItDid) {
     EXPECT_EQ(first, 0) << "the smallest value maps to 0";
     EXPECT_EQ(last, 4095) << "the largest to 4095";
     EXPECT_FALSE(std::filesystem::exists(dir + "/ct.vol.partial"));
+    // Edges are little-endian 16-bit words: one past 255 keeps its high byte.
+    const uint32_t long300[3] = {300, 1, 1};
+    ASSERT_EQ(WriteVolumeFile(dir + "/long.vol", long300, std::vector<uint16_t>(300, 7).data()), "");
+    uint16_t edge = 0;
+    std::ifstream(dir + "/long.vol", std::ios::binary).read(reinterpret_cast<char*>(&edge), 2);
+    EXPECT_EQ(edge, 300);
 
     std::ofstream(dir + "/notes.txt") << "plain text";
     const Outcome refused = Convert(dir + "/notes.txt " + dir + "/notes.vol", dir);

@@ -1,6 +1,7 @@
 // tamlo-convert: cubic voxels from anisotropic ones, the volume file it
 // writes, and the program's own lines and refusals.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,6 +47,17 @@ TEST(ConvertTest, ResamplesOntoTheSmallestSpacing) {
     EXPECT_EQ(copied[2], 4095) << "cubic already: the samples as they were";
 }
 
+// `samples` copied to the very end of a page that an unmapped one follows:
+// a read past the last sample faults.
+const uint16_t* BeforeAGuardPage(const std::vector<uint16_t>& samples) {
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE)), bytes = samples.size() * 2;
+    const size_t pages = (bytes + page - 1) / page;
+    auto* base = static_cast<uint8_t*>(
+        ::mmap(nullptr, (pages + 1) * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ::mprotect(base + pages * page, page, PROT_NONE);
+    return static_cast<const uint16_t*>(std::memcpy(base + pages * page - bytes, samples.data(), bytes));
+}
+
 // The cubic grid covers the same box to within half a new voxel per axis,
 // capped or not; samples are the trilinear value at each new centre, rounded
 // to the nearest step (a ramp of 0 and 10 over 4 mm slices: quarter steps).
@@ -67,7 +79,7 @@ TEST(ConvertTest, TheGridKeepsTheBoxAndSamplesRoundToTheNearest) {
     }
     const uint32_t column[3] = {1, 1, 2};
     const double thick[3] = {1, 1, 4};
-    const uint16_t ramp[2] = {0, 10};
+    const uint16_t* ramp = BeforeAGuardPage({0, 10});  // and never read past the last sample
     const IsotropicGrid grid = IsotropicGridFor(column, thick);
     ASSERT_EQ(grid.dims[2], 8u);
     const std::unique_ptr<uint16_t[]> out = ResampleIsotropic(ramp, column, thick, grid, nullptr, nullptr);

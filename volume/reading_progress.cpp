@@ -1,5 +1,6 @@
 #include "volume/reading_progress.h"
 
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 
@@ -16,6 +17,7 @@ ReadingProgress::ReadingProgress(const std::string& path) {
 }
 
 void ReadingProgress::Show() {
+    shownAt_ = std::chrono::steady_clock::now();
     std::string text = "Reading " + name_ + "...";
     if (fraction_ >= 0)
         text += " " + std::to_string(static_cast<int>(std::floor(fraction_ * 100))) + "%";
@@ -25,6 +27,9 @@ void ReadingProgress::Show() {
 void ReadingProgress::Report(double fraction, void* context) {
     auto* self = static_cast<ReadingProgress*>(context);
     self->fraction_ = std::isfinite(fraction) ? std::fmin(std::fmax(fraction, 0.0), 1.0) : -1;
+    // A series reports each slice, hundreds a second; ten redraws are plenty.
+    if (std::chrono::steady_clock::now() - self->shownAt_ < std::chrono::milliseconds(100))
+        return;
     self->Show();
     // A reader that reports often is asked less often to stop: Esc is heard here too.
     self->cancelled_ = self->cancelled_ || shell::CancelRequested();

@@ -4,6 +4,7 @@
 // was stopped" and the volume shown stays.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 class ReadingProgress {
@@ -30,6 +31,7 @@ class ReadingProgress {
 
     std::string name_;  // the file's (or the series folder's) name
     double fraction_ = -1;
+    std::chrono::steady_clock::time_point shownAt_;
     bool cancelled_ = false;
     bool shown_ = false;
 };

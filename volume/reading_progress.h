@@ -15,7 +15,7 @@ class ReadingProgress {
     ReadingProgress(const ReadingProgress&) = delete;
     ReadingProgress& operator=(const ReadingProgress&) = delete;
 
-    // ReadScan's ScanProgress and SetScanWait's ScanStopCheck, with this
+    // OpenScan's ScanProgress and SetScanWait's ScanStopCheck, with this
     // object as their context.
     static void Report(double fraction, void* context);
     static bool StopRequested(void* context);

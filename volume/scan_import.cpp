@@ -18,6 +18,7 @@
 #include "volume/scan_nifti2.h"
 #include "volume/scan_nifti_length.h"
 #include "volume/scan_reader.h"
+#include "volume/scan_samples.h"
 
 #include <itkGDCMImageIO.h>
 #include <itkGDCMSeriesFileNames.h>
@@ -42,6 +43,7 @@
 #include <limits>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <sstream>
 
 namespace {
@@ -94,11 +96,15 @@ bool IsFolder(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool SkipDicom = false;
+
 Family RecognisedFamily(const std::string& path) {
     // Only regular files: a reader that opens a FIFO would wait for a writer.
     if (!IsRegularFile(path))
         return Family::None;
     for (Family family : {Family::Nifti, Family::Nrrd, Family::Meta, Family::Dicom}) {
+        if (family == Family::Dicom && SkipDicom)
+            break;
         try {
             if (MakeReader(family)->CanReadFile(path.c_str()))
                 return family;
@@ -107,10 +113,6 @@ Family RecognisedFamily(const std::string& path) {
     }
     return Family::None;
 }
-
-struct Failure {
-    std::string text;
-};
 
 // The DICOM series of a folder, each sorted by slice position.
 std::vector<std::vector<std::string>> DicomSeries(const std::string& folder) {
@@ -124,7 +126,7 @@ std::vector<std::vector<std::string>> DicomSeries(const std::string& folder) {
             unfollowable.push_back(entry.path().filename().string());
         const std::string problem = CheckDicomLengths(entry.path().string());
         if (!problem.empty())
-            throw Failure{problem + " (" + entry.path().string() + ")"};
+            throw ScanFailure{problem + " (" + entry.path().string() + ")"};
     }
     // The library's listing stops at the first link it cannot follow (a
     // loop, a link to nothing) and drops every file after it. Such a folder
@@ -162,41 +164,35 @@ std::vector<std::vector<std::string>> DicomSeries(const std::string& folder) {
 // ---------------------------------------------------------------------------
 // Reading
 
-std::string SizeText(const std::vector<uint64_t>& dims) {
-    std::string text;
-    for (size_t i = 0; i < dims.size(); ++i)
-        text += (i ? " x " : "") + std::to_string(dims[i]);
-    return text;
-}
-
-std::string TypeName(itk::IOComponentEnum type) {
+// The type of a stored sample, if we map it.
+std::optional<SampleType> SampleTypeOf(itk::IOComponentEnum type) {
+    using C = itk::IOComponentEnum;
     switch (type) {
-        case itk::IOComponentEnum::UCHAR:
-            return "uint8";
-        case itk::IOComponentEnum::CHAR:
-            return "int8";
-        case itk::IOComponentEnum::USHORT:
-            return "uint16";
-        case itk::IOComponentEnum::SHORT:
-            return "int16";
-        case itk::IOComponentEnum::UINT:
-            return "uint32";
-        case itk::IOComponentEnum::INT:
-            return "int32";
-        case itk::IOComponentEnum::ULONG:
-        case itk::IOComponentEnum::ULONGLONG:
-            return "uint64";
-        case itk::IOComponentEnum::LONG:
-        case itk::IOComponentEnum::LONGLONG:
-            return "int64";
-        case itk::IOComponentEnum::FLOAT:
-            return "float32";
-        case itk::IOComponentEnum::DOUBLE:
-            return "float64";
+        case C::UCHAR:
+            return SampleType::UInt8;
+        case C::CHAR:
+            return SampleType::Int8;
+        case C::USHORT:
+            return SampleType::UInt16;
+        case C::SHORT:
+            return SampleType::Int16;
+        case C::UINT:
+            return SampleType::UInt32;
+        case C::INT:
+            return SampleType::Int32;
+        case C::ULONG:
+        case C::ULONGLONG:
+            return SampleType::UInt64;
+        case C::LONG:
+        case C::LONGLONG:
+            return SampleType::Int64;
+        case C::FLOAT:
+            return SampleType::Float32;
+        case C::DOUBLE:
+            return SampleType::Float64;
         default:
-            break;
+            return std::nullopt;
     }
-    return "unsupported";
 }
 
 // Refuses what cannot be shown, from the header alone: more than one value
@@ -205,9 +201,9 @@ std::string TypeName(itk::IOComponentEnum type) {
 Grid CheckHeader(itk::ImageIOBase& io, uint64_t memoryBudget, uint64_t extraBytesPerSample,
                  uint64_t componentBytes) {
     if (io.GetNumberOfComponents() != 1) {
-        throw Failure{itk::ImageIOBase::GetPixelTypeAsString(io.GetPixelType()) + " image with " +
-                      std::to_string(io.GetNumberOfComponents()) +
-                      " values per sample; only single-valued (scalar) images can be shown"};
+        throw ScanFailure{itk::ImageIOBase::GetPixelTypeAsString(io.GetPixelType()) + " image with " +
+                          std::to_string(io.GetNumberOfComponents()) +
+                          " values per sample; only single-valued (scalar) images can be shown"};
     }
     const unsigned dimensions = io.GetNumberOfDimensions();
     std::vector<uint64_t> sizes;
@@ -215,13 +211,15 @@ Grid CheckHeader(itk::ImageIOBase& io, uint64_t memoryBudget, uint64_t extraByte
         sizes.push_back(io.GetDimensions(i));
     for (unsigned i = 3; i < dimensions; ++i) {
         if (sizes[i] != 1) {
-            throw Failure{std::to_string(dimensions) + "-D image (" + SizeText(sizes) +
-                          "); only 3-D volumes can be shown"};
+            throw ScanFailure{std::to_string(dimensions) + "-D image (" + SizeText(sizes) +
+                              "); only 3-D volumes can be shown"};
         }
     }
-    if (TypeName(io.GetComponentType()) == "unsupported") {
-        throw Failure{"samples of type " + itk::ImageIOBase::GetComponentTypeAsString(io.GetComponentType()) +
-                      " are not supported"};
+    const std::optional<SampleType> type = SampleTypeOf(io.GetComponentType());
+    if (!type) {
+        throw ScanFailure{"samples of type " +
+                          itk::ImageIOBase::GetComponentTypeAsString(io.GetComponentType()) +
+                          " are not supported"};
     }
     Grid grid;
     long double samples = 1;
@@ -235,95 +233,13 @@ Grid CheckHeader(itk::ImageIOBase& io, uint64_t memoryBudget, uint64_t extraByte
             grid.directions[p][i] = p < direction.size() ? direction[p] : (p == i ? 1.0 : 0.0);
     }
     if (samples == 0)
-        throw Failure{"the image has no samples (" + SizeText(sizes) + ")"};
+        throw ScanFailure{"the image has no samples (" + SizeText(sizes) + ")"};
     const long double need = samples * static_cast<long double>(componentBytes + extraBytesPerSample);
     if (need > static_cast<long double>(memoryBudget)) {
-        throw Failure{"too large: " + SizeText(sizes) + " samples of " + TypeName(io.GetComponentType()) +
-                      " need " + BytesText(need) + " of memory, " + BytesText(memoryBudget) + " is free"};
+        throw ScanFailure{"too large: " + SizeText(sizes) + " samples of " + SampleTypeName(*type) +
+                          " need " + BytesText(need) + " of memory, " + BytesText(memoryBudget) + " is free"};
     }
     return grid;
-}
-
-// The window `choice` asks for over these values; `ctByModality`: the file
-// says it is a CT (DICOM's Modality), else the values decide.
-template <typename T>
-void ChooseWindow(const T* values, uint64_t count, const ValueChoice& choice, bool ctByModality,
-                  ScanVolume* volume) {
-    const ValueFacts facts = SurveyValues(values, count);
-    volume->minValue = facts.min;
-    volume->maxValue = facts.max;
-    volume->isCt = ctByModality || LooksLikeCt(facts);
-    volume->unit = volume->isCt ? "HU" : "";
-    ValueWindow window = choice.window;
-    if (window == ValueWindow::Default)
-        window = volume->isCt ? ValueWindow::Ct : ValueWindow::Automatic;
-    volume->window = window;
-    switch (window) {
-        case ValueWindow::Ct:
-            volume->windowLow = kCtWindowLow;
-            volume->windowHigh = kCtWindowHigh;
-            break;
-        case ValueWindow::Custom:
-            volume->windowLow = choice.low;
-            volume->windowHigh = choice.high;
-            break;
-        case ValueWindow::Automatic:
-            AutomaticWindow(values, count, facts, &volume->windowLow, &volume->windowHigh);
-            break;
-        case ValueWindow::Default:
-        case ValueWindow::FullRange:
-            volume->windowLow = facts.min;
-            volume->windowHigh = facts.max;
-            break;
-    }
-}
-
-template <typename T>
-void FinishScan(const T* values, const Grid& grid, const ValueChoice& choice, bool ctByModality,
-                ScanVolume* volume) {
-    const uint64_t count = grid.dims[0] * grid.dims[1] * grid.dims[2];
-    ChooseWindow(values, count, choice, ctByModality, volume);
-    const Placement placement = PlaceGrid(grid.directions);
-    volume->samples.reset(new uint16_t[count]);
-    PreferHugePages(volume->samples.get(), count * sizeof(uint16_t));
-    PlaceAndMap(values, grid, placement, volume->windowLow, volume->windowHigh, volume->samples.get());
-    volume->dimX = static_cast<uint32_t>(grid.dims[placement.gridAxis[0]]);
-    volume->dimY = static_cast<uint32_t>(grid.dims[placement.gridAxis[1]]);
-    volume->dimZ = static_cast<uint32_t>(grid.dims[placement.gridAxis[2]]);
-    volume->spacingX = grid.spacing[placement.gridAxis[0]];
-    volume->spacingY = grid.spacing[placement.gridAxis[1]];
-    volume->spacingZ = grid.spacing[placement.gridAxis[2]];
-}
-
-void FinishScanOfType(itk::IOComponentEnum type, const void* values, const Grid& grid,
-                      const ValueChoice& choice, bool ctByModality, ScanVolume* volume) {
-    using C = itk::IOComponentEnum;
-    switch (type) {
-        case C::UCHAR:
-            return FinishScan(static_cast<const uint8_t*>(values), grid, choice, ctByModality, volume);
-        case C::CHAR:
-            return FinishScan(static_cast<const int8_t*>(values), grid, choice, ctByModality, volume);
-        case C::USHORT:
-            return FinishScan(static_cast<const uint16_t*>(values), grid, choice, ctByModality, volume);
-        case C::SHORT:
-            return FinishScan(static_cast<const int16_t*>(values), grid, choice, ctByModality, volume);
-        case C::UINT:
-            return FinishScan(static_cast<const uint32_t*>(values), grid, choice, ctByModality, volume);
-        case C::INT:
-            return FinishScan(static_cast<const int32_t*>(values), grid, choice, ctByModality, volume);
-        case C::ULONG:
-        case C::ULONGLONG:
-            return FinishScan(static_cast<const uint64_t*>(values), grid, choice, ctByModality, volume);
-        case C::LONG:
-        case C::LONGLONG:
-            return FinishScan(static_cast<const int64_t*>(values), grid, choice, ctByModality, volume);
-        case C::FLOAT:
-            return FinishScan(static_cast<const float*>(values), grid, choice, ctByModality, volume);
-        case C::DOUBLE:
-            return FinishScan(static_cast<const double*>(values), grid, choice, ctByModality, volume);
-        default:
-            throw Failure{"samples of this type are not supported"};
-    }
 }
 
 // DICOM's Modality says CT.
@@ -345,26 +261,21 @@ void ReadWhole(itk::ImageIOBase& io, void* buffer) {
     io.Read(buffer);
 }
 
-std::unique_ptr<char[]> Allocate(uint64_t bytes) {
-    char* buffer = new (std::nothrow) char[std::max<uint64_t>(bytes, 1)];
-    if (buffer == nullptr)
-        throw Failure{"not enough memory to read " + BytesText(bytes)};
-    PreferHugePages(buffer, bytes);
-    return std::unique_ptr<char[]>(buffer);
-}
-
 // The DICOM library believes every length it is told; each file's are
 // checked first (`named`: the file is one slice of several, so say which).
 void CheckDicomFile(const std::string& path, bool named) {
     const std::string problem = CheckDicomLengths(path);
     if (!problem.empty())
-        throw Failure{named ? problem + " (" + path + ")" : problem};
+        throw ScanFailure{named ? problem + " (" + path + ")" : problem};
 }
 
 void ReadSingleFile(const std::string& path, Family family, uint64_t budget, const ValueChoice& choice,
                     ScanVolume* volume) {
     if (family == Family::Dicom)
         CheckDicomFile(path, false);
+    if (family == Family::Nifti)
+        if (const std::string problem = CheckNiftiGeometry(path); !problem.empty())
+            throw ScanFailure{problem};
     itk::ImageIOBase::Pointer io = MakeReader(family);
     io->SetFileName(path);
     io->ReadImageInformation();
@@ -379,10 +290,10 @@ void ReadSingleFile(const std::string& path, Family family, uint64_t budget, con
     if (family != Family::Dicom) {
         const std::string dataProblem = CheckDetachedDataSizes(path);
         if (!dataProblem.empty())
-            throw Failure{dataProblem};
+            throw ScanFailure{dataProblem};
     }
     const uint64_t count = grid.dims[0] * grid.dims[1] * grid.dims[2];
-    std::unique_ptr<char[]> stored = Allocate(count * componentBytes);
+    std::unique_ptr<char[]> stored = AllocateScanBuffer(count * componentBytes);
     std::future<std::string> lengthCheck;
     if (family == Family::Nifti) {
         lengthCheck = std::async(std::launch::async, CheckNiftiLength, path);
@@ -392,19 +303,20 @@ void ReadSingleFile(const std::string& path, Family family, uint64_t budget, con
     const std::string said = capture.Finish();
     // MetaIO says so on std::cerr and carries on with what it had.
     if (family == Family::Meta && said.find("not read completely") != std::string::npos)
-        throw Failure{"the file ends before its last sample (" + OneLine(said.substr(said.find("M_Read"))) +
-                      ")"};
+        throw ScanFailure{"the file ends before its last sample (" +
+                          OneLine(said.substr(said.find("M_Read"))) + ")"};
     if (lengthCheck.valid()) {
         const std::string problem = lengthCheck.get();
         if (!problem.empty())
-            throw Failure{problem};
+            throw ScanFailure{problem};
     }
-    const itk::IOComponentEnum type = io->GetComponentType();
+    const SampleType type = *SampleTypeOf(io->GetComponentType());  // CheckHeader took it
+    if (family == Family::Nifti && (type == SampleType::Float32 || type == SampleType::Float64))
+        RestoreNonFiniteNifti(path, stored.get(), count, type == SampleType::Float64);
     const bool ctByModality = family == Family::Dicom && DicomSaysCt(*io);
     io = nullptr;  // a reader may keep its own copy of the samples until it goes
-    FinishScanOfType(type, stored.get(), grid, choice, ctByModality, volume);
+    FinishScan(type, stored.get(), grid, choice, ctByModality, volume);
     volume->format = FamilyName(family);
-    volume->sampleType = TypeName(type);
 }
 
 // A grid has one step between slices. Slices that share a position, or a
@@ -443,156 +355,13 @@ void CheckSlicePositions(const std::vector<std::array<double, 3>>& origins,
         const std::string& from = files[along[i].second];
         const std::string& to = files[along[i + 1].second];
         if (steps[i] < tolerance)
-            throw Failure{"two slices lie at the same position (" + number(along[i].first) + " mm): " + from +
-                          " and " + to};
+            throw ScanFailure{"two slices lie at the same position (" + number(along[i].first) +
+                              " mm): " + from + " and " + to};
         if (std::abs(steps[i] - typical) > tolerance)
-            throw Failure{"the slices are not evenly spaced: " + number(steps[i]) + " mm from " + from +
-                          " to " + to + ", " + number(typical) + " mm between the others (slices missing?)"};
+            throw ScanFailure{"the slices are not evenly spaced: " + number(steps[i]) + " mm from " + from +
+                              " to " + to + ", " + number(typical) +
+                              " mm between the others (slices missing?)"};
     }
-}
-
-// NIfTI-2 (ITK here reads only NIfTI-1): the header by scan_nifti2.cpp,
-// the samples through zlib, which reads a plain file as it is.
-template <typename T>
-void FinishNifti2(const T* stored, const Nifti2Header& h, const Grid& grid, const ValueChoice& choice,
-                  ScanVolume* volume) {
-    const bool scaled = h.sclSlope != 0 && std::isfinite(h.sclSlope) && (h.sclSlope != 1 || h.sclInter != 0);
-    if (!scaled)
-        return FinishScan(stored, grid, choice, false, volume);
-    const uint64_t count = grid.dims[0] * grid.dims[1] * grid.dims[2];
-    std::unique_ptr<char[]> real = Allocate(count * sizeof(double));
-    double* values = reinterpret_cast<double*>(real.get());
-    for (uint64_t i = 0; i < count; ++i)
-        values[i] = static_cast<double>(stored[i]) * h.sclSlope + h.sclInter;
-    FinishScan(values, grid, choice, false, volume);
-}
-
-Grid Nifti2Grid(const Nifti2Header& h) {
-    Grid grid;
-    for (int i = 0; i < 3; ++i)
-        grid.dims[i] = h.dim[0] > i ? static_cast<uint64_t>(h.dim[i + 1]) : 1;
-    // Columns of the index-to-RAS matrix, from the sform or else the qform.
-    double columns[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-    std::array<double, 3> spacing{};
-    for (int i = 0; i < 3; ++i)
-        spacing[i] = std::abs(h.pixdim[i + 1]);
-    if (h.sformCode > 0) {
-        for (int i = 0; i < 3; ++i) {
-            spacing[i] = std::sqrt(h.srow[0][i] * h.srow[0][i] + h.srow[1][i] * h.srow[1][i] +
-                                   h.srow[2][i] * h.srow[2][i]);
-            for (int p = 0; p < 3; ++p)
-                columns[i][p] = spacing[i] > 0 ? h.srow[p][i] / spacing[i] : (p == i);
-        }
-    } else if (h.qformCode > 0) {
-        const double b = h.quatern[0], c = h.quatern[1], d = h.quatern[2];
-        const double a = std::sqrt(std::max(0.0, 1 - b * b - c * c - d * d));
-        const double qfac = h.pixdim[0] < 0 ? -1 : 1;
-        const double r[3][3] = {{a * a + b * b - c * c - d * d, 2 * (b * c - a * d), 2 * (b * d + a * c)},
-                                {2 * (b * c + a * d), a * a + c * c - b * b - d * d, 2 * (c * d - a * b)},
-                                {2 * (b * d - a * c), 2 * (c * d + a * b), a * a + d * d - c * c - b * b}};
-        for (int i = 0; i < 3; ++i)
-            for (int p = 0; p < 3; ++p)
-                columns[i][p] = r[p][i] * (i == 2 ? qfac : 1);
-    }
-    for (int i = 0; i < 3; ++i) {
-        grid.spacing[i] = std::isfinite(spacing[i]) && spacing[i] > 0 ? spacing[i] : 1.0;
-        // RAS to the LPS the rest of the importer speaks.
-        for (int p = 0; p < 3; ++p)
-            grid.directions[p][i] = p < 2 ? -columns[i][p] : columns[i][p];
-    }
-    return grid;
-}
-
-void ReadNifti2(const std::string& path, uint64_t budget, const ValueChoice& choice, ScanVolume* volume) {
-    Nifti2Header h;
-    const std::string problem = ReadNifti2Header(path, &h);
-    if (!problem.empty())
-        throw Failure{problem};
-    const uint64_t bytes = static_cast<uint64_t>(Nifti2SampleBytes(h.datatype));
-    if (bytes == 0)
-        throw Failure{"NIfTI-2 samples of datatype " + std::to_string(h.datatype) + " are not supported"};
-    if (h.dim[0] < 1 || h.dim[0] > 7)
-        throw Failure{"the NIfTI-2 header gives " + std::to_string(h.dim[0]) + " dimensions"};
-    std::vector<uint64_t> sizes;
-    for (int64_t i = 1; i <= h.dim[0]; ++i)
-        sizes.push_back(h.dim[i] > 0 ? static_cast<uint64_t>(h.dim[i]) : 0);
-    for (size_t i = 0; i < sizes.size(); ++i) {
-        if (sizes[i] == 0)
-            throw Failure{"the image has no samples (" + SizeText(sizes) + ")"};
-        if (i >= 3 && sizes[i] != 1)
-            throw Failure{std::to_string(sizes.size()) + "-D image (" + SizeText(sizes) +
-                          "); only 3-D volumes can be shown"};
-    }
-    const Grid grid = Nifti2Grid(h);
-    const long double count = static_cast<long double>(grid.dims[0]) * grid.dims[1] * grid.dims[2];
-    const long double need = count * static_cast<long double>(bytes + sizeof(double) + 4);
-    if (need > static_cast<long double>(budget))
-        throw Failure{"too large: " + SizeText(sizes) + " samples need " + BytesText(need) + " of memory, " +
-                      BytesText(budget) + " is free"};
-    const uint64_t total = grid.dims[0] * grid.dims[1] * grid.dims[2] * bytes;
-    std::unique_ptr<char[]> stored = Allocate(total);
-    gzFile file = ::gzopen(path.c_str(), "rb");
-    if (file == nullptr)
-        throw Failure{std::string("cannot open the file: ") + std::strerror(errno)};
-    const int64_t start = std::max<int64_t>(h.voxOffset, 544);
-    bool whole = ::gzseek(file, static_cast<z_off_t>(start), SEEK_SET) == start;
-    for (uint64_t done = 0; whole && done < total;) {
-        const unsigned chunk = static_cast<unsigned>(std::min<uint64_t>(total - done, 1u << 30));
-        const int got = ::gzread(file, stored.get() + done, chunk);
-        whole = got > 0;
-        done += got > 0 ? static_cast<uint64_t>(got) : 0;
-    }
-    // To the end, where zlib checks a compressed stream's CRC and length.
-    char rest[4096];
-    while (whole && ::gzread(file, rest, sizeof(rest)) > 0) {
-    }
-    int status = Z_OK;
-    const std::string zlibSays = ::gzerror(file, &status);
-    ::gzclose(file);
-    if (!whole)
-        throw Failure{"the file ends before its last sample"};
-    if (status != Z_OK && status != Z_STREAM_END)
-        throw Failure{"the compressed data is damaged (" + zlibSays + ")"};
-    const char* p = stored.get();
-    switch (h.datatype) {
-        case 2:
-            FinishNifti2(reinterpret_cast<const uint8_t*>(p), h, grid, choice, volume);
-            break;
-        case 256:
-            FinishNifti2(reinterpret_cast<const int8_t*>(p), h, grid, choice, volume);
-            break;
-        case 4:
-            FinishNifti2(reinterpret_cast<const int16_t*>(p), h, grid, choice, volume);
-            break;
-        case 512:
-            FinishNifti2(reinterpret_cast<const uint16_t*>(p), h, grid, choice, volume);
-            break;
-        case 8:
-            FinishNifti2(reinterpret_cast<const int32_t*>(p), h, grid, choice, volume);
-            break;
-        case 768:
-            FinishNifti2(reinterpret_cast<const uint32_t*>(p), h, grid, choice, volume);
-            break;
-        case 16:
-            FinishNifti2(reinterpret_cast<const float*>(p), h, grid, choice, volume);
-            break;
-        case 64:
-            FinishNifti2(reinterpret_cast<const double*>(p), h, grid, choice, volume);
-            break;
-        case 1024:
-            FinishNifti2(reinterpret_cast<const int64_t*>(p), h, grid, choice, volume);
-            break;
-        default:
-            FinishNifti2(reinterpret_cast<const uint64_t*>(p), h, grid, choice, volume);
-            break;
-    }
-    volume->format = "NIfTI-2";
-    const char* names[] = {"uint8",  "int8",    "int16",   "uint16", "int32",
-                           "uint32", "float32", "float64", "int64",  "uint64"};
-    const int16_t codes[] = {2, 256, 4, 512, 8, 768, 16, 64, 1024, 1280};
-    for (int i = 0; i < 10; ++i)
-        if (codes[i] == h.datatype)
-            volume->sampleType = names[i];
 }
 
 // The slices of one series, each a file, sorted by position. They are read
@@ -605,8 +374,8 @@ void ReadDicomSeries(const std::vector<std::string>& files, uint64_t budget, Sca
     first->ReadImageInformation();
     const uint64_t slices = files.size();
     if (first->GetNumberOfDimensions() > 2 && first->GetDimensions(2) > 1) {
-        throw Failure{"the series mixes multi-frame files (" + std::to_string(first->GetDimensions(2)) +
-                      " frames in " + files.front() + ") with others"};
+        throw ScanFailure{"the series mixes multi-frame files (" + std::to_string(first->GetDimensions(2)) +
+                          " frames in " + files.front() + ") with others"};
     }
     const uint64_t nx = first->GetDimensions(0), ny = first->GetDimensions(1);
     // Float grid plus the 12-bit result plus one stored slice.
@@ -615,7 +384,7 @@ void ReadDicomSeries(const std::vector<std::string>& files, uint64_t budget, Sca
 
     std::array<double, 3> firstOrigin{}, lastOrigin{};
     std::vector<std::array<double, 3>> origins;
-    std::unique_ptr<char[]> values = Allocate(nx * ny * slices * sizeof(float));
+    std::unique_ptr<char[]> values = AllocateScanBuffer(nx * ny * slices * sizeof(float));
     float* out = reinterpret_cast<float*>(values.get());
     std::unique_ptr<char[]> stored;
     uint64_t storedBytes = 0;
@@ -628,53 +397,23 @@ void ReadDicomSeries(const std::vector<std::string>& files, uint64_t budget, Sca
         io->ReadImageInformation();
         if (io->GetNumberOfComponents() != 1 || io->GetDimensions(0) != nx || io->GetDimensions(1) != ny ||
             (io->GetNumberOfDimensions() > 2 && io->GetDimensions(2) > 1)) {
-            throw Failure{"the slices of the series differ in size or kind (" + files[z] + ")"};
+            throw ScanFailure{"the slices of the series differ in size or kind (" + files[z] + ")"};
         }
         const uint64_t bytes = io->GetImageSizeInBytes();
         if (bytes > storedBytes) {
-            stored = Allocate(bytes);
+            stored = AllocateScanBuffer(bytes);
             storedBytes = bytes;
         }
         ReadWhole(*io, stored.get());
-        const uint64_t n = nx * ny;
-        float* target = out + z * n;
-        auto copy = [&](auto* typed) {
-            for (uint64_t i = 0; i < n; ++i)
-                target[i] = static_cast<float>(typed[i]);
-        };
-        using C = itk::IOComponentEnum;
-        switch (io->GetComponentType()) {
-            case C::UCHAR:
-                copy(reinterpret_cast<const uint8_t*>(stored.get()));
-                break;
-            case C::CHAR:
-                copy(reinterpret_cast<const int8_t*>(stored.get()));
-                break;
-            case C::USHORT:
-                copy(reinterpret_cast<const uint16_t*>(stored.get()));
-                break;
-            case C::SHORT:
-                copy(reinterpret_cast<const int16_t*>(stored.get()));
-                break;
-            case C::UINT:
-                copy(reinterpret_cast<const uint32_t*>(stored.get()));
-                break;
-            case C::INT:
-                copy(reinterpret_cast<const int32_t*>(stored.get()));
-                break;
-            case C::FLOAT:
-                copy(reinterpret_cast<const float*>(stored.get()));
-                break;
-            case C::DOUBLE:
-                copy(reinterpret_cast<const double*>(stored.get()));
-                break;
-            default:
-                throw Failure{"samples of type " +
+        const std::optional<SampleType> type = SampleTypeOf(io->GetComponentType());
+        if (!type) {
+            throw ScanFailure{"samples of type " +
                               itk::ImageIOBase::GetComponentTypeAsString(io->GetComponentType()) +
                               " are not supported (" + files[z] + ")"};
         }
+        SamplesToFloat(*type, stored.get(), nx * ny, out + z * nx * ny);
         if (z == 0)
-            sampleType = TypeName(io->GetComponentType());
+            sampleType = SampleTypeName(*type);
         std::array<double, 3> origin{};
         for (unsigned i = 0; i < 3 && i < io->GetNumberOfDimensions(); ++i)
             origin[i] = io->GetOrigin(i);
@@ -705,31 +444,93 @@ void ReadDicomSeries(const std::vector<std::string>& files, uint64_t budget, Sca
                 grid.directions[p][2] = step[p] / length;
         }
     }
-    FinishScan(out, grid, choice, DicomSaysCt(*first), volume);
+    FinishScan(SampleType::Float32, out, grid, choice, DicomSaysCt(*first), volume);
     volume->format = "DICOM series (" + std::to_string(slices) + (slices == 1 ? " file)" : " files)");
     volume->sampleType = sampleType;
 }
 
+// What a folder without a series holds instead, for the message.
+std::string NoSeriesReason(const std::string& folder) {
+    std::error_code ec;
+    uint64_t files = 0, folders = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec))
+        ++(entry.is_directory(ec) ? folders : files);
+    if (files == 0 && folders == 0)
+        return "the folder holds no DICOM series: it is empty";
+    return std::string("the folder holds no DICOM series: ") +
+           (files == 1 ? "its one file is not" : "none of its " + std::to_string(files) + " files is") +
+           " a DICOM image" + (folders ? " (its sub-folders are not searched)" : "");
+}
+
+std::string SliceSizeText(itk::ImageIOBase& io) {
+    return std::to_string(io.GetDimensions(0)) + " x " + std::to_string(io.GetDimensions(1));
+}
+
+// Slices with the chosen series' own Series Instance UID that the library
+// set apart (another size or kind, a bad Rows tag): named, so that what is
+// shown is not taken for the whole series. Empty when there are none.
+std::string SetApartNotice(const std::vector<std::string>& chosen,
+                           const std::vector<std::vector<std::string>>& all) {
+    const auto headerOf = [](const std::string& file) {
+        auto io = itk::GDCMImageIO::New();
+        io->SetFileName(file);
+        io->ReadImageInformation();
+        return io;
+    };
+    const auto uidOf = [](itk::ImageIOBase& io) {
+        std::string uid;
+        itk::ExposeMetaData<std::string>(io.GetMetaDataDictionary(), "0020|000e", uid);
+        return uid;
+    };
+    auto first = headerOf(chosen.front());
+    const std::string uid = uidOf(*first);
+    std::vector<std::string> apart;
+    for (const auto& series : all) {
+        if (series == chosen || uid.empty())
+            continue;
+        try {
+            auto other = headerOf(series.front());
+            if (uidOf(*other) == uid)
+                for (const std::string& file : series)
+                    apart.push_back(file + " is " + SliceSizeText(*other));
+        } catch (const itk::ExceptionObject&) {
+        }
+    }
+    if (apart.empty())
+        return {};
+    std::string named;
+    for (size_t i = 0; i < apart.size() && i < 3; ++i)
+        named += (i ? ", " : "") + apart[i];
+    if (apart.size() > 3)
+        named += ", ...";
+    return std::to_string(apart.size()) + (apart.size() == 1 ? " slice" : " slices") +
+           " of the series left out for another size or kind (" + named + "); shown: the " +
+           std::to_string(chosen.size()) + (chosen.size() == 1 ? " slice" : " slices") + " of " +
+           SliceSizeText(*first);
+}
+
+struct SeriesChoice {
+    std::vector<std::string> files;
+    std::string setApart;  // SetApartNotice
+};
+
 // The series that holds `file`, or the largest series of a folder.
-std::vector<std::string> SeriesOf(const std::string& path) {
+SeriesChoice SeriesOf(const std::string& path) {
     const bool folder = IsFolder(path);
     const std::string directory = folder ? path : std::filesystem::path(path).parent_path().string();
     const std::vector<std::vector<std::string>> all = DicomSeries(directory.empty() ? "." : directory);
     std::vector<std::string> chosen;
-    if (folder) {
-        for (const auto& series : all)
-            if (series.size() > chosen.size())
-                chosen = series;
-        return chosen;
-    }
     std::error_code ec;
     for (const auto& series : all) {
-        for (const std::string& name : series) {
-            if (std::filesystem::equivalent(name, path, ec))
-                return series;
-        }
+        if (folder && series.size() > chosen.size())
+            chosen = series;
+        for (const std::string& name : series)
+            if (!folder && chosen.empty() && std::filesystem::equivalent(name, path, ec))
+                chosen = series;
     }
-    return {path};
+    if (chosen.empty())
+        return {folder ? chosen : std::vector<std::string>{path}, {}};
+    return {chosen, SetApartNotice(chosen, all)};
 }
 
 }  // namespace
@@ -769,61 +570,77 @@ bool RecogniseScanHere(const std::string& path) {
             recognised =
                 RecognisedFamily(path) != Family::None || (IsRegularFile(path) && IsNifti2File(path));
     } catch (const itk::ExceptionObject&) {
-    } catch (const Failure&) {
+    } catch (const ScanFailure&) {
         recognised = true;  // a damaged series: reading it says what is wrong
     }
     CollectGdcmOutput();
     return recognised;
 }
 
-bool ReadScanHere(const std::string& path, ScanVolume* volume, std::string* error, uint64_t memoryBudget,
-                  ScanProgress progress, void* progressContext, const ValueChoice& values) {
+ScanOutcome ReadScanHere(const std::string& path, ScanVolume* volume, std::string* error,
+                         uint64_t memoryBudget, ScanProgress progress, void* progressContext,
+                         const ValueChoice& values) {
     RouteLibraryOutput();
     const uint64_t budget = memoryBudget ? memoryBudget : AvailableMemoryBytes();
     ScanVolume result;
-    bool read = false;
+    ScanOutcome outcome = ScanOutcome::Refused;
     StreamCapture capture;
+    // Progress 0 says a reader took the file: what fails after it is the
+    // file's fault, not a sign that it is no scan.
+    const auto recognised = [&] {
+        if (progress != nullptr)
+            progress(0, progressContext);
+    };
     try {
         const Family family = IsFolder(path) ? Family::Dicom : RecognisedFamily(path);
         if (family == Family::None && IsRegularFile(path) && IsNifti2File(path)) {
+            recognised();
             ReadNifti2(path, budget, values, &result);
-            read = true;
+            outcome = ScanOutcome::Read;
         } else if (family == Family::None) {
             *error = "not a NIfTI, NRRD, MetaImage or DICOM file";
+            outcome = ScanOutcome::NotAScan;
         } else if (family == Family::Dicom) {
-            const std::vector<std::string> files = SeriesOf(path);
+            const SeriesChoice series = SeriesOf(path);
+            const std::vector<std::string>& files = series.files;
             if (files.empty()) {
-                *error = "the folder holds no DICOM series";
-            } else if (files.size() == 1) {
-                ReadSingleFile(files.front(), family, budget, values, &result);  // one slice, or multi-frame
-                read = true;
+                *error = NoSeriesReason(path);
+                outcome = ScanOutcome::NotAScan;
             } else {
-                ReadDicomSeries(files, budget, progress, progressContext, values, &result);
-                read = true;
+                recognised();
+                try {
+                    if (files.size() == 1)
+                        ReadSingleFile(files.front(), family, budget, values, &result);  // or multi-frame
+                    else
+                        ReadDicomSeries(files, budget, progress, progressContext, values, &result);
+                } catch (ScanFailure& failure) {
+                    if (!series.setApart.empty())
+                        failure.text += "; " + series.setApart;
+                    throw;
+                }
+                result.notice = series.setApart;
+                outcome = ScanOutcome::Read;
             }
-        } else if (const std::string dataProblem = CheckDetachedDataFiles(path); !dataProblem.empty()) {
-            *error = dataProblem;
         } else {
+            recognised();
+            if (const std::string dataProblem = CheckDetachedDataFiles(path); !dataProblem.empty())
+                throw ScanFailure{dataProblem};
             ReadSingleFile(path, family, budget, values, &result);
-            read = true;
+            outcome = ScanOutcome::Read;
         }
-    } catch (const Failure& failure) {
+    } catch (const ScanFailure& failure) {
         *error = failure.text;
-        read = false;
     } catch (const itk::ExceptionObject& e) {
         *error = Reason(e);
-        read = false;
     } catch (const std::bad_alloc&) {
         *error = "not enough memory to read the scan";
-        read = false;
     } catch (const std::exception& e) {
         *error = OneLine(e.what());
-        read = false;
     }
     CollectGdcmOutput();
-    if (read)
+    if (outcome == ScanOutcome::Read)
         *volume = std::move(result);
-    return read;
+    return outcome;
 }
 
 bool ParseValueChoice(const std::string& text, ValueChoice* choice) {
@@ -862,6 +679,10 @@ const char* ValueWindowName(ValueWindow window) {
             break;
     }
     return "Default";
+}
+
+void SkipDicomHere(bool skip) {
+    SkipDicom = skip;
 }
 
 std::vector<std::string> TakeScanWarningsHere() {

@@ -57,6 +57,7 @@ struct ScanVolume {
     std::string unit;                                 // "HU" for a CT, else empty (unknown)
     std::string format;                               // "NIfTI", "DICOM series (12 files)" ...
     std::string sampleType;                           // "int16", "float32" ...
+    std::string notice;  // what the user should be told about the read (slices left out), else empty
 };
 
 // Called now and then during a long read with the fraction done (0..1).
@@ -66,10 +67,22 @@ using ScanProgress = void (*)(double fraction, void* context);
 // MetaImage or DICOM file, or a folder holding DICOM files.
 bool IsScanFile(const std::string& path);
 
-// Reads the scan at `path`. Before any sample is read its size is checked
-// against `memoryBudget` bytes (0: what the machine has free). False with
-// `*error` set to one line (the file's problem, or the library's reason).
-// `values` chooses the value window.
+// What became of a read.
+enum class ScanOutcome : uint8_t {
+    Read,      // `volume` holds the scan
+    NotAScan,  // no reader recognises the file (`error` says what was looked for)
+    Refused,   // a reader took the file and refused it: `error` says why
+    Stopped,   // the reader was stopped (asked to, or silent too long) or died: `error` says how
+};
+
+// Recognises and reads the scan at `path`, in one child process. Before
+// any sample is read its size is checked against `memoryBudget` bytes (0:
+// what the machine has free). `error` is set to one line unless the scan
+// was read; `values` chooses the value window.
+ScanOutcome OpenScan(const std::string& path, ScanVolume* volume, std::string* error,
+                     uint64_t memoryBudget = 0, ScanProgress progress = nullptr,
+                     void* progressContext = nullptr, const ValueChoice& values = {});
+// OpenScan for callers that have nothing else to try: true when read.
 bool ReadScan(const std::string& path, ScanVolume* volume, std::string* error, uint64_t memoryBudget = 0,
               ScanProgress progress = nullptr, void* progressContext = nullptr,
               const ValueChoice& values = {});
@@ -79,7 +92,7 @@ bool ReadScan(const std::string& path, ScanVolume* volume, std::string* error, u
 using ScanStopCheck = bool (*)(void* context);
 // A reader that gives no sign of progress for `timeLimitSeconds` (300 at
 // first) is ended and its file refused; `stopRequested` (may be null) lets
-// the caller end it sooner. Holds for every later IsScanFile and ReadScan.
+// the caller end it sooner. Holds for every later read.
 void SetScanWait(double timeLimitSeconds, ScanStopCheck stopRequested, void* context);
 
 // Bytes of memory the machine can still give (MemAvailable).

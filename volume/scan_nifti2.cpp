@@ -2,24 +2,27 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
 #include <cstring>
+#include <optional>
+
+#include "volume/scan_library_output.h"
+#include "volume/scan_nifti_layout.h"
+#include "volume/scan_samples.h"
 
 namespace {
 
-// The header's layout (all little-endian here).
-constexpr int kHeaderBytes = 540;
-constexpr size_t kMagicOffset = 4, kDatatypeOffset = 12, kDimOffset = 16, kPixdimOffset = 104,
-                 kVoxOffsetOffset = 168, kSclSlopeOffset = 176, kSclInterOffset = 184, kQformOffset = 344,
-                 kSformOffset = 348, kQuaternOffset = 352, kQoffsetOffset = 376, kSrowOffset = 400;
-constexpr char kMagic[8] = {'n', '+', '2', '\0', '\r', '\n', '\032', '\n'};
+using namespace nifti_layout;
 
 bool ReadRaw(const std::string& path, unsigned char* bytes) {
     gzFile file = ::gzopen(path.c_str(), "rb");
     if (file == nullptr)
         return false;
-    const int got = ::gzread(file, bytes, kHeaderBytes);
+    const int got = ::gzread(file, bytes, kNifti2HeaderBytes);
     ::gzclose(file);
-    return got == kHeaderBytes;
+    return got == kNifti2HeaderBytes;
 }
 
 template <typename T>
@@ -29,57 +32,168 @@ T Field(const unsigned char* bytes, size_t offset) {
     return value;
 }
 
+// NIfTI's datatype codes for the types we map.
+std::optional<SampleType> SampleTypeOf(int16_t datatype) {
+    switch (datatype) {
+        case 2:
+            return SampleType::UInt8;
+        case 256:
+            return SampleType::Int8;
+        case 4:
+            return SampleType::Int16;
+        case 512:
+            return SampleType::UInt16;
+        case 8:
+            return SampleType::Int32;
+        case 768:
+            return SampleType::UInt32;
+        case 1024:
+            return SampleType::Int64;
+        case 1280:
+            return SampleType::UInt64;
+        case 16:
+            return SampleType::Float32;
+        case 64:
+            return SampleType::Float64;
+        default:
+            return std::nullopt;
+    }
+}
+
+scan_mapping::Grid GridOf(const Nifti2Header& h) {
+    scan_mapping::Grid grid;
+    for (int i = 0; i < 3; ++i)
+        grid.dims[i] = h.dim[0] > i ? static_cast<uint64_t>(h.dim[i + 1]) : 1;
+    // Columns of the index-to-RAS matrix, from the sform or else the qform.
+    double columns[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    std::array<double, 3> spacing{};
+    for (int i = 0; i < 3; ++i)
+        spacing[i] = std::abs(h.pixdim[i + 1]);
+    if (h.sformCode > 0) {
+        for (int i = 0; i < 3; ++i) {
+            spacing[i] = std::sqrt(h.srow[0][i] * h.srow[0][i] + h.srow[1][i] * h.srow[1][i] +
+                                   h.srow[2][i] * h.srow[2][i]);
+            for (int p = 0; p < 3; ++p)
+                columns[i][p] = spacing[i] > 0 ? h.srow[p][i] / spacing[i] : (p == i);
+        }
+    } else if (h.qformCode > 0) {
+        const double b = h.quatern[0], c = h.quatern[1], d = h.quatern[2];
+        const double a = std::sqrt(std::max(0.0, 1 - b * b - c * c - d * d));
+        const double qfac = h.pixdim[0] < 0 ? -1 : 1;
+        const double r[3][3] = {{a * a + b * b - c * c - d * d, 2 * (b * c - a * d), 2 * (b * d + a * c)},
+                                {2 * (b * c + a * d), a * a + c * c - b * b - d * d, 2 * (c * d - a * b)},
+                                {2 * (b * d - a * c), 2 * (c * d + a * b), a * a + d * d - c * c - b * b}};
+        for (int i = 0; i < 3; ++i)
+            for (int p = 0; p < 3; ++p)
+                columns[i][p] = r[p][i] * (i == 2 ? qfac : 1);
+    }
+    for (int i = 0; i < 3; ++i) {
+        grid.spacing[i] = std::isfinite(spacing[i]) && spacing[i] > 0 ? spacing[i] : 1.0;
+        // RAS to the LPS the rest of the importer speaks.
+        for (int p = 0; p < 3; ++p)
+            grid.directions[p][i] = p < 2 ? -columns[i][p] : columns[i][p];
+    }
+    return grid;
+}
+
 }  // namespace
 
 bool IsNifti2File(const std::string& path) {
-    unsigned char bytes[kHeaderBytes];
-    return ReadRaw(path, bytes) && Field<int32_t>(bytes, 0) == kHeaderBytes &&
-           std::memcmp(bytes + kMagicOffset, kMagic, sizeof(kMagic)) == 0;
+    unsigned char bytes[kNifti2HeaderBytes];
+    return ReadRaw(path, bytes) && Field<int32_t>(bytes, 0) == kNifti2HeaderBytes &&
+           std::memcmp(bytes + kNifti2Magic, kNifti2Magic1, sizeof(kNifti2Magic1)) == 0;
 }
 
 std::string ReadNifti2Header(const std::string& path, Nifti2Header* h) {
-    unsigned char bytes[kHeaderBytes];
+    unsigned char bytes[kNifti2HeaderBytes];
     if (!ReadRaw(path, bytes))
         return "the file ends inside its NIfTI-2 header";
-    if (Field<int32_t>(bytes, 0) != kHeaderBytes ||
-        std::memcmp(bytes + kMagicOffset, kMagic, sizeof(kMagic)) != 0)
+    if (Field<int32_t>(bytes, 0) != kNifti2HeaderBytes ||
+        std::memcmp(bytes + kNifti2Magic, kNifti2Magic1, sizeof(kNifti2Magic1)) != 0)
         return "not a little-endian NIfTI-2 file";
-    h->datatype = Field<int16_t>(bytes, kDatatypeOffset);
+    h->datatype = Field<int16_t>(bytes, kNifti2Datatype);
     for (int i = 0; i < 8; ++i) {
-        h->dim[i] = Field<int64_t>(bytes, kDimOffset + 8 * i);
-        h->pixdim[i] = Field<double>(bytes, kPixdimOffset + 8 * i);
+        h->dim[i] = Field<int64_t>(bytes, kNifti2Dim + 8 * i);
+        h->pixdim[i] = Field<double>(bytes, kNifti2Pixdim + 8 * i);
     }
-    h->voxOffset = Field<int64_t>(bytes, kVoxOffsetOffset);
-    h->sclSlope = Field<double>(bytes, kSclSlopeOffset);
-    h->sclInter = Field<double>(bytes, kSclInterOffset);
-    h->qformCode = Field<int32_t>(bytes, kQformOffset);
-    h->sformCode = Field<int32_t>(bytes, kSformOffset);
+    h->voxOffset = Field<int64_t>(bytes, kNifti2VoxOffset);
+    h->sclSlope = Field<double>(bytes, kNifti2SclSlope);
+    h->sclInter = Field<double>(bytes, kNifti2SclInter);
+    h->qformCode = Field<int32_t>(bytes, kNifti2QformCode);
+    h->sformCode = Field<int32_t>(bytes, kNifti2SformCode);
     for (int i = 0; i < 3; ++i) {
-        h->quatern[i] = Field<double>(bytes, kQuaternOffset + 8 * i);
-        h->qoffset[i] = Field<double>(bytes, kQoffsetOffset + 8 * i);
+        h->quatern[i] = Field<double>(bytes, kNifti2Quatern + 8 * i);
+        h->qoffset[i] = Field<double>(bytes, kNifti2Qoffset + 8 * i);
         for (int j = 0; j < 4; ++j)
-            h->srow[i][j] = Field<double>(bytes, kSrowOffset + 32 * i + 8 * j);
+            h->srow[i][j] = Field<double>(bytes, kNifti2Srow + 32 * i + 8 * j);
     }
     return {};
 }
 
-int Nifti2SampleBytes(int16_t datatype) {
-    switch (datatype) {
-        case 2:    // uint8
-        case 256:  // int8
-            return 1;
-        case 4:    // int16
-        case 512:  // uint16
-            return 2;
-        case 8:    // int32
-        case 16:   // float32
-        case 768:  // uint32
-            return 4;
-        case 64:    // float64
-        case 1024:  // int64
-        case 1280:  // uint64
-            return 8;
-        default:
-            return 0;
+void ReadNifti2(const std::string& path, uint64_t budget, const ValueChoice& choice, ScanVolume* volume) {
+    Nifti2Header h;
+    const std::string problem = ReadNifti2Header(path, &h);
+    if (!problem.empty())
+        throw ScanFailure{problem};
+    const std::optional<SampleType> type = SampleTypeOf(h.datatype);
+    if (!type)
+        throw ScanFailure{"NIfTI-2 samples of datatype " + std::to_string(h.datatype) + " are not supported"};
+    if (h.dim[0] < 1 || h.dim[0] > 7)
+        throw ScanFailure{"the NIfTI-2 header gives " + std::to_string(h.dim[0]) + " dimensions"};
+    std::vector<uint64_t> sizes;
+    for (int64_t i = 1; i <= h.dim[0]; ++i)
+        sizes.push_back(h.dim[i] > 0 ? static_cast<uint64_t>(h.dim[i]) : 0);
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        if (sizes[i] == 0)
+            throw ScanFailure{"the image has no samples (" + SizeText(sizes) + ")"};
+        if (i >= 3 && sizes[i] != 1)
+            throw ScanFailure{std::to_string(sizes.size()) + "-D image (" + SizeText(sizes) +
+                              "); only 3-D volumes can be shown"};
     }
+    const scan_mapping::Grid grid = GridOf(h);
+    const uint64_t bytes = SampleBytes(*type);
+    // The stored samples, their scaled copy and the 12-bit result.
+    const long double count = static_cast<long double>(grid.dims[0]) * grid.dims[1] * grid.dims[2];
+    const long double need = count * static_cast<long double>(bytes + sizeof(double) + 4);
+    if (need > static_cast<long double>(budget))
+        throw ScanFailure{"too large: " + SizeText(sizes) + " samples need " + BytesText(need) +
+                          " of memory, " + BytesText(budget) + " is free"};
+    const uint64_t samples = grid.dims[0] * grid.dims[1] * grid.dims[2];
+    const uint64_t total = samples * bytes;
+    std::unique_ptr<char[]> stored = AllocateScanBuffer(total);
+    // zlib reads a plain file as it is.
+    gzFile file = ::gzopen(path.c_str(), "rb");
+    if (file == nullptr)
+        throw ScanFailure{std::string("cannot open the file: ") + std::strerror(errno)};
+    const int64_t start = std::max<int64_t>(h.voxOffset, kNifti2FirstSample);
+    bool whole = ::gzseek(file, static_cast<z_off_t>(start), SEEK_SET) == start;
+    for (uint64_t done = 0; whole && done < total;) {
+        const unsigned chunk = static_cast<unsigned>(std::min<uint64_t>(total - done, 1u << 30));
+        const int got = ::gzread(file, stored.get() + done, chunk);
+        whole = got > 0;
+        done += got > 0 ? static_cast<uint64_t>(got) : 0;
+    }
+    // To the end, where zlib checks a compressed stream's CRC and length.
+    char rest[4096];
+    while (whole && ::gzread(file, rest, sizeof(rest)) > 0) {
+    }
+    int status = Z_OK;
+    const std::string zlibSays = ::gzerror(file, &status);
+    ::gzclose(file);
+    if (!whole)
+        throw ScanFailure{"the file ends before its last sample"};
+    if (status != Z_OK && status != Z_STREAM_END)
+        throw ScanFailure{"the compressed data is damaged (" + zlibSays + ")"};
+    const bool scaled = h.sclSlope != 0 && std::isfinite(h.sclSlope) && (h.sclSlope != 1 || h.sclInter != 0);
+    if (scaled) {
+        std::unique_ptr<char[]> real = AllocateScanBuffer(samples * sizeof(double));
+        SamplesToScaledDouble(*type, stored.get(), samples, h.sclSlope, h.sclInter,
+                              reinterpret_cast<double*>(real.get()));
+        stored.reset();
+        FinishScan(SampleType::Float64, real.get(), grid, choice, false, volume);
+    } else {
+        FinishScan(*type, stored.get(), grid, choice, false, volume);
+    }
+    volume->sampleType = SampleTypeName(*type);
+    volume->format = "NIfTI-2";
 }

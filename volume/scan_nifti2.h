@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "volume/scan_import.h"
+
 struct Nifti2Header {
     std::array<int64_t, 8> dim{};  // dim[0]: how many follow
     int16_t datatype = 0;
@@ -23,5 +25,6 @@ bool IsNifti2File(const std::string& path);
 // The header, or the reason it cannot be read (empty on success).
 std::string ReadNifti2Header(const std::string& path, Nifti2Header* header);
 
-// Bytes per sample of a NIfTI datatype code we map; 0 for any other.
-int Nifti2SampleBytes(int16_t datatype);
+// Reads the whole file into `volume` (ScanFailure with the reason when it
+// cannot); `budget`: bytes of memory the read may take.
+void ReadNifti2(const std::string& path, uint64_t budget, const ValueChoice& choice, ScanVolume* volume);

@@ -60,12 +60,12 @@ bool CVolume::Load(const char* path, const ValueChoice& values) {
     // Everything that can go wrong with the file is found out before the
     // current volume is let go.
     struct stat pathInfo {};
+    std::string notAScan;
     if (::stat(path, &pathInfo) == 0 && S_ISDIR(pathInfo.st_mode)) {
-        if (IsScanFile(path))
-            return LoadScan(path, values);  // a DICOM series' folder
-        ShowVolumeError(std::string("Unable to read scan (") + path +
-                        "): the folder holds no DICOM series (a folder opens only as a DICOM series)");
-        return false;
+        const ScanOutcome outcome = LoadScan(path, values, &notAScan);  // a DICOM series' folder
+        if (outcome == ScanOutcome::NotAScan)
+            ShowVolumeError(std::string("Unable to read scan (") + path + "): " + notAScan);
+        return outcome == ScanOutcome::Read;
     }
     // Non-blocking: opening a FIFO would otherwise wait for a writer; it is
     // then refused as not a regular file.
@@ -84,15 +84,19 @@ bool CVolume::Load(const char* path, const ValueChoice& values) {
     // A file exactly as long as its header promises is a volume file, even
     // if a scan reader would take it too; any other file is a scan only if
     // a reader recognises it, else the volume file's checks speak.
-    if (regular && !(haveHeader && IsExactVolumeFile(header, fileSize)) && IsScanFile(path))
-        return LoadScan(path, values);
-    // A name that promises a scan, which no reader took: the volume file's
-    // messages ("Volume too large: 25960 x 27756 x 11375") would mislead.
-    if (regular && !(haveHeader && IsExactVolumeFile(header, fileSize)) && HasScanName(path)) {
-        ShowVolumeError(
-            std::string("Unable to read scan (") + path +
-            "): its name says NIfTI, NRRD, MetaImage or DICOM, but no reader recognises its content");
-        return false;
+    if (regular && !(haveHeader && IsExactVolumeFile(header, fileSize))) {
+        const ScanOutcome outcome = LoadScan(path, values, &notAScan);
+        if (outcome != ScanOutcome::NotAScan)
+            return outcome == ScanOutcome::Read;
+        // A name that promises a scan, which no reader took: the volume
+        // file's messages ("Volume too large: 25960 x 27756 x 11375") would
+        // mislead.
+        if (HasScanName(path)) {
+            ShowVolumeError(
+                std::string("Unable to read scan (") + path +
+                "): its name says NIfTI, NRRD, MetaImage or DICOM, but no reader recognises its content");
+            return false;
+        }
     }
     if (!haveHeader) {
         ShowVolumeError(std::string("Unable to read volume file (") + path +
@@ -143,16 +147,17 @@ bool CVolume::LoadVolumeFile(int fd, uint64_t fileSize, const VolumeHeader& head
     return true;
 }
 
-bool CVolume::LoadScan(const char* path, const ValueChoice& values) {
+ScanOutcome CVolume::LoadScan(const char* path, const ValueChoice& values, std::string* notAScan) {
     ScanVolume scan;
     std::string error;
     // A reader that hangs (a file that never ends) must not hold the window:
     // its close box, a quit, Esc or the progress's Cancel ends the reader.
     ReadingProgress reading(path);
     SetScanWait(kScanTimeLimitSeconds, &ReadingProgress::StopRequested, &reading);
-    const bool read =
-        ReadScan(path, &scan, &error, 0, &ReadingProgress::Report, &reading, values) && !reading.Cancelled();
-    // The stop check must not outlive `reading` (later recognitions use it).
+    ScanOutcome outcome = OpenScan(path, &scan, &error, 0, &ReadingProgress::Report, &reading, values);
+    if (outcome == ScanOutcome::Read && reading.Cancelled())
+        outcome = ScanOutcome::Stopped;  // the user no longer wants it, even read
+    // The stop check must not outlive `reading` (later reads use it).
     SetScanWait(
         kScanTimeLimitSeconds, [](void*) { return shell::CloseRequested(); }, nullptr);
     reading.End();
@@ -162,17 +167,21 @@ bool CVolume::LoadScan(const char* path, const ValueChoice& values) {
         if (verbose)
             shell::OutputDebugString(("scan reader: " + warning + "\n").c_str());
     }
-    if (!read) {
+    if (outcome == ScanOutcome::NotAScan) {
+        *notAScan = error;
+        return outcome;
+    }
+    if (outcome != ScanOutcome::Read) {
         // A closing window is told nothing more, nor a user who cancelled.
         if (!shell::CloseRequested() && !reading.Cancelled())
             ShowVolumeError(std::string("Unable to read scan (") + path + "): " + error);
-        return false;
+        return outcome;
     }
     const uint32_t dims[3] = {scan.dimX, scan.dimY, scan.dimZ};
     const float spacing[3] = {static_cast<float>(scan.spacingX), static_cast<float>(scan.spacingY),
                               static_cast<float>(scan.spacingZ)};
     if (!Install(std::move(scan.samples), dims, spacing, path))
-        return false;
+        return ScanOutcome::Refused;
     minValue = scan.minValue;
     maxValue = scan.maxValue;
     isScan = true;
@@ -187,14 +196,19 @@ bool CVolume::LoadScan(const char* path, const ValueChoice& values) {
             "' span no range (all equal, or none finite), so every sample is shown as 0.";
         shell::MessageBox(nullptr, text.c_str(), "Volume values", shell::MB_OK | shell::MB_ICONINFORMATION);
     }
-    return true;
+    if (!scan.notice.empty()) {
+        const std::string text = std::string("'") + path + "': " + scan.notice + ".";
+        shell::MessageBox(nullptr, text.c_str(), "Volume slices", shell::MB_OK | shell::MB_ICONINFORMATION);
+    }
+    return ScanOutcome::Read;
 }
 
 bool CVolume::Remap(const ValueChoice& values) {
     if (voxels == nullptr || !isScan || path.empty())
         return false;
     const std::string shown = path;  // Load replaces it
-    return LoadScan(shown.c_str(), values);
+    std::string notAScan;
+    return LoadScan(shown.c_str(), values, &notAScan) == ScanOutcome::Read;
 }
 
 namespace {

@@ -79,7 +79,9 @@ class CVolume {
 
   private:
     bool LoadVolumeFile(int fd, uint64_t fileSize, const VolumeHeader& header, const char* path);
-    bool LoadScan(const char* path, const ValueChoice& values);
+    // Read, or NotAScan with what was looked for in `notAScan` (the caller
+    // tries what else it knows); a refusal is shown here.
+    ScanOutcome LoadScan(const char* path, const ValueChoice& values, std::string* notAScan);
     // Takes the 12-bit (or unshifted volume file) samples and makes them the
     // loaded volume: reduction for the device, the shift, the texture.
     bool Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3], const float spacing[3],

@@ -27,8 +27,14 @@ itk::IOComponentEnum ComponentOf(StoredType type) {
             return C::USHORT;
         case StoredType::Int16:
             return C::SHORT;
+        case StoredType::UInt32:
+            return C::UINT;
         case StoredType::Int32:
             return C::INT;
+        case StoredType::UInt64:
+            return C::ULONGLONG;
+        case StoredType::Int64:
+            return C::LONGLONG;
         case StoredType::Float32:
             return C::FLOAT;
         case StoredType::Float64:
@@ -59,8 +65,17 @@ std::vector<char> Pack(StoredType type, const std::vector<double>& values) {
         case StoredType::Int16:
             put(int16_t{});
             break;
+        case StoredType::UInt32:
+            put(uint32_t{});
+            break;
         case StoredType::Int32:
             put(int32_t{});
+            break;
+        case StoredType::UInt64:
+            put(uint64_t{});
+            break;
+        case StoredType::Int64:
+            put(int64_t{});
             break;
         case StoredType::Float32:
             put(float{});

@@ -9,7 +9,7 @@
 
 namespace scan_test {
 
-enum class StoredType { UInt8, Int8, UInt16, Int16, Int32, Float32, Float64 };
+enum class StoredType { UInt8, Int8, UInt16, Int16, UInt32, Int32, UInt64, Int64, Float32, Float64 };
 
 struct ScanSpec {
     std::array<uint32_t, 3> dims{1, 1, 1};

@@ -106,8 +106,6 @@ int main(int argc, char** argv) {
     const std::string unwritable = CheckReplaceable(output);
     if (!unwritable.empty())
         return Fail("cannot write " + output + ": " + unwritable);
-    if (!IsScanFile(input))
-        return Fail("cannot read " + input + ": not a NIfTI, NRRD, MetaImage or DICOM file");
     // Another slice of the input's series, or any other scan, is no place
     // for a volume file either.
     if (IsScanFile(output))
@@ -116,10 +114,10 @@ int main(int argc, char** argv) {
     Progress progress;
     ScanVolume scan;
     std::string error;
-    const bool read = ReadScan(input, &scan, &error, 0, &ShowProgress, &progress, values);
+    const ScanOutcome outcome = OpenScan(input, &scan, &error, 0, &ShowProgress, &progress, values);
     EndProgress(&progress);
     TakeScanWarnings();
-    if (!read)
+    if (outcome != ScanOutcome::Read)
         return Fail("cannot read " + input + ": " + error);
     std::printf("input:   %s (%s, %s)\n", input.c_str(), scan.format.c_str(), scan.sampleType.c_str());
     std::printf("grid:    %u x %u x %u, spacing %g x %g x %g\n", scan.dimX, scan.dimY, scan.dimZ,
@@ -128,6 +126,8 @@ int main(int argc, char** argv) {
                 scan.unit.c_str());
     std::printf("window:  %g .. %g (%s), mapped onto 0 .. 4095\n", scan.windowLow, scan.windowHigh,
                 ValueWindowName(scan.window));
+    if (!scan.notice.empty())
+        std::printf("note:    %s\n", scan.notice.c_str());
 
     const uint32_t dims[3] = {scan.dimX, scan.dimY, scan.dimZ};
     const double spacing[3] = {scan.spacingX, scan.spacingY, scan.spacingZ};

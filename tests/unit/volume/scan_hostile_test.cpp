@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -122,11 +123,15 @@ void Put(const std::string& path, const std::string& bytes) {
 // half the data, MetaImage data files missing, short or not compressed.
 TEST_F(ScanHostileTest, DamagedOrMissingSamplesAreAnErrorNotGarbage) {
     scan_test::ScanSpec spec;
-    spec.dims = {64, 64, 64};  // more than the header's read takes in
-    std::vector<double> noise(64 * 64 * 64);
+    spec.dims = {128, 96, 64};  // 1.5 MiB: more than one read of the length check
+    std::vector<double> noise(128 * 96 * 64);
     for (size_t i = 0; i < noise.size(); ++i)
         noise[i] = static_cast<double>((i * 7919) % 3001);
     ASSERT_EQ(scan_test::WriteScan(Path("whole.nii.gz"), spec, noise), "");
+    ASSERT_EQ(scan_test::WriteScan(Path("whole.nii"), spec, noise), "");
+    const std::string plain = Bytes(Path("whole.nii"));
+    Put(Path("cut.nii"), plain.substr(0, plain.size() - 1));
+    EXPECT_NE(Refusal(Path("cut.nii")).find("ends before its last sample"), std::string::npos);
     const std::string whole = Bytes(Path("whole.nii.gz"));
     std::string flipped = whole;
     flipped[flipped.size() - 6] ^= 0x01;  // the stream's CRC
@@ -311,3 +316,54 @@ TEST_F(ScanHostileTest, NiftiTwoReadsAsItsNiftiOneTwin) {
 }
 
 }  // namespace
+
+// What a folder or series lacks is said: an empty folder, a folder of other
+// files, a series one of whose slices states another size.
+TEST_F(ScanHostileTest, AFolderOrSeriesThatIsNotOneSaysWhatWasLookedFor) {
+    fs::create_directory(Path("empty"));
+    fs::create_directory(Path("notes"));
+    for (int i = 0; i < 50; ++i)
+        std::ofstream(Path("notes/n" + std::to_string(i) + ".txt")) << "not a slice " << i;
+    EXPECT_NE(Refusal(Path("empty")).find("no DICOM series: it is empty"), std::string::npos);
+    EXPECT_NE(Refusal(Path("notes")).find("none of its 50 files is a DICOM image"), std::string::npos);
+
+    scan_test::ScanSpec spec;
+    spec.dims = {16, 16, 4};
+    fs::create_directory(Path("rows"));
+    ASSERT_EQ(scan_test::WriteDicomSeries(Path("rows"), spec, std::vector<double>(1024, 50.0),
+                                          {"1", "2", "3", "4"}),
+              "");
+    std::string slice = Bytes(Path("rows/3"));
+    const size_t rows = slice.find(std::string("\x28\x00\x10\x00", 4));
+    ASSERT_NE(rows, std::string::npos);
+    slice[rows + 8] = 15;  // the value after the tag and its length (explicit or implicit VR alike)
+    Put(Path("rows/3"), slice);
+    // The folder: the three slices of one size, with a gap where the fourth was.
+    const std::string folder = Refusal(Path("rows"));
+    EXPECT_NE(folder.find("slices missing?)"), std::string::npos) << folder;
+    EXPECT_NE(folder.find("1 slice of the series left out for another size or kind (" + Path("rows/3") +
+                          " is 16 x 15)"),
+              std::string::npos)
+        << folder;
+    // The odd slice alone: read, and the rest of its series named.
+    ScanVolume alone;
+    std::string error;
+    ASSERT_TRUE(ReadScan(Path("rows/3"), &alone, &error)) << error;
+    EXPECT_NE(alone.notice.find("3 slices of the series left out"), std::string::npos) << alone.notice;
+}
+
+// An orientation the NIfTI library's arithmetic cannot take (NaN stops its
+// process, squares past the float range never finish) is refused at once.
+TEST_F(ScanHostileTest, ANiftiOrientationBeyondArithmeticIsRefused) {
+    scan_test::ScanSpec spec;
+    spec.dims = {4, 4, 4};
+    ASSERT_EQ(scan_test::WriteScan(Path("good.nii"), spec, std::vector<double>(64, 5.0)), "");
+    const std::string good = Bytes(Path("good.nii"));
+    for (const float bad : {std::nanf(""), 4e27f}) {
+        std::string header = good;
+        std::memcpy(header.data() + 280, &bad, sizeof(bad));  // srow_x[0], the sform in use
+        Put(Path("bad.nii"), header);
+        EXPECT_NE(Refusal(Path("bad.nii"), 5).find("orientation holds a number that is not finite"),
+                  std::string::npos);
+    }
+}

@@ -1,0 +1,133 @@
+#include "volume/scan_samples.h"
+
+#include <new>
+
+#include "volume/scan_library_output.h"
+#include "volume/scan_reader.h"
+
+namespace {
+
+using namespace scan_mapping;
+
+// The one place a stored type becomes a C++ type.
+template <typename Visit>
+void WithTypedSamples(SampleType type, const void* values, Visit&& visit) {
+    switch (type) {
+        case SampleType::UInt8:
+            return visit(static_cast<const uint8_t*>(values));
+        case SampleType::Int8:
+            return visit(static_cast<const int8_t*>(values));
+        case SampleType::UInt16:
+            return visit(static_cast<const uint16_t*>(values));
+        case SampleType::Int16:
+            return visit(static_cast<const int16_t*>(values));
+        case SampleType::UInt32:
+            return visit(static_cast<const uint32_t*>(values));
+        case SampleType::Int32:
+            return visit(static_cast<const int32_t*>(values));
+        case SampleType::UInt64:
+            return visit(static_cast<const uint64_t*>(values));
+        case SampleType::Int64:
+            return visit(static_cast<const int64_t*>(values));
+        case SampleType::Float32:
+            return visit(static_cast<const float*>(values));
+        case SampleType::Float64:
+            return visit(static_cast<const double*>(values));
+    }
+}
+
+// The window `choice` asks for over these values.
+template <typename T>
+void ChooseWindow(const T* values, uint64_t count, const ValueChoice& choice, bool ctByModality,
+                  ScanVolume* volume) {
+    const ValueFacts facts = SurveyValues(values, count);
+    volume->minValue = facts.min;
+    volume->maxValue = facts.max;
+    volume->isCt = ctByModality || LooksLikeCt(facts);
+    volume->unit = volume->isCt ? "HU" : "";
+    ValueWindow window = choice.window;
+    if (window == ValueWindow::Default)
+        window = volume->isCt ? ValueWindow::Ct : ValueWindow::Automatic;
+    volume->window = window;
+    switch (window) {
+        case ValueWindow::Ct:
+            volume->windowLow = kCtWindowLow;
+            volume->windowHigh = kCtWindowHigh;
+            break;
+        case ValueWindow::Custom:
+            volume->windowLow = choice.low;
+            volume->windowHigh = choice.high;
+            break;
+        case ValueWindow::Automatic:
+            AutomaticWindow(values, count, facts, &volume->windowLow, &volume->windowHigh);
+            break;
+        case ValueWindow::Default:
+        case ValueWindow::FullRange:
+            volume->windowLow = facts.min;
+            volume->windowHigh = facts.max;
+            break;
+    }
+}
+
+}  // namespace
+
+const char* SampleTypeName(SampleType type) {
+    static const char* const kNames[] = {"uint8", "int8",   "uint16", "int16",   "uint32",
+                                         "int32", "uint64", "int64",  "float32", "float64"};
+    return kNames[static_cast<int>(type)];
+}
+
+uint64_t SampleBytes(SampleType type) {
+    uint64_t bytes = 0;
+    WithTypedSamples(type, nullptr, [&](auto* typed) { bytes = sizeof(*typed); });
+    return bytes;
+}
+
+std::unique_ptr<char[]> AllocateScanBuffer(uint64_t bytes) {
+    char* buffer = new (std::nothrow) char[std::max<uint64_t>(bytes, 1)];
+    if (buffer == nullptr)
+        throw ScanFailure{"not enough memory to read " + BytesText(bytes)};
+    PreferHugePages(buffer, bytes);
+    return std::unique_ptr<char[]>(buffer);
+}
+
+void FinishScan(SampleType type, const void* values, const Grid& grid, const ValueChoice& choice,
+                bool ctByModality, ScanVolume* volume) {
+    const uint64_t count = grid.dims[0] * grid.dims[1] * grid.dims[2];
+    const Placement placement = PlaceGrid(grid.directions);
+    WithTypedSamples(type, values, [&](auto* typed) {
+        ChooseWindow(typed, count, choice, ctByModality, volume);
+        volume->samples.reset(new uint16_t[count]);
+        PreferHugePages(volume->samples.get(), count * sizeof(uint16_t));
+        PlaceAndMap(typed, grid, placement, volume->windowLow, volume->windowHigh, volume->samples.get());
+    });
+    volume->dimX = static_cast<uint32_t>(grid.dims[placement.gridAxis[0]]);
+    volume->dimY = static_cast<uint32_t>(grid.dims[placement.gridAxis[1]]);
+    volume->dimZ = static_cast<uint32_t>(grid.dims[placement.gridAxis[2]]);
+    volume->spacingX = grid.spacing[placement.gridAxis[0]];
+    volume->spacingY = grid.spacing[placement.gridAxis[1]];
+    volume->spacingZ = grid.spacing[placement.gridAxis[2]];
+    volume->sampleType = SampleTypeName(type);
+}
+
+void SamplesToFloat(SampleType type, const void* from, uint64_t count, float* to) {
+    WithTypedSamples(type, from, [&](auto* typed) {
+        for (uint64_t i = 0; i < count; ++i)
+            to[i] = static_cast<float>(typed[i]);
+    });
+}
+
+void SamplesToScaledDouble(SampleType type, const void* from, uint64_t count, double slope, double intercept,
+                           double* to) {
+    WithTypedSamples(type, from, [&](auto* typed) {
+        for (uint64_t i = 0; i < count; ++i)
+            to[i] = static_cast<double>(typed[i]) * slope + intercept;
+    });
+}
+
+std::string SizeText(const std::vector<uint64_t>& dims) {
+    std::string text;
+    for (size_t i = 0; i < dims.size(); ++i)
+        text += (i ? " x " : "") + std::to_string(dims[i]);
+    return text;
+}

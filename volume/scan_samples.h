@@ -1,0 +1,53 @@
+// The sample types a scan may store, and the passes over them that every
+// reader shares: the value window, the turn to the program's orientation and
+// the mapping onto 12 bits. For the readers (scan_import.cpp, scan_nifti2.cpp)
+// alone; the rest of the program sees ScanVolume.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "volume/scan_import.h"
+#include "volume/scan_mapping.h"
+
+enum class SampleType : uint8_t {
+    UInt8,
+    Int8,
+    UInt16,
+    Int16,
+    UInt32,
+    Int32,
+    UInt64,
+    Int64,
+    Float32,
+    Float64
+};
+
+const char* SampleTypeName(SampleType type);  // "uint8", "int16", "float32" ...
+uint64_t SampleBytes(SampleType type);
+
+// A reader's refusal, with the reason in one line; caught where the read began.
+struct ScanFailure {
+    std::string text;
+};
+
+// Room for `bytes`, asking for huge pages; ScanFailure when there is none.
+std::unique_ptr<char[]> AllocateScanBuffer(uint64_t bytes);
+
+// Chooses the window over `values` (grid order, dims[0] fastest), then
+// fills `volume`: its samples turned to the program's orientation and
+// mapped, its size, spacing, range, window and sample type. `ctByModality`:
+// the file says it is a CT; otherwise the values decide.
+void FinishScan(SampleType type, const void* values, const scan_mapping::Grid& grid,
+                const ValueChoice& choice, bool ctByModality, ScanVolume* volume);
+
+// `count` stored values as floats (one DICOM slice into the series' grid),
+// or as value * slope + intercept in doubles (a scaled NIfTI-2).
+void SamplesToFloat(SampleType type, const void* from, uint64_t count, float* to);
+void SamplesToScaledDouble(SampleType type, const void* from, uint64_t count, double slope, double intercept,
+                           double* to);
+
+// "256 x 256 x 180".
+std::string SizeText(const std::vector<uint64_t>& dims);

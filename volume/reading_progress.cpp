@@ -26,7 +26,10 @@ void ReadingProgress::Show() {
 
 void ReadingProgress::Report(double fraction, void* context) {
     auto* self = static_cast<ReadingProgress*>(context);
-    self->fraction_ = std::isfinite(fraction) ? std::fmin(std::fmax(fraction, 0.0), 1.0) : -1;
+    // Nothing done yet says only that the reader has begun: a bar that sat
+    // at 0% would look stuck, the sweep shows it working.
+    if (fraction > 0)
+        self->fraction_ = std::fmin(fraction, 1.0);
     // A series reports each slice, hundreds a second; ten redraws are plenty.
     if (std::chrono::steady_clock::now() - self->shownAt_ < std::chrono::milliseconds(100))
         return;

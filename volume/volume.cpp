@@ -15,6 +15,7 @@
 #include "platform/shell/shell.h"
 #include "render/resources.h"
 #include "volume/gradient.h"
+#include "volume/reading_progress.h"
 #include "volume/scan_import.h"
 
 namespace {
@@ -150,10 +151,16 @@ ScanOutcome CVolume::LoadScan(const char* path, const ValueChoice& values, std::
     ScanVolume scan;
     std::string error;
     // A reader that hangs (a file that never ends) must not hold the window:
-    // its close box, or a quit, ends the reader.
+    // its close box, a quit, Esc or the progress's Cancel ends the reader.
+    ReadingProgress reading(path);
+    SetScanWait(kScanTimeLimitSeconds, &ReadingProgress::StopRequested, &reading);
+    ScanOutcome outcome = OpenScan(path, &scan, &error, 0, &ReadingProgress::Report, &reading, values);
+    if (outcome == ScanOutcome::Read && reading.Cancelled())
+        outcome = ScanOutcome::Stopped;  // the user no longer wants it, even read
+    // The stop check must not outlive `reading` (later reads use it).
     SetScanWait(
         kScanTimeLimitSeconds, [](void*) { return shell::CloseRequested(); }, nullptr);
-    const ScanOutcome outcome = OpenScan(path, &scan, &error, 0, nullptr, nullptr, values);
+    reading.End();
     // What the readers had to say goes to the debug output, on request.
     const bool verbose = std::getenv("TAMLO_DEBUG") != nullptr;
     for (const std::string& warning : TakeScanWarnings()) {
@@ -165,7 +172,8 @@ ScanOutcome CVolume::LoadScan(const char* path, const ValueChoice& values, std::
         return outcome;
     }
     if (outcome != ScanOutcome::Read) {
-        if (!shell::CloseRequested())  // a closing window is told nothing more
+        // A closing window is told nothing more, nor a user who cancelled.
+        if (!shell::CloseRequested() && !reading.Cancelled())
             ShowVolumeError(std::string("Unable to read scan (") + path + "): " + error);
         return outcome;
     }

@@ -250,6 +250,16 @@ bool WaitForInput(uint32_t timeoutMs);
 // True while a quit (a signal, the session ending) or a window's close box
 // waits to be handled; leaves it waiting. For long work that must give way.
 bool CloseRequested();
+// Long work on the UI thread (reading a scan) shows itself over every
+// window's last picture: a box with `text`, a bar filled to `fraction`
+// (0..1; negative when the work cannot tell, and the bar then sweeps) and a
+// Cancel button. Drawn at once when the text changes, otherwise at most 20
+// times a second; null or empty text takes it away.
+void ShowProgress(const char* text, double fraction);
+// While a progress is shown: true once the user has asked to cancel its
+// work, by Esc or by a click on its Cancel button. Takes those inputs and
+// leaves all other input waiting, as CloseRequested does.
+bool CancelRequested();
 bool TranslateMessage(const MSG* msg);
 LRESULT DispatchMessage(const MSG* msg);
 LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

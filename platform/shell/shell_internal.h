@@ -120,6 +120,14 @@ inline constexpr float kMenuSeparatorHeight = 7;
 inline constexpr float kMenuBoxPadding = 4;
 inline constexpr float kMenuCheckGutter = 14;  // left of each item's text, for its check mark
 
+// The progress box (shell.h's ShowProgress), centred in the client area of a
+// window of the given outer size, in window pixels: the text's line, the bar
+// and the Cancel button beside it. Drawn and hit-tested from the same layout.
+struct ProgressLayout {
+    MenuRect box, text, bar, cancel;
+};
+ProgressLayout LayoutProgress(float windowWidth, float windowHeight, float barHeight);
+
 // textWidth measures a display string in pixels (the ImGui font in the shell,
 // a fixed advance in tests).
 MenuLayout LayoutMenu(const MenuResource& menu, const std::function<float(std::string_view)>& textWidth);

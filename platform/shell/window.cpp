@@ -270,6 +270,7 @@ void Reset() {
     detail::ResetDrops();
     detail::ResetDialogs();
     detail::ResetMessageBoxes();
+    detail::ResetProgress();
     if (s.sdlStarted) {
         SDL_Event e;
         SDL_PumpEvents();

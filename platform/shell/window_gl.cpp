@@ -332,6 +332,36 @@ void Surface::DrawMenu() {
     if (overlay_) {
         overlay_(barHeight_);
     }
+    if (const ProgressShown* progress = CurrentProgress()) {
+        // Above everything: while it shows, nothing else of the window answers.
+        const ProgressLayout box = LayoutProgress(io.DisplaySize.x, io.DisplaySize.y, bar);
+        drawBox(box.box);
+        const ImVec4 clip(box.text.x0, box.text.y0, box.text.x1, box.text.y1);
+        dl->AddText(font, fontSize, ImVec2(box.text.x0, (box.text.y0 + box.text.y1 - fontSize) * 0.5f), text,
+                    progress->text.c_str(), nullptr, 0.0f, &clip);
+        dl->AddRectFilled(ImVec2(box.bar.x0, box.bar.y0), ImVec2(box.bar.x1, box.bar.y1),
+                          ImGui::GetColorU32(ImGuiCol_FrameBg));
+        // Unknown progress sweeps a third of the bar across, so that a long
+        // read still shows the program is alive.
+        const float width = box.bar.x1 - box.bar.x0;
+        float from = 0, to = static_cast<float>(std::clamp(progress->fraction, 0.0, 1.0));
+        if (progress->fraction < 0) {
+            const float phase = static_cast<float>(SDL_GetTicks64() % 1500) / 1500.0f * 1.33f - 0.33f;
+            from = std::max(0.0f, phase);
+            to = std::min(1.0f, phase + 0.33f);
+        }
+        dl->AddRectFilled(ImVec2(box.bar.x0 + from * width, box.bar.y0),
+                          ImVec2(box.bar.x0 + to * width, box.bar.y1),
+                          ImGui::GetColorU32(ImGuiCol_PlotHistogram));
+        dl->AddRectFilled(ImVec2(box.cancel.x0, box.cancel.y0), ImVec2(box.cancel.x1, box.cancel.y1),
+                          ImGui::GetColorU32(progress->cancelled ? ImGuiCol_ButtonActive : ImGuiCol_Button));
+        const char* label = "Cancel";
+        const ImVec2 size = ImGui::CalcTextSize(label);
+        dl->AddText(font, fontSize,
+                    ImVec2((box.cancel.x0 + box.cancel.x1 - size.x) * 0.5f,
+                           (box.cancel.y0 + box.cancel.y1 - size.y) * 0.5f),
+                    text, label);
+    }
     ImGui::Render();
     ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
     ImGui::SetCurrentContext(previous);

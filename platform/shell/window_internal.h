@@ -169,11 +169,20 @@ void KeepPointerConfined();
 void HandleDrop(const SDL_Event& event);
 HDROP NewDrop(std::vector<std::string> paths);
 
+// The progress shown by ShowProgress, for drawing: null when none is.
+struct ProgressShown {
+    std::string text;
+    double fraction = -1;  // negative: unknown
+    bool cancelled = false;
+};
+const ProgressShown* CurrentProgress();
+
 // Each concern's state back to its start (parts of testing::Reset).
 void ResetMenus();
 void ResetCounter();
 void ResetDebugOutput();
 void ResetDrops();
 void ResetMessageBoxes();
+void ResetProgress();
 
 }  // namespace shell::detail

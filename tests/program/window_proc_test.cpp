@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/app_state.h"
+#include "app/input_state.h"
 #include "render/renderer.h"
 
 namespace {
@@ -138,6 +139,19 @@ TEST_F(WindowProcTest, TheViewMenuTogglesShadingAndPicksOneModeUntilTheStateIsRe
     EXPECT_FALSE(Renderer.shading) << "the mode leaves shading alone";
     ResetApplicationState();
     EXPECT_TRUE(Renderer.shading && Renderer.mode == VolumeMode::Composite);
+}
+
+// A reduced drag frame's part of the layer, stretched back, covers the whole
+// client area: rounded up, never empty, whatever the size and divisor.
+TEST_F(WindowProcTest, AReducedDragViewportCoversTheClientArea) {
+    for (const auto& [width, height] : {std::pair{161, 99}, {1, 1}, {1280, 1023}})
+        for (uint32_t divisor : {1u, 2u, 3u, 4u}) {
+            SetClientSize(width, height);
+            const DragViewport low = ReducedViewport(divisor);
+            EXPECT_TRUE(low.width * divisor >= width && (low.width - 1) * divisor < width)
+                << width << " / " << divisor;
+            EXPECT_TRUE(low.height * divisor >= height && (low.height - 1) * divisor < height) << height;
+        }
 }
 
 }  // namespace

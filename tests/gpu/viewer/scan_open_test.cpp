@@ -2,10 +2,17 @@
 // the volume file of the same samples, whatever the stored orientation; a
 // box that follows the voxel spacing; refusals that keep what is shown; a
 // file that is a volume file by its size stays one.
+#include <SDL2/SDL.h>
+
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "app/app_state.h"
+#include "platform/shell/window_internal.h"
+#include "render/client_area.h"
 #include "render/renderer.h"
 #include "tests/gpu/viewer/viewer_harness.h"
 #include "tests/support/scan_writer.h"
@@ -121,9 +128,10 @@ TEST_F(ScanOpenTest, VoxelSpacingShapesTheBox) {
     ASSERT_EQ(scan_test::WriteScan(dir + "/full.mha", full, fullValues), "");
     ASSERT_EQ(scan_test::WriteScan(dir + "/thick.nii", thick, halfValues), "");
     ASSERT_EQ(scan_test::WriteScan(dir + "/thin.nii", thin, halfValues), "");
+    WriteVolume(dir + "/deep.vol", 2, 4, 8, std::vector<uint16_t>(64, 3000));  // deepest along z
     std::vector<std::array<float, 3>> extents;
     std::vector<std::function<void()>> steps = {[] { Size(64, 48); }};
-    for (const char* name : {"/full.mha", "/thick.nii", "/thin.nii"}) {
+    for (const char* name : {"/full.mha", "/thick.nii", "/thin.nii", "/deep.vol"}) {
         steps.push_back([dir, name] {
             shell::testing::SetFileDialogScript({dir + name});
             Command(kCmdFileOpen);
@@ -132,7 +140,8 @@ TEST_F(ScanOpenTest, VoxelSpacingShapesTheBox) {
     }
     Run(steps);
     ASSERT_TRUE(boxes_.empty()) << boxes_[0].text;
-    ASSERT_EQ(extents.size(), 3u);
+    ASSERT_EQ(extents.size(), 4u);
+    EXPECT_EQ(extents[3], (std::array<float, 3>{0.25f, 0.5f, 1.0f})) << "the longest side is z";
     // Slices go along superior, the program's y.
     EXPECT_FLOAT_EQ(extents[1][1], 2 * extents[2][1]);
     EXPECT_FLOAT_EQ(extents[1][1], extents[0][1]);
@@ -194,6 +203,74 @@ TEST_F(ScanOpenTest, RefusedScansKeepTheShownVolumeAndMode) {
         EXPECT_NE(answers[i][0].text.find(reasons[i]), std::string::npos) << answers[i][0].text;
         EXPECT_TRUE(kept[i]) << bad[i] << ": the shown volume and the mode stay";
     }
+}
+
+// A read the user cancels (an endless one: lines skipped in 64 GB of zeros),
+// by Esc and then by a click on the progress's Cancel button, ends at once,
+// with no message, and the shown volume stays.
+TEST_F(ScanOpenTest, EscOrCancelEndsAReadAndKeepsTheShownVolume) {
+    const std::string dir = ScratchDir();
+    WriteVolume(dir + "/good.vol", 4, 4, 4, std::vector<uint16_t>(64, 3000));
+    { std::ofstream sparse(dir + "/zeros.raw"); }
+    std::filesystem::resize_file(dir + "/zeros.raw", uintmax_t{64} << 30);  // sparse: no disk used
+    std::ofstream(dir + "/endless.nhdr")
+        << "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 4 4 4\nencoding: raw\n"
+           "line skip: 1000000000\ndata file: zeros.raw\n";
+    shell::testing::SetFileDialogScript({dir + "/good.vol", dir + "/endless.nhdr", dir + "/endless.nhdr"});
+    uint16_t* shown = nullptr;
+    std::atomic<bool> reading = false;
+    std::thread user;
+    std::chrono::steady_clock::time_point asked;
+    std::vector<double> seconds;
+    std::vector<bool> kept;
+    // Opens the endless file and has `input` (made in the first step) given
+    // while the reader works, every half second, until the read has ended.
+    const auto openAndPress = [&](const SDL_Event& input) {
+        return [&, event = &input] {
+            asked = std::chrono::steady_clock::now();
+            Command(kCmdFileOpen);
+            reading = true;
+            user = std::thread([&reading, input = *event]() mutable {
+                for (int i = 0; i < 60 && reading; ++i) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                    SDL_PushEvent(&input);
+                }
+            });
+        };
+    };
+    const auto ended = [&] {
+        reading = false;
+        user.join();
+        seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count());
+        kept.push_back(Volume.voxels.get() == shown && Volume.path == dir + "/good.vol" &&
+                       InputHandlerTable.Frame == &RenderVolumeFrame);
+    };
+    SDL_Event escape{}, click{};
+    escape.type = SDL_KEYDOWN;
+    escape.key.keysym.sym = SDLK_ESCAPE;
+    click.type = SDL_MOUSEBUTTONDOWN;
+    click.button.button = SDL_BUTTON_LEFT;
+    Run({[&] {
+             Size(64, 48);
+             Command(kCmdFileOpen);
+             SDL_Window* window = MainWindow->surface->Window();
+             int width = 0, height = 0;
+             SDL_GetWindowSize(window, &width, &height);
+             const shell::detail::MenuRect cancel =
+                 shell::detail::LayoutProgress(static_cast<float>(width), static_cast<float>(height),
+                                               static_cast<float>(shell::detail::kMenuBarHeight))
+                     .cancel;
+             escape.key.windowID = click.button.windowID = SDL_GetWindowID(window);
+             click.button.x = static_cast<int>((cancel.x0 + cancel.x1) / 2);
+             click.button.y = static_cast<int>((cancel.y0 + cancel.y1) / 2);
+         },
+         [&] { shown = Volume.voxels.get(); }, openAndPress(escape), ended, openAndPress(click), ended});
+    ASSERT_EQ(kept.size(), 2u);
+    for (int i : {0, 1}) {
+        EXPECT_LT(seconds[i], 30) << "ended by the user (" << i << "), not by the reader's time limit";
+        EXPECT_TRUE(kept[i]) << "the shown volume stays (" << i << ")";
+    }
+    EXPECT_TRUE(boxes_.empty()) << "a cancel the user asked for is no error: " << boxes_[0].text;
 }
 
 // A DICOM file whose preamble (free bytes by the standard) happens to start

@@ -2,6 +2,9 @@
 // the rotation drag's rate and limits, and the wheel's zoom.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <cmath>
 #include <utility>
 
@@ -109,9 +112,28 @@ TEST_F(InputStateTest, TheAnchorItselfAndAMinimisedWindowTurnNothing) {
     IntegrateRotation();
     EXPECT_TRUE(std::isfinite(OrbitCamera.yaw));
     EXPECT_FLOAT_EQ(OrbitCamera.yaw, 0.0f);
+    SetClientSize(1000, 0);  // no height alone is no size either
+    IntegrateRotation();
+    EXPECT_FLOAT_EQ(OrbitCamera.yaw, 0.0f);
+    EXPECT_FLOAT_EQ(OrbitCamera.pitch, 1.0f);
     SetClientSize(1000, 800);
     IntegrateRotation();
     EXPECT_NEAR(OrbitCamera.yaw, 0.2f, 1e-6) << "the drag resumes with the size restored";
+}
+
+// Three notes each within a quarter second of the last make a stream; fewer,
+// or three of which the first is older, are events of their own.
+TEST_F(InputStateTest, ThreeQuickNotesMakeAStreamAndFewerDoNot) {
+    EndContinuousInput();
+    NoteContinuousInput();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    NoteContinuousInput();
+    NoteContinuousInput();
+    EXPECT_FALSE(ContinuousInputRecent()) << "the first note came too long before";
+    NoteContinuousInput();
+    EXPECT_TRUE(ContinuousInputRecent());
+    EndContinuousInput();
+    EXPECT_FALSE(ContinuousInputRecent()) << "a change with a known end waits for no more";
 }
 
 TEST_F(InputStateTest, WheelZoomsByItsFactorsWithinTheRange) {

@@ -53,8 +53,8 @@ double LookupAlpha(const std::vector<float>& rgba, double d) {
     return (1 - f) * alpha(i) + f * alpha(i + 1);
 }
 
-// Clear everywhere but a ball of 3000 (12-bit) in one corner, a wall of 1000
-// one sample thick on a brick's edge, and far from them a patch of
+// Clear everywhere but a ball of 3000 (12-bit) in one corner, walls of 1000
+// one sample thick on bricks' edges, and far from them a patch of
 // neighbours 0 and 4095 whose mixes pass through every value.
 Volume16 MakeVolume(bool withPatch = true) {
     Volume16 v{{37, 21, 50}, {}};
@@ -68,6 +68,8 @@ Volume16 MakeVolume(bool withPatch = true) {
                     value = 3000;
                 if (x == 32 && y < 5 && z >= 20 && z < 25)
                     value = 1000;  // the first sample of the third brick along x
+                if (x < 4 && ((y == 16 && z < 4) || (z == 32 && y < 4)))
+                    value = 1000;  // and of the second along y, the third along z
                 if (withPatch && x >= 30 && y >= 15 && z >= 44)
                     value = (x + y + z) % 2 ? 4095 : 0;
                 v.texels[(size_t(z) * 21 + y) * 37 + x] = uint16_t(value << 4);
@@ -139,6 +141,15 @@ TEST(EmptySpaceTest, TheBoxFollowsTheBricksTheLookupShows) {
         VisibleTextureBox(MeasureBricks(patched.texels.data(), patched.dims), MeasureLookup(rgba.data(), 64))
             .high[2],
         1.0f);
+    // A crop narrows the box on either side; one that misses it leaves nothing.
+    const float low[3] = {0.1f, 0.2f, 0.05f}, high[3] = {0.3f, 1.0f, 0.25f}, right[3] = {0.6f, 0, 0};
+    const TextureBox cropped = CroppedTextureBox(box, low, high);
+    for (int a = 0; a < 3; ++a)
+        EXPECT_TRUE(cropped.low[a] == std::max(box.low[a], low[a]) &&
+                    cropped.high[a] == std::min(box.high[a], high[a]))
+            << a;
+    EXPECT_FALSE(cropped.empty);
+    EXPECT_TRUE(CroppedTextureBox(box, right, high).empty);
 }
 
 // The pieces: a brick's range holds every sample taken in it, and a
@@ -172,43 +183,59 @@ TEST(EmptySpaceTest, BrickRangesHoldTheirSamplesAndTheLookupMissesNoOpacity) {
     }
 }
 
+// Views from afar and from as close as the wheel allows (0.25: the eye in the
+// box, corners behind it): every point of the box that lands in the viewport
+// lies in the scissor, when there is one.
 TEST(EmptySpaceTest, TheWindowHoldsEveryPointOfTheBox) {
-    TextureBox box;
-    box.low[0] = 0.1f, box.high[0] = 0.4f;
-    box.low[1] = 0.5f, box.high[1] = 0.9f;
-    box.low[2] = 0.2f, box.high[2] = 0.95f;
+    TextureBox part;
+    part.low[0] = 0.1f, part.high[0] = 0.4f;
+    part.low[1] = 0.5f, part.high[1] = 0.9f;
+    part.low[2] = 0.2f, part.high[2] = 0.95f;
     const float half[3] = {0.5f, 0.35f, 0.45f};
     d3dx::Matrix projection;
     d3dx::MatrixPerspectiveFovLH(&projection, 0.7855f, 1.25f, 0.1f, 100.0f);
     std::mt19937 random(3);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
-    for (const auto& [pitch, yaw, distance] :
-         {std::tuple{0.0f, 0.0f, 4.0f}, {0.7f, -1.2f, 1.6f}, {-1.3f, 2.9f, 2.0f}, {0.2f, 0.4f, 1.1f}}) {
-        d3dx::Matrix view;
-        d3dx::Vector4 light;
-        ComputeOrbitView(pitch, yaw, distance, &view, &light);
-        const VisibleWindow window = WindowOfBox(box, half, view, projection, 320, 256);
-        ASSERT_FALSE(window.empty);
-        ASSERT_TRUE(window.scissor);
-        EXPECT_LT((window.right - window.left) * (window.bottom - window.top), 320 * 256);
-        for (int n = 0; n < 2000; ++n) {
-            const d3dx::Vector3 object{
-                (2 * (box.low[0] + unit(random) * (box.high[0] - box.low[0])) - 1) * half[0],
-                (2 * (box.low[1] + unit(random) * (box.high[1] - box.low[1])) - 1) * half[1],
-                (2 * (box.low[2] + unit(random) * (box.high[2] - box.low[2])) - 1) * half[2]};
-            d3dx::Vector4 seen, clip;
-            d3dx::Vec3Transform(&seen, &object, &view);
-            ASSERT_GE(seen.z, window.nearDepth);
-            ASSERT_LE(seen.z, window.farDepth);
-            const d3dx::Vector3 eye{seen.x, seen.y, seen.z};
-            d3dx::Vec3Transform(&clip, &eye, &projection);
-            const float x = (clip.x / clip.w * 0.5f + 0.5f) * 320, y = (0.5f - clip.y / clip.w * 0.5f) * 256;
-            if (x < 0 || x >= 320 || y < 0 || y >= 256)
-                continue;
-            EXPECT_TRUE(x >= window.left && x < window.right && y >= window.top && y < window.bottom)
-                << x << ", " << y;
+    // Four far views; close ones where the part straddles the eye's plane and
+    // the corners in front alone would give too small a scissor; then close
+    // ones at random, down to the wheel's 0.25.
+    std::vector<std::tuple<float, float, float>> views = {
+        {0.0f, 0.0f, 4.0f},    {0.7f, -1.2f, 1.6f},   {-1.3f, 2.9f, 2.0f}, {0.2f, 0.4f, 1.1f},
+        {0.14f, 2.67f, 0.37f}, {-0.2f, 3.15f, 0.32f}, {0.71f, 2.9f, 0.3f}};
+    for (int n = 0; n < 30; ++n)
+        views.emplace_back(3 * unit(random) - 1.5f, 6.3f * unit(random), 0.25f + 0.75f * unit(random));
+    const TextureBox boxes[] = {part, TextureBox{}};  // and the whole box
+    for (const TextureBox& box : boxes)
+        for (const auto& [pitch, yaw, distance] : views) {
+            d3dx::Matrix view;
+            d3dx::Vector4 light;
+            ComputeOrbitView(pitch, yaw, distance, &view, &light);
+            const VisibleWindow window = WindowOfBox(box, half, view, projection, 320, 256);
+            ASSERT_FALSE(window.empty);
+            if (distance > 1) {
+                ASSERT_TRUE(window.scissor) << "the box lies wholly in front of the eye at " << distance;
+                const int area = (window.right - window.left) * (window.bottom - window.top);
+                EXPECT_TRUE(&box != &boxes[0] || area < 320 * 256) << "the part's scissor is smaller";
+            }
+            for (int n = 0; n < 2000; ++n) {
+                const d3dx::Vector3 object{
+                    (2 * (box.low[0] + unit(random) * (box.high[0] - box.low[0])) - 1) * half[0],
+                    (2 * (box.low[1] + unit(random) * (box.high[1] - box.low[1])) - 1) * half[1],
+                    (2 * (box.low[2] + unit(random) * (box.high[2] - box.low[2])) - 1) * half[2]};
+                d3dx::Vector4 seen, clip;
+                d3dx::Vec3Transform(&seen, &object, &view);
+                ASSERT_GE(seen.z, window.nearDepth);
+                ASSERT_LE(seen.z, window.farDepth);
+                const d3dx::Vector3 eye{seen.x, seen.y, seen.z};
+                d3dx::Vec3Transform(&clip, &eye, &projection);
+                const float x = (clip.x / clip.w * 0.5f + 0.5f) * 320,
+                            y = (0.5f - clip.y / clip.w * 0.5f) * 256;
+                if (!window.scissor || clip.w <= 0 || x < 0 || x >= 320 || y < 0 || y >= 256)
+                    continue;
+                EXPECT_TRUE(x >= window.left && x < window.right && y >= window.top && y < window.bottom)
+                    << x << ", " << y << " at distance " << distance;
+            }
         }
-    }
 }
 
 }  // namespace

@@ -1,14 +1,18 @@
 // tamlo-convert: cubic voxels from anisotropic ones, the volume file it
 // writes, and the program's own lines and refusals.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "tests/support/scan_writer.h"
@@ -41,6 +45,46 @@ TEST(ConvertTest, ResamplesOntoTheSmallestSpacing) {
     EXPECT_EQ(copied[0], 10);
     EXPECT_EQ(copied[1], 20);
     EXPECT_EQ(copied[2], 4095) << "cubic already: the samples as they were";
+}
+
+// `samples` copied to the very end of a page that an unmapped one follows:
+// a read past the last sample faults.
+const uint16_t* BeforeAGuardPage(const std::vector<uint16_t>& samples) {
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE)), bytes = samples.size() * 2;
+    const size_t pages = (bytes + page - 1) / page;
+    auto* base = static_cast<uint8_t*>(
+        ::mmap(nullptr, (pages + 1) * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ::mprotect(base + pages * page, page, PROT_NONE);
+    return static_cast<const uint16_t*>(std::memcpy(base + pages * page - bytes, samples.data(), bytes));
+}
+
+// The cubic grid covers the same box to within half a new voxel per axis,
+// capped or not; samples are the trilinear value at each new centre, rounded
+// to the nearest step (a ramp of 0 and 10 over 4 mm slices: quarter steps).
+TEST(ConvertTest, TheGridKeepsTheBoxAndSamplesRoundToTheNearest) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> spacingOf(0.3, 3.0);
+    std::uniform_int_distribution<uint32_t> dimOf(1, 40);
+    for (int n = 0; n < 200; ++n) {
+        const uint32_t dims[3] = {dimOf(random), dimOf(random), dimOf(random)};
+        const double spacing[3] = {spacingOf(random), spacingOf(random), spacingOf(random)};
+        const IsotropicGrid narrow = CappedIsotropicGrid(dims, spacing, uint64_t{1} << 30, 23);
+        EXPECT_LE(std::max({narrow.dims[0], narrow.dims[1], narrow.dims[2]}), 23u) << "capped per axis";
+        for (const IsotropicGrid& grid :
+             {IsotropicGridFor(dims, spacing), CappedIsotropicGrid(dims, spacing, uint64_t{1} << 30, 65535)})
+            for (int a = 0; a < 3; ++a)
+                ASSERT_LE(std::fabs(grid.dims[a] * grid.spacing - dims[a] * spacing[a]),
+                          grid.spacing / 2 + 1e-9)
+                    << "axis " << a << ": " << dims[a] << " x " << spacing[a] << " onto " << grid.spacing;
+    }
+    const uint32_t column[3] = {1, 1, 2};
+    const double thick[3] = {1, 1, 4};
+    const uint16_t* ramp = BeforeAGuardPage({0, 10});  // and never read past the last sample
+    const IsotropicGrid grid = IsotropicGridFor(column, thick);
+    ASSERT_EQ(grid.dims[2], 8u);
+    const std::unique_ptr<uint16_t[]> out = ResampleIsotropic(ramp, column, thick, grid, nullptr, nullptr);
+    for (uint32_t z = 0; z < 8; ++z)
+        EXPECT_EQ(out[z], std::lround(10 * std::clamp((z + 0.5) / 4 - 0.5, 0.0, 1.0))) << "slice " << z;
 }
 
 struct Outcome {
@@ -89,6 +133,12 @@ TEST(ConvertTest, WritesTheVolumeFileAndSaysWhatItDid) {
     EXPECT_EQ(first, 0) << "the smallest value maps to 0";
     EXPECT_EQ(last, 4095) << "the largest to 4095";
     EXPECT_FALSE(std::filesystem::exists(dir + "/ct.vol.partial"));
+    // Edges are little-endian 16-bit words: one past 255 keeps its high byte.
+    const uint32_t long300[3] = {300, 1, 1};
+    ASSERT_EQ(WriteVolumeFile(dir + "/long.vol", long300, std::vector<uint16_t>(300, 7).data()), "");
+    uint16_t edge = 0;
+    std::ifstream(dir + "/long.vol", std::ios::binary).read(reinterpret_cast<char*>(&edge), 2);
+    EXPECT_EQ(edge, 300);
 
     std::ofstream(dir + "/notes.txt") << "plain text";
     const Outcome refused = Convert(dir + "/notes.txt " + dir + "/notes.vol", dir);

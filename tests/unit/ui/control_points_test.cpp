@@ -40,6 +40,7 @@ TEST(ControlPointsTest, APressHitsTheFirstMarkerWithinReach) {
     const int32_t x = graph.XOfPosition(0.5f), y = graph.YOfOpacity(0.5f);
     EXPECT_EQ(UI::HitTestControlPoint(points, 3, graph, 4, x, y), 1u) << "overlapping markers: the first";
     EXPECT_EQ(UI::HitTestControlPoint(points, 3, graph, 4, x - 4, y + 4), 1u);
+    EXPECT_EQ(UI::HitTestControlPoint(points, 3, graph, 4, x + 4, y - 4), 1u) << "its right and top edges";
     EXPECT_EQ(UI::HitTestControlPoint(points, 3, graph, 4, x - 5, y), UI::kNoPoint);
     EXPECT_EQ(UI::HitTestControlPoint(points, 3, graph, 4, x, y - 5), UI::kNoPoint);
     EXPECT_EQ(UI::HitTestControlPoint(points, 3, graph, 4, x + 5, y), 2u) << "the next point's marker";

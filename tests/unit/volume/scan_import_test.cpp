@@ -161,6 +161,13 @@ TEST_F(ScanImportTest, SpacingAndStoredOrientation) {
                                    Fill(dims, [&](int x, int p, int s) { return value(5 - x, p, s); })),
               "");
     EXPECT_EQ(Samples(Read(Path("flipped.nrrd"))), Samples(reference));
+    // Every axis reversed: each flip is undone, not only the first.
+    flipped.directions = {{{-1, 0, 0}, {0, -1, 0}, {0, 0, -1}}};
+    ASSERT_EQ(
+        scan_test::WriteScan(Path("reversed.nii"), flipped,
+                             Fill(dims, [&](int x, int y, int z) { return value(5 - x, 4 - y, 3 - z); })),
+        "");
+    EXPECT_EQ(Samples(Read(Path("reversed.nii"))), Samples(reference));
 
     // And stored sagittally: grid x runs posterior, y superior, z left.
     ScanSpec sagittal = axial;

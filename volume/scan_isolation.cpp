@@ -223,14 +223,16 @@ bool AwaitMessage(int fd, pid_t child, MessageHead* head, std::string* stopped) 
     const auto limit =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(TimeLimitSeconds));
     const Clock::time_point start = Clock::now();
+    // Asked between messages too, a few times a second: a reader that
+    // reports often (a series, slice by slice) is stopped at once as well.
+    static Clock::time_point lastAsked;
     for (;;) {
         pollfd waiting{fd, POLLIN, 0};
         const int ready = ::poll(&waiting, 1, kPollMs);
-        if (ready > 0)
-            return ReadFully(fd, head, sizeof(*head));
         if (ready < 0 && errno != EINTR)
             return false;
-        const bool asked = StopCheck != nullptr && StopCheck(StopContext);
+        const bool due = ready <= 0 || Clock::now() - lastAsked > std::chrono::milliseconds(kPollMs);
+        const bool asked = due && StopCheck != nullptr && (lastAsked = Clock::now(), StopCheck(StopContext));
         if (asked || Clock::now() - start > limit) {
             ::kill(child, SIGKILL);
             *stopped = asked ? "reading was stopped"
@@ -239,6 +241,8 @@ bool AwaitMessage(int fd, pid_t child, MessageHead* head, std::string* stopped) 
                                    " s and was stopped (a data file that never ends?)";
             return false;
         }
+        if (ready > 0)
+            return ReadFully(fd, head, sizeof(*head));
     }
 }
 

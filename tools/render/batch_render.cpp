@@ -128,6 +128,7 @@ const char* UsageText() {
            "  --crop X0,X1,Y0,Y1,Z0,Z1  draw only this part of the box, as fractions 0..1 per axis\n"
            "  -o, --output PNG   where to write the picture (default tamlo-render.png)\n"
            "  --frames N         render N frames and print each one's time and the median, min and max\n"
+           "                     (each frame also with the CPU time of all the program's threads)\n"
            "  --timing full|unchanged|drag|point-drag  what the timed frames are (default full): a full\n"
            "                     redraw, a frame that reuses the volume layer, a rotation drag's frame, or\n"
            "                     a frame of a control point's drag on the open panel (then the time until\n"

@@ -371,6 +371,11 @@ TEST_F(RenderProgramTest, WritesAnOpaquePngAndTimesFrames) {
         EXPECT_NE(o.out.find(line), std::string::npos) << o.out;
     EXPECT_NE(o.out.find(", min "), std::string::npos) << o.out;
     EXPECT_NE(o.out.find(", max "), std::string::npos) << o.out;
+    // Each frame's CPU time beside its wall time: bench/shading_frames.sh reads it.
+    const size_t third = o.out.find("frame 3: ");
+    ASSERT_NE(third, std::string::npos) << o.out;
+    const std::string line = o.out.substr(third, o.out.find('\n', third) - third);
+    EXPECT_NE(line.find(" ms (CPU "), std::string::npos) << line;
     int w = 0, h = 0, channels = 0;
     ASSERT_TRUE(stbi_info((dir_ + "/pic.png").c_str(), &w, &h, &channels)) << "a PNG was written";
     EXPECT_EQ(w, 96);

@@ -74,6 +74,15 @@ bool ReadNiftiLayout(const std::string& path, NiftiLayout* layout) {
         return value;
     };
     layout->swapped = swapped;
+    // pixdim[0..3] always; quatern_b/c/d and qoffset_x/y/z, and srow_x/y/z,
+    // when their code says they are in use.
+    const auto checkGeometry = [&](size_t pixdim, size_t quatern, auto type, bool qform, bool sform) {
+        for (size_t i = 0; i < 4 + 6 + 12; ++i) {
+            const bool used = i < 4 || (i < 10 ? qform : sform);
+            const size_t at = i < 4 ? pixdim + sizeof(type) * i : quatern + sizeof(type) * (i - 4);
+            layout->usableGeometry &= !used || Usable(field(at, type));
+        }
+    };
     if (two) {
         const int64_t rank = field(kNifti2Dim, int64_t{});
         for (int64_t i = 1; i <= std::clamp<int64_t>(rank, 0, 7); ++i)
@@ -84,13 +93,8 @@ bool ReadNiftiLayout(const std::string& path, NiftiLayout* layout) {
         layout->offset = static_cast<double>(field(kNifti2VoxOffset, int64_t{}));
         layout->slope = field(kNifti2SclSlope, double{});
         layout->intercept = field(kNifti2SclInter, double{});
-        const bool qform = field(kNifti2QformCode, int32_t{}) > 0,
-                   sform = field(kNifti2SformCode, int32_t{}) > 0;
-        for (size_t i = 0; i < 4 + 6 + 12; ++i) {
-            const bool used = i < 4 || (i < 10 ? qform : sform);
-            const size_t at = i < 4 ? kNifti2Pixdim + 8 * i : kNifti2Quatern + 8 * (i - 4);
-            layout->usableGeometry &= !used || Usable(field(at, double{}));
-        }
+        checkGeometry(kNifti2Pixdim, kNifti2Quatern, double{}, field(kNifti2QformCode, int32_t{}) > 0,
+                      field(kNifti2SformCode, int32_t{}) > 0);
     } else {
         const int16_t rank = field(kNifti1Dim, int16_t{});
         for (int16_t i = 1; i <= std::clamp<int16_t>(rank, 0, 7); ++i)
@@ -101,13 +105,8 @@ bool ReadNiftiLayout(const std::string& path, NiftiLayout* layout) {
         layout->offset = field(kNifti1VoxOffset, float{});
         layout->slope = field(kNifti1SclSlope, float{});
         layout->intercept = field(kNifti1SclInter, float{});
-        const bool qform = field(kNifti1QformCode, int16_t{}) > 0,
-                   sform = field(kNifti1SformCode, int16_t{}) > 0;
-        for (size_t i = 0; i < 4 + 6 + 12; ++i) {
-            const bool used = i < 4 || (i < 10 ? qform : sform);
-            const size_t at = i < 4 ? kNifti1Pixdim + 4 * i : kNifti1Quatern + 4 * (i - 4);
-            layout->usableGeometry &= !used || Usable(field(at, float{}));
-        }
+        checkGeometry(kNifti1Pixdim, kNifti1Quatern, float{}, field(kNifti1QformCode, int16_t{}) > 0,
+                      field(kNifti1SformCode, int16_t{}) > 0);
     }
     const bool single = layout->dataPath == path;
     if (!(layout->offset >= 0) || layout->offset > 1e12)

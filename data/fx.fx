@@ -105,9 +105,11 @@ struct VolumeVertexOut
     // The viewing axis in object space (the third column of the view's
     // rotation): with the half extents it gives the spacing of the slices.
     nointerpolation float3 viewAxis : TEXCOORD1;
-    // Towards the headlight, in object space: the light travels along
-    // LightDirection in view space (only the vertex stage has b2 bound).
-    nointerpolation float3 towardsLight : TEXCOORD2;
+    // Towards the eye, in object space, unnormalised: the headlight sits at
+    // the eye, so each sample is lit along its own ray (near a surface's
+    // silhouette the light grazes it, as it does for a lamp on the viewer's
+    // head). Linear in the slice's position, so interpolation keeps it exact.
+    float3 towardsEye : TEXCOORD2;
 };
 
 VolumeVertexOut VS_Volume(VolumeVertexIn input)
@@ -116,7 +118,9 @@ VolumeVertexOut VS_Volume(VolumeVertexIn input)
     output.position = mul(float4(input.position, 1.0f), Projection);
     output.texcoord = input.texcoord;
     output.viewAxis = float3(View[0][2], View[1][2], View[2][2]);
-    output.towardsLight = -normalize(mul((float3x3)View, LightDirection.xyz));
+    // The eye is the view space's origin; View's rotation takes a view-space
+    // direction back to object space (only the vertex stage has b2 bound).
+    output.towardsEye = -mul((float3x3)View, input.position);
     return output;
 }
 
@@ -155,8 +159,8 @@ float4 PS_VolumeFlat(VolumeVertexOut input) : SV_TARGET
 }
 
 // Shaded: Blinn-Phong with the headlight, two-sided so that both faces of a
-// thin layer are lit. With the light at the eye the half vector is the light
-// direction, so the specular term needs no per-pixel view ray. Ambient 0.3,
+// thin layer are lit. With the light at the eye the half vector is the
+// direction to the eye, so one direction serves both terms. Ambient 0.3,
 // diffuse 0.7 on the transfer function's colour, white specular 0.3 with
 // power 20.
 float4 PS_Volume(VolumeVertexOut input) : SV_TARGET
@@ -167,7 +171,7 @@ float4 PS_Volume(VolumeVertexOut input) : SV_TARGET
     // the light times the fade is one dot product.
     float3 normal = texel.xyz * (255.0f / 127.0f) - (128.0f / 127.0f);
     float fade = sqrt(dot(normal, normal));
-    float facing = abs(dot(normal, input.towardsLight));
+    float facing = abs(dot(normal, normalize(input.towardsEye)));
     // facing^20 by squaring: a CPU rasteriser pays for pow's exp and log.
     float facing4 = facing * facing;
     facing4 *= facing4;

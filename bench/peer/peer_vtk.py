@@ -9,12 +9,20 @@ Like for like: the volume mirrored in x (VTK's camera frame is right-handed,
 Tamlo's left-handed, so without it VTK draws Tamlo's picture mirrored) and
 the opacity per 1/8 of the box's longest side, as Tamlo's transfer function
 means it. With MODE "shaded" VTK shades with Tamlo's terms (a headlight,
-two-sided, ambient 0.3, diffuse 0.7, specular 0.3 with power 20). With MODE
+two-sided, ambient 0.3, diffuse 0.7, specular 0.3 with power 20). A preset's
+source (TF.txt: "position red green blue alpha" a line, positions over the
+12-bit range) replaces the ramps where it is given. With MODE
 "interactive" it times VTK's own interactive rendering instead: the mapper
 choosing its sample distances for a desired update rate of 10 frames per
 second while the camera turns a little each frame, as a drag.
 Prints one line per frame and a summary line the bench script reads:
     peer frames N at WxH: median M ms, min A ms, max B ms
+
+"peer_vtk.py balls OUT.vol N" writes an N^3 volume file of a few overlapping
+balls with smooth edges and no noise: with an opaque surface transfer function
+every visible sample lies on an edge, where both programs shade fully, so the
+shaded pictures compare the lighting itself (on noisy data Tamlo fades the
+shading out where the gradient is weak and smooths it, VTK does neither).
 
 "peer_vtk.py compare A.png B.png" prints the mean difference of two pictures
 in grey levels over the pixels where A shows the volume (not the background).
@@ -54,16 +62,50 @@ def compare(a_path, b_path):
     print(f"mean difference {mean:.2f} levels over {inside} pixels ({a_path} vs {b_path})")
 
 
+def read_preset(path):
+    """The control points of a preset's source: (position, r, g, b, a) a line, '#' starts a comment."""
+    points = []
+    with open(path) as f:
+        for line in f:
+            fields = line.split("#", 1)[0].split()
+            if fields:
+                points.append(tuple(float(x) for x in fields[:5]))
+    return points
+
+
+def write_balls(path, n):
+    # (centre, radius) in the unit box; the edge rises over about 3 voxels.
+    balls = [((0.45, 0.5, 0.5), 0.28), ((0.7, 0.62, 0.45), 0.16), ((0.35, 0.3, 0.35), 0.14)]
+    edge = 3.0 / n
+    with open(path, "wb") as f:
+        f.write(struct.pack("<3H", n, n, n))
+        for z in range(n):
+            pz = (z + 0.5) / n
+            for y in range(n):
+                py = (y + 0.5) / n
+                row = []
+                for x in range(n):
+                    px = (x + 0.5) / n
+                    inside = max(r - math.sqrt((px - c[0]) ** 2 + (py - c[1]) ** 2 + (pz - c[2]) ** 2)
+                                 for c, r in balls)
+                    row.append(int(4095.0 * min(1.0, max(0.0, 0.5 + inside / edge)) + 0.5))
+                f.write(struct.pack(f"<{n}H", *row))
+
+
 def main():
     if len(sys.argv) == 4 and sys.argv[1] == "compare":
         return compare(sys.argv[2], sys.argv[3])
-    if len(sys.argv) not in (6, 7, 8):
-        sys.exit("usage: peer_vtk.py VOLUME WIDTH HEIGHT FRAMES OUT.png [DISTANCE [still|shaded|interactive]]\n"
+    if len(sys.argv) == 4 and sys.argv[1] == "balls":
+        return write_balls(sys.argv[2], int(sys.argv[3]))
+    if len(sys.argv) not in (6, 7, 8, 9):
+        sys.exit("usage: peer_vtk.py VOLUME WIDTH HEIGHT FRAMES OUT.png [DISTANCE [still|shaded|interactive [TF.txt]]]\n"
+                 "       peer_vtk.py balls OUT.vol N\n"
                  "       peer_vtk.py compare A.png B.png")
     path, width, height, frames, out = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), sys.argv[5]
     distance = float(sys.argv[6]) if len(sys.argv) > 6 else 4.0
     mode = sys.argv[7] if len(sys.argv) > 7 else "still"
     interactive = mode == "interactive"
+    preset = read_preset(sys.argv[8]) if len(sys.argv) > 8 else [(0.0, 0.0, 0.0, 0.0, 0.0), (1.0, 1.0, 1.0, 1.0, 1.0)]
     with open(path, "rb") as f:
         dim_x, dim_y, dim_z = struct.unpack("<3H", f.read(6))
 
@@ -88,11 +130,10 @@ def main():
     mirror.Update()
 
     colour = vtkColorTransferFunction()
-    colour.AddRGBPoint(0.0, 0.0, 0.0, 0.0)
-    colour.AddRGBPoint(4096.0, 1.0, 1.0, 1.0)
     opacity = vtkPiecewiseFunction()
-    opacity.AddPoint(0.0, 0.0)
-    opacity.AddPoint(4096.0, 1.0)
+    for position, red, green, blue, alpha in preset:
+        colour.AddRGBPoint(4096.0 * position, red, green, blue)
+        opacity.AddPoint(4096.0 * position, alpha)
     prop = vtkVolumeProperty()
     prop.SetColor(colour)
     prop.SetScalarOpacity(opacity)

@@ -5,7 +5,10 @@
 # and by tamlo-render, in one run: still frames at distances 4 and 1.6 (unshaded
 # and shaded, each pair's pictures compared), and
 # a drag's frames close up (VTK's interactive rendering at a desired 10
-# frames per second against tamlo-render --timing drag). Prints the frame-time
+# frames per second against tamlo-render --timing drag). Then the lighting
+# alone: a few smooth balls without noise through an opaque surface function
+# (every visible sample on an edge, where both programs shade fully), still
+# frames at distances 4 and 2, each pair compared. Prints the frame-time
 # summaries, a table of the medians and their ratios, and the pictures' folder.
 #
 #   bench/peer/run.sh [BUILD_DIR] [WIDTHxHEIGHT] [FRAMES]     (default build 1280x1024 5)
@@ -43,37 +46,49 @@ export LIBGL_ALWAYS_SOFTWARE=1 GALLIUM_DRIVER=llvmpipe
 # shaded, then a drag's frames: VTK's interactive rendering against
 # tamlo-render --timing drag. Each still pair's pictures are compared.
 median_of() { sed -n 's/.*frames .*median \([0-9.]*\) ms.*/\1/p' "$1" | head -n 1; }
-peer() {  # peer DISTANCE MODE LOG
+peer() {  # peer VOLUME NAME DISTANCE MODE LOG [TF.txt]
   xvfb-run -a -s "-screen 0 $((width + 64))x$((height + 64))x24" \
-    /usr/bin/python3 "$root/bench/peer/peer_vtk.py" "$volume" "$width" "$height" "$frames" \
-    "$out/peer-$1-$2.png" "$1" "$2" | tee "$3"
+    /usr/bin/python3 "$root/bench/peer/peer_vtk.py" "$1" "$width" "$height" "$frames" \
+    "$out/peer-$2-$3-$4.png" "$3" "$4" ${6:+"$6"} | tee "$5"
 }
-tamlo() {  # tamlo DISTANCE TIMING SHADING LOG
-  "$render" "$volume" --size "$size" --frames "$frames" --distance "$1" --timing "$2" --shading "$3" \
-    --data "$build/data" --output "$out/tamlo-$1-$2-$3.png" 2> >(grep -v '^D3DResize' >&2) | tee "$4"
+tamlo() {  # tamlo VOLUME NAME DISTANCE TIMING SHADING LOG [TF.tf]
+  "$render" "$1" --size "$size" --frames "$frames" --distance "$3" --timing "$4" --shading "$5" \
+    ${7:+--tf "$7"} --data "$build/data" --output "$out/tamlo-$2-$3-$4-$5.png" \
+    2> >(grep -v '^D3DResize' >&2) | tee "$6"
 }
 rows=()
 differences=()
-for distance in 4 1.6; do
-  for shading in off on; do
-    mode=still
-    [ "$shading" = on ] && mode=shaded
-    peer "$distance" "$mode" "$out/peer-$distance-$mode.txt"
-    tamlo "$distance" full "$shading" "$out/tamlo-$distance-$mode.txt"
-    rows+=("$mode, distance $distance|$(median_of "$out/peer-$distance-$mode.txt")|$(median_of "$out/tamlo-$distance-$mode.txt")")
-    differences+=("$mode, distance $distance: $(/usr/bin/python3 "$root/bench/peer/peer_vtk.py" compare \
-      "$out/peer-$distance-$mode.png" "$out/tamlo-$distance-full-$shading.png")")
+stills() {  # stills VOLUME NAME [TF.txt TF.tf], at the distances that follow
+  local volume=$1 name=$2 text=${3:-} tf=${4:-}
+  shift 4
+  for distance in "$@"; do
+    for shading in off on; do
+      mode=still
+      [ "$shading" = on ] && mode=shaded
+      peer "$volume" "$name" "$distance" "$mode" "$out/peer-$name-$distance-$mode.txt" "$text"
+      tamlo "$volume" "$name" "$distance" full "$shading" "$out/tamlo-$name-$distance-$mode.txt" "$tf"
+      rows+=("$name $mode, distance $distance|$(median_of "$out/peer-$name-$distance-$mode.txt")|$(median_of \
+        "$out/tamlo-$name-$distance-$mode.txt")")
+      differences+=("$name $mode, distance $distance: $(/usr/bin/python3 "$root/bench/peer/peer_vtk.py" compare \
+        "$out/peer-$name-$distance-$mode.png" "$out/tamlo-$name-$distance-full-$shading.png")")
+    done
   done
-done
-peer 1.6 interactive "$out/peer-drag.txt"
-tamlo 1.6 drag on "$out/tamlo-drag.txt"
-rows+=("drag, distance 1.6|$(median_of "$out/peer-drag.txt")|$(median_of "$out/tamlo-drag.txt")")
+}
+stills "$volume" phantom "" "" 4 1.6
+peer "$volume" phantom 1.6 interactive "$out/peer-drag.txt"
+tamlo "$volume" phantom 1.6 drag on "$out/tamlo-drag.txt"
+rows+=("phantom drag, distance 1.6|$(median_of "$out/peer-drag.txt")|$(median_of "$out/tamlo-drag.txt")")
+# The lighting alone: smooth balls, a tan surface opaque from 0.6 of the range.
+/usr/bin/python3 "$root/bench/peer/peer_vtk.py" balls "$out/balls.vol" 128
+printf '0 0.9 0.8 0.6 0\n0.4 0.9 0.8 0.6 0\n0.6 0.9 0.8 0.6 1\n1 0.9 0.8 0.6 1\n' >"$out/surface.txt"
+"$build/tools/make_tf" "$out/surface.txt" "$out/surface.tf"
+stills "$out/balls.vol" balls "$out/surface.txt" "$out/surface.tf" 4 2
 
 echo
-printf '%-26s %14s %14s %8s\n' "median frame at $size" "VTK (ms)" "tamlo (ms)" "ratio"
+printf '%-34s %14s %14s %8s\n' "median frame at $size" "VTK (ms)" "tamlo (ms)" "ratio"
 for row in "${rows[@]}"; do
   IFS='|' read -r what p t <<<"$row"
-  awk -v w="$what" -v p="$p" -v t="$t" 'BEGIN { printf "%-26s %14s %14s %8.2f\n", w, p, t, t / p }'
+  awk -v w="$what" -v p="$p" -v t="$t" 'BEGIN { printf "%-34s %14s %14s %8.2f\n", w, p, t, t / p }'
 done
 echo
 echo "the same picture? (inside the volume, VTK against tamlo)"

@@ -57,8 +57,8 @@ class ShadingTest : public ViewerTest {
     }
 
     // Where a ray through pixel (x, y) meets a sphere about the view's target
-    // of `radius` object units: the cosine between its normal and the view
-    // axis, or -1 where it misses.
+    // of `radius` object units: the cosine between its normal and the ray
+    // back to the eye, where the headlight is, or -1 where it misses.
     static double Facing(int x, int y, double radius) {
         d3dx::Matrix projection;
         d3dx::MatrixTranspose(&projection, &Renderer.projection);
@@ -68,8 +68,9 @@ class ShadingTest : public ViewerTest {
         const double disc = c * c - dd * (c * c - radius * radius);
         if (disc < 0)
             return -1;
+        // The hit, from the centre: (t dx, t dy, t - c); the ray (dx, dy, 1).
         const double t = (c - std::sqrt(disc)) / dd;
-        return std::fabs(t - c) / radius;  // |normal z|: (t - c) / radius
+        return std::fabs(t * dd - c) / (radius * std::sqrt(dd));
     }
 };
 

@@ -33,8 +33,9 @@ SamplerState TransferSampler : register(s2);
 // The volume's gradient, worked out at load (volume/gradient.h): in xyz the
 // unit normal times how much the sample is shaded (0 where the gradient is
 // too weak to mean a surface), stored as 128 + 127 x in 8 bits; the
-// magnitude in w. Read with the volume's sampler.
-Texture3D GradientTexture : register(t3);
+// magnitude in w. A slice per z (a 2D array), read with the volume's sampler:
+// filtered within the slice, from the slice nearest the sample.
+Texture2DArray GradientTexture : register(t3);
 
 // ---------------------------------------------------------------------------
 // Interface: positions in pixels about the client centre, y up.
@@ -166,7 +167,9 @@ float4 PS_VolumeFlat(VolumeVertexOut input) : SV_TARGET
 float4 PS_Volume(VolumeVertexOut input) : SV_TARGET
 {
     float4 colour = SliceColour(input);
-    float4 texel = GradientTexture.Sample(VolumeSampler, input.texcoord);
+    uint width, height, slices;
+    GradientTexture.GetDimensions(width, height, slices);
+    float4 texel = GradientTexture.Sample(VolumeSampler, float3(input.texcoord.xy, input.texcoord.z * slices - 0.5f));
     // The normal times the fade: the fade is its length, and the cosine to
     // the light times the fade is one dot product.
     float3 normal = texel.xyz * (255.0f / 127.0f) - (128.0f / 127.0f);

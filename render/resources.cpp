@@ -1,6 +1,7 @@
 // Buffers and textures for the subsystems, made on the renderer's device.
 #include "render/resources.h"
 
+#include <type_traits>
 #include <utility>
 
 #include "platform/shell/shell.h"
@@ -46,8 +47,8 @@ gpu::HRESULT CreateTexture(const gpu::Texture3DDesc& desc, const gpu::Subresourc
 gpu::SrvDimension ViewDimensionOf(const gpu::Texture1DDesc&) {
     return gpu::SrvDimension::TEXTURE1D;
 }
-gpu::SrvDimension ViewDimensionOf(const gpu::Texture2DDesc&) {
-    return gpu::SrvDimension::TEXTURE2D;
+gpu::SrvDimension ViewDimensionOf(const gpu::Texture2DDesc& desc) {
+    return desc.ArraySize > 1 ? gpu::SrvDimension::TEXTURE2DARRAY : gpu::SrvDimension::TEXTURE2D;
 }
 gpu::SrvDimension ViewDimensionOf(const gpu::Texture3DDesc&) {
     return gpu::SrvDimension::TEXTURE3D;
@@ -76,6 +77,8 @@ bool MakeTextureWithView(const Desc& size, const gpu::SubresourceData& init, con
     viewDesc.Format = desc.Format;
     viewDesc.ViewDimension = ViewDimensionOf(desc);
     viewDesc.Texture1D = viewDesc.Texture2D = viewDesc.Texture3D = gpu::TextureMipRange{0, 1};
+    if constexpr (std::is_same_v<Desc, gpu::Texture2DDesc>)
+        viewDesc.Texture2DArray = {0, 1, 0, desc.ArraySize};
     if (gpu::FAILED(Renderer.device->CreateShaderResourceView(*texture, &viewDesc, view))) {
         *view = nullptr;
         ReleaseAndNull(*texture);

@@ -34,6 +34,8 @@ struct TextureErrorText {
 bool CreateTextureWithView(const gpu::Texture1DDesc& desc, const gpu::SubresourceData& init,
                            const TextureErrorText& errors, gpu::Texture1D** texture,
                            gpu::ShaderResourceView** view);
+// A 2D array (ArraySize above 1) takes one `init` a slice, from this one on,
+// as Direct3D does, and is seen whole as an array.
 bool CreateTextureWithView(const gpu::Texture2DDesc& desc, const gpu::SubresourceData& init,
                            const TextureErrorText& errors, gpu::Texture2D** texture,
                            gpu::ShaderResourceView** view);

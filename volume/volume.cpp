@@ -289,21 +289,28 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
             {"CreateTexture failed", kVolumeCaption, "CreateShaderResourceView failed", "error: CVolume"},
             &texture, &view))
         return false;
-    gpu::Texture3D* newGradientTexture = nullptr;
+    gpu::Texture2D* newGradientTexture = nullptr;
     gpu::ShaderResourceView* newGradientView = nullptr;
     if (gradient.texels) {
-        gpu::Texture3DDesc gradientDesc;
+        // An array of 2D slices along z, not a 3D texture: the shader reads
+        // it filtered within a slice and from the nearest slice, four texels
+        // where a 3D texture's filter takes eight, which is most of what
+        // shading costs a frame on a CPU rasteriser. Across slices the
+        // smoothed gradient changes little (see ComputeGradient).
+        gpu::Texture2DDesc gradientDesc;
         gradientDesc.Width = gradient.dims[0];
         gradientDesc.Height = gradient.dims[1];
-        gradientDesc.Depth = gradient.dims[2];
+        // Two slices at least: one slice would be a plain 2D texture.
+        gradientDesc.ArraySize = std::max(gradient.dims[2], 2u);
         gradientDesc.Format = gpu::Format::R8G8B8A8_UNORM;
-        gpu::SubresourceData texels;
-        texels.pSysMem = gradient.texels.get();
-        texels.SysMemPitch = kGradientBytesPerSample * gradient.dims[0];
-        texels.SysMemSlicePitch =
-            static_cast<uint32_t>(uint64_t{kGradientBytesPerSample} * gradient.dims[0] * gradient.dims[1]);
+        const size_t sliceBytes = size_t{kGradientBytesPerSample} * gradient.dims[0] * gradient.dims[1];
+        std::vector<gpu::SubresourceData> slices(gradientDesc.ArraySize);
+        for (uint32_t z = 0; z < gradientDesc.ArraySize; ++z) {
+            slices[z].pSysMem = gradient.texels.get() + std::min(z, gradient.dims[2] - 1) * sliceBytes;
+            slices[z].SysMemPitch = kGradientBytesPerSample * gradient.dims[0];
+        }
         // Quietly: the one message is the notice that the volume is unshaded.
-        if (!CreateTextureWithView(gradientDesc, texels, {nullptr, nullptr, nullptr, nullptr},
+        if (!CreateTextureWithView(gradientDesc, slices[0], {nullptr, nullptr, nullptr, nullptr},
                                    &newGradientTexture, &newGradientView))
             gradientProblem = "the device could not make its gradient texture";
         gradient.texels.reset();

@@ -45,7 +45,7 @@ class CVolume {
     // The gradient for shading (volume/gradient.h), made with the texture;
     // null when memory or the device gave none (the volume is shown
     // unshaded, and the user told so).
-    gpu::Texture3D* gradientTexture = nullptr;
+    gpu::Texture2D* gradientTexture = nullptr;  // an array, a slice per z
     gpu::ShaderResourceView* gradientView = nullptr;
     gpu::Texture2D* histogramTexture = nullptr;
     gpu::ShaderResourceView* histogramView = nullptr;

@@ -126,6 +126,8 @@ bool Core::InitGl() {
     maxTexture3D = static_cast<GLuint>(v);
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &v);
     maxTexture2D = static_cast<GLuint>(v);
+    glGetIntegerv(GL_MAX_ARRAY_TEXTURE_LAYERS, &v);
+    maxArrayLayers = static_cast<GLuint>(v);
     glGetIntegerv(GL_MAX_UNIFORM_BUFFER_BINDINGS, &maxUniformBindings);
     glGetIntegerv(GL_MAX_COMBINED_TEXTURE_IMAGE_UNITS, &maxTextureUnits);
 

@@ -60,7 +60,8 @@ bool ResolvePitches(const TextureData& t, uint32_t rowPitch, uint32_t slicePitch
 // Uploads a whole texture from memory laid out with the given pitches.
 // Rows are repacked only when the pitches are not tight, so that GL's unpack
 // state (which other code may change) is always reset to plain values here.
-bool UploadTexture(const TextureData& t, const void* data, uint32_t rowPitch, uint32_t slicePitch) {
+bool UploadTexture(const TextureData& t, const void* data, uint32_t rowPitch, uint32_t slicePitch,
+                   uint32_t layer) {
     size_t row, slice;
     if (!ResolvePitches(t, rowPitch, slicePitch, &row, &slice))
         return false;
@@ -91,8 +92,12 @@ bool UploadTexture(const TextureData& t, const void* data, uint32_t rowPitch, ui
             GL_CHECK(glTextureSubImage1D(t.name, 0, 0, t.width, f.uploadFormat, f.uploadType, pixels));
             break;
         case ResourceDimension::TEXTURE2D:
-            GL_CHECK(glTextureSubImage2D(t.name, 0, 0, 0, t.width, t.height, f.uploadFormat, f.uploadType,
-                                         pixels));
+            if (t.layers > 1)
+                GL_CHECK(glTextureSubImage3D(t.name, 0, 0, 0, static_cast<GLint>(layer), t.width, t.height, 1,
+                                             f.uploadFormat, f.uploadType, pixels));
+            else
+                GL_CHECK(glTextureSubImage2D(t.name, 0, 0, 0, t.width, t.height, f.uploadFormat, f.uploadType,
+                                             pixels));
             break;
         case ResourceDimension::TEXTURE3D:
             GL_CHECK(glTextureSubImage3D(t.name, 0, 0, 0, 0, t.width, t.height, t.depth, f.uploadFormat,
@@ -242,13 +247,15 @@ class DeviceImpl final : public RefCounted<Device> {
                             Texture2D** texture) override {
         if (texture)
             *texture = nullptr;
-        if (desc == nullptr || texture == nullptr || desc->ArraySize != 1 || desc->SampleDesc.Count != 1 ||
+        if (desc == nullptr || texture == nullptr || desc->ArraySize < 1 ||
+            desc->ArraySize > core_->maxArrayLayers || desc->SampleDesc.Count != 1 ||
             desc->SampleDesc.Quality != 0)
             return E_INVALIDARG;
         TextureData t;
         t.dimension = ResourceDimension::TEXTURE2D;
         t.width = desc->Width;
         t.height = desc->Height;
+        t.layers = desc->ArraySize;
         HRESULT hr = MakeTexture(desc->Format, desc->MipLevels, desc->Usage, desc->BindFlags,
                                  desc->CPUAccessFlags, desc->MiscFlags, init, CreationKind::Texture2D, &t);
         if (SUCCEEDED(hr))
@@ -285,9 +292,11 @@ class DeviceImpl final : public RefCounted<Device> {
             return E_INVALIDARG;
         if (ResourceCore(resource) != core_)
             return E_INVALIDARG;
-        SrvDimension dim = t->dimension == ResourceDimension::TEXTURE1D   ? SrvDimension::TEXTURE1D
-                           : t->dimension == ResourceDimension::TEXTURE2D ? SrvDimension::TEXTURE2D
-                                                                          : SrvDimension::TEXTURE3D;
+        // A 2D texture of several slices is seen whole, as an array.
+        SrvDimension dim = t->dimension == ResourceDimension::TEXTURE1D ? SrvDimension::TEXTURE1D
+                           : t->dimension == ResourceDimension::TEXTURE2D
+                               ? (t->layers > 1 ? SrvDimension::TEXTURE2DARRAY : SrvDimension::TEXTURE2D)
+                               : SrvDimension::TEXTURE3D;
         ShaderResourceViewDesc whole;
         whole.Format = t->format;
         whole.ViewDimension = dim;
@@ -296,19 +305,28 @@ class DeviceImpl final : public RefCounted<Device> {
                 return E_INVALIDARG;
             if (desc->ViewDimension != dim)
                 return E_INVALIDARG;
-            const TextureMipRange& mips = dim == SrvDimension::TEXTURE1D   ? desc->Texture1D
-                                          : dim == SrvDimension::TEXTURE2D ? desc->Texture2D
-                                                                           : desc->Texture3D;
+            const TextureArrayRange& array = desc->Texture2DArray;
+            const TextureMipRange mips = dim == SrvDimension::TEXTURE1D   ? desc->Texture1D
+                                         : dim == SrvDimension::TEXTURE2D ? desc->Texture2D
+                                         : dim == SrvDimension::TEXTURE3D
+                                             ? desc->Texture3D
+                                             : TextureMipRange{array.MostDetailedMip, array.MipLevels};
             // Our textures have one level; -1 means "all of them" as in Direct3D.
             if (mips.MostDetailedMip != 0 || (mips.MipLevels != 1 && mips.MipLevels != 0xFFFFFFFFu))
+                return E_INVALIDARG;
+            // An array is seen whole.
+            if (dim == SrvDimension::TEXTURE2DARRAY &&
+                (array.FirstArraySlice != 0 || array.ArraySize != t->layers))
                 return E_INVALIDARG;
         }
         if (InjectedFailure(CreationKind::ShaderResourceView))
             return E_FAIL;
-        TextureMipRange& mips = dim == SrvDimension::TEXTURE1D   ? whole.Texture1D
-                                : dim == SrvDimension::TEXTURE2D ? whole.Texture2D
-                                                                 : whole.Texture3D;
-        mips = {0, 1};
+        if (dim == SrvDimension::TEXTURE2DARRAY)
+            whole.Texture2DArray = {0, 1, 0, t->layers};
+        else
+            (dim == SrvDimension::TEXTURE1D   ? whole.Texture1D
+             : dim == SrvDimension::TEXTURE2D ? whole.Texture2D
+                                              : whole.Texture3D) = {0, 1};
         *view = new ShaderResourceViewImpl(core_, resource, whole);
         return S_OK;
     }
@@ -378,7 +396,7 @@ class DeviceImpl final : public RefCounted<Device> {
         if (!TextureFormatInfo(format, &f) || mipLevels != 1 || usage != Usage::DEFAULT || cpuAccess != 0 ||
             misc != 0 || (bindFlags != BIND_SHADER_RESOURCE && !renderTarget))
             return E_INVALIDARG;
-        if (renderTarget && (t->dimension != ResourceDimension::TEXTURE2D ||
+        if (renderTarget && (t->dimension != ResourceDimension::TEXTURE2D || t->layers > 1 ||
                              (format != Format::R8G8B8A8_UNORM && format != Format::R16G16B16A16_FLOAT &&
                               format != Format::R16G16B16A16_UNORM && format != Format::R32G32B32A32_FLOAT)))
             return E_INVALIDARG;
@@ -387,15 +405,18 @@ class DeviceImpl final : public RefCounted<Device> {
             return E_INVALIDARG;
         t->format = format;
         t->bindFlags = bindFlags;
+        // An array's initial data is one entry a slice, as in Direct3D.
         size_t row, slice;
-        if (init != nullptr && (init->pSysMem == nullptr ||
-                                !ResolvePitches(*t, init->SysMemPitch, init->SysMemSlicePitch, &row, &slice)))
-            return E_INVALIDARG;
+        for (uint32_t layer = 0; init != nullptr && layer < t->layers; ++layer)
+            if (init[layer].pSysMem == nullptr ||
+                !ResolvePitches(*t, init[layer].SysMemPitch, init[layer].SysMemSlicePitch, &row, &slice))
+                return E_INVALIDARG;
         if (InjectedFailure(kind) || !core_->MakeCurrent())
             return E_FAIL;
-        GLenum target = t->dimension == ResourceDimension::TEXTURE1D   ? GL_TEXTURE_1D
-                        : t->dimension == ResourceDimension::TEXTURE2D ? GL_TEXTURE_2D
-                                                                       : GL_TEXTURE_3D;
+        GLenum target = t->dimension == ResourceDimension::TEXTURE1D ? GL_TEXTURE_1D
+                        : t->dimension == ResourceDimension::TEXTURE2D
+                            ? (t->layers > 1 ? GL_TEXTURE_2D_ARRAY : GL_TEXTURE_2D)
+                            : GL_TEXTURE_3D;
         GL_CHECK(glCreateTextures(target, 1, &t->name));
         if (t->name == 0)
             return E_FAIL;
@@ -405,6 +426,8 @@ class DeviceImpl final : public RefCounted<Device> {
             GL_CHECK(glTextureStorage2D(t->name, 1, f.internalFormat, t->width, t->height));
         if (target == GL_TEXTURE_3D)
             GL_CHECK(glTextureStorage3D(t->name, 1, f.internalFormat, t->width, t->height, t->depth));
+        if (target == GL_TEXTURE_2D_ARRAY)
+            GL_CHECK(glTextureStorage3D(t->name, 1, f.internalFormat, t->width, t->height, t->layers));
         if (glGetError() == GL_OUT_OF_MEMORY) {
             DeleteTextureNames(core_, *t);
             return E_OUTOFMEMORY;
@@ -419,8 +442,9 @@ class DeviceImpl final : public RefCounted<Device> {
                 return E_FAIL;
             }
         }
-        if (init != nullptr)
-            UploadTexture(*t, init->pSysMem, init->SysMemPitch, init->SysMemSlicePitch);
+        for (uint32_t layer = 0; init != nullptr && layer < t->layers; ++layer)
+            UploadTexture(*t, init[layer].pSysMem, init[layer].SysMemPitch, init[layer].SysMemSlicePitch,
+                          layer);
         return S_OK;
     }
 

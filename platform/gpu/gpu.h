@@ -89,7 +89,13 @@ enum class ResourceDimension : uint32_t {
     TEXTURE3D = 4
 };
 
-enum class SrvDimension : uint32_t { UNKNOWN = 0, TEXTURE1D = 2, TEXTURE2D = 4, TEXTURE3D = 8 };
+enum class SrvDimension : uint32_t {
+    UNKNOWN = 0,
+    TEXTURE1D = 2,
+    TEXTURE2D = 4,
+    TEXTURE2DARRAY = 5,
+    TEXTURE3D = 8
+};
 
 enum class Filter : uint32_t {
     MIN_MAG_MIP_POINT = 0,
@@ -186,12 +192,20 @@ struct TextureMipRange {
     uint32_t MipLevels = 1;
 };
 
+struct TextureArrayRange {
+    uint32_t MostDetailedMip = 0;
+    uint32_t MipLevels = 1;
+    uint32_t FirstArraySlice = 0;
+    uint32_t ArraySize = 1;
+};
+
 struct ShaderResourceViewDesc {
     gpu::Format Format = gpu::Format::UNKNOWN;
     SrvDimension ViewDimension = SrvDimension::UNKNOWN;
-    TextureMipRange Texture1D;  // read when ViewDimension is TEXTURE1D
-    TextureMipRange Texture2D;  // ... TEXTURE2D
-    TextureMipRange Texture3D;  // ... TEXTURE3D
+    TextureMipRange Texture1D;         // read when ViewDimension is TEXTURE1D
+    TextureMipRange Texture2D;         // ... TEXTURE2D
+    TextureArrayRange Texture2DArray;  // ... TEXTURE2DARRAY
+    TextureMipRange Texture3D;         // ... TEXTURE3D
 };
 
 struct SamplerDesc {

@@ -60,7 +60,7 @@ class Core {
     DeviceContext* immediateContext = nullptr;  // while it lives
     std::shared_ptr<OutputWindow> window;
     GLuint defaultSampler = 0;  // Direct3D's sampling when no sampler is bound
-    GLuint maxTexture3D = 0, maxTexture2D = 0;
+    GLuint maxTexture3D = 0, maxTexture2D = 0, maxArrayLayers = 0;
     GLint maxUniformBindings = 0, maxTextureUnits = 0;
 
   private:
@@ -164,6 +164,8 @@ class BufferImpl final : public Child<Buffer> {
 struct TextureData {
     ResourceDimension dimension = ResourceDimension::UNKNOWN;
     uint32_t width = 1, height = 1, depth = 1;
+    // A 2D texture's array slices; more than one makes it a GL array texture.
+    uint32_t layers = 1;
     Format format = Format::UNKNOWN;
     uint32_t bindFlags = 0;
     GLuint name = 0;
@@ -174,8 +176,10 @@ TextureData* GetTextureData(Resource* resource);
 void DeleteTextureNames(Core* core, const TextureData& data);
 // The core a resource of ours belongs to (objects of another device do not bind).
 Core* ResourceCore(Resource* resource);
-// Uploads a whole texture; pitches as Direct3D's initial data (0 = tight).
-bool UploadTexture(const TextureData& t, const void* data, uint32_t rowPitch, uint32_t slicePitch);
+// Uploads a whole texture, or one slice of a 2D array; pitches as Direct3D's
+// initial data (0 = tight).
+bool UploadTexture(const TextureData& t, const void* data, uint32_t rowPitch, uint32_t slicePitch,
+                   uint32_t layer = 0);
 
 template <class Interface, class Desc, ResourceDimension Dim>
 class TextureImpl final : public Child<Interface> {

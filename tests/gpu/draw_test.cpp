@@ -386,6 +386,56 @@ void main() { target = vec4(texture(tex, v_uvw).r, 0.0, 0.0, 1.0); }
         }
 }
 
+// A 2D array takes its initial data a slice an entry (each with its own
+// pitch) and is sampled by slice; a view of part of it is refused.
+TEST_F(Sample, Texture2DArraySlicesKeepTheirOwnTexels) {
+    Texture2DDesc d;
+    d.Width = d.Height = 2;
+    d.ArraySize = 3;
+    d.Format = Format::R8G8B8A8_UNORM;
+    d.BindFlags = BIND_SHADER_RESOURCE;
+    // Slice s, texel (x, y): red 40 s + 10, green 100 x + 50 y; the middle
+    // slice's rows padded to 12 bytes.
+    std::vector<std::vector<uint8_t>> bytes(3);
+    std::vector<SubresourceData> init(3);
+    for (uint32_t s = 0; s < 3; ++s) {
+        const uint32_t pitch = s == 1 ? 12 : 8;
+        bytes[s].assign(pitch * 2, 0xEE);
+        for (uint32_t y = 0; y < 2; ++y)
+            for (uint32_t x = 0; x < 2; ++x) {
+                const uint8_t texel[4] = {uint8_t(40 * s + 10), uint8_t(100 * x + 50 * y), 0, 255};
+                std::memcpy(&bytes[s][y * pitch + x * 4], texel, 4);
+            }
+        init[s] = {bytes[s].data(), pitch, 0};
+    }
+    Texture2D* tex = nullptr;
+    ASSERT_EQ(device_->CreateTexture2D(&d, init.data(), &tex), S_OK);
+    Keep(tex);
+    ShaderResourceViewDesc part;
+    part.ViewDimension = SrvDimension::TEXTURE2DARRAY;
+    part.Texture2DArray = {0, 1, 1, 2};
+    ShaderResourceView* view = nullptr;
+    EXPECT_EQ(device_->CreateShaderResourceView(tex, &part, &view), E_INVALIDARG);
+    for (uint32_t s = 0; s < 3; ++s) {
+        Bind(R"(#version 450
+layout(binding = 16) uniform sampler2DArray tex;
+layout(location = 4) in vec3 v_uvw;
+layout(location = 0) out vec4 target;
+void main() { target = texture(tex, v_uvw); }
+)",
+             static_cast<float>(s));
+        BindView(tex);
+        Clear(0, 0, 0, 0);
+        context_->DrawIndexed(6, 0, 0);
+        ReadBack();
+        for (uint32_t y = 0; y < 2; ++y)
+            for (uint32_t x = 0; x < 2; ++x)
+                EXPECT_TRUE(
+                    Near(At(x * 32 + 16, y * 32 + 16), {int(40 * s + 10), int(100 * x + 50 * y), 0, 255}))
+                    << "slice " << s << ", texel " << x << ", " << y;
+    }
+}
+
 TEST_F(Sample, Texture1DFloatAndWholeTextureUpdate) {
     Bind(R"(#version 450
 layout(binding = 16) uniform sampler1D tex;

@@ -29,7 +29,8 @@ const Injected kInjected[] = {
     {Trigger::OpenVolume, CreationKind::Texture3D, 1, "CreateTexture failed", "error: Volume", false},
     {Trigger::OpenVolume, CreationKind::ShaderResourceView, 1, "CreateShaderResourceView failed",
      "error: CVolume", false},
-    {Trigger::OpenVolume, CreationKind::Texture2D, 1, "CreateTexture2D failed", "CVolume::GenerateHistogram",
+    // The first 2D texture is the gradient's (a notice, in the shading tests).
+    {Trigger::OpenVolume, CreationKind::Texture2D, 2, "CreateTexture2D failed", "CVolume::GenerateHistogram",
      true},
     // The second view is the gradient's (a notice, in the shading tests).
     {Trigger::OpenVolume, CreationKind::ShaderResourceView, 3, "CreateShaderResourceView failed",

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -127,21 +128,22 @@ void BM_GradientWithTexture(benchmark::State& state) {
         const float spacing[3] = {in.spacing[0] * factors[0], in.spacing[1] * factors[1],
                                   in.spacing[2] * factors[2]};
         ComputeGradient(halved ? halved.get() : in.samples.data(), dims, spacing, gradient.get());
-        gpu::Texture3DDesc desc;
+        // As the load makes it: a 2D array, a slice per z.
+        gpu::Texture2DDesc desc;
         desc.Width = dims[0];
         desc.Height = dims[1];
-        desc.Depth = dims[2];
+        desc.ArraySize = std::max(dims[2], 2u);
         desc.MipLevels = 1;
         desc.Format = gpu::Format::R8G8B8A8_UNORM;
         desc.Usage = gpu::Usage::DEFAULT;
         desc.BindFlags = gpu::BIND_SHADER_RESOURCE;
-        gpu::SubresourceData init;
-        init.pSysMem = gradient.get();
-        init.SysMemPitch = 4 * dims[0];
-        init.SysMemSlicePitch = 4 * dims[0] * dims[1];
-        gpu::Texture3D* texture = nullptr;
-        if (gpu::FAILED(Renderer.device->CreateTexture3D(&desc, &init, &texture)))
-            return Fail(state, "CreateTexture3D failed");
+        std::vector<gpu::SubresourceData> slices(desc.ArraySize);
+        for (uint32_t z = 0; z < desc.ArraySize; ++z)
+            slices[z] = {gradient.get() + size_t{4} * dims[0] * dims[1] * std::min(z, dims[2] - 1),
+                         4 * dims[0], 0};
+        gpu::Texture2D* texture = nullptr;
+        if (gpu::FAILED(Renderer.device->CreateTexture2D(&desc, slices.data(), &texture)))
+            return Fail(state, "CreateTexture2D failed");
         glFinish();
         texture->Release();
     }

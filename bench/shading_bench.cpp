@@ -6,9 +6,6 @@
 // one process and not the next); two frames a second apart in one process
 // see the same machine, so their ratio keeps still where their times do not.
 //   tamlo_bench_shading [DISTANCE [PAIRS [WIDTHxHEIGHT]]]   (default 4 8 1280x1024)
-#include <time.h>
-
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
@@ -20,25 +17,13 @@
 
 namespace {
 
-double ProcessCpuMilliseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1.0e6;
-}
-
 // The CPU time of one whole frame, every rasteriser thread counted.
 double FrameCpuMilliseconds(bool shading) {
     SetVolumeShading(shading);
     batch::PrepareTimedFrame(batch::Options::Timing::Full);
-    const double start = ProcessCpuMilliseconds();
+    const double start = batch::ProcessCpuMilliseconds();
     batch::RenderFrame();
-    return ProcessCpuMilliseconds() - start;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
+    return batch::ProcessCpuMilliseconds() - start;
 }
 
 }  // namespace
@@ -79,10 +64,11 @@ int main(int argc, char** argv) {
                     shaded.back(), ratios.back());
     }
     batch::EndSession();
+    const batch::FrameStats ratio = batch::Summarise(ratios);
     std::printf(
         "distance %s, %s, %d pairs: unshaded %.1f ms, shaded %.1f ms (medians); ratio median %.3fx, "
         "min %.3fx, max %.3fx\n",
-        distance.c_str(), size.c_str(), pairs, Median(unshaded), Median(shaded), Median(ratios),
-        *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()));
+        distance.c_str(), size.c_str(), pairs, batch::Summarise(unshaded).median,
+        batch::Summarise(shaded).median, ratio.median, ratio.min, ratio.max);
     return 0;
 }

@@ -321,12 +321,8 @@ class DeviceImpl final : public RefCounted<Device> {
         }
         if (InjectedFailure(CreationKind::ShaderResourceView))
             return E_FAIL;
-        if (dim == SrvDimension::TEXTURE2DARRAY)
-            whole.Texture2DArray = {0, 1, 0, t->layers};
-        else
-            (dim == SrvDimension::TEXTURE1D   ? whole.Texture1D
-             : dim == SrvDimension::TEXTURE2D ? whole.Texture2D
-                                              : whole.Texture3D) = {0, 1};
+        // The ranges' defaults are the one level; an array's also all its slices.
+        whole.Texture2DArray.ArraySize = t->layers;
         *view = new ShaderResourceViewImpl(core_, resource, whole);
         return S_OK;
     }

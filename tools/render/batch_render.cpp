@@ -3,6 +3,7 @@
 #include <epoxy/gl.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -566,6 +567,12 @@ FrameStats Summarise(std::vector<double> ms) {
     stats.min = ms.front();
     stats.max = ms.back();
     return stats;
+}
+
+double ProcessCpuMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1.0e6;
 }
 
 }  // namespace batch

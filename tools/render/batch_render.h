@@ -96,4 +96,10 @@ struct FrameStats {
 };
 FrameStats Summarise(std::vector<double> milliseconds);
 
+// CPU time of the whole process (every rasteriser thread) in milliseconds. A
+// frame's share of it, taken inside the process, leaves out the start-up
+// (its file read, page faults and shader compiles scatter by half a second
+// from run to run) and counts other work on the machine less than wall time.
+double ProcessCpuMilliseconds();
+
 }  // namespace batch

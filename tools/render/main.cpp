@@ -1,7 +1,6 @@
 // tamlo-render: the viewer's picture of one volume, drawn headless, as a PNG;
 // with --frames, the time each frame takes (--timing: which kind of frame);
 // with --turntable, pictures for a movie of the volume turning.
-#include <time.h>
 
 #include <chrono>
 #include <cstdio>
@@ -20,16 +19,6 @@ int Fail(const std::string& message, int status = 1) {
 
 double MillisecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
-// CPU time of the whole process (every rasteriser thread) in milliseconds. A
-// frame's share of it, taken inside the process, leaves out the start-up
-// (its file read, page faults and shader compiles scatter by half a second
-// from run to run) and counts other work on the machine less than wall time.
-double ProcessCpuMilliseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1.0e6;
 }
 
 }  // namespace
@@ -84,12 +73,12 @@ int main(int argc, char** argv) {
         if (options.frames > 0)
             batch::PrepareTimedFrame(options.timing);
         const auto frameStart = std::chrono::steady_clock::now();
-        const double cpuStart = ProcessCpuMilliseconds();
+        const double cpuStart = batch::ProcessCpuMilliseconds();
         batch::RenderFrame();
         times.push_back(MillisecondsSince(frameStart));
         if (options.frames > 0)
             std::printf("frame %d: %.2f ms (CPU %.2f ms)\n", i + 1, times.back(),
-                        ProcessCpuMilliseconds() - cpuStart);
+                        batch::ProcessCpuMilliseconds() - cpuStart);
     }
     const double refinedMs = options.frames > 0 && options.timing == batch::Options::Timing::PointDrag
                                  ? batch::FinishPointDrag()

@@ -99,8 +99,18 @@ wait_until panel_open panel_is_open "the panel did not open"
 settle panel_open
 graph_x() { echo $((10 + $1 * (width / 2 - 30) / 100)); }
 graph_y() { echo $((client_height - 200 - 2 * $1)); }
-# The pointer is parked off the graph before each picture, where no value tip shows.
-park() { xdotool mousemove $((width - 10)) $((bar + client_height - 60)); }
+# The pointer is parked off the graph before each picture, where no value tip
+# shows. Until the viewer has taken a drag's release, the pointer stays
+# confined to the graph, so the move is repeated until the pointer is there.
+park() {
+    local x=$((width - 10)) y=$((bar + client_height - 60))
+    for _ in $(seq 30); do
+        xdotool mousemove "$x" "$y"
+        [ "$(xdotool getmouselocation | cut -d' ' -f1-2)" = "x:$x y:$y" ] && return 0
+        sleep 1
+    done
+    fail "the pointer could not be parked"
+}
 client_click "$(graph_x 50)" "$(graph_y 50)" 1
 park
 settle added

@@ -15,6 +15,7 @@
 #include "volume/scan_dicom_lengths.h"
 #include "volume/scan_library_output.h"
 #include "volume/scan_mapping.h"
+#include "volume/scan_meta_header.h"
 #include "volume/scan_nifti2.h"
 #include "volume/scan_nifti_length.h"
 #include "volume/scan_reader.h"
@@ -275,6 +276,9 @@ void ReadSingleFile(const std::string& path, Family family, uint64_t budget, con
         CheckDicomFile(path, false);
     if (family == Family::Nifti)
         if (const std::string problem = CheckNiftiGeometry(path); !problem.empty())
+            throw ScanFailure{problem};
+    if (family == Family::Meta)
+        if (const std::string problem = CheckMetaImageHeader(path); !problem.empty())
             throw ScanFailure{problem};
     itk::ImageIOBase::Pointer io = MakeReader(family);
     io->SetFileName(path);

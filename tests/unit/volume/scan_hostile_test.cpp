@@ -371,3 +371,30 @@ TEST_F(ScanHostileTest, ANiftiOrientationBeyondArithmeticIsRefused) {
                   std::string::npos);
     }
 }
+
+// The MetaImage library copies field names and its own text fields into
+// buffers of 255 bytes unmeasured: one longer is refused with its reason, not
+// read over the library's memory. What fits, and long values of other
+// fields, read as before.
+TEST_F(ScanHostileTest, MetaImageTextPastTheLibrarysBuffersIsRefused) {
+    const std::string head = "ObjectType = Image\nNDims = 3\nDimSize = 2 2 2\nElementType = MET_UCHAR\n";
+    const std::string tail = "ElementDataFile = LOCAL\n" + std::string(8, 'x');
+    const std::string text(255, 'A');
+    for (const auto& [line, said] :
+         {std::pair<std::string, std::string>{text + " = 1\n", "a field name in the MetaImage header is 255"},
+          {"Comment = " + text + "\n", "the MetaImage header's Comment is 255"},
+          {"Name: " + text + " \r\n", "the MetaImage header's Name is 255"},
+          {"ObjectSubType\n= " + text + "\n", "the MetaImage header's ObjectSubType is"}}) {
+        Put(Path("long.mha"), head + line + tail);
+        const std::string refusal = Refusal(Path("long.mha"));
+        EXPECT_NE(refusal.find(said), std::string::npos) << refusal;
+    }
+    // Its samples are no header, however they read as text.
+    const std::string samples = std::string(300, 'x') + "\n" + std::string(99, 'y');
+    Put(Path("fits.mha"),
+        "NDims = 3\nDimSize = 20 20 1\nElementType = MET_UCHAR\nComment = " + text.substr(1) +
+            "\nUserNote = " + std::string(400, 'B') + "\nElementDataFile = LOCAL\n" + samples);
+    ScanVolume volume;
+    std::string error;
+    EXPECT_TRUE(ReadScan(Path("fits.mha"), &volume, &error)) << error;
+}

@@ -70,8 +70,33 @@ Header ReadHeader(const std::string& path) {
     return header;
 }
 
+// Whether `pattern` holds exactly one number's conversion ("%d", "%03d",
+// "%4u", ...) and otherwise only text and "%%": the readers and this file
+// hand it to printf with one int, so any other conversion would read or
+// write memory the header chose.
+bool IsNumberPattern(const std::string& pattern) {
+    int numbers = 0;
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] != '%')
+            continue;
+        if (++i < pattern.size() && pattern[i] == '%')
+            continue;
+        if (i < pattern.size() && (pattern[i] == '0' || pattern[i] == '-'))
+            ++i;
+        for (int digits = 0;
+             digits < 2 && i < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[i]));
+             ++digits)
+            ++i;
+        if (i >= pattern.size() || std::strchr("diu", pattern[i]) == nullptr)
+            return false;
+        ++numbers;
+    }
+    return numbers == 1;
+}
+
 // The names a "data file" value gives: one file, "LIST" and the lines after
-// it, or a printf pattern with first, last and step.
+// it, or a printf pattern with first, last and step (one already checked
+// with IsNumberPattern).
 std::vector<std::string> Names(const std::string& value, const std::vector<std::string>& after) {
     std::istringstream words(value);
     std::string first;
@@ -104,6 +129,7 @@ struct Detached {
     long double neededBytes = 0;
     size_t filesNeeded = 0;    // for a list or pattern: one file per slice (or block)
     std::string negativeSize;  // a size the readers would take as a huge unsigned one
+    std::string badPattern;    // a pattern that is not IsNumberPattern's
     bool compressed = false;
 };
 
@@ -188,6 +214,18 @@ Detached Parse(const std::string& headerPath) {
             continue;
         if (header.kind == "meta" && value == "LOCAL")
             return found;
+        // An NRRD name with first, last and step after it is a pattern; the
+        // MetaImage library takes any name with a "%" for one.
+        std::istringstream words(value);
+        std::string pattern;
+        long long first = 0, last = 0, step = 0;
+        const bool numbersFollow = static_cast<bool>(words >> pattern >> first >> last >> step);
+        const bool isPattern =
+            (numbersFollow || header.kind == "meta") && pattern.find('%') != std::string::npos;
+        if (isPattern && !IsNumberPattern(pattern)) {
+            found.badPattern = pattern;
+            return found;
+        }
         const std::vector<std::string> after(header.lines.begin() + static_cast<long>(i) + 1,
                                              header.lines.end());
         for (const std::string& name : Names(value, after))
@@ -196,7 +234,7 @@ Detached Parse(const std::string& headerPath) {
         // slice each by default): one file per block.
         const std::vector<long double> numbers =
             Numbers(value.substr(std::min(value.size(), value.find(' '))));
-        const bool several = value.rfind("LIST", 0) == 0 || value.find('%') != std::string::npos;
+        const bool several = value.rfind("LIST", 0) == 0 || isPattern;
         if (several && !sizes.empty()) {
             size_t blockDims = sizes.size() - 1;
             const std::string last = numbers.empty() ? value.substr(value.rfind(' ') + 1) : "";
@@ -246,6 +284,9 @@ std::string CheckDetachedDataFiles(const std::string& headerPath) {
     const Detached detached = Parse(headerPath);
     if (!detached.negativeSize.empty())
         return "the header gives a negative size (" + detached.negativeSize + ")";
+    if (!detached.badPattern.empty())
+        return "its data file pattern " + detached.badPattern +
+               " is not a name with one number in it (such as slice%03d.raw)";
     for (const std::string& file : detached.files) {
         struct stat info {};
         if (::stat(file.c_str(), &info) != 0)

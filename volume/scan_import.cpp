@@ -13,9 +13,9 @@
 #include "volume/scan_import.h"
 #include "volume/scan_data_files.h"
 #include "volume/scan_dicom_lengths.h"
+#include "volume/scan_header_text.h"
 #include "volume/scan_library_output.h"
 #include "volume/scan_mapping.h"
-#include "volume/scan_meta_header.h"
 #include "volume/scan_nifti2.h"
 #include "volume/scan_nifti_length.h"
 #include "volume/scan_reader.h"
@@ -277,8 +277,10 @@ void ReadSingleFile(const std::string& path, Family family, uint64_t budget, con
     if (family == Family::Nifti)
         if (const std::string problem = CheckNiftiGeometry(path); !problem.empty())
             throw ScanFailure{problem};
-    if (family == Family::Meta)
-        if (const std::string problem = CheckMetaImageHeader(path); !problem.empty())
+    if (family == Family::Meta || family == Family::Nrrd)
+        if (const std::string problem =
+                family == Family::Meta ? CheckMetaImageHeader(path) : CheckNrrdHeader(path);
+            !problem.empty())
             throw ScanFailure{problem};
     itk::ImageIOBase::Pointer io = MakeReader(family);
     io->SetFileName(path);

@@ -398,3 +398,33 @@ TEST_F(ScanHostileTest, MetaImageTextPastTheLibrarysBuffersIsRefused) {
     std::string error;
     EXPECT_TRUE(ReadScan(Path("fits.mha"), &volume, &error)) << error;
 }
+
+// The NRRD library quotes a field it cannot parse in a message formatted on
+// its stack; a data file pattern goes to printf. A line that could overrun
+// the message, or a pattern with any conversion but one number's, is refused
+// before any reader sees it; long comments, key/value pairs and content read.
+TEST_F(ScanHostileTest, NrrdLinesAndPatternsThatWouldOverrunTheReadersAreRefused) {
+    const std::string head = "NRRD0004\ntype: uint8\ndimension: 3\nsizes: 2 2 2\nencoding: raw\n";
+    Put(Path("kinds.nrrd"), head + "kinds: " + std::string(1000, 'A') + "\n\n" + std::string(8, 'x'));
+    const std::string kinds = Refusal(Path("kinds.nrrd"));
+    EXPECT_NE(kinds.find("line 6 of the NRRD header is 1007 characters long (at most 512"), std::string::npos)
+        << kinds;
+    const std::string text(2000, 'B');
+    Put(Path("fits.nrrd"),
+        head + "# " + text + "\nnote:=" + text + "\ncontent: " + text + "\n\n" + std::string(8, 'x'));
+    ScanVolume volume;
+    std::string error;
+    EXPECT_TRUE(ReadScan(Path("fits.nrrd"), &volume, &error)) << error;
+
+    for (int z = 0; z < 2; ++z)
+        Put(Path("s" + std::to_string(z) + ".raw"), std::string(4, 'x'));
+    Put(Path("pattern.nhdr"), head + "data file: s%s%n.raw 0 1 1\n");
+    Put(Path("pattern.mhd"),
+        "NDims = 3\nDimSize = 2 2 2\nElementType = MET_UCHAR\nElementDataFile = s%x.raw\n");
+    for (const char* name : {"pattern.nhdr", "pattern.mhd"}) {
+        const std::string refusal = Refusal(Path(name));
+        EXPECT_NE(refusal.find("is not a name with one number in it"), std::string::npos) << refusal;
+    }
+    Put(Path("numbered.nhdr"), head + "data file: s%01d.raw 0 1 1\n");
+    EXPECT_TRUE(ReadScan(Path("numbered.nhdr"), &volume, &error)) << error;
+}

@@ -76,9 +76,11 @@ void HandleSdlEvent(const SDL_Event& e) {
     c.menuActive = surface.Tracker().Active();
     c.clientCapture = w->clientCapture;
     c.buttonsBefore = w->buttons;
-    c.modState = static_cast<uint16_t>(SDL_GetModState());
     if (e.type == SDL_KEYDOWN || e.type == SDL_KEYUP)
         detail::NoteKeyModifiers(e.key.keysym.mod);
+    // As of this event, not as of the pump: SDL's own state has already
+    // seen every key event of the batch.
+    c.modState = s.pumpedKeyModifiers;
     if (surface.HasOverlay()) {
         // Its hover highlight follows the pointer.
         w->menuDirty = w->menuDirty || e.type == SDL_MOUSEMOTION;
@@ -117,9 +119,14 @@ void HandleSdlEvent(const SDL_Event& e) {
 
     if (t.route == detail::Translation::Route::Window) {
         if (t.send) {
+            s.keyModifiers = s.pumpedKeyModifiers;
             SendMessage(w, t.message, t.wParam, t.lParam);
         } else {
-            s.queue.push_back({w, t.message, t.wParam, t.lParam});
+            detail::QueuedMessage m;
+            static_cast<MSG&>(m) = {w, t.message, t.wParam, t.lParam};
+            m.input = true;
+            m.keyModifiers = s.pumpedKeyModifiers;
+            s.queue.push_back(m);
         }
     } else if (t.route == detail::Translation::Route::Menu) {
         const detail::MenuOutcome o = surface.Tracker().Handle(t.menu);
@@ -172,6 +179,8 @@ bool PeekMessage(MSG* msg, HWND window, UINT filterMin, UINT filterMax, UINT rem
         if (Matches(*it, window, filterMin, filterMax)) {
             *msg = *it;
             if (removeFlags & PM_REMOVE) {
+                if (it->input)
+                    s.keyModifiers = it->keyModifiers;
                 s.queue.erase(it);
             }
             return true;
@@ -248,7 +257,7 @@ bool PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (window && !Live(window)) {
         return false;
     }
-    Shell().queue.push_back({window, message, wParam, lParam});
+    Shell().queue.push_back({{window, message, wParam, lParam}});
     return true;
 }
 
@@ -276,7 +285,7 @@ namespace detail {
 // Taken from the key events themselves rather than SDL_GetModState, so that
 // an event that comes from elsewhere (a test, a replay) means the same.
 void NoteKeyModifiers(uint16_t sdlModifiers) {
-    Shell().keyModifiers = sdlModifiers;
+    Shell().pumpedKeyModifiers = sdlModifiers;
 }
 
 }  // namespace detail
@@ -287,7 +296,7 @@ void NoteKeyModifiers(uint16_t sdlModifiers) {
 namespace testing {
 
 void InjectMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    Shell().queue.push_back({window, message, wParam, lParam});
+    Shell().queue.push_back({{window, message, wParam, lParam}});
 }
 
 void SetIdleHook(std::function<void()> hook) {

@@ -266,6 +266,7 @@ void Reset() {
     s.quitPending = false;
     s.quitCode = 0;
     s.keyModifiers = 0;
+    s.pumpedKeyModifiers = 0;
     detail::ResetDebugOutput();
     detail::ResetDrops();
     detail::ResetDialogs();

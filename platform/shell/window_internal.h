@@ -135,6 +135,14 @@ struct ClassEntry {
     ATOM atom = 0;
 };
 
+// A message in the queue. Input from the user carries the modifier keys as
+// they were when it happened: taking it out of the queue makes them the
+// state GetKeyState reports, as Win32 does.
+struct QueuedMessage : MSG {
+    bool input = false;
+    uint16_t keyModifiers = 0;
+};
+
 // What windows and the message queue share; each other concern (menus, the
 // cursor clip, the counter, debug output, drops, dialogs, boxes) keeps its own
 // state in its own file and resets it for testing::Reset.
@@ -146,10 +154,14 @@ struct ShellState {
     // Records are never freed, so that a stale HWND stays safe to pass to
     // IsWindow and DestroyWindow, as a Win32 handle is.
     std::vector<std::unique_ptr<WindowRecord>> windows;
-    std::deque<MSG> queue;
+    std::deque<QueuedMessage> queue;
     bool quitPending = false;
     int quitCode = 0;
-    uint16_t keyModifiers = 0;  // SDL's KMOD_* as the last key event told them (GetKeyState)
+    // SDL's KMOD_*: as the last key event taken from SDL told them, and as
+    // of the input message in hand (what GetKeyState answers). They differ
+    // while a key message waits in the queue behind the releases that follow it.
+    uint16_t pumpedKeyModifiers = 0;
+    uint16_t keyModifiers = 0;
 };
 
 ShellState& Shell();

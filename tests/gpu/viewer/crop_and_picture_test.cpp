@@ -2,7 +2,9 @@
 // running program, headless: a crop to the whole box changes no pixel and a
 // crop of half the box draws what a volume without that half draws; the
 // saved picture is the frame without the panel; a load is one step to undo,
-// opening a volume keeps the history, and Edit's items are greyed to match.
+// opening a volume keeps the history, and Edit's items are greyed to match;
+// a key chord means what it meant when typed, however late it is handled.
+#include <SDL2/SDL.h>
 #include <stb/stb_image.h>
 
 #include <filesystem>
@@ -11,6 +13,7 @@
 
 #include "app/app_state.h"
 #include "app/picture_file.h"
+#include "platform/shell/window_internal.h"
 #include "render/renderer.h"
 #include "slicing/slice_geometry.h"
 #include "tests/gpu/viewer/viewer_harness.h"
@@ -165,6 +168,37 @@ TEST_F(CropAndPictureTest, ALoadIsOneStepToUndoAndOpeningAVolumeKeepsTheHistory)
         {2, true, false},   // nothing left to undo: nothing happens
         {3, false, true}};  // redone
     EXPECT_EQ(seen, expected);
+}
+
+// A chord typed faster than a frame: every key event of it, releases
+// included, is taken from the system in one pass before the key is handled.
+// The key still means what it meant while the modifiers were held.
+TEST_F(CropAndPictureTest, AChordReleasedBeforeItIsHandledKeepsItsModifiers) {
+    const std::string saved = ScratchDir() + "/chord.png";
+    shell::testing::SetFileDialogScript({MakeBalls("chord.vol", true), saved});
+    const auto key = [](uint32_t type, SDL_Keycode sym, uint16_t mod) {
+        SDL_Event e{};
+        e.type = type;
+        e.key.windowID = SDL_GetWindowID(MainWindow->surface->Window());
+        e.key.keysym.sym = sym;
+        e.key.keysym.mod = mod;
+        return e;
+    };
+    std::vector<std::function<void()>> steps = OpenSteps();
+    steps.insert(steps.end(),
+                 {UntilWhole(),
+                  [&] {
+                      const uint16_t both = KMOD_LCTRL | KMOD_LSHIFT;
+                      for (SDL_Event e :
+                           {key(SDL_KEYDOWN, SDLK_LCTRL, KMOD_LCTRL), key(SDL_KEYDOWN, SDLK_LSHIFT, both),
+                            key(SDL_KEYDOWN, SDLK_s, both), key(SDL_KEYUP, SDLK_s, both),
+                            key(SDL_KEYUP, SDLK_LSHIFT, KMOD_LCTRL), key(SDL_KEYUP, SDLK_LCTRL, 0)})
+                          SDL_PushEvent(&e);
+                  },
+                  [] {}, [] {}});
+    Run(steps);
+    ASSERT_TRUE(boxes_.empty()) << boxes_[0].text;
+    EXPECT_TRUE(std::filesystem::exists(saved)) << "Ctrl+Shift+S saved the picture";
 }
 
 }  // namespace

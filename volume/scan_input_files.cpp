@@ -32,7 +32,7 @@ ScanInputFiles::ScanInputFiles(const std::string& input) {
     namespace fs = std::filesystem;
     std::error_code ec;
     const fs::file_status status = fs::status(input, ec);
-    Add(input, "the input");
+    Add(input, kItself);
     // Only a regular file has a header to read: opening a pipe would wait.
     if (fs::is_regular_file(status)) {
         for (const std::string& file : DetachedDataFiles(input))

@@ -12,6 +12,7 @@
 
 class ScanInputFiles {
   public:
+    static constexpr const char* kItself = "the input";
     explicit ScanInputFiles(const std::string& input);
     // Empty when `candidate` is none of the input's files (however named or
     // linked), else what it is to the input: "the input", "a data file the

@@ -375,10 +375,11 @@ std::string CheckInputs(const Options& options) {
         const std::string why = CheckReplaceable(path.string());
         if (!why.empty())
             return "cannot write " + name + ": " + why;
+        if (!options.tfPath.empty() && IsSameFile(path.string(), options.tfPath))
+            return "cannot write " + name + ": it is an input (" + options.tfPath + ")";
         const std::string role = volumeFiles.RoleOf(path.string());
-        if (role == "the input" || (!options.tfPath.empty() && IsSameFile(path.string(), options.tfPath)))
-            return "cannot write " + name + ": it is an input (" +
-                   (role.empty() ? options.tfPath : options.volumePath) + ")";
+        if (role == ScanInputFiles::kItself)
+            return "cannot write " + name + ": it is an input (" + options.volumePath + ")";
         if (!role.empty())
             return "cannot write " + name + ": it is an input, " + role + " (" + options.volumePath + ")";
         return {};

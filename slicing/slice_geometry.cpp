@@ -27,6 +27,11 @@ bool BuildSliceGeometry() {
     if (vertices && indices) {
         cut = CutSlices(VolumeView(), Volume.halfExtentX, Volume.halfExtentY, Volume.halfExtentZ, VolumeCrop,
                         vertices.get(), indices.get());
+        // A crop that keeps nothing (or a view that leaves no polygon) is a
+        // picture of the background: no slices, and no buffers, since the
+        // device refuses one of no size.
+        if (cut.indexCount == 0)
+            return true;
     }
 
     SliceProxy proxy;

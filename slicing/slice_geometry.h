@@ -5,8 +5,9 @@
 #include "slicing/slice_cut.h"
 
 // Cuts the slices for the renderer's view and the volume's half extents and
-// hands them to the renderer (SetSliceProxy). False after a message box, with
-// no slices left to draw.
+// hands them to the renderer (SetSliceProxy); no slices at all when nothing
+// of the box is left to draw. False after a message box, with no slices left
+// to draw.
 bool BuildSliceGeometry();
 
 // The quad over the box's central z plane, handed to the renderer; cut to

@@ -1,5 +1,7 @@
-// The debug output: stderr, with every text kept for tests to read.
+// The debug output: every text kept for tests to read, and on stderr only
+// when TAMLO_DEBUG is set; a debugger's channel, not the user's terminal.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,9 +23,19 @@ std::vector<std::string>& DebugLines() {
 // ends its own lines.
 void OutputDebugString(const char* text) {
     const std::string written = text ? text : "";
-    std::fputs(written.c_str(), stderr);
+    if (std::getenv("TAMLO_DEBUG") != nullptr)
+        std::fputs(written.c_str(), stderr);
     DebugLines().push_back(written);
 }
+
+namespace detail {
+
+void Diagnose(const std::string& line) {
+    std::fputs((line + "\n").c_str(), stderr);
+    DebugLines().push_back(line + "\n");
+}
+
+}  // namespace detail
 
 namespace detail {
 

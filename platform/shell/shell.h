@@ -323,7 +323,7 @@ bool ClipCursor(const RECT* rect);
 
 bool QueryPerformanceCounter(int64_t* count);
 bool QueryPerformanceFrequency(int64_t* frequency);
-void OutputDebugString(const char* text);  // to stderr
+void OutputDebugString(const char* text);  // to stderr only with TAMLO_DEBUG set
 
 // ---------------------------------------------------------------------------
 // Test seams

@@ -17,10 +17,10 @@
 
 namespace shell::detail {
 
-// One line of the shell's own diagnostics on the debug output.
-inline void Diagnose(const std::string& line) {
-    OutputDebugString((line + "\n").c_str());
-}
+// One line of the shell's own diagnostics (a window, a context or a dialog
+// that failed): on stderr always, since the user needs it to know why, and
+// on the debug output.
+void Diagnose(const std::string& line);
 
 // ---------------------------------------------------------------------------
 // Event translation

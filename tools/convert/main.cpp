@@ -13,6 +13,7 @@
 #include "platform/files/file_replace.h"
 #include "tools/convert/resample.h"
 #include "volume/scan_import.h"
+#include "volume/scan_input_files.h"
 
 namespace {
 
@@ -100,15 +101,17 @@ int main(int argc, char** argv) {
     }
     const std::string input = names[0], output = names[1];
     // Found out before the scan is read: a wrong output name costs nothing,
-    // and the scan itself is never what gets replaced.
-    if (IsSameFile(input, output))
-        return Fail("cannot write " + output + ": it is the input (" + input + ")");
+    // and no file the scan is read from (its data files, its series) is
+    // ever what gets replaced.
+    const std::string role = ScanInputFiles(input).RoleOf(output);
+    if (!role.empty())
+        return Fail("cannot write " + output + ": it is " + role + " (" + input + ")");
     const std::string unwritable = CheckReplaceable(output);
     if (!unwritable.empty())
         return Fail("cannot write " + output + ": " + unwritable);
-    // Another slice of the input's series, or any other scan, is no place
-    // for a volume file either.
-    if (IsScanFile(output))
+    // Any other scan is no place for a volume file either. Only a file that
+    // is there can be one: a new name starts no reader.
+    if (::access(output.c_str(), F_OK) == 0 && IsScanFile(output))
         return Fail("cannot write " + output + ": it is a scan; the output is a volume file, name a new one");
 
     Progress progress;

@@ -13,8 +13,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <thread>
 #include <utility>
 
@@ -30,6 +32,7 @@
 #include "ui/tab.h"
 #include "ui/tab_layout.h"
 #include "volume/scan_import.h"
+#include "volume/scan_input_files.h"
 #include "volume/volume.h"
 
 namespace batch {
@@ -54,10 +57,24 @@ bool ParseInt(const std::string& text, int* value) {
     return ec == std::errc() && ptr == end;
 }
 
-bool ParseFloat(const std::string& text, float* value) {
+enum class Number { Read, NotANumber, TooLarge };
+
+// A decimal number as a double: one too small for a double is 0 (as near as
+// it can be held), one too large is said to be.
+Number ParseNumber(const std::string& text, double* value) {
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, *value);
-    return ec == std::errc() && ptr == end && std::isfinite(*value);
+    if (ptr != end || text.empty())
+        return Number::NotANumber;
+    if (ec == std::errc::result_out_of_range) {
+        // The syntax is sound; only its size is out of range either way.
+        const double rounded = std::strtod(text.c_str(), nullptr);
+        if (std::isinf(rounded))
+            return Number::TooLarge;
+        *value = rounded;
+        return Number::Read;
+    }
+    return ec == std::errc() && std::isfinite(*value) ? Number::Read : Number::NotANumber;
 }
 
 bool ParseSize(const std::string& text, int* width, int* height) {
@@ -68,15 +85,18 @@ bool ParseSize(const std::string& text, int* width, int* height) {
 
 // "X0,X1,Y0,Y1,Z0,Z1": six fractions of the box, each 0..1, low <= high.
 std::string ParseCrop(const std::string& text, CropBox* crop) {
-    float values[6];
+    double values[6];
     size_t start = 0;
     for (int i = 0; i < 6; ++i) {
         const size_t comma = text.find(',', start);
         const bool last = i == 5;
-        if ((comma == std::string::npos) != last ||
-            !ParseFloat(text.substr(start, last ? std::string::npos : comma - start), &values[i]))
+        const Number read =
+            (comma == std::string::npos) != last
+                ? Number::NotANumber
+                : ParseNumber(text.substr(start, last ? std::string::npos : comma - start), &values[i]);
+        if (read == Number::NotANumber)
             return "--crop takes six numbers X0,X1,Y0,Y1,Z0,Z1, not \"" + text + "\"";
-        if (values[i] < 0.0f || values[i] > 1.0f)
+        if (read == Number::TooLarge || values[i] < 0.0 || values[i] > 1.0)
             return "--crop takes fractions of the box from 0 to 1, not \"" + text + "\"";
         start = comma + 1;
     }
@@ -84,8 +104,8 @@ std::string ParseCrop(const std::string& text, CropBox* crop) {
         if (values[2 * axis] > values[2 * axis + 1])
             return std::string("--crop: ") + "XYZ"[axis] + "0 is greater than " + "XYZ"[axis] + "1 in \"" +
                    text + "\"";
-        crop->low[axis] = values[2 * axis];
-        crop->high[axis] = values[2 * axis + 1];
+        crop->low[axis] = static_cast<float>(values[2 * axis]);
+        crop->high[axis] = static_cast<float>(values[2 * axis + 1]);
     }
     return {};
 }
@@ -190,16 +210,26 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
                        value + "\"";
         } else if (name == "--pitch" || name == "--yaw" || name == "--distance") {
             float* target = name == "--pitch" ? &o.pitch : name == "--yaw" ? &o.yaw : &o.distance;
-            if (!ParseFloat(value, target))
+            double number = 0;
+            const Number read = ParseNumber(value, &number);
+            if (read == Number::NotANumber)
                 return name + " takes a finite number, not \"" + value + "\"";
             o.anglesGiven = o.anglesGiven || name != "--distance";
             // The viewer's own range: the wheel stops there, and the frame's
             // buffers are sized for it.
-            if (name == "--distance" && !(o.distance >= kMinDistance && o.distance <= kMaxDistance)) {
+            if (name == "--distance" &&
+                (read == Number::TooLarge || !(number >= kMinDistance && number <= kMaxDistance))) {
                 char range[64];
                 std::snprintf(range, sizeof(range), "%g to %g", kMinDistance, kMaxDistance);
                 return "--distance must be from " + std::string(range) + ", not \"" + value + "\"";
             }
+            if (read == Number::TooLarge)
+                return name + " takes a finite number; \"" + value + "\" is past the largest, about 1.8e308";
+            // An angle past a float's range is the same angle less whole
+            // turns; within it the angle is kept as given, as the viewer would.
+            if (std::fabs(number) > std::numeric_limits<float>::max())
+                number = std::fmod(number, 2.0 * M_PI);
+            *target = static_cast<float>(number);
         } else if (name == "--panel") {
             if (value != "open" && value != "closed")
                 return "--panel takes open or closed, not \"" + value + "\"";
@@ -284,27 +314,29 @@ DataFolderList DataFoldersFor(const std::string& requested) {
 }
 
 std::string CheckVolumeInput(const std::string& path) {
-    // A scan (or a DICOM series' folder) is read by the load, which reports
-    // its own problems; a volume file is checked here before any device.
+    // Whether the file is a scan is the load's to find out, as in the
+    // viewer: its one reading child recognises and reads it, and the
+    // viewer's rule says what a file no reader takes is. Here only what needs
+    // no reader: a file that opens, and a volume file by its size alone.
     struct stat pathInfo {};
-    if (::stat(path.c_str(), &pathInfo) == 0 && S_ISDIR(pathInfo.st_mode) && IsScanFile(path))
-        return {};
+    if (::stat(path.c_str(), &pathInfo) == 0 && S_ISDIR(pathInfo.st_mode))
+        return {};  // a DICOM series' folder, or the load says why not
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a FIFO must not block
     if (fd < 0)
         return "cannot open volume file " + path + ": " + std::strerror(errno);
     struct stat info {};
     uint8_t header[kVolumeHeaderBytes];
+    // No scan is shorter than a volume file's header.
     const bool readable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
                           ::read(fd, header, sizeof(header)) == static_cast<ssize_t>(sizeof(header));
     ::close(fd);
-    const bool exact =
-        readable && IsExactVolumeFile(ReadVolumeHeader(header), static_cast<uint64_t>(info.st_size));
-    if (!exact && S_ISREG(info.st_mode) && IsScanFile(path))
-        return {};
     if (!readable)
         return "not a volume file (" + path + "): not a regular file or shorter than its 6-byte header";
-    const std::string problem =
-        CheckVolumeFile(ReadVolumeHeader(header), static_cast<uint64_t>(info.st_size));
+    const VolumeHeader volumeHeader = ReadVolumeHeader(header);
+    const uint64_t size = static_cast<uint64_t>(info.st_size);
+    if (!IsExactVolumeFile(volumeHeader, size))
+        return {};
+    const std::string problem = CheckVolumeFile(volumeHeader, size);
     if (!problem.empty())
         return "not a usable volume file (" + path + "): " + problem;
     return {};
@@ -330,7 +362,9 @@ std::string CheckInputs(const Options& options) {
     if (::access(folder.c_str(), W_OK) != 0)
         return "cannot write " + options.outputPath + ": " + std::strerror(errno);
     // Each picture that will be written: never over a folder, a device, a
-    // read-only file or an input; found out before anything is rendered.
+    // read-only file or an input (any file the volume is read from: its
+    // header's data files, its series); found out before anything is read.
+    const ScanInputFiles volumeFiles(options.volumePath);
     auto checkPicture = [&](const std::string& name) -> std::string {
         const std::filesystem::path path = Absolute(name);
         struct stat info {};
@@ -341,11 +375,13 @@ std::string CheckInputs(const Options& options) {
         const std::string why = CheckReplaceable(path.string());
         if (!why.empty())
             return "cannot write " + name + ": " + why;
-        std::error_code ec;
-        for (const std::string& input : {options.volumePath, options.tfPath}) {
-            if (!input.empty() && std::filesystem::equivalent(path, input, ec))
-                return "cannot write " + name + ": it is an input (" + input + ")";
-        }
+        if (!options.tfPath.empty() && IsSameFile(path.string(), options.tfPath))
+            return "cannot write " + name + ": it is an input (" + options.tfPath + ")";
+        const std::string role = volumeFiles.RoleOf(path.string());
+        if (role == ScanInputFiles::kItself)
+            return "cannot write " + name + ": it is an input (" + options.volumePath + ")";
+        if (!role.empty())
+            return "cannot write " + name + ": it is an input, " + role + " (" + options.volumePath + ")";
         return {};
     };
     if (options.turntable == 0) {
@@ -371,6 +407,26 @@ std::string CheckInputs(const Options& options) {
 
 std::string TurntablePictureName(const std::string& output, int index) {
     return TurntableFrameName(output, index);
+}
+
+std::string StaleTurntableNote(const std::string& output, int count) {
+    // A movie's reader takes every picture numbered on from the first, so
+    // those an earlier, longer turn left behind would join this one. They
+    // are not removed: a file of that name may be anything.
+    int stale = 0;
+    std::error_code ec;
+    while (count + stale < kMaxTurntable &&
+           std::filesystem::exists(TurntablePictureName(output, count + stale), ec))
+        ++stale;
+    if (stale == 0)
+        return {};
+    const std::string first = TurntablePictureName(output, count);
+    const std::string range = stale == 1
+                                  ? first + " is"
+                                  : first + " to " + TurntablePictureName(output, count + stale - 1) + " are";
+    return range +
+           " left from an earlier turn; a movie of the numbered pictures would take them too (remove " +
+           (stale == 1 ? "it" : "them") + ", or give ffmpeg -frames:v " + std::to_string(count) + ")";
 }
 
 float TurntableYaw(float startYaw, int index, int count) {

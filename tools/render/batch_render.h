@@ -53,9 +53,11 @@ std::string Absolute(const std::string& path);
 // the viewer's order (working folder, installed share/tamlo, build tree).
 DataFolderList DataFoldersFor(const std::string& requested);
 
-// Checks that can be made before a device exists, so that a bad input costs
-// no start-up and says one thing: the volume file's header and size, the .tf
-// file, and the output's folder. Empty when all is well.
+// Checks that can be made before a device exists and without a reader, so
+// that a bad input costs no start-up and says one thing: a volume file's
+// header and size (a file a reader may take is the load's to judge, as in
+// the viewer), the .tf file, the output's folder, and that no picture
+// replaces a file the volume is read from. Empty when all is well.
 std::string CheckInputs(const Options& options);
 
 // The window's picture type (app/picture_file.h): RGBA, top row first.
@@ -71,6 +73,9 @@ std::string StartSession(const Options& options);
 // (OUTPUT's .png left off), at yaw start + index / count of a full turn.
 std::string TurntablePictureName(const std::string& output, int index);
 float TurntableYaw(float startYaw, int index, int count);
+// After a turn of `count` pictures: empty, or a note naming the pictures an
+// earlier, longer turn left under the following numbers.
+std::string StaleTurntableNote(const std::string& output, int count);
 // Turns the camera to a yaw; the next frame shows it.
 void TurnTo(float yaw);
 

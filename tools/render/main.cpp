@@ -62,6 +62,9 @@ int main(int argc, char** argv) {
             std::printf("%s\n", name.c_str());
         }
         batch::EndSession();
+        const std::string stale = batch::StaleTurntableNote(options.outputPath, options.turntable);
+        if (!stale.empty())
+            std::fprintf(stderr, "tamlo-render: note: %s\n", stale.c_str());
         return 0;
     }
 

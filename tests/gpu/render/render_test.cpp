@@ -5,9 +5,12 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <optional>
 #include <sstream>
 #include <tuple>
@@ -110,6 +113,20 @@ TEST(RenderOptions, BadCommandLinesAreRefusedWithTheirReason) {
             << "arguments #" << (&args - &cases.front().first) << " gave \"" << error << "\"";
         EXPECT_EQ(error.find('\n'), std::string::npos) << "one line: " << error;
     }
+}
+
+// A number is refused for what is wrong with it: one past a float is an
+// angle less whole turns, one too small for a float as near 0 as it holds.
+TEST(RenderOptions, NumbersBeyondAFloatAreTakenForWhatTheyAre) {
+    Options o;
+    ASSERT_EQ(Parse({"v.vol", "--yaw", "1e308", "--pitch=-1e300", "--crop", "1e-320,1,0,1,0,1"}, &o), "");
+    EXPECT_TRUE(std::fabs(o.yaw) < 6.3f && std::fabs(o.pitch) < 6.3f) << o.yaw << " " << o.pitch;
+    EXPECT_EQ(o.crop.low[0], 0.0f);
+    ASSERT_EQ(Parse({"v.vol", "--yaw", "2.5"}, &o), "");
+    EXPECT_EQ(o.yaw, 2.5f) << "an angle a float holds is kept as given";
+    EXPECT_NE(Parse({"v.vol", "--distance", "1e308"}, &o).find("must be from 0.25 to 100"),
+              std::string::npos);
+    EXPECT_NE(Parse({"v.vol", "--yaw", "1e400"}, &o).find("past the largest"), std::string::npos);
 }
 
 // Files the tests draw: a small head phantom and a coloured .tf.
@@ -259,17 +276,25 @@ TEST_F(RenderTest, InputChecksNameTheProblemBeforeAnyDevice) {
     };
     EXPECT_NE(problem([](Options& b) { b.volumePath += ".missing"; }).find("No such file"),
               std::string::npos);
-    EXPECT_NE(problem([&](Options& b) { b.volumePath = ScratchDir(); }).find("not a volume file"),
-              std::string::npos)
-        << "a folder";
     EXPECT_NE(problem([&](Options& b) {
                   b.volumePath = files.WriteBytes("tiny.vol", {8, 0, 8});
               }).find("not a volume file"),
               std::string::npos);
-    EXPECT_NE(problem([&](Options& b) {
-                  b.volumePath = files.WriteBytes("short.vol", {8, 0, 8, 0, 8, 0, 1});
-              }).find("shorter than its header says"),
-              std::string::npos);
+    // What only a reader can rule out (a folder, a file of another length
+    // than its header says) is the load's to name, as in the viewer.
+    auto loadProblem = [&](const std::string& volume) {
+        Options bad = o;
+        bad.volumePath = volume;
+        bad.width = bad.height = 16;
+        EXPECT_EQ(batch::CheckInputs(bad), "") << volume;
+        const std::string error = batch::StartSession(bad);
+        batch::EndSession();
+        return error;
+    };
+    EXPECT_NE(loadProblem(ScratchDir()).find("holds no DICOM series"), std::string::npos) << "a folder";
+    EXPECT_NE(
+        loadProblem(files.WriteBytes("short.vol", {8, 0, 8, 0, 8, 0, 1})).find("shorter than its header"),
+        std::string::npos);
     EXPECT_NE(problem([&](Options& b) {
                   b.tfPath = files.WriteBytes("one.tf", {1, 0, 0, 0});
               }).find("Not a transfer function"),
@@ -294,6 +319,26 @@ TEST_F(RenderTest, SessionReportsTheProgramsOwnMessages) {
     const std::string error = batch::StartSession(o);
     EXPECT_NE(error.find("CreateTexture failed"), std::string::npos) << error;
     EXPECT_EQ(Renderer.device, nullptr) << "a failed start releases the device";
+}
+
+int ChildrenEnded = 0;
+
+// A scan is recognised and read by one child, as in the viewer: the checks
+// before the device start none.
+TEST_F(RenderTest, AScanCostsOneChild) {
+    std::vector<double> values(256);
+    std::iota(values.begin(), values.end(), 0.0);
+    Options o;
+    o.volumePath = ScratchDir() + "/one.nii";
+    o.width = o.height = 16;
+    ASSERT_EQ(scan_test::WriteScan(o.volumePath, {{8, 8, 4}}, values), "");
+    struct sigaction counting = {}, before = {};
+    counting.sa_handler = [](int) { ++ChildrenEnded; };
+    ASSERT_EQ(::sigaction(SIGCHLD, &counting, &before), 0);
+    EXPECT_EQ(batch::CheckInputs(o) + std::to_string(ChildrenEnded), "0") << "the checks start no reader";
+    EXPECT_EQ(batch::StartSession(o), "");
+    ::sigaction(SIGCHLD, &before, nullptr);
+    EXPECT_EQ(ChildrenEnded, 1) << "one child recognises and reads the scan";
 }
 
 // The real program, run as a user would.
@@ -412,12 +457,37 @@ TEST_F(RenderProgramTest, ATurntableWritesNPicturesAroundTheVerticalAxis) {
         EXPECT_EQ(bad.status, 2) << args;
         EXPECT_NE(bad.err.find(text), std::string::npos) << bad.err;
     }
+    // A shorter turn over a longer one's pictures says which are left.
+    ASSERT_EQ(RunProgram(common + " --turntable 5 -o long.png", dir_).status, 0);
+    const Outcome shorter = RunProgram(common + " --turntable 2 -o long.png", dir_);
+    EXPECT_EQ(shorter.status, 0) << shorter.err;
+    EXPECT_NE(shorter.err.find("long-0003.png to " + dir_ + "/long-0005.png are left from an earlier turn"),
+              std::string::npos)
+        << shorter.err;
+    EXPECT_NE(shorter.err.find("-frames:v 2"), std::string::npos) << shorter.err;
+    EXPECT_EQ(o.err, "") << "a turn over nothing says nothing";
+
     std::filesystem::remove(dir_ + "/spin-0002.png");
     std::filesystem::create_directory(dir_ + "/spin-0002.png");
     const Outcome blocked = RunProgram(common + " --turntable 3 -o spin.png", dir_);
     EXPECT_EQ(blocked.status, 1);
     EXPECT_NE(blocked.err.find("cannot write spin-0002.png: it is a folder"), std::string::npos)
         << blocked.err;
+}
+
+// A crop that keeps nothing is a picture of the background, as the viewer
+// shows it.
+TEST_F(RenderProgramTest, ACropThatKeepsNothingIsTheBackground) {
+    const std::string common = RenderFiles(dir_).Volume(24) + " --size 48x96 --distance 2";
+    const Outcome o = RunProgram(common + " --crop 0,1,0,1,1,1 -o empty.png", dir_);
+    ASSERT_EQ(o.status, 0) << o.err;
+    int w = 0, h = 0, n = 0;
+    stbi_uc* empty = stbi_load((dir_ + "/empty.png").c_str(), &w, &h, &n, 3);
+    ASSERT_TRUE(empty != nullptr && w * h == 48 * 96);
+    const std::vector<uint8_t> rows(empty, empty + w * (h - 40) * 3);  // above the closed panel's handle
+    stbi_image_free(empty);
+    for (size_t i = 0; i < rows.size(); i += 3)
+        ASSERT_EQ(rows[i] * 65536 + rows[i + 1] * 256 + rows[i + 2], 128) << "the dark blue background";
 }
 
 // A DICOM series: its folder and any one of its files give the same
@@ -436,7 +506,9 @@ TEST_F(RenderProgramTest, ReadsScansAndDicomFolders) {
               "");
     const Outcome folder = RunProgram("ct --size 64x48 -o folder.png", dir_);
     ASSERT_EQ(folder.status, 0) << folder.err;
-    EXPECT_EQ(folder.err, "D3DResize()\n") << "only the debug line; nothing from the readers";
+    EXPECT_EQ(folder.err, "") << "nothing from the readers, nor the debug output";
+    const Outcome debug = RunProgram("ct --size 64x48 -o debug.png", dir_, "TAMLO_DEBUG=1");
+    EXPECT_NE(debug.err.find("D3DResize()\n"), std::string::npos) << "the debug output on request";
     const Outcome file = RunProgram("ct/s4 --size 64x48 -o file.png", dir_);
     ASSERT_EQ(file.status, 0) << file.err;
     auto bytes = [&](const std::string& name) {
@@ -450,11 +522,21 @@ TEST_F(RenderProgramTest, ReadsScansAndDicomFolders) {
     std::filesystem::resize_file(dir_ + "/cut.nii.gz", std::filesystem::file_size(dir_ + "/cut.nii.gz") - 40);
     const Outcome cut = RunProgram("cut.nii.gz --size 64x48", dir_);
     EXPECT_EQ(cut.status, 1);
-    EXPECT_EQ(cut.err.rfind("D3DResize()\ntamlo-render: error: Volume: Unable to read scan (", 0), 0u)
-        << cut.err;
+    EXPECT_EQ(cut.err.rfind("tamlo-render: error: Volume: Unable to read scan (", 0), 0u) << cut.err;
     EXPECT_NE(cut.err.find("ends before its last sample"), std::string::npos) << cut.err;
-    EXPECT_EQ(std::count(cut.err.begin(), cut.err.end(), '\n'), 2)
-        << "the debug line and one error: " << cut.err;
+    EXPECT_EQ(std::count(cut.err.begin(), cut.err.end(), '\n'), 1) << "one error: " << cut.err;
+
+    // Junk under a scan's name is what the viewer says it is, never
+    // measured as a volume file.
+    for (const char* name : {"junk.nii", "junk.nrrd", "junk.mha", "junk.dcm"}) {
+        std::vector<uint8_t> junk(5000);
+        for (size_t i = 0; i < junk.size(); ++i)
+            junk[i] = static_cast<uint8_t>(i * 7919 % 251 + 3);
+        RenderFiles(dir_).WriteBytes(name, junk);
+        const Outcome o = RunProgram(std::string(name) + " --size 32x32", dir_);
+        EXPECT_EQ(o.status, 1) << name;
+        EXPECT_NE(o.err.find("no reader recognises its content"), std::string::npos) << name << ": " << o.err;
+    }
 }
 
 // The picture is written whole or not at all, never over an input, and only
@@ -478,6 +560,25 @@ TEST_F(RenderProgramTest, OutputsThatCannotBeRightAreRefused) {
     std::ifstream in(volume, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), before) << "the input is untouched";
     EXPECT_FALSE(std::filesystem::exists(dir_ + "/picture.jpg"));
+
+    // Every file a header names is the input too: a picture's name, or a
+    // turn's, never replaces a scan's data file.
+    const std::string samples(64, '\x40');
+    for (const char* name : {"d.png", "e-0001.png", "e-0002.png", "e-0003.png", "e-0004.png"})
+        std::ofstream(dir_ + "/" + name) << samples;
+    std::ofstream(dir_ + "/d.nhdr") << "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 4 4 4\n"
+                                       "encoding: raw\ndata file: d.png\n";
+    std::ofstream(dir_ + "/e.mhd") << "NDims = 3\nDimSize = 4 4 4\nElementType = MET_UCHAR\n"
+                                      "ElementDataFile = e-%04d.png 1 4 1\n";
+    for (const std::string args : {"d.nhdr -o d.png", "e.mhd --turntable 3 -o e.png"}) {
+        const Outcome o = RunProgram(args + " --size 16x16", dir_);
+        EXPECT_EQ(o.status, 1) << args;
+        EXPECT_NE(o.err.find(".png: it is an input, a data file the input's header names"), std::string::npos)
+            << args << ": " << o.err;
+    }
+    EXPECT_EQ(std::filesystem::file_size(dir_ + "/d.png") + std::filesystem::file_size(dir_ + "/e-0001.png"),
+              128u)
+        << "the data files are untouched";
 
     // A disk that fills up (a file size limit of 2 KiB; the picture is larger).
     const Outcome full = RunProgram(volume + " --size 256x256 --distance 1.5 -o full.png", dir_,

@@ -96,6 +96,39 @@ TEST_F(CropAndPictureTest, CroppingToTheWholeBoxOrHalfOfItDrawsWhatTheVolumeWoul
     EXPECT_LE(largest, 2);
 }
 
+// A crop that keeps nothing leaves no slice to draw: the background and no
+// message, through a new view too; the whole box comes back after.
+TEST_F(CropAndPictureTest, ACropThatKeepsNothingShowsTheBackgroundWithoutAMessage) {
+    shell::testing::SetFileDialogScript({MakeBalls("empty.vol", true)});
+    Frame uncropped, empty, restored;
+    CropBox nothing;
+    nothing.low[0] = 1.0f;  // the x slider's low end dragged to its top
+    std::vector<std::function<void()>> steps = OpenSteps();
+    const std::function<void()> crop = [&] {
+        SetVolumeCrop(nothing);
+        UpdateCamera();
+    };
+    const std::function<void()> uncrop = [] { SetVolumeCrop(CropBox{}); }, none = [] {};
+    for (auto [frame, then] : {std::pair{&uncropped, crop}, {&empty, uncrop}, {&restored, none}})
+        steps.insert(steps.end(), {UntilWhole(), [] {},
+                                   [frame, then] {
+                                       *frame = ReadFrame();
+                                       then();
+                                   }});
+    Run(steps);
+    ASSERT_TRUE(boxes_.empty()) << boxes_[0].text;
+    // Above the closed panel's handle, the background: the uncropped corner.
+    const size_t strip = size_t(kHeight - 40) * kWidth * 4;
+    size_t volume = 0, drawn = 0;
+    for (size_t i = 0; i < strip; ++i) {
+        volume += uncropped.rgba[i] != uncropped.rgba[i % 4];
+        drawn += empty.rgba[i] != uncropped.rgba[i % 4];
+    }
+    EXPECT_GT(volume, 100u) << "the uncropped volume shows";
+    EXPECT_EQ(drawn, 0u) << "nothing of the volume is drawn";
+    EXPECT_EQ(restored.rgba, uncropped.rgba) << "the whole box again";
+}
+
 TEST_F(CropAndPictureTest, TheSavedPictureIsTheFrameWithoutThePanel) {
     const std::string saved = ScratchDir() + "/saved";  // the .png is added
     const std::string turn = ScratchDir() + "/turn.png";

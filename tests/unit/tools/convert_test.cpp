@@ -174,8 +174,8 @@ TEST(ConvertTest, TheCubicGridIsCappedByCoarserVoxels) {
 }
 
 // The converter never loses what was there: not the scan it reads (however
-// its name is spelt, or another slice of its series), not a pipe, a device
-// or a read-only file named as the output.
+// its name is spelt, its data files, or another slice of its series), not a
+// pipe, a device or a read-only file named as the output.
 TEST(ConvertTest, NeverReplacesItsInputAPipeADeviceOrAReadOnlyFile) {
     char pattern[] = "/tmp/tamlo-convert-XXXXXX";
     const std::string dir = ::mkdtemp(pattern);
@@ -186,6 +186,15 @@ TEST(ConvertTest, NeverReplacesItsInputAPipeADeviceOrAReadOnlyFile) {
     ASSERT_EQ(scan_test::WriteScan(dir + "/in.nii", spec, values), "");
     fs::create_directories(dir + "/series");
     ASSERT_EQ(scan_test::WriteDicomSeries(dir + "/series", spec, values, {"1", "2"}), "");
+    // Detached headers with the data file names their library gives, and a list of slices.
+    ASSERT_EQ(scan_test::WriteScan(dir + "/a.nhdr", spec, values), "");
+    ASSERT_EQ(scan_test::WriteScan(dir + "/b.mhd", spec, values), "");
+    for (const char* name : {"c1.raw", "c2.raw"})
+        std::ofstream(dir + "/" + name) << std::string(16, 'x');
+    std::ofstream(dir + "/c.mhd") << "NDims = 3\nDimSize = 4 4 2\nElementType = MET_UCHAR\n"
+                                     "ElementDataFile = LIST\nc1.raw\nc2.raw\n";
+    const auto dataBytes = [&] { return fs::file_size(dir + "/a.raw") + fs::file_size(dir + "/b.raw"); };
+    const auto dataBefore = dataBytes();
     const auto input = fs::file_size(dir + "/in.nii"), slice = fs::file_size(dir + "/series/2");
     ASSERT_EQ(::mkfifo((dir + "/pipe").c_str(), 0600), 0);
     ASSERT_EQ(::symlink("/dev/null", (dir + "/null").c_str()), 0);
@@ -196,7 +205,11 @@ TEST(ConvertTest, NeverReplacesItsInputAPipeADeviceOrAReadOnlyFile) {
     } cases[] = {
         {dir + "/in.nii " + dir + "/in.nii", "it is the input"},
         {"in.nii ./in.nii", "it is the input"},
-        {dir + "/series/1 " + dir + "/series/2", "it is a scan"},
+        {dir + "/series/1 " + dir + "/series/2", "it is a DICOM file of the input's series folder"},
+        {"series in.nii", "it is a scan"},
+        {"a.nhdr a.raw", "it is a data file the input's header names"},
+        {"b.mhd b.raw", "it is a data file the input's header names"},
+        {"c.mhd c2.raw", "it is a data file the input's header names"},
         {"in.nii pipe", "pipe: it is not a regular file"},
         {"in.nii null", "null: it is not a regular file"},
         {"in.nii kept.vol", "kept.vol: the file is read-only"},
@@ -209,6 +222,8 @@ TEST(ConvertTest, NeverReplacesItsInputAPipeADeviceOrAReadOnlyFile) {
         EXPECT_NE(o.err.find(c.says), std::string::npos) << c.args << ": " << o.err;
     }
     fs::current_path(here);
+    EXPECT_EQ(dataBytes(), dataBefore) << "no data file was replaced";
+    EXPECT_EQ(fs::file_size(dir + "/c2.raw"), 16u);
     EXPECT_EQ(fs::file_size(dir + "/in.nii"), input);
     EXPECT_EQ(fs::file_size(dir + "/series/2"), slice);
     EXPECT_TRUE(fs::is_fifo(dir + "/pipe"));

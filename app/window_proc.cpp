@@ -243,9 +243,7 @@ void SetInputMode(int mode) {
 }
 
 void RegisterMainMenu() {
-    PresetPaths = FindPresets(ProgramDataFolders());
-    if (PresetPaths.size() > kMaxPresetItems)
-        PresetPaths.resize(kMaxPresetItems);
+    PresetPaths = LimitPresets(FindPresets(ProgramDataFolders()), kMaxPresetItems);
     std::vector<shell::MenuItem> presets;
     for (size_t i = 0; i < PresetPaths.size(); ++i) {
         std::string name = PresetPaths[i].substr(PresetPaths[i].find_last_of('/') + 1);

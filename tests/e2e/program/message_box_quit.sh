@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A message box does not hold the viewer: SIGTERM or SIGINT while one is
-# shown ends the viewer and the box within seconds. The box, a refusal naming
-# a 200-character folder, is wrapped to fit the screen.
+# shown ends the box and the viewer within seconds, as it would without a
+# box. The box, a refusal naming a 200-character folder, is wrapped to fit
+# the screen.
 # Usage: with_xvfb.sh message_box_quit.sh TAMLO_BINARY DATA_DIR OUTPUT_DIR
 set -euo pipefail
 binary=$1 data=$2 out=$3
@@ -40,6 +41,9 @@ for ending in TERM INT; do
         sleep 0.1
     done
     kill -0 "$viewer_pid" 2>/dev/null && fail "the viewer still runs 5 s after SIG$ending"
+    status=0
+    wait "$viewer_pid" || status=$?
+    [ "$status" -eq 0 ] || fail "the viewer exited with status $status (SIG$ending)"
     viewer_pid=
     sleep 0.5
     [ -z "$(box_windows)" ] || fail "the box outlived the viewer (SIG$ending)"

@@ -577,11 +577,7 @@ TEST_F(LongSubmenu, FitsTheWindowAndEveryItemCanBeReached) {
     EXPECT_LE(presets.subBox.y1, kWindow) << "and inside the window";
     EXPECT_EQ(tracker.SubScroll(), 0.0f) << "it opens at its top";
     const detail::MenuRect& view = presets.subView;
-    EXPECT_EQ(tracker
-                  .Handle({MenuInput::Kind::Press, static_cast<int>(Mid(view, false)),
-                           static_cast<int>(view.y1 + 2)})
-                  .command,
-              std::nullopt)
+    EXPECT_FALSE(Do(MenuInput::Kind::Press, Mid(view, false), view.y1 + 2).command)
         << "the down arrow turns a page and chooses nothing";
     EXPECT_GT(tracker.SubScroll(), 0.0f);
 
@@ -613,9 +609,7 @@ TEST_F(LongSubmenu, ShortOnesMoveUpAndNamesStayOnOneLine) {
     EXPECT_FALSE(Presets().Scrolls());
     EXPECT_LE(Presets().subBox.y1, 200.0f) << "moved up to fit";
     EXPECT_GE(Presets().subBox.y0, layout.barHeight);
-    const UINT drawn = DrawnAtMiddle();
-    EXPECT_NE(drawn, 0u);
-    EXPECT_EQ(ChooseAtMiddle(), drawn);
+    EXPECT_EQ(ChooseAtMiddle(), DrawnAtMiddle());
     Build(3, 1000);
     EXPECT_EQ(Presets().subBox.y0, Presets().rect.y0 - detail::kMenuBoxPadding)
         << "level with its parent when it fits";
@@ -723,10 +717,7 @@ TEST_F(FileDialogScript, ASaveThatAddsTheExtensionAsksBeforeReplacing) {
                                         "--filename=a.png"}))
         << "the dialog asks about the name it was given";
     std::string named = "x.PNG";
-    EXPECT_FALSE(detail::AddDefaultExtension(&named, "png")) << "in any case";
-    named = "x.png.jpg";
-    EXPECT_TRUE(detail::AddDefaultExtension(&named, "png"));
-    EXPECT_EQ(named, "x.png.jpg.png");
+    EXPECT_FALSE(detail::AddDefaultExtension(&named, "png")) << "an extension in any case is kept";
 }
 
 }  // namespace
@@ -799,7 +790,6 @@ TEST(MessageBoxes, LongTextsWrapToTheScreenAndKeepEveryCharacter) {
     const std::string texts[] = {
         refusal,
         "Two lines\nthe second one a bit longer than the first, with  double  spaces",
-        "short",
         "",
         "\n\n",
         std::string(500, 'x'),

@@ -48,7 +48,7 @@ inline constexpr uint16_t kCmdValuesAutomatic = 40101;
 inline constexpr uint16_t kCmdValuesFullRange = 40102;
 inline constexpr uint16_t kCmdHistogramLogarithmic = 40103;
 inline constexpr uint16_t kCmdPresetFirst = 40110;
-inline constexpr uint16_t kMaxPresetItems = 80;
+inline constexpr uint16_t kMaxPresetItems = 190;  // every id up to kCmdViewShading
 // View > Shading and the three ways of combining the samples along a pixel.
 inline constexpr uint16_t kCmdViewShading = 40300;
 inline constexpr uint16_t kCmdViewComposite = 40301;

@@ -1,6 +1,5 @@
 // Edit > Undo and Redo of the transfer function, the standard views and the
 // start camera, and File > Save Picture.
-#include <cctype>
 #include <cstdio>
 #include <string>
 
@@ -22,15 +21,6 @@ void ShowCamera(const OrbitCameraRecord& camera) {
     OrbitCamera = camera;
     if (Renderer.context != nullptr)
         UpdateCamera();
-}
-
-bool EndsInPng(const std::string& path) {
-    if (path.size() < 4)
-        return false;
-    std::string end = path.substr(path.size() - 4);
-    for (char& c : end)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return end == ".png";
 }
 
 }  // namespace
@@ -92,8 +82,11 @@ bool HandleViewAndEditKey(int key) {
     return false;
 }
 
-// The save dialog for PNG pictures; empty on cancel.
-std::string AskPictureName(const char* initialName) {
+// The save dialog for PNG pictures; empty on cancel. The file is a PNG
+// whatever it is called: a name without the extension gets it, as the
+// dialog's filter suggests. `replacing`: the name chosen is the file written,
+// so the dialog asks before it names one that exists.
+std::string AskPictureName(const char* initialName, bool replacing) {
     char path[4096] = {};
     std::snprintf(path, sizeof(path), "%s", initialName);
     shell::OPENFILENAME ofn;
@@ -102,15 +95,11 @@ std::string AskPictureName(const char* initialName) {
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = path;
     ofn.nMaxFile = sizeof(path);
-    ofn.Flags = shell::OFN_EXPLORER;
+    ofn.Flags = shell::OFN_EXPLORER | (replacing ? shell::OFN_OVERWRITEPROMPT : 0);
+    ofn.lpstrDefExt = "png";
     if (!shell::GetSaveFileName(&ofn))
         return {};
-    // The file is a PNG whatever it is called; a name without the extension
-    // gets it, as the dialog's filter suggests.
-    std::string chosen = path;
-    if (!EndsInPng(chosen))
-        chosen += ".png";
-    return chosen;
+    return path;
 }
 
 void SavePicture() {
@@ -121,7 +110,7 @@ void SavePicture() {
         shell::MessageBox(MainWindow, kNoPicture, kPictureCaption, shell::MB_OK);
         return;
     }
-    const std::string chosen = AskPictureName("tamlo.png");
+    const std::string chosen = AskPictureName("tamlo.png", true);
     if (chosen.empty())
         return;
     std::string why;
@@ -136,7 +125,7 @@ void SaveTurntable(int pictures) {
         shell::MessageBox(MainWindow, kNoPicture, "Save Turntable", shell::MB_OK);
         return;
     }
-    const std::string chosen = AskPictureName("turntable.png");
+    const std::string chosen = AskPictureName("turntable.png", false);
     if (chosen.empty())
         return;
     // Each picture drawn whole from its own view; the view the user had comes

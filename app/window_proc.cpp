@@ -243,14 +243,16 @@ void SetInputMode(int mode) {
 }
 
 void RegisterMainMenu() {
-    PresetPaths = FindPresets(ProgramDataFolders());
-    if (PresetPaths.size() > kMaxPresetItems)
-        PresetPaths.resize(kMaxPresetItems);
+    PresetPaths = LimitPresets(FindPresets(ProgramDataFolders()), kMaxPresetItems);
     std::vector<shell::MenuItem> presets;
     for (size_t i = 0; i < PresetPaths.size(); ++i) {
         std::string name = PresetPaths[i].substr(PresetPaths[i].find_last_of('/') + 1);
         name = name.substr(0, name.size() - 3);  // without ".tf"
-        presets.push_back({name, static_cast<shell::UINT>(kCmdPresetFirst + i)});
+        // A file's '&' is its own, not a mnemonic.
+        std::string text;
+        for (char c : name)
+            text += c == '&' ? std::string("&&") : std::string(1, c);
+        presets.push_back({text, static_cast<shell::UINT>(kCmdPresetFirst + i)});
     }
     if (presets.empty())
         presets.push_back({"(none installed)", kCmdPresetFirst + kMaxPresetItems - 1});

@@ -122,3 +122,18 @@ std::vector<std::string> FindPresets(const DataFolderList& folders) {
     }
     return found;
 }
+
+std::vector<std::string> LimitPresets(std::vector<std::string> found, size_t most) {
+    if (found.size() <= most)
+        return found;
+    auto folderOf = [](const std::string& path) { return path.substr(0, path.find_last_of('/') + 1); };
+    size_t first = 0;
+    while (first < found.size() && folderOf(found[first]) == folderOf(found.front()))
+        ++first;
+    const size_t later = found.size() - first;
+    const size_t keepFirst = std::min(first, std::max(most - std::min(later, most / 2), most / 2));
+    found.erase(found.begin() + static_cast<std::ptrdiff_t>(keepFirst),
+                found.begin() + static_cast<std::ptrdiff_t>(first));
+    found.resize(std::min(found.size(), most));
+    return found;
+}

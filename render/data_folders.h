@@ -41,3 +41,7 @@ void SetProgramDataFolders(DataFolderList folders);
 // presets/, in the folders' order, each name once (the first folder's),
 // sorted by name within a folder.
 std::vector<std::string> FindPresets(const DataFolderList& folders);
+// At most `most` of the presets found, in their order. A long list in the
+// first folder (the working folder's) gives way to the later folders'
+// (the installed ones), which keep up to half of the places.
+std::vector<std::string> LimitPresets(std::vector<std::string> found, size_t most);

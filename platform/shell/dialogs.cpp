@@ -1,12 +1,15 @@
 // File dialogs (zenity as a child process), with the test seams that script
 // their answers.
 #include <SDL2/SDL.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -64,10 +67,22 @@ std::optional<std::string> RunZenity(const std::vector<std::string>& args) {
         MessageBox(nullptr, text.c_str(), "File dialog", MB_OK);
         return std::nullopt;
     }
+    // A quit signalled while the dialog is open ends the dialog, then the
+    // program (the signal is raised again once the scope ends).
+    detail::QuitSignalScope quit;
+    bool ended = false;
     std::string out;
     char buffer[4096];
     for (;;) {
-        const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
+        if (quit.Signalled() && !ended) {
+            kill(pid, SIGTERM);
+            ended = true;
+        }
+        pollfd ready{pipeFds[0], POLLIN, 0};
+        const int polled = poll(&ready, 1, 100);
+        if (polled == 0 || (polled < 0 && errno == EINTR))
+            continue;
+        const ssize_t n = polled > 0 ? read(pipeFds[0], buffer, sizeof buffer) : -1;
         if (n > 0) {
             out.append(buffer, static_cast<size_t>(n));
         } else if (n == 0 || errno != EINTR) {
@@ -78,6 +93,8 @@ std::optional<std::string> RunZenity(const std::vector<std::string>& args) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
+    if (ended)
+        return std::nullopt;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         return std::nullopt;
     }
@@ -90,13 +107,8 @@ std::optional<std::string> RunZenity(const std::vector<std::string>& args) {
     return out;
 }
 
-bool FileDialog(OPENFILENAME* ofn, bool save) {
-    if (!ofn || !ofn->lpstrFile || ofn->nMaxFile == 0) {
-        return false;
-    }
-    const std::string initial(ofn->lpstrFile, strnlen(ofn->lpstrFile, ofn->nMaxFile));
-    std::optional<std::string> answer;
-    bool scripted = false;
+// One showing of the dialog (zenity, or the test script's next answer).
+std::optional<std::string> AskOnce(OPENFILENAME* ofn, bool save, const std::string& initial) {
     {
         DialogState& s = State();
         std::lock_guard lock(s.mutex);
@@ -105,36 +117,65 @@ bool FileDialog(OPENFILENAME* ofn, bool save) {
             joined += (joined.empty() ? "" : "|") + text + "|" + pattern;
         }
         s.calls.push_back({save, joined, initial, ofn->Flags});
-        if (s.scripted) {
-            scripted = true;
-            answer = s.next < s.script.size() ? s.script[s.next++] : std::nullopt;
+        if (s.scripted)
+            return s.next < s.script.size() ? s.script[s.next++] : std::nullopt;
+    }
+    if (detail::QuitSignalled())
+        return std::nullopt;
+    // Like the platform's own dialogs, start in the current folder: a name
+    // without a folder (or none at all) is taken relative to it.
+    std::string startAt = initial;
+    if (startAt.empty() || startAt[0] != '/') {
+        char cwd[4096];
+        if (::getcwd(cwd, sizeof cwd) != nullptr)
+            startAt = std::string(cwd) + "/" + startAt;
+    }
+    const unsigned long parent = IsWindow(ofn->hwndOwner) && ofn->hwndOwner->surface
+                                     ? detail::NativeWindowId(ofn->hwndOwner->surface->Window())
+                                     : 0;
+    std::optional<std::string> answer = RunZenity(detail::BuildZenityArgs(
+        save, ofn->lpstrFilter, startAt, parent, save && (ofn->Flags & OFN_OVERWRITEPROMPT)));
+    // Clicks and keys that reached our window while the dialog was open
+    // were meant for the dialog (or nothing): they are not replayed now.
+    SDL_PumpEvents();
+    SDL_FlushEvents(SDL_KEYDOWN, SDL_MOUSEWHEEL);
+    return answer;
+}
+
+bool FileDialog(OPENFILENAME* ofn, bool save) {
+    if (!ofn || !ofn->lpstrFile || ofn->nMaxFile == 0) {
+        return false;
+    }
+    std::string initial(ofn->lpstrFile, strnlen(ofn->lpstrFile, ofn->nMaxFile));
+    for (;;) {
+        std::optional<std::string> answer = AskOnce(ofn, save, initial);
+        // The dialog confirmed replacing the name it was given, not the one
+        // with the extension added: that one is asked about here, as the
+        // platform's own dialog asks, and No goes back to the dialog.
+        bool extended = false;
+        if (save && answer && !answer->empty())
+            extended = detail::AddDefaultExtension(&*answer, ofn->lpstrDefExt);
+        const detail::DialogFailure failure = detail::AcceptDialogAnswer(answer, ofn, save);
+        if (failure == detail::DialogFailure::TooLong) {
+            detail::Diagnose("file dialog: the chosen path is longer than the buffer");
+        } else if (failure == detail::DialogFailure::MustExist) {
+            detail::Diagnose(("file dialog: no such file: " + *answer).c_str());
         }
+        if (failure != detail::DialogFailure::None)
+            return false;
+        struct stat st {};
+        if (!extended || !(ofn->Flags & OFN_OVERWRITEPROMPT) || lstat(answer->c_str(), &st) != 0)
+            return true;
+        const std::string name = answer->substr(answer->find_last_of('/') + 1);
+        const int replace =
+            MessageBox(ofn->hwndOwner, (name + " already exists.\nDo you want to replace it?").c_str(),
+                       "Confirm Save As", MB_YESNO | MB_ICONWARNING);
+        if (replace == IDYES)
+            return true;
+        if (replace != IDNO)
+            return false;
+        initial = *answer;
     }
-    if (!scripted) {
-        // Like the platform's own dialogs, start in the current folder: a name
-        // without a folder (or none at all) is taken relative to it.
-        std::string startAt = initial;
-        if (startAt.empty() || startAt[0] != '/') {
-            char cwd[4096];
-            if (::getcwd(cwd, sizeof cwd) != nullptr)
-                startAt = std::string(cwd) + "/" + startAt;
-        }
-        const unsigned long parent = IsWindow(ofn->hwndOwner) && ofn->hwndOwner->surface
-                                         ? detail::NativeWindowId(ofn->hwndOwner->surface->Window())
-                                         : 0;
-        answer = RunZenity(detail::BuildZenityArgs(save, ofn->lpstrFilter, startAt, parent));
-        // Clicks and keys that reached our window while the dialog was open
-        // were meant for the dialog (or nothing): they are not replayed now.
-        SDL_PumpEvents();
-        SDL_FlushEvents(SDL_KEYDOWN, SDL_MOUSEWHEEL);
-    }
-    const detail::DialogFailure failure = detail::AcceptDialogAnswer(answer, ofn, save);
-    if (failure == detail::DialogFailure::TooLong) {
-        detail::Diagnose("file dialog: the chosen path is longer than the buffer");
-    } else if (failure == detail::DialogFailure::MustExist) {
-        detail::Diagnose(("file dialog: no such file: " + *answer).c_str());
-    }
-    return failure == detail::DialogFailure::None;
 }
 
 }  // namespace
@@ -161,7 +202,7 @@ std::vector<std::pair<std::string, std::string>> ParseFilter(const char* filter)
 }
 
 std::vector<std::string> BuildZenityArgs(bool save, const char* filter, const std::string& initialName,
-                                         unsigned long parentWindow) {
+                                         unsigned long parentWindow, bool confirmOverwrite) {
     std::vector<std::string> args = {"zenity", "--file-selection"};
     if (parentWindow != 0) {
         args.push_back("--modal");
@@ -169,6 +210,8 @@ std::vector<std::string> BuildZenityArgs(bool save, const char* filter, const st
     }
     if (save) {
         args.push_back("--save");
+        if (confirmOverwrite)
+            args.push_back("--confirm-overwrite");
     }
     if (!initialName.empty()) {
         args.push_back("--filename=" + initialName);
@@ -183,6 +226,21 @@ std::vector<std::string> BuildZenityArgs(bool save, const char* filter, const st
         args.push_back("--file-filter=" + text + " | " + pattern);
     }
     return args;
+}
+
+bool AddDefaultExtension(std::string* name, const char* extension) {
+    if (!extension || !*extension)
+        return false;
+    const std::string ending = std::string(".") + extension;
+    auto lower = [](std::string t) {
+        for (char& c : t)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return t;
+    };
+    if (name->size() >= ending.size() && lower(name->substr(name->size() - ending.size())) == lower(ending))
+        return false;
+    *name += ending;
+    return true;
 }
 
 DialogFailure AcceptDialogAnswer(const std::optional<std::string>& answer, OPENFILENAME* ofn, bool save) {

@@ -17,7 +17,10 @@ MnemonicText ParseMnemonic(std::string_view text) {
                 out.mnemonicIndex = static_cast<int>(out.display.size());
             }
         }
-        out.display += text[i];
+        // Every item is one line: a control character (a newline in a
+        // preset's file name) would draw over the next item.
+        const auto c = static_cast<unsigned char>(text[i]);
+        out.display += c < 0x20 || c == 0x7F ? '?' : text[i];
     }
     return out;
 }
@@ -66,7 +69,46 @@ bool MenuLayout::Greyed(UINT id) const {
     return it != source->itemState.end() && (it->second & MF_GRAYED);
 }
 
-MenuLayout LayoutMenu(const MenuResource& menu, const std::function<float(std::string_view)>& textWidth) {
+namespace {
+
+// Keeps a submenu inside the window: moved up as far as the bar if it would
+// hang below the window's bottom, and scrolling between two arrows if it is
+// taller than the window below the bar.
+void FitSubmenu(MenuLayoutItem* parent, float barHeight, float windowHeight) {
+    MenuRect& box = parent->subBox;
+    parent->subView = {box.x0, box.y0 + kMenuBoxPadding, box.x1, box.y1 - kMenuBoxPadding};
+    parent->subScrollMax = 0;
+    if (windowHeight <= barHeight || box.y1 <= windowHeight)
+        return;
+    auto shift = [&](float dy) {
+        for (MenuLayoutItem& sub : parent->subItems) {
+            sub.rect.y0 += dy;
+            sub.rect.y1 += dy;
+        }
+    };
+    const float height = box.y1 - box.y0;
+    if (height <= windowHeight - barHeight) {
+        const float dy = windowHeight - box.y1;
+        box.y0 += dy;
+        box.y1 += dy;
+        parent->subView.y0 += dy;
+        parent->subView.y1 += dy;
+        shift(dy);
+        return;
+    }
+    box.y0 = barHeight;
+    box.y1 = windowHeight;
+    parent->subView = {box.x0, box.y0 + kMenuScrollArrowHeight, box.x1, box.y1 - kMenuScrollArrowHeight};
+    const float contentTop = parent->subItems.front().rect.y0;
+    const float contentHeight = parent->subItems.back().rect.y1 - contentTop;
+    shift(parent->subView.y0 - contentTop);
+    parent->subScrollMax = std::max(0.0f, contentHeight - (parent->subView.y1 - parent->subView.y0));
+}
+
+}  // namespace
+
+MenuLayout LayoutMenu(const MenuResource& menu, const std::function<float(std::string_view)>& textWidth,
+                      float windowHeight) {
     MenuLayout layout;
     layout.source = &menu;
     layout.barHeight = static_cast<float>(kMenuBarHeight);
@@ -97,6 +139,7 @@ MenuLayout LayoutMenu(const MenuResource& menu, const std::function<float(std::s
                          subBottom + kMenuBoxPadding};
             for (MenuLayoutItem& sub : it.subItems)
                 sub.rect.x1 = it.subBox.x1;
+            FitSubmenu(&it, layout.barHeight, windowHeight);
         }
         layout.popups.push_back(std::move(p));
     }
@@ -131,10 +174,43 @@ const std::vector<MenuLayoutItem>* MenuTracker::SubItems() const {
     return &layout_->popups[open_].items[openSub_].subItems;
 }
 
+const MenuLayoutItem* MenuTracker::SubParent() const {
+    if (!layout_ || open_ < 0 || openSub_ < 0)
+        return nullptr;
+    return &layout_->popups[open_].items[openSub_];
+}
+
+float MenuTracker::SubScroll() const {
+    const MenuLayoutItem* parent = SubParent();
+    return parent ? std::clamp(subScroll_, 0.0f, parent->subScrollMax) : 0.0f;
+}
+
+void MenuTracker::ScrollSub(float pixels) {
+    if (const MenuLayoutItem* parent = SubParent())
+        subScroll_ = std::clamp(SubScroll() + pixels, 0.0f, parent->subScrollMax);
+}
+
+void MenuTracker::ShowSubItem(int item) {
+    const MenuLayoutItem* parent = SubParent();
+    if (!parent || !parent->Scrolls() || item < 0)
+        return;
+    const MenuRect& r = parent->subItems[item].rect;
+    const float scroll = SubScroll();
+    if (r.y0 - scroll < parent->subView.y0)
+        subScroll_ = r.y0 - parent->subView.y0;
+    else if (r.y1 - scroll > parent->subView.y1)
+        subScroll_ = r.y1 - parent->subView.y1;
+    subScroll_ = std::clamp(subScroll_, 0.0f, parent->subScrollMax);
+}
+
 int MenuTracker::SubItemAt(float x, float y) const {
-    const std::vector<MenuLayoutItem>* items = SubItems();
-    for (size_t i = 0; items && i < items->size(); ++i) {
-        if (!(*items)[i].separator && (*items)[i].rect.Contains(x, y)) {
+    const MenuLayoutItem* parent = SubParent();
+    if (!parent || !parent->subView.Contains(x, y))
+        return -1;  // the scroll arrows and the box's edges choose nothing
+    const std::vector<MenuLayoutItem>& items = parent->subItems;
+    const float scrolledY = y + SubScroll();
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (!items[i].separator && items[i].rect.Contains(x, scrolledY)) {
             return static_cast<int>(i);
         }
     }
@@ -147,6 +223,7 @@ void MenuTracker::Open(int popup) {
     hotItem_ = -1;
     openSub_ = -1;
     hotSub_ = -1;
+    subScroll_ = 0;
 }
 
 int MenuTracker::StepIn(const std::vector<MenuLayoutItem>& items, int from, int step) {
@@ -171,6 +248,7 @@ MenuOutcome MenuTracker::Handle(const MenuInput& in) {
         return out;
     }
     const int before[5] = {open_, hotTitle_, hotItem_, openSub_, hotSub_};
+    const float scrollBefore = SubScroll();
     const float x = static_cast<float>(in.x), y = static_cast<float>(in.y);
     // A greyed item, or one that opens a submenu, chooses nothing.
     auto chooseFrom = [&](const std::vector<MenuLayoutItem>& items, int item) {
@@ -223,6 +301,14 @@ MenuOutcome MenuTracker::Handle(const MenuInput& in) {
                     Open(title);
                 }
             } else if (inSubBox()) {
+                // A press on a scroll arrow turns a page.
+                const MenuLayoutItem& parent = *SubParent();
+                const float page =
+                    std::max(kMenuItemHeight, parent.subView.y1 - parent.subView.y0 - kMenuItemHeight);
+                if (parent.Scrolls() && y < parent.subView.y0)
+                    ScrollSub(-page);
+                else if (parent.Scrolls() && y >= parent.subView.y1)
+                    ScrollSub(page);
                 hotSub_ = SubItemAt(x, y);
             } else if (open_ >= 0) {
                 if (layout_->popups[open_].box.Contains(x, y)) {
@@ -279,6 +365,7 @@ MenuOutcome MenuTracker::Handle(const MenuInput& in) {
             const int step = in.kind == MenuInput::Kind::Down ? 1 : -1;
             if (openSub_ >= 0 && hotSub_ >= 0) {
                 hotSub_ = StepIn(*SubItems(), hotSub_, step);
+                ShowSubItem(hotSub_);
             } else if (open_ >= 0) {
                 hotItem_ = StepItem(hotItem_, step);
                 openSub_ = hotSub_ = -1;
@@ -294,15 +381,28 @@ MenuOutcome MenuTracker::Handle(const MenuInput& in) {
                     hotSub_ = StepIn(*SubItems(), -1, 1);
             }
             break;
+        case MenuInput::Kind::Wheel:
+            if (SubParent() && SubParent()->Scrolls()) {
+                ScrollSub(-static_cast<float>(in.notches) * kMenuItemsPerNotch * kMenuItemHeight);
+                if (inSubBox())
+                    hotSub_ = SubItemAt(x, y);
+            }
+            break;
         case MenuInput::Kind::None:
             break;
     }
+    if (openSub_ != before[3])
+        subScroll_ = 0;  // a submenu opens at its top
+    else if (openSub_ >= 0 && hotSub_ >= 0 && hotSub_ != before[4] && in.kind != MenuInput::Kind::Move &&
+             in.kind != MenuInput::Kind::Press && in.kind != MenuInput::Kind::Wheel)
+        ShowSubItem(hotSub_);  // the keyboard's item, also when it entered the submenu
     const bool pointer = in.kind == MenuInput::Kind::Press || in.kind == MenuInput::Kind::Release;
     if (open_ < 0 && pointer) {
         hotTitle_ = TitleAt(x, y);
     }
     out.redraw = before[0] != open_ || before[1] != hotTitle_ || before[2] != hotItem_ ||
-                 before[3] != openSub_ || before[4] != hotSub_ || out.command.has_value();
+                 before[3] != openSub_ || before[4] != hotSub_ || scrollBefore != SubScroll() ||
+                 out.command.has_value();
     return out;
 }
 

@@ -9,6 +9,7 @@
 // Win32's values so that message packing reads the same.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -101,8 +102,14 @@ inline constexpr int SW_SHOWDEFAULT = 10;
 inline constexpr int CW_USEDEFAULT = static_cast<int>(0x80000000u);
 inline constexpr UINT PM_REMOVE = 0x0001;
 inline constexpr UINT MB_OK = 0x0000;
+inline constexpr UINT MB_YESNO = 0x0004;
+inline constexpr UINT MB_ICONWARNING = 0x0030;
 inline constexpr UINT MB_ICONINFORMATION = 0x0040;  // a notice, not a failure
 inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;  // also: the box was ended by a request to quit
+inline constexpr int IDYES = 6;
+inline constexpr int IDNO = 7;
+inline constexpr uint32_t OFN_OVERWRITEPROMPT = 0x00000002;
 inline constexpr uint32_t OFN_FILEMUSTEXIST = 0x00001000;
 inline constexpr uint32_t OFN_EXPLORER = 0x00080000;
 inline constexpr int MAX_PATH = 260;
@@ -172,6 +179,8 @@ struct OPENFILENAME {
     char* lpstrFile = nullptr;  // in: initial name; out: the chosen path
     uint32_t nMaxFile = 0;      // bytes, NUL included; a longer path fails the dialog
     uint32_t Flags = 0;
+    // Added to a chosen name that does not already end in ".ext" (no dot here).
+    const char* lpstrDefExt = nullptr;
 };
 
 // ---------------------------------------------------------------------------
@@ -299,7 +308,12 @@ void DragFinish(HDROP drop);
 // ---------------------------------------------------------------------------
 // Dialogs and message boxes
 
-// Modal, one OK button. Without a display the caption and text go to stderr.
+// Modal, with one OK button, or Yes and No with MB_YESNO. Without a display
+// the caption and text go to stderr. The text is wrapped to fit the screen
+// (at most kMessageBoxColumns characters a line). A request to quit
+// (SIGTERM, SIGINT) ends the box, and the program then ends as it would
+// without one; the box answers IDCANCEL, and later boxes are not shown.
+inline constexpr size_t kMessageBoxColumns = 80;
 int MessageBox(HWND owner, const char* text, const char* caption, UINT type);
 // Sends every message box to `handler` instead of the screen (a program with
 // no desktop, the batch renderer, prints them); an empty handler restores the
@@ -348,8 +362,10 @@ struct FileDialogCall {
 };
 std::vector<FileDialogCall> TakeFileDialogCalls();
 
-// While recording, message boxes are stored instead of shown.
+// While recording, message boxes are stored instead of shown; each answers
+// the next of the given answers, then IDOK (IDNO for a question).
 void RecordMessageBoxes(bool on);
+void SetMessageBoxAnswers(std::vector<int> answers);
 struct RecordedMessageBox {
     std::string text;
     std::string caption;

@@ -2,7 +2,7 @@
 // drive them with synthetic input: SDL event -> message translation, the menu
 // model (mnemonics, layout, tracking), and the zenity command line.
 //
-// Sections: event translation · menu model · file dialogs.
+// Sections: event translation · menu model · file dialogs · message boxes.
 #pragma once
 
 #include <SDL2/SDL_events.h>
@@ -45,10 +45,11 @@ struct EventContext {
 };
 
 struct MenuInput {
-    enum class Kind { None, Move, Press, Release, AltLetter, Letter, Escape, Up, Down, Enter };
+    enum class Kind { None, Move, Press, Release, AltLetter, Letter, Escape, Up, Down, Enter, Wheel };
     Kind kind = Kind::None;
     int x = 0, y = 0;  // window coordinates (the bar starts at y = 0)
     char letter = 0;   // lower case
+    int notches = 0;   // Wheel: positive away from the user (up)
 };
 
 struct Translation {
@@ -92,10 +93,15 @@ struct MenuLayoutItem {
     UINT id = 0;
     bool separator = false;
     MenuRect rect;  // window coordinates
-    // A submenu: its items, in a box that opens beside this item.
+    // A submenu: its items, in a box that opens beside this item. A box taller
+    // than the window shows its items through subView, between two scroll
+    // arrows, with the items' rects as when scrolled to the top.
     std::vector<MenuLayoutItem> subItems;
     MenuRect subBox;
+    MenuRect subView;
+    float subScrollMax = 0;  // pixels; 0: everything shows at once
     bool HasSubmenu() const { return !subItems.empty(); }
+    bool Scrolls() const { return subScrollMax > 0; }
 };
 
 struct MenuLayoutPopup {
@@ -119,6 +125,8 @@ inline constexpr float kMenuItemHeight = 20;
 inline constexpr float kMenuSeparatorHeight = 7;
 inline constexpr float kMenuBoxPadding = 4;
 inline constexpr float kMenuCheckGutter = 14;  // left of each item's text, for its check mark
+inline constexpr float kMenuScrollArrowHeight = 16;
+inline constexpr int kMenuItemsPerNotch = 3;
 
 // The progress box (shell.h's ShowProgress), centred in the client area of a
 // window of the given outer size, in window pixels: the text's line, the bar
@@ -129,8 +137,10 @@ struct ProgressLayout {
 ProgressLayout LayoutProgress(float windowWidth, float windowHeight, float barHeight);
 
 // textWidth measures a display string in pixels (the ImGui font in the shell,
-// a fixed advance in tests).
-MenuLayout LayoutMenu(const MenuResource& menu, const std::function<float(std::string_view)>& textWidth);
+// a fixed advance in tests). A submenu is kept inside a window this many
+// pixels high (0: no limit): moved up, or made to scroll.
+MenuLayout LayoutMenu(const MenuResource& menu, const std::function<float(std::string_view)>& textWidth,
+                      float windowHeight = 0);
 
 struct MenuOutcome {
     bool redraw = false;
@@ -157,6 +167,8 @@ class MenuTracker {
     // highlighted item in it; -1 for none.
     int OpenSubmenu() const { return openSub_; }
     int HotSubItem() const { return hotSub_; }
+    // How far the shown submenu is scrolled, in pixels (0 at its top).
+    float SubScroll() const;
     // Closing forgets the highlighted title too: after a choice made with the
     // keyboard the title would otherwise stay lit until the mouse moved.
     void Close() {
@@ -165,6 +177,7 @@ class MenuTracker {
         hotTitle_ = -1;
         openSub_ = -1;
         hotSub_ = -1;
+        subScroll_ = 0;
     }
 
   private:
@@ -175,6 +188,9 @@ class MenuTracker {
     static int StepIn(const std::vector<MenuLayoutItem>& items, int from, int step);
     int SubItemAt(float x, float y) const;  // in the shown submenu; -1 elsewhere
     const std::vector<MenuLayoutItem>* SubItems() const;
+    const MenuLayoutItem* SubParent() const;
+    void ScrollSub(float pixels);
+    void ShowSubItem(int item);  // scrolls until the item is wholly in view
 
     const MenuLayout* layout_;
     int open_ = -1;
@@ -182,6 +198,7 @@ class MenuTracker {
     int hotItem_ = -1;
     int openSub_ = -1;
     int hotSub_ = -1;
+    float subScroll_ = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -192,13 +209,29 @@ class MenuTracker {
 std::vector<std::pair<std::string, std::string>> ParseFilter(const char* filter);
 // The zenity command line, one argv entry per argument (no shell ever sees it).
 // A parent window (its X11 id, 0 for none) makes the dialog modal to it.
+// confirmOverwrite: the dialog itself asks before a save names an existing file.
 std::vector<std::string> BuildZenityArgs(bool save, const char* filter, const std::string& initialName,
-                                         unsigned long parentWindow = 0);
+                                         unsigned long parentWindow = 0, bool confirmOverwrite = false);
+// Adds "." + extension to a name that does not end in it (in any case); false
+// when the name stays as it was.
+bool AddDefaultExtension(std::string* name, const char* extension);
 
 enum class DialogFailure { None, Cancelled, TooLong, MustExist };
 // What a dialog makes of an answer: a path, or nullopt for cancel.
 DialogFailure AcceptDialogAnswer(const std::optional<std::string>& answer, OPENFILENAME* ofn, bool save);
 // The dialog seams back to their start (part of testing::Reset).
 void ResetDialogs();
+
+// ---------------------------------------------------------------------------
+// Message boxes
+
+// How many characters a box's line may hold on a screen (or window) this many
+// pixels wide: kMessageBoxColumns at most, fewer on a narrow one.
+size_t MessageBoxColumns(int widthPixels);
+// The text as a box shows it: each line of at most `columns` characters (UTF-8
+// sequences count as one and are never split), broken at the last space that
+// fits (the space becomes the line break), else after the last '/', else
+// where the line is full. Nothing else changes.
+std::string WrapMessageText(std::string_view text, size_t columns);
 
 }  // namespace shell::detail

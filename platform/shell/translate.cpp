@@ -196,11 +196,19 @@ Translation TranslateSdlEvent(const SDL_Event& event, const EventContext& c) {
             return Button(event.button, false, c);
         case SDL_MOUSEWHEEL: {
             const SDL_MouseWheelEvent& w = event.wheel;
-            if (w.y == 0 || MenuTakesPointer(w.mouseY, c)) {
+            if (w.y == 0) {
                 return {};
             }
             int notches = w.direction == SDL_MOUSEWHEEL_FLIPPED ? -w.y : w.y;
             notches = std::clamp(notches, -273, 273);  // keeps notches * 120 within a signed word
+            if (MenuTakesPointer(w.mouseY, c)) {
+                // An open pull-down's long submenu scrolls; the bar has no use for it.
+                if (!c.menuActive)
+                    return {};
+                Translation t = ToMenu(MenuInput::Kind::Wheel, w.mouseX, w.mouseY);
+                t.menu.notches = notches;
+                return t;
+            }
             const auto delta = static_cast<uint16_t>(static_cast<int16_t>(notches * WHEEL_DELTA));
             return ToWindow(
                 WM_MOUSEWHEEL,

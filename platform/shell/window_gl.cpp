@@ -96,7 +96,10 @@ std::shared_ptr<Surface> Surface::Create(const char* title, int x, int y, int wi
     }
     if (menu && !menu->popups.empty()) {
         ImFont* font = io.Fonts->Fonts[0];
-        s->layout_ = LayoutMenu(*menu, [font](std::string_view t) { return DefaultFontWidth(font, t); });
+        s->layout_ = LayoutMenu(
+            *menu, [font](std::string_view t) { return DefaultFontWidth(font, t); },
+            static_cast<float>(height));
+        s->layoutHeight_ = static_cast<float>(height);
         s->barHeight_ = static_cast<int>(s->layout_.barHeight);
     }
     s->tracker_.SetLayout(&s->layout_);
@@ -231,6 +234,14 @@ void Surface::DrawMenu() {
         io.DisplayFramebufferScale = ImVec2(static_cast<float>(dw) / ww, static_cast<float>(dh) / wh);
     }
     io.DeltaTime = 1.0f / 60.0f;
+    if (layout_.source && static_cast<float>(wh) != layoutHeight_ && wh > 0) {
+        // Same items, so the tracker's indices stay good; only the fit changes.
+        ImFont* layoutFont = io.Fonts->Fonts[0];
+        layout_ = LayoutMenu(
+            *layout_.source, [layoutFont](std::string_view t) { return DefaultFontWidth(layoutFont, t); },
+            static_cast<float>(wh));
+        layoutHeight_ = static_cast<float>(wh);
+    }
     // The GPU layer draws with an upper-left clip origin; ImGui copes with
     // either, but the default keeps its scissor maths simple.
     glClipControl(GL_LOWER_LEFT, GL_NEGATIVE_ONE_TO_ONE);
@@ -313,8 +324,32 @@ void Surface::DrawMenu() {
         const int openSub = tracker_.OpenSubmenu();
         drawItems(p.items, tracker_.HotItem(), openSub);
         if (openSub >= 0) {
-            drawBox(p.items[openSub].subBox);
-            drawItems(p.items[openSub].subItems, tracker_.HotSubItem(), -1);
+            const MenuLayoutItem& parent = p.items[openSub];
+            drawBox(parent.subBox);
+            if (!parent.Scrolls()) {
+                drawItems(parent.subItems, tracker_.HotSubItem(), -1);
+            } else {
+                // The items as scrolled, clipped to the view between the arrows.
+                const float scroll = tracker_.SubScroll();
+                const MenuRect& view = parent.subView;
+                std::vector<MenuLayoutItem> shown = parent.subItems;
+                for (MenuLayoutItem& it : shown) {
+                    it.rect.y0 -= scroll;
+                    it.rect.y1 -= scroll;
+                }
+                dl->PushClipRect(ImVec2(view.x0, view.y0), ImVec2(view.x1, view.y1), true);
+                drawItems(shown, tracker_.HotSubItem(), -1);
+                dl->PopClipRect();
+                const float cx = (view.x0 + view.x1) * 0.5f;
+                const ImU32 up = scroll > 0 ? text : greyText;
+                const ImU32 down = scroll < parent.subScrollMax ? text : greyText;
+                const float upY = (parent.subBox.y0 + view.y0) * 0.5f,
+                            downY = (view.y1 + parent.subBox.y1) * 0.5f;
+                dl->AddTriangleFilled(ImVec2(cx - 5, upY + 3), ImVec2(cx + 5, upY + 3), ImVec2(cx, upY - 3),
+                                      up);
+                dl->AddTriangleFilled(ImVec2(cx - 5, downY - 3), ImVec2(cx + 5, downY - 3),
+                                      ImVec2(cx, downY + 3), down);
+            }
         }
     }
     if (!toolTip_.empty()) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <SDL2/SDL.h>
+#include <sys/types.h>
 
 #include <deque>
 #include <functional>
@@ -70,6 +71,7 @@ class Surface {
     uint32_t windowId_ = 0;
     int barHeight_ = 0;
     MenuLayout layout_;
+    float layoutHeight_ = 0;  // the window height the layout was made for
     MenuTracker tracker_;
     ImGuiContext* imgui_ = nullptr;
     bool imguiGl_ = false;
@@ -196,5 +198,22 @@ void ResetDebugOutput();
 void ResetDrops();
 void ResetMessageBoxes();
 void ResetProgress();
+
+// While one lives, SIGTERM and SIGINT (unless ignored) are caught: a wait on a
+// child (a message box, a file dialog) can then end the child and return.
+// Once it is gone the signal is raised again, so that the program ends as it
+// would have without the wait; from then on QuitSignalled() stays true and
+// no more boxes or dialogs are shown.
+class QuitSignalScope {
+  public:
+    QuitSignalScope();
+    ~QuitSignalScope();
+    QuitSignalScope(const QuitSignalScope&) = delete;
+    QuitSignalScope& operator=(const QuitSignalScope&) = delete;
+    bool Signalled() const;
+};
+bool QuitSignalled();
+// Our children now, to tell a child started later (SDL's box) from them.
+std::vector<pid_t> ChildProcesses();
 
 }  // namespace shell::detail

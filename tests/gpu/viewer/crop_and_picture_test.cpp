@@ -170,6 +170,30 @@ TEST_F(CropAndPictureTest, TheSavedPictureIsTheFrameWithoutThePanel) {
     EXPECT_NE(boxes_[0].text.find("no such folder"), std::string::npos) << boxes_[0].text;
 }
 
+// The dialog asks about the name typed; when ".png" is added, the program asks
+// about the name it adds it to: No goes back to the dialog and keeps the file.
+TEST_F(CropAndPictureTest, SavePictureAsksBeforeReplacingAFile) {
+    const std::string typed = ScratchDir() + "/asked";
+    std::ofstream(typed + ".png") << "an older picture";
+    shell::testing::SetFileDialogScript({MakeBalls("asked.vol", true), typed, std::nullopt, typed});
+    shell::testing::SetMessageBoxAnswers({shell::IDNO, shell::IDYES});
+    std::string afterNo;
+    std::vector<std::function<void()>> steps = OpenSteps();
+    steps.insert(steps.end(),
+                 {UntilWhole(), [] {}, [] { Command(kCmdFileSavePicture); },
+                  [&] { afterNo = ReadWhole(typed + ".png"); }, [] { Command(kCmdFileSavePicture); }});
+    Run(steps);
+    EXPECT_EQ(afterNo, "an older picture") << "no keeps the file";
+    EXPECT_EQ(ReadWhole(typed + ".png").substr(1, 3), "PNG") << "yes replaces it";
+    ASSERT_EQ(boxes_.size(), 2u);
+    EXPECT_EQ(boxes_[0].text, "asked.png already exists.\nDo you want to replace it?");
+    EXPECT_EQ(boxes_[1].caption, "Confirm Save As");
+    const auto calls = shell::testing::TakeFileDialogCalls();
+    ASSERT_EQ(calls.size(), 4u) << "the volume, the picture, the dialog again after no, the picture";
+    for (size_t i = 1; i < calls.size(); ++i)
+        EXPECT_TRUE(calls[i].flags & shell::OFN_OVERWRITEPROMPT) << "the dialog itself asks too";
+}
+
 TEST_F(CropAndPictureTest, ALoadIsOneStepToUndoAndOpeningAVolumeKeepsTheHistory) {
     const std::string volume = MakeBalls("history.vol", false), tf = ScratchDir() + "/three.tf";
     const ControlPoint three[3] = {{0, 0, 0, 0, 0}, {0.5f, 1, 0, 0, 0.5f}, {1, 1, 1, 1, 1}};

@@ -90,6 +90,31 @@ TEST_F(DataFoldersTest, EachFileComesFromTheFirstFolderThatHoldsIt) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "an unreadable file is passed over";
 }
 
+TEST(PresetList, ALongWorkingFolderLeavesRoomForTheInstalledPresets) {
+    auto names = [](const std::string& folder, int count) {
+        std::vector<std::string> list;
+        for (int i = 0; i < count; ++i)
+            list.push_back(folder + "/p" + std::to_string(1000 + i) + ".tf");
+        return list;
+    };
+    auto join = [](std::vector<std::string> a, const std::vector<std::string>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const auto working = names("presets", 250), installed = names("/usr/share/tamlo/presets", 4);
+    const auto listed = LimitPresets(join(working, installed), 190);
+    ASSERT_EQ(listed.size(), 190u);
+    EXPECT_EQ(std::vector<std::string>(listed.end() - 4, listed.end()), installed)
+        << "every installed one stays";
+    EXPECT_EQ(std::vector<std::string>(listed.begin(), listed.begin() + 186),
+              std::vector<std::string>(working.begin(), working.begin() + 186))
+        << "the working folder's first ones, in order";
+    EXPECT_EQ(LimitPresets(join(names("presets", 3), installed), 190).size(), 7u)
+        << "a short list stays whole";
+    EXPECT_EQ(LimitPresets(join(working, names("/usr/share/tamlo/presets", 300)), 190)[94], working[94])
+        << "the working folder keeps half when both are long";
+}
+
 TEST_F(DataFoldersTest, TheMessageNamesEveryFolderInOrder) {
     const DataFolderList folders = MakeDataFolders((root_ / "prefix/bin").string(), "../data");
     EXPECT_EQ(DescribeDataFolders(folders), (root_ / "work").string() + " (the working folder), " +

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <set>
 #include <string>
 
 #include "platform/shell/shell_internal.h"
@@ -533,6 +534,89 @@ TEST_F(SubmenuTracking, GreyedItemsAreNotChosenAndStatesAreKeptById) {
     EXPECT_TRUE(Do(MenuInput::Kind::Release, 10, Mid(undo.rect, true)).command.has_value());
 }
 
+// A submenu longer than the window scrolls, and every item can be reached by
+// the wheel, the arrows and the keyboard; a shorter one moves up to fit.
+class LongSubmenu : public MenuTracking {
+  protected:
+    void Build(int count, float windowHeight) {
+        std::vector<MenuItem> names;
+        for (int i = 0; i < count; ++i)
+            names.push_back({"preset " + std::to_string(i), static_cast<UINT>(1000 + i)});
+        resource.popups.clear();
+        resource.popups.push_back({"&Transfer", {{"&Open", 900}, {"", 0}, {"&Presets", names}}});
+        layout = detail::LayoutMenu(
+            resource, [](std::string_view t) { return 7.0f * static_cast<float>(t.size()); }, windowHeight);
+        tracker.SetLayout(&layout);
+        Do(MenuInput::Kind::Press, Mid(layout.popups[0].title, false), 5);
+        Do(MenuInput::Kind::Move, 10, Mid(Presets().rect, true));
+    }
+    const detail::MenuLayoutItem& Presets() const { return layout.popups[0].items[2]; }
+    // The item drawn at the view's middle, scrolled as it is now.
+    UINT DrawnAtMiddle() const {
+        const float y = Mid(Presets().subView, true) + tracker.SubScroll();
+        for (const auto& item : Presets().subItems)
+            if (item.rect.y0 <= y && y < item.rect.y1)
+                return item.id;
+        return 0;
+    }
+    // The item under the pointer at the view's middle, chosen by releasing there.
+    std::optional<UINT> ChooseAtMiddle() {
+        const detail::MenuRect& view = Presets().subView;
+        const float x = Mid(view, false), y = Mid(view, true);
+        Do(MenuInput::Kind::Move, x, y);
+        return Do(MenuInput::Kind::Release, x, y).command;
+    }
+};
+
+TEST_F(LongSubmenu, FitsTheWindowAndEveryItemCanBeReached) {
+    constexpr float kWindow = 400;
+    Build(300, kWindow);
+    const auto& presets = Presets();
+    ASSERT_TRUE(presets.Scrolls());
+    EXPECT_GE(presets.subBox.y0, layout.barHeight) << "the box stays under the bar";
+    EXPECT_LE(presets.subBox.y1, kWindow) << "and inside the window";
+    EXPECT_EQ(tracker.SubScroll(), 0.0f) << "it opens at its top";
+    const detail::MenuRect& view = presets.subView;
+    EXPECT_FALSE(Do(MenuInput::Kind::Press, Mid(view, false), view.y1 + 2).command)
+        << "the down arrow turns a page and chooses nothing";
+    EXPECT_GT(tracker.SubScroll(), 0.0f);
+
+    std::set<UINT> reached;
+    for (int notch = 0; notch < 200; ++notch) {
+        tracker.Handle({MenuInput::Kind::Wheel, static_cast<int>(Mid(view, false)),
+                        static_cast<int>(Mid(view, true)), 0, notch < 100 ? 1 : -1});  // up, then down
+        for (const auto& item : presets.subItems)
+            if (item.rect.y0 - tracker.SubScroll() >= view.y0 &&
+                item.rect.y1 - tracker.SubScroll() <= view.y1)
+                reached.insert(item.id);
+    }
+    EXPECT_EQ(reached.size(), 300u) << "the wheel shows every item";
+    const UINT drawn = DrawnAtMiddle();
+    EXPECT_GT(drawn, 1250u) << "scrolled to the end";
+    EXPECT_EQ(ChooseAtMiddle(), drawn) << "a release picks the item drawn there";
+
+    Build(300, kWindow);
+    Do(MenuInput::Kind::Letter, 0, 0, 'p');
+    Do(MenuInput::Kind::Up, 0, 0);
+    EXPECT_EQ(tracker.HotSubItem(), 299) << "up from the first wraps to the last";
+    const auto& last = presets.subItems.back().rect;
+    EXPECT_LE(last.y1 - tracker.SubScroll(), view.y1) << "and the keyboard's item is scrolled into view";
+    EXPECT_EQ(*Do(MenuInput::Kind::Enter, 0, 0).command, 1299u);
+}
+
+TEST_F(LongSubmenu, ShortOnesMoveUpAndNamesStayOnOneLine) {
+    Build(8, 200);
+    EXPECT_FALSE(Presets().Scrolls());
+    EXPECT_LE(Presets().subBox.y1, 200.0f) << "moved up to fit";
+    EXPECT_GE(Presets().subBox.y0, layout.barHeight);
+    EXPECT_EQ(ChooseAtMiddle(), DrawnAtMiddle());
+    Build(3, 1000);
+    EXPECT_EQ(Presets().subBox.y0, Presets().rect.y0 - detail::kMenuBoxPadding)
+        << "level with its parent when it fits";
+    EXPECT_EQ(detail::ParseMnemonic("two\nlines\t&x\x7f").display, "two?lines?x?")
+        << "control characters never break an item's line";
+}
+
 // ---------------------------------------------------------------------------
 // File dialogs
 
@@ -594,6 +678,48 @@ TEST_F(FileDialogScript, AnswersAreCheckedAgainstTheBufferAndTheFlags) {
     std::remove(existing.c_str());
 }
 
+TEST_F(FileDialogScript, ASaveThatAddsTheExtensionAsksBeforeReplacing) {
+    const std::string folder = ::testing::TempDir();
+    const std::string existing = folder + "tamlo_shell_picture.png";
+    std::FILE* f = std::fopen(existing.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    const std::string typed = folder + "tamlo_shell_picture";
+    testing::RecordMessageBoxes(true);
+    testing::SetFileDialogScript({typed, typed, typed, std::nullopt, folder + "tamlo_shell_new"});
+    testing::SetMessageBoxAnswers({IDNO, IDYES});
+    char buffer[MAX_PATH] = "tamlo.png";
+    OPENFILENAME ofn;
+    ofn.lpstrFile = buffer;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.Flags = OFN_OVERWRITEPROMPT;
+    ofn.lpstrDefExt = "png";
+    ASSERT_TRUE(GetSaveFileName(&ofn));
+    EXPECT_EQ(std::string(buffer), existing) << "yes on the second asking";
+    const auto boxes = testing::TakeMessageBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "tamlo_shell_picture.png already exists.\nDo you want to replace it?");
+    EXPECT_EQ(boxes[0].caption, "Confirm Save As");
+    EXPECT_EQ(boxes[0].type, MB_YESNO | MB_ICONWARNING);
+    auto calls = testing::TakeFileDialogCalls();
+    ASSERT_EQ(calls.size(), 2u) << "no goes back to the dialog";
+    EXPECT_EQ(calls[1].initialName, existing) << "at the name it asked about";
+
+    EXPECT_FALSE(GetSaveFileName(&ofn)) << "no answer to the question is no: nothing is replaced";
+    EXPECT_TRUE(testing::TakeMessageBoxes().size() == 1 && testing::TakeFileDialogCalls().size() == 2);
+    ASSERT_TRUE(GetSaveFileName(&ofn));
+    EXPECT_EQ(std::string(buffer), folder + "tamlo_shell_new.png") << "a new name is not asked about";
+    EXPECT_TRUE(testing::TakeMessageBoxes().empty());
+    std::remove(existing.c_str());
+
+    EXPECT_EQ(detail::BuildZenityArgs(true, nullptr, "a.png", 0, true),
+              (std::vector<std::string>{"zenity", "--file-selection", "--save", "--confirm-overwrite",
+                                        "--filename=a.png"}))
+        << "the dialog asks about the name it was given";
+    std::string named = "x.PNG";
+    EXPECT_FALSE(detail::AddDefaultExtension(&named, "png")) << "an extension in any case is kept";
+}
+
 }  // namespace
 }  // namespace shell
 
@@ -621,6 +747,70 @@ TEST(MessageBoxes, AHandlerTakesEveryBoxUntilItIsRemoved) {
     MessageBox(nullptr, "after", "box", MB_OK);
     EXPECT_EQ(handled.size(), 2u);
     EXPECT_EQ(testing::TakeMessageBoxes().size(), 1u);
+    testing::Reset();
+}
+
+}  // namespace
+}  // namespace shell
+
+namespace shell {
+namespace {
+
+// The wrapped text against the original: the same characters, with some
+// spaces turned into line breaks and breaks added inside words too long for
+// a line; each line at most `columns` characters.
+::testing::AssertionResult WrappedFaithfully(const std::string& original, size_t columns) {
+    const std::string wrapped = detail::WrapMessageText(original, columns);
+    size_t i = 0, j = 0, line = 0;
+    for (; j < wrapped.size(); ++j) {
+        const unsigned char c = static_cast<unsigned char>(wrapped[j]);
+        if (c == '\n') {
+            line = 0;
+            if (i < original.size() && (original[i] == '\n' || original[i] == ' '))
+                ++i;
+            else if (i < original.size() && (static_cast<unsigned char>(original[i]) & 0xC0) == 0x80)
+                return ::testing::AssertionFailure() << "a character split: " << wrapped;
+            continue;
+        }
+        if (i >= original.size() || wrapped[j] != original[i])
+            return ::testing::AssertionFailure() << "text changed at byte " << i << ": " << wrapped;
+        ++i;
+        if ((c & 0xC0) != 0x80 && ++line > columns)
+            return ::testing::AssertionFailure() << "a line longer than " << columns << ": " << wrapped;
+    }
+    if (i != original.size())
+        return ::testing::AssertionFailure() << "text lost after byte " << i << ": " << wrapped;
+    return ::testing::AssertionSuccess();
+}
+
+TEST(MessageBoxes, LongTextsWrapToTheScreenAndKeepEveryCharacter) {
+    const std::string longName = std::string(200, 'n') + "\xc3\xa9" + std::string(53, 'e');  // 255 bytes
+    const std::string refusal =
+        "Unable to open /home/user/scans/" + longName + "/head.nrrd: no reader recognises it.";
+    const std::string texts[] = {
+        refusal,
+        "Two lines\nthe second one a bit longer than the first, with  double  spaces",
+        "",
+        "\n\n",
+        std::string(500, 'x'),
+        "/a/b/" + std::string(170, 'p')};
+    for (const std::string& text : texts)
+        for (size_t columns : {1u, 7u, 20u, 80u})
+            EXPECT_TRUE(WrappedFaithfully(text, columns)) << columns << " columns";
+    EXPECT_EQ(detail::WrapMessageText("short enough", 80), "short enough") << "a text that fits is as it was";
+    EXPECT_EQ(detail::WrapMessageText("one two three", 7), "one two\nthree")
+        << "broken at the last space that fits";
+    EXPECT_EQ(detail::WrapMessageText("/scans/head.nrrd", 10), "/scans/\nhead.nrrd") << "a path after a '/'";
+    EXPECT_EQ(detail::WrapMessageText(refusal, 80).find("\n"), refusal.find(" /home"))
+        << "the path begins a line of its own";
+
+    EXPECT_EQ(detail::MessageBoxColumns(1280), kMessageBoxColumns) << "a wide screen: the longest line";
+    EXPECT_LT(detail::MessageBoxColumns(400), kMessageBoxColumns) << "a narrow one: shorter lines";
+    EXPECT_GE(detail::MessageBoxColumns(10), 20u) << "never a column a line";
+    testing::Reset();
+    testing::RecordMessageBoxes(true);
+    MessageBox(nullptr, refusal.c_str(), "Open", MB_OK);
+    EXPECT_EQ(testing::TakeMessageBoxes()[0].text, refusal) << "the box is given the text unwrapped";
     testing::Reset();
 }
 

@@ -156,6 +156,29 @@ TEST(ConvertTest, WritesTheVolumeFileAndSaysWhatItDid) {
     std::filesystem::remove_all(dir);
 }
 
+// A scan whose window is empty says so, and says which way.
+TEST(ConvertTest, AnEmptyWindowIsNoted) {
+    char pattern[] = "/tmp/tamlo-convert-XXXXXX";
+    const std::string dir = ::mkdtemp(pattern);
+    scan_test::ScanSpec spec;
+    spec.dims = {2, 2, 2};
+    spec.type = scan_test::StoredType::Float32;
+    ASSERT_EQ(scan_test::WriteScan(dir + "/nan.mha", spec, std::vector<double>(8, std::nan(""))), "");
+    ASSERT_EQ(scan_test::WriteScan(dir + "/flat.mha", spec, std::vector<double>(8, 3.0)), "");
+    const Outcome nan = Convert(dir + "/nan.mha " + dir + "/nan.vol", dir);
+    EXPECT_EQ(nan.status, 0) << nan.err;
+    EXPECT_NE(nan.out.find("values:  none finite\n"), std::string::npos) << nan.out;
+    EXPECT_NE(nan.out.find("note:    the values span no range (none finite), so every sample is 0"),
+              std::string::npos)
+        << nan.out;
+    const Outcome flat = Convert(dir + "/flat.mha " + dir + "/flat.vol", dir);
+    EXPECT_NE(flat.out.find("values:  3 .. 3\n"), std::string::npos) << flat.out;
+    EXPECT_NE(flat.out.find("note:    the values span no range (all equal), so every sample is 0"),
+              std::string::npos)
+        << flat.out;
+    std::filesystem::remove_all(dir);
+}
+
 // A grid the viewer could never hold is made of coarser cubic voxels, just
 // enough to fit; a small one keeps the smallest spacing.
 TEST(ConvertTest, TheCubicGridIsCappedByCoarserVoxels) {

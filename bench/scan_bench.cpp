@@ -155,12 +155,14 @@ BENCHMARK(BM_ItkReadNiftiGz)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_HistogramFromSamples)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HistogramFromValueCounts)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ImportFolderOfOneSliceSeries)
-    ->RangeMultiplier(2)
-    ->Range(1250, 10000)
+    ->Arg(1250)
+    ->Arg(2500)
+    ->Arg(5000)
+    ->Arg(10000)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
-    ->Complexity();
+    ->Complexity(benchmark::oN);
 
 long StatusKilobytes(const char* key, const std::string& process = "self") {
     std::ifstream status("/proc/" + process + "/status");

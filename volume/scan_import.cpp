@@ -515,7 +515,7 @@ std::string SetApartNotice(const DicomSeriesFiles& chosen, const std::vector<Dic
     };
     std::vector<std::string> apart;
     for (const auto& series : all) {
-        if (series.files == chosen.files || chosen.uid.empty() || series.uid != chosen.uid)
+        if (&series == &chosen || chosen.uid.empty() || series.uid != chosen.uid)
             continue;
         try {
             auto other = headerOf(series.files.front());

@@ -182,6 +182,16 @@ TEST(ValueWindows, ExtremeAndNonFiniteValuesLandAtTheEnds) {
         EXPECT_EQ(std::vector<uint16_t>(v.samples.get(), v.samples.get() + 6), mapped) << extension;
         EXPECT_EQ(v.maxValue, 3) << extension;
     }
+
+    // A window of subnormal width, as --values 0,1e-310 asks, keeps the order of the values.
+    spec.dims = {4, 1, 1};
+    spec.type = scan_test::StoredType::Float64;
+    const std::string tiny = (dir / "tiny.mha").string();
+    ASSERT_EQ(scan_test::WriteScan(tiny, spec, {0, 0x1p-1041, 0x1p-1040, -1}), "");
+    ASSERT_TRUE(ReadScan(tiny, &v, &error, 0, nullptr, nullptr, {ValueWindow::Custom, 0, 0x1p-1040}))
+        << error;
+    EXPECT_EQ(std::vector<uint16_t>(v.samples.get(), v.samples.get() + 4),
+              std::vector<uint16_t>({0, 2048, 4095, 0}));
     std::filesystem::remove_all(dir);
 }
 

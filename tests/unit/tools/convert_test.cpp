@@ -14,6 +14,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 #include "tests/support/scan_writer.h"
 #include "tools/convert/resample.h"
@@ -161,21 +162,17 @@ TEST(ConvertTest, AnEmptyWindowIsNoted) {
     char pattern[] = "/tmp/tamlo-convert-XXXXXX";
     const std::string dir = ::mkdtemp(pattern);
     scan_test::ScanSpec spec;
-    spec.dims = {2, 2, 2};
     spec.type = scan_test::StoredType::Float32;
-    ASSERT_EQ(scan_test::WriteScan(dir + "/nan.mha", spec, std::vector<double>(8, std::nan(""))), "");
-    ASSERT_EQ(scan_test::WriteScan(dir + "/flat.mha", spec, std::vector<double>(8, 3.0)), "");
-    const Outcome nan = Convert(dir + "/nan.mha " + dir + "/nan.vol", dir);
-    EXPECT_EQ(nan.status, 0) << nan.err;
-    EXPECT_NE(nan.out.find("values:  none finite\n"), std::string::npos) << nan.out;
-    EXPECT_NE(nan.out.find("note:    the values span no range (none finite), so every sample is 0"),
-              std::string::npos)
-        << nan.out;
-    const Outcome flat = Convert(dir + "/flat.mha " + dir + "/flat.vol", dir);
-    EXPECT_NE(flat.out.find("values:  3 .. 3\n"), std::string::npos) << flat.out;
-    EXPECT_NE(flat.out.find("note:    the values span no range (all equal), so every sample is 0"),
-              std::string::npos)
-        << flat.out;
+    for (const auto& [value, values, why] :
+         {std::tuple{std::nan(""), "none finite", "none finite"}, std::tuple{3.0, "3 .. 3", "all equal"}}) {
+        ASSERT_EQ(scan_test::WriteScan(dir + "/in.mha", spec, {value}), "");
+        const Outcome o = Convert(dir + "/in.mha " + dir + "/out.vol", dir);
+        EXPECT_NE(o.out.find(std::string("values:  ") + values + "\nwindow:"), std::string::npos) << o.out;
+        EXPECT_NE(
+            o.out.find(std::string("note:    the values span no range (") + why + "), so every sample is 0"),
+            std::string::npos)
+            << o.out;
+    }
     std::filesystem::remove_all(dir);
 }
 

@@ -257,18 +257,13 @@ TEST_F(ScanImportTest, AFolderOfManySeriesGroupsEachSliceWithItsOwn) {
                   folder.string(), stack, Fill(stack.dims, [](int, int, int z) { return 7 * z; }),
                   {"stack_c", "stack_a", "stack_b"}, 1.0, 0.0, "1.2.826.0.1.3680043.2.1125.6", "MR"),
               "");
-    const ScanVolume whole = Read(folder.string());
-    EXPECT_EQ(whole.dimY, 3u) << "the largest series, standing up";
-    EXPECT_NE(whole.format.find("3 files"), std::string::npos) << whole.format;
-    EXPECT_EQ(whole.notice, "");
+    EXPECT_EQ(Read(folder.string()).dimY, 3u) << "the largest series, standing up";
+    EXPECT_EQ(Read((folder / "stack_b").string()).dimY, 3u);
     for (int i : {0, 17, 39}) {
         const ScanVolume one = Read((folder / ("one" + std::to_string(i))).string());
         EXPECT_EQ(one.dimX * one.dimY * one.dimZ, 16u) << "slice " << i << " alone";
         EXPECT_EQ(one.minValue, 10.0 * i);
-        EXPECT_EQ(one.notice, "");
     }
-    const ScanVolume middle = Read((folder / "stack_b").string());
-    EXPECT_EQ(middle.dimY, 3u) << "a slice of the stack opens the stack";
 }
 
 TEST_F(ScanImportTest, RefusalsNameWhatWasFound) {

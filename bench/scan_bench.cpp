@@ -113,12 +113,56 @@ void BM_HistogramFromValueCounts(benchmark::State& state) {
         benchmark::DoNotOptimize(CountHistogramFromValues(p.counts.data(), 640));
 }
 
+// A folder of many one-slice series (as a PACS export of scouts and
+// localisers may be): finding its series must grow with the files, not
+// with their square. The folders are made once, by ITK's DICOM writer.
+std::string ManySeriesFolder(int seriesCount) {
+    const std::string folder = kFolder + "/series-" + std::to_string(seriesCount);
+    if (std::filesystem::exists(folder + ".done"))
+        return folder;
+    std::filesystem::create_directories(folder);
+    scan_test::ScanSpec spec;
+    spec.dims = {8, 8, 1};
+    for (int i = 0; i < seriesCount; ++i) {
+        const std::string problem = scan_test::WriteDicomSeries(
+            folder, spec, std::vector<double>(64, i % 100), {"s" + std::to_string(i)}, 1.0, 0.0,
+            "1.2.826.0.1.3680043.2.1125.7." + std::to_string(i + 1));
+        if (!problem.empty()) {
+            std::fprintf(stderr, "cannot write series %d: %s\n", i, problem.c_str());
+            std::exit(1);
+        }
+    }
+    std::ofstream(folder + ".done");
+    return folder;
+}
+
+void BM_ImportFolderOfOneSliceSeries(benchmark::State& state) {
+    const std::string folder = ManySeriesFolder(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        ScanVolume volume;
+        std::string error;
+        if (!ReadScan(folder, &volume, &error))
+            return state.SkipWithError(error.c_str());
+        benchmark::DoNotOptimize(volume.samples.get());
+    }
+    state.SetComplexityN(state.range(0));
+}
+
 BENCHMARK(BM_ImportNifti)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ItkReadNifti)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ImportNiftiGz)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ItkReadNiftiGz)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_HistogramFromSamples)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HistogramFromValueCounts)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ImportFolderOfOneSliceSeries)
+    ->Arg(1250)
+    ->Arg(2500)
+    ->Arg(5000)
+    ->Arg(10000)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Complexity(benchmark::oN);
 
 long StatusKilobytes(const char* key, const std::string& process = "self") {
     std::ifstream status("/proc/" + process + "/status");

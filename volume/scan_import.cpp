@@ -21,8 +21,8 @@
 #include "volume/scan_reader.h"
 #include "volume/scan_samples.h"
 
+#include <gdcmSerieHelper.h>
 #include <itkGDCMImageIO.h>
-#include <itkGDCMSeriesFileNames.h>
 #include <itkMetaImageIO.h>
 #include <itkNiftiImageIO.h>
 #include <itkNrrdImageIO.h>
@@ -46,6 +46,7 @@
 #include <new>
 #include <optional>
 #include <sstream>
+#include <unordered_set>
 
 namespace {
 
@@ -115,16 +116,36 @@ Family RecognisedFamily(const std::string& path) {
     return Family::None;
 }
 
+// One DICOM series of a folder: its files sorted by slice position, and its
+// Series Instance UID (series of one UID are set apart by size or kind).
+struct DicomSeriesFiles {
+    std::vector<std::string> files;
+    std::string uid;
+};
+
+std::string SeriesUidOf(const gdcm::File& file) {
+    const gdcm::Tag tag(0x0020, 0x000e);
+    const gdcm::DataSet& tags = file.GetDataSet();
+    const gdcm::ByteValue* bytes =
+        tags.FindDataElement(tag) ? tags.GetDataElement(tag).GetByteValue() : nullptr;
+    if (bytes == nullptr)
+        return {};
+    std::string uid(bytes->GetPointer(), bytes->GetLength());
+    while (!uid.empty() && (uid.back() == '\0' || uid.back() == ' '))
+        uid.pop_back();
+    return uid;
+}
+
 // The DICOM series of a folder, each sorted by slice position.
-std::vector<std::vector<std::string>> DicomSeries(const std::string& folder) {
+std::vector<DicomSeriesFiles> DicomSeries(const std::string& folder) {
     // The library reads every file of the folder to sort them into series,
     // believing their lengths: a forged one is found here first.
     std::error_code ec;
-    std::vector<std::string> unfollowable;
+    std::unordered_set<std::string> unfollowable;
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
         struct stat info {};
         if (::stat(entry.path().c_str(), &info) != 0)
-            unfollowable.push_back(entry.path().filename().string());
+            unfollowable.insert(entry.path().filename().string());
         const std::string problem = CheckDicomLengths(entry.path().string());
         if (!problem.empty())
             throw ScanFailure{problem + " (" + entry.path().string() + ")"};
@@ -140,22 +161,32 @@ std::vector<std::vector<std::string>> DicomSeries(const std::string& folder) {
             listed = pattern;
             for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
                 const std::string name = entry.path().filename().string();
-                if (std::find(unfollowable.begin(), unfollowable.end(), name) == unfollowable.end())
+                if (unfollowable.count(name) == 0)
                     std::filesystem::create_symlink(std::filesystem::absolute(entry.path(), ec),
                                                     listed + "/" + name, ec);
             }
         }
     }
-    std::vector<std::vector<std::string>> series;
-    auto names = itk::GDCMSeriesFileNames::New();
-    names->SetUseSeriesDetails(true);
-    names->SetDirectory(listed);
-    for (const std::string& uid : names->GetSeriesUIDs()) {
-        std::vector<std::string> files = names->GetFileNames(uid);
-        for (std::string& file : files)
-            if (listed != folder)
-                file = (std::filesystem::path(folder) / std::filesystem::path(file).filename()).string();
-        series.push_back(std::move(files));
+    // The library's own grouping, walked once: asking it for each series by
+    // its identifier walks every series again (quadratic in their number).
+    std::vector<DicomSeriesFiles> series;
+    gdcm::SerieHelper helper;
+    helper.SetUseSeriesDetails(true);
+    helper.CreateDefaultUniqueSeriesIdentifier();
+    helper.SetDirectory(listed, false);
+    for (gdcm::FileList* list = helper.GetFirstSingleSerieUIDFileSet(); list != nullptr;
+         list = helper.GetNextSingleSerieUIDFileSet()) {
+        if (list->empty())
+            continue;
+        helper.OrderFileList(list);
+        DicomSeriesFiles one;
+        one.uid = SeriesUidOf(*list->front());
+        for (const auto& file : *list)
+            one.files.push_back(listed == folder ? file->filename
+                                                 : (std::filesystem::path(folder) /
+                                                    std::filesystem::path(file->filename).filename())
+                                                       .string());
+        series.push_back(std::move(one));
     }
     if (listed != folder)
         std::filesystem::remove_all(listed, ec);
@@ -475,35 +506,27 @@ std::string SliceSizeText(itk::ImageIOBase& io) {
 // Slices with the chosen series' own Series Instance UID that the library
 // set apart (another size or kind, a bad Rows tag): named, so that what is
 // shown is not taken for the whole series. Empty when there are none.
-std::string SetApartNotice(const std::vector<std::string>& chosen,
-                           const std::vector<std::vector<std::string>>& all) {
+std::string SetApartNotice(const DicomSeriesFiles& chosen, const std::vector<DicomSeriesFiles>& all) {
     const auto headerOf = [](const std::string& file) {
         auto io = itk::GDCMImageIO::New();
         io->SetFileName(file);
         io->ReadImageInformation();
         return io;
     };
-    const auto uidOf = [](itk::ImageIOBase& io) {
-        std::string uid;
-        itk::ExposeMetaData<std::string>(io.GetMetaDataDictionary(), "0020|000e", uid);
-        return uid;
-    };
-    auto first = headerOf(chosen.front());
-    const std::string uid = uidOf(*first);
     std::vector<std::string> apart;
     for (const auto& series : all) {
-        if (series == chosen || uid.empty())
+        if (&series == &chosen || chosen.uid.empty() || series.uid != chosen.uid)
             continue;
         try {
-            auto other = headerOf(series.front());
-            if (uidOf(*other) == uid)
-                for (const std::string& file : series)
-                    apart.push_back(file + " is " + SliceSizeText(*other));
+            auto other = headerOf(series.files.front());
+            for (const std::string& file : series.files)
+                apart.push_back(file + " is " + SliceSizeText(*other));
         } catch (const itk::ExceptionObject&) {
         }
     }
     if (apart.empty())
         return {};
+    auto first = headerOf(chosen.files.front());
     std::string named;
     for (size_t i = 0; i < apart.size() && i < 3; ++i)
         named += (i ? ", " : "") + apart[i];
@@ -511,7 +534,7 @@ std::string SetApartNotice(const std::vector<std::string>& chosen,
         named += ", ...";
     return std::to_string(apart.size()) + (apart.size() == 1 ? " slice" : " slices") +
            " of the series left out for another size or kind (" + named + "); shown: the " +
-           std::to_string(chosen.size()) + (chosen.size() == 1 ? " slice" : " slices") + " of " +
+           std::to_string(chosen.files.size()) + (chosen.files.size() == 1 ? " slice" : " slices") + " of " +
            SliceSizeText(*first);
 }
 
@@ -524,19 +547,19 @@ struct SeriesChoice {
 SeriesChoice SeriesOf(const std::string& path) {
     const bool folder = IsFolder(path);
     const std::string directory = folder ? path : std::filesystem::path(path).parent_path().string();
-    const std::vector<std::vector<std::string>> all = DicomSeries(directory.empty() ? "." : directory);
-    std::vector<std::string> chosen;
+    const std::vector<DicomSeriesFiles> all = DicomSeries(directory.empty() ? "." : directory);
+    const DicomSeriesFiles* chosen = nullptr;
     std::error_code ec;
     for (const auto& series : all) {
-        if (folder && series.size() > chosen.size())
-            chosen = series;
-        for (const std::string& name : series)
-            if (!folder && chosen.empty() && std::filesystem::equivalent(name, path, ec))
-                chosen = series;
+        if (folder && (chosen == nullptr || series.files.size() > chosen->files.size()))
+            chosen = &series;
+        for (const std::string& name : series.files)
+            if (!folder && chosen == nullptr && std::filesystem::equivalent(name, path, ec))
+                chosen = &series;
     }
-    if (chosen.empty())
-        return {folder ? chosen : std::vector<std::string>{path}, {}};
-    return {chosen, SetApartNotice(chosen, all)};
+    if (chosen == nullptr)
+        return {folder ? std::vector<std::string>{} : std::vector<std::string>{path}, {}};
+    return {chosen->files, SetApartNotice(*chosen, all)};
 }
 
 }  // namespace

@@ -8,9 +8,9 @@
 // NaN to 0. A CT (DICOM's Modality, or for other formats the values' own
 // look, scan_mapping.h) takes the fixed window -1024..3071 HU, the range the
 // 12-bit volume files and the CT presets speak; any other scan a window from
-// its histogram that a few extreme voxels cannot move. The caller may ask
+// its percentiles that a few extreme voxels cannot move. The caller may ask
 // for the full range, or a window of its own, instead. An empty window (a
-// constant scan) maps everything to 0.
+// constant scan, or none finite) maps everything to 0.
 //
 // Orientation: every scan is turned so that sample x grows towards the
 // patient's left, y towards superior (head) and z towards posterior (back).
@@ -51,6 +51,7 @@ struct ScanVolume {
     uint32_t dimX = 0, dimY = 0, dimZ = 0;
     double spacingX = 1, spacingY = 1, spacingZ = 1;  // physical size of a voxel (mm)
     double minValue = 0, maxValue = 0;                // the stored values' finite range
+    bool anyFinite = false;                           // else minValue and maxValue are 0
     double windowLow = 0, windowHigh = 0;             // mapped onto 0 and 4095
     ValueWindow window = ValueWindow::FullRange;      // the window used (never Default)
     bool isCt = false;                                // by Modality, or by the values' look

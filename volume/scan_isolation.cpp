@@ -105,6 +105,7 @@ std::string WriteResult(ScanOutcome outcome, const ScanVolume& volume, const std
         out.Value(v);
     out.Value(volume.window);
     out.Value(static_cast<uint8_t>(volume.isCt));
+    out.Value(static_cast<uint8_t>(volume.anyFinite));
     for (const std::string* text : {&volume.unit, &volume.format, &volume.sampleType, &volume.notice})
         out.Text(*text);
     return out.bytes();
@@ -122,7 +123,7 @@ bool ReadResult(const std::string& bytes, ScanOutcome* outcome, ScanVolume* volu
             return false;
         Warnings.push_back(std::move(warning));
     }
-    uint8_t isCt = 0;
+    uint8_t isCt = 0, anyFinite = 0;
     for (uint32_t* dim : {&volume->dimX, &volume->dimY, &volume->dimZ})
         in.Value(dim);
     for (double* v : {&volume->spacingX, &volume->spacingY, &volume->spacingZ, &volume->minValue,
@@ -130,9 +131,11 @@ bool ReadResult(const std::string& bytes, ScanOutcome* outcome, ScanVolume* volu
         in.Value(v);
     in.Value(&volume->window);
     in.Value(&isCt);
+    in.Value(&anyFinite);
     for (std::string* text : {&volume->unit, &volume->format, &volume->sampleType, &volume->notice})
         in.Text(text);
     volume->isCt = isCt != 0;
+    volume->anyFinite = anyFinite != 0;
     return in.whole() && volume->window <= ValueWindow::Custom;
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -59,8 +60,10 @@ struct ValueFacts {
     double min = 0, max = 0;  // over the finite values
     bool integral = true;     // every finite value a whole number
     uint64_t finite = 0;
-    uint64_t nearAir = 0;   // within 100 of -1000 (air in Hounsfield units)
-    uint64_t aboveAir = 0;  // in (-900, -700]: between air and fat, little in a CT
+    uint64_t atMin = 0;        // how many hold the minimum
+    uint64_t nearAir = 0;      // within 100 of -1000 (air in Hounsfield units)
+    uint64_t aboveAir = 0;     // in (-900, -700]: between air and fat, little in a CT
+    uint64_t farBelowAir = 0;  // below -1200, other than the minimum itself
 };
 
 template <typename T>
@@ -68,7 +71,7 @@ ValueFacts SurveyValues(const T* values, uint64_t count) {
     ValueFacts facts;
     double lo = std::numeric_limits<double>::infinity(), hi = -lo;
     bool integral = true;
-    uint64_t finite = 0, nearAir = 0, aboveAir = 0;
+    uint64_t finite = 0, nearAir = 0, aboveAir = 0, belowAir = 0, atLowest = 0;
     for (uint64_t i = 0; i < count; ++i) {
         const double v = static_cast<double>(values[i]);
         if constexpr (std::is_floating_point_v<T>) {
@@ -77,105 +80,210 @@ ValueFacts SurveyValues(const T* values, uint64_t count) {
             integral = integral && v == std::floor(v);
         }
         ++finite;
+        if (v <= lo)
+            atLowest = v < lo ? 1 : atLowest + 1;
         lo = std::min(lo, v);
         hi = std::max(hi, v);
         nearAir += v >= -1100 && v <= -900;
         aboveAir += v > -900 && v <= -700;
+        belowAir += v < -1200;
     }
     facts.anyFinite = finite > 0;
     facts.min = facts.anyFinite ? lo : 0;
     facts.max = facts.anyFinite ? hi : 0;
     facts.integral = integral;
     facts.finite = finite;
+    facts.atMin = atLowest;
     facts.nearAir = nearAir;
     facts.aboveAir = aboveAir;
+    facts.farBelowAir = belowAir - (lo < -1200 ? atLowest : 0);
     return facts;
 }
 
 // A scan without a modality is taken for a CT in Hounsfield units when its
 // values are whole numbers, reach down to air (-900 or below), and air is a
 // peak: at least 2% of the voxels lie within 100 HU of -1000, more than in
-// the band just above it (-900 to -700 HU), where a CT has little.
+// the band just above it (-900 to -700 HU), where a CT has little, and more
+// than below -1200 HU, where a CT has only its field-of-view padding (one
+// value, its minimum). An MRI phase or velocity map, spread from -4096 up,
+// has many more down there than near -1000.
 inline bool LooksLikeCt(const ValueFacts& facts) {
     return facts.anyFinite && facts.integral && facts.min <= -900 && facts.nearAir * 50 >= facts.finite &&
-           facts.nearAir > facts.aboveAir;
+           facts.nearAir > facts.aboveAir && facts.nearAir > facts.farBelowAir;
 }
 
 inline constexpr double kCtWindowLow = -1024, kCtWindowHigh = 3071;  // the 12-bit CT range in HU
 inline constexpr double kAutoLowFraction = 0.001, kAutoHighFraction = 0.999;
 
+// An unsigned integer that sorts as the value does (-0 as +0).
+template <typename T>
+auto OrderKey(T value) {
+    if constexpr (std::is_floating_point_v<T>) {
+        using Bits = std::conditional_t<sizeof(T) == 4, uint32_t, uint64_t>;
+        constexpr Bits kSign = Bits{1} << (8 * sizeof(T) - 1);
+        const Bits bits = std::bit_cast<Bits>(static_cast<T>(value + T(0)));
+        return static_cast<Bits>(bits & kSign ? ~bits : bits | kSign);
+    } else if constexpr (std::is_signed_v<T>) {
+        using Bits = std::make_unsigned_t<T>;
+        return static_cast<Bits>(static_cast<Bits>(value) ^ (Bits{1} << (8 * sizeof(T) - 1)));
+    } else {
+        return value;
+    }
+}
+
+template <typename T>
+T ValueOfOrderKey(decltype(OrderKey(T{})) key) {
+    using Bits = decltype(key);
+    constexpr Bits kSign = Bits{1} << (8 * sizeof(Bits) - 1);
+    if constexpr (std::is_floating_point_v<T>)
+        return std::bit_cast<T>(static_cast<Bits>(key & kSign ? key & ~kSign : ~key));
+    else if constexpr (std::is_signed_v<T>)
+        return static_cast<T>(static_cast<Bits>(key ^ kSign));
+    else
+        return key;
+}
+
+struct RankedValue {
+    double value = 0;
+    uint64_t atOrBelow = 0;  // finite values not above it
+};
+
+// The finite value of rank `rank` (0 the smallest), exactly, whatever the
+// spread: each pass over the values counts one 16-bit digit of the order
+// keys that share the digits already found, and once few values share them
+// those are sorted instead. Every search begins with the same pass over
+// all the values; `firstCounts` keeps it for the next search (empty at first).
+template <typename T>
+RankedValue RankedFiniteValue(const T* values, uint64_t count, uint64_t rank,
+                              std::vector<uint64_t>* firstCounts) {
+    using Key = decltype(OrderKey(T{}));
+    constexpr int kKeyBits = 8 * sizeof(Key);
+    constexpr int kDigitBits = kKeyBits < 16 ? kKeyBits : 16;
+    constexpr size_t kDigits = size_t{1} << kDigitBits;
+    constexpr uint64_t kFewEnoughToSort = uint64_t{1} << 22;
+    const auto finite = [](T v) {
+        if constexpr (std::is_floating_point_v<T>)
+            return std::isfinite(v);
+        else
+            return true;
+    };
+    Key prefix = 0;  // the digits found, in place
+    int known = 0;   // how many of the key's top bits they are
+    const auto shares = [&](Key key) {
+        return known == 0 || (key >> (kKeyBits - known)) == (prefix >> (kKeyBits - known));
+    };
+    uint64_t below = 0;    // finite values whose key lies below those sharing the digits
+    uint64_t sharing = 0;  // finite values that share them
+    std::vector<uint64_t> counts;
+    while (true) {
+        const int shift = kKeyBits - known - kDigitBits;
+        if (known == 0 && !firstCounts->empty()) {
+            counts = *firstCounts;
+        } else {
+            counts.assign(kDigits, 0);
+            for (uint64_t i = 0; i < count; ++i) {
+                if (!finite(values[i]))
+                    continue;
+                const Key key = OrderKey(values[i]);
+                if (shares(key))
+                    ++counts[(key >> shift) & (kDigits - 1)];
+            }
+            if (known == 0)
+                *firstCounts = counts;
+        }
+        size_t digit = 0;
+        while (below + counts[digit] <= rank)
+            below += counts[digit++];
+        prefix = static_cast<Key>(prefix | (static_cast<Key>(digit) << shift));
+        known += kDigitBits;
+        sharing = counts[digit];
+        if (known == kKeyBits)
+            return {static_cast<double>(ValueOfOrderKey<T>(prefix)), below + sharing};
+        if (sharing <= kFewEnoughToSort)
+            break;
+    }
+    std::vector<double> few;
+    few.reserve(sharing);
+    for (uint64_t i = 0; i < count; ++i)
+        if (finite(values[i]) && shares(OrderKey(values[i])))
+            few.push_back(static_cast<double>(values[i]));
+    const auto nth = few.begin() + static_cast<std::ptrdiff_t>(rank - below);
+    std::nth_element(few.begin(), nth, few.end());
+    const double value = *nth;
+    return {value, below + static_cast<uint64_t>(
+                               std::count_if(few.begin(), few.end(), [&](double v) { return v <= value; }))};
+}
+
 // The automatic window, which a few extreme voxels cannot move: from the
 // 0.1st percentile of the finite values (the minimum itself whenever at
 // least 0.1% of the voxels hold it, as a background does) up to the 99.9th
-// percentile of the values above that. Percentiles are read off 65536 bins
-// over [min, max], so each end lies within 1/65536 of the range of its value
-// (the upper end never below it). Falls back to [min, max] when the values
-// above the low end are too few to say.
+// percentile of the values above that. Both are exact values of the scan,
+// found in a few passes whatever the range (a voxel at 1e300 beside values
+// of 0..1000 leaves them their window). Falls back to [min, max] when no
+// value lies above the low end.
 template <typename T>
 void AutomaticWindow(const T* values, uint64_t count, const ValueFacts& facts, double* low, double* high) {
     *low = facts.min;
     *high = facts.max;
     if (!facts.anyFinite || !(facts.max > facts.min))
         return;
-    constexpr size_t kBins = size_t{1} << 16;
-    // Halves first: the range's width can pass the largest double.
-    const double halfSpan = facts.max / 2 - facts.min / 2;
-    const double toBin = static_cast<double>(kBins) / halfSpan;
-    std::vector<uint64_t> bins(kBins, 0);
-    for (uint64_t i = 0; i < count; ++i) {
-        const double v = static_cast<double>(values[i]);
-        if (!std::isfinite(v))
-            continue;
-        const double b = (v / 2 - facts.min / 2) * toBin;
-        ++bins[b >= static_cast<double>(kBins - 1) ? kBins - 1 : static_cast<size_t>(b)];
-    }
-    const double binWidth = 2 * halfSpan / static_cast<double>(kBins);
     const auto ceilCount = [](double fraction, uint64_t n) {
         return std::max<uint64_t>(1, static_cast<uint64_t>(std::ceil(fraction * static_cast<double>(n))));
     };
-    const uint64_t lowTarget = ceilCount(kAutoLowFraction, facts.finite);
-    uint64_t seen = 0;
-    size_t lowBin = 0;
-    while (lowBin < kBins && (seen += bins[lowBin]) < lowTarget)
-        ++lowBin;
-    const uint64_t above = facts.finite - seen;
-    if (lowBin >= kBins - 1 || above == 0)
+    std::vector<uint64_t> firstCounts;
+    const uint64_t lowRank = ceilCount(kAutoLowFraction, facts.finite) - 1;
+    // A background at the minimum, as most scans have, needs no search.
+    const RankedValue lowEnd = facts.atMin > lowRank
+                                   ? RankedValue{facts.min, facts.atMin}
+                                   : RankedFiniteValue(values, count, lowRank, &firstCounts);
+    const uint64_t above = facts.finite - lowEnd.atOrBelow;
+    if (above == 0)
         return;
-    const uint64_t highTarget = ceilCount(kAutoHighFraction, above);
-    uint64_t seenAbove = 0;
-    size_t highBin = lowBin + 1;
-    while (highBin < kBins - 1 && (seenAbove += bins[highBin]) < highTarget)
-        ++highBin;
-    *low = lowBin == 0 ? facts.min : facts.min + static_cast<double>(lowBin) * binWidth;
-    *high = highBin >= kBins - 1
-                ? facts.max
-                : std::min(facts.max, facts.min + static_cast<double>(highBin + 1) * binWidth);
-    if (!(*high > *low)) {
-        *low = facts.min;
-        *high = facts.max;
+    const RankedValue highEnd = RankedFiniteValue(
+        values, count, lowEnd.atOrBelow + ceilCount(kAutoHighFraction, above) - 1, &firstCounts);
+    if (highEnd.value > lowEnd.value) {
+        *low = lowEnd.value;
+        *high = highEnd.value;
     }
 }
 
-// Maps v from the window [low, high] onto 0..4095; `halfScale` is
-// 4095 / (high / 2 - low / 2), 0 for an empty window. Below the window and
-// NaN give 0, above it (+inf too) 4095.
-inline uint16_t MapValue(double v, double low, double halfScale) {
-    if (!(v >= low))  // below the window, or NaN
-        return 0;
-    const double t = (v / 2 - low / 2) * halfScale + 0.5;
-    return t < 4095.0 ? static_cast<uint16_t>(t) : (halfScale > 0 ? 4095 : 0);
-}
+// Maps values from the window [low, high] onto 0..4095: below it and NaN
+// to 0, above it (+inf too) to 4095; an empty window maps everything to 0.
+// Halves keep a window wider than the largest double finite; a window so
+// narrow that 4095 over its width is past the largest double (subnormal
+// ends) is measured on values stretched by 2^64, exactly, first.
+class ValueMap {
+  public:
+    ValueMap(double low, double high) : low_(low) {
+        if (!(high > low))
+            return;
+        halfScale_ = 4095.0 / (high / 2 - low / 2);
+        if (!std::isfinite(halfScale_)) {
+            stretch_ = 0x1p64;
+            halfScale_ = 4095.0 / (high * stretch_ / 2 - low * stretch_ / 2);
+        }
+        lowHalf_ = low * stretch_ / 2;
+    }
+    uint16_t operator()(double v) const {
+        if (!(v >= low_))  // below the window, or NaN
+            return 0;
+        const double t = (v * stretch_ / 2 - lowHalf_) * halfScale_ + 0.5;
+        return t < 4095.0 ? static_cast<uint16_t>(t) : (halfScale_ > 0 ? 4095 : 0);
+    }
 
-inline double HalfScale(double low, double high) {
-    return high > low ? 4095.0 / (high / 2 - low / 2) : 0.0;
-}
+  private:
+    double low_;
+    double lowHalf_ = 0;
+    double stretch_ = 1;
+    double halfScale_ = 0;  // 0 for an empty window
+};
 
 // Writes `in` (grid order) into `out` in the program's order, each value
 // mapped from the window [low, high] onto 0..4095.
 template <typename T>
 void PlaceAndMap(const T* in, const Grid& grid, const Placement& placement, double low, double high,
                  uint16_t* out) {
-    const double scale = HalfScale(low, high);
+    const ValueMap map(low, high);
     std::array<uint64_t, 3> outDims;
     for (int o = 0; o < 3; ++o)
         outDims[o] = grid.dims[placement.gridAxis[o]];
@@ -201,7 +309,7 @@ void PlaceAndMap(const T* in, const Grid& grid, const Placement& placement, doub
         tableOrigin = static_cast<int64_t>(std::numeric_limits<T>::min());
         table.resize(size_t{1} << (8 * sizeof(T)));
         for (size_t i = 0; i < table.size(); ++i)
-            table[i] = MapValue(static_cast<double>(static_cast<int64_t>(i) + tableOrigin), low, scale);
+            table[i] = map(static_cast<double>(static_cast<int64_t>(i) + tableOrigin));
     }
 
     const uint64_t nx = grid.dims[0], ny = grid.dims[1], nz = grid.dims[2];
@@ -216,7 +324,7 @@ void PlaceAndMap(const T* in, const Grid& grid, const Placement& placement, doub
                     row[static_cast<int64_t>(i) * s] = t[static_cast<int64_t>(in[i])];
             } else {
                 for (uint64_t i = 0; i < nx; ++i)
-                    row[static_cast<int64_t>(i) * s] = MapValue(static_cast<double>(in[i]), low, scale);
+                    row[static_cast<int64_t>(i) * s] = map(static_cast<double>(in[i]));
             }
             in += nx;
         }

@@ -43,6 +43,7 @@ void ChooseWindow(const T* values, uint64_t count, const ValueChoice& choice, bo
     const ValueFacts facts = SurveyValues(values, count);
     volume->minValue = facts.min;
     volume->maxValue = facts.max;
+    volume->anyFinite = facts.anyFinite;
     volume->isCt = ctByModality || LooksLikeCt(facts);
     volume->unit = volume->isCt ? "HU" : "";
     ValueWindow window = choice.window;

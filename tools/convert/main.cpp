@@ -125,10 +125,16 @@ int main(int argc, char** argv) {
     std::printf("input:   %s (%s, %s)\n", input.c_str(), scan.format.c_str(), scan.sampleType.c_str());
     std::printf("grid:    %u x %u x %u, spacing %g x %g x %g\n", scan.dimX, scan.dimY, scan.dimZ,
                 scan.spacingX, scan.spacingY, scan.spacingZ);
-    std::printf("values:  %g .. %g%s%s\n", scan.minValue, scan.maxValue, scan.unit.empty() ? "" : " ",
-                scan.unit.c_str());
+    if (scan.anyFinite)
+        std::printf("values:  %g .. %g%s%s\n", scan.minValue, scan.maxValue, scan.unit.empty() ? "" : " ",
+                    scan.unit.c_str());
+    else
+        std::printf("values:  none finite\n");
     std::printf("window:  %g .. %g (%s), mapped onto 0 .. 4095\n", scan.windowLow, scan.windowHigh,
                 ValueWindowName(scan.window));
+    if (!(scan.windowHigh > scan.windowLow))
+        std::printf("note:    the values span no range (%s), so every sample is 0\n",
+                    scan.anyFinite ? "all equal" : "none finite");
     if (!scan.notice.empty())
         std::printf("note:    %s\n", scan.notice.c_str());
 

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 #include "tests/support/scan_writer.h"
 #include "tools/convert/resample.h"
@@ -153,6 +154,25 @@ TEST(ConvertTest, WritesTheVolumeFileAndSaysWhatItDid) {
     const Outcome wide = Convert(dir + "/wide.nhdr " + dir + "/wide.vol", dir);
     EXPECT_EQ(wide.status, 0) << wide.err;
     EXPECT_NE(wide.out.find("would make 48 x 2e+30 x 2 samples"), std::string::npos) << wide.out;
+    std::filesystem::remove_all(dir);
+}
+
+// A scan whose window is empty says so, and says which way.
+TEST(ConvertTest, AnEmptyWindowIsNoted) {
+    char pattern[] = "/tmp/tamlo-convert-XXXXXX";
+    const std::string dir = ::mkdtemp(pattern);
+    scan_test::ScanSpec spec;
+    spec.type = scan_test::StoredType::Float32;
+    for (const auto& [value, values, why] :
+         {std::tuple{std::nan(""), "none finite", "none finite"}, std::tuple{3.0, "3 .. 3", "all equal"}}) {
+        ASSERT_EQ(scan_test::WriteScan(dir + "/in.mha", spec, {value}), "");
+        const Outcome o = Convert(dir + "/in.mha " + dir + "/out.vol", dir);
+        EXPECT_NE(o.out.find(std::string("values:  ") + values + "\nwindow:"), std::string::npos) << o.out;
+        EXPECT_NE(
+            o.out.find(std::string("note:    the values span no range (") + why + "), so every sample is 0"),
+            std::string::npos)
+            << o.out;
+    }
     std::filesystem::remove_all(dir);
 }
 

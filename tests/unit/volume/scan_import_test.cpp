@@ -239,6 +239,33 @@ TEST_F(ScanImportTest, DicomSeriesLoadsInPositionOrder) {
     }
 }
 
+// A folder of many one-slice series around one of several slices: each
+// file opens as its own series, the folder as the largest.
+TEST_F(ScanImportTest, AFolderOfManySeriesGroupsEachSliceWithItsOwn) {
+    const fs::path folder = dir_ / "many";
+    fs::create_directories(folder);
+    ScanSpec slice;
+    slice.dims = {4, 4, 1};
+    for (int i = 0; i < 40; ++i)
+        ASSERT_EQ(scan_test::WriteDicomSeries(folder.string(), slice, std::vector<double>(16, 10.0 * i),
+                                              {"one" + std::to_string(i)}, 1.0, 0.0,
+                                              "1.2.826.0.1.3680043.2.1125.5." + std::to_string(i + 1), "MR"),
+                  "");
+    ScanSpec stack = slice;
+    stack.dims = {4, 4, 3};
+    ASSERT_EQ(scan_test::WriteDicomSeries(
+                  folder.string(), stack, Fill(stack.dims, [](int, int, int z) { return 7 * z; }),
+                  {"stack_c", "stack_a", "stack_b"}, 1.0, 0.0, "1.2.826.0.1.3680043.2.1125.6", "MR"),
+              "");
+    EXPECT_EQ(Read(folder.string()).dimY, 3u) << "the largest series, standing up";
+    EXPECT_EQ(Read((folder / "stack_b").string()).dimY, 3u);
+    for (int i : {0, 17, 39}) {
+        const ScanVolume one = Read((folder / ("one" + std::to_string(i))).string());
+        EXPECT_EQ(one.dimX * one.dimY * one.dimZ, 16u) << "slice " << i << " alone";
+        EXPECT_EQ(one.minValue, 10.0 * i);
+    }
+}
+
 TEST_F(ScanImportTest, RefusalsNameWhatWasFound) {
     ScanSpec spec;
     spec.dims = {16, 16, 16};

@@ -55,6 +55,21 @@ TEST(ValueWindows, CtsAreKnownByTheirValuesAndOtherScansAreNot) {
     }
     EXPECT_FALSE(IsCt(probability)) << "a probability map in 0..1";
     EXPECT_FALSE(IsCt(difference)) << "a signed difference image";
+    // MRI phase and velocity maps run from -4096: spread evenly over their
+    // range, or densest at the minimum and thinning upwards (a tail, not a
+    // peak at air).
+    std::vector<double> phase, velocity;
+    for (int i = 0; i < 8 * 8192; ++i) {
+        phase.push_back(i % 8192 - 4096);
+        velocity.push_back(-4096 + std::floor(4096 * (1 - std::sqrt((i + 0.5) / (8 * 8192)))));
+    }
+    EXPECT_FALSE(IsCt(phase)) << "a phase map";
+    EXPECT_FALSE(IsCt(velocity)) << "a velocity map";
+    std::vector<double> noisyAir = padded;
+    for (size_t i = 0; i < noisyAir.size(); ++i)
+        if (noisyAir[i] == -1024)
+            noisyAir[i] += double(i % 301) - 150;
+    EXPECT_TRUE(IsCt(noisyAir)) << "air with noise of 150 HU either way";
     std::vector<double> fractionalCt = ct;
     fractionalCt[7] += 0.5;
     EXPECT_FALSE(IsCt(fractionalCt)) << "Hounsfield units are whole numbers";
@@ -86,6 +101,45 @@ TEST(ValueWindows, AFewExtremeVoxelsDoNotMoveTheAutomaticWindow) {
     EXPECT_EQ(high, 7);
 }
 
+// A voxel at the far end of its type's range leaves the rest the window
+// they have without it, one, ten or a hundred of them, either sign.
+template <typename T>
+void ExpectExtremesLeaveTheWindow(const std::vector<uint16_t>& scan, T extreme) {
+    const std::vector<T> clean(scan.begin(), scan.end());
+    double low = 0, high = 0;
+    AutomaticWindow(clean.data(), clean.size(), SurveyValues(clean.data(), clean.size()), &low, &high);
+    for (const T spike : {extreme, static_cast<T>(-extreme)}) {
+        for (size_t n : {1, 10, 100}) {
+            std::vector<T> values = clean;
+            for (size_t i = 0; i < n; ++i)
+                values[(i * 7919 + 13) % values.size()] = spike;
+            double spikedLow = 0, spikedHigh = 0;
+            AutomaticWindow(values.data(), values.size(), SurveyValues(values.data(), values.size()),
+                            &spikedLow, &spikedHigh);
+            EXPECT_NEAR(spikedLow, low, 0.01 * (high - low)) << n << " at " << double(spike);
+            EXPECT_NEAR(spikedHigh, high, 0.01 * (high - low)) << n << " at " << double(spike);
+        }
+    }
+}
+
+TEST(ValueWindows, VoxelsAtTheEndsOfEveryTypeDoNotMoveTheAutomaticWindow) {
+    const std::vector<uint16_t> head = phantom::MakeHeadScan(64, 64, 64, phantom::Modality::MriT1);
+    ExpectExtremesLeaveTheWindow<float>(head, 1e30f);
+    ExpectExtremesLeaveTheWindow<int32_t>(head, std::numeric_limits<int32_t>::max());
+    ExpectExtremesLeaveTheWindow<double>(head, 1e300);
+    ExpectExtremesLeaveTheWindow<double>(head, std::numeric_limits<double>::max());
+    ExpectExtremesLeaveTheWindow<int64_t>(head, std::numeric_limits<int64_t>::max());
+
+    // The ends are the scan's own percentiles, exactly, however wide or narrow the values.
+    std::vector<double> ramp;
+    for (int i = 0; i < 100000; ++i)
+        ramp.push_back(1e-310 * i);
+    double low = 0, high = 0;
+    AutomaticWindow(ramp.data(), ramp.size(), SurveyValues(ramp.data(), ramp.size()), &low, &high);
+    EXPECT_EQ(low, ramp[99]);
+    EXPECT_EQ(high, ramp[99900]) << "the 99.9th percentile of the 99,900 values above";
+}
+
 TEST(ValueWindows, ExtremeAndNonFiniteValuesLandAtTheEnds) {
     const auto dir = std::filesystem::temp_directory_path() / ("tamlo-values-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
@@ -114,6 +168,16 @@ TEST(ValueWindows, ExtremeAndNonFiniteValuesLandAtTheEnds) {
         EXPECT_EQ(std::vector<uint16_t>(v.samples.get(), v.samples.get() + 6), mapped) << extension;
         EXPECT_EQ(v.maxValue, 3) << extension;
     }
+
+    // A window of subnormal width, as --values 0,1e-310 asks, keeps the order of the values.
+    spec.dims = {4, 1, 1};
+    spec.type = scan_test::StoredType::Float64;
+    const std::string tiny = (dir / "tiny.mha").string();
+    ASSERT_EQ(scan_test::WriteScan(tiny, spec, {0, 0x1p-1041, 0x1p-1040, -1}), "");
+    ASSERT_TRUE(ReadScan(tiny, &v, &error, 0, nullptr, nullptr, {ValueWindow::Custom, 0, 0x1p-1040}))
+        << error;
+    EXPECT_EQ(std::vector<uint16_t>(v.samples.get(), v.samples.get() + 4),
+              std::vector<uint16_t>({0, 2048, 4095, 0}));
     std::filesystem::remove_all(dir);
 }
 

@@ -458,6 +458,7 @@ void ResetApplicationState() {
     RotationDrag = {};
     OrbitCamera = {};
     InputHandlerTable = {};
+    CoarseFramesFirst = false;
     SetVolumeShading(true);
     SetVolumeMode(VolumeMode::Composite);
     VolumeCrop = CropBox{};

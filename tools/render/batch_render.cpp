@@ -515,6 +515,8 @@ void PrepareTimedFrame(Options::Timing timing) {
                 startDistance = OrbitCamera.distance;
             const bool in = notch++ % 2 == 0;
             OrbitCamera.distance = in ? startDistance : startDistance * 0.75f;
+            // Shown as the window shows it, not as a picture of its own.
+            CoarseFramesFirst = true;
             EndContinuousInput();
             InputHandlerTable.Wheel(static_cast<int16_t>(in ? 120 : -120));
             break;

@@ -482,7 +482,8 @@ TEST_F(VolumeRenderTest, TheRefinedPictureIsTheWholeFrameAndAChangeStartsItOver)
          WaitFor([] { return Renderer.layerQuality.Full(); }, 2000), [] {},
          [&] {
              refined = ReadFrame();
-             InvalidateVolumeLayer();  // one event: drawn whole at once
+             Renderer.layerSeconds = kFastLayerSeconds;  // a fast device draws it whole at once
+             InvalidateVolumeLayer();
          },
          [] {}, [&] { whole = ReadFrame(); }});
     EXPECT_TRUE(boxes_.empty());
@@ -491,6 +492,69 @@ TEST_F(VolumeRenderTest, TheRefinedPictureIsTheWholeFrameAndAChangeStartsItOver)
     EXPECT_TRUE(restarted) << "a change during the refinement starts it over";
     EXPECT_NE(coarse.rgba, whole.rgba);
     EXPECT_EQ(refined.rgba, whole.rgba) << "the refined picture is the whole frame";
+}
+
+// On a slow device a single change shows in the very next frame, drawn with
+// less work, and the whole picture follows between inputs, the same pixels
+// as a frame drawn whole: one wheel notch, a standard view, a menu's item.
+TEST_F(VolumeRenderTest, ASingleChangeShowsCoarseInTheNextFrameAndThenWhole) {
+    const std::string path = MakeVolume("ball.vol", 24, [](int x, int y, int z) {
+        const int dx = x - 12, dy = y - 10, dz = z - 14;
+        return static_cast<uint16_t>(dx * dx + dy * dy + dz * dz < 90 ? 2600 + 30 * (x % 7) : 300);
+    });
+    shell::testing::SetFileDialogScript({path});
+    struct Change {
+        const char* name;
+        std::function<void()> make;
+    };
+    const std::vector<Change> changes = {
+        {"one wheel notch",
+         [] { Post(shell::WM_MOUSEWHEEL, shell::MAKEWPARAM(0, static_cast<uint16_t>(120)), 0); }},
+        {"View > Left", [] { Command(kCmdViewFront + 2); }},
+        {"View > Shading", [] { Command(kCmdViewShading); }},
+    };
+    struct Seen {
+        Frame before, first, refined, whole;
+        bool firstCoarse = false;
+    };
+    std::vector<Seen> seen(changes.size());
+    std::vector<std::function<void()>> steps = {[] {
+                                                    Size(kWidth, kHeight);
+                                                    Command(kCmdFileOpen);
+                                                },
+                                                [] {}};
+    for (size_t i = 0; i < changes.size(); ++i) {
+        Seen& s = seen[i];
+        const Change& change = changes[i];
+        steps.insert(steps.end(), {[&s, &change] {
+                                       s.before = ReadFrame();
+                                       Renderer.layerSeconds =
+                                           10.0;  // as a very slow device would have measured
+                                       change.make();
+                                   },
+                                   [] {},
+                                   [&s] {
+                                       s.first = ReadFrame();
+                                       s.firstCoarse = !Renderer.layerQuality.Full();
+                                   },
+                                   WaitFor([] { return Renderer.layerQuality.Full(); }, 2000), [] {},
+                                   [&s] {
+                                       s.refined = ReadFrame();
+                                       Renderer.layerSeconds = kFastLayerSeconds;
+                                       InvalidateVolumeLayer();
+                                   },
+                                   [] {}, [&s] { s.whole = ReadFrame(); }});
+    }
+    Run(steps);
+    ASSERT_TRUE(boxes_.empty()) << boxes_[0].text;
+    for (size_t i = 0; i < changes.size(); ++i) {
+        const Seen& s = seen[i];
+        const char* name = changes[i].name;
+        EXPECT_TRUE(s.firstCoarse) << name << ": the next frame is drawn with less work";
+        EXPECT_NE(s.first.rgba, s.before.rgba) << name << ": and shows the change";
+        EXPECT_NE(s.first.rgba, s.whole.rgba) << name << ": coarse, not yet whole";
+        EXPECT_EQ(s.refined.rgba, s.whole.rgba) << name << ": then whole, pixel for pixel";
+    }
 }
 
 // The slice pass leaves out the slices and pixels the transfer function

@@ -456,7 +456,7 @@ void RenderFrame() {
     // Present only flushes a headless target; a frame's time is its finish,
     // and that is what a drag's next frame is cut to fit.
     glFinish();
-    if (drawsLayer)
+    if (drawsLayer && Renderer.timeLayers)
         Renderer.layerSeconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }

@@ -496,7 +496,8 @@ TEST_F(VolumeRenderTest, TheRefinedPictureIsTheWholeFrameAndAChangeStartsItOver)
 
 // On a slow device a single change shows in the very next frame, drawn with
 // less work, and the whole picture follows between inputs, the same pixels
-// as a frame drawn whole: one wheel notch, a standard view, a menu's item.
+// as a frame drawn whole: one wheel notch, a standard view, a menu's item;
+// without the second layer to refine into, the whole picture comes in one go.
 TEST_F(VolumeRenderTest, ASingleChangeShowsCoarseInTheNextFrameAndThenWhole) {
     const std::string path = MakeVolume("ball.vol", 24, [](int x, int y, int z) {
         const int dx = x - 12, dy = y - 10, dz = z - 14;
@@ -512,6 +513,13 @@ TEST_F(VolumeRenderTest, ASingleChangeShowsCoarseInTheNextFrameAndThenWhole) {
          [] { Post(shell::WM_MOUSEWHEEL, shell::MAKEWPARAM(0, static_cast<uint16_t>(120)), 0); }},
         {"View > Left", [] { Command(kCmdViewFront + 2); }},
         {"View > Shading", [] { Command(kCmdViewShading); }},
+        {"a notch where the device gave no second layer",
+         [] {
+             ReleaseAndNull(Renderer.refineLayerView);
+             ReleaseAndNull(Renderer.refineLayerTarget);
+             ReleaseAndNull(Renderer.refineLayer);
+             Post(shell::WM_MOUSEWHEEL, shell::MAKEWPARAM(0, static_cast<uint16_t>(-120)), 0);
+         }},
     };
     struct Seen {
         Frame before, first, refined, whole;

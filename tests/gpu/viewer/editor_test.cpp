@@ -120,7 +120,7 @@ TEST_F(EditorTest, AClickOnThePanelShowsInTheNextFrameOverACoarseVolume) {
     const int x = GraphX(0.4f), y = GraphY(0.3f);
     steps.insert(steps.end(), {[&] {
                                    before = ReadFrame();
-                                   Renderer.layerSeconds = 10.0;  // as a very slow device would have measured
+                                   Renderer.layerSeconds = 10.0;  // a very slow device
                                    Mouse(shell::WM_LBUTTONDOWN, x, y);
                                    Mouse(shell::WM_LBUTTONUP, x, y);
                                },

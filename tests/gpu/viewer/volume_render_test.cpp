@@ -504,64 +504,54 @@ TEST_F(VolumeRenderTest, ASingleChangeShowsCoarseInTheNextFrameAndThenWhole) {
         return static_cast<uint16_t>(dx * dx + dy * dy + dz * dz < 90 ? 2600 + 30 * (x % 7) : 300);
     });
     shell::testing::SetFileDialogScript({path});
+    const auto notch = [](int16_t delta) {
+        Post(shell::WM_MOUSEWHEEL, shell::MAKEWPARAM(0, static_cast<uint16_t>(delta)), 0);
+    };
     struct Change {
         const char* name;
         std::function<void()> make;
-    };
-    const std::vector<Change> changes = {
-        {"one wheel notch",
-         [] { Post(shell::WM_MOUSEWHEEL, shell::MAKEWPARAM(0, static_cast<uint16_t>(120)), 0); }},
-        {"View > Left", [] { Command(kCmdViewFront + 2); }},
-        {"View > Shading", [] { Command(kCmdViewShading); }},
-        {"a notch where the device gave no second layer",
-         [] {
-             ReleaseAndNull(Renderer.refineLayerView);
-             ReleaseAndNull(Renderer.refineLayerTarget);
-             ReleaseAndNull(Renderer.refineLayer);
-             Post(shell::WM_MOUSEWHEEL, shell::MAKEWPARAM(0, static_cast<uint16_t>(-120)), 0);
-         }},
-    };
-    struct Seen {
-        Frame before, first, refined, whole;
+        Frame before{}, first{}, refined{}, whole{};
         bool firstCoarse = false;
     };
-    std::vector<Seen> seen(changes.size());
+    std::vector<Change> changes = {{.name = "one wheel notch", .make = [&] { notch(120); }},
+                                   {.name = "View > Left", .make = [] { Command(kCmdViewFront + 2); }},
+                                   {.name = "View > Shading", .make = [] { Command(kCmdViewShading); }},
+                                   {.name = "a notch where the device gave no second layer", .make = [&] {
+                                        ReleaseAndNull(Renderer.refineLayerView);
+                                        ReleaseAndNull(Renderer.refineLayerTarget);
+                                        ReleaseAndNull(Renderer.refineLayer);
+                                        notch(-120);
+                                    }}};
     std::vector<std::function<void()>> steps = {[] {
                                                     Size(kWidth, kHeight);
                                                     Command(kCmdFileOpen);
                                                 },
                                                 [] {}};
-    for (size_t i = 0; i < changes.size(); ++i) {
-        Seen& s = seen[i];
-        const Change& change = changes[i];
-        steps.insert(steps.end(), {[&s, &change] {
-                                       s.before = ReadFrame();
-                                       Renderer.layerSeconds =
-                                           10.0;  // as a very slow device would have measured
-                                       change.make();
+    for (Change& c : changes)
+        steps.insert(steps.end(), {[&c] {
+                                       c.before = ReadFrame();
+                                       Renderer.layerSeconds = 10.0;  // a very slow device
+                                       c.make();
                                    },
                                    [] {},
-                                   [&s] {
-                                       s.first = ReadFrame();
-                                       s.firstCoarse = !Renderer.layerQuality.Full();
+                                   [&c] {
+                                       c.first = ReadFrame();
+                                       c.firstCoarse = !Renderer.layerQuality.Full();
                                    },
                                    WaitFor([] { return Renderer.layerQuality.Full(); }, 2000), [] {},
-                                   [&s] {
-                                       s.refined = ReadFrame();
+                                   [&c] {
+                                       c.refined = ReadFrame();
                                        Renderer.layerSeconds = kFastLayerSeconds;
                                        InvalidateVolumeLayer();
                                    },
-                                   [] {}, [&s] { s.whole = ReadFrame(); }});
-    }
+                                   [] {}, [&c] { c.whole = ReadFrame(); }});
     Run(steps);
     ASSERT_TRUE(boxes_.empty()) << boxes_[0].text;
-    for (size_t i = 0; i < changes.size(); ++i) {
-        const Seen& s = seen[i];
-        const char* name = changes[i].name;
-        EXPECT_TRUE(s.firstCoarse) << name << ": the next frame is drawn with less work";
-        EXPECT_NE(s.first.rgba, s.before.rgba) << name << ": and shows the change";
-        EXPECT_NE(s.first.rgba, s.whole.rgba) << name << ": coarse, not yet whole";
-        EXPECT_EQ(s.refined.rgba, s.whole.rgba) << name << ": then whole, pixel for pixel";
+    for (const Change& c : changes) {
+        EXPECT_TRUE(c.firstCoarse) << c.name << ": the next frame is drawn with less work";
+        EXPECT_NE(c.first.rgba, c.before.rgba) << c.name << ": and shows the change";
+        EXPECT_NE(c.first.rgba, c.whole.rgba) << c.name << ": coarse, not yet whole";
+        EXPECT_EQ(c.refined.rgba, c.whole.rgba) << c.name << ": then whole, pixel for pixel";
     }
 }
 

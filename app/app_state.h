@@ -107,7 +107,7 @@ void ReleaseDevice();
 void ResizeToClientArea();
 
 // The camera turned to one of the standard views (the distance kept), or
-// back to the start camera; either is drawn whole at the next frame.
+// back to the start camera; either shows at the next frame.
 void ShowStandardView(StandardView view);
 void ShowStartView();
 // Edit > Undo and Redo of the transfer function; nothing with nothing to undo.
@@ -148,8 +148,14 @@ inline constexpr float kEditorHandleU1 = 0.3125f;
 // indicator while dragging, the editor panel.
 void RenderVolumeFrame();
 // A rotation drag, a control point's drag, or wheel notches and resizes that
-// keep coming: the frames are drawn as during a drag.
+// keep coming: the frames are drawn as during a drag, and the refinement
+// waits until the change is over.
 bool ChangingContinuously();
+// Every change is answered at once: the next frame shows it (coarse on a slow
+// device) with the panel as it is now, and the whole picture follows between
+// inputs. The viewer's window sets it; the batch renderer draws each picture
+// whole and sets it only to time a change as the window shows it.
+extern bool CoarseFramesFirst;
 
 // The entry function: window, device, loop. Returns the exit code (always 0).
 // A file given (the command line's) is opened once the device is up, as

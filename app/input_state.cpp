@@ -11,7 +11,8 @@ RotationDragRecord RotationDrag;
 namespace {
 
 // The last three notes: one or two (a wheel notch, a window sized once after
-// it opened) are events of their own and draw whole; a stream is continuous.
+// it opened) are events of their own, refined as soon as they are shown; a
+// stream is continuous, and its refinement waits for its end.
 std::chrono::steady_clock::time_point ContinuousNotes[3];
 
 bool Within(std::chrono::steady_clock::duration elapsed) {

@@ -23,6 +23,8 @@ bool FrameWouldChange() {
 
 }  // namespace
 
+bool CoarseFramesFirst = false;
+
 bool InitDevice() {
     if (!CreateDeviceObjects())
         return false;
@@ -45,7 +47,8 @@ bool ChangingContinuously() {
 void RenderVolumeFrame() {
     if (Renderer.renderTargetView == nullptr)
         return;
-    const VolumePass pass = DrawVolumePass(Volume.volumeView, EditorTab.transferView, ChangingContinuously());
+    const VolumePass pass = DrawVolumePass(Volume.volumeView, EditorTab.transferView,
+                                           CoarseFramesFirst || ChangingContinuously());
     BeginInterfacePass(Volume.volumeView);
     if (RotationDrag.active) {
         UpdateCamera();  // shows from the next frame on
@@ -94,6 +97,10 @@ void ReleaseDevice() {
     ReleaseAndNull(r.swapChain);
     ReleaseAndNull(r.context);
     ReleaseAndNull(r.device);
+    // The next device's speed is its own (unless a test fixed it).
+    if (r.timeLayers)
+        r.layerSeconds = 0;
+    r.layerQuality = DragQuality{};
 }
 
 int TamloMain(shell::HINSTANCE instance, int showCommand, const char* file) {
@@ -132,6 +139,9 @@ int TamloMain(shell::HINSTANCE instance, int showCommand, const char* file) {
 
     if (!InitDevice())
         return 0;
+    // Someone is waiting at this window: a change shows at once, coarse on a
+    // slow device, and is refined between inputs.
+    CoarseFramesFirst = true;
     if (file != nullptr)
         OpenVolumeFile(file);
 
@@ -174,5 +184,6 @@ int TamloMain(shell::HINSTANCE instance, int showCommand, const char* file) {
     }
 
     ReleaseDevice();
+    CoarseFramesFirst = false;
     return 0;
 }

@@ -15,7 +15,7 @@ constexpr const char* kPictureCaption = "Save Picture";
 constexpr const char* kNoPicture = "There is no picture to save: open a volume first.";
 
 // The camera jumps in one step: a rotation drag under way ends (its button
-// release then does nothing), so the next frame is drawn whole.
+// release then does nothing).
 void ShowCamera(const OrbitCameraRecord& camera) {
     EndRotationDrag();
     OrbitCamera = camera;

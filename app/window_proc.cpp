@@ -460,6 +460,7 @@ void ResetApplicationState() {
     RotationDrag = {};
     OrbitCamera = {};
     InputHandlerTable = {};
+    CoarseFramesFirst = false;
     SetVolumeShading(true);
     SetVolumeMode(VolumeMode::Composite);
     VolumeCrop = CropBox{};

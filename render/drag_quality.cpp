@@ -11,10 +11,11 @@ DragQuality ChooseDragQuality(double lastLayerSeconds, DragQuality current) {
     DragQuality next;
     if (needed <= 1.0)
         return next;
-    while (next.resolutionDivisor < 4 && double(next.resolutionDivisor) * next.resolutionDivisor < needed)
+    while (next.resolutionDivisor < kCoarsestQuality.resolutionDivisor &&
+           double(next.resolutionDivisor) * next.resolutionDivisor < needed)
         ++next.resolutionDivisor;
     const double pixels = double(next.resolutionDivisor) * next.resolutionDivisor;
-    while (next.sliceStep < 4 && pixels * next.sliceStep < needed)
+    while (next.sliceStep < kCoarsestQuality.sliceStep && pixels * next.sliceStep < needed)
         ++next.sliceStep;
     return next;
 }

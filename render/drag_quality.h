@@ -11,6 +11,10 @@ struct DragQuality {
     bool Full() const { return resolutionDivisor == 1 && sliceStep == 1; }
 };
 
+// The least work a coarse frame does: a sixteenth of the pixels, a quarter
+// of the slices.
+inline constexpr DragQuality kCoarsestQuality{4, 4};
+
 // A frame budget of 66 ms (15 frames per second).
 inline constexpr double kDragFrameBudgetSeconds = 0.066;
 

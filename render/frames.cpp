@@ -220,19 +220,21 @@ void RenderIdleFrame() {
 }
 
 VolumePass DrawVolumePass(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceView* transferView,
-                          bool interactive) {
+                          bool mayBeCoarse) {
     gpu::DeviceContext* ctx = Renderer.context;
     // Slice pass, into the volume layer when it is stale (otherwise the layer
     // already holds this picture), or straight into the back buffer when the
     // device gave no layer.
     const bool layered = HaveVolumeLayer();
-    // During a continuous change on a slow device the layer is drawn with
-    // less work; once it is over the whole picture is refined in bands
-    // (RefineVolumeLayer), or, without a second layer, drawn whole at once.
-    const DragQuality quality = layered && interactive
+    // On a slow device a change is shown first with less work; the whole
+    // picture follows between inputs (RefineVolumeLayer). Before anything
+    // is measured the device counts as slow: the coarsest frame costs little
+    // on a fast one, and its time tells which it is.
+    const DragQuality quality = !layered || !mayBeCoarse ? DragQuality{}
+                                : Renderer.layerSeconds > 0
                                     ? ChooseDragQuality(Renderer.layerSeconds, Renderer.layerQuality)
-                                    : DragQuality{};
-    if (!interactive && !Renderer.layerQuality.Full() && Renderer.refineLayerTarget == nullptr)
+                                    : kCoarsestQuality;
+    if (!mayBeCoarse && !Renderer.layerQuality.Full() && Renderer.refineLayerTarget == nullptr)
         Renderer.volumeLayerStale = true;
     VolumePass pass;
     pass.start = std::chrono::steady_clock::now();
@@ -250,8 +252,7 @@ VolumePass DrawVolumePass(gpu::ShaderResourceView* volumeView, gpu::ShaderResour
 }
 
 bool RefinementPending() {
-    return HaveVolumeLayer() && Renderer.refineLayerTarget != nullptr && !Renderer.volumeLayerStale &&
-           !Renderer.layerQuality.Full();
+    return HaveVolumeLayer() && !Renderer.volumeLayerStale && !Renderer.layerQuality.Full();
 }
 
 bool RefineVolumeLayer(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceView* transferView) {
@@ -259,6 +260,18 @@ bool RefineVolumeLayer(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceV
         return false;
     gpu::DeviceContext* ctx = Renderer.context;
     const auto start = std::chrono::steady_clock::now();
+    if (Renderer.refineLayerTarget == nullptr) {
+        // No second layer to build it in: the whole picture in one go, over
+        // the coarse one (the input waits for it, as it did for every frame).
+        ctx->OMSetRenderTargets(1, &Renderer.volumeLayerTarget, nullptr);
+        DrawReducedOrWhole(Renderer.volumeLayerTarget, volumeView, transferView, DragQuality{});
+        ctx->Flush();
+        Renderer.layerQuality = DragQuality{};
+        if (Renderer.timeLayers)
+            Renderer.layerSeconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        return true;
+    }
     const size_t slices = Renderer.sliceFirstIndex.size();
     if (!Renderer.refining) {
         Renderer.refining = true;
@@ -301,7 +314,8 @@ bool RefineVolumeLayer(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceV
     std::swap(Renderer.volumeLayerTarget, Renderer.refineLayerTarget);
     std::swap(Renderer.volumeLayerView, Renderer.refineLayerView);
     Renderer.layerQuality = DragQuality{};
-    Renderer.layerSeconds = Renderer.refineSeconds;
+    if (Renderer.timeLayers)
+        Renderer.layerSeconds = Renderer.refineSeconds;
     Renderer.refining = false;
     return true;
 }
@@ -337,7 +351,7 @@ void DrawRotationIndicator(int32_t anchorX, int32_t anchorY) {
 
 void PresentVolumeFrame(const VolumePass& pass) {
     Renderer.swapChain->Present(0, 0);
-    if (pass.drewLayer) {
+    if (pass.drewLayer && Renderer.timeLayers) {
         // Present waits for the picture on a device that draws on the CPU;
         // on a GPU this is the time to queue the frame, and stays small.
         Renderer.layerSeconds =

@@ -82,14 +82,17 @@ struct RendererRecord {
     gpu::ShaderResourceView* volumeLayerView = nullptr;
     gpu::Buffer* layerQuadVertexBuffer = nullptr;
     bool volumeLayerStale = true;
-    // How the layer was last drawn and how long that frame took: a drag on a
-    // slow device draws with less work from it (drag_quality.h).
+    // How the layer was last drawn and how long that frame took (0: not
+    // measured yet): a change on a slow device is drawn with less work from
+    // it (drag_quality.h). Tests that fix the device's speed themselves turn
+    // the measuring off.
     DragQuality layerQuality;
     double layerSeconds = 0;
-    // After a continuous change (a drag, the wheel, a resize) on a slow
-    // device the layer holds a coarse picture; the whole-quality one is drawn
-    // into this second layer a band of slices at a time, between inputs, and
-    // takes the layer's place once complete (frames.cpp).
+    bool timeLayers = true;
+    // After a change on a slow device the layer holds a coarse picture; the
+    // whole-quality one is drawn into this second layer a band of slices at a
+    // time, between inputs, and takes the layer's place once complete
+    // (frames.cpp).
     gpu::Texture2D* refineLayer = nullptr;
     gpu::RenderTargetView* refineLayerTarget = nullptr;
     gpu::ShaderResourceView* refineLayerView = nullptr;
@@ -155,19 +158,21 @@ VolumeMode DrawnVolumeMode();
 
 // The volume frame's passes, in this order (RenderVolumeFrame, app_state.h,
 // puts the editor panel between the last two). The slice pass draws the
-// layer when it is stale (with less work during a continuous change,
-// `interactive`, on a slow device) and composes it into the back buffer.
+// layer when it is stale (with less work on a slow device when the picture
+// `mayBeCoarse` for now, whole otherwise) and composes it into the back
+// buffer.
 struct VolumePass {
     bool drewLayer = false;
     std::chrono::steady_clock::time_point start;
 };
 VolumePass DrawVolumePass(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceView* transferView,
-                          bool interactive);
-// Refinement of a coarse layer once the continuous change is over: true
-// while there is a band left to draw (or one to start). Each call of
-// RefineVolumeLayer draws one band of about kRefineBandSeconds, farthest
-// first; the call that completes it swaps the layers and returns true (the
-// caller then presents a frame). Any change to the picture abandons it.
+                          bool mayBeCoarse);
+// Refinement of a coarse layer once the change is over: true while there is
+// a band left to draw (or one to start). Each call of RefineVolumeLayer
+// draws one band of about kRefineBandSeconds, farthest first; the call that
+// completes it swaps the layers and returns true (the caller then presents a
+// frame). Without the second layer one call draws the whole layer. Any
+// change to the picture abandons it.
 inline constexpr double kRefineBandSeconds = 0.05;
 bool RefinementPending();
 bool RefineVolumeLayer(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceView* transferView);

@@ -150,11 +150,13 @@ const char* UsageText() {
            "  -o, --output PNG   where to write the picture (default tamlo-render.png)\n"
            "  --frames N         render N frames and print each one's time and the median, min and max\n"
            "                     (each frame also with the CPU time of all the program's threads)\n"
-           "  --timing full|unchanged|drag|point-drag  what the timed frames are (default full): a full\n"
-           "                     redraw, a frame that reuses the volume layer, a rotation drag's frame, or\n"
+           "  --timing full|unchanged|drag|point-drag|wheel  what the timed frames are (default full): a\n"
+           "                     full redraw, a frame that reuses the volume layer, a rotation drag's "
+           "frame,\n"
            "                     a frame of a control point's drag on the open panel (then the time until\n"
-           "                     the whole picture is refined after the last move), each after one full\n"
-           "                     frame\n"
+           "                     the whole picture is refined after the last move), or one wheel notch\n"
+           "                     (the time to the first frame that shows it, then to the whole picture),\n"
+           "                     each after one full frame\n"
            "  --turntable N      N pictures turning once around the vertical axis from the start yaw,\n"
            "                     OUT-0001.png to OUT-N.png (OUT: the output's name without .png)\n"
            "  --values ct|auto|full|LOW,HIGH  a scan's window of values mapped onto 0..4095 (default: ct\n"
@@ -251,8 +253,10 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
                 o.timing = Options::Timing::Drag;
             else if (value == "point-drag")
                 o.timing = Options::Timing::PointDrag;
+            else if (value == "wheel")
+                o.timing = Options::Timing::Wheel;
             else
-                return "--timing takes full, unchanged, drag or point-drag, not \"" + value + "\"";
+                return "--timing takes full, unchanged, drag, point-drag or wheel, not \"" + value + "\"";
         } else if (name == "--turntable") {
             if (!ParseInt(value, &o.turntable) || o.turntable < 1 || o.turntable > kMaxTurntable)
                 return "--turntable takes a count from 1 to " + std::to_string(kMaxTurntable) + ", not \"" +
@@ -508,7 +512,7 @@ void RenderFrame() {
     // Present only flushes a headless target; a frame's time is its finish,
     // and that is what a drag's next frame is cut to fit.
     glFinish();
-    if (drawsLayer)
+    if (drawsLayer && Renderer.timeLayers)
         Renderer.layerSeconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -556,6 +560,32 @@ void PrepareTimedFrame(Options::Timing timing) {
             OrbitCamera.yaw += 0.01f;
             UpdateCamera();
             break;
+        case Options::Timing::Wheel: {
+            // The viewer's own wheel handler, alternately in from the start
+            // distance and out again, so that every notch changes the picture
+            // and the distance does not drift. Each notch comes after a pause:
+            // an event of its own, not part of a stream of notches.
+            static float startDistance = 0;
+            static int notch = 0;
+            if (notch == 0)
+                startDistance = OrbitCamera.distance;
+            const bool in = notch++ % 2 == 0;
+            OrbitCamera.distance = in ? startDistance : startDistance * 0.75f;
+            // Shown as the window shows it, not as a picture of its own.
+            CoarseFramesFirst = true;
+            EndContinuousInput();
+            InputHandlerTable.Wheel(static_cast<int16_t>(in ? 120 : -120));
+            break;
+        }
+    }
+}
+
+void RefineToWhole() {
+    while (RefinementPending()) {
+        if (RefineVolumeLayer(Volume.volumeView, EditorTab.transferView)) {
+            RenderFrame();
+            break;
+        }
     }
 }
 

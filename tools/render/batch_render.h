@@ -29,7 +29,9 @@ struct Options {
     // reuses the volume layer, or a rotation drag's frame (the view turned).
     // A point drag: an inner control point of the open panel moved on each
     // frame, as the hand drags it; then the refinement after the last move.
-    enum class Timing { Full, Unchanged, Drag, PointDrag } timing = Timing::Full;
+    // A wheel notch: one notch after a pause, each an event of its own, timed
+    // to the first frame that shows it and to the whole picture.
+    enum class Timing { Full, Unchanged, Drag, PointDrag, Wheel } timing = Timing::Full;
     ValueChoice values;   // a scan's value window (--values)
     bool shading = true;  // View > Shading
     // View > Composite, Maximum Intensity, Minimum Intensity.
@@ -87,6 +89,9 @@ void PrepareTimedFrame(Options::Timing timing);
 // whole-quality picture is complete and shown; the milliseconds from the
 // last move to then.
 double FinishPointDrag();
+// After a single change: draws, as the viewer's window does between inputs,
+// until the whole picture is complete and shown (nothing when it is already).
+void RefineToWhole();
 Picture ReadPicture();
 // Back to the state of a fresh process (device, volume and editor released).
 void EndSession();

@@ -426,6 +426,12 @@ TEST_F(RenderProgramTest, WritesAnOpaquePngAndTimesFrames) {
     EXPECT_EQ(w, 96);
     EXPECT_EQ(h, 64);
     EXPECT_EQ(channels, 3) << "written opaque, as the window shows it";
+    // Wheel notches, each timed to its first frame and to the whole picture.
+    const Outcome notches = RunProgram(volume + " --size 96x64 -o notch.png --frames 2 --timing wheel", dir_);
+    ASSERT_EQ(notches.status, 0) << notches.err;
+    for (const char* line :
+         {"frame 2: ", "whole picture ", " ms after the notch\n", "whole picture after a notch: median "})
+        EXPECT_NE(notches.out.find(line), std::string::npos) << notches.out;
 }
 
 // A turntable: N pictures on one device, the first the plain picture, each

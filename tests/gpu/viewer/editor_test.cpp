@@ -111,6 +111,35 @@ TEST_F(EditorTest, TheHandleOpensThePanelAndTheGraphAddsSelectsAndRemovesPoints)
     EXPECT_EQ(EditorTab.selectedPoint, 1u) << "the selection moves to the point that followed";
 }
 
+// On a slow device a click on the graph shows in the very next frame: the
+// new point on the panel over a volume drawn with less work, refined after.
+TEST_F(EditorTest, AClickOnThePanelShowsInTheNextFrameOverACoarseVolume) {
+    auto steps = OpenPanel();
+    Frame before, first;
+    bool coarse = false;
+    const int x = GraphX(0.4f), y = GraphY(0.3f);
+    steps.insert(steps.end(), {[&] {
+                                   before = ReadFrame();
+                                   Renderer.layerSeconds = 10.0;  // a very slow device
+                                   Mouse(shell::WM_LBUTTONDOWN, x, y);
+                                   Mouse(shell::WM_LBUTTONUP, x, y);
+                               },
+                               [] {},
+                               [&] {
+                                   first = ReadFrame();
+                                   coarse = !Renderer.layerQuality.Full();
+                               },
+                               WaitFor([] { return Renderer.layerQuality.Full(); }, 2000)});
+    EXPECT_EQ(Run(steps), 0);
+    ASSERT_EQ(EditorTab.pointCount, 3u) << "the click added a point";
+    EXPECT_TRUE(coarse) << "the volume behind the panel is drawn with less work";
+    int changed = 0;
+    for (int dy = -6; dy <= 6; ++dy)
+        for (int dx = -6; dx <= 6; ++dx)
+            changed += first.At(x + dx, y + dy) != before.At(x + dx, y + dy);
+    EXPECT_GT(changed, 10) << "the new point shows in the same frame";
+}
+
 TEST_F(EditorTest, APickerDragRecoloursTheSelectedPointAndTheVolume) {
     auto steps = OpenPanel();
     std::optional<shell::RECT> clipDuringDrag, clipAfter;

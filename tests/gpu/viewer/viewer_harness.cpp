@@ -41,10 +41,16 @@ void ViewerTest::SetUp() {
     shell::testing::RecordMessageBoxes(true);
     gpu::testing::ClearCreationFailures();
     presentsAtStart_ = gpu::testing::PresentCount();
+    // A fast device whatever this machine is doing: every frame whole unless
+    // a test says the device is slow (layerSeconds), and no frame's time
+    // overrules it.
+    Renderer.timeLayers = false;
+    Renderer.layerSeconds = kFastLayerSeconds;
 }
 
 void ViewerTest::TearDown() {
     gpu::testing::ClearCreationFailures();
+    Renderer.timeLayers = true;
     // A failed start-up leaves its objects for the process to drop; a test
     // process runs many start-ups, so let them go here.
     ReleaseDevice();

@@ -17,6 +17,11 @@ namespace viewer_test {
 
 using Rgba = std::array<int, 4>;
 
+// The layer time the tests' device is taken to have (render/renderer.h's
+// layerSeconds): well within a frame's budget, so every frame is whole. A
+// test of a slow device sets a long one; frames do not measure over it.
+inline constexpr double kFastLayerSeconds = 0.001;
+
 struct Frame {
     std::vector<uint8_t> rgba;
     uint32_t width = 0, height = 0;

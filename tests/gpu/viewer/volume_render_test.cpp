@@ -482,7 +482,8 @@ TEST_F(VolumeRenderTest, TheRefinedPictureIsTheWholeFrameAndAChangeStartsItOver)
          WaitFor([] { return Renderer.layerQuality.Full(); }, 2000), [] {},
          [&] {
              refined = ReadFrame();
-             InvalidateVolumeLayer();  // one event: drawn whole at once
+             Renderer.layerSeconds = kFastLayerSeconds;  // a fast device draws it whole at once
+             InvalidateVolumeLayer();
          },
          [] {}, [&] { whole = ReadFrame(); }});
     EXPECT_TRUE(boxes_.empty());
@@ -491,6 +492,67 @@ TEST_F(VolumeRenderTest, TheRefinedPictureIsTheWholeFrameAndAChangeStartsItOver)
     EXPECT_TRUE(restarted) << "a change during the refinement starts it over";
     EXPECT_NE(coarse.rgba, whole.rgba);
     EXPECT_EQ(refined.rgba, whole.rgba) << "the refined picture is the whole frame";
+}
+
+// On a slow device a single change shows in the very next frame, drawn with
+// less work, and the whole picture follows between inputs, the same pixels
+// as a frame drawn whole: one wheel notch, a standard view, a menu's item;
+// without the second layer to refine into, the whole picture comes in one go.
+TEST_F(VolumeRenderTest, ASingleChangeShowsCoarseInTheNextFrameAndThenWhole) {
+    const std::string path = MakeVolume("ball.vol", 24, [](int x, int y, int z) {
+        const int dx = x - 12, dy = y - 10, dz = z - 14;
+        return static_cast<uint16_t>(dx * dx + dy * dy + dz * dz < 90 ? 2600 + 30 * (x % 7) : 300);
+    });
+    shell::testing::SetFileDialogScript({path});
+    const auto notch = [](int16_t delta) {
+        Post(shell::WM_MOUSEWHEEL, shell::MAKEWPARAM(0, static_cast<uint16_t>(delta)), 0);
+    };
+    struct Change {
+        const char* name;
+        std::function<void()> make;
+        Frame before{}, first{}, refined{}, whole{};
+        bool firstCoarse = false;
+    };
+    std::vector<Change> changes = {{.name = "one wheel notch", .make = [&] { notch(120); }},
+                                   {.name = "View > Left", .make = [] { Command(kCmdViewFront + 2); }},
+                                   {.name = "View > Shading", .make = [] { Command(kCmdViewShading); }},
+                                   {.name = "a notch where the device gave no second layer", .make = [&] {
+                                        ReleaseAndNull(Renderer.refineLayerView);
+                                        ReleaseAndNull(Renderer.refineLayerTarget);
+                                        ReleaseAndNull(Renderer.refineLayer);
+                                        notch(-120);
+                                    }}};
+    std::vector<std::function<void()>> steps = {[] {
+                                                    Size(kWidth, kHeight);
+                                                    Command(kCmdFileOpen);
+                                                },
+                                                [] {}};
+    for (Change& c : changes)
+        steps.insert(steps.end(), {[&c] {
+                                       c.before = ReadFrame();
+                                       Renderer.layerSeconds = 10.0;  // a very slow device
+                                       c.make();
+                                   },
+                                   [] {},
+                                   [&c] {
+                                       c.first = ReadFrame();
+                                       c.firstCoarse = !Renderer.layerQuality.Full();
+                                   },
+                                   WaitFor([] { return Renderer.layerQuality.Full(); }, 2000), [] {},
+                                   [&c] {
+                                       c.refined = ReadFrame();
+                                       Renderer.layerSeconds = kFastLayerSeconds;
+                                       InvalidateVolumeLayer();
+                                   },
+                                   [] {}, [&c] { c.whole = ReadFrame(); }});
+    Run(steps);
+    ASSERT_TRUE(boxes_.empty()) << boxes_[0].text;
+    for (const Change& c : changes) {
+        EXPECT_TRUE(c.firstCoarse) << c.name << ": the next frame is drawn with less work";
+        EXPECT_NE(c.first.rgba, c.before.rgba) << c.name << ": and shows the change";
+        EXPECT_NE(c.first.rgba, c.whole.rgba) << c.name << ": coarse, not yet whole";
+        EXPECT_EQ(c.refined.rgba, c.whole.rgba) << c.name << ": then whole, pixel for pixel";
+    }
 }
 
 // The slice pass leaves out the slices and pixels the transfer function

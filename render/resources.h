@@ -35,13 +35,18 @@ bool CreateTextureWithView(const gpu::Texture1DDesc& desc, const gpu::Subresourc
                            const TextureErrorText& errors, gpu::Texture1D** texture,
                            gpu::ShaderResourceView** view);
 // A 2D array (ArraySize above 1) takes one `init` a slice, from this one on,
-// as Direct3D does, and is seen whole as an array.
+// as Direct3D does, and is seen whole as an array. An `init` without data
+// (pSysMem null) makes the texture empty, to be filled by UpdateTextureSlice.
 bool CreateTextureWithView(const gpu::Texture2DDesc& desc, const gpu::SubresourceData& init,
                            const TextureErrorText& errors, gpu::Texture2D** texture,
                            gpu::ShaderResourceView** view);
 bool CreateTextureWithView(const gpu::Texture3DDesc& desc, const gpu::SubresourceData& init,
                            const TextureErrorText& errors, gpu::Texture3D** texture,
                            gpu::ShaderResourceView** view);
+
+// Fills one slice of a 2D array (slice 0 of a plain 2D texture) from rows
+// `rowPitch` bytes apart.
+void UpdateTextureSlice(gpu::Texture2D* texture, uint32_t slice, const void* data, uint32_t rowPitch);
 
 // The device's largest 3D texture edge; 0 (no limit known) without a device.
 uint32_t MaxVolumeTextureEdge();

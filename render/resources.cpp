@@ -107,9 +107,10 @@ bool CreateTextureWithView(const gpu::Texture3DDesc& desc, const gpu::Subresourc
     return MakeTextureWithView(desc, init, errors, texture, view);
 }
 
-void UpdateTextureSlice(gpu::Texture2D* texture, uint32_t slice, const void* data, uint32_t rowPitch) {
+void FillTexture(gpu::Resource* texture, uint32_t slice, const void* data, uint32_t rowPitch,
+                 uint32_t slicePitch) {
     if (Renderer.context != nullptr && texture != nullptr)
-        Renderer.context->UpdateSubresource(texture, slice, nullptr, data, rowPitch, 0);
+        Renderer.context->UpdateSubresource(texture, slice, nullptr, data, rowPitch, slicePitch);
 }
 
 uint32_t MaxVolumeTextureEdge() {

@@ -263,9 +263,25 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
         return false;
     }
     const uint32_t count = static_cast<uint32_t>(count64);
+    // All or nothing: the new textures and views are made before anything
+    // of the shown volume is let go, so a failure leaves it shown and usable.
+    // The volume's texture is made empty and filled once the gradient has
+    // been worked out from the 12-bit samples, before their shift in place:
+    // the samples are never held twice.
+    gpu::Texture3DDesc desc;
+    desc.Width = finalDims[0];
+    desc.Height = finalDims[1];
+    desc.Depth = finalDims[2];
+    desc.Format = gpu::Format::R16_UNORM;
+    gpu::Texture3D* texture = nullptr;
+    gpu::ShaderResourceView* view = nullptr;
+    if (!CreateTextureWithView(
+            desc, gpu::SubresourceData{},
+            {"CreateTexture failed", kVolumeCaption, "CreateShaderResourceView failed", "error: CVolume"},
+            &texture, &view))
+        return false;
     // Shading is worth having but not a reason to refuse a volume: without
-    // the memory for it the volume is shown unshaded. It is made from the
-    // 12-bit samples, before their shift.
+    // the memory for it the volume is shown unshaded.
     std::string gradientProblem;
     gpu::Texture2D* newGradientTexture = nullptr;
     gpu::ShaderResourceView* newGradientView = nullptr;
@@ -273,29 +289,9 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
                         &gradientProblem);
     std::vector<uint32_t> counts(kSampleValues, 0);
     ShiftSamplesCountingValues(samples.get(), count, counts.data());
-
-    // All or nothing: the new texture and view are made before anything of
-    // the shown volume is let go, so a failure leaves it shown and usable.
-    gpu::Texture3DDesc desc;
-    desc.Width = finalDims[0];
-    desc.Height = finalDims[1];
-    desc.Depth = finalDims[2];
-    desc.Format = gpu::Format::R16_UNORM;
-    gpu::SubresourceData init;
-    init.pSysMem = samples.get();
-    init.SysMemPitch = 2 * finalDims[0];
     // In 64 bits: a slice of two 16-bit edges can pass 2^31 bytes.
-    init.SysMemSlicePitch = static_cast<uint32_t>(uint64_t{2} * finalDims[0] * finalDims[1]);
-    gpu::Texture3D* texture = nullptr;
-    gpu::ShaderResourceView* view = nullptr;
-    if (!CreateTextureWithView(
-            desc, init,
-            {"CreateTexture failed", kVolumeCaption, "CreateShaderResourceView failed", "error: CVolume"},
-            &texture, &view)) {
-        ReleaseAndNull(newGradientView);
-        ReleaseAndNull(newGradientTexture);
-        return false;
-    }
+    FillTexture(texture, 0, samples.get(), 2 * finalDims[0],
+                static_cast<uint32_t>(uint64_t{2} * finalDims[0] * finalDims[1]));
 
     Unload();
     this->path = path;
@@ -389,9 +385,9 @@ void CVolume::MakeGradientTexture(const uint16_t* samples, const uint32_t dims[3
         samples, dims, spacing, kGradientSlabTexels,
         [&](uint32_t firstZ, uint32_t planes, const uint8_t* slab) {
             for (uint32_t z = firstZ; z < firstZ + planes; ++z)
-                UpdateTextureSlice(*texture, z, slab + (z - firstZ) * sliceBytes, rowPitch);
+                FillTexture(*texture, z, slab + (z - firstZ) * sliceBytes, rowPitch);
             if (gradientDims[2] < desc.ArraySize)  // one plane: its second slice repeats it
-                UpdateTextureSlice(*texture, 1, slab, rowPitch);
+                FillTexture(*texture, 1, slab, rowPitch);
         });
     if (!made) {
         ReleaseAndNull(*view);

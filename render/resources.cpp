@@ -33,15 +33,15 @@ namespace {
 
 gpu::HRESULT CreateTexture(const gpu::Texture1DDesc& desc, const gpu::SubresourceData& init,
                            gpu::Texture1D** texture) {
-    return Renderer.device->CreateTexture1D(&desc, &init, texture);
+    return Renderer.device->CreateTexture1D(&desc, init.pSysMem != nullptr ? &init : nullptr, texture);
 }
 gpu::HRESULT CreateTexture(const gpu::Texture2DDesc& desc, const gpu::SubresourceData& init,
                            gpu::Texture2D** texture) {
-    return Renderer.device->CreateTexture2D(&desc, &init, texture);
+    return Renderer.device->CreateTexture2D(&desc, init.pSysMem != nullptr ? &init : nullptr, texture);
 }
 gpu::HRESULT CreateTexture(const gpu::Texture3DDesc& desc, const gpu::SubresourceData& init,
                            gpu::Texture3D** texture) {
-    return Renderer.device->CreateTexture3D(&desc, &init, texture);
+    return Renderer.device->CreateTexture3D(&desc, init.pSysMem != nullptr ? &init : nullptr, texture);
 }
 
 gpu::SrvDimension ViewDimensionOf(const gpu::Texture1DDesc&) {
@@ -105,6 +105,12 @@ bool CreateTextureWithView(const gpu::Texture3DDesc& desc, const gpu::Subresourc
                            const TextureErrorText& errors, gpu::Texture3D** texture,
                            gpu::ShaderResourceView** view) {
     return MakeTextureWithView(desc, init, errors, texture, view);
+}
+
+void FillTexture(gpu::Resource* texture, uint32_t slice, const void* data, uint32_t rowPitch,
+                 uint32_t slicePitch) {
+    if (Renderer.context != nullptr && texture != nullptr)
+        Renderer.context->UpdateSubresource(texture, slice, nullptr, data, rowPitch, slicePitch);
 }
 
 uint32_t MaxVolumeTextureEdge() {

@@ -35,13 +35,20 @@ bool CreateTextureWithView(const gpu::Texture1DDesc& desc, const gpu::Subresourc
                            const TextureErrorText& errors, gpu::Texture1D** texture,
                            gpu::ShaderResourceView** view);
 // A 2D array (ArraySize above 1) takes one `init` a slice, from this one on,
-// as Direct3D does, and is seen whole as an array.
+// as Direct3D does, and is seen whole as an array. An `init` without data
+// (pSysMem null) makes the texture empty, to be filled by FillTexture.
 bool CreateTextureWithView(const gpu::Texture2DDesc& desc, const gpu::SubresourceData& init,
                            const TextureErrorText& errors, gpu::Texture2D** texture,
                            gpu::ShaderResourceView** view);
 bool CreateTextureWithView(const gpu::Texture3DDesc& desc, const gpu::SubresourceData& init,
                            const TextureErrorText& errors, gpu::Texture3D** texture,
                            gpu::ShaderResourceView** view);
+
+// Fills a texture made without data: one slice of a 2D array, or the whole
+// of any other (slice 0), from rows `rowPitch` and a 3D texture's slices
+// `slicePitch` bytes apart.
+void FillTexture(gpu::Resource* texture, uint32_t slice, const void* data, uint32_t rowPitch,
+                 uint32_t slicePitch = 0);
 
 // The device's largest 3D texture edge; 0 (no limit known) without a device.
 uint32_t MaxVolumeTextureEdge();

@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#include "volume/volume_file.h"
 
 namespace {
 
@@ -16,7 +20,9 @@ constexpr uint64_t kSamplesPerThread = uint64_t{1} << 20;
 constexpr float kSobelScale = 1.0f / 32.0f;
 
 struct GradientJob {
-    const uint16_t* samples;
+    const uint16_t* samples;  // from plane firstSampleZ on
+    uint32_t firstSampleZ;
+    uint32_t firstZ;  // the first plane of `gradient`
     uint32_t width, height, depth;
     // Per axis: the kernel's sum to the physical gradient in full ranges per
     // unit length.
@@ -42,9 +48,12 @@ void GradientPlane(const GradientJob& job, uint32_t z, std::vector<int32_t>& smo
                    std::vector<int32_t>& diffYA, std::vector<int32_t>& smoothYB) {
     const uint32_t w = job.width, h = job.height;
     const size_t plane = size_t{w} * h;
-    const uint16_t* below = job.samples + plane * (z > 0 ? z - 1 : 0);
-    const uint16_t* here = job.samples + plane * z;
-    const uint16_t* above = job.samples + plane * std::min(z + 1, job.depth - 1);
+    const auto samplePlane = [&](uint32_t sampleZ) {
+        return job.samples + plane * (sampleZ - job.firstSampleZ);
+    };
+    const uint16_t* below = samplePlane(z > 0 ? z - 1 : 0);
+    const uint16_t* here = samplePlane(z);
+    const uint16_t* above = samplePlane(std::min(z + 1, job.depth - 1));
     for (uint32_t y = 0; y < h; ++y) {
         const size_t rows[3] = {size_t{y > 0 ? y - 1 : 0} * w, size_t{y} * w,
                                 size_t{std::min(y + 1, h - 1)} * w};
@@ -69,7 +78,7 @@ void GradientPlane(const GradientJob& job, uint32_t z, std::vector<int32_t>& smo
         sya[w] = sya[w - 1];
         dya[w] = dya[w - 1];
         syb[w] = syb[w - 1];
-        uint8_t* out = job.gradient + (plane * z + size_t{y} * w) * kGradientBytesPerSample;
+        uint8_t* out = job.gradient + (plane * (z - job.firstZ) + size_t{y} * w) * kGradientBytesPerSample;
         // Padded: sample x lies at x + 1, its neighbours at x and x + 2.
         const int32_t* paddedSya = smoothYA.data();
         const int32_t* paddedDya = diffYA.data();
@@ -101,10 +110,17 @@ void GradientPlanes(const GradientJob& job, uint32_t firstZ, uint32_t endZ) {
 
 void ComputeGradient(const uint16_t* samples, const uint32_t dims[3], const float spacing[3],
                      uint8_t* gradient) {
-    if (dims[0] == 0 || dims[1] == 0 || dims[2] == 0)
+    ComputeGradientPlanes(samples, 0, dims, spacing, 0, dims[2], gradient);
+}
+
+void ComputeGradientPlanes(const uint16_t* samples, uint32_t firstSampleZ, const uint32_t dims[3],
+                           const float spacing[3], uint32_t firstZ, uint32_t endZ, uint8_t* gradient) {
+    if (dims[0] == 0 || dims[1] == 0 || dims[2] == 0 || endZ <= firstZ)
         return;
     GradientJob job;
     job.samples = samples;
+    job.firstSampleZ = firstSampleZ;
+    job.firstZ = firstZ;
     job.width = dims[0];
     job.height = dims[1];
     job.depth = dims[2];
@@ -117,23 +133,67 @@ void ComputeGradient(const uint16_t* samples, const uint32_t dims[3], const floa
     const float finest = std::min({spacing[0], spacing[1], spacing[2]});
     job.toMagnitude = finest / kGradientFullScale;
 
-    const uint64_t count = uint64_t{dims[0]} * dims[1] * dims[2];
+    const uint32_t planes = endZ - firstZ;
+    const uint64_t count = uint64_t{dims[0]} * dims[1] * planes;
     const uint32_t cores = std::max(1u, std::thread::hardware_concurrency());
     const uint32_t threads = static_cast<uint32_t>(
-        std::clamp<uint64_t>(count / kSamplesPerThread, 1, std::min<uint64_t>(cores, dims[2])));
+        std::clamp<uint64_t>(count / kSamplesPerThread, 1, std::min<uint64_t>(cores, planes)));
+    const auto planeOf = [&](uint32_t t) {
+        return firstZ + static_cast<uint32_t>(uint64_t{planes} * t / threads);
+    };
     std::vector<std::thread> workers;
     for (uint32_t t = 1; t < threads; ++t) {
-        const uint32_t first = static_cast<uint32_t>(uint64_t{dims[2]} * t / threads);
-        const uint32_t end = static_cast<uint32_t>(uint64_t{dims[2]} * (t + 1) / threads);
+        const uint32_t first = planeOf(t), end = planeOf(t + 1);
         try {
             workers.emplace_back([&job, first, end] { GradientPlanes(job, first, end); });
         } catch (const std::system_error&) {
             GradientPlanes(job, first, end);  // no thread to be had: this one does it
         }
     }
-    GradientPlanes(job, 0, static_cast<uint32_t>(dims[2] / threads));
+    GradientPlanes(job, firstZ, planeOf(1));
     for (std::thread& worker : workers)
         worker.join();
+}
+
+bool ComputeGradientSlabs(const uint16_t* samples, const uint32_t dims[3], const float spacing[3],
+                          uint64_t slabTexels, const GradientSlab& slab) {
+    uint32_t gradientDims[3], factors[3];
+    GradientGrid(dims, gradientDims, factors);
+    if (gradientDims[0] == 0 || gradientDims[1] == 0 || gradientDims[2] == 0)
+        return true;
+    const float gradientSpacing[3] = {spacing[0] * factors[0], spacing[1] * factors[1],
+                                      spacing[2] * factors[2]};
+    const uint64_t planeTexels = uint64_t{gradientDims[0]} * gradientDims[1];
+    const uint32_t slabPlanes =
+        static_cast<uint32_t>(std::clamp<uint64_t>(slabTexels / planeTexels, 1, gradientDims[2]));
+    std::unique_ptr<uint8_t[]> texels(new (std::nothrow)
+                                          uint8_t[planeTexels * slabPlanes * kGradientBytesPerSample]);
+    if (!texels)
+        return false;
+    const uint64_t samplePlane = uint64_t{dims[0]} * dims[1];
+    for (uint32_t firstZ = 0; firstZ < gradientDims[2]; firstZ += slabPlanes) {
+        const uint32_t endZ = std::min(gradientDims[2], firstZ + slabPlanes);
+        if (factors[2] == 1) {
+            ComputeGradientPlanes(samples, 0, gradientDims, gradientSpacing, firstZ, endZ, texels.get());
+        } else {
+            // The halved planes the kernel reaches, from the boxes of full
+            // planes under them: the same planes as halving the whole grid.
+            const uint32_t firstHalved = firstZ > 0 ? firstZ - 1 : 0;
+            const uint32_t endHalved = std::min(gradientDims[2], endZ + 1);
+            const uint32_t firstFull = firstHalved * factors[2];
+            const uint32_t part[3] = {dims[0], dims[1],
+                                      std::min(dims[2], endHalved * factors[2]) - firstFull};
+            uint32_t halvedDims[3];
+            const std::unique_ptr<uint16_t[]> halved =
+                BoxAverage(samples + samplePlane * firstFull, part, factors, halvedDims);
+            if (!halved)
+                return false;
+            ComputeGradientPlanes(halved.get(), firstHalved, gradientDims, gradientSpacing, firstZ, endZ,
+                                  texels.get());
+        }
+        slab(firstZ, endZ - firstZ, texels.get());
+    }
+    return true;
 }
 
 void GradientGrid(const uint32_t dims[3], uint32_t gradientDims[3], uint32_t factors[3]) {

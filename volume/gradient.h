@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 // Bytes per sample of the gradient: x, y, z of the shading vector (the unit
 // gradient times the fade, below) as 128 + 127 x (1..255; 128: none), then
@@ -50,6 +51,24 @@ void GradientGrid(const uint32_t dims[3], uint32_t gradientDims[3], uint32_t fac
 // every core.
 void ComputeGradient(const uint16_t* samples, const uint32_t dims[3], const float spacing[3],
                      uint8_t* gradient);
+
+// The planes [firstZ, endZ) of that gradient into `gradient` (planes one
+// after another), from `samples` holding the planes from `firstSampleZ` on,
+// as far as the kernel reaches (firstZ - 1 to endZ, within the grid).
+void ComputeGradientPlanes(const uint16_t* samples, uint32_t firstSampleZ, const uint32_t dims[3],
+                           const float spacing[3], uint32_t firstZ, uint32_t endZ, uint8_t* gradient);
+
+// The gradient of a volume's samples on GradientGrid's grid (halved by box
+// averages where it says so), worked out a slab of whole planes, about
+// `slabTexels` texels, at a time: `slab` takes each as it is made (its first
+// plane, its plane count, its texels, valid until it returns). Only a slab,
+// and for a halved grid the halved planes under it, are held at once, so
+// that the gradient costs no memory but the device's copy. False when even a
+// slab's memory cannot be had.
+inline constexpr uint64_t kGradientSlabTexels = uint64_t{1} << 22;
+using GradientSlab = std::function<void(uint32_t firstZ, uint32_t planes, const uint8_t* texels)>;
+bool ComputeGradientSlabs(const uint16_t* samples, const uint32_t dims[3], const float spacing[3],
+                          uint64_t slabTexels, const GradientSlab& slab);
 
 // The shading vector (-1..1 per axis; its length the fade) and magnitude
 // (0..1) one gradient texel holds.

@@ -317,11 +317,9 @@ void ReadSingleFile(const std::string& path, Family family, uint64_t budget, con
     io->SetFileName(path);
     io->ReadImageInformation();
     const uint64_t componentBytes = io->GetComponentSize();
-    // The stored samples, then the 12-bit result beside them; at the hand-
-    // over the result is held twice, in this child and in the parent (4
-    // bytes a sample, more than a uint8 scan's stored and result together).
-    const uint64_t extraBytes = std::max<uint64_t>(2, 4 - std::min<uint64_t>(componentBytes, 2));
-    const Grid grid = CheckHeader(*io, budget, extraBytes, componentBytes);
+    // The stored samples, and the 12-bit result beside them: made in pieces
+    // here as they cross to the parent, which holds it whole.
+    const Grid grid = CheckHeader(*io, budget, 2, componentBytes);
     // The header alone has been read so far; a data file that never ends
     // (a pipe, a device) or falls short is refused before the samples are.
     if (family != Family::Dicom) {
@@ -352,7 +350,7 @@ void ReadSingleFile(const std::string& path, Family family, uint64_t budget, con
         RestoreNonFiniteNifti(path, stored.get(), count, type == SampleType::Float64);
     const bool ctByModality = family == Family::Dicom && DicomSaysCt(*io);
     io = nullptr;  // a reader may keep its own copy of the samples until it goes
-    FinishScan(type, stored.get(), grid, choice, ctByModality, volume);
+    FinishScan(type, std::move(stored), grid, choice, ctByModality, volume);
     volume->format = FamilyName(family);
 }
 
@@ -481,7 +479,7 @@ void ReadDicomSeries(const std::vector<std::string>& files, uint64_t budget, Sca
                 grid.directions[p][2] = step[p] / length;
         }
     }
-    FinishScan(SampleType::Float32, out, grid, choice, DicomSaysCt(*first), volume);
+    FinishScan(SampleType::Float32, std::move(values), grid, choice, DicomSaysCt(*first), volume);
     volume->format = "DICOM series (" + std::to_string(slices) + (slices == 1 ? " file)" : " files)");
     volume->sampleType = sampleType;
 }
@@ -608,7 +606,7 @@ bool RecogniseScanHere(const std::string& path) {
 
 ScanOutcome ReadScanHere(const std::string& path, ScanVolume* volume, std::string* error,
                          uint64_t memoryBudget, ScanProgress progress, void* progressContext,
-                         const ValueChoice& values) {
+                         const ValueChoice& values, SampleMaking making) {
     RouteLibraryOutput();
     const uint64_t budget = memoryBudget ? memoryBudget : AvailableMemoryBytes();
     ScanVolume result;
@@ -657,6 +655,8 @@ ScanOutcome ReadScanHere(const std::string& path, ScanVolume* volume, std::strin
             ReadSingleFile(path, family, budget, values, &result);
             outcome = ScanOutcome::Read;
         }
+        if (outcome == ScanOutcome::Read && making == SampleMaking::Whole)
+            MakeAllSamples(&result);
     } catch (const ScanFailure& failure) {
         *error = failure.text;
     } catch (const itk::ExceptionObject& e) {

@@ -22,6 +22,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,6 +60,12 @@ struct ScanVolume {
     std::string format;                               // "NIfTI", "DICOM series (12 files)" ...
     std::string sampleType;                           // "int16", "float32" ...
     std::string notice;  // what the user should be told about the read (slices left out), else empty
+    // Set instead of `samples` by a reader asked to leave them for later
+    // (scan_reader.h): writes the rows [firstRow, endRow) of the samples
+    // (row y + dimY * z, dimX samples each) into `out`, from the stored values
+    // it holds. The reader's child sends them a piece at a time, and so never
+    // holds the 12-bit samples whole beside the stored ones.
+    std::function<void(uint64_t firstRow, uint64_t endRow, uint16_t* out)> makeRows;
 };
 
 // Called now and then during a long read with the fraction done (0..1).

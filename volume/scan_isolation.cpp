@@ -7,13 +7,13 @@
 //
 // The child answers through one pipe: progress while it reads, then one
 // result (the outcome, the reason, the warnings, the grid, the values'
-// window), then, for a scan it read, the samples. They cross once: the child
-// lends its pages to the pipe (vmsplice) and the parent's read copies them
-// straight into the volume's array.
+// window), then, for a scan it read, the samples. The child makes them a
+// piece at a time from the stored values, as they cross, so that it never
+// holds them whole beside those values; the parent reads them straight into
+// the volume's array.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/resource.h>
-#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <new>
 
 #include "platform/files/file_read.h"
@@ -157,21 +158,21 @@ void SendProgress(double fraction, void* context) {
 
 constexpr size_t kSampleChunk = size_t{1} << 20;
 
-// Lends the samples' pages to the pipe. Where the kernel will not (vmsplice
-// refused), plain writes carry the same bytes.
-bool SendSamples(int fd, const uint16_t* samples, uint64_t bytes) {
-    const char* p = reinterpret_cast<const char*>(samples);
-    while (bytes > 0) {
-        iovec piece{const_cast<char*>(p), static_cast<size_t>(std::min<uint64_t>(bytes, kSampleChunk))};
-        const ssize_t put = ::vmsplice(fd, &piece, 1, 0);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put < 0 && errno != EPIPE)
-            return WriteFully(fd, p, bytes);
-        if (put <= 0)
+// The samples, a piece of whole rows (about kSampleChunk bytes) at a time,
+// through one small buffer that stays in the cache while it is filled and
+// written.
+bool SendSamples(int fd, const ScanVolume& volume) {
+    const uint64_t rows = uint64_t{volume.dimY} * volume.dimZ;
+    const uint64_t rowBytes = uint64_t{volume.dimX} * sizeof(uint16_t);
+    const uint64_t rowsPerPiece = std::max<uint64_t>(1, kSampleChunk / std::max<uint64_t>(rowBytes, 1));
+    std::unique_ptr<uint16_t[]> piece(new (std::nothrow) uint16_t[rowsPerPiece * volume.dimX]);
+    if (piece == nullptr || !volume.makeRows)
+        return false;
+    for (uint64_t first = 0; first < rows; first += rowsPerPiece) {
+        const uint64_t end = std::min(rows, first + rowsPerPiece);
+        volume.makeRows(first, end, piece.get());
+        if (!WriteFully(fd, piece.get(), (end - first) * rowBytes))
             return false;
-        p += put;
-        bytes -= static_cast<uint64_t>(put);
     }
     return true;
 }
@@ -364,18 +365,12 @@ ScanOutcome OpenScan(const std::string& path, ScanVolume* volume, std::string* e
             ScanVolume got;
             std::string problem;
             // Always reported: progress is also the sign of life the wait's limit counts on.
-            const ScanOutcome found =
-                ReadScanHere(path, &got, &problem, memoryBudget, &SendProgress, &fd, values);
+            const ScanOutcome found = ReadScanHere(path, &got, &problem, memoryBudget, &SendProgress, &fd,
+                                                   values, SampleMaking::OnRequest);
             const std::string result = WriteResult(found, got, problem);
             if (!Send(fd, Message::Result, result.data(), static_cast<uint32_t>(result.size())))
                 return false;
-            if (found != ScanOutcome::Read)
-                return true;
-            // The pipe holds the samples' pages until the parent has read
-            // them: they are never freed (free() writes into a small block),
-            // the child's exit lets them go.
-            const uint16_t* lent = got.samples.release();
-            return SendSamples(fd, lent, uint64_t{got.dimX} * got.dimY * got.dimZ * sizeof(uint16_t));
+            return found != ScanOutcome::Read || SendSamples(fd, got);
         },
         progress, progressContext, &read, error);
     if (outcome == ScanOutcome::Read && read.samples == nullptr) {

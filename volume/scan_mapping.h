@@ -278,57 +278,60 @@ class ValueMap {
     double halfScale_ = 0;  // 0 for an empty window
 };
 
-// Writes `in` (grid order) into `out` in the program's order, each value
-// mapped from the window [low, high] onto 0..4095.
+// The samples in the program's order, made from `in` (grid order, which
+// must outlive this) a run of rows at a time, each value mapped from the
+// window [low, high] onto 0..4095. Row r is y = r % dimY, z = r / dimY of the
+// placed grid, dimX samples long; the rows can be made in pieces, so that the
+// 12-bit samples need never be held whole beside the stored ones.
 template <typename T>
-void PlaceAndMap(const T* in, const Grid& grid, const Placement& placement, double low, double high,
-                 uint16_t* out) {
-    const ValueMap map(low, high);
-    std::array<uint64_t, 3> outDims;
-    for (int o = 0; o < 3; ++o)
-        outDims[o] = grid.dims[placement.gridAxis[o]];
-    const std::array<int64_t, 3> outStride = {1, static_cast<int64_t>(outDims[0]),
-                                              static_cast<int64_t>(outDims[0] * outDims[1])};
-    std::array<int64_t, 3> step{};
-    int64_t base = 0;
-    for (int o = 0; o < 3; ++o) {
-        const int a = placement.gridAxis[o];
-        if (placement.reversed[o]) {
-            step[a] = -outStride[o];
-            base += static_cast<int64_t>(grid.dims[a] - 1) * outStride[o];
-        } else {
-            step[a] = outStride[o];
+class PlacedRows {
+  public:
+    PlacedRows(const T* in, const Grid& grid, const Placement& placement, double low, double high)
+        : in_(in), map_(low, high) {
+        const std::array<int64_t, 3> inStride = {1, static_cast<int64_t>(grid.dims[0]),
+                                                 static_cast<int64_t>(grid.dims[0] * grid.dims[1])};
+        for (int o = 0; o < 3; ++o) {
+            const int a = placement.gridAxis[o];
+            dims_[o] = grid.dims[a];
+            step_[o] = placement.reversed[o] ? -inStride[a] : inStride[a];
+            if (placement.reversed[o])
+                origin_ += static_cast<int64_t>(grid.dims[a] - 1) * inStride[a];
+        }
+        if constexpr (kTable) {
+            table_.resize(size_t{1} << (8 * sizeof(T)));
+            for (size_t i = 0; i < table_.size(); ++i)
+                table_[i] = map_(static_cast<double>(static_cast<int64_t>(i) + kTableOrigin));
         }
     }
 
-    // Small integer types: one table entry per possible value.
-    constexpr bool kTable = std::is_integral_v<T> && sizeof(T) <= 2;
-    std::vector<uint16_t> table;
-    int64_t tableOrigin = 0;
-    if constexpr (kTable) {
-        tableOrigin = static_cast<int64_t>(std::numeric_limits<T>::min());
-        table.resize(size_t{1} << (8 * sizeof(T)));
-        for (size_t i = 0; i < table.size(); ++i)
-            table[i] = map(static_cast<double>(static_cast<int64_t>(i) + tableOrigin));
-    }
-
-    const uint64_t nx = grid.dims[0], ny = grid.dims[1], nz = grid.dims[2];
-    for (uint64_t k = 0; k < nz; ++k) {
-        for (uint64_t j = 0; j < ny; ++j) {
-            uint16_t* row =
-                out + base + static_cast<int64_t>(j) * step[1] + static_cast<int64_t>(k) * step[2];
-            const int64_t s = step[0];
+    // Rows [firstRow, endRow) into `out`, one after another.
+    void Make(uint64_t firstRow, uint64_t endRow, uint16_t* out) const {
+        const uint64_t nx = dims_[0];
+        const int64_t s = step_[0];
+        for (uint64_t r = firstRow; r < endRow; ++r, out += nx) {
+            const T* row = in_ + origin_ + static_cast<int64_t>(r % dims_[1]) * step_[1] +
+                           static_cast<int64_t>(r / dims_[1]) * step_[2];
             if constexpr (kTable) {
-                const uint16_t* t = table.data() - tableOrigin;
+                const uint16_t* t = table_.data() - kTableOrigin;
                 for (uint64_t i = 0; i < nx; ++i)
-                    row[static_cast<int64_t>(i) * s] = t[static_cast<int64_t>(in[i])];
+                    out[i] = t[static_cast<int64_t>(row[static_cast<int64_t>(i) * s])];
             } else {
                 for (uint64_t i = 0; i < nx; ++i)
-                    row[static_cast<int64_t>(i) * s] = map(static_cast<double>(in[i]));
+                    out[i] = map_(static_cast<double>(row[static_cast<int64_t>(i) * s]));
             }
-            in += nx;
         }
     }
-}
+
+  private:
+    // Small integer types: one table entry per possible value.
+    static constexpr bool kTable = std::is_integral_v<T> && sizeof(T) <= 2;
+    static constexpr int64_t kTableOrigin = kTable ? static_cast<int64_t>(std::numeric_limits<T>::min()) : 0;
+    const T* in_;
+    ValueMap map_;
+    std::array<uint64_t, 3> dims_{};
+    std::array<int64_t, 3> step_{};
+    int64_t origin_ = 0;
+    std::vector<uint16_t> table_;
+};
 
 }  // namespace scan_mapping

@@ -152,9 +152,10 @@ void ReadNifti2(const std::string& path, uint64_t budget, const ValueChoice& cho
     }
     const scan_mapping::Grid grid = GridOf(h);
     const uint64_t bytes = SampleBytes(*type);
-    // The stored samples, their scaled copy and the 12-bit result.
+    // The stored samples, their scaled copy and the 12-bit result (made in
+    // pieces as it crosses to the parent, which holds it whole).
     const long double count = static_cast<long double>(grid.dims[0]) * grid.dims[1] * grid.dims[2];
-    const long double need = count * static_cast<long double>(bytes + sizeof(double) + 4);
+    const long double need = count * static_cast<long double>(bytes + sizeof(double) + 2);
     if (need > static_cast<long double>(budget))
         throw ScanFailure{"too large: " + SizeText(sizes) + " samples need " + BytesText(need) +
                           " of memory, " + BytesText(budget) + " is free"};
@@ -190,9 +191,9 @@ void ReadNifti2(const std::string& path, uint64_t budget, const ValueChoice& cho
         SamplesToScaledDouble(*type, stored.get(), samples, h.sclSlope, h.sclInter,
                               reinterpret_cast<double*>(real.get()));
         stored.reset();
-        FinishScan(SampleType::Float64, real.get(), grid, choice, false, volume);
+        FinishScan(SampleType::Float64, std::move(real), grid, choice, false, volume);
     } else {
-        FinishScan(*type, stored.get(), grid, choice, false, volume);
+        FinishScan(*type, std::move(stored), grid, choice, false, volume);
     }
     volume->sampleType = SampleTypeName(*type);
     volume->format = "NIfTI-2";

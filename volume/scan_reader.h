@@ -12,9 +12,12 @@
 #include "volume/scan_import.h"
 
 bool RecogniseScanHere(const std::string& path);
+// When the 12-bit samples are made: before the read returns (`samples`), or
+// on request, piece by piece (`makeRows`, which then holds the stored values).
+enum class SampleMaking { Whole, OnRequest };
 ScanOutcome ReadScanHere(const std::string& path, ScanVolume* volume, std::string* error,
                          uint64_t memoryBudget, ScanProgress progress, void* progressContext,
-                         const ValueChoice& values = {});
+                         const ValueChoice& values = {}, SampleMaking making = SampleMaking::Whole);
 std::vector<std::string> TakeScanWarningsHere();
 // Leaves DICOM out of the recognition (for fuzzing the other readers in
 // process: the DICOM library stops its process on purpose at a damaged element).

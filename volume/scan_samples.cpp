@@ -1,6 +1,8 @@
 #include "volume/scan_samples.h"
 
+#include <memory>
 #include <new>
+#include <type_traits>
 
 #include "volume/scan_library_output.h"
 #include "volume/scan_reader.h"
@@ -92,15 +94,19 @@ std::unique_ptr<char[]> AllocateScanBuffer(uint64_t bytes) {
     return std::unique_ptr<char[]>(buffer);
 }
 
-void FinishScan(SampleType type, const void* values, const Grid& grid, const ValueChoice& choice,
+void FinishScan(SampleType type, std::unique_ptr<char[]> values, const Grid& grid, const ValueChoice& choice,
                 bool ctByModality, ScanVolume* volume) {
     const uint64_t count = grid.dims[0] * grid.dims[1] * grid.dims[2];
     const Placement placement = PlaceGrid(grid.directions);
-    WithTypedSamples(type, values, [&](auto* typed) {
+    std::shared_ptr<const char[]> held(std::move(values));
+    WithTypedSamples(type, held.get(), [&](auto* typed) {
         ChooseWindow(typed, count, choice, ctByModality, volume);
-        volume->samples.reset(new uint16_t[count]);
-        PreferHugePages(volume->samples.get(), count * sizeof(uint16_t));
-        PlaceAndMap(typed, grid, placement, volume->windowLow, volume->windowHigh, volume->samples.get());
+        using Rows = PlacedRows<std::remove_const_t<std::remove_pointer_t<decltype(typed)>>>;
+        auto rows =
+            std::make_shared<const Rows>(typed, grid, placement, volume->windowLow, volume->windowHigh);
+        volume->makeRows = [held, rows](uint64_t firstRow, uint64_t endRow, uint16_t* out) {
+            rows->Make(firstRow, endRow, out);
+        };
     });
     volume->dimX = static_cast<uint32_t>(grid.dims[placement.gridAxis[0]]);
     volume->dimY = static_cast<uint32_t>(grid.dims[placement.gridAxis[1]]);
@@ -109,6 +115,16 @@ void FinishScan(SampleType type, const void* values, const Grid& grid, const Val
     volume->spacingY = grid.spacing[placement.gridAxis[1]];
     volume->spacingZ = grid.spacing[placement.gridAxis[2]];
     volume->sampleType = SampleTypeName(type);
+}
+
+void MakeAllSamples(ScanVolume* volume) {
+    if (!volume->makeRows)
+        return;
+    const uint64_t count = uint64_t{volume->dimX} * volume->dimY * volume->dimZ;
+    volume->samples.reset(new uint16_t[count]);
+    PreferHugePages(volume->samples.get(), count * sizeof(uint16_t));
+    volume->makeRows(0, uint64_t{volume->dimY} * volume->dimZ, volume->samples.get());
+    volume->makeRows = nullptr;
 }
 
 void SamplesToFloat(SampleType type, const void* from, uint64_t count, float* to) {

@@ -37,11 +37,15 @@ struct ScanFailure {
 std::unique_ptr<char[]> AllocateScanBuffer(uint64_t bytes);
 
 // Chooses the window over `values` (grid order, dims[0] fastest), then
-// fills `volume`: its samples turned to the program's orientation and
-// mapped, its size, spacing, range, window and sample type. `ctByModality`:
-// the file says it is a CT; otherwise the values decide.
-void FinishScan(SampleType type, const void* values, const scan_mapping::Grid& grid,
+// fills `volume`: its size, spacing, range, window and sample type, and
+// `makeRows`, which keeps `values` and turns them to the program's
+// orientation and maps them on request. `ctByModality`: the file says it is
+// a CT; otherwise the values decide.
+void FinishScan(SampleType type, std::unique_ptr<char[]> values, const scan_mapping::Grid& grid,
                 const ValueChoice& choice, bool ctByModality, ScanVolume* volume);
+// Makes the whole of `volume`'s samples through its makeRows, which it then
+// lets go (and with it the stored values).
+void MakeAllSamples(ScanVolume* volume);
 
 // `count` stored values as floats (one DICOM slice into the series' grid),
 // or as value * slope + intercept in doubles (a scaled NIfTI-2).

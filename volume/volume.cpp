@@ -263,58 +263,35 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
         return false;
     }
     const uint32_t count = static_cast<uint32_t>(count64);
-    // Shading is worth having but not a reason to refuse a volume: without
-    // the memory for it the volume is shown unshaded.
-    std::string gradientProblem;
-    GradientTexels gradient = MakeGradient(samples.get(), finalDims, finalSpacing, &gradientProblem);
-    std::vector<uint32_t> counts(kSampleValues, 0);
-    ShiftSamplesCountingValues(samples.get(), count, counts.data());
-
-    // All or nothing: the new texture and view are made before anything of
-    // the shown volume is let go, so a failure leaves it shown and usable.
+    // All or nothing: the new textures and views are made before anything
+    // of the shown volume is let go, so a failure leaves it shown and usable.
+    // The volume's texture is made empty and filled once the gradient has
+    // been worked out from the 12-bit samples, before their shift in place:
+    // the samples are never held twice.
     gpu::Texture3DDesc desc;
     desc.Width = finalDims[0];
     desc.Height = finalDims[1];
     desc.Depth = finalDims[2];
     desc.Format = gpu::Format::R16_UNORM;
-    gpu::SubresourceData init;
-    init.pSysMem = samples.get();
-    init.SysMemPitch = 2 * finalDims[0];
-    // In 64 bits: a slice of two 16-bit edges can pass 2^31 bytes.
-    init.SysMemSlicePitch = static_cast<uint32_t>(uint64_t{2} * finalDims[0] * finalDims[1]);
     gpu::Texture3D* texture = nullptr;
     gpu::ShaderResourceView* view = nullptr;
     if (!CreateTextureWithView(
-            desc, init,
+            desc, gpu::SubresourceData{},
             {"CreateTexture failed", kVolumeCaption, "CreateShaderResourceView failed", "error: CVolume"},
             &texture, &view))
         return false;
+    // Shading is worth having but not a reason to refuse a volume: without
+    // the memory for it the volume is shown unshaded.
+    std::string gradientProblem;
     gpu::Texture2D* newGradientTexture = nullptr;
     gpu::ShaderResourceView* newGradientView = nullptr;
-    if (gradient.texels) {
-        // An array of 2D slices along z, not a 3D texture: the shader reads
-        // it filtered within a slice and from the nearest slice, four texels
-        // where a 3D texture's filter takes eight, which is most of what
-        // shading costs a frame on a CPU rasteriser. Across slices the
-        // smoothed gradient changes little (see ComputeGradient).
-        gpu::Texture2DDesc gradientDesc;
-        gradientDesc.Width = gradient.dims[0];
-        gradientDesc.Height = gradient.dims[1];
-        // Two slices at least: one slice would be a plain 2D texture.
-        gradientDesc.ArraySize = std::max(gradient.dims[2], 2u);
-        gradientDesc.Format = gpu::Format::R8G8B8A8_UNORM;
-        const size_t sliceBytes = size_t{kGradientBytesPerSample} * gradient.dims[0] * gradient.dims[1];
-        std::vector<gpu::SubresourceData> slices(gradientDesc.ArraySize);
-        for (uint32_t z = 0; z < gradientDesc.ArraySize; ++z) {
-            slices[z].pSysMem = gradient.texels.get() + std::min(z, gradient.dims[2] - 1) * sliceBytes;
-            slices[z].SysMemPitch = kGradientBytesPerSample * gradient.dims[0];
-        }
-        // Quietly: the one message is the notice that the volume is unshaded.
-        if (!CreateTextureWithView(gradientDesc, slices[0], {nullptr, nullptr, nullptr, nullptr},
-                                   &newGradientTexture, &newGradientView))
-            gradientProblem = "the device could not make its gradient texture";
-        gradient.texels.reset();
-    }
+    MakeGradientTexture(samples.get(), finalDims, finalSpacing, &newGradientTexture, &newGradientView,
+                        &gradientProblem);
+    std::vector<uint32_t> counts(kSampleValues, 0);
+    ShiftSamplesCountingValues(samples.get(), count, counts.data());
+    // In 64 bits: a slice of two 16-bit edges can pass 2^31 bytes.
+    FillTexture(texture, 0, samples.get(), 2 * finalDims[0],
+                static_cast<uint32_t>(uint64_t{2} * finalDims[0] * finalDims[1]));
 
     Unload();
     this->path = path;
@@ -367,35 +344,57 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
     return true;
 }
 
-CVolume::GradientTexels CVolume::MakeGradient(const uint16_t* samples, const uint32_t dims[3],
-                                              const float spacing[3], std::string* problem) {
-    GradientTexels gradient;
-    uint32_t factors[3];
-    GradientGrid(dims, gradient.dims, factors);
-    const uint64_t texels = uint64_t{gradient.dims[0]} * gradient.dims[1] * gradient.dims[2];
+void CVolume::MakeGradientTexture(const uint16_t* samples, const uint32_t dims[3], const float spacing[3],
+                                  gpu::Texture2D** texture, gpu::ShaderResourceView** view,
+                                  std::string* problem) {
+    uint32_t gradientDims[3], factors[3];
+    GradientGrid(dims, gradientDims, factors);
+    const uint64_t texels = uint64_t{gradientDims[0]} * gradientDims[1] * gradientDims[2];
     const uint64_t bytes = texels * kGradientBytesPerSample;
-    // Ours and the driver's copy (a CPU device keeps its textures in the
-    // same memory), next to everything the load holds already.
+    // The driver's copy (a CPU device keeps its textures in the same memory)
+    // and one slab of ours, next to everything the load holds already.
+    const uint64_t slabBytes = std::min(texels, kGradientSlabTexels) * kGradientBytesPerSample;
     const uint64_t available = AvailableMemoryBytes();
-    const std::string need = std::to_string((bytes + (1u << 20) - 1) >> 20) + " MB";
-    std::unique_ptr<uint16_t[]> halved;
-    if (bytes <= UINT32_MAX && (available == 0 || 2 * bytes <= available)) {
-        gradient.texels.reset(new (std::nothrow) uint8_t[bytes > 0 ? bytes : 1]);
-        if (factors[0] > 1 && gradient.texels) {
-            uint32_t halvedDims[3];
-            halved = BoxAverage(samples, dims, factors, halvedDims);
-            if (!halved)
-                gradient.texels.reset();
-        }
+    if (bytes > UINT32_MAX || (available != 0 && bytes + 2 * slabBytes > available)) {
+        *problem = "its gradient needs " + std::to_string((bytes + (1u << 20) - 1) >> 20) +
+                   " MB, more memory than is free";
+        return;
     }
-    if (!gradient.texels) {
-        *problem = "its gradient needs " + need + ", more memory than is free";
-        return gradient;
+    // An array of 2D slices along z, not a 3D texture: the shader reads it
+    // filtered within a slice and from the nearest slice, four texels where
+    // a 3D texture's filter takes eight, which is most of what shading costs
+    // a frame on a CPU rasteriser. Across slices the smoothed gradient
+    // changes little (see ComputeGradient). Made empty, then filled a slab at
+    // a time as the slabs are worked out, so that the gradient is never held
+    // whole beside the device's copy.
+    gpu::Texture2DDesc desc;
+    desc.Width = gradientDims[0];
+    desc.Height = gradientDims[1];
+    // Two slices at least: one slice would be a plain 2D texture.
+    desc.ArraySize = std::max(gradientDims[2], 2u);
+    desc.Format = gpu::Format::R8G8B8A8_UNORM;
+    // Quietly: the one message is the notice that the volume is unshaded.
+    if (!CreateTextureWithView(desc, gpu::SubresourceData{}, {nullptr, nullptr, nullptr, nullptr}, texture,
+                               view)) {
+        *problem = "the device could not make its gradient texture";
+        return;
     }
-    const float gradientSpacing[3] = {spacing[0] * factors[0], spacing[1] * factors[1],
-                                      spacing[2] * factors[2]};
-    ComputeGradient(halved ? halved.get() : samples, gradient.dims, gradientSpacing, gradient.texels.get());
-    return gradient;
+    const uint32_t rowPitch = kGradientBytesPerSample * gradientDims[0];
+    const size_t sliceBytes = size_t{rowPitch} * gradientDims[1];
+    const bool made = ComputeGradientSlabs(
+        samples, dims, spacing, kGradientSlabTexels,
+        [&](uint32_t firstZ, uint32_t planes, const uint8_t* slab) {
+            for (uint32_t z = firstZ; z < firstZ + planes; ++z)
+                FillTexture(*texture, z, slab + (z - firstZ) * sliceBytes, rowPitch);
+            if (gradientDims[2] < desc.ArraySize)  // one plane: its second slice repeats it
+                FillTexture(*texture, 1, slab, rowPitch);
+        });
+    if (!made) {
+        ReleaseAndNull(*view);
+        ReleaseAndNull(*texture);
+        *problem = "its gradient needs " + std::to_string((slabBytes + (1u << 20) - 1) >> 20) +
+                   " MB while it is worked out, more memory than is free";
+    }
 }
 
 void CVolume::Unload() {

@@ -86,15 +86,12 @@ class CVolume {
     // loaded volume: reduction for the device, the shift, the texture.
     bool Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3], const float spacing[3],
                  const char* path);
-    // The gradient of the final 12-bit samples (before their shift), on the
-    // grid GradientGrid gives; empty, with the reason in `problem`, when
-    // memory cannot hold it.
-    struct GradientTexels {
-        std::unique_ptr<uint8_t[]> texels;
-        uint32_t dims[3] = {0, 0, 0};
-    };
-    static GradientTexels MakeGradient(const uint16_t* samples, const uint32_t dims[3],
-                                       const float spacing[3], std::string* problem);
+    // The gradient texture of the final 12-bit samples (before their shift),
+    // on the grid GradientGrid gives; both null, with the reason in
+    // `problem`, when memory or the device cannot hold it.
+    static void MakeGradientTexture(const uint16_t* samples, const uint32_t dims[3], const float spacing[3],
+                                    gpu::Texture2D** texture, gpu::ShaderResourceView** view,
+                                    std::string* problem);
 };
 
 extern CVolume Volume;

@@ -2,6 +2,7 @@
 // each draw, since other code (the menu's drawing) shares the GL context.
 //
 // Sections: helpers · setters · clear and update · draw (checks, then state).
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/gpu/gpu_internal.h"
@@ -160,16 +161,19 @@ class DeviceContextImpl final : public Child<DeviceContext> {
                            uint32_t rowPitch, uint32_t depthPitch) override {
         if (resource == nullptr || data == nullptr)
             return;
-        if (subresource != 0 || box != nullptr)
-            return Ignored("UpdateSubresource: only whole resources");
+        const TextureData* texture =
+            resource->GetType() == ResourceDimension::BUFFER ? nullptr : GetTextureData(resource);
+        const uint32_t subresources = texture != nullptr ? std::max(texture->layers, 1u) : 1;
+        if (subresource >= subresources || box != nullptr)
+            return Ignored("UpdateSubresource: only whole resources or whole slices of an array");
         if (ResourceCore(resource) != core_ || !core_->MakeCurrent())
             return;
-        if (resource->GetType() == ResourceDimension::BUFFER) {
+        if (texture == nullptr) {
             auto* buffer = static_cast<BufferImpl*>(resource);
             GL_CHECK(glNamedBufferSubData(buffer->name(), 0, buffer->desc().ByteWidth, data));
             return;
         }
-        if (!UploadTexture(*GetTextureData(resource), data, rowPitch, depthPitch))
+        if (!UploadTexture(*texture, data, rowPitch, depthPitch, subresource))
             Ignored("UpdateSubresource: pitch smaller than a row or a slice");
     }
 

@@ -440,8 +440,9 @@ class DeviceContext : public DeviceChild {
     virtual void OMSetBlendState(BlendState* state, const float blendFactor[4], uint32_t sampleMask) = 0;
 
     virtual void ClearRenderTargetView(RenderTargetView* view, const float color[4]) = 0;
-    // Whole-resource updates only (box null, subresource 0); pitches as for
-    // initial data, 0 meaning tightly packed.
+    // Whole-resource updates only (box null): subresource 0, or for a 2D
+    // array the slice of that number (its one mip level each, as Direct3D
+    // numbers them); pitches as for initial data, 0 meaning tightly packed.
     virtual void UpdateSubresource(Resource* resource, uint32_t subresource, const Box* box, const void* data,
                                    uint32_t rowPitch, uint32_t depthPitch) = 0;
     virtual void DrawIndexed(uint32_t indexCount, uint32_t startIndex, int32_t baseVertex) = 0;

@@ -1,6 +1,7 @@
 // tamlo-convert INPUT OUTPUT: reads a scan (NIfTI, NRRD, MetaImage, a DICOM
-// file or folder) as the viewer does, resamples it onto cubic voxels and
-// writes the volume file; prints what it found and what it wrote.
+// file or folder) as the viewer does and writes the volume file, its grid as
+// read or (--cubic) resampled onto cubic voxels; prints what it found and
+// what it wrote.
 #include <unistd.h>
 
 #include <chrono>
@@ -59,24 +60,28 @@ int Fail(const std::string& message) {
 int main(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
         std::printf(
-            "usage: tamlo-convert [--values ct|auto|full|LOW,HIGH] INPUT OUTPUT\n"
+            "usage: tamlo-convert [--values ct|auto|full|LOW,HIGH] [--cubic] INPUT OUTPUT\n"
             "Reads a scan (NIfTI .nii/.nii.gz, NRRD .nrrd/.nhdr, MetaImage .mha/.mhd, or DICOM: one file of "
             "a\n"
             "series or its folder), maps its values onto 0..4095, turns it to the viewer's orientation (x "
             "left,\n"
-            "y superior, z posterior), resamples it onto cubic voxels of its smallest spacing and writes "
-            "the\n"
-            "volume file OUTPUT (u16 x, y, z, then the samples).\n"
+            "y superior, z posterior) and writes the volume file OUTPUT (u16 x, y, z, then the samples).\n"
+            "The volume file has no spacing: its voxels are shown as cubes. The grid is written as read;\n"
+            "--cubic resamples it onto cubic voxels of its smallest spacing instead, keeping the box's\n"
+            "proportions (more samples where the spacing differs between axes).\n"
             "--values chooses the window of values mapped onto 0..4095: ct (-1024..3071 HU), auto (from the\n"
             "histogram, robust to a few extreme voxels), full (the scan's whole range) or LOW,HIGH; by\n"
             "default ct for a CT and auto otherwise.\n");
         return 0;
     }
     ValueChoice values;
+    bool cubic = false;
     std::vector<std::string> names;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--values" || arg.rfind("--values=", 0) == 0) {
+        if (arg == "--cubic") {
+            cubic = true;
+        } else if (arg == "--values" || arg.rfind("--values=", 0) == 0) {
             const bool joined = arg.size() > 8;
             if (!joined && i + 1 >= argc) {
                 std::fprintf(stderr, "tamlo-convert: option --values needs a value\n");
@@ -95,8 +100,9 @@ int main(int argc, char** argv) {
         }
     }
     if (names.size() != 2) {
-        std::fprintf(
-            stderr, "usage: tamlo-convert [--values ct|auto|full|LOW,HIGH] INPUT OUTPUT (--help for more)\n");
+        std::fprintf(stderr,
+                     "usage: tamlo-convert [--values ct|auto|full|LOW,HIGH] [--cubic] INPUT OUTPUT (--help "
+                     "for more)\n");
         return 2;
     }
     const std::string input = names[0], output = names[1];
@@ -140,6 +146,22 @@ int main(int argc, char** argv) {
 
     const uint32_t dims[3] = {scan.dimX, scan.dimY, scan.dimZ};
     const double spacing[3] = {scan.spacingX, scan.spacingY, scan.spacingZ};
+    const bool alreadyCubic = spacing[0] == spacing[1] && spacing[1] == spacing[2];
+    if (!cubic || alreadyCubic) {
+        // The samples as read, written from the array they were read into.
+        const std::string problem = WriteVolumeFile(output, dims, scan.samples.get());
+        if (!problem.empty())
+            return Fail(problem);
+        if (alreadyCubic)
+            std::printf("output:  %s, %u x %u x %u cubic voxels of %g\n", output.c_str(), dims[0], dims[1],
+                        dims[2], spacing[0]);
+        else
+            std::printf(
+                "output:  %s, %u x %u x %u samples, the grid as read; the volume file has no spacing, so its "
+                "voxels show as cubes, not %g x %g x %g (--cubic resamples onto cubic voxels)\n",
+                output.c_str(), dims[0], dims[1], dims[2], spacing[0], spacing[1], spacing[2]);
+        return 0;
+    }
     const IsotropicGrid fine = IsotropicGridFor(dims, spacing);
     const IsotropicGrid grid = CappedIsotropicGrid(dims, spacing, kMostSamples, 65535);
     // The edges as they are, not as they were clamped to fit a count.
@@ -173,7 +195,7 @@ int main(int argc, char** argv) {
     const std::string problem = WriteVolumeFile(output, grid.dims, samples.get());
     if (!problem.empty())
         return Fail(problem);
-    std::printf("output:  %s, %u x %u x %u cubic voxels of %g\n", output.c_str(), grid.dims[0], grid.dims[1],
-                grid.dims[2], grid.spacing);
+    std::printf("output:  %s, %u x %u x %u cubic voxels of %g, resampled from %u x %u x %u\n", output.c_str(),
+                grid.dims[0], grid.dims[1], grid.dims[2], grid.spacing, dims[0], dims[1], dims[2]);
     return 0;
 }

@@ -117,22 +117,38 @@ TEST(ConvertTest, WritesTheVolumeFileAndSaysWhatItDid) {
     for (int i = 0; i < 24; ++i)
         values.push_back(-100 + 10 * i);
     ASSERT_EQ(scan_test::WriteScan(dir + "/ct.nii.gz", spec, values), "");
+    const auto volumeFile = [&](const std::string& name) {
+        std::ifstream in(dir + "/" + name, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        std::vector<uint16_t> words(bytes.size() / 2);
+        std::memcpy(words.data(), bytes.data(), words.size() * 2);
+        return words;  // x, y, z, then the samples
+    };
+    // Unasked, the grid as read: the samples are not resampled, and the
+    // output line says that their spacing is lost.
     const Outcome o = Convert(dir + "/ct.nii.gz " + dir + "/ct.vol", dir);
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.err, "");
     EXPECT_NE(o.out.find("(NIfTI, int16)"), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("grid:    4 x 2 x 3, spacing 1 x 2 x 1"), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("values:  -100 .. 130"), std::string::npos) << o.out;
-    EXPECT_NE(o.out.find("4 x 4 x 3 cubic voxels of 1"), std::string::npos) << o.out;
-    std::ifstream in(dir + "/ct.vol", std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
-    ASSERT_EQ(bytes.size(), 6u + 2 * 4 * 4 * 3);
-    EXPECT_EQ(bytes.substr(0, 6), std::string("\x04\x00\x04\x00\x03\x00", 6));
-    uint16_t first = 0, last = 0;
-    std::memcpy(&first, bytes.data() + 6, 2);
-    std::memcpy(&last, bytes.data() + bytes.size() - 2, 2);
-    EXPECT_EQ(first, 0) << "the smallest value maps to 0";
-    EXPECT_EQ(last, 4095) << "the largest to 4095";
+    EXPECT_NE(o.out.find("4 x 2 x 3 samples, the grid as read"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("not 1 x 2 x 1 (--cubic"), std::string::npos) << o.out;
+    const std::vector<uint16_t> kept = volumeFile("ct.vol");
+    ASSERT_EQ(kept.size(), 3u + 4 * 2 * 3);
+    EXPECT_EQ(std::vector<uint16_t>(kept.begin(), kept.begin() + 3), (std::vector<uint16_t>{4, 2, 3}));
+    // --cubic: onto cubic voxels of the smallest spacing, the box kept.
+    const Outcome c = Convert("--cubic " + dir + "/ct.nii.gz " + dir + "/cubes.vol", dir);
+    ASSERT_EQ(c.status, 0) << c.err;
+    EXPECT_NE(c.out.find("4 x 4 x 3 cubic voxels of 1, resampled from 4 x 2 x 3"), std::string::npos)
+        << c.out;
+    const std::vector<uint16_t> cubes = volumeFile("cubes.vol");
+    ASSERT_EQ(cubes.size(), 3u + 4 * 4 * 3);
+    EXPECT_EQ(std::vector<uint16_t>(cubes.begin(), cubes.begin() + 3), (std::vector<uint16_t>{4, 4, 3}));
+    for (const std::vector<uint16_t>* file : {&kept, &cubes}) {
+        EXPECT_EQ((*file)[3], 0) << "the smallest value maps to 0";
+        EXPECT_EQ(file->back(), 4095) << "the largest to 4095";
+    }
     EXPECT_FALSE(std::filesystem::exists(dir + "/ct.vol.partial"));
     // Edges are little-endian 16-bit words: one past 255 keeps its high byte.
     const uint32_t long300[3] = {300, 1, 1};
@@ -151,7 +167,7 @@ TEST(ConvertTest, WritesTheVolumeFileAndSaysWhatItDid) {
     std::ofstream(dir + "/wide.raw") << std::string(48 * 2 * 2, 'x');
     std::ofstream(dir + "/wide.nhdr") << "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 48 2 2\n"
                                          "spacings: 1 1 1e30\nencoding: raw\ndata file: wide.raw\n";
-    const Outcome wide = Convert(dir + "/wide.nhdr " + dir + "/wide.vol", dir);
+    const Outcome wide = Convert("--cubic " + dir + "/wide.nhdr " + dir + "/wide.vol", dir);
     EXPECT_EQ(wide.status, 0) << wide.err;
     EXPECT_NE(wide.out.find("would make 48 x 2e+30 x 2 samples"), std::string::npos) << wide.out;
     std::filesystem::remove_all(dir);

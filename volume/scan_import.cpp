@@ -268,12 +268,12 @@ void ReadWhole(itk::ImageIOBase& io, void* buffer) {
 // MetaImage's compressed samples, inflated here (its library leaves what a
 // stream does not give as whatever memory held), then put in this machine's
 // byte order as the library would.
-void InflateMetaImage(const std::string& path, itk::ImageIOBase& io, char* stored, uint64_t bytes) {
+void InflateMetaImage(const std::string& path, itk::MetaImageIO& io, char* stored, uint64_t bytes) {
     if (const std::string problem = InflateMetaImageData(path, stored, bytes); !problem.empty())
         throw ScanFailure{problem};
     const uint64_t size = io.GetComponentSize();
     const bool bigEndianHere = std::endian::native == std::endian::big;
-    if (size > 1 && (io.GetByteOrder() == itk::IOByteOrderEnum::BigEndian) != bigEndianHere)
+    if (size > 1 && io.GetMetaImagePointer()->BinaryDataByteOrderMSB() != bigEndianHere)
         for (uint64_t at = 0; at + size <= bytes; at += size)
             std::reverse(stored + at, stored + at + size);
 }
@@ -329,7 +329,7 @@ void ReadSingleFile(const std::string& path, Family family, uint64_t budget, con
     auto* meta = dynamic_cast<itk::MetaImageIO*>(io.GetPointer());
     StreamCapture capture;
     if (meta != nullptr && meta->GetMetaImagePointer()->CompressedData())
-        InflateMetaImage(path, *io, stored.get(), count * componentBytes);
+        InflateMetaImage(path, *meta, stored.get(), count * componentBytes);
     else
         ReadWhole(*io, stored.get());
     const std::string said = capture.Finish();

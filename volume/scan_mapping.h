@@ -121,6 +121,8 @@ void AutomaticWindow(const T* values, uint64_t count, const ValueFacts& facts, d
     // Halves first: the range's width can pass the largest double.
     const double halfSpan = facts.max / 2 - facts.min / 2;
     const double toBin = static_cast<double>(kBins) / halfSpan;
+    if (!std::isfinite(toBin))
+        return;  // a range of subnormal width: the bins could not tell its values apart
     std::vector<uint64_t> bins(kBins, 0);
     for (uint64_t i = 0; i < count; ++i) {
         const double v = static_cast<double>(values[i]);

@@ -577,3 +577,20 @@ TEST_F(ScanHostileTest, TheBytesAReadMayNeedFollowTheFile) {
             std::string(1000, 'x'));
     EXPECT_GT(MostBytesToRead(Path("c.mha")), 1000 * 1000);
 }
+
+// Found by fuzz_scan: values spanning a subnormal width (0 to 2.8e-309) made
+// the window's bins infinitely narrow; the scan reads with its whole range.
+TEST_F(ScanHostileTest, ValuesOfSubnormalSpanReadWithTheirWholeRange) {
+    scan_test::ScanSpec spec;
+    spec.dims = {2, 2, 2};
+    spec.type = scan_test::StoredType::Float64;
+    ASSERT_EQ(scan_test::WriteScan(Path("tiny.nii"), spec, {0, 2.78e-309, 0, 1e-310, 0, 0, 2.78e-309, 0}),
+              "");
+    ScanVolume volume;
+    std::string error;
+    ASSERT_TRUE(ReadScan(Path("tiny.nii"), &volume, &error, 0, nullptr, nullptr, {ValueWindow::Automatic}))
+        << error;
+    EXPECT_EQ(volume.windowLow, 0);
+    EXPECT_EQ(volume.windowHigh, 2.78e-309);
+    EXPECT_EQ(*std::max_element(volume.samples.get(), volume.samples.get() + 8), 4095);
+}

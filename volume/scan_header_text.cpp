@@ -2,7 +2,12 @@
 
 #include <array>
 #include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <sstream>
+#include <vector>
 
 namespace {
 
@@ -21,6 +26,29 @@ constexpr size_t kLongestNrrdText = 1 << 20;
 constexpr std::array<const char*, 5> kFixedTextFields = {"Comment", "Name", "ObjectType", "ObjectSubType",
                                                          "AcquisitionDate"};
 
+// Fields whose count of numbers the library takes from NDims (a matrix: its
+// square) and then reads from the stream, across lines, without looking.
+struct CountedField {
+    const char* name;
+    bool matrix;
+    bool geometry;  // a size or position in millimetres
+};
+constexpr std::array<CountedField, 10> kCountedFields = {{{"DimSize", false, false},
+                                                          {"ElementSize", false, true},
+                                                          {"ElementSpacing", false, true},
+                                                          {"Offset", false, true},
+                                                          {"Position", false, true},
+                                                          {"Origin", false, true},
+                                                          {"CenterOfRotation", false, true},
+                                                          {"TransformMatrix", true, true},
+                                                          {"Rotation", true, true},
+                                                          {"Orientation", true, true}}};
+// A scan has at most 4 dimensions (the fourth of size 1); the library's own
+// arrays hold 10.
+constexpr int kMostMetaDimensions = 4;
+// The same bound as NIfTI's: a size or position whose square still fits.
+constexpr double kLargestMillimetres = 1e15;
+
 bool IsSeparator(int c) {
     return c == '=' || c == ':';
 }
@@ -28,6 +56,55 @@ bool IsSeparator(int c) {
 std::string TooLong(const std::string& what, size_t length, size_t limit) {
     return what + " is " + std::to_string(length) + " characters long (at most " + std::to_string(limit) +
            " can be read)";
+}
+
+std::string OneNumber(double n) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%.9g", n);
+    return text;
+}
+
+// The numbers of a value as the library's stream reads them: digits, sign,
+// point and exponent only (it takes no "nan", "inf" or hex). False at a word
+// that is not one, which is left in `*word`.
+bool ReadNumbers(const std::string& value, std::vector<double>* numbers, std::string* word) {
+    std::istringstream words(value);
+    for (std::string token; words >> token;) {
+        char* end = nullptr;
+        const double number = std::strtod(token.c_str(), &end);
+        if (token.find_first_not_of("0123456789+-.eE") != std::string::npos ||
+            end != token.c_str() + token.size()) {
+            *word = token;
+            return false;
+        }
+        numbers->push_back(number);
+    }
+    return true;
+}
+
+// Empty when the field's value is what its count needs; `dimensions` is
+// NDims as read so far (0: not yet given, which the library refuses itself).
+std::string CheckCounted(const CountedField& field, const std::string& value, int dimensions) {
+    const std::string what = std::string("the MetaImage header's ") + field.name;
+    std::vector<double> numbers;
+    std::string word;
+    if (!ReadNumbers(value, &numbers, &word))
+        return what + " holds \"" + word.substr(0, 40) + "\", which is not a number";
+    if (dimensions == 0)
+        return {};
+    const size_t needed = static_cast<size_t>(field.matrix ? dimensions * dimensions : dimensions);
+    if (numbers.size() < needed)
+        return what + " gives " + std::to_string(numbers.size()) +
+               " numbers on its line, NDims = " + std::to_string(dimensions) + " needs " +
+               std::to_string(needed);
+    for (size_t i = 0; i < needed; ++i) {
+        const double n = numbers[i];
+        if (!field.geometry && !(n >= 0 && n <= 2147483647 && n == std::floor(n)))
+            return what + " holds " + OneNumber(n) + ", not a whole number from 0 to 2147483647";
+        if (field.geometry && !(std::isfinite(n) && std::abs(n) <= kLargestMillimetres))
+            return what + " holds a number that is not finite, or beyond 1e15 mm";
+    }
+    return {};
 }
 
 }  // namespace
@@ -38,6 +115,7 @@ std::string TooLong(const std::string& what, size_t length, size_t limit) {
 // ElementDataFile, after which the samples may follow.
 std::string CheckMetaImageHeader(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
+    int dimensions = 0;
     int c = in.get();
     while (c != EOF) {
         while (c != EOF && std::isspace(c))
@@ -69,6 +147,20 @@ std::string CheckMetaImageHeader(const std::string& path) {
         for (const char* field : kFixedTextFields)
             if (name == field && value.size() > kLongestMetaText)
                 return TooLong("the MetaImage header's " + name, value.size(), kLongestMetaText);
+        if (name == "NDims") {
+            std::vector<double> numbers;
+            std::string word;
+            const bool plain = ReadNumbers(value, &numbers, &word) && numbers.size() == 1;
+            const double n = plain ? numbers[0] : 0;
+            if (!plain || !(n >= 1 && n <= kMostMetaDimensions && n == std::floor(n)))
+                return "the MetaImage header's NDims is " + (value.empty() ? "empty" : value.substr(0, 40)) +
+                       " (a scan has 1 to " + std::to_string(kMostMetaDimensions) + " dimensions)";
+            dimensions = static_cast<int>(n);
+        }
+        for (const CountedField& field : kCountedFields)
+            if (name == field.name)
+                if (std::string problem = CheckCounted(field, value, dimensions); !problem.empty())
+                    return problem;
         while (c != EOF && c != '\n')
             c = in.get();
     }

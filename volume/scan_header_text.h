@@ -8,7 +8,12 @@
 // (Comment, Name, ObjectType, ObjectSubType, AcquisitionDate), into buffers
 // of 255 bytes without measuring them: a longer one overwrites the reader's
 // memory (Debian's build stops the process there). Such a header is refused
-// first, with this reason. Empty when every name and such value fits.
+// first, with this reason. It also reads as many numbers as NDims says for
+// DimSize, ElementSpacing, Offset and the like (its square for
+// TransformMatrix), across lines and without end for a negative NDims: an
+// NDims that is not 1 to 4, such a field whose line holds fewer numbers or a
+// word, a size that is not a whole number, or a spacing or position that is
+// not finite or beyond 1e15 mm is refused too. Empty when all is usable.
 std::string CheckMetaImageHeader(const std::string& path);
 
 // The NRRD library formats its error messages, which quote the field they

@@ -33,6 +33,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -259,13 +260,15 @@ Grid CheckHeader(itk::ImageIOBase& io, uint64_t memoryBudget, uint64_t extraByte
         grid.dims[i] = sizes[i];
         samples *= static_cast<long double>(sizes[i]);
         const double spacing = io.GetSpacing(i);
-        grid.spacing[i] = std::isfinite(spacing) && spacing > 0 ? spacing : 1.0;
+        // Zero or negative: not given. What is not finite is refused below.
+        grid.spacing[i] = spacing > 0 || !std::isfinite(spacing) ? spacing : 1.0;
         const std::vector<double> direction = io.GetDirection(i);
         for (unsigned p = 0; p < 3; ++p)
             grid.directions[p][i] = p < direction.size() ? direction[p] : (p == i ? 1.0 : 0.0);
     }
     if (samples == 0)
         throw ScanFailure{"the image has no samples (" + SizeText(sizes) + ")"};
+    CheckVoxelSize(grid);
     const long double need = samples * static_cast<long double>(componentBytes + extraBytesPerSample);
     if (need > static_cast<long double>(memoryBudget)) {
         throw ScanFailure{"too large: " + SizeText(sizes) + " samples of " + SampleTypeName(*type) +
@@ -291,6 +294,19 @@ void ReadWhole(itk::ImageIOBase& io, void* buffer) {
     }
     io.SetIORegion(region);
     io.Read(buffer);
+}
+
+// MetaImage's compressed samples, inflated here (its library leaves what a
+// stream does not give as whatever memory held), then put in this machine's
+// byte order as the library would.
+void InflateMetaImage(const std::string& path, itk::MetaImageIO& io, char* stored, uint64_t bytes) {
+    if (const std::string problem = InflateMetaImageData(path, stored, bytes); !problem.empty())
+        throw ScanFailure{problem};
+    const uint64_t size = io.GetComponentSize();
+    const bool bigEndianHere = std::endian::native == std::endian::big;
+    if (size > 1 && io.GetMetaImagePointer()->BinaryDataByteOrderMSB() != bigEndianHere)
+        for (uint64_t at = 0; at + size <= bytes; at += size)
+            std::reverse(stored + at, stored + at + size);
 }
 
 // The DICOM library believes every length it is told; each file's are
@@ -328,13 +344,23 @@ void ReadSingleFile(const std::string& path, Family family, uint64_t budget, con
             throw ScanFailure{dataProblem};
     }
     const uint64_t count = grid.dims[0] * grid.dims[1] * grid.dims[2];
+    if (family == Family::Nrrd || family == Family::Meta)
+        if (const std::string problem = CheckCompressedCapacity(
+                path, static_cast<long double>(count) * static_cast<long double>(componentBytes));
+            !problem.empty())
+            throw ScanFailure{problem};
     std::unique_ptr<char[]> stored = AllocateScanBuffer(count * componentBytes);
     std::future<std::string> lengthCheck;
-    if (family == Family::Nifti) {
+    if (family == Family::Nifti)
         lengthCheck = std::async(std::launch::async, CheckNiftiLength, path);
-    }
+    else if (family == Family::Nrrd)
+        lengthCheck = std::async(std::launch::async, CheckNrrdTextValues, path);
+    auto* meta = dynamic_cast<itk::MetaImageIO*>(io.GetPointer());
     StreamCapture capture;
-    ReadWhole(*io, stored.get());
+    if (meta != nullptr && meta->GetMetaImagePointer()->CompressedData())
+        InflateMetaImage(path, *meta, stored.get(), count * componentBytes);
+    else
+        ReadWhole(*io, stored.get());
     const std::string said = capture.Finish();
     // MetaIO says so on std::cerr and carries on with what it had.
     if (family == Family::Meta && said.find("not read completely") != std::string::npos)

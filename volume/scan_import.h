@@ -99,8 +99,11 @@ bool ReadScan(const std::string& path, ScanVolume* volume, std::string* error, u
 // (the read then fails with "reading was stopped").
 using ScanStopCheck = bool (*)(void* context);
 // A reader that gives no sign of progress for `timeLimitSeconds` (300 at
-// first) is ended and its file refused; `stopRequested` (may be null) lets
-// the caller end it sooner. Holds for every later read.
+// first), or that works longer than its file can need (10 s of processor
+// time and a second per 10 MB it may have to go through, a compressed
+// stream counted as the most it inflates to; at most `timeLimitSeconds`),
+// is ended and its file refused; `stopRequested` (may be null) lets the
+// caller end it sooner. Holds for every later read.
 void SetScanWait(double timeLimitSeconds, ScanStopCheck stopRequested, void* context);
 
 // Bytes of memory the machine can still give (MemAvailable).

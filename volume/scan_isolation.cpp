@@ -20,14 +20,17 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <new>
 
 #include "platform/files/file_read.h"
+#include "volume/scan_data_files.h"
 #include "volume/scan_import.h"
 #include "volume/scan_reader.h"
 
@@ -201,6 +204,28 @@ using ChildWork = std::function<bool(int fd)>;
 // A reader that reports nothing for this long is stopped: no file a user
 // opens takes that long, and a hung reader must not hold the viewer.
 double TimeLimitSeconds = 300;
+// Sooner, a reader that has worked longer than its file can need: a start
+// (the header; a damaged DICOM element the library allocates for) and a
+// rate for the bytes it may have to go through, in processor time, which a
+// busy machine does not stretch. A 104-byte header still being read after
+// 10 s of work is a hang, not a slow disk.
+constexpr double kStartWorkSeconds = 10;
+constexpr long double kSlowestBytesPerWorkSecond = 10e6;
+
+double FittingWorkSeconds(const std::string& path) {
+    const long double fits = kStartWorkSeconds + MostBytesToRead(path) / kSlowestBytesPerWorkSecond;
+    return std::ceil(static_cast<double>(std::min<long double>(fits, TimeLimitSeconds)));
+}
+
+// The processor time the child has used, all its threads; 0 when unknown.
+double WorkSeconds(pid_t child) {
+    clockid_t clock{};
+    timespec used{};
+    if (::clock_getcpuclockid(child, &clock) != 0 || ::clock_gettime(clock, &used) != 0)
+        return 0;
+    return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) * 1e-9;
+}
+
 ScanStopCheck StopCheck = nullptr;
 void* StopContext = nullptr;
 constexpr int kPollMs = 100;
@@ -222,7 +247,7 @@ std::string DeathOf(int status) {
 // Waits for the next message head, a few times a second asking whether to
 // stop (the window is being closed) and ending a child silent for longer
 // than the limit. False at the pipe's end, or with `*stopped` set.
-bool AwaitMessage(int fd, pid_t child, MessageHead* head, std::string* stopped) {
+bool AwaitMessage(int fd, pid_t child, double workSeconds, MessageHead* head, std::string* stopped) {
     using Clock = std::chrono::steady_clock;
     const auto limit =
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(TimeLimitSeconds));
@@ -237,12 +262,17 @@ bool AwaitMessage(int fd, pid_t child, MessageHead* head, std::string* stopped) 
             return false;
         const bool due = ready <= 0 || Clock::now() - lastAsked > std::chrono::milliseconds(kPollMs);
         const bool asked = due && StopCheck != nullptr && (lastAsked = Clock::now(), StopCheck(StopContext));
-        if (asked || Clock::now() - start > limit) {
+        const bool silent = Clock::now() - start > limit;
+        const bool overworked = !asked && !silent && WorkSeconds(child) > workSeconds;
+        if (asked || silent || overworked) {
             ::kill(child, SIGKILL);
-            *stopped = asked ? "reading was stopped"
-                             : "its reader gave no sign of progress for " +
-                                   std::to_string(static_cast<long>(TimeLimitSeconds)) +
-                                   " s and was stopped (a data file that never ends?)";
+            *stopped = asked    ? "reading was stopped"
+                       : silent ? "its reader gave no sign of progress for " +
+                                      std::to_string(static_cast<long>(TimeLimitSeconds)) +
+                                      " s and was stopped (a data file that never ends?)"
+                                : "its reader worked for " + std::to_string(static_cast<long>(workSeconds)) +
+                                      " s, longer than a file of this size can need, and was stopped (a hang "
+                                      "in its library)";
             return false;
         }
         if (ready > 0)
@@ -252,8 +282,9 @@ bool AwaitMessage(int fd, pid_t child, MessageHead* head, std::string* stopped) 
 
 // Runs `work` in a child and takes its answer: Read with the volume,
 // NotAScan or Refused with the reason, or Stopped with how it ended.
-ScanOutcome RunReader(const ChildWork& work, ScanProgress progress, void* context, ScanVolume* volume,
-                      std::string* error) {
+ScanOutcome RunReader(const std::string& path, const ChildWork& work, ScanProgress progress, void* context,
+                      ScanVolume* volume, std::string* error) {
+    const double workSeconds = FittingWorkSeconds(path);
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
         *error = std::string("cannot start the reader: ") + std::strerror(errno);
@@ -280,7 +311,7 @@ ScanOutcome RunReader(const ChildWork& work, ScanProgress progress, void* contex
     std::string stopped, said;
     bool answered = false, recognised = false;
     MessageHead head{};
-    while (!answered && AwaitMessage(fd, child, &head, &stopped)) {
+    while (!answered && AwaitMessage(fd, child, workSeconds, &head, &stopped)) {
         if (head.kind == Message::Progress && head.bytes == sizeof(double)) {
             double fraction = 0;
             if (!ReadFully(fd, &fraction, sizeof(fraction)))
@@ -346,6 +377,7 @@ bool IsScanFile(const std::string& path) {
     ScanVolume none;
     std::string error;
     const ScanOutcome outcome = RunReader(
+        path,
         [&](int fd) {
             const ScanOutcome found = RecogniseScanHere(path) ? ScanOutcome::Read : ScanOutcome::NotAScan;
             const std::string result = WriteResult(found, ScanVolume{}, {});
@@ -361,6 +393,7 @@ ScanOutcome OpenScan(const std::string& path, ScanVolume* volume, std::string* e
                      ScanProgress progress, void* progressContext, const ValueChoice& values) {
     ScanVolume read;
     const ScanOutcome outcome = RunReader(
+        path,
         [&](int fd) {
             ScanVolume got;
             std::string problem;

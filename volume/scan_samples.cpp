@@ -1,5 +1,8 @@
 #include "volume/scan_samples.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -94,8 +97,24 @@ std::unique_ptr<char[]> AllocateScanBuffer(uint64_t bytes) {
     return std::unique_ptr<char[]>(buffer);
 }
 
+void CheckVoxelSize(const Grid& grid) {
+    const double largest = *std::max_element(grid.spacing.begin(), grid.spacing.end());
+    bool usable = std::isfinite(largest) && largest <= kLargestVoxelMillimetres;
+    for (double side : grid.spacing)
+        usable &= std::isfinite(side) && side >= largest * kSmallestVoxelShare;
+    if (usable)
+        return;
+    char text[96];
+    std::snprintf(text, sizeof(text), "%.6g x %.6g x %.6g", grid.spacing[0], grid.spacing[1],
+                  grid.spacing[2]);
+    throw ScanFailure{"the voxel size " + std::string(text) +
+                      " mm cannot be shown (each side finite, at most 1e15 mm, and at least a millionth of "
+                      "the longest)"};
+}
+
 void FinishScan(SampleType type, std::unique_ptr<char[]> values, const Grid& grid, const ValueChoice& choice,
                 bool ctByModality, ScanVolume* volume) {
+    CheckVoxelSize(grid);
     const uint64_t count = grid.dims[0] * grid.dims[1] * grid.dims[2];
     const Placement placement = PlaceGrid(grid.directions);
     std::shared_ptr<const char[]> held(std::move(values));

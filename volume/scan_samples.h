@@ -36,6 +36,16 @@ struct ScanFailure {
 // Room for `bytes`, asking for huge pages; ScanFailure when there is none.
 std::unique_ptr<char[]> AllocateScanBuffer(uint64_t bytes);
 
+// A voxel's sides: each finite and at most kLargestVoxelMillimetres (the
+// bound the NIfTI check puts on every size and position: its square must
+// fit a float), and none under kSmallestVoxelShare of the longest. A box of
+// 4 x 4e-300 x 4 mm is no shape a view can frame, and resampling it onto
+// cubic voxels would take gigabytes; 1e300 mm leaves nothing in the view.
+// ScanFailure with the sizes otherwise.
+constexpr double kLargestVoxelMillimetres = 1e15;
+constexpr double kSmallestVoxelShare = 1e-6;
+void CheckVoxelSize(const scan_mapping::Grid& grid);
+
 // Chooses the window over `values` (grid order, dims[0] fastest), then
 // fills `volume`: its size, spacing, range, window and sample type, and
 // `makeRows`, which keeps `values` and turns them to the program's

@@ -428,3 +428,169 @@ TEST_F(ScanHostileTest, NrrdLinesAndPatternsThatWouldOverrunTheReadersAreRefused
     Put(Path("numbered.nhdr"), head + "data file: s%01d.raw 0 1 1\n");
     EXPECT_TRUE(ReadScan(Path("numbered.nhdr"), &volume, &error)) << error;
 }
+
+// MetaIO reads as many numbers as NDims says, across lines and without end
+// for a negative count: a 104-byte header with NDims = -3 held the reader
+// until its 300 s limit. Counts that do not fit, and sizes or positions no
+// arithmetic survives, are refused at once; a full header reads.
+TEST_F(ScanHostileTest, MetaImageCountsThatDoNotFitNDimsAreRefusedAtOnce) {
+    const auto with = [](const std::string& fields) {
+        return "ObjectType = Image\n" + fields + "ElementType = MET_UCHAR\nElementDataFile = LOCAL\n" +
+               std::string(64, 'x');
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {"NDims = -3\nDimSize = 4 4 4\n", "NDims is -3 (a scan has 1 to 4 dimensions)"},
+        {"NDims = 2.5\nDimSize = 4 4 4\n", "NDims is 2.5"},
+        {"NDims = 11\nDimSize = 4 4 4\n", "NDims is 11"},
+        {"NDims = 3\nDimSize = 4 4\n4\n", "DimSize gives 2 numbers on its line, NDims = 3 needs 3"},
+        {"NDims = 3\nDimSize = 4 4 4\nTransformMatrix = 1 0 0 0 1 0 0 0\n",
+         "TransformMatrix gives 8 numbers"},
+        {"NDims = 3\nDimSize = 4 4 4\nElementSpacing = 1 nan 1\n", "ElementSpacing holds \"nan\""},
+        {"NDims = 3\nDimSize = 4 4 4\nOffset = 0 1e300 0\n",
+         "Offset holds a number that is not finite, or beyond"},
+        {"NDims = 3\nDimSize = 4 4.5 4\n", "DimSize holds 4.5, not a whole number"}};
+    for (const auto& [fields, said] : cases) {
+        Put(Path("counts.mha"), with(fields));
+        const std::string refusal = Refusal(Path("counts.mha"), 5);
+        EXPECT_NE(refusal.find(said), std::string::npos) << fields << refusal;
+    }
+    Put(Path("full.mha"),
+        with("NDims = 3\nDimSize = 4 4 4\nOffset = -10 2.5e2 0\nTransformMatrix = 0 1 0 1 0 0 0 0 "
+             "1\nCenterOfRotation = 0 0 0\nElementSpacing = 0.5 0.5 2\n"));
+    ScanVolume volume;
+    std::string error;
+    ASSERT_TRUE(ReadScan(Path("full.mha"), &volume, &error)) << error;
+    EXPECT_EQ(volume.dimX * volume.dimY * volume.dimZ, 64u);
+}
+
+// Compressed MetaImage samples are inflated here: a stream whose size is
+// not given reads whole (in either byte order), and one that is cut, flipped,
+// not compressed or short of the samples is refused, never shown as garbage.
+TEST_F(ScanHostileTest, CompressedMetaImageDataReadsExactlyOrIsRefused) {
+    std::string little, big;
+    for (int i = 0; i < 16 * 16 * 8; ++i) {
+        const auto value = static_cast<uint16_t>((i * 37) % 1000);
+        little += {static_cast<char>(value & 0xff), static_cast<char>(value >> 8)};
+        big += {static_cast<char>(value >> 8), static_cast<char>(value & 0xff)};
+    }
+    const auto packed = [](const std::string& raw) {
+        std::string out(compressBound(raw.size()), '\0');
+        uLongf size = out.size();
+        compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(raw.data()),
+                  raw.size(), 6);
+        return out.substr(0, size);
+    };
+    const auto mha = [&](const std::string& stream, const std::string& extra) {
+        return "NDims = 3\nDimSize = 16 16 8\nElementType = MET_SHORT\nCompressedData = True\n" + extra +
+               "ElementDataFile = LOCAL\n" + stream;
+    };
+    const std::string whole = packed(little);
+    Put(Path("sized.mha"), mha(whole, "CompressedDataSize = " + std::to_string(whole.size()) + "\n"));
+    Put(Path("unsized.mha"), mha(whole, ""));
+    Put(Path("msb.mha"), mha(packed(big), "BinaryDataByteOrderMSB = True\n"));
+    ScanVolume expected;
+    std::string error;
+    ASSERT_TRUE(ReadScan(Path("sized.mha"), &expected, &error)) << error;
+    EXPECT_EQ(expected.minValue, 0);
+    EXPECT_EQ(expected.maxValue, 999);
+    for (const char* name : {"unsized.mha", "msb.mha"}) {
+        ScanVolume volume;
+        ASSERT_TRUE(ReadScan(Path(name), &volume, &error)) << name << ": " << error;
+        EXPECT_TRUE(std::equal(volume.samples.get(), volume.samples.get() + 2048, expected.samples.get()))
+            << name;
+    }
+    std::string flipped = whole;
+    flipped[flipped.size() / 2] ^= 0x01;
+    const std::pair<std::string, std::string> cases[] = {
+        {mha(whole.substr(0, whole.size() / 2), ""), "stops early"},
+        {mha(flipped, ""), "compressed data is damaged"},
+        {mha(little, ""), "compressed data is damaged"},
+        {mha(packed(little.substr(0, little.size() / 2)), ""),
+         "holds 2.0 KB of samples, its sizes need 4.0 KB"},
+        {mha(packed(little + little), ""), "holds more than the header's sizes need"}};
+    for (const auto& [bytes, said] : cases) {
+        Put(Path("bad.mha"), bytes);
+        const std::string refusal = Refusal(Path("bad.mha"));
+        EXPECT_NE(refusal.find(said), std::string::npos) << said << ": " << refusal;
+    }
+}
+
+// A tiny file must not cost gigabytes: a voxel side that is not finite,
+// beyond 1e15 mm or under a millionth of the longest is refused in every
+// format (the box it makes cannot be shown, nor resampled), and a compressed
+// stream that cannot inflate to the header's sizes is refused before any
+// room is taken for them.
+TEST_F(ScanHostileTest, SizesTheDataCannotHoldAreRefusedBeforeReading) {
+    const std::string samples(64, 'x');
+    for (const char* spacing : {"1e-300 1 1", "1 1e-7 1", "1e300 1 1"}) {
+        Put(Path("s.mha"), "NDims = 3\nDimSize = 4 4 4\nElementSpacing = " + std::string(spacing) +
+                               "\nElementType = MET_UCHAR\nElementDataFile = LOCAL\n" + samples);
+        Put(Path("s.nrrd"), "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 4 4 4\nspacings: " +
+                                std::string(spacing) + "\nencoding: raw\n\n" + samples);
+        for (const char* name : {"s.mha", "s.nrrd"}) {
+            const std::string refusal = Refusal(Path(name));
+            EXPECT_TRUE(refusal.find("voxel size") != std::string::npos ||
+                        refusal.find("beyond 1e15 mm") != std::string::npos)
+                << name << " " << spacing << ": " << refusal;
+        }
+    }
+    std::string stream(1 << 20, '\0');
+    for (size_t i = 0; i < stream.size(); ++i)
+        stream[i] = static_cast<char>((i * 7919) >> 3);
+    gzFile packed = ::gzopen(Path("data.raw.gz").c_str(), "wb1");
+    ::gzwrite(packed, stream.data(), static_cast<unsigned>(stream.size()));
+    ::gzclose(packed);
+    Put(Path("big.nhdr"),
+        "NRRD0004\ntype: uchar\ndimension: 3\nsizes: 2048 2048 1024\nencoding: gzip\ndata file: "
+        "data.raw.gz\n");
+    const std::string big = Refusal(Path("big.nhdr"), 5);
+    EXPECT_NE(big.find("cannot hold the 4.0 GB of samples its sizes need"), std::string::npos) << big;
+}
+
+// The NRRD library wraps an ascii number past its type's range (99999 in a
+// short reads as -31073): such a value is refused; the type's ends read.
+TEST_F(ScanHostileTest, NrrdTextValuesPastTheirTypeAreRefused) {
+    const std::string head = "NRRD0004\ntype: short\ndimension: 3\nsizes: 2 2 1\nencoding: ascii\n\n";
+    Put(Path("wraps.nrrd"), head + "1 2\n99999 4\n");
+    EXPECT_NE(
+        Refusal(Path("wraps.nrrd")).find("holds 99999, beyond the range of its type short (-32768 to 32767)"),
+        std::string::npos);
+    Put(Path("ends.nrrd"), head + "-32768 0\n0 32767\n");
+    ScanVolume volume;
+    std::string error;
+    ASSERT_TRUE(ReadScan(Path("ends.nrrd"), &volume, &error)) << error;
+    EXPECT_EQ(volume.minValue, -32768);
+    EXPECT_EQ(volume.maxValue, 32767);
+}
+
+// The reader's work limit follows the file: a header's own bytes, the data
+// files it names, a compressed stream as the most it inflates to.
+TEST_F(ScanHostileTest, TheBytesAReadMayNeedFollowTheFile) {
+    Put(Path("h.mha"), "NDims = 3\nDimSize = 4 4 4\nElementType = MET_UCHAR\nElementDataFile = d.raw\n");
+    EXPECT_LT(MostBytesToRead(Path("h.mha")), 200);
+    Put(Path("d.raw"), std::string(1 << 20, 'x'));
+    EXPECT_GT(MostBytesToRead(Path("h.mha")), 1 << 20);
+    EXPECT_LT(MostBytesToRead(Path("h.mha")), 2 << 20);
+    Put(Path("c.mha"),
+        "NDims = 3\nDimSize = 4 4 4\nElementType = MET_UCHAR\nCompressedData = True\n"
+        "ElementDataFile = LOCAL\n" +
+            std::string(1000, 'x'));
+    EXPECT_GT(MostBytesToRead(Path("c.mha")), 1000 * 1000);
+}
+
+// Found by fuzz_scan: values spanning a subnormal width (0 to 2.8e-309) made
+// the window's bins infinitely narrow; the scan reads with its whole range.
+TEST_F(ScanHostileTest, ValuesOfSubnormalSpanReadWithTheirWholeRange) {
+    scan_test::ScanSpec spec;
+    spec.dims = {2, 2, 2};
+    spec.type = scan_test::StoredType::Float64;
+    ASSERT_EQ(scan_test::WriteScan(Path("tiny.nii"), spec, {0, 2.78e-309, 0, 1e-310, 0, 0, 2.78e-309, 0}),
+              "");
+    ScanVolume volume;
+    std::string error;
+    ASSERT_TRUE(ReadScan(Path("tiny.nii"), &volume, &error, 0, nullptr, nullptr, {ValueWindow::Automatic}))
+        << error;
+    EXPECT_EQ(volume.windowLow, 0);
+    EXPECT_EQ(volume.windowHigh, 2.78e-309);
+    EXPECT_EQ(*std::max_element(volume.samples.get(), volume.samples.get() + 8), 4095);
+}

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -101,6 +102,23 @@ bool IsNumberPattern(const std::string& pattern) {
         ++numbers;
     }
     return numbers == 1;
+}
+
+// A MetaImage pattern's words after its name (first, last, step, block
+// dimensions), where given, must be whole numbers, and the step not 0.
+bool MetaPatternNumbersSound(const std::string& value) {
+    std::istringstream words(value);
+    std::string word;
+    words >> word;
+    for (int index = 0; words >> word; ++index) {
+        char* end = nullptr;
+        errno = 0;
+        const long long number = std::strtoll(word.c_str(), &end, 10);
+        if (end == word.c_str() || *end != '\0' || errno != 0 || number < INT_MIN || number > INT_MAX ||
+            (index == 2 && number == 0))
+            return false;
+    }
+    return true;
 }
 
 // The names a "data file" value gives: one file, "LIST" and the lines after
@@ -204,7 +222,10 @@ Detached Parse(const std::string& headerPath) {
         const size_t at = line.find(separator);
         if (at == std::string::npos)
             continue;
-        const std::string key = Lowered(Trimmed(line.substr(0, at)));
+        std::string key = Lowered(Trimmed(line.substr(0, at)));
+        // The MetaImage library compares its keys as C strings: a NUL ends one.
+        if (header.kind == "meta" && key.find('\0') != std::string::npos)
+            key = Trimmed(key.substr(0, key.find('\0')));
         const std::string value =
             Trimmed(line.substr(at + 1 + (header.kind == "nrrd" && line[at + 1] == '=')));
         if (key == "line skip" || key == "lineskip")
@@ -244,14 +265,18 @@ Detached Parse(const std::string& headerPath) {
             return found;
         }
         // An NRRD name with first, last and step after it is a pattern; the
-        // MetaImage library takes any name with a "%" for one.
+        // MetaImage library takes any value with a "%" anywhere for one, and
+        // reads its first, last and step as whatever numbers the words give
+        // (0 for a word that is none, and it divides by the step).
         std::istringstream words(value);
         std::string pattern;
         long long first = 0, last = 0, step = 0;
         const bool numbersFollow = static_cast<bool>(words >> pattern >> first >> last >> step);
-        const bool isPattern =
-            (numbersFollow || header.kind == "meta") && pattern.find('%') != std::string::npos;
-        if (isPattern && !IsNumberPattern(pattern)) {
+        const bool isPattern = header.kind == "meta"
+                                   ? value.find('%') != std::string::npos
+                                   : numbersFollow && pattern.find('%') != std::string::npos;
+        if (isPattern &&
+            (!IsNumberPattern(pattern) || (header.kind == "meta" && !MetaPatternNumbersSound(value)))) {
             found.badPattern = pattern;
             return found;
         }

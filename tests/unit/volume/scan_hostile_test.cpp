@@ -421,10 +421,19 @@ TEST_F(ScanHostileTest, NrrdLinesAndPatternsThatWouldOverrunTheReadersAreRefused
     Put(Path("pattern.nhdr"), head + "data file: s%s%n.raw 0 1 1\n");
     Put(Path("pattern.mhd"),
         "NDims = 3\nDimSize = 2 2 2\nElementType = MET_UCHAR\nElementDataFile = s%x.raw\n");
-    for (const char* name : {"pattern.nhdr", "pattern.mhd"}) {
+    // MetaIO divides by the step, takes any "%" in the value for a pattern
+    // and ends its key at a NUL (a fuzzed header stopped the process so).
+    const std::string meta = "NDims = 3\nDimSize = 2 2 2\nElementType = MET_UCHAR\n";
+    Put(Path("step0.mhd"), meta + "ElementDataFile = s%d.raw 0 1 0\n");
+    Put(Path("words.mhd"), meta + "ElementDataFile = s%d.raw one 1 1\n");
+    Put(Path("nul.mhd"), meta + std::string("ElementDataFile\0= = x = LOCAL%xx\n", 33));
+    for (const char* name : {"pattern.nhdr", "pattern.mhd", "step0.mhd", "words.mhd", "nul.mhd"}) {
         const std::string refusal = Refusal(Path(name));
-        EXPECT_NE(refusal.find("is not a name with one number in it"), std::string::npos) << refusal;
+        EXPECT_NE(refusal.find("is not a name with one number in it"), std::string::npos)
+            << name << ": " << refusal;
     }
+    Put(Path("stepped.mhd"), meta + "ElementDataFile = s%d.raw 0 1 1\n");
+    EXPECT_TRUE(ReadScan(Path("stepped.mhd"), &volume, &error)) << error;
     Put(Path("numbered.nhdr"), head + "data file: s%01d.raw 0 1 1\n");
     EXPECT_TRUE(ReadScan(Path("numbered.nhdr"), &volume, &error)) << error;
 }

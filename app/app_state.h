@@ -82,13 +82,12 @@ extern InputHandlerTableRecord InputHandlerTable;
 
 // 0: idle mode, 1: volume mode; anything else changes nothing.
 void SetInputMode(int mode);
-// File > Open after the dialog: loads the volume, its histogram at half the
-// client width, the camera and the slices, then volume mode. False after a
-// message box (the viewer and the batch renderer share it).
-// The steps after a load (also after a scan is mapped again): the histogram,
-// the camera, the slices, volume mode.
+// The steps after a load (also after a scan is mapped again): the histogram
+// at half the client width, the camera, the slices, volume mode.
 bool ShowLoadedVolume();
-// `values` chooses a scan's value window (scan_import.h).
+// File > Open after the dialog: loads the volume (CVolume::Load, with its
+// boxes), then ShowLoadedVolume. `values` chooses a scan's value window
+// (scan_import.h).
 bool OpenVolumeFile(const char* path, const ValueChoice& values = {});
 shell::LRESULT WndProc(shell::HWND window, shell::UINT message, shell::WPARAM wParam, shell::LPARAM lParam);
 

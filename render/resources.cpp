@@ -58,7 +58,15 @@ gpu::SrvDimension ViewDimensionOf(const gpu::Texture3DDesc&) {
 // level in its own format; a failure leaves nothing behind.
 template <typename Desc, typename Texture>
 bool MakeTextureWithView(const Desc& size, const gpu::SubresourceData& init, const TextureErrorText& errors,
-                         Texture** texture, gpu::ShaderResourceView** view) {
+                         Texture** texture, gpu::ShaderResourceView** view,
+                         TextureFailure* failure = nullptr) {
+    // Shown here, or handed to the caller that asked for it.
+    const auto report = [failure](const char* text, const char* caption) {
+        if (failure != nullptr)
+            *failure = TextureFailure{text, caption};
+        else if (text != nullptr)
+            ShowRendererError(text, caption);
+    };
     *texture = nullptr;
     *view = nullptr;
     Desc desc = size;
@@ -69,8 +77,7 @@ bool MakeTextureWithView(const Desc& size, const gpu::SubresourceData& init, con
     desc.MiscFlags = 0;
     if (Renderer.device == nullptr || gpu::FAILED(CreateTexture(desc, init, texture))) {
         *texture = nullptr;
-        if (errors.texture != nullptr)
-            ShowRendererError(errors.texture, errors.textureCaption);
+        report(errors.texture, errors.textureCaption);
         return false;
     }
     gpu::ShaderResourceViewDesc viewDesc;
@@ -82,8 +89,7 @@ bool MakeTextureWithView(const Desc& size, const gpu::SubresourceData& init, con
     if (gpu::FAILED(Renderer.device->CreateShaderResourceView(*texture, &viewDesc, view))) {
         *view = nullptr;
         ReleaseAndNull(*texture);
-        if (errors.view != nullptr)
-            ShowRendererError(errors.view, errors.viewCaption);
+        report(errors.view, errors.viewCaption);
         return false;
     }
     return true;
@@ -103,8 +109,8 @@ bool CreateTextureWithView(const gpu::Texture2DDesc& desc, const gpu::Subresourc
 }
 bool CreateTextureWithView(const gpu::Texture3DDesc& desc, const gpu::SubresourceData& init,
                            const TextureErrorText& errors, gpu::Texture3D** texture,
-                           gpu::ShaderResourceView** view) {
-    return MakeTextureWithView(desc, init, errors, texture, view);
+                           gpu::ShaderResourceView** view, TextureFailure* failure) {
+    return MakeTextureWithView(desc, init, errors, texture, view, failure);
 }
 
 void FillTexture(gpu::Resource* texture, uint32_t slice, const void* data, uint32_t rowPitch,

@@ -40,9 +40,14 @@ bool CreateTextureWithView(const gpu::Texture1DDesc& desc, const gpu::Subresourc
 bool CreateTextureWithView(const gpu::Texture2DDesc& desc, const gpu::SubresourceData& init,
                            const TextureErrorText& errors, gpu::Texture2D** texture,
                            gpu::ShaderResourceView** view);
+// With `failure`, a failed step's text and caption go there instead of a box.
+struct TextureFailure {
+    const char* text = nullptr;
+    const char* caption = nullptr;
+};
 bool CreateTextureWithView(const gpu::Texture3DDesc& desc, const gpu::SubresourceData& init,
                            const TextureErrorText& errors, gpu::Texture3D** texture,
-                           gpu::ShaderResourceView** view);
+                           gpu::ShaderResourceView** view, TextureFailure* failure = nullptr);
 
 // Fills a texture made without data: one slice of a 2D array, or the whole
 // of any other (slice 0), from rows `rowPitch` and a 3D texture's slices

@@ -131,10 +131,23 @@ std::string CheckMetaImageHeader(const std::string& path) {
             name.pop_back();
         if (name.size() > kLongestMetaText)
             return TooLong("a field name in the MetaImage header", name.size(), kLongestMetaText);
-        if (name == "ElementDataFile")
-            return {};
-        while (c != EOF && !IsSeparator(c))
+        // The library compares names as C strings: "ElementDataFile\0xyz" is
+        // its data file's field. No header's text holds a NUL.
+        if (name.find('\0') != std::string::npos)
+            return "a field name in the MetaImage header holds a NUL byte (" +
+                   name.substr(0, name.find('\0')) + ", not text)";
+        const bool dataFile = name == "ElementDataFile";
+        // The library looks for the separator past the line's end; the
+        // checks of the data file read it on its own line.
+        bool crossedLine = false;
+        while (c != EOF && !IsSeparator(c)) {
+            crossedLine = crossedLine || c == '\n';
             c = in.get();
+        }
+        if (dataFile && (c == EOF || crossedLine))
+            return "the MetaImage header's ElementDataFile has no value on its line";
+        if (dataFile)
+            return {};
         while (c != EOF && (IsSeparator(c) || c == ' ' || c == '\t'))
             c = in.get();
         std::string value;

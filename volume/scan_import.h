@@ -27,14 +27,7 @@
 #include <string>
 #include <vector>
 
-// Which window maps a scan's values onto 12 bits.
-enum class ValueWindow : uint8_t {
-    Default,  // Ct for a CT, else Automatic
-    Ct,       // -1024..3071 HU
-    Automatic,
-    FullRange,  // the scan's [min, max]
-    Custom,     // [low, high] as given
-};
+#include "volume/volume_data.h"
 
 struct ValueChoice {
     ValueWindow window = ValueWindow::Default;
@@ -47,26 +40,9 @@ bool ParseValueChoice(const std::string& text, ValueChoice* choice);
 // "CT (Hounsfield units)", "Automatic", "Full range", "Custom".
 const char* ValueWindowName(ValueWindow window);
 
-struct ScanVolume {
-    std::unique_ptr<uint16_t[]> samples;  // dimX * dimY * dimZ, each 0..4095
-    uint32_t dimX = 0, dimY = 0, dimZ = 0;
-    double spacingX = 1, spacingY = 1, spacingZ = 1;  // physical size of a voxel (mm)
-    double minValue = 0, maxValue = 0;                // the stored values' finite range
-    bool anyFinite = false;                           // else minValue and maxValue are 0
-    double windowLow = 0, windowHigh = 0;             // mapped onto 0 and 4095
-    ValueWindow window = ValueWindow::FullRange;      // the window used (never Default)
-    bool isCt = false;                                // by Modality, or by the values' look
-    std::string unit;                                 // "HU" for a CT, else empty (unknown)
-    std::string format;                               // "NIfTI", "DICOM series (12 files)" ...
-    std::string sampleType;                           // "int16", "float32" ...
-    std::string notice;  // what the user should be told about the read (slices left out), else empty
-    // Set instead of `samples` by a reader asked to leave them for later
-    // (scan_reader.h): writes the rows [firstRow, endRow) of the samples
-    // (row y + dimY * z, dimX samples each) into `out`, from the stored values
-    // it holds. The reader's child sends them a piece at a time, and so never
-    // holds the 12-bit samples whole beside the stored ones.
-    std::function<void(uint64_t firstRow, uint64_t endRow, uint16_t* out)> makeRows;
-};
+// A scan as the readers return it (volume_data.h): one channel at one time
+// point, its values mapped through the first channel's window.
+using ScanVolume = VolumeData;
 
 // Called now and then during a long read with the fraction done (0..1).
 using ScanProgress = void (*)(double fraction, void* context);

@@ -43,6 +43,9 @@ struct MessageHead {
     uint32_t bytes;  // what follows the head
 };
 
+// No reader gives more channels than this.
+constexpr uint32_t kMostChannels = 1024;
+
 // No result is this long (its warnings are capped); a longer one is garbage.
 constexpr uint32_t kLongestResult = 64u << 20;
 
@@ -102,15 +105,22 @@ std::string WriteResult(ScanOutcome outcome, const ScanVolume& volume, const std
     out.Value(static_cast<uint32_t>(warnings.size()));
     for (const std::string& warning : warnings)
         out.Text(warning);
-    for (uint32_t dim : {volume.dimX, volume.dimY, volume.dimZ})
-        out.Value(dim);
-    for (double v : {volume.spacingX, volume.spacingY, volume.spacingZ, volume.minValue, volume.maxValue,
-                     volume.windowLow, volume.windowHigh})
+    for (uint32_t count : {volume.dimX, volume.dimY, volume.dimZ, volume.timePoints, volume.ChannelCount()})
+        out.Value(count);
+    for (double v : {volume.spacingX, volume.spacingY, volume.spacingZ, volume.timeStep})
         out.Value(v);
-    out.Value(volume.window);
-    out.Value(static_cast<uint8_t>(volume.isCt));
-    out.Value(static_cast<uint8_t>(volume.anyFinite));
-    for (const std::string* text : {&volume.unit, &volume.format, &volume.sampleType, &volume.notice})
+    for (const VolumeChannel& channel : volume.channels) {
+        for (double v : {channel.minValue, channel.maxValue, channel.windowLow, channel.windowHigh})
+            out.Value(v);
+        out.Value(channel.window);
+        out.Value(channel.colour);
+        out.Value(static_cast<uint8_t>(channel.anyFinite));
+        out.Text(channel.unit);
+        out.Text(channel.name);
+    }
+    for (bool flag : {volume.isCt, volume.isScan, volume.patientAxes})
+        out.Value(static_cast<uint8_t>(flag));
+    for (const std::string* text : {&volume.timeUnit, &volume.format, &volume.sampleType, &volume.notice})
         out.Text(*text);
     return out.bytes();
 }
@@ -127,20 +137,37 @@ bool ReadResult(const std::string& bytes, ScanOutcome* outcome, ScanVolume* volu
             return false;
         Warnings.push_back(std::move(warning));
     }
-    uint8_t isCt = 0, anyFinite = 0;
-    for (uint32_t* dim : {&volume->dimX, &volume->dimY, &volume->dimZ})
-        in.Value(dim);
-    for (double* v : {&volume->spacingX, &volume->spacingY, &volume->spacingZ, &volume->minValue,
-                      &volume->maxValue, &volume->windowLow, &volume->windowHigh})
+    uint32_t channelCount = 0;
+    for (uint32_t* count : {&volume->dimX, &volume->dimY, &volume->dimZ, &volume->timePoints, &channelCount})
+        in.Value(count);
+    for (double* v : {&volume->spacingX, &volume->spacingY, &volume->spacingZ, &volume->timeStep})
         in.Value(v);
-    in.Value(&volume->window);
-    in.Value(&isCt);
-    in.Value(&anyFinite);
-    for (std::string* text : {&volume->unit, &volume->format, &volume->sampleType, &volume->notice})
+    // No reader gives more channels than this; more is garbage.
+    if (channelCount == 0 || channelCount > kMostChannels)
+        return false;
+    volume->channels.assign(channelCount, VolumeChannel{});
+    bool known = true;
+    for (VolumeChannel& channel : volume->channels) {
+        uint8_t anyFinite = 0;
+        for (double* v : {&channel.minValue, &channel.maxValue, &channel.windowLow, &channel.windowHigh})
+            in.Value(v);
+        in.Value(&channel.window);
+        in.Value(&channel.colour);
+        in.Value(&anyFinite);
+        in.Text(&channel.unit);
+        in.Text(&channel.name);
+        channel.anyFinite = anyFinite != 0;
+        known = known && channel.window <= ValueWindow::Custom;
+    }
+    uint8_t flags[3] = {};
+    for (uint8_t& flag : flags)
+        in.Value(&flag);
+    volume->isCt = flags[0] != 0;
+    volume->isScan = flags[1] != 0;
+    volume->patientAxes = flags[2] != 0;
+    for (std::string* text : {&volume->timeUnit, &volume->format, &volume->sampleType, &volume->notice})
         in.Text(text);
-    volume->isCt = isCt != 0;
-    volume->anyFinite = anyFinite != 0;
-    return in.whole() && volume->window <= ValueWindow::Custom;
+    return in.whole() && known;
 }
 
 // ---------------------------------------------------------------------------
@@ -165,7 +192,7 @@ constexpr size_t kSampleChunk = size_t{1} << 20;
 // through one small buffer that stays in the cache while it is filled and
 // written.
 bool SendSamples(int fd, const ScanVolume& volume) {
-    const uint64_t rows = uint64_t{volume.dimY} * volume.dimZ;
+    const uint64_t rows = volume.RowCount();
     const uint64_t rowBytes = uint64_t{volume.dimX} * sizeof(uint16_t);
     const uint64_t rowsPerPiece = std::max<uint64_t>(1, kSampleChunk / std::max<uint64_t>(rowBytes, 1));
     std::unique_ptr<uint16_t[]> piece(new (std::nothrow) uint16_t[rowsPerPiece * volume.dimX]);
@@ -326,7 +353,7 @@ ScanOutcome RunReader(const std::string& path, const ChildWork& work, ScanProgre
         std::string bytes(head.bytes, '\0');
         if (!ReadFully(fd, bytes.data(), bytes.size()) || !ReadResult(bytes, &outcome, &result, &said))
             break;
-        const uint64_t count = uint64_t{result.dimX} * result.dimY * result.dimZ;
+        const uint64_t count = result.SampleCount();
         if (outcome == ScanOutcome::Read && count > 0) {
             result.samples.reset(new (std::nothrow) uint16_t[count]);
             if (result.samples == nullptr) {

@@ -46,31 +46,32 @@ template <typename T>
 void ChooseWindow(const T* values, uint64_t count, const ValueChoice& choice, bool ctByModality,
                   ScanVolume* volume) {
     const ValueFacts facts = SurveyValues(values, count);
-    volume->minValue = facts.min;
-    volume->maxValue = facts.max;
-    volume->anyFinite = facts.anyFinite;
+    volume->channels[0].minValue = facts.min;
+    volume->channels[0].maxValue = facts.max;
+    volume->channels[0].anyFinite = facts.anyFinite;
     volume->isCt = ctByModality || LooksLikeCt(facts);
-    volume->unit = volume->isCt ? "HU" : "";
+    volume->channels[0].unit = volume->isCt ? "HU" : "";
     ValueWindow window = choice.window;
     if (window == ValueWindow::Default)
         window = volume->isCt ? ValueWindow::Ct : ValueWindow::Automatic;
-    volume->window = window;
+    volume->channels[0].window = window;
     switch (window) {
         case ValueWindow::Ct:
-            volume->windowLow = kCtWindowLow;
-            volume->windowHigh = kCtWindowHigh;
+            volume->channels[0].windowLow = kCtWindowLow;
+            volume->channels[0].windowHigh = kCtWindowHigh;
             break;
         case ValueWindow::Custom:
-            volume->windowLow = choice.low;
-            volume->windowHigh = choice.high;
+            volume->channels[0].windowLow = choice.low;
+            volume->channels[0].windowHigh = choice.high;
             break;
         case ValueWindow::Automatic:
-            AutomaticWindow(values, count, facts, &volume->windowLow, &volume->windowHigh);
+            AutomaticWindow(values, count, facts, &volume->channels[0].windowLow,
+                            &volume->channels[0].windowHigh);
             break;
         case ValueWindow::Default:
         case ValueWindow::FullRange:
-            volume->windowLow = facts.min;
-            volume->windowHigh = facts.max;
+            volume->channels[0].windowLow = facts.min;
+            volume->channels[0].windowHigh = facts.max;
             break;
     }
 }
@@ -121,8 +122,8 @@ void FinishScan(SampleType type, std::unique_ptr<char[]> values, const Grid& gri
     WithTypedSamples(type, held.get(), [&](auto* typed) {
         ChooseWindow(typed, count, choice, ctByModality, volume);
         using Rows = PlacedRows<std::remove_const_t<std::remove_pointer_t<decltype(typed)>>>;
-        auto rows =
-            std::make_shared<const Rows>(typed, grid, placement, volume->windowLow, volume->windowHigh);
+        auto rows = std::make_shared<const Rows>(typed, grid, placement, volume->channels[0].windowLow,
+                                                 volume->channels[0].windowHigh);
         volume->makeRows = [held, rows](uint64_t firstRow, uint64_t endRow, uint16_t* out) {
             rows->Make(firstRow, endRow, out);
         };
@@ -134,15 +135,17 @@ void FinishScan(SampleType type, std::unique_ptr<char[]> values, const Grid& gri
     volume->spacingY = grid.spacing[placement.gridAxis[1]];
     volume->spacingZ = grid.spacing[placement.gridAxis[2]];
     volume->sampleType = SampleTypeName(type);
+    volume->isScan = true;
+    volume->patientAxes = true;
 }
 
 void MakeAllSamples(ScanVolume* volume) {
     if (!volume->makeRows)
         return;
-    const uint64_t count = uint64_t{volume->dimX} * volume->dimY * volume->dimZ;
+    const uint64_t count = volume->SampleCount();
     volume->samples.reset(new uint16_t[count]);
     PreferHugePages(volume->samples.get(), count * sizeof(uint16_t));
-    volume->makeRows(0, uint64_t{volume->dimY} * volume->dimZ, volume->samples.get());
+    volume->makeRows(0, volume->RowCount(), volume->samples.get());
     volume->makeRows = nullptr;
 }
 

@@ -1,17 +1,12 @@
 #include "volume/volume.h"
 
-#include <fcntl.h>
 #include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <new>
+#include <optional>
 
-#include "platform/files/file_read.h"
 #include "platform/shell/shell.h"
 #include "render/resources.h"
 #include "volume/gradient.h"
@@ -20,35 +15,49 @@
 
 namespace {
 
-constexpr const char* kVolumeCaption = "error: Volume";
+constexpr const char* kVolumeCaption = kVolumeErrorCaption;
 constexpr double kScanTimeLimitSeconds = 300;
 
 void ShowVolumeError(const std::string& text, const char* caption = kVolumeCaption) {
     shell::MessageBox(nullptr, text.c_str(), caption, shell::MB_OK);
 }
 
-class FileCloser {
-  public:
-    explicit FileCloser(int fd) : fd_(fd) {}
-    ~FileCloser() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-
-  private:
-    int fd_;
-};
-
-bool HasScanName(const std::string& path) {
-    static const char* const kScanEndings[] = {".nii",  ".nii.gz", ".hdr", ".nrrd",
-                                               ".nhdr", ".mha",    ".mhd", ".dcm"};
-    for (const char* ending : kScanEndings) {
-        const size_t n = std::strlen(ending);
-        if (path.size() > n && strcasecmp(path.c_str() + path.size() - n, ending) == 0)
-            return true;
-    }
-    return false;
+void ShowNotices(const std::vector<VolumeNotice>& notices) {
+    for (const VolumeNotice& notice : notices)
+        shell::MessageBox(nullptr, notice.text.c_str(), notice.caption.c_str(),
+                          shell::MB_OK | shell::MB_ICONINFORMATION);
 }
+
+// The viewer's side of a read: the progress over the window once a scan's
+// read begins, with its Cancel; the window's close box ends the reader too.
+struct ViewerWatch {
+    std::optional<ReadingProgress> reading;
+    std::string path;
+
+    ReadingWatch Watch() {
+        ReadingWatch watch;
+        watch.context = this;
+        watch.scanStarts = [](void* self) {
+            auto* viewer = static_cast<ViewerWatch*>(self);
+            viewer->reading.emplace(viewer->path);
+        };
+        watch.progress = [](double fraction, void* self) {
+            auto* viewer = static_cast<ViewerWatch*>(self);
+            if (viewer->reading)
+                ReadingProgress::Report(fraction, &*viewer->reading);
+        };
+        watch.stopRequested = [](void* self) {
+            auto* viewer = static_cast<ViewerWatch*>(self);
+            return viewer->reading ? ReadingProgress::StopRequested(&*viewer->reading)
+                                   : shell::CloseRequested();
+        };
+        watch.abandoned = [](void* self) {
+            auto* viewer = static_cast<ViewerWatch*>(self);
+            return shell::CloseRequested() || (viewer->reading && viewer->reading->Cancelled());
+        };
+        return watch;
+    }
+};
 
 }  // namespace
 
@@ -59,156 +68,44 @@ CVolume::~CVolume() {
 bool CVolume::Load(const char* path, const ValueChoice& values) {
     // Everything that can go wrong with the file is found out before the
     // current volume is let go.
-    struct stat pathInfo {};
-    std::string notAScan;
-    if (::stat(path, &pathInfo) == 0 && S_ISDIR(pathInfo.st_mode)) {
-        const ScanOutcome outcome = LoadScan(path, values, &notAScan);  // a DICOM series' folder
-        if (outcome == ScanOutcome::NotAScan)
-            ShowVolumeError(std::string("Unable to read scan (") + path + "): " + notAScan);
-        return outcome == ScanOutcome::Read;
-    }
-    // Non-blocking: opening a FIFO would otherwise wait for a writer; it is
-    // then refused as not a regular file.
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        ShowVolumeError(std::string("Unable to open volume file (") + path + "): " + std::strerror(errno));
-        return false;
-    }
-    FileCloser closer(fd);
-    struct stat info {};
-    uint8_t headerBytes[kVolumeHeaderBytes];
-    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    const bool haveHeader = regular && ReadFully(fd, headerBytes, kVolumeHeaderBytes);
-    const uint64_t fileSize = regular ? static_cast<uint64_t>(info.st_size) : 0;
-    const VolumeHeader header = haveHeader ? ReadVolumeHeader(headerBytes) : VolumeHeader{};
-    // A file exactly as long as its header promises is a volume file, even
-    // if a scan reader would take it too; any other file is a scan only if
-    // a reader recognises it, else the volume file's checks speak.
-    if (regular && !(haveHeader && IsExactVolumeFile(header, fileSize))) {
-        const ScanOutcome outcome = LoadScan(path, values, &notAScan);
-        if (outcome != ScanOutcome::NotAScan)
-            return outcome == ScanOutcome::Read;
-        // A name that promises a scan, which no reader took: the volume
-        // file's messages ("Volume too large: 25960 x 27756 x 11375") would
-        // mislead.
-        if (HasScanName(path)) {
-            ShowVolumeError(
-                std::string("Unable to read scan (") + path +
-                "): its name says NIfTI, NRRD, MetaImage or DICOM, but no reader recognises its content");
-            return false;
-        }
-    }
-    if (!haveHeader) {
-        ShowVolumeError(std::string("Unable to read volume file (") + path +
-                        "): it is not a volume file or is shorter than its 6-byte header");
-        return false;
-    }
-    return LoadVolumeFile(fd, fileSize, header, path);
-}
-
-bool CVolume::LoadVolumeFile(int fd, uint64_t fileSize, const VolumeHeader& header, const char* path) {
-    const std::string problem = CheckVolumeFile(header, fileSize);
-    if (!problem.empty()) {
-        ShowVolumeError(problem + " (" + path + ")");
-        return false;
-    }
-    const uint32_t count = static_cast<uint32_t>(uint32_t{header.dimX} * header.dimY * header.dimZ);
-    std::unique_ptr<uint16_t[]> samples(new (std::nothrow) uint16_t[count > 0 ? count : 1]);
-    if (!samples) {
-        ShowVolumeError(std::string("Not enough memory for the volume's samples (") + path + ")");
-        return false;
-    }
-    errno = 0;
-    if (!ReadFully(fd, samples.get(), uint64_t{count} * 2)) {
-        ShowVolumeError(std::string("Unable to read volume file (") + path +
-                        "): " + (errno ? std::strerror(errno) : "the file ended early"));
-        return false;
-    }
-    uint16_t low = 0, high = 0;
-    const bool rescaled = FitSamplesToTwelveBits(samples.get(), count, &low, &high);
-    const uint32_t dims[3] = {header.dimX, header.dimY, header.dimZ};
-    const float spacing[3] = {1.0f, 1.0f, 1.0f};
-    if (!Install(std::move(samples), dims, spacing, path))
-        return false;
-    isScan = false;
-    isCt = false;
-    valueWindow = ValueWindow::FullRange;
-    windowLow = 0;
-    windowHigh = 4095;
-    valueUnit.clear();
-    if (rescaled) {
-        minValue = low;
-        maxValue = high;
-        const std::string text = std::string("The samples of '") + path + "' use more than 12 bits (values " +
-                                 std::to_string(low) + " to " + std::to_string(high) +
-                                 "). They are shown mapped from that range onto 0 to 4095.";
-        shell::MessageBox(nullptr, text.c_str(), "Volume rescaled", shell::MB_OK | shell::MB_ICONINFORMATION);
-    }
-    return true;
-}
-
-ScanOutcome CVolume::LoadScan(const char* path, const ValueChoice& values, std::string* notAScan) {
-    ScanVolume scan;
-    std::string error;
-    // A reader that hangs (a file that never ends) must not hold the window:
-    // its close box, a quit, Esc or the progress's Cancel ends the reader.
-    ReadingProgress reading(path);
-    SetScanWait(kScanTimeLimitSeconds, &ReadingProgress::StopRequested, &reading);
-    ScanOutcome outcome = OpenScan(path, &scan, &error, 0, &ReadingProgress::Report, &reading, values);
-    if (outcome == ScanOutcome::Read && reading.Cancelled())
-        outcome = ScanOutcome::Stopped;  // the user no longer wants it, even read
-    // The stop check must not outlive `reading` (later reads use it).
+    VolumeData read;
+    VolumeProblem problem;
+    ViewerWatch viewer;
+    viewer.path = path;
+    const bool wasRead = ReadVolume(path, values, &read, &problem, viewer.Watch());
+    // Later reads (a check of a file to save over) still end with the window.
     SetScanWait(
         kScanTimeLimitSeconds, [](void*) { return shell::CloseRequested(); }, nullptr);
-    reading.End();
+    if (viewer.reading)
+        viewer.reading->End();
     // What the readers had to say goes to the debug output, on request.
     const bool verbose = std::getenv("TAMLO_DEBUG") != nullptr;
     for (const std::string& warning : TakeScanWarnings()) {
         if (verbose)
             shell::OutputDebugString(("scan reader: " + warning + "\n").c_str());
     }
-    if (outcome == ScanOutcome::NotAScan) {
-        *notAScan = error;
-        return outcome;
+    if (!wasRead) {
+        if (!problem.quiet)
+            ShowVolumeError(problem.text, problem.caption.c_str());
+        return false;
     }
-    if (outcome != ScanOutcome::Read) {
-        // A closing window is told nothing more, nor a user who cancelled.
-        if (!shell::CloseRequested() && !reading.Cancelled())
-            ShowVolumeError(std::string("Unable to read scan (") + path + "): " + error);
-        return outcome;
+    std::vector<VolumeNotice> notices;
+    const std::vector<VolumeNotice> readNotices = std::move(read.notices);
+    if (!Install(std::move(read), path, &problem, &notices)) {
+        ShowVolumeError(problem.text, problem.caption.c_str());
+        return false;
     }
-    const uint32_t dims[3] = {scan.dimX, scan.dimY, scan.dimZ};
-    const float spacing[3] = {static_cast<float>(scan.spacingX), static_cast<float>(scan.spacingY),
-                              static_cast<float>(scan.spacingZ)};
-    if (!Install(std::move(scan.samples), dims, spacing, path))
-        return ScanOutcome::Refused;
-    minValue = scan.minValue;
-    maxValue = scan.maxValue;
-    isScan = true;
-    isCt = scan.isCt;
-    valueWindow = scan.window;
-    windowLow = scan.windowLow;
-    windowHigh = scan.windowHigh;
-    valueUnit = scan.unit;
-    if (!(scan.windowHigh > scan.windowLow)) {
-        const std::string text =
-            std::string("The values of '") + path +
-            "' span no range (all equal, or none finite), so every sample is shown as 0.";
-        shell::MessageBox(nullptr, text.c_str(), "Volume values", shell::MB_OK | shell::MB_ICONINFORMATION);
-    }
-    if (!scan.notice.empty()) {
-        const std::string text = std::string("'") + path + "': " + scan.notice + ".";
-        shell::MessageBox(nullptr, text.c_str(), "Volume slices", shell::MB_OK | shell::MB_ICONINFORMATION);
-    }
-    return ScanOutcome::Read;
+    // What the device made of it first, then what the read found.
+    ShowNotices(notices);
+    ShowNotices(readNotices);
+    return true;
 }
 
 bool CVolume::Remap(const ValueChoice& values) {
     if (voxels == nullptr || !isScan || path.empty())
         return false;
     const std::string shown = path;  // Load replaces it
-    std::string notAScan;
-    return LoadScan(shown.c_str(), values, &notAScan) == ScanOutcome::Read;
+    return Load(shown.c_str(), values);
 }
 
 namespace {
@@ -229,15 +126,21 @@ std::string ZeroDimensionHint(const std::string& path) {
 
 }  // namespace
 
-bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3], const float spacing[3],
-                      const char* path) {
-    // The texture would be refused; the message says which file and why.
-    if (dims[0] == 0 || dims[1] == 0 || dims[2] == 0) {
-        ShowVolumeError(std::string("CreateTexture failed (") + path + ": " + std::to_string(dims[0]) +
-                        " x " + std::to_string(dims[1]) + " x " + std::to_string(dims[2]) +
-                        " samples, a zero dimension" + ZeroDimensionHint(path) + ")");
+bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem* problem,
+                      std::vector<VolumeNotice>* notices) {
+    const auto fail = [problem](const std::string& text, const char* caption = kVolumeCaption) {
+        *problem = VolumeProblem{caption, text, false};
         return false;
-    }
+    };
+    const uint32_t dims[3] = {volume.dimX, volume.dimY, volume.dimZ};
+    const float spacing[3] = {static_cast<float>(volume.spacingX), static_cast<float>(volume.spacingY),
+                              static_cast<float>(volume.spacingZ)};
+    std::unique_ptr<uint16_t[]> samples = std::move(volume.samples);
+    // The texture would be refused; the message says which file and why.
+    if (dims[0] == 0 || dims[1] == 0 || dims[2] == 0)
+        return fail("CreateTexture failed (" + path + ": " + std::to_string(dims[0]) + " x " +
+                    std::to_string(dims[1]) + " x " + std::to_string(dims[2]) + " samples, a zero dimension" +
+                    ZeroDimensionHint(path) + ")");
     InvalidateVolumeLayer();
     uint32_t factors[3] = {1, 1, 1};
     uint32_t finalDims[3] = {dims[0], dims[1], dims[2]};
@@ -247,21 +150,17 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
     const bool reduced = factors[0] > 1 || factors[1] > 1 || factors[2] > 1;
     if (reduced) {
         samples = BoxAverage(samples.get(), dims, factors, finalDims);
-        if (!samples) {
-            ShowVolumeError(std::string("Not enough memory to reduce the volume for the GPU (") + path + ")");
-            return false;
-        }
+        if (!samples)
+            return fail("Not enough memory to reduce the volume for the GPU (" + path + ")");
         for (int axis = 0; axis < 3; ++axis)
             finalSpacing[axis] *= static_cast<float>(factors[axis]);
     }
     const uint64_t count64 = uint64_t{finalDims[0]} * finalDims[1] * finalDims[2];
     if (count64 * 2 > UINT32_MAX || finalDims[0] > INT32_MAX || finalDims[1] > INT32_MAX ||
-        finalDims[2] > INT32_MAX) {
-        ShowVolumeError("Volume too large: " + std::to_string(finalDims[0]) + " x " +
-                        std::to_string(finalDims[1]) + " x " + std::to_string(finalDims[2]) +
-                        " samples do not fit in 4 GB (" + path + ")");
-        return false;
-    }
+        finalDims[2] > INT32_MAX)
+        return fail("Volume too large: " + std::to_string(finalDims[0]) + " x " +
+                    std::to_string(finalDims[1]) + " x " + std::to_string(finalDims[2]) +
+                    " samples do not fit in 4 GB (" + path + ")");
     const uint32_t count = static_cast<uint32_t>(count64);
     // All or nothing: the new textures and views are made before anything
     // of the shown volume is let go, so a failure leaves it shown and usable.
@@ -275,11 +174,13 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
     desc.Format = gpu::Format::R16_UNORM;
     gpu::Texture3D* texture = nullptr;
     gpu::ShaderResourceView* view = nullptr;
+    TextureFailure failure;
     if (!CreateTextureWithView(
             desc, gpu::SubresourceData{},
             {"CreateTexture failed", kVolumeCaption, "CreateShaderResourceView failed", "error: CVolume"},
-            &texture, &view))
-        return false;
+            &texture, &view, &failure))
+        return fail(failure.text != nullptr ? failure.text : "CreateTexture failed",
+                    failure.caption != nullptr ? failure.caption : kVolumeCaption);
     // Shading is worth having but not a reason to refuse a volume: without
     // the memory for it the volume is shown unshaded.
     std::string gradientProblem;
@@ -328,19 +229,30 @@ bool CVolume::Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3
         std::find_if(valueCounts.rbegin(), valueCounts.rend(), [](uint32_t n) { return n > 0; });
     minValue = first == valueCounts.end() ? 0 : static_cast<double>(first - valueCounts.begin());
     maxValue = last == valueCounts.rend() ? 0 : static_cast<double>(valueCounts.rend() - last - 1);
+    // What the 12 bits stand for. A volume file's range is the one counted
+    // here, unless its reader mapped a wider one onto 12 bits.
+    const VolumeChannel& channel = volume.channels.at(0);
+    if (volume.isScan || channel.anyFinite) {
+        minValue = channel.minValue;
+        maxValue = channel.maxValue;
+    }
+    isScan = volume.isScan;
+    isCt = volume.isCt;
+    valueWindow = channel.window;
+    windowLow = channel.windowLow;
+    windowHigh = channel.windowHigh;
+    valueUnit = channel.unit;
     if (reduced) {
         const std::string text =
-            std::string("'") + path + "' has " + std::to_string(dims[0]) + " x " + std::to_string(dims[1]) +
-            " x " + std::to_string(dims[2]) + " samples, more than this GPU's largest 3D texture edge (" +
+            "'" + path + "' has " + std::to_string(dims[0]) + " x " + std::to_string(dims[1]) + " x " +
+            std::to_string(dims[2]) + " samples, more than this GPU's largest 3D texture edge (" +
             std::to_string(limit) + "). It is shown averaged over boxes of " + std::to_string(factors[0]) +
             " x " + std::to_string(factors[1]) + " x " + std::to_string(factors[2]) + " samples, as " +
             std::to_string(dimX) + " x " + std::to_string(dimY) + " x " + std::to_string(dimZ) + ".";
-        shell::MessageBox(nullptr, text.c_str(), "Volume reduced", shell::MB_OK | shell::MB_ICONINFORMATION);
+        notices->push_back({"Volume reduced", text});
     }
-    if (!gradientProblem.empty()) {
-        const std::string text = std::string("'") + path + "' is shown unshaded: " + gradientProblem + ".";
-        shell::MessageBox(nullptr, text.c_str(), "Volume unshaded", shell::MB_OK | shell::MB_ICONINFORMATION);
-    }
+    if (!gradientProblem.empty())
+        notices->push_back({"Volume unshaded", "'" + path + "' is shown unshaded: " + gradientProblem + "."});
     return true;
 }
 

@@ -9,7 +9,9 @@
 
 #include "platform/gpu/gpu.h"
 #include "volume/scan_import.h"
+#include "volume/volume_data.h"
 #include "volume/volume_file.h"
+#include "volume/volume_read.h"
 
 class CVolume {
   public:
@@ -19,21 +21,23 @@ class CVolume {
     CVolume(const CVolume&) = delete;
     CVolume& operator=(const CVolume&) = delete;
 
-    // Reads the file into the samples and a 3D texture with its view. A file
-    // that cannot be read, is short, or is too large is refused before the
-    // current volume is touched. False after one message box.
-    //
-    // A file of exactly a volume file's size is one. Any other file (or a
-    // folder) that a scan reader recognises is read as a scan: mapped to 12
-    // bits, turned to the program's orientation, its voxel spacing kept.
-    // Everything else goes to the volume file's checks and messages. A grid
-    // wider than the device allows is reduced by box averaging, and the user
-    // told so once. All or nothing: when the new texture or view cannot be
-    // made, the shown volume stays as it was.
+    // Reads `path` (ReadVolume, volume_read.h) and installs it, showing
+    // the read's progress, a refusal in one message box and the notices in
+    // boxes of their own. A file that cannot be read, is short, or is too
+    // large is refused before the current volume is touched. False after
+    // one message box (or none, when the user ended the read).
     //
     // `values` chooses how a scan's values map onto 12 bits (scan_import.h);
     // a volume file's samples are its 12-bit values whatever it says.
     bool Load(const char* path, const ValueChoice& values = {});
+    // Makes `volume` the loaded volume, as read from `path`: the one place
+    // the device's textures are made from a volume's samples. A grid wider
+    // than the device allows is reduced by box averaging, and a notice
+    // saying so is added to `notices` (as is one for a volume shown
+    // unshaded). All or nothing: when the new texture or view cannot be
+    // made, the shown volume stays as it was and `problem` says why.
+    bool Install(VolumeData volume, const std::string& path, VolumeProblem* problem,
+                 std::vector<VolumeNotice>* notices);
     void Unload();
     // The scan shown, read again through another value window (with the
     // same progress and messages as Load); false, with the volume as it was,
@@ -78,14 +82,6 @@ class CVolume {
     std::string path;  // what was loaded
 
   private:
-    bool LoadVolumeFile(int fd, uint64_t fileSize, const VolumeHeader& header, const char* path);
-    // Read, or NotAScan with what was looked for in `notAScan` (the caller
-    // tries what else it knows); a refusal is shown here.
-    ScanOutcome LoadScan(const char* path, const ValueChoice& values, std::string* notAScan);
-    // Takes the 12-bit (or unshifted volume file) samples and makes them the
-    // loaded volume: reduction for the device, the shift, the texture.
-    bool Install(std::unique_ptr<uint16_t[]> samples, const uint32_t dims[3], const float spacing[3],
-                 const char* path);
     // The gradient texture of the final 12-bit samples (before their shift),
     // on the grid GradientGrid gives; both null, with the reason in
     // `problem`, when memory or the device cannot hold it.

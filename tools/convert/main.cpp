@@ -15,6 +15,7 @@
 #include "tools/convert/resample.h"
 #include "volume/scan_import.h"
 #include "volume/scan_input_files.h"
+#include "volume/volume_read.h"
 
 namespace {
 
@@ -121,26 +122,32 @@ int main(int argc, char** argv) {
         return Fail("cannot write " + output + ": it is a scan; the output is a volume file, name a new one");
 
     Progress progress;
-    ScanVolume scan;
-    std::string error;
-    const ScanOutcome outcome = OpenScan(input, &scan, &error, 0, &ShowProgress, &progress, values);
+    VolumeData scan;
+    VolumeProblem unread;
+    ReadingWatch watch;
+    watch.context = &progress;
+    watch.progress = &ShowProgress;
+    const bool read = ReadVolume(input, values, &scan, &unread, watch);
     EndProgress(&progress);
     TakeScanWarnings();
-    if (outcome != ScanOutcome::Read)
-        return Fail("cannot read " + input + ": " + error);
+    // What the viewer would say in its box.
+    if (!read)
+        return Fail(unread.text);
+    if (!scan.isScan)
+        return Fail(input + " is a volume file already; tamlo-convert reads scans");
     std::printf("input:   %s (%s, %s)\n", input.c_str(), scan.format.c_str(), scan.sampleType.c_str());
     std::printf("grid:    %u x %u x %u, spacing %g x %g x %g\n", scan.dimX, scan.dimY, scan.dimZ,
                 scan.spacingX, scan.spacingY, scan.spacingZ);
-    if (scan.anyFinite)
-        std::printf("values:  %g .. %g%s%s\n", scan.minValue, scan.maxValue, scan.unit.empty() ? "" : " ",
-                    scan.unit.c_str());
+    if (scan.channels[0].anyFinite)
+        std::printf("values:  %g .. %g%s%s\n", scan.channels[0].minValue, scan.channels[0].maxValue,
+                    scan.channels[0].unit.empty() ? "" : " ", scan.channels[0].unit.c_str());
     else
         std::printf("values:  none finite\n");
-    std::printf("window:  %g .. %g (%s), mapped onto 0 .. 4095\n", scan.windowLow, scan.windowHigh,
-                ValueWindowName(scan.window));
-    if (!(scan.windowHigh > scan.windowLow))
+    std::printf("window:  %g .. %g (%s), mapped onto 0 .. 4095\n", scan.channels[0].windowLow,
+                scan.channels[0].windowHigh, ValueWindowName(scan.channels[0].window));
+    if (!(scan.channels[0].windowHigh > scan.channels[0].windowLow))
         std::printf("note:    the values span no range (%s), so every sample is 0\n",
-                    scan.anyFinite ? "all equal" : "none finite");
+                    scan.channels[0].anyFinite ? "all equal" : "none finite");
     if (!scan.notice.empty())
         std::printf("note:    %s\n", scan.notice.c_str());
 

@@ -34,6 +34,7 @@
 #include "volume/scan_import.h"
 #include "volume/scan_input_files.h"
 #include "volume/volume.h"
+#include "volume/volume_read.h"
 
 namespace batch {
 namespace {
@@ -485,8 +486,29 @@ std::string StartSession(const Options& options) {
                   : options.mode == Options::Mode::Minimum ? VolumeMode::Minimum
                                                            : VolumeMode::Composite);
     SetVolumeCrop(options.crop);
-    if (!OpenVolumeFile(options.volumePath.c_str(), options.values)) {
-        const std::string message = firstMessage("the volume could not be opened");
+    // The volume's read and install say what failed; the boxes above are
+    // the device's own.
+    VolumeData read;
+    VolumeProblem problem;
+    ReadingWatch watch;
+    watch.stopRequested = [](void*) { return shell::CloseRequested(); };
+    watch.abandoned = watch.stopRequested;
+    const bool wasRead = ReadVolume(options.volumePath, options.values, &read, &problem, watch);
+    TakeScanWarnings();
+    std::vector<VolumeNotice> notices;
+    const std::vector<VolumeNotice> readNotices = std::move(read.notices);
+    if (!wasRead || !Volume.Install(std::move(read), options.volumePath, &problem, &notices)) {
+        ReleaseDeviceAndScene();
+        SessionBoxes.clear();
+        return problem.quiet ? "reading was stopped" : problem.caption + ": " + problem.text;
+    }
+    // What the device made of it first, then what the read found, as the viewer shows them.
+    for (const VolumeNotice& notice : notices)
+        std::fprintf(stderr, "tamlo-render: note: %s\n", notice.text.c_str());
+    for (const VolumeNotice& notice : readNotices)
+        std::fprintf(stderr, "tamlo-render: note: %s\n", notice.text.c_str());
+    if (!ShowLoadedVolume()) {
+        const std::string message = firstMessage("the volume could not be shown");
         ReleaseDeviceAndScene();
         return message;
     }

@@ -160,7 +160,9 @@ TEST(ConvertTest, WritesTheVolumeFileAndSaysWhatItDid) {
     std::ofstream(dir + "/notes.txt") << "plain text";
     const Outcome refused = Convert(dir + "/notes.txt " + dir + "/notes.vol", dir);
     EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.err.rfind("tamlo-convert: cannot read ", 0), 0u) << refused.err;
+    // The viewer's words for the file, naming it.
+    EXPECT_EQ(refused.err.rfind("tamlo-convert: ", 0), 0u) << refused.err;
+    EXPECT_NE(refused.err.find("(" + dir + "/notes.txt)"), std::string::npos) << refused.err;
     EXPECT_FALSE(std::filesystem::exists(dir + "/notes.vol"));
     EXPECT_EQ(Convert("", dir).status, 2);
 

@@ -426,12 +426,20 @@ TEST_F(ScanHostileTest, NrrdLinesAndPatternsThatWouldOverrunTheReadersAreRefused
     const std::string meta = "NDims = 3\nDimSize = 2 2 2\nElementType = MET_UCHAR\n";
     Put(Path("step0.mhd"), meta + "ElementDataFile = s%d.raw 0 1 0\n");
     Put(Path("words.mhd"), meta + "ElementDataFile = s%d.raw one 1 1\n");
-    Put(Path("nul.mhd"), meta + std::string("ElementDataFile\0= = x = LOCAL%xx\n", 33));
-    for (const char* name : {"pattern.nhdr", "pattern.mhd", "step0.mhd", "words.mhd", "nul.mhd"}) {
+    for (const char* name : {"pattern.nhdr", "pattern.mhd", "step0.mhd", "words.mhd"}) {
         const std::string refusal = Refusal(Path(name));
         EXPECT_NE(refusal.find("is not a name with one number in it"), std::string::npos)
             << name << ": " << refusal;
     }
+    // It also ends a name at a NUL, and looks for the "=" past the line.
+    Put(Path("nul.mhd"), meta + std::string("ElementDataFile\0= = x = LOCAL%xx\n", 33));
+    Put(Path("nextline.mhd"), meta + "ElementDataFile\n= s%d.raw 0 1 0\n");
+    const std::string nul = Refusal(Path("nul.mhd"));
+    EXPECT_TRUE(nul.find("holds a NUL byte (ElementDataFile, not text)") != std::string::npos ||
+                nul.find("is not a name with one number in it") != std::string::npos)
+        << nul;
+    EXPECT_NE(Refusal(Path("nextline.mhd")).find("ElementDataFile has no value on its line"),
+              std::string::npos);
     Put(Path("stepped.mhd"), meta + "ElementDataFile = s%d.raw 0 1 1\n");
     EXPECT_TRUE(ReadScan(Path("stepped.mhd"), &volume, &error)) << error;
     Put(Path("numbered.nhdr"), head + "data file: s%01d.raw 0 1 1\n");
@@ -500,8 +508,8 @@ TEST_F(ScanHostileTest, CompressedMetaImageDataReadsExactlyOrIsRefused) {
     ScanVolume expected;
     std::string error;
     ASSERT_TRUE(ReadScan(Path("sized.mha"), &expected, &error)) << error;
-    EXPECT_EQ(expected.minValue, 0);
-    EXPECT_EQ(expected.maxValue, 999);
+    EXPECT_EQ(expected.channels[0].minValue, 0);
+    EXPECT_EQ(expected.channels[0].maxValue, 999);
     for (const char* name : {"unsized.mha", "msb.mha"}) {
         ScanVolume volume;
         ASSERT_TRUE(ReadScan(Path(name), &volume, &error)) << name << ": " << error;
@@ -568,8 +576,8 @@ TEST_F(ScanHostileTest, NrrdTextValuesPastTheirTypeAreRefused) {
     ScanVolume volume;
     std::string error;
     ASSERT_TRUE(ReadScan(Path("ends.nrrd"), &volume, &error)) << error;
-    EXPECT_EQ(volume.minValue, -32768);
-    EXPECT_EQ(volume.maxValue, 32767);
+    EXPECT_EQ(volume.channels[0].minValue, -32768);
+    EXPECT_EQ(volume.channels[0].maxValue, 32767);
 }
 
 // The reader's work limit follows the file: a header's own bytes, the data
@@ -599,7 +607,7 @@ TEST_F(ScanHostileTest, ValuesOfSubnormalSpanReadWithTheirWholeRange) {
     std::string error;
     ASSERT_TRUE(ReadScan(Path("tiny.nii"), &volume, &error, 0, nullptr, nullptr, {ValueWindow::Automatic}))
         << error;
-    EXPECT_EQ(volume.windowLow, 0);
-    EXPECT_EQ(volume.windowHigh, 2.78e-309);
+    EXPECT_EQ(volume.channels[0].windowLow, 0);
+    EXPECT_EQ(volume.channels[0].windowHigh, 2.78e-309);
     EXPECT_EQ(*std::max_element(volume.samples.get(), volume.samples.get() + 8), 4095);
 }

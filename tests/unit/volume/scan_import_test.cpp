@@ -105,8 +105,8 @@ TEST_F(ScanImportTest, EveryFormatAndTypeGivesTheSameSamples) {
             ASSERT_EQ(v.dimY, 3u);
             ASSERT_EQ(v.dimZ, 4u);
             EXPECT_EQ(v.sampleType, stored.name);
-            EXPECT_DOUBLE_EQ(v.minValue, std::min(stored.offset, 59 * stored.scale + stored.offset));
-            EXPECT_DOUBLE_EQ(v.maxValue, std::max(stored.offset, 59 * stored.scale + stored.offset));
+            EXPECT_DOUBLE_EQ(v.channels[0].minValue, std::min(stored.offset, 59 * stored.scale + stored.offset));
+            EXPECT_DOUBLE_EQ(v.channels[0].maxValue, std::max(stored.offset, 59 * stored.scale + stored.offset));
             for (uint32_t z = 0; z < 4; ++z)
                 for (uint32_t y = 0; y < 3; ++y)
                     for (uint32_t x = 0; x < 5; ++x) {
@@ -137,7 +137,7 @@ TEST_F(ScanImportTest, ConstantScanMapsToZero) {
     ASSERT_EQ(scan_test::WriteScan(Path("flat.nrrd"), spec, std::vector<double>(27, 1234.0)), "");
     const ScanVolume v = Read(Path("flat.nrrd"));
     EXPECT_EQ(Samples(v), std::vector<uint16_t>(27, 0));
-    EXPECT_EQ(v.minValue, 1234.0);
+    EXPECT_EQ(v.channels[0].minValue, 1234.0);
 }
 
 // Spacing comes along with the axes it belongs to; a grid stored along
@@ -214,11 +214,11 @@ TEST_F(ScanImportTest, DicomSeriesLoadsInPositionOrder) {
         ASSERT_EQ(v.dimZ, 3u);
         EXPECT_NEAR(v.spacingY, 1.5, 1e-6);
         EXPECT_NEAR(v.spacingX, 0.5, 1e-6);
-        EXPECT_DOUBLE_EQ(v.minValue, -1000);
-        EXPECT_DOUBLE_EQ(v.maxValue, -1000 + 500 + 20 + 3);
+        EXPECT_DOUBLE_EQ(v.channels[0].minValue, -1000);
+        EXPECT_DOUBLE_EQ(v.channels[0].maxValue, -1000 + 500 + 20 + 3);
         EXPECT_NE(v.format.find("6 files"), std::string::npos) << v.format;
         EXPECT_TRUE(v.isCt) << "Modality CT";
-        EXPECT_EQ(v.unit, "HU");
+        EXPECT_EQ(v.channels[0].unit, "HU");
         for (uint32_t s = 0; s < 6; ++s)
             EXPECT_EQ(At(v, 1, s, 2), value(1, 2, int(s)) + 1024)
                 << "slice " << s << ": HU + 1024, a CT's window";
@@ -232,7 +232,7 @@ TEST_F(ScanImportTest, DicomSeriesLoadsInPositionOrder) {
               "");
     const ScanVolume v = Read(mr.string());
     EXPECT_FALSE(v.isCt);
-    EXPECT_EQ(v.unit, "");
+    EXPECT_EQ(v.channels[0].unit, "");
     for (uint32_t s = 0; s < 6; ++s) {
         const double expected = std::floor((value(1, 2, int(s)) + 1000) * 4095.0 / 523.0 + 0.5);
         EXPECT_EQ(At(v, 1, s, 2), expected) << "slice " << s;
@@ -262,7 +262,7 @@ TEST_F(ScanImportTest, AFolderOfManySeriesGroupsEachSliceWithItsOwn) {
     for (int i : {0, 17, 39}) {
         const ScanVolume one = Read((folder / ("one" + std::to_string(i))).string());
         EXPECT_EQ(one.dimX * one.dimY * one.dimZ, 16u) << "slice " << i << " alone";
-        EXPECT_EQ(one.minValue, 10.0 * i);
+        EXPECT_EQ(one.channels[0].minValue, 10.0 * i);
     }
 }
 

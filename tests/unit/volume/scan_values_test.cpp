@@ -152,8 +152,8 @@ TEST(ValueWindows, ExtremeAndNonFiniteValuesLandAtTheEnds) {
     ScanVolume v;
     std::string error;
     ASSERT_TRUE(ReadScan(path, &v, &error, 0, nullptr, nullptr, {ValueWindow::FullRange})) << error;
-    EXPECT_EQ(v.minValue, -big);
-    EXPECT_EQ(v.maxValue, big) << "the range is the finite values'";
+    EXPECT_EQ(v.channels[0].minValue, -big);
+    EXPECT_EQ(v.channels[0].maxValue, big) << "the range is the finite values'";
     const std::vector<uint16_t> expected = {0, 2048, 4095, 4095, 0, 0};
     EXPECT_EQ(std::vector<uint16_t>(v.samples.get(), v.samples.get() + 6), expected)
         << "a range wider than the largest double still maps; +inf is the top, -inf and NaN the bottom";
@@ -166,7 +166,7 @@ TEST(ValueWindows, ExtremeAndNonFiniteValuesLandAtTheEnds) {
         ASSERT_TRUE(ReadScan(file, &v, &error)) << error;
         const std::vector<uint16_t> mapped = {0, 2048, 4095, 4095, 0, 0};
         EXPECT_EQ(std::vector<uint16_t>(v.samples.get(), v.samples.get() + 6), mapped) << extension;
-        EXPECT_EQ(v.maxValue, 3) << extension;
+        EXPECT_EQ(v.channels[0].maxValue, 3) << extension;
     }
 
     // A window of subnormal width, as --values 0,1e-310 asks, keeps the order of the values.

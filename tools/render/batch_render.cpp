@@ -478,7 +478,8 @@ std::string StartSession(const Options& options) {
     // chain, projections and panel to it. No window: the device is headless.
     MainWindow = nullptr;
     SetClientSize(options.width, options.height);
-    Renderer.volumePassChoice = options.volumePass;
+    if (options.volumePass != VolumePassChoice::Automatic)
+        Renderer.volumePassChoice = options.volumePass;
     if (!InitDevice()) {
         const std::string message = firstMessage("the device could not be created");
         ReleaseDeviceAndScene();

@@ -36,7 +36,8 @@ struct Options {
     ValueChoice values;   // a scan's value window (--values)
     bool shading = true;  // View > Shading
     // --volume-pass: the slices or the CPU draw the volume layer (by
-    // default the CPU on a software rasteriser, as in the viewer).
+    // default the process's choice: the CPU on a software rasteriser, as in
+    // the viewer).
     VolumePassChoice volumePass = VolumePassChoice::Automatic;
     // View > Composite, Maximum Intensity, Minimum Intensity.
     enum class Mode { Composite, Maximum, Minimum } mode = Mode::Composite;

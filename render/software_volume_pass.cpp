@@ -144,8 +144,11 @@ Corner Axis(float u, int32_t dim) {
 
 // The filtered 16-bit value at texture position u; false where the brick it
 // lies in is clear (the value then does not matter).
-bool Trilinear(const Grid& g, const float u[3], float* value) {
+bool Trilinear(const Grid& g, const float u[3], float* value, int32_t clearBrick[3]) {
     const Corner x = Axis(u[0], g.dims[0]), y = Axis(u[1], g.dims[1]), z = Axis(u[2], g.dims[2]);
+    clearBrick[0] = x.i >> 4;
+    clearBrick[1] = y.i >> 4;
+    clearBrick[2] = z.i >> 4;
     if (g.clearBrick != nullptr) {
         const uint32_t brick =
             ((static_cast<uint32_t>(z.i) >> 4) * g.bricks[1] + (static_cast<uint32_t>(y.i) >> 4)) *
@@ -163,6 +166,28 @@ bool Trilinear(const Grid& g, const float u[3], float* value) {
     const float c0 = c00 + y.f * (c10 - c00), c1 = c01 + y.f * (c11 - c01);
     *value = c0 + z.f * (c1 - c0);
     return true;
+}
+
+// The depth at which a ray leaves a brick (going deeper), a little short of
+// it: the texture positions whose sample lies in brick b along an axis are
+// [(16 b + 1/2) / dim, (16 b + 16.5) / dim), unbounded past the grid's
+// ends, where the sampler clamps.
+float BrickExit(const Ray& ray, const int32_t brick[3], const int32_t dims[3], float z) {
+    float exit = INFINITY;
+    for (int j = 0; j < 3; ++j) {
+        if (ray.du[j] == 0.0f)
+            continue;
+        const float dim = static_cast<float>(dims[j]);
+        const bool up = ray.du[j] > 0.0f;
+        const int32_t edge = up ? brick[j] * 16 + 16 : brick[j] * 16;
+        if ((up && edge >= dims[j]) || (!up && edge <= 0))
+            continue;
+        const float bound = (static_cast<float>(edge) + 0.5f) / dim;
+        exit = std::min(exit, (bound - ray.u0[j]) / ray.du[j]);
+    }
+    // Short of it by more than the rounding of the positions: a sample just
+    // inside the next brick is then taken, never one left out.
+    return std::max(z, exit - 1e-4f * (std::fabs(exit) + 1.0f));
 }
 
 // The gradient texture as the shader reads it: filtered within the z plane
@@ -212,6 +237,7 @@ struct Lane {
     float c[3] = {0, 0, 0}, a = 0, t = 1;
     float extreme = 0;
     bool covered = false;
+    float skipUntil = -INFINITY;  // inside a clear brick until this depth
 };
 
 bool InCrop(const SoftwareFrame& f, const float u[3]) {
@@ -314,15 +340,18 @@ void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
                 continue;
             }
             ++live;
-            if (i > lane.last)
+            if (i > lane.last || z < lane.skipUntil)
                 continue;
             const float u[3] = {lane.ray.u0[0] + z * lane.ray.du[0], lane.ray.u0[1] + z * lane.ray.du[1],
                                 lane.ray.u0[2] + z * lane.ray.du[2]};
             if (!InCrop(f, u))
                 continue;
             float value;
-            if (!Trilinear(pass.grid, u, &value))
+            int32_t brick[3];
+            if (!Trilinear(pass.grid, u, &value, brick)) {
+                lane.skipUntil = BrickExit(lane.ray, brick, pass.grid.dims, z);
                 continue;
+            }
             if (!composite) {
                 lane.extreme = !lane.covered ? value
                                : maximum     ? std::max(lane.extreme, value)

@@ -170,7 +170,78 @@ void DrawReducedOrWhole(gpu::RenderTargetView* target, gpu::ShaderResourceView* 
         ctx->RSSetViewports(1, &viewport);
 }
 
+// The layer drawn by the CPU at a drag's quality (a viewport of a fraction
+// of it, every sliceStep-th plane), then handed to the device whole: the
+// part outside a reduced viewport is never shown.
+void DrawSoftwareLayer(const DragQuality& quality) {
+    const uint32_t width = static_cast<uint32_t>(ClientArea.width);
+    const uint32_t height = static_cast<uint32_t>(ClientArea.height);
+    Renderer.softwareImage.resize(size_t{width} * height * 4);
+    SoftwareFrame frame;
+    frame.view = Renderer.view;
+    d3dx::MatrixTranspose(&frame.projection, &Renderer.projection);
+    frame.width = width;
+    frame.height = height;
+    if (quality.resolutionDivisor > 1) {
+        const DragViewport low = ReducedViewport(quality.resolutionDivisor);
+        frame.width = static_cast<uint32_t>(low.width);
+        frame.height = static_cast<uint32_t>(low.height);
+    }
+    frame.sliceDepth = Renderer.sliceDepth.data();
+    frame.sliceCount = std::min(Renderer.sliceDepth.size(), Renderer.sliceFirstIndex.size());
+    frame.sliceStep = std::max<uint32_t>(quality.sliceStep, 1);
+    for (int axis = 0; axis < 3; ++axis) {
+        frame.cropLow[axis] = Renderer.cropBox.low[axis];
+        frame.cropHigh[axis] = Renderer.cropBox.high[axis];
+    }
+    frame.mode = DrawnVolumeMode();
+    frame.shading = Renderer.shading && Renderer.gradientView != nullptr;
+    frame.lookup = Renderer.lookupTexels.data();
+    frame.lookupTexels = static_cast<uint32_t>(Renderer.lookupTexels.size() / 4);
+    frame.skipClearSpace = Renderer.skipClearSpace;
+    SoftwareVolume volume = Renderer.softwareVolume;
+    volume.bricks = &Renderer.volumeBricks;
+    for (int axis = 0; axis < 3; ++axis)
+        volume.halfExtents[axis] = Renderer.volumeHalfExtents[axis];
+    DrawSoftwareVolume(volume, frame, Renderer.softwareImage.data(), width);
+    Renderer.context->UpdateSubresource(Renderer.volumeLayer, 0, nullptr, Renderer.softwareImage.data(),
+                                        width * 8, 0);
+}
+
+// Whether this frame's layer is the CPU's: on its device, with the volume's
+// samples at hand (and its gradient where the picture is shaded).
+bool CpuDrawsThisLayer() {
+    if (!Renderer.volumePassOnCpu || Renderer.softwareVolume.texels == nullptr)
+        return false;
+    const bool shaded =
+        Renderer.shading && Renderer.gradientView != nullptr && DrawnVolumeMode() == VolumeMode::Composite;
+    return !shaded || Renderer.softwareVolume.gradient != nullptr;
+}
+
 }  // namespace
+
+void SetSoftwareVolume(const uint16_t* texels, const uint32_t dims[3]) {
+    InvalidateVolumeLayer();
+    Renderer.softwareVolume.texels = texels;
+    for (int axis = 0; axis < 3; ++axis)
+        Renderer.softwareVolume.dims[axis] = texels != nullptr ? dims[axis] : 0;
+}
+
+void SetSoftwareGradient(const uint8_t* texels, const uint32_t dims[3]) {
+    InvalidateVolumeLayer();
+    Renderer.softwareVolume.gradient = texels;
+    for (int axis = 0; axis < 3; ++axis)
+        Renderer.softwareVolume.gradientDims[axis] = texels != nullptr ? dims[axis] : 0;
+}
+
+bool VolumePassOnCpu() {
+    return Renderer.volumePassOnCpu;
+}
+
+void SetLookupTexels(const float* rgbaTexels, uint32_t count) {
+    InvalidateVolumeLayer();
+    Renderer.lookupTexels.assign(rgbaTexels, rgbaTexels + size_t{count} * 4);
+}
 
 void SetClearSpaceVolume(VolumeBricks bricks, const float* halfExtents) {
     InvalidateVolumeLayer();
@@ -241,8 +312,12 @@ VolumePass DrawVolumePass(gpu::ShaderResourceView* volumeView, gpu::ShaderResour
     pass.drewLayer = !layered || Renderer.volumeLayerStale;
     if (pass.drewLayer) {
         gpu::RenderTargetView* target = layered ? Renderer.volumeLayerTarget : Renderer.renderTargetView;
-        ctx->OMSetRenderTargets(1, &target, nullptr);
-        DrawReducedOrWhole(target, volumeView, transferView, quality);
+        if (layered && CpuDrawsThisLayer()) {
+            DrawSoftwareLayer(quality);
+        } else {
+            ctx->OMSetRenderTargets(1, &target, nullptr);
+            DrawReducedOrWhole(target, volumeView, transferView, quality);
+        }
         Renderer.layerQuality = quality;
         Renderer.volumeLayerStale = false;
     }
@@ -260,6 +335,15 @@ bool RefineVolumeLayer(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceV
         return false;
     gpu::DeviceContext* ctx = Renderer.context;
     const auto start = std::chrono::steady_clock::now();
+    if (CpuDrawsThisLayer()) {
+        // The CPU draws the whole picture in about the time of a band.
+        DrawSoftwareLayer(DragQuality{});
+        Renderer.layerQuality = DragQuality{};
+        if (Renderer.timeLayers)
+            Renderer.layerSeconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        return true;
+    }
     if (Renderer.refineLayerTarget == nullptr) {
         // No second layer to build it in: the whole picture in one go, over
         // the coarse one (the input waits for it, as it did for every frame).

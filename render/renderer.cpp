@@ -2,6 +2,7 @@
 #include "render/renderer.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 
 #include "platform/d3dx/d3dx.h"
@@ -260,6 +261,8 @@ bool CreateDeviceObjects() {
 
     if (!CreateBackBufferView())
         return false;
+    Renderer.volumePassOnCpu = CpuDrawsVolumeLayer(
+        Renderer.volumePassChoice, std::getenv("TAMLO_VOLUME_PASS"), Renderer.device->AdapterDescription());
 
     const gpu::RasterizerDesc rd = MakeRasterizerDesc();
     if (gpu::FAILED(Renderer.device->CreateRasterizerState(&rd, &Renderer.rasterizerState))) {

@@ -16,18 +16,15 @@
 #include "render/drag_quality.h"
 #include "render/empty_space.h"
 #include "render/resources.h"
+#include "render/software_volume_pass.h"
 #include "render/vertex_formats.h"
+#include "render/volume_mode.h"
 
 // Constant-buffer sizes (bytes) and the slots the frames bind them to.
 inline constexpr uint32_t kChangeOnResizeBytes = 128;    // projection, ortho
 inline constexpr uint32_t kChangeFrameVolumeBytes = 80;  // viewTransposed, lightDirection
 inline constexpr uint32_t kChangeFrameUIBytes = 64;      // uiTranslation
 inline constexpr uint32_t kChangeOnVolumeBytes = 16;     // volumeConstants
-
-// How the samples along a pixel make its colour: blended front to back
-// through the transfer function, or the transfer function at the largest or
-// smallest density along it.
-enum class VolumeMode { Composite, Maximum, Minimum };
 
 struct RendererRecord {
     gpu::SwapChain* swapChain = nullptr;
@@ -113,6 +110,15 @@ struct RendererRecord {
     // The crop the slices were cut to, as fractions of the box (the whole box at start).
     TextureBox cropBox;
     bool skipClearSpace = true;
+    // The layer drawn by the CPU instead of the slices (software_volume_pass.h):
+    // the choice by hand outlives the device; what it comes to is decided
+    // with each device. The CPU pass reads the volume's samples and gradient
+    // (lent by the volume) and the lookup texture's texels (a copy).
+    VolumePassChoice volumePassChoice = VolumePassChoice::Automatic;
+    bool volumePassOnCpu = false;
+    SoftwareVolume softwareVolume;
+    std::vector<float> lookupTexels;
+    std::vector<uint16_t> softwareImage;
 
     // projection and ortho lie back to back: the 128-byte cbChangeOnResize block.
     d3dx::Matrix projection{};

@@ -73,6 +73,16 @@ void SetClearSpaceLookup(LookupOpacity lookup);
 // the clear space grows by what lies outside it. Draws the layer again.
 void SetClearSpaceCrop(const float low[3], const float high[3]);
 
+// What the CPU's volume pass reads (software_volume_pass.h), lent by the
+// volume until it sets null: the 3D texture's texels and the gradient
+// texture's; and whether that pass draws the layer on this device (the
+// volume keeps a copy of its gradient only then).
+void SetSoftwareVolume(const uint16_t* texels, const uint32_t dims[3]);
+void SetSoftwareGradient(const uint8_t* texels, const uint32_t dims[3]);
+bool VolumePassOnCpu();
+// The lookup texture's RGBA texels, copied for the CPU's pass.
+void SetLookupTexels(const float* rgbaTexels, uint32_t count);
+
 // The shown volume's gradient texture for shading (null: none, the slices are
 // drawn unshaded). Lent: the volume sets null before it releases the view.
 void SetVolumeGradient(gpu::ShaderResourceView* gradientView);

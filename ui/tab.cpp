@@ -104,6 +104,7 @@ bool CTab::GenerateTransfer() {
     float texels[kTransferTexels * 4];
     WalkTransferFunction(points.get(), pointCount, texels);
     SetClearSpaceLookup(MeasureLookup(texels, kTransferTexels));
+    SetLookupTexels(texels, kTransferTexels);
 
     gpu::Texture1DDesc desc;
     desc.Width = kTransferTexels;

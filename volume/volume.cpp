@@ -186,8 +186,9 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
     std::string gradientProblem;
     gpu::Texture2D* newGradientTexture = nullptr;
     gpu::ShaderResourceView* newGradientView = nullptr;
+    std::vector<uint8_t> newGradientCopy;
     MakeGradientTexture(samples.get(), finalDims, finalSpacing, &newGradientTexture, &newGradientView,
-                        &gradientProblem);
+                        &gradientProblem, VolumePassOnCpu() ? &newGradientCopy : nullptr);
     std::vector<uint32_t> counts(kSampleValues, 0);
     ShiftSamplesCountingValues(samples.get(), count, counts.data());
     // In 64 bits: a slice of two 16-bit edges can pass 2^31 bytes.
@@ -199,6 +200,12 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
     gradientTexture = newGradientTexture;
     gradientView = newGradientView;
     SetVolumeGradient(gradientView);
+    gradientCopy = std::move(newGradientCopy);
+    if (!gradientCopy.empty()) {
+        uint32_t gradientDims[3], gradientFactors[3];
+        GradientGrid(finalDims, gradientDims, gradientFactors);
+        SetSoftwareGradient(gradientCopy.data(), gradientDims);
+    }
     dimX = static_cast<int32_t>(finalDims[0]);
     dimY = static_cast<int32_t>(finalDims[1]);
     dimZ = static_cast<int32_t>(finalDims[2]);
@@ -221,6 +228,7 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
     const float half[3] = {halfExtentX, halfExtentY, halfExtentZ};
     SetClearSpaceVolume(MeasureBricks(samples.get(), finalDims), half);
     voxels = std::move(samples);
+    SetSoftwareVolume(voxels.get(), finalDims);
     volumeTexture = texture;
     volumeView = view;
     valueCounts = std::move(counts);
@@ -258,7 +266,7 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
 
 void CVolume::MakeGradientTexture(const uint16_t* samples, const uint32_t dims[3], const float spacing[3],
                                   gpu::Texture2D** texture, gpu::ShaderResourceView** view,
-                                  std::string* problem) {
+                                  std::string* problem, std::vector<uint8_t>* copy) {
     uint32_t gradientDims[3], factors[3];
     GradientGrid(dims, gradientDims, factors);
     const uint64_t texels = uint64_t{gradientDims[0]} * gradientDims[1] * gradientDims[2];
@@ -293,15 +301,29 @@ void CVolume::MakeGradientTexture(const uint16_t* samples, const uint32_t dims[3
     }
     const uint32_t rowPitch = kGradientBytesPerSample * gradientDims[0];
     const size_t sliceBytes = size_t{rowPitch} * gradientDims[1];
+    // The CPU's pass reads the gradient from memory; without room for that
+    // copy it draws shaded pictures with the slices.
+    if (copy != nullptr && (available == 0 || 2 * bytes + 2 * slabBytes <= available)) {
+        try {
+            copy->resize(bytes);
+        } catch (const std::bad_alloc&) {
+            copy->clear();
+        }
+    }
+    const bool copying = copy != nullptr && copy->size() == bytes;
     const bool made = ComputeGradientSlabs(
         samples, dims, spacing, kGradientSlabTexels,
         [&](uint32_t firstZ, uint32_t planes, const uint8_t* slab) {
             for (uint32_t z = firstZ; z < firstZ + planes; ++z)
                 FillTexture(*texture, z, slab + (z - firstZ) * sliceBytes, rowPitch);
+            if (copying)
+                std::copy_n(slab, planes * sliceBytes, copy->data() + firstZ * sliceBytes);
             if (gradientDims[2] < desc.ArraySize)  // one plane: its second slice repeats it
                 FillTexture(*texture, 1, slab, rowPitch);
         });
     if (!made) {
+        if (copy != nullptr)
+            copy->clear();
         ReleaseAndNull(*view);
         ReleaseAndNull(*texture);
         *problem = "its gradient needs " + std::to_string((slabBytes + (1u << 20) - 1) >> 20) +
@@ -311,6 +333,10 @@ void CVolume::MakeGradientTexture(const uint16_t* samples, const uint32_t dims[3
 
 void CVolume::Unload() {
     InvalidateVolumeLayer();
+    SetSoftwareVolume(nullptr, nullptr);
+    SetSoftwareGradient(nullptr, nullptr);
+    gradientCopy.clear();
+    gradientCopy.shrink_to_fit();
     voxels.reset();
     ReleaseAndNull(volumeTexture);
     ReleaseAndNull(volumeView);

@@ -51,6 +51,8 @@ class CVolume {
     // unshaded, and the user told so).
     gpu::Texture2D* gradientTexture = nullptr;  // an array, a slice per z
     gpu::ShaderResourceView* gradientView = nullptr;
+    // Its texels, kept only where the CPU draws the volume layer.
+    std::vector<uint8_t> gradientCopy;
     gpu::Texture2D* histogramTexture = nullptr;
     gpu::ShaderResourceView* histogramView = nullptr;
     std::unique_ptr<uint16_t[]> voxels;
@@ -87,7 +89,7 @@ class CVolume {
     // `problem`, when memory or the device cannot hold it.
     static void MakeGradientTexture(const uint16_t* samples, const uint32_t dims[3], const float spacing[3],
                                     gpu::Texture2D** texture, gpu::ShaderResourceView** view,
-                                    std::string* problem);
+                                    std::string* problem, std::vector<uint8_t>* copy);
 };
 
 extern CVolume Volume;

@@ -130,6 +130,8 @@ bool Core::InitGl() {
     maxArrayLayers = static_cast<GLuint>(v);
     glGetIntegerv(GL_MAX_UNIFORM_BUFFER_BINDINGS, &maxUniformBindings);
     glGetIntegerv(GL_MAX_COMBINED_TEXTURE_IMAGE_UNITS, &maxTextureUnits);
+    const GLubyte* name = glGetString(GL_RENDERER);
+    rendererName = name != nullptr ? reinterpret_cast<const char*>(name) : "";
 
     // Direct3D samples with linear filtering and clamping when no sampler is bound.
     GL_CHECK(glCreateSamplers(1, &defaultSampler));

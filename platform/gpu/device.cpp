@@ -372,6 +372,7 @@ class DeviceImpl final : public RefCounted<Device> {
 
     uint32_t MaxTexture3DSize() const override { return core_->maxTexture3D; }
     uint32_t MaxTexture2DSize() const override { return core_->maxTexture2D; }
+    const char* AdapterDescription() const override { return core_->rendererName.c_str(); }
 
   private:
     ~DeviceImpl() override {

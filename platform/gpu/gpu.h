@@ -405,6 +405,9 @@ class Device : public Unknown {
     // GL_MAX_3D_TEXTURE_SIZE and friends, for callers that refuse early.
     virtual uint32_t MaxTexture3DSize() const = 0;
     virtual uint32_t MaxTexture2DSize() const = 0;
+    // What the adapter calls itself (GL_RENDERER here, as DXGI's adapter
+    // description): callers tell a software rasteriser by it. Empty if unknown.
+    virtual const char* AdapterDescription() const { return ""; }
 };
 
 // ---------------------------------------------------------------------------

@@ -62,6 +62,7 @@ class Core {
     GLuint defaultSampler = 0;  // Direct3D's sampling when no sampler is bound
     GLuint maxTexture3D = 0, maxTexture2D = 0, maxArrayLayers = 0;
     GLint maxUniformBindings = 0, maxTextureUnits = 0;
+    std::string rendererName;  // GL_RENDERER
 
   private:
     Core() = default;

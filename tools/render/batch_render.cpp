@@ -165,6 +165,9 @@ const char* UsageText() {
            "  --shading on|off   light the volume by its gradient (default on), as View > Shading\n"
            "  --mode composite|mip|minip  blend the samples along each pixel (default), or show the\n"
            "                     transfer function at the largest (mip) or smallest (minip) sample\n"
+           "  --volume-pass slices|cpu  who draws the volume: the GPU's slices, or the program's own\n"
+           "                     rays on the CPU (default: the CPU on a software rasteriser such as\n"
+           "                     llvmpipe, else the slices; TAMLO_VOLUME_PASS chooses as well)\n"
            "  --data DIR         folder holding fx.fx and tam_ui.dds (default: each is looked for in the\n"
            "                     current folder, then the installed share/tamlo, then the build's data)\n"
            "  -h, --help         this text\n"
@@ -192,7 +195,7 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
         static const char* const kValued[] = {
             "--tf",     "--size",    "--pitch",  "--yaw",  "--distance", "--panel",
             "--output", "-o",        "--frames", "--data", "--timing",   "--turntable",
-            "--values", "--shading", "--mode",   "--view", "--crop"};
+            "--values", "--shading", "--mode",   "--view", "--crop",     "--volume-pass"};
         const bool valued = std::find_if(std::begin(kValued), std::end(kValued),
                                          [&](const char* v) { return name == v; }) != std::end(kValued);
         if (valued && !hasValue) {
@@ -284,6 +287,9 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             if (value != "on" && value != "off")
                 return "--shading takes on or off, not \"" + value + "\"";
             o.shading = value == "on";
+        } else if (name == "--volume-pass") {
+            if (!VolumePassNamed(value.c_str(), &o.volumePass))
+                return "--volume-pass takes slices or cpu, not \"" + value + "\"";
         } else if (name == "--mode") {
             if (value == "composite")
                 o.mode = Options::Mode::Composite;
@@ -473,6 +479,8 @@ std::string StartSession(const Options& options) {
     // chain, projections and panel to it. No window: the device is headless.
     MainWindow = nullptr;
     SetClientSize(options.width, options.height);
+    if (options.volumePass != VolumePassChoice::Automatic)
+        Renderer.volumePassChoice = options.volumePass;
     if (!InitDevice()) {
         const std::string message = firstMessage("the device could not be created");
         ReleaseDeviceAndScene();

@@ -9,6 +9,7 @@
 
 #include "app/picture_file.h"
 #include "render/data_folders.h"
+#include "render/software_volume_pass.h"
 #include "slicing/orbit_view.h"
 #include "slicing/slice_cut.h"
 #include "volume/scan_import.h"
@@ -34,6 +35,10 @@ struct Options {
     enum class Timing { Full, Unchanged, Drag, PointDrag, Wheel } timing = Timing::Full;
     ValueChoice values;   // a scan's value window (--values)
     bool shading = true;  // View > Shading
+    // --volume-pass: the slices or the CPU draw the volume layer (by
+    // default the process's choice: the CPU on a software rasteriser, as in
+    // the viewer).
+    VolumePassChoice volumePass = VolumePassChoice::Automatic;
     // View > Composite, Maximum Intensity, Minimum Intensity.
     enum class Mode { Composite, Maximum, Minimum } mode = Mode::Composite;
     bool help = false;

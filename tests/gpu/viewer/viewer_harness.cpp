@@ -45,6 +45,9 @@ void ViewerTest::SetUp() {
     // a test says the device is slow (layerSeconds), and no frame's time
     // overrules it.
     Renderer.timeLayers = false;
+    // These tests check the slices pass (bands, steps, its pictures); the
+    // CPU's pass, which llvmpipe would choose, has tests of its own.
+    Renderer.volumePassChoice = VolumePassChoice::Slices;
     Renderer.layerSeconds = kFastLayerSeconds;
 }
 

@@ -1,0 +1,504 @@
+// Sections: the lookup by 12-bit value; the rays of a pixel packet and their
+// planes; the samples (trilinear, gradient); the packet's march; the tiles
+// over threads.
+#include "render/software_volume_pass.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "volume/gradient.h"
+
+namespace {
+
+constexpr int kPacketSide = 4, kLanes = kPacketSide * kPacketSide;
+constexpr int kTileSide = 32;
+constexpr uint32_t kValues = 4096;  // one entry per 12-bit value
+constexpr float kBackground[3] = {0.0f, 0.0f, 0.5f};
+
+uint16_t Unorm16(float v) {
+    return static_cast<uint16_t>(std::clamp(v, 0.0f, 1.0f) * 65535.0f + 0.5f);
+}
+
+// ---------------------------------------------------------------------------
+// The lookup by 12-bit value, with the frame's opacity correction folded in:
+// entry v is what the slices' shader makes of a density of exactly v (the
+// 1024-texel filtered lookup, then 1 - (1 - alpha)^layers). A sample between
+// two values takes the line between their entries: two neighbouring reads
+// where the shader pays a filtered fetch and a pow. Colour unpremultiplied
+// (shading changes it per sample), the corrected opacity in alpha.
+struct ValueLookup {
+    std::vector<float> rgba;  // kValues + 1 entries, the last repeating the one before
+};
+
+ValueLookup MakeValueLookup(const float* texels, uint32_t count, float layers) {
+    ValueLookup out;
+    out.rgba.assign(size_t{kValues + 1} * 4, 0.0f);
+    if (texels == nullptr || count == 0)
+        return out;
+    for (uint32_t v = 0; v < kValues; ++v) {
+        // The 16-bit texel's density, in float as the sampler has it.
+        const float density = static_cast<float>(v << 4) / 65535.0f;
+        const float position = density * static_cast<float>(count) - 0.5f;
+        const float below = std::floor(position), f = position - below;
+        const int64_t last = count - 1;
+        const int64_t i0 = std::clamp<int64_t>(static_cast<int64_t>(below), 0, last);
+        const int64_t i1 = std::clamp<int64_t>(static_cast<int64_t>(below) + 1, 0, last);
+        float* e = &out.rgba[size_t{v} * 4];
+        for (int c = 0; c < 4; ++c)
+            e[c] = texels[i0 * 4 + c] + f * (texels[i1 * 4 + c] - texels[i0 * 4 + c]);
+        for (int c = 0; c < 3; ++c)
+            e[c] = std::clamp(e[c], 0.0f, 1.0f);
+        const float alpha = std::clamp(e[3], 0.0f, 1.0f);
+        // NaN and 0 are both clear: the shader discards what saturate makes 0.
+        e[3] = alpha > 0.0f ? 1.0f - std::pow(1.0f - alpha, layers) : 0.0f;
+    }
+    std::copy_n(&out.rgba[size_t{kValues - 1} * 4], 4, &out.rgba[size_t{kValues} * 4]);
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// A pixel's ray meets the plane of view depth z at the texture position
+// u0 + z du (0..1 over the box per axis), and there the slice's texture
+// coordinate is exactly that: the slice's perspective-correct interpolation
+// of a linear function of the point.
+struct Ray {
+    float u0[3], du[3];
+    float e[3];  // towards the eye, unit, in object space (the headlight's direction)
+};
+
+Ray PixelRay(const SoftwareFrame& frame, const float half[3], float px, float py) {
+    const d3dx::Matrix& v = frame.view;
+    const d3dx::Matrix& p = frame.projection;
+    const float ndcX = px / static_cast<float>(frame.width) * 2.0f - 1.0f;
+    const float ndcY = 1.0f - py / static_cast<float>(frame.height) * 2.0f;
+    const float dir[3] = {ndcX / p.m[0][0], ndcY / p.m[1][1], 1.0f};
+    Ray ray;
+    float toward[3];
+    for (int j = 0; j < 3; ++j) {
+        // Object = (view point - translation) times the rotation's transpose.
+        const float origin = -(v.m[3][0] * v.m[j][0] + v.m[3][1] * v.m[j][1] + v.m[3][2] * v.m[j][2]);
+        const float slope = dir[0] * v.m[j][0] + dir[1] * v.m[j][1] + dir[2] * v.m[j][2];
+        ray.u0[j] = (origin + half[j]) / (2.0f * half[j]);
+        ray.du[j] = slope / (2.0f * half[j]);
+        toward[j] = -slope;
+    }
+    const float length = std::sqrt(toward[0] * toward[0] + toward[1] * toward[1] + toward[2] * toward[2]);
+    for (int j = 0; j < 3; ++j)
+        ray.e[j] = toward[j] / length;
+    return ray;
+}
+
+// The depths along the ray where its texture position lies in [low, high]
+// on every axis; empty (low > high) where it misses.
+void DepthsInBox(const Ray& ray, const float low[3], const float high[3], float* nearZ, float* farZ) {
+    float zn = -INFINITY, zf = INFINITY;
+    for (int j = 0; j < 3; ++j) {
+        if (ray.du[j] == 0.0f) {
+            if (ray.u0[j] < low[j] || ray.u0[j] > high[j])
+                zn = INFINITY;
+            continue;
+        }
+        const float a = (low[j] - ray.u0[j]) / ray.du[j], b = (high[j] - ray.u0[j]) / ray.du[j];
+        zn = std::max(zn, std::min(a, b));
+        zf = std::min(zf, std::max(a, b));
+    }
+    *nearZ = zn;
+    *farZ = zf;
+}
+
+// Plane indices (farthest first) whose depth lies in [nearZ, farZ]: [first, last].
+void PlanesBetween(const SoftwareFrame& frame, float nearZ, float farZ, int64_t* first, int64_t* last) {
+    const float* d = frame.sliceDepth;
+    const size_t n = frame.sliceCount;
+    // Descending depths: the first at most farZ, the last at least nearZ.
+    *first = std::lower_bound(d, d + n, farZ, [](float depth, float z) { return depth > z; }) - d;
+    *last = (std::upper_bound(d, d + n, nearZ, [](float z, float depth) { return z > depth; }) - d) - 1;
+}
+
+// ---------------------------------------------------------------------------
+// Samples, as the texture units filter them: clamped to the edge texels,
+// weights from the position less half a texel.
+struct Grid {
+    const uint16_t* texels;
+    int32_t dims[3];
+    size_t rowStride, planeStride;
+    const uint8_t* clearBrick;  // per brick: every sample in it is clear; null: none known
+    uint32_t bricks[2];
+};
+
+struct Corner {
+    int32_t i;
+    int32_t step;  // 1 to the next texel along the axis, 0 at the last
+    float f;
+};
+
+Corner Axis(float u, int32_t dim) {
+    const float p = std::clamp(u * static_cast<float>(dim) - 0.5f, 0.0f, static_cast<float>(dim - 1));
+    const int32_t i = static_cast<int32_t>(p);
+    return {i, i + 1 < dim ? 1 : 0, p - static_cast<float>(i)};
+}
+
+// The filtered 16-bit value at texture position u; false where the brick it
+// lies in is clear (the value then does not matter).
+bool Trilinear(const Grid& g, const float u[3], float* value, int32_t clearBrick[3]) {
+    const Corner x = Axis(u[0], g.dims[0]), y = Axis(u[1], g.dims[1]), z = Axis(u[2], g.dims[2]);
+    clearBrick[0] = x.i >> 4;
+    clearBrick[1] = y.i >> 4;
+    clearBrick[2] = z.i >> 4;
+    if (g.clearBrick != nullptr) {
+        const uint32_t brick =
+            ((static_cast<uint32_t>(z.i) >> 4) * g.bricks[1] + (static_cast<uint32_t>(y.i) >> 4)) *
+                g.bricks[0] +
+            (static_cast<uint32_t>(x.i) >> 4);
+        if (g.clearBrick[brick])
+            return false;
+    }
+    const uint16_t* p = g.texels + static_cast<size_t>(x.i) + y.i * g.rowStride + z.i * g.planeStride;
+    const size_t dy = y.step * g.rowStride, dz = z.step * g.planeStride;
+    const auto line = [&](const uint16_t* q) {
+        return static_cast<float>(q[0]) + x.f * (static_cast<float>(q[x.step]) - static_cast<float>(q[0]));
+    };
+    const float c00 = line(p), c10 = line(p + dy), c01 = line(p + dz), c11 = line(p + dy + dz);
+    const float c0 = c00 + y.f * (c10 - c00), c1 = c01 + y.f * (c11 - c01);
+    *value = c0 + z.f * (c1 - c0);
+    return true;
+}
+
+// The depth at which a ray leaves a brick (going deeper), a little short of
+// it: the texture positions whose sample lies in brick b along an axis are
+// [(16 b + 1/2) / dim, (16 b + 16.5) / dim), unbounded past the grid's
+// ends, where the sampler clamps.
+float BrickExit(const Ray& ray, const int32_t brick[3], const int32_t dims[3], float z) {
+    float exit = INFINITY;
+    for (int j = 0; j < 3; ++j) {
+        if (ray.du[j] == 0.0f)
+            continue;
+        const float dim = static_cast<float>(dims[j]);
+        const bool up = ray.du[j] > 0.0f;
+        const int32_t edge = up ? brick[j] * 16 + 16 : brick[j] * 16;
+        if ((up && edge >= dims[j]) || (!up && edge <= 0))
+            continue;
+        const float bound = (static_cast<float>(edge) + 0.5f) / dim;
+        exit = std::min(exit, (bound - ray.u0[j]) / ray.du[j]);
+    }
+    // Short of it by more than the rounding of the positions: a sample just
+    // inside the next brick is then taken, never one left out.
+    return std::max(z, exit - 1e-4f * (std::fabs(exit) + 1.0f));
+}
+
+// The gradient texture as the shader reads it: filtered within the z plane
+// nearest the sample, the shading vector decoded.
+struct GradientGrid {
+    const uint8_t* texels;
+    int32_t dims[3];
+    int32_t slices;  // the texture's array size (at least 2)
+};
+
+void ShadingVector(const GradientGrid& g, const float u[3], float n[3]) {
+    const Corner x = Axis(u[0], g.dims[0]), y = Axis(u[1], g.dims[1]);
+    const int32_t layer =
+        std::clamp(static_cast<int32_t>(std::floor(u[2] * static_cast<float>(g.slices) - 0.5f + 0.5f)), 0,
+                   g.dims[2] - 1);
+    const uint8_t* p = g.texels + (static_cast<size_t>(layer) * g.dims[1] * g.dims[0] +
+                                   static_cast<size_t>(y.i) * g.dims[0] + x.i) *
+                                      kGradientBytesPerSample;
+    const size_t dx = x.step * kGradientBytesPerSample,
+                 dy = size_t(y.step) * g.dims[0] * kGradientBytesPerSample;
+    for (int c = 0; c < 3; ++c) {
+        const float a = p[c] + x.f * (float(p[dx + c]) - p[c]);
+        const float b = p[dy + c] + x.f * (float(p[dy + dx + c]) - p[dy + c]);
+        n[c] = (a + y.f * (b - a) - 128.0f) / 127.0f;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The packet's march: its rays together through the planes, nearest first.
+struct Pass {
+    const SoftwareFrame* frame;
+    Grid grid;
+    GradientGrid gradient;
+    bool shaded;
+    float half[3];
+    const float* lookup;  // ValueLookup's entries
+    float visibleLow[3], visibleHigh[3];
+    float nearPlane, farPlane;
+    uint16_t* out;
+    uint32_t rowPixels;
+};
+
+struct Lane {
+    Ray ray;
+    bool on = false;
+    int64_t first = 0, last = -1;  // planes it can meet
+    float c[3] = {0, 0, 0}, a = 0, t = 1;
+    float extreme = 0;
+    bool covered = false;
+    float skipUntil = -INFINITY;  // inside a clear brick until this depth
+};
+
+bool InCrop(const SoftwareFrame& f, const float u[3]) {
+    return u[0] >= f.cropLow[0] && u[0] <= f.cropHigh[0] && u[1] >= f.cropLow[1] && u[1] <= f.cropHigh[1] &&
+           u[2] >= f.cropLow[2] && u[2] <= f.cropHigh[2];
+}
+
+void Composite(const Pass& pass, Lane& lane, float value) {
+    // value / 16: the 12-bit value, between entries i and i + 1.
+    const float v = value * (1.0f / 16.0f);
+    const int32_t i = std::min(static_cast<int32_t>(v), static_cast<int32_t>(kValues - 1));
+    const float f = v - static_cast<float>(i);
+    const float* e0 = pass.lookup + i * 4;
+    const float* e1 = e0 + 4;
+    const float alpha = e0[3] + f * (e1[3] - e0[3]);
+    if (!(alpha > 0.0f))
+        return;
+    const float rgb[3] = {e0[0] + f * (e1[0] - e0[0]), e0[1] + f * (e1[1] - e0[1]),
+                          e0[2] + f * (e1[2] - e0[2])};
+    lane.a += lane.t * alpha * alpha;  // the blend's alpha: source alpha times itself
+    const float w = lane.t * alpha;
+    for (int c = 0; c < 3; ++c)
+        lane.c[c] += w * rgb[c];
+    lane.t *= 1.0f - alpha;
+}
+
+void ShadedComposite(const Pass& pass, Lane& lane, float value, const float u[3]) {
+    const float v = value * (1.0f / 16.0f);
+    const int32_t i = std::min(static_cast<int32_t>(v), static_cast<int32_t>(kValues - 1));
+    const float f = v - static_cast<float>(i);
+    const float* e0 = pass.lookup + i * 4;
+    const float* e1 = e0 + 4;
+    const float alpha = e0[3] + f * (e1[3] - e0[3]);
+    if (!(alpha > 0.0f))
+        return;
+    float n[3];
+    ShadingVector(pass.gradient, u, n);
+    const float fade = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+    const float facing = std::fabs(n[0] * lane.ray.e[0] + n[1] * lane.ray.e[1] + n[2] * lane.ray.e[2]);
+    float f4 = facing * facing;
+    f4 *= f4;
+    float f16 = f4 * f4;
+    f16 *= f16;
+    const float gain = 1.0f - 0.7f * fade + 0.7f * facing, specular = 0.3f * (f16 * f4);
+    lane.a += lane.t * alpha * alpha;
+    const float w = lane.t * alpha;
+    for (int c = 0; c < 3; ++c) {
+        const float base = e0[c] + f * (e1[c] - e0[c]);
+        lane.c[c] += w * std::clamp(base * gain + specular, 0.0f, 1.0f);
+    }
+    lane.t *= 1.0f - alpha;
+}
+
+void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
+    const SoftwareFrame& f = *pass.frame;
+    const bool composite = f.mode == VolumeMode::Composite, maximum = f.mode == VolumeMode::Maximum;
+    const int64_t step = std::max<uint32_t>(f.sliceStep, 1);
+    // Composite rays need only the part of the crop where a sample can be
+    // seen; the extremes take every sample of the crop.
+    float low[3], high[3];
+    for (int j = 0; j < 3; ++j) {
+        low[j] = composite ? std::max(f.cropLow[j], pass.visibleLow[j]) : f.cropLow[j];
+        high[j] = composite ? std::min(f.cropHigh[j], pass.visibleHigh[j]) : f.cropHigh[j];
+    }
+    Lane lanes[kLanes];
+    bool inViewport[kLanes];
+    int64_t first = INT64_MAX, last = -1;
+    for (int l = 0; l < kLanes; ++l) {
+        const uint32_t x = x0 + l % kPacketSide, y = y0 + l / kPacketSide;
+        Lane& lane = lanes[l];
+        inViewport[l] = x < f.width && y < f.height;
+        if (!inViewport[l])
+            continue;
+        lane.ray = PixelRay(f, pass.half, static_cast<float>(x) + 0.5f, static_cast<float>(y) + 0.5f);
+        float nearZ, farZ;
+        DepthsInBox(lane.ray, low, high, &nearZ, &farZ);
+        // The rasteriser clips what lies outside the projection's depths.
+        nearZ = std::max(nearZ, pass.nearPlane);
+        farZ = std::min(farZ, pass.farPlane);
+        if (!(nearZ <= farZ))
+            continue;
+        // Planes a hair outside still get the exact test per sample.
+        const float margin = 1e-4f * (std::fabs(nearZ) + std::fabs(farZ)) + 1e-6f;
+        PlanesBetween(f, nearZ - margin, farZ + margin, &lane.first, &lane.last);
+        if (lane.first > lane.last)
+            continue;
+        lane.on = true;
+        first = std::min(first, lane.first);
+        last = std::max(last, lane.last);
+    }
+    for (int64_t i = last - last % step; i >= first && i >= 0; i -= step) {
+        const float z = f.sliceDepth[i];
+        int live = 0;
+        for (int l = 0; l < kLanes; ++l) {
+            Lane& lane = lanes[l];
+            if (!lane.on)
+                continue;
+            if (i < lane.first) {
+                lane.on = false;
+                continue;
+            }
+            ++live;
+            if (i > lane.last || z < lane.skipUntil)
+                continue;
+            const float u[3] = {lane.ray.u0[0] + z * lane.ray.du[0], lane.ray.u0[1] + z * lane.ray.du[1],
+                                lane.ray.u0[2] + z * lane.ray.du[2]};
+            if (!InCrop(f, u))
+                continue;
+            float value;
+            int32_t brick[3];
+            if (!Trilinear(pass.grid, u, &value, brick)) {
+                lane.skipUntil = BrickExit(lane.ray, brick, pass.grid.dims, z);
+                continue;
+            }
+            if (!composite) {
+                lane.extreme = !lane.covered ? value
+                               : maximum     ? std::max(lane.extreme, value)
+                                             : std::min(lane.extreme, value);
+                lane.covered = true;
+                continue;
+            }
+            if (pass.shaded)
+                ShadedComposite(pass, lane, value, u);
+            else
+                Composite(pass, lane, value);
+            if (lane.t <= 1.0f - kStopOpacity)
+                lane.on = false;
+        }
+        if (live == 0)
+            break;
+    }
+    for (int l = 0; l < kLanes; ++l) {
+        if (!inViewport[l])
+            continue;
+        const Lane& lane = lanes[l];
+        uint16_t* o = pass.out + (size_t{y0 + l / kPacketSide} * pass.rowPixels + x0 + l % kPacketSide) * 4;
+        if (composite) {
+            for (int c = 0; c < 3; ++c)
+                o[c] = Unorm16(lane.c[c] + lane.t * kBackground[c]);
+            o[3] = Unorm16(lane.a);
+        } else if (lane.covered) {
+            // The filtered value is the density times 65535 already.
+            o[0] = o[1] = o[2] = static_cast<uint16_t>(std::clamp(lane.extreme, 0.0f, 65535.0f) + 0.5f);
+            o[3] = 65535;
+        } else {
+            o[0] = o[1] = o[2] = maximum ? 0 : 65535;
+            o[3] = 0;
+        }
+    }
+}
+
+}  // namespace
+
+void DrawSoftwareVolume(const SoftwareVolume& volume, const SoftwareFrame& frame, uint16_t* rgba,
+                        uint32_t rowPixels) {
+    if (rgba == nullptr || frame.width == 0 || frame.height == 0)
+        return;
+    Pass pass{};
+    pass.frame = &frame;
+    pass.out = rgba;
+    pass.rowPixels = rowPixels;
+    for (int j = 0; j < 3; ++j) {
+        pass.half[j] = volume.halfExtents[j];
+        pass.visibleLow[j] = 0.0f;
+        pass.visibleHigh[j] = 1.0f;
+    }
+    const bool composite = frame.mode == VolumeMode::Composite;
+    const bool drawable = volume.texels != nullptr && volume.dims[0] > 0 && volume.dims[1] > 0 &&
+                          volume.dims[2] > 0 && frame.sliceDepth != nullptr && frame.sliceCount > 0 &&
+                          volume.halfExtents[0] > 0 && volume.halfExtents[1] > 0 && volume.halfExtents[2] > 0;
+    SoftwareFrame empty = frame;
+    if (!drawable)
+        empty.sliceCount = 0;  // every pixel its starting value
+    pass.frame = drawable ? &frame : &empty;
+
+    // The layers each slice stands for, as the shader works them out: the
+    // box's depth along the view over 501, in eighths of the longest side.
+    const float* h = volume.halfExtents;
+    const d3dx::Matrix& v = frame.view;
+    const float depth =
+        2.0f * (h[0] * std::fabs(v.m[0][2]) + h[1] * std::fabs(v.m[1][2]) + h[2] * std::fabs(v.m[2][2]));
+    const float layers = 8.0f * depth / 501.0f * std::max(1.0f, static_cast<float>(frame.sliceStep));
+    const ValueLookup lookup = MakeValueLookup(frame.lookup, frame.lookupTexels, layers);
+    pass.lookup = lookup.rgba.data();
+
+    // Perspective: near n = -m32 / m22 and far f = m22 n / (m22 - 1).
+    const float m22 = frame.projection.m[2][2], m32 = frame.projection.m[3][2];
+    pass.nearPlane = m22 != 0.0f ? -m32 / m22 : 0.0f;
+    pass.farPlane = m22 != 1.0f ? m22 * pass.nearPlane / (m22 - 1.0f) : INFINITY;
+
+    pass.grid.texels = volume.texels;
+    for (int j = 0; j < 3; ++j)
+        pass.grid.dims[j] = static_cast<int32_t>(volume.dims[j]);
+    pass.grid.rowStride = volume.dims[0];
+    pass.grid.planeStride = size_t{volume.dims[0]} * volume.dims[1];
+    std::vector<uint8_t> clearBrick;
+    const VolumeBricks* bricks = volume.bricks;
+    const bool measured = bricks != nullptr && !bricks->low.empty() && bricks->dims[0] == volume.dims[0] &&
+                          bricks->dims[1] == volume.dims[1] && bricks->dims[2] == volume.dims[2];
+    if (drawable && composite && frame.skipClearSpace && measured && frame.lookup != nullptr) {
+        const LookupOpacity opacity = MeasureLookup(frame.lookup, frame.lookupTexels);
+        clearBrick.resize(bricks->low.size());
+        for (size_t b = 0; b < clearBrick.size(); ++b)
+            clearBrick[b] = CanBeSeen(opacity, bricks->low[b], bricks->high[b]) ? 0 : 1;
+        pass.grid.clearBrick = clearBrick.data();
+        pass.grid.bricks[0] = bricks->bricks[0];
+        pass.grid.bricks[1] = bricks->bricks[1];
+        const TextureBox visible = VisibleTextureBox(*bricks, opacity);
+        for (int j = 0; j < 3; ++j) {
+            pass.visibleLow[j] = visible.empty ? 1.0f : visible.low[j];
+            pass.visibleHigh[j] = visible.empty ? 0.0f : visible.high[j];
+        }
+    }
+    pass.shaded = composite && frame.shading && volume.gradient != nullptr && volume.gradientDims[0] > 0 &&
+                  volume.gradientDims[1] > 0 && volume.gradientDims[2] > 0;
+    if (pass.shaded) {
+        pass.gradient.texels = volume.gradient;
+        for (int j = 0; j < 3; ++j)
+            pass.gradient.dims[j] = static_cast<int32_t>(volume.gradientDims[j]);
+        pass.gradient.slices = std::max<int32_t>(pass.gradient.dims[2], 2);
+    }
+
+    // Tiles of whole packets, taken in turn by every thread.
+    const uint32_t tilesX = (frame.width + kTileSide - 1) / kTileSide;
+    const uint32_t tilesY = (frame.height + kTileSide - 1) / kTileSide;
+    const uint32_t tiles = tilesX * tilesY;
+    std::atomic<uint32_t> next{0};
+    const auto work = [&] {
+        for (uint32_t t = next.fetch_add(1); t < tiles; t = next.fetch_add(1)) {
+            const uint32_t tx = t % tilesX * kTileSide, ty = t / tilesX * kTileSide;
+            for (uint32_t y = ty; y < std::min(ty + kTileSide, frame.height); y += kPacketSide)
+                for (uint32_t x = tx; x < std::min(tx + kTileSide, frame.width); x += kPacketSide)
+                    MarchPacket(pass, x, y);
+        }
+    };
+    const uint32_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const uint32_t threads = std::clamp<uint32_t>(frame.threads == 0 ? cores : frame.threads, 1, tiles);
+    std::vector<std::thread> helpers;
+    for (uint32_t i = 1; i < threads; ++i)
+        helpers.emplace_back(work);
+    work();
+    for (std::thread& helper : helpers)
+        helper.join();
+}
+
+bool VolumePassNamed(const char* name, VolumePassChoice* choice) {
+    if (name == nullptr)
+        return false;
+    const std::string_view n(name);
+    if (n != "slices" && n != "cpu")
+        return false;
+    *choice = n == "cpu" ? VolumePassChoice::Cpu : VolumePassChoice::Slices;
+    return true;
+}
+
+bool CpuDrawsVolumeLayer(VolumePassChoice byHand, const char* environment, const char* adapter) {
+    VolumePassChoice choice = byHand;
+    if (choice == VolumePassChoice::Automatic && !VolumePassNamed(environment, &choice))
+        choice = VolumePassChoice::Automatic;
+    if (choice != VolumePassChoice::Automatic)
+        return choice == VolumePassChoice::Cpu;
+    const std::string_view name(adapter != nullptr ? adapter : "");
+    return name.find("llvmpipe") != std::string_view::npos || name.find("softpipe") != std::string_view::npos;
+}

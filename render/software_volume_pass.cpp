@@ -10,8 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "volume/gradient.h"
-
 namespace {
 
 constexpr int kPacketSide = 4, kLanes = kPacketSide * kPacketSide;
@@ -205,9 +203,8 @@ void ShadingVector(const GradientGrid& g, const float u[3], float n[3]) {
                    g.dims[2] - 1);
     const uint8_t* p = g.texels + (static_cast<size_t>(layer) * g.dims[1] * g.dims[0] +
                                    static_cast<size_t>(y.i) * g.dims[0] + x.i) *
-                                      kGradientBytesPerSample;
-    const size_t dx = x.step * kGradientBytesPerSample,
-                 dy = size_t(y.step) * g.dims[0] * kGradientBytesPerSample;
+                                      kGradientTexelBytes;
+    const size_t dx = x.step * kGradientTexelBytes, dy = size_t(y.step) * g.dims[0] * kGradientTexelBytes;
     for (int c = 0; c < 3; ++c) {
         const float a = p[c] + x.f * (float(p[dx + c]) - p[c]);
         const float b = p[dy + c] + x.f * (float(p[dy + dx + c]) - p[dy + c]);

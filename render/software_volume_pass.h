@@ -11,6 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 
+// Bytes of one gradient texel: four 8-bit channels.
+inline constexpr uint32_t kGradientTexelBytes = 4;
+
 #include "platform/d3dx/d3dx_math.h"
 #include "render/empty_space.h"
 #include "render/volume_mode.h"
@@ -22,6 +25,7 @@ struct SoftwareVolume {
     uint32_t dims[3] = {0, 0, 0};
     // The gradient texture's texels (volume/gradient.h, 4 bytes each, x
     // fastest, a plane per z) on its own grid; null: nothing to shade with.
+    // The gradient texture's texels (R8G8B8A8, as the volume makes them).
     const uint8_t* gradient = nullptr;
     uint32_t gradientDims[3] = {0, 0, 0};
     float halfExtents[3] = {0, 0, 0};

@@ -242,8 +242,9 @@ bool InCrop(const SoftwareFrame& f, const float u[3]) {
            u[2] >= f.cropLow[2] && u[2] <= f.cropHigh[2];
 }
 
-void Composite(const Pass& pass, Lane& lane, float value) {
-    // value / 16: the 12-bit value, between entries i and i + 1.
+// The lookup at a sample's value (value / 16: the 12-bit value, between
+// entries i and i + 1), interpolated; its alpha, 0 for a clear sample.
+float LookUp(const Pass& pass, float value, float rgb[3]) {
     const float v = value * (1.0f / 16.0f);
     const int32_t i = std::min(static_cast<int32_t>(v), static_cast<int32_t>(kValues - 1));
     const float f = v - static_cast<float>(i);
@@ -251,9 +252,17 @@ void Composite(const Pass& pass, Lane& lane, float value) {
     const float* e1 = e0 + 4;
     const float alpha = e0[3] + f * (e1[3] - e0[3]);
     if (!(alpha > 0.0f))
+        return 0.0f;
+    for (int c = 0; c < 3; ++c)
+        rgb[c] = e0[c] + f * (e1[c] - e0[c]);
+    return alpha;
+}
+
+void Composite(const Pass& pass, Lane& lane, float value) {
+    float rgb[3];
+    const float alpha = LookUp(pass, value, rgb);
+    if (!(alpha > 0.0f))
         return;
-    const float rgb[3] = {e0[0] + f * (e1[0] - e0[0]), e0[1] + f * (e1[1] - e0[1]),
-                          e0[2] + f * (e1[2] - e0[2])};
     lane.a += lane.t * alpha * alpha;  // the blend's alpha: source alpha times itself
     const float w = lane.t * alpha;
     for (int c = 0; c < 3; ++c)
@@ -262,12 +271,8 @@ void Composite(const Pass& pass, Lane& lane, float value) {
 }
 
 void ShadedComposite(const Pass& pass, Lane& lane, float value, const float u[3]) {
-    const float v = value * (1.0f / 16.0f);
-    const int32_t i = std::min(static_cast<int32_t>(v), static_cast<int32_t>(kValues - 1));
-    const float f = v - static_cast<float>(i);
-    const float* e0 = pass.lookup + i * 4;
-    const float* e1 = e0 + 4;
-    const float alpha = e0[3] + f * (e1[3] - e0[3]);
+    float rgb[3];
+    const float alpha = LookUp(pass, value, rgb);
     if (!(alpha > 0.0f))
         return;
     float n[3];
@@ -281,10 +286,8 @@ void ShadedComposite(const Pass& pass, Lane& lane, float value, const float u[3]
     const float gain = 1.0f - 0.7f * fade + 0.7f * facing, specular = 0.3f * (f16 * f4);
     lane.a += lane.t * alpha * alpha;
     const float w = lane.t * alpha;
-    for (int c = 0; c < 3; ++c) {
-        const float base = e0[c] + f * (e1[c] - e0[c]);
-        lane.c[c] += w * std::clamp(base * gain + specular, 0.0f, 1.0f);
-    }
+    for (int c = 0; c < 3; ++c)
+        lane.c[c] += w * std::clamp(rgb[c] * gain + specular, 0.0f, 1.0f);
     lane.t *= 1.0f - alpha;
 }
 

@@ -105,8 +105,10 @@ TEST_F(ScanImportTest, EveryFormatAndTypeGivesTheSameSamples) {
             ASSERT_EQ(v.dimY, 3u);
             ASSERT_EQ(v.dimZ, 4u);
             EXPECT_EQ(v.sampleType, stored.name);
-            EXPECT_DOUBLE_EQ(v.channels[0].minValue, std::min(stored.offset, 59 * stored.scale + stored.offset));
-            EXPECT_DOUBLE_EQ(v.channels[0].maxValue, std::max(stored.offset, 59 * stored.scale + stored.offset));
+            EXPECT_DOUBLE_EQ(v.channels[0].minValue,
+                             std::min(stored.offset, 59 * stored.scale + stored.offset));
+            EXPECT_DOUBLE_EQ(v.channels[0].maxValue,
+                             std::max(stored.offset, 59 * stored.scale + stored.offset));
             for (uint32_t z = 0; z < 4; ++z)
                 for (uint32_t y = 0; y < 3; ++y)
                     for (uint32_t x = 0; x < 5; ++x) {

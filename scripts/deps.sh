@@ -17,6 +17,8 @@ RUN=(
   libimgui-dev libstb-dev
   # scans: NIfTI, NRRD, MetaImage and DICOM through ITK (GDCM inside), zlib for .nii.gz checks
   libinsighttoolkit5-dev zlib1g-dev
+  # TIFF stacks (multi-page, ImageJ hyperstacks, OME-TIFF)
+  libtiff-dev
   # file dialogs
   zenity
   # core X fonts: SDL draws its message boxes with them (without, a box falls back to the terminal)
@@ -32,6 +34,8 @@ TEST=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # the end-to-end runs under a virtual display
   xvfb xauth xdotool imagemagick x11-utils python3
+  # small stacks and series made by the tests themselves
+  python3-numpy python3-tifffile python3-nibabel
   # the install and package check: the desktop entry, and cpack's Depends (dpkg-shlibdeps, file)
   desktop-file-utils dpkg-dev file
 )

@@ -304,12 +304,15 @@ class PlacedRows {
         }
     }
 
-    // Rows [firstRow, endRow) into `out`, one after another.
-    void Make(uint64_t firstRow, uint64_t endRow, uint16_t* out) const {
+    // Rows [firstRow, endRow) into `out`, one after another. `gridOffset`:
+    // where in `in` the grid begins, for another grid of the same shape
+    // mapped through the same window (a channel's other time points).
+    void Make(uint64_t firstRow, uint64_t endRow, uint16_t* out, uint64_t gridOffset = 0) const {
         const uint64_t nx = dims_[0];
         const int64_t s = step_[0];
+        const T* in = in_ + gridOffset;
         for (uint64_t r = firstRow; r < endRow; ++r, out += nx) {
-            const T* row = in_ + origin_ + static_cast<int64_t>(r % dims_[1]) * step_[1] +
+            const T* row = in + origin_ + static_cast<int64_t>(r % dims_[1]) * step_[1] +
                            static_cast<int64_t>(r / dims_[1]) * step_[2];
             if constexpr (kTable) {
                 const uint16_t* t = table_.data() - kTableOrigin;

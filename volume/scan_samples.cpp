@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -41,37 +42,38 @@ void WithTypedSamples(SampleType type, const void* values, Visit&& visit) {
     }
 }
 
-// The window `choice` asks for over these values.
+// The window `choice` asks for over these values, for one channel.
 template <typename T>
-void ChooseWindow(const T* values, uint64_t count, const ValueChoice& choice, bool ctByModality,
-                  ScanVolume* volume) {
+void ChooseWindow(const T* values, uint64_t count, const ValueChoice& choice, bool mayBeCt, bool ctByModality,
+                  ScanVolume* volume, VolumeChannel* channel) {
     const ValueFacts facts = SurveyValues(values, count);
-    volume->channels[0].minValue = facts.min;
-    volume->channels[0].maxValue = facts.max;
-    volume->channels[0].anyFinite = facts.anyFinite;
-    volume->isCt = ctByModality || LooksLikeCt(facts);
-    volume->channels[0].unit = volume->isCt ? "HU" : "";
+    channel->minValue = facts.min;
+    channel->maxValue = facts.max;
+    channel->anyFinite = facts.anyFinite;
+    if (mayBeCt) {
+        volume->isCt = ctByModality || LooksLikeCt(facts);
+        channel->unit = volume->isCt ? "HU" : "";
+    }
     ValueWindow window = choice.window;
     if (window == ValueWindow::Default)
         window = volume->isCt ? ValueWindow::Ct : ValueWindow::Automatic;
-    volume->channels[0].window = window;
+    channel->window = window;
     switch (window) {
         case ValueWindow::Ct:
-            volume->channels[0].windowLow = kCtWindowLow;
-            volume->channels[0].windowHigh = kCtWindowHigh;
+            channel->windowLow = kCtWindowLow;
+            channel->windowHigh = kCtWindowHigh;
             break;
         case ValueWindow::Custom:
-            volume->channels[0].windowLow = choice.low;
-            volume->channels[0].windowHigh = choice.high;
+            channel->windowLow = choice.low;
+            channel->windowHigh = choice.high;
             break;
         case ValueWindow::Automatic:
-            AutomaticWindow(values, count, facts, &volume->channels[0].windowLow,
-                            &volume->channels[0].windowHigh);
+            AutomaticWindow(values, count, facts, &channel->windowLow, &channel->windowHigh);
             break;
         case ValueWindow::Default:
         case ValueWindow::FullRange:
-            volume->channels[0].windowLow = facts.min;
-            volume->channels[0].windowHigh = facts.max;
+            channel->windowLow = facts.min;
+            channel->windowHigh = facts.max;
             break;
     }
 }
@@ -114,18 +116,39 @@ void CheckVoxelSize(const Grid& grid) {
 }
 
 void FinishScan(SampleType type, std::unique_ptr<char[]> values, const Grid& grid, const ValueChoice& choice,
-                bool ctByModality, ScanVolume* volume) {
+                bool ctByModality, ScanVolume* volume, uint32_t channels, uint32_t timePoints) {
     CheckVoxelSize(grid);
     const uint64_t count = grid.dims[0] * grid.dims[1] * grid.dims[2];
     const Placement placement = PlaceGrid(grid.directions);
     std::shared_ptr<const char[]> held(std::move(values));
+    volume->channels.assign(channels, VolumeChannel{});
+    volume->timePoints = timePoints;
+    volume->isCt = false;
     WithTypedSamples(type, held.get(), [&](auto* typed) {
-        ChooseWindow(typed, count, choice, ctByModality, volume);
         using Rows = PlacedRows<std::remove_const_t<std::remove_pointer_t<decltype(typed)>>>;
-        auto rows = std::make_shared<const Rows>(typed, grid, placement, volume->channels[0].windowLow,
-                                                 volume->channels[0].windowHigh);
-        volume->makeRows = [held, rows](uint64_t firstRow, uint64_t endRow, uint16_t* out) {
-            rows->Make(firstRow, endRow, out);
+        std::vector<std::shared_ptr<const Rows>> channelRows;
+        for (uint32_t c = 0; c < channels; ++c) {
+            const auto* first = typed + count * timePoints * c;
+            VolumeChannel& channel = volume->channels[c];
+            ChooseWindow(first, count * timePoints, choice, channels == 1, ctByModality, volume, &channel);
+            channelRows.push_back(
+                std::make_shared<const Rows>(first, grid, placement, channel.windowLow, channel.windowHigh));
+        }
+        // Row r of the samples is row r % gridRows of the grid r / gridRows,
+        // grids ordered time point by time point, channel within it.
+        const uint64_t gridRows = grid.dims[placement.gridAxis[1]] * grid.dims[placement.gridAxis[2]];
+        volume->makeRows = [held, channelRows = std::move(channelRows), gridRows, count, channels](
+                               uint64_t firstRow, uint64_t endRow, uint16_t* out) {
+            const uint64_t rowLength = count / gridRows;
+            while (firstRow < endRow) {
+                const uint64_t gridIndex = firstRow / gridRows;
+                const uint64_t time = gridIndex / channels, channel = gridIndex % channels;
+                const uint64_t within = firstRow - gridIndex * gridRows;
+                const uint64_t end = std::min(endRow - gridIndex * gridRows, gridRows);
+                channelRows[channel]->Make(within, end, out, time * count);
+                out += (end - within) * rowLength;
+                firstRow = gridIndex * gridRows + end;
+            }
         };
     });
     volume->dimX = static_cast<uint32_t>(grid.dims[placement.gridAxis[0]]);
@@ -137,6 +160,26 @@ void FinishScan(SampleType type, std::unique_ptr<char[]> values, const Grid& gri
     volume->sampleType = SampleTypeName(type);
     volume->isScan = true;
     volume->patientAxes = true;
+}
+
+std::unique_ptr<char[]> SeparateChannels(std::unique_ptr<char[]> values, uint64_t valueBytes,
+                                         uint64_t gridSamples, uint32_t channels, uint32_t timePoints) {
+    if (channels <= 1)
+        return values;
+    const uint64_t perChannel = gridSamples * timePoints;
+    std::unique_ptr<char[]> rest = AllocateScanBuffer(perChannel * (channels - 1) * valueBytes);
+    char* in = values.get();
+    for (uint32_t c = 1; c < channels; ++c) {
+        char* to = rest.get() + (c - 1) * perChannel * valueBytes;
+        for (uint64_t i = 0; i < perChannel; ++i)
+            std::memcpy(to + i * valueBytes, in + (i * channels + c) * valueBytes, valueBytes);
+    }
+    // The first channel moves down within its own memory: each value goes
+    // to a place at or before where it was.
+    for (uint64_t i = 1; i < perChannel; ++i)
+        std::memmove(in + i * valueBytes, in + i * channels * valueBytes, valueBytes);
+    std::memcpy(in + perChannel * valueBytes, rest.get(), perChannel * (channels - 1) * valueBytes);
+    return values;
 }
 
 void MakeAllSamples(ScanVolume* volume) {

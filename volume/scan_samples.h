@@ -51,8 +51,24 @@ void CheckVoxelSize(const scan_mapping::Grid& grid);
 // `makeRows`, which keeps `values` and turns them to the program's
 // orientation and maps them on request. `ctByModality`: the file says it is
 // a CT; otherwise the values decide.
+//
+// `values` may hold `channels` x `timePoints` grids, channel by channel: the
+// grid of channel c at time point t starts at grid (c * timePoints + t), so
+// that a channel's values over all its time points lie together and its
+// window is chosen over all of them (the picture does not jump from one
+// time point to the next). Each channel gets its own window; only a single
+// channel may be taken for a CT. The reader names and colours the channels
+// afterwards where its file says.
 void FinishScan(SampleType type, std::unique_ptr<char[]> values, const scan_mapping::Grid& grid,
-                const ValueChoice& choice, bool ctByModality, ScanVolume* volume);
+                const ValueChoice& choice, bool ctByModality, ScanVolume* volume, uint32_t channels = 1,
+                uint32_t timePoints = 1);
+// Values stored with their channels interleaved (c fastest, then the grid,
+// then time, as the ITK readers give them) put channel by channel as
+// FinishScan takes them, in `values`' own memory where it can be: the
+// first channel in place, the others through one buffer the size of the
+// rest. ScanFailure when there is no room for that buffer.
+std::unique_ptr<char[]> SeparateChannels(std::unique_ptr<char[]> values, uint64_t valueBytes,
+                                         uint64_t gridSamples, uint32_t channels, uint32_t timePoints);
 // Makes the whole of `volume`'s samples through its makeRows, which it then
 // lets go (and with it the stored values).
 void MakeAllSamples(ScanVolume* volume);

@@ -133,6 +133,13 @@ TEST_F(ScanChannelsTest, AxisKindsAndTimeUnits) {
     full.window = ValueWindow::FullRange;
     ScanVolume list, time;
     std::string error;
+    // A series larger than the memory it may use is refused before it is
+    // read, saying how much of it would fit: a point of 4 samples takes 12
+    // bytes (each stored byte beside its 12-bit result).
+    EXPECT_FALSE(ReadScan(Path("time.nhdr"), &time, &error, 2 * 12 - 1));
+    EXPECT_NE(error.find("1 time point fits"), std::string::npos) << error;
+    EXPECT_FALSE(ReadScan(Path("time.nhdr"), &time, &error, 3 * 12 - 1));
+    EXPECT_NE(error.find("2 time points fit"), std::string::npos) << error;
     ASSERT_TRUE(ReadScan(Path("list.nhdr"), &list, &error, 0, nullptr, nullptr, full)) << error;
     ASSERT_EQ(list.ChannelCount(), 2u);
     EXPECT_EQ(list.timePoints, 1u);

@@ -209,11 +209,6 @@ int main(int argc, char** argv) {
     const std::string choice = ChooseOneGrid(channel, timePoint, &scan);
     if (!choice.empty())
         return Fail(choice + " (" + input + ")");
-    if (channelsRead > 1)
-        std::printf("channel: %u of %u%s%s\n", *channel, channelsRead,
-                    scan.channels[0].name.empty() ? "" : ", ", scan.channels[0].name.c_str());
-    if (timesRead > 1)
-        std::printf("time:    point %u of %u (from 0)\n", *timePoint, timesRead);
     std::printf("input:   %s (%s, %s)\n", input.c_str(), scan.format.c_str(), scan.sampleType.c_str());
     std::printf("grid:    %u x %u x %u, spacing %g x %g x %g\n", scan.dimX, scan.dimY, scan.dimZ,
                 scan.spacingX, scan.spacingY, scan.spacingZ);
@@ -229,6 +224,11 @@ int main(int argc, char** argv) {
                     scan.channels[0].anyFinite ? "all equal" : "none finite");
     if (!scan.notice.empty())
         std::printf("note:    %s\n", scan.notice.c_str());
+    if (channelsRead > 1)
+        std::printf("channel: %u of %u%s%s\n", *channel, channelsRead,
+                    scan.channels[0].name.empty() ? "" : ", ", scan.channels[0].name.c_str());
+    if (timesRead > 1)
+        std::printf("time:    point %u of %u (from 0)\n", *timePoint, timesRead);
 
     const uint32_t dims[3] = {scan.dimX, scan.dimY, scan.dimZ};
     const double spacing[3] = {scan.spacingX, scan.spacingY, scan.spacingZ};

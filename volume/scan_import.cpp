@@ -20,6 +20,7 @@
 #include "volume/scan_nifti_length.h"
 #include "volume/scan_reader.h"
 #include "volume/scan_samples.h"
+#include "volume/zarr_store.h"
 
 #include <gdcmSerieHelper.h>
 #include <itkGDCMImageIO.h>
@@ -690,7 +691,9 @@ bool RecogniseScanHere(const std::string& path) {
     StreamCapture capture;
     bool recognised = false;
     try {
-        if (IsFolder(path))
+        if (IsOmeZarrStore(path))
+            recognised = true;
+        else if (IsFolder(path))
             recognised = !DicomSeries(path).empty();
         else
             recognised =
@@ -718,8 +721,15 @@ ScanOutcome ReadScanHere(const std::string& path, ScanVolume* volume, std::strin
             progress(0, progressContext);
     };
     try {
-        const Family family = IsFolder(path) ? Family::Dicom : RecognisedFamily(path);
-        if (family == Family::None && IsRegularFile(path) && IsNifti2File(path)) {
+        const bool store = IsOmeZarrStore(path);
+        const Family family = store ? Family::None : IsFolder(path) ? Family::Dicom : RecognisedFamily(path);
+        if (store) {
+            recognised();
+            const ZarrStore opened = OpenOmeZarrStore(path);
+            const size_t level = ChooseZarrLevel(opened, values, budget);
+            ReadOmeZarrLevel(opened, level, budget, values, progress, progressContext, &result);
+            outcome = ScanOutcome::Read;
+        } else if (family == Family::None && IsRegularFile(path) && IsNifti2File(path)) {
             recognised();
             ReadNifti2(path, budget, values, &result);
             outcome = ScanOutcome::Read;

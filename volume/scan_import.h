@@ -32,6 +32,11 @@
 struct ValueChoice {
     ValueWindow window = ValueWindow::Default;
     double low = 0, high = 0;  // Custom only; low < high
+    // A multiscale store's level: `level` (0 the finest) when not -1, else
+    // the finest whose edges are at most `maxEdge` (0: the device's usual
+    // limit) and that fits the memory.
+    int32_t level = -1;
+    uint32_t maxEdge = 0;
 };
 
 // "ct", "auto", "full" or "LOW,HIGH" (LOW < HIGH, both finite); false for

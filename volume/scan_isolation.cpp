@@ -117,7 +117,8 @@ std::string WriteResult(ScanOutcome outcome, const ScanVolume& volume, const std
     }
     for (bool flag : {volume.isCt, volume.isScan, volume.patientAxes})
         out.Value(static_cast<uint8_t>(flag));
-    for (const std::string* text : {&volume.timeUnit, &volume.format, &volume.sampleType, &volume.notice})
+    for (const std::string* text :
+         {&volume.timeUnit, &volume.format, &volume.sampleType, &volume.notice, &volume.storeLevels})
         out.Text(*text);
     return out.bytes();
 }
@@ -162,7 +163,8 @@ bool ReadResult(const std::string& bytes, ScanOutcome* outcome, ScanVolume* volu
     volume->isCt = flags[0] != 0;
     volume->isScan = flags[1] != 0;
     volume->patientAxes = flags[2] != 0;
-    for (std::string* text : {&volume->timeUnit, &volume->format, &volume->sampleType, &volume->notice})
+    for (std::string* text :
+         {&volume->timeUnit, &volume->format, &volume->sampleType, &volume->notice, &volume->storeLevels})
         in.Text(text);
     return in.whole() && known;
 }

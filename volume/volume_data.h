@@ -52,11 +52,12 @@ struct VolumeData {
     std::string timeUnit;  // "s", "ms" ...; empty when unknown
     // One entry a channel (at least one once read).
     std::vector<VolumeChannel> channels{VolumeChannel{}};
-    bool isScan = false;     // read by a scan reader, not a volume file
-    bool isCt = false;       // by Modality, or by the values' look
-    std::string format;      // "NIfTI", "DICOM series (12 files)" ...
-    std::string sampleType;  // "int16", "float32" ...
-    std::string notice;      // what the reader has to say about the read (slices left out), else empty
+    bool isScan = false;      // read by a scan reader, not a volume file
+    bool isCt = false;        // by Modality, or by the values' look
+    std::string format;       // "NIfTI", "DICOM series (12 files)" ...
+    std::string sampleType;   // "int16", "float32" ...
+    std::string notice;       // what the reader has to say about the read (slices left out), else empty
+    std::string storeLevels;  // a multiscale store's levels, one a line; else empty
     std::vector<VolumeNotice> notices;  // for the user, in the order they are shown
     // Set instead of `samples` by a reader asked to leave them for later
     // (scan_reader.h): writes the rows [firstRow, endRow) of the samples

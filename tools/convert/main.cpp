@@ -113,13 +113,12 @@ std::string ChooseOneGrid(std::optional<uint32_t> channel, std::optional<uint32_
 int main(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
         std::printf(
-            "usage: tamlo-convert [--values ct|auto|full|LOW,HIGH] [--cubic] [--channel C] [--time N] INPUT "
-            "OUTPUT\n"
-            "Reads a scan (NIfTI .nii/.nii.gz, NRRD .nrrd/.nhdr, MetaImage .mha/.mhd, or DICOM: one file of "
-            "a\n"
-            "series or its folder), maps its values onto 0..4095, turns it to the viewer's orientation (x "
-            "left,\n"
-            "y superior, z posterior) and writes the volume file OUTPUT (u16 x, y, z, then the samples).\n"
+            "usage: tamlo-convert [--values ct|auto|full|LOW,HIGH] [--cubic] [--channel C] [--time N]\n"
+            "                     [--level N] [--max-edge N] INPUT OUTPUT\n"
+            "Reads a scan (NIfTI .nii/.nii.gz, NRRD .nrrd/.nhdr, MetaImage .mha/.mhd, DICOM: one file of a\n"
+            "series or its folder, or an OME-Zarr store's folder), maps its values onto 0..4095, turns it\n"
+            "to the viewer's orientation (x left, y superior, z posterior; a store's axes are kept)\n"
+            "and writes the volume file OUTPUT (u16 x, y, z, then the samples).\n"
             "The volume file has no spacing: its voxels are shown as cubes. The grid is written as read;\n"
             "--cubic resamples it onto cubic voxels of its smallest spacing instead, keeping the box's\n"
             "proportions (more samples where the spacing differs between axes).\n"
@@ -128,7 +127,11 @@ int main(int argc, char** argv) {
             "default ct for a CT and auto otherwise; each channel of a multi-channel scan has its own.\n"
             "A volume file holds one grid: --channel C (from 1) and --time N (from 0) choose the channel "
             "and\n"
-            "the time point of a scan with several; such a scan is refused without them.\n");
+            "the time point of a scan with several; such a scan is refused without them.\n"
+            "An OME-Zarr store is read at its finest level whose edges fit the device's usual limit (2048) "
+            "or\n"
+            "--max-edge N, and the memory; --level N (0 the finest) reads that level. Its levels are "
+            "listed.\n");
         return 0;
     }
     ValueChoice values;
@@ -154,6 +157,20 @@ int main(int argc, char** argv) {
                              value.c_str());
                 return 2;
             }
+        } else if (arg == "--level" || arg == "--max-edge") {
+            uint32_t number = 0;
+            if (i + 1 >= argc || !ParseCount(argv[i + 1], &number) || number > INT32_MAX ||
+                (arg == "--max-edge" && number == 0)) {
+                std::fprintf(
+                    stderr, "tamlo-convert: %s takes %s\n", arg.c_str(),
+                    arg == "--level" ? "a level (0 for the finest)" : "an edge of at least 1 sample");
+                return 2;
+            }
+            ++i;
+            if (arg == "--level")
+                values.level = static_cast<int32_t>(number);
+            else
+                values.maxEdge = number;
         } else if (arg == "--channel" || arg == "--time") {
             const bool isChannel = arg == "--channel";
             uint32_t number = 0;
@@ -212,6 +229,14 @@ int main(int argc, char** argv) {
     std::printf("input:   %s (%s, %s)\n", input.c_str(), scan.format.c_str(), scan.sampleType.c_str());
     std::printf("grid:    %u x %u x %u, spacing %g x %g x %g\n", scan.dimX, scan.dimY, scan.dimZ,
                 scan.spacingX, scan.spacingY, scan.spacingZ);
+    // A store's levels, one a line, the one read among them.
+    for (size_t at = 0, end = 0; at < scan.storeLevels.size(); at = end + 1) {
+        end = scan.storeLevels.find('\n', at);
+        if (end == std::string::npos)
+            end = scan.storeLevels.size();
+        std::printf("%s %.*s\n", at == 0 ? "levels: " : "        ", static_cast<int>(end - at),
+                    scan.storeLevels.c_str() + at);
+    }
     if (scan.channels[0].anyFinite)
         std::printf("values:  %g .. %g%s%s\n", scan.channels[0].minValue, scan.channels[0].maxValue,
                     scan.channels[0].unit.empty() ? "" : " ", scan.channels[0].unit.c_str());

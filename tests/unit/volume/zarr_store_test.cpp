@@ -1,0 +1,196 @@
+// OME-Zarr stores written by python3-zarr (v2, every compressor, both key
+// separators, C and F order, either byte order) and by hand (v3 with
+// sharding), read through the scan readers: every sample lands where the
+// store put it, levels are chosen by size, and damaged stores are refused
+// naming the key at fault.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "volume/scan_import.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class ZarrStoreTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = fs::temp_directory_path() / ("tamlo-zarr-" + std::to_string(::getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_ / "start");
+        const std::string script = std::string(TAMLO_SOURCE_DIR) + "/tests/unit/volume/make_zarr_stores.py";
+        made_ = std::system(("/usr/bin/python3 " + script + " " + dir_.string() +
+                             " 2>/dev/null && /usr/bin/python3 " + script + " " + (dir_ / "start").string() +
+                             " start 2>/dev/null")
+                                .c_str()) == 0;
+    }
+    static void TearDownTestSuite() { fs::remove_all(dir_); }
+    void SetUp() override {
+        if (!made_)
+            GTEST_SKIP() << "/usr/bin/python3 with zarr and numcodecs is needed to write the stores";
+    }
+
+    static std::string Path(const std::string& name) { return (dir_ / name).string(); }
+
+    static ScanVolume Read(const std::string& path, ValueChoice choice = Full()) {
+        ScanVolume volume;
+        std::string error;
+        EXPECT_TRUE(ReadScan(path, &volume, &error, 0, nullptr, nullptr, choice)) << path << ": " << error;
+        return volume;
+    }
+    static std::string Refusal(const std::string& path, ValueChoice choice = Full()) {
+        ScanVolume volume;
+        std::string error;
+        EXPECT_FALSE(ReadScan(path, &volume, &error, 0, nullptr, nullptr, choice)) << path << " was read";
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+        return error;
+    }
+    static ValueChoice Full() {
+        ValueChoice choice;
+        choice.window = ValueWindow::FullRange;
+        return choice;
+    }
+
+    static inline fs::path dir_;
+    static inline bool made_ = false;
+};
+
+// The stored value at (x, y, z), channel c, time point t.
+double Stored(uint32_t x, uint32_t y, uint32_t z, uint32_t c = 0, uint32_t t = 0) {
+    return x + 7.0 * y + 31.0 * z + 1000.0 * c + 500.0 * t;
+}
+
+uint16_t Mapped(double value, double low, double high) {
+    return static_cast<uint16_t>(std::lround((value - low) / (high - low) * 4095));
+}
+
+TEST_F(ZarrStoreTest, EveryCodecAndLayoutGivesTheStoredSamples) {
+    for (const char* name : {"blosc-lz4", "blosc-zstd-bit", "zstd", "zlib", "gzip", "lz4", "raw"}) {
+        SCOPED_TRACE(name);
+        for (int level : {0, 1}) {
+            ValueChoice choice = Full();
+            choice.level = level;
+            const ScanVolume volume = Read(Path(std::string(name) + ".zarr"), choice);
+            const uint32_t step = level == 0 ? 1 : 2;
+            const uint32_t dims[3] = {level == 0 ? 9u : 5u, level == 0 ? 5u : 3u, level == 0 ? 6u : 3u};
+            ASSERT_EQ(volume.dimX, dims[0]);
+            ASSERT_EQ(volume.dimY, dims[1]);
+            ASSERT_EQ(volume.dimZ, dims[2]);
+            // The scale's micrometres as millimetres; the store's axes are
+            // the program's, not a patient's.
+            EXPECT_DOUBLE_EQ(volume.spacingX, 0.0005 * step);
+            EXPECT_DOUBLE_EQ(volume.spacingZ, 0.002 * step);
+            EXPECT_FALSE(volume.patientAxes);
+            const double high = Stored(step * (dims[0] - 1), step * (dims[1] - 1), step * (dims[2] - 1));
+            for (uint32_t z = 0; z < dims[2]; ++z)
+                for (uint32_t y = 0; y < dims[1]; ++y)
+                    for (uint32_t x = 0; x < dims[0]; ++x)
+                        ASSERT_EQ(volume.samples[(z * dims[1] + y) * dims[0] + x],
+                                  Mapped(Stored(step * x, step * y, step * z), 0, high))
+                            << "level " << level << " at " << x << ", " << y << ", " << z;
+        }
+    }
+}
+
+TEST_F(ZarrStoreTest, LevelsChannelsTimeAndShards) {
+    // Unasked, the finest level that fits the edge allowed.
+    ValueChoice small = Full();
+    small.maxEdge = 5;
+    EXPECT_EQ(Read(Path("zstd.zarr"), small).dimX, 5u);
+    EXPECT_EQ(Read(Path("zstd.zarr")).dimX, 9u);
+    small.maxEdge = 2;  // none fits: the coarsest
+    EXPECT_EQ(Read(Path("zstd.zarr"), small).dimX, 5u);
+    ValueChoice past = Full();
+    past.level = 2;
+    EXPECT_NE(Refusal(Path("zstd.zarr"), past).find("--level 2: the store has 2 levels (0 to 1)"),
+              std::string::npos);
+    EXPECT_NE(Read(Path("zstd.zarr")).storeLevels.find("level 1: 5 x 3 x 3, 0.001 x 0.001 x 0.004 mm"),
+              std::string::npos);
+
+    // t, c, z, y, x of float32; the chunk of t 1, c 1, z 2..3, y 2..3 left
+    // out reads as the fill value NaN, shown at 0.
+    const ScanVolume series = Read(Path("tczyx.zarr"));
+    ASSERT_EQ(series.ChannelCount(), 2u);
+    ASSERT_EQ(series.timePoints, 2u);
+    ASSERT_EQ(series.dimX * series.dimY * series.dimZ, 5u * 4 * 3);
+    for (uint32_t c = 0; c < 2; ++c) {
+        // Channel 2's highest value lies in the chunk left out.
+        const double low = Stored(0, 0, 0, c, 0),
+                     high = c == 0 ? Stored(4, 3, 2, c, 1) : Stored(4, 1, 2, c, 1);
+        EXPECT_EQ(series.channels[c].windowLow, low);
+        EXPECT_EQ(series.channels[c].windowHigh, high);
+        EXPECT_EQ(series.Grid(c, 1)[(1 * 4 + 1) * 5 + 3], Mapped(Stored(3, 1, 1, c, 1), low, high));
+    }
+    EXPECT_EQ(series.Grid(1, 1)[(2 * 4 + 3) * 5 + 4], 0) << "a chunk left out is the fill value";
+    EXPECT_EQ(series.Grid(0, 1)[(2 * 4 + 3) * 5 + 4],
+              Mapped(Stored(4, 3, 2, 0, 1), 0, Stored(4, 3, 2, 0, 1)));
+
+    // v3, sharded, the index at either end; the inner chunk left out is -5.
+    for (const char* name : {"sharded.zarr", "start/sharded.zarr"}) {
+        SCOPED_TRACE(name);
+        const ScanVolume sharded = Read(Path(name));
+        ASSERT_EQ(sharded.dimX, 6u);
+        const double low = -5, high = Stored(2, 3, 3);  // the largest outside the left-out chunk
+        EXPECT_EQ(sharded.samples[(1 * 4 + 2) * 6 + 1], Mapped(Stored(1, 2, 1), low, high));
+        EXPECT_EQ(sharded.samples[(3 * 4 + 3) * 6 + 5], 0);
+    }
+}
+
+TEST_F(ZarrStoreTest, DamagedStoresAreRefusedNamingTheKey) {
+    const auto copy = [&](const char* from, const char* to) {
+        fs::remove_all(Path(to));
+        fs::copy(Path(from), Path(to), fs::copy_options::recursive);
+        return Path(to);
+    };
+    const auto write = [](const std::string& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+    };
+    const std::string notJson = copy("raw.zarr", "bad-json.zarr");
+    write(notJson + "/0/.zarray", "{\"shape\": [6, 5,");
+    EXPECT_NE(Refusal(notJson).find("bad-json.zarr/0/.zarray is not JSON"), std::string::npos);
+
+    const std::string absurd = copy("raw.zarr", "absurd.zarr");
+    write(absurd + "/0/.zarray",
+          R"({"zarr_format": 2, "shape": [1000000000000000, 5, 9], "chunks": [4, 3, 4], "dtype": "<u2",
+              "compressor": null, "fill_value": 0, "order": "C", "filters": null})");
+    EXPECT_NE(Refusal(absurd).find("more than any axis can be"), std::string::npos);
+    write(absurd + "/0/.zarray",
+          R"({"zarr_format": 2, "shape": [6, 5, 9], "chunks": [100000, 100000, 100], "dtype": "<u2",
+              "compressor": null, "fill_value": 0, "order": "C", "filters": null})");
+    EXPECT_NE(Refusal(absurd).find("more than a chunk may"), std::string::npos);
+    write(absurd + "/0/.zarray",
+          R"({"zarr_format": 2, "shape": [6, 5, 9], "chunks": [4, 3, 4], "dtype": "<u2",
+              "compressor": {"id": "snappy"}, "fill_value": 0, "order": "C", "filters": null})");
+    EXPECT_NE(Refusal(absurd).find("compressor snappy is not supported"), std::string::npos);
+
+    const std::string cut = copy("blosc-lz4.zarr", "cut.zarr");
+    fs::resize_file(cut + "/0/0.0.0", fs::file_size(cut + "/0/0.0.0") - 3);
+    EXPECT_NE(Refusal(cut).find("cut.zarr/0/0.0.0: the blosc chunk says it is"), std::string::npos);
+    const std::string longer = copy("zstd.zarr", "long.zarr");
+    std::ofstream(longer + "/0/1.1.1", std::ios::binary | std::ios::app) << "trailing";
+    EXPECT_NE(Refusal(longer).find("long.zarr/0/1.1.1"), std::string::npos);
+    const std::string raw = copy("raw.zarr", "short-raw.zarr");
+    fs::resize_file(raw + "/0/0/0/0", 10);
+    EXPECT_NE(Refusal(raw).find("short-raw.zarr/0/0/0/0: the chunk holds 10 bytes, 96 expected"),
+              std::string::npos);
+
+    // A flipped bit in a shard's index fails its checksum.
+    const std::string flipped = copy("sharded.zarr", "flipped.zarr");
+    const std::string shard = flipped + "/0/c/0/0/0";
+    std::string bytes;
+    {
+        std::ifstream in(shard, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    bytes[bytes.size() - 20] ^= 1;
+    write(shard, bytes);
+    EXPECT_NE(Refusal(flipped).find("crc32c checksum does not match"), std::string::npos);
+    TakeScanWarnings();
+}
+
+}  // namespace

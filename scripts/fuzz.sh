@@ -17,12 +17,12 @@ build="${TAMLO_FUZZ_BUILD:-build-fuzz}"  # another folder keeps a second checkou
 timeout_s="${TAMLO_FUZZ_TIMEOUT:-5}"
 
 cmake --preset fuzz -B "$build" >/dev/null
-cmake --build "$build" --target fuzz_volume fuzz_scan fuzz_transfer_function fuzz_dds
+cmake --build "$build" --target fuzz_volume fuzz_scan fuzz_transfer_function fuzz_dds fuzz_zarr
 
 mkdir -p "$build"/findings
 status=0
 found=()
-for pair in volume:volume scan:scan transfer_function:tf dds:dds; do
+for pair in volume:volume scan:scan zarr:zarr transfer_function:tf dds:dds; do
   target="fuzz_${pair%%:*}"
   seeds="tests/fuzz/corpus/${pair##*:}"
   work="$build/corpus/${target}"

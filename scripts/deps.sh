@@ -19,8 +19,8 @@ RUN=(
   libinsighttoolkit5-dev zlib1g-dev
   # TIFF stacks (multi-page, ImageJ hyperstacks, OME-TIFF)
   libtiff-dev
-  # OME-Zarr stores: the chunk codecs and the JSON of their metadata
-  libblosc-dev libzstd-dev liblz4-dev nlohmann-json3-dev
+  # OME-Zarr stores: the chunk codecs, the JSON of their metadata, HTTP
+  libblosc-dev libzstd-dev liblz4-dev nlohmann-json3-dev libcurl4-openssl-dev
   # file dialogs
   zenity
   # core X fonts: SDL draws its message boxes with them (without, a box falls back to the terminal)
@@ -38,6 +38,8 @@ TEST=(
   xvfb xauth xdotool imagemagick x11-utils python3
   # small stacks and series made by the tests themselves
   python3-numpy python3-tifffile python3-nibabel python3-zarr
+  # a real web server for the stores read over HTTP
+  nginx-light
   # the install and package check: the desktop entry, and cpack's Depends (dpkg-shlibdeps, file)
   desktop-file-utils dpkg-dev file
 )

@@ -141,9 +141,10 @@ bool ReadVolume(const std::string& path, const ValueChoice& values, VolumeData* 
                 VolumeProblem* problem, const ReadingWatch& watch) {
     struct stat pathInfo {};
     std::string notAScan;
-    if (::stat(path.c_str(), &pathInfo) == 0 && S_ISDIR(pathInfo.st_mode)) {
-        const ScanOutcome outcome =
-            ReadScanVolume(path, values, watch, volume, problem, &notAScan);  // a DICOM series' folder
+    const bool url = path.rfind("http://", 0) == 0 || path.rfind("https://", 0) == 0;
+    if (url || (::stat(path.c_str(), &pathInfo) == 0 && S_ISDIR(pathInfo.st_mode))) {
+        const ScanOutcome outcome = ReadScanVolume(path, values, watch, volume, problem,
+                                                   &notAScan);  // a DICOM series' or store's folder
         if (outcome == ScanOutcome::NotAScan)
             Fail(problem, "Unable to read scan (" + path + "): " + notAScan);
         return outcome == ScanOutcome::Read;

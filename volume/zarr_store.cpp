@@ -22,6 +22,7 @@
 
 #include "volume/scan_library_output.h"
 #include "volume/scan_samples.h"
+#include "volume/zarr_http.h"
 
 namespace {
 
@@ -36,22 +37,35 @@ constexpr uint64_t kLargestChunkBytes = uint64_t{1} << 31;
 // The grid edge a level may have when the caller names no limit: what a
 // device's 3D texture holds.
 constexpr uint64_t kDefaultMostEdge = 2048;
+constexpr unsigned kRequestsInFlight = 16;
 
 [[noreturn]] void Refuse(const std::string& text) {
     throw ScanFailure{text};
 }
 
-bool IsFile(const fs::path& path) {
+// A store's folder or file: a path on disk, or a URL.
+struct Location {
+    std::string text;
+    bool Http() const { return text.rfind("http://", 0) == 0 || text.rfind("https://", 0) == 0; }
+    Location operator/(const std::string& name) const {
+        return {text.empty() ? name : text.back() == '/' ? text + name : text + "/" + name};
+    }
+    const std::string& string() const { return text; }
+};
+
+bool IsFile(const Location& path) {
     struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    return ::stat(path.text.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 // A metadata file, whole; nullopt when it is not there. Larger than any
 // metadata file is refused rather than read.
-std::optional<std::string> ReadSmallFile(const fs::path& path) {
+std::optional<std::string> ReadSmallFile(const Location& path) {
+    if (path.Http())
+        return FetchOverHttp(path.text, 64u << 20, false);
     if (!IsFile(path))
         return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path.text, std::ios::binary);
     std::string bytes;
     char buffer[65536];
     while (in.read(buffer, sizeof(buffer)) || in.gcount() > 0) {
@@ -62,14 +76,14 @@ std::optional<std::string> ReadSmallFile(const fs::path& path) {
     return bytes;
 }
 
-json ParseJson(const fs::path& path, const std::string& text) {
+json ParseJson(const Location& path, const std::string& text) {
     json parsed = json::parse(text, nullptr, false);
     if (parsed.is_discarded())
         Refuse(path.string() + " is not JSON");
     return parsed;
 }
 
-std::optional<json> ReadJson(const fs::path& path) {
+std::optional<json> ReadJson(const Location& path) {
     const std::optional<std::string> text = ReadSmallFile(path);
     if (!text)
         return std::nullopt;
@@ -77,12 +91,20 @@ std::optional<json> ReadJson(const fs::path& path) {
 }
 
 // The store's folder for a path that names it or one of its metadata files.
-fs::path StoreFolder(const std::string& path) {
-    const fs::path given(path);
-    const std::string name = given.filename().string();
-    if (name == "zarr.json" || name == ".zattrs" || name == ".zgroup")
-        return given.parent_path().empty() ? fs::path(".") : given.parent_path();
-    return given;
+Location StoreFolder(const std::string& path) {
+    std::string folder = path;
+    for (const char* name : {"/zarr.json", "/.zattrs", "/.zgroup"}) {
+        const size_t n = std::strlen(name);
+        if (folder.size() >= n && folder.compare(folder.size() - n, n, name) == 0) {
+            folder.resize(folder.size() - n);
+            break;
+        }
+    }
+    if (folder == "zarr.json" || folder == ".zattrs" || folder == ".zgroup" || folder.empty())
+        folder = ".";
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return {folder};
 }
 
 // The OME attributes of a group: v3 keeps them under "ome", 0.4 at the top.
@@ -96,7 +118,7 @@ const json* OmeAttributes(const json& attributes) {
 }
 
 // The group's attributes, from zarr.json (v3) or .zattrs (v2).
-std::optional<json> GroupAttributes(const fs::path& folder, int* format) {
+std::optional<json> GroupAttributes(const Location& folder, int* format) {
     if (std::optional<json> v3 = ReadJson(folder / "zarr.json")) {
         *format = 3;
         if (v3->is_object() && v3->contains("attributes"))
@@ -115,7 +137,7 @@ enum class Codec { Blosc, Zstd, Zlib, Gzip, Lz4, Crc32c };
 struct ShardLayout;
 
 struct ArrayHeader {
-    fs::path folder;
+    Location folder;
     int format = 2;
     std::vector<uint64_t> shape, chunks;
     SampleType type = SampleType::UInt8;
@@ -260,8 +282,8 @@ void CheckChunkBytes(const std::vector<uint64_t>& chunks, uint32_t itemBytes, co
                ", more than a chunk may (" + BytesText(kLargestChunkBytes) + ")");
 }
 
-ArrayHeader ReadV2Header(const fs::path& folder) {
-    const fs::path path = folder / ".zarray";
+ArrayHeader ReadV2Header(const Location& folder) {
+    const Location path = folder / ".zarray";
     const std::string key = path.string();
     const std::optional<json> found = ReadJson(path);
     if (!found)
@@ -377,8 +399,8 @@ void ParseV3Codecs(const json& codecs, const std::vector<uint64_t>& chunkShape, 
         Refuse(key + ": its codecs give no bytes codec");
 }
 
-ArrayHeader ReadV3Header(const fs::path& folder) {
-    const fs::path path = folder / "zarr.json";
+ArrayHeader ReadV3Header(const Location& folder) {
+    const Location path = folder / "zarr.json";
     const std::string key = path.string();
     const std::optional<json> found = ReadJson(path);
     if (!found)
@@ -545,17 +567,19 @@ void SwapBytes(std::string* bytes, uint32_t itemBytes) {
         std::reverse(bytes->data() + at, bytes->data() + at + itemBytes);
 }
 
-std::optional<std::string> ReadChunkFile(const fs::path& path) {
+std::optional<std::string> ReadChunkFile(const Location& path) {
+    if (path.Http())
+        return FetchOverHttp(path.text, kLargestChunkBytes + (kLargestChunkBytes >> 4), true);
     if (!IsFile(path))
         return std::nullopt;
     std::error_code ec;
-    const uint64_t size = fs::file_size(path, ec);
+    const uint64_t size = fs::file_size(path.text, ec);
     if (ec)
         return std::nullopt;
     if (size > kLargestChunkBytes + (kLargestChunkBytes >> 4))
         Refuse(path.string() + " is larger than any chunk may be");
     std::string bytes(size, '\0');
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path.text, std::ios::binary);
     if (!in.read(bytes.data(), static_cast<std::streamsize>(size)))
         Refuse("cannot read " + path.string());
     return bytes;
@@ -676,7 +700,7 @@ std::string FillItem(const ArrayHeader& header) {
 std::optional<std::string> ReadChunk(const ArrayHeader& header, const std::vector<uint64_t>& index,
                                      std::vector<uint64_t>* strides) {
     const std::string name = ChunkKey(header, index);
-    const fs::path path = header.folder / name;
+    const Location path = header.folder / name;
     const std::string key = path.string();
     std::optional<std::string> stored = ReadChunkFile(path);
     if (!stored)
@@ -894,9 +918,9 @@ struct ZarrArray {
 
 bool IsOmeZarrStore(const std::string& path) {
     try {
-        const fs::path folder = StoreFolder(path);
+        const Location folder = StoreFolder(path);
         std::error_code ec;
-        if (!fs::is_directory(folder, ec))
+        if (!folder.Http() && !fs::is_directory(folder.text, ec))
             return false;
         int format = 2;
         const std::optional<json> attributes = GroupAttributes(folder, &format);
@@ -907,7 +931,7 @@ bool IsOmeZarrStore(const std::string& path) {
 }
 
 ZarrStore OpenOmeZarrStore(const std::string& path) {
-    const fs::path folder = StoreFolder(path);
+    const Location folder = StoreFolder(path);
     int format = 2;
     const std::optional<json> attributes = GroupAttributes(folder, &format);
     const std::string key = (folder / (format == 3 ? "zarr.json" : ".zattrs")).string();
@@ -984,7 +1008,7 @@ void ReadOmeZarrLevel(const ZarrStore& store, size_t level, uint64_t budget, con
     const ZarrLevel& info = store.levels[level];
     const uint64_t items = header.itemBytes ? info.bytes / header.itemBytes : 0;
     if (items == 0)
-        Refuse("level " + std::to_string(level) + " (" + (fs::path(store.root) / info.path).string() +
+        Refuse("level " + std::to_string(level) + " (" + (Location{store.root} / info.path).string() +
                ") has no samples");
     const long double need = static_cast<long double>(info.bytes) + 2.0L * static_cast<long double>(items);
     if (need > static_cast<long double>(budget))
@@ -1056,7 +1080,9 @@ void ReadOmeZarrLevel(const ZarrStore& store, size_t level, uint64_t budget, con
             ++done;
         }
     };
-    const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+    // Over HTTP most of a chunk's time is waiting: many requests in flight.
+    const unsigned threads =
+        header.folder.Http() ? kRequestsInFlight : std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
     std::vector<std::thread> workers;
     for (unsigned t = 1; t < threads; ++t)
         workers.emplace_back(work, false);

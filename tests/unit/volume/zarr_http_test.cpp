@@ -1,0 +1,150 @@
+// The same stores served by nginx on a loopback port (started and ended
+// here): over HTTP they give the samples they give from disk, the first
+// read of a large store asks only for the level it shows, and a server's
+// refusals, loops and web pages are refused naming the URL.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "volume/scan_import.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int FreePort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    ::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(s);
+    return ntohs(address.sin_port);
+}
+
+bool Accepts(int port) {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    ::close(s);
+    return ok;
+}
+
+class ZarrHttpTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = fs::temp_directory_path() / ("tamlo-zarr-http-" + std::to_string(::getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_ / "www");
+        fs::create_directories(dir_ / "temp");
+        const std::string script = std::string(TAMLO_SOURCE_DIR) + "/tests/unit/volume/make_zarr_stores.py";
+        if (::access("/usr/sbin/nginx", X_OK) != 0 ||
+            std::system(
+                ("/usr/bin/python3 " + script + " " + (dir_ / "www").string() + " 2>/dev/null").c_str()) != 0)
+            return;
+        fs::copy(dir_ / "www" / "raw.zarr", dir_ / "www" / "page.zarr", fs::copy_options::recursive);
+        port_ = FreePort();
+        const std::string d = dir_.string();
+        std::ofstream(dir_ / "nginx.conf")
+            << "daemon off; master_process off; worker_processes 1; pid " << d << "/nginx.pid;\n"
+            << "error_log " << d << "/error.log;\nevents {}\nhttp {\n"
+            << "  access_log " << d << "/access.log;\n  default_type application/octet-stream;\n"
+            << "  client_body_temp_path " << d << "/temp; proxy_temp_path " << d << "/temp;\n"
+            << "  fastcgi_temp_path " << d << "/temp; uwsgi_temp_path " << d << "/temp;\n"
+            << "  scgi_temp_path " << d << "/temp;\n"
+            << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << d << "/www;\n"
+            << "    location /secret/ { return 403; }\n    location /loop/ { return 302 /loop/; }\n"
+            << "    location /broken.zarr/ { return 503; }\n"
+            << "    location ~ ^/page\\.zarr/0/[0-9] { default_type text/html; types {} }\n  }\n}\n";
+        server_ = ::fork();
+        if (server_ == 0) {
+            ::execl("/usr/sbin/nginx", "nginx", "-c", (d + "/nginx.conf").c_str(), "-p", d.c_str(), nullptr);
+            ::_exit(127);
+        }
+        for (int i = 0; i < 100 && !Accepts(port_); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    static void TearDownTestSuite() {
+        if (server_ > 0) {
+            ::kill(server_, SIGTERM);
+            ::waitpid(server_, nullptr, 0);
+        }
+        fs::remove_all(dir_);
+    }
+    void SetUp() override {
+        if (server_ <= 0 || !Accepts(port_))
+            GTEST_SKIP() << "nginx and /usr/bin/python3 with zarr are needed to serve the stores";
+    }
+    static std::string Url(const std::string& name) {
+        return "http://127.0.0.1:" + std::to_string(port_) + "/" + name;
+    }
+    static std::string AccessLog() {
+        std::ifstream in(dir_ / "access.log");
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    static inline fs::path dir_;
+    static inline pid_t server_ = -1;
+    static inline int port_ = 0;
+};
+
+TEST_F(ZarrHttpTest, StoresReadOverHttpAsFromDisk) {
+    for (const char* name : {"blosc-lz4.zarr", "zstd.zarr", "sharded.zarr", "tczyx.zarr"}) {
+        SCOPED_TRACE(name);
+        ScanVolume local, remote;
+        std::string error;
+        ASSERT_TRUE(ReadScan((dir_ / "www" / name).string(), &local, &error)) << error;
+        ASSERT_TRUE(ReadScan(Url(name), &remote, &error)) << error;
+        ASSERT_EQ(remote.SampleCount(), local.SampleCount());
+        EXPECT_TRUE(
+            std::equal(local.samples.get(), local.samples.get() + local.SampleCount(), remote.samples.get()));
+    }
+    // Limited to small edges, only the coarsest level's chunks are fetched.
+    const size_t before = AccessLog().size();
+    ValueChoice small;
+    small.maxEdge = 5;
+    ScanVolume coarse;
+    std::string error;
+    ASSERT_TRUE(ReadScan(Url("blosc-lz4.zarr/"), &coarse, &error, 0, nullptr, nullptr, small)) << error;
+    EXPECT_EQ(coarse.dimX, 5u);
+    const std::string requests = AccessLog().substr(before);
+    EXPECT_NE(requests.find("/blosc-lz4.zarr/1/0.0.0 "), std::string::npos) << requests;
+    EXPECT_EQ(requests.find("/blosc-lz4.zarr/0/0."), std::string::npos) << requests;
+}
+
+TEST_F(ZarrHttpTest, ServerRefusalsAreNamed) {
+    const auto refusal = [](const std::string& url) {
+        ScanVolume volume;
+        std::string error;
+        EXPECT_FALSE(ReadScan(url, &volume, &error)) << url;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+        return error;
+    };
+    EXPECT_NE(refusal(Url("secret/store.zarr")).find("refuses access (HTTP 403)"), std::string::npos);
+    EXPECT_NE(refusal(Url("loop/store.zarr")).find("redirects in a loop"), std::string::npos);
+    EXPECT_NE(refusal(Url("page.zarr")).find("page.zarr/0/0/0/0: the server answers with a web page"),
+              std::string::npos);
+    EXPECT_NE(refusal(Url("broken.zarr")).find("HTTP 503 (after 4 attempts)"), std::string::npos);
+    EXPECT_NE(refusal(Url("missing.zarr")), "");
+    TakeScanWarnings();
+}
+
+}  // namespace

@@ -1,0 +1,100 @@
+#include "volume/zarr_http.h"
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "volume/scan_library_output.h"
+#include "volume/scan_samples.h"
+
+namespace {
+
+constexpr int kAttempts = 4;  // the first and three retries, 0.25, 0.5 and 1 s apart
+
+struct Body {
+    std::string bytes;
+    uint64_t mostBytes = 0;
+    bool tooLarge = false;
+};
+
+size_t Append(char* data, size_t size, size_t count, void* context) {
+    auto* body = static_cast<Body*>(context);
+    const size_t n = size * count;
+    if (body->bytes.size() + n > body->mostBytes) {
+        body->tooLarge = true;
+        return 0;  // ends the transfer
+    }
+    body->bytes.append(data, n);
+    return n;
+}
+
+// One handle for each thread: its connection stays open between requests.
+CURL* ThreadHandle() {
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    thread_local std::unique_ptr<CURL, void (*)(CURL*)> handle(curl_easy_init(), curl_easy_cleanup);
+    return handle.get();
+}
+
+}  // namespace
+
+std::optional<std::string> FetchOverHttp(const std::string& url, uint64_t mostBytes, bool chunk) {
+    CURL* curl = ThreadHandle();
+    if (curl == nullptr)
+        throw ScanFailure{"cannot start an HTTP transfer for " + url};
+    std::string why;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(250 << (attempt - 1)));
+        Body body;
+        body.mostBytes = mostBytes;
+        char error[CURL_ERROR_SIZE] = "";
+        curl_easy_reset(curl);
+        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Append);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+        curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
+        curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 8L);
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 10L);
+        // A transfer that gives nothing for this long has stalled.
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kStalledSeconds);
+        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");  // what the server may compress
+        const CURLcode result = curl_easy_perform(curl);
+        long status = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        if (body.tooLarge)
+            throw ScanFailure{url + ": the server sends more than " + BytesText(mostBytes) +
+                              ", more than it may be"};
+        if (result == CURLE_TOO_MANY_REDIRECTS)
+            throw ScanFailure{url + ": the server redirects in a loop"};
+        if (result != CURLE_OK) {
+            // The network, a stall, a body cut short: worth another try.
+            why = error[0] ? error : curl_easy_strerror(result);
+            continue;
+        }
+        if (status == 404 || status == 410)
+            return std::nullopt;
+        if (status == 401 || status == 403)
+            throw ScanFailure{url + ": the server refuses access (HTTP " + std::to_string(status) + ")"};
+        if (status >= 500 || status == 429) {
+            why = "HTTP " + std::to_string(status);
+            continue;
+        }
+        if (status < 200 || status >= 300)
+            throw ScanFailure{url + ": the server answers HTTP " + std::to_string(status)};
+        char* type = nullptr;
+        curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type);
+        if (chunk && type != nullptr && std::string(type).rfind("text/html", 0) == 0)
+            throw ScanFailure{url + ": the server answers with a web page, not a chunk"};
+        return std::move(body.bytes);
+    }
+    throw ScanFailure{url + ": " + why + " (after " + std::to_string(kAttempts) + " attempts)"};
+}

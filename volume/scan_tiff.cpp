@@ -45,7 +45,7 @@ constexpr uint64_t kMostChannels = 1024;
 // Its warnings (tags it does not know, as ImageJ and OME writers add them)
 // are nothing a user can act on.
 struct Messages {
-    std::string firstError;
+    std::string firstError, firstWarning;
 };
 
 int KeepFirstError(TIFF*, void* user, const char*, const char* format, va_list args) {
@@ -58,7 +58,15 @@ int KeepFirstError(TIFF*, void* user, const char*, const char* format, va_list a
     return 1;
 }
 
-int IgnoreWarning(TIFF*, void*, const char*, const char*, va_list) {
+// A warning is kept only to say why a chain of pages ended early (the
+// library warns of a loop and stops).
+int KeepFirstWarning(TIFF*, void* user, const char*, const char* format, va_list args) {
+    auto* messages = static_cast<Messages*>(user);
+    if (messages->firstWarning.empty()) {
+        char text[512];
+        std::vsnprintf(text, sizeof(text), format, args);
+        messages->firstWarning = OneLine(text);
+    }
     return 1;
 }
 
@@ -70,7 +78,7 @@ class TiffFile {
         TIFFSetWarningHandler(nullptr);
         TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
         TIFFOpenOptionsSetErrorHandlerExtR(options, KeepFirstError, &messages_);
-        TIFFOpenOptionsSetWarningHandlerExtR(options, IgnoreWarning, nullptr);
+        TIFFOpenOptionsSetWarningHandlerExtR(options, KeepFirstWarning, &messages_);
         // A forged strip size or tag count must not make the library ask
         // for more memory than the whole read may take.
         TIFFOpenOptionsSetMaxSingleMemAlloc(
@@ -86,7 +94,8 @@ class TiffFile {
     TiffFile& operator=(const TiffFile&) = delete;
 
     TIFF* get() const { return tif_; }
-    void Forget() { messages_.firstError.clear(); }
+    void Forget() { messages_ = {}; }
+    std::string Warning() const { return messages_.firstWarning; }
     bool Failed() const { return !messages_.firstError.empty(); }
     std::string Reason(const std::string& otherwise) const {
         return messages_.firstError.empty() ? otherwise : messages_.firstError;
@@ -213,8 +222,11 @@ bool NextPage(TiffFile& file, uint64_t pagesSoFar) {
     file.Forget();
     if (TIFFReadDirectory(file.get()))
         return true;
-    if (file.Failed())
-        throw ScanFailure{"the file is damaged after " + PageName(pagesSoFar - 1) + ": " + file.Reason("")};
+    if (file.Failed() || !TIFFLastDirectory(file.get())) {
+        const std::string warning = file.Warning();
+        throw ScanFailure{"the file is damaged after " + PageName(pagesSoFar - 1) + ": " +
+                          file.Reason(warning.empty() ? "the next page cannot be read" : warning)};
+    }
     return false;
 }
 

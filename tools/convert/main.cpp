@@ -1,5 +1,5 @@
 // tamlo-convert INPUT OUTPUT: reads a scan (NIfTI, NRRD, MetaImage, a DICOM
-// file or folder) as the viewer does and writes the volume file, its grid as
+// file or folder, a TIFF stack) as the viewer does and writes the volume file, its grid as
 // read or (--cubic) resampled onto cubic voxels; prints what it found and
 // what it wrote.
 #include <unistd.h>
@@ -62,9 +62,10 @@ int main(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
         std::printf(
             "usage: tamlo-convert [--values ct|auto|full|LOW,HIGH] [--cubic] INPUT OUTPUT\n"
-            "Reads a scan (NIfTI .nii/.nii.gz, NRRD .nrrd/.nhdr, MetaImage .mha/.mhd, or DICOM: one file of "
+            "Reads a scan (NIfTI .nii/.nii.gz, NRRD .nrrd/.nhdr, MetaImage .mha/.mhd, DICOM: one file of "
             "a\n"
-            "series or its folder), maps its values onto 0..4095, turns it to the viewer's orientation (x "
+            "series or its folder, or a TIFF stack .tif/.tiff), maps its values onto 0..4095, turns it to "
+            "the viewer's orientation (x "
             "left,\n"
             "y superior, z posterior) and writes the volume file OUTPUT (u16 x, y, z, then the samples).\n"
             "The volume file has no spacing: its voxels are shown as cubes. The grid is written as read;\n"

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <tuple>
 
 #include "volume/scan_import.h"
 #include "volume/volume_read.h"
@@ -73,7 +74,8 @@ uint16_t Shown(const ScanVolume& v, uint32_t c, uint32_t t, uint32_t x, uint32_t
 struct Stack {
     uint32_t width = 5, length = 3, pages = 2, tile = 0;  // tile: the side of square tiles, 0 for strips
     uint16_t bits = 8, format = SAMPLEFORMAT_UINT, samples = 1, planar = PLANARCONFIG_CONTIG;
-    uint16_t compression = COMPRESSION_NONE;
+    uint16_t compression = COMPRESSION_NONE, resolutionUnit = RESUNIT_NONE;
+    float resolution[2] = {0, 0};  // pixels per unit along x and y; 0 for none
     std::string description;
 };
 using Value = std::function<double(uint32_t x, uint32_t y, uint32_t page, uint32_t sample)>;
@@ -112,6 +114,10 @@ void WriteStack(const std::string& path, const Stack& stack, const Value& value,
         TIFFSetField(tif, TIFFTAG_PLANARCONFIG, s.planar);
         TIFFSetField(tif, TIFFTAG_COMPRESSION, s.compression);
         TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, s.samples == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+        if (s.resolution[0] > 0)
+            TIFFSetField(tif, TIFFTAG_XRESOLUTION, s.resolution[0]),
+                TIFFSetField(tif, TIFFTAG_YRESOLUTION, s.resolution[1]),
+                TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, s.resolutionUnit);
         if (p == 0 && !s.description.empty())
             TIFFSetField(tif, TIFFTAG_IMAGEDESCRIPTION, s.description.c_str());
         const uint32_t bw = s.tile ? s.tile : s.width,
@@ -269,6 +275,40 @@ TEST_F(ScanTiffTest, EveryTypeCompressionAndLayoutGivesTheSameSamples) {
                     for (uint32_t x = 0; x < 19; ++x)
                         ASSERT_EQ(Shown(v, c, 0, x, y, z), value(x, y, z, c))
                             << "channel " << c << " at " << x << ", " << y << ", " << z;
+    }
+}
+
+// Lengths become millimetres in each spelling of their unit; a unit that is
+// no length keeps the numbers as given, relative; without a step between
+// pages the voxels are as deep as they are wide.
+TEST_F(ScanTiffTest, SpacingBecomesMillimetresWhateverTheUnitsSpelling) {
+    const std::string imagej = "ImageJ=1.53t\nimages=2\nslices=2\n";
+    const std::string ome =
+        "<OME><Pixels SizeX='5' SizeY='3' SizeZ='2' SizeC='1' SizeT='1' PhysicalSizeX='2' ";
+    const std::tuple<std::string, uint16_t, std::array<double, 3>> cases[] = {
+        {imagej + "unit=micron\nspacing=3\n", RESUNIT_NONE, {5e-4, 2.5e-4, 3e-3}},
+        {imagej + "unit=\\u00B5m\nspacing=3\n", RESUNIT_NONE, {5e-4, 2.5e-4, 3e-3}},
+        {imagej + "unit=nm\nspacing=3\n", RESUNIT_NONE, {5e-7, 2.5e-7, 3e-6}},
+        {imagej + "unit=pixel\nspacing=3\n", RESUNIT_NONE, {0.5, 0.25, 3}},
+        {imagej, RESUNIT_CENTIMETER, {5, 2.5, 5}},
+        {"", RESUNIT_CENTIMETER, {5, 2.5, 5}},
+        {"", RESUNIT_INCH, {1, 1, 1}},
+        {ome + "PhysicalSizeXUnit='nm' PhysicalSizeY='1' PhysicalSizeYUnit='\xC2\xB5m' PhysicalSizeZ='0.5' "
+               "PhysicalSizeZUnit='mm'/></OME>",
+         RESUNIT_NONE,
+         {2e-6, 1e-3, 0.5}},
+        {ome + "PhysicalSizeY='4'/></OME>", RESUNIT_NONE, {2e-3, 4e-3, 2e-3}},
+        {ome + "PhysicalSizeY='4' PhysicalSizeYUnit='pixel'/></OME>", RESUNIT_NONE, {2, 4, 2}},
+    };
+    for (const auto& [description, unit, spacing] : cases) {
+        SCOPED_TRACE(description + " unit " + std::to_string(unit));
+        Stack s;
+        s.description = description, s.resolutionUnit = unit, s.resolution[0] = 2, s.resolution[1] = 4;
+        WriteStack(Path("units.tif"), s, [](uint32_t x, uint32_t, uint32_t, uint32_t) { return x; });
+        const ScanVolume v = Read(Path("units.tif"));
+        EXPECT_DOUBLE_EQ(v.spacingX, spacing[0]);
+        EXPECT_DOUBLE_EQ(v.spacingY, spacing[1]);
+        EXPECT_DOUBLE_EQ(v.spacingZ, spacing[2]);
     }
 }
 

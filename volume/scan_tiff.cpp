@@ -284,7 +284,7 @@ std::optional<double> MillimetresPer(std::string unit) {
 std::string TimeUnitText(std::string unit) {
     for (const char* micro : {"\\u00B5", "\xC2\xB5", "\xCE\xBC"})
         if (unit.rfind(micro, 0) == 0)
-            unit = "us" + unit.substr(std::strlen(micro) + 1);
+            unit = "u" + unit.substr(std::strlen(micro));
     if (unit == "sec" || unit == "second" || unit == "seconds")
         return "s";
     return unit;
@@ -700,8 +700,10 @@ void ReadOme(const std::string& xml, const PageShape& first, Layout* layout) {
 }
 
 // One page into place: `planes[s]` is where sample s of its first pixel
-// goes, each plane width x length samples of `bytes`, x fastest.
-void ReadPage(TiffFile& file, uint64_t page, const std::vector<char*>& planes, uint64_t bytes) {
+// goes, each plane width x length samples of `bytes`, x fastest. `spare`:
+// bytes of memory left for a tile's buffer.
+void ReadPage(TiffFile& file, uint64_t page, const std::vector<char*>& planes, uint64_t bytes,
+              uint64_t spare) {
     TIFF* tif = file.get();
     const PageShape s = ShapeOf(tif);
     if (s.photometric == PHOTOMETRIC_YCBCR && s.compression == COMPRESSION_JPEG)
@@ -764,6 +766,12 @@ void ReadPage(TiffFile& file, uint64_t page, const std::vector<char*>& planes, u
         PageFails(file, page,
                   "its tiles of " + std::to_string(tileWidth) + " x " + std::to_string(tileLength) +
                       " cannot be decoded");
+    // A tile may overhang its page, but not by more than the memory allows.
+    if (static_cast<uint64_t>(tileBytes) > spare)
+        PageFails(file, page,
+                  "its tiles of " + std::to_string(tileWidth) + " x " + std::to_string(tileLength) +
+                      " need " + BytesText(static_cast<long double>(tileBytes)) + " each, " +
+                      BytesText(spare) + " is free");
     block.resize(static_cast<size_t>(tileBytes));
     for (uint64_t plane = 0; plane < filePlanes; ++plane)
         for (uint64_t y = 0; y < length; y += tileLength)
@@ -882,9 +890,10 @@ void ReadTiff(const std::string& path, uint64_t budget, const ValueChoice& choic
             planes[s] = values.get() +
                         ((channel * frames + at[kFrame]) * gridSamples + at[kSlice] * pageSamples) * bytes;
         }
-        ReadPage(file, page, planes, bytes);
+        ReadPage(file, page, planes, bytes, budget - static_cast<uint64_t>(need));
         ++page;
-        if (progress != nullptr)
+        // A hundred steps at most: each crosses to the parent.
+        if (progress != nullptr && (page * 100 / used != (page - 1) * 100 / used))
             progress(static_cast<double>(page) / static_cast<double>(used), progressContext);
     } while (page < used && NextPage(file, std::max<uint64_t>(page, 1)));
     if (page < used)

@@ -631,6 +631,10 @@ void ReadOme(const std::string& xml, const PageShape& first, Layout* layout) {
         throw ScanFailure{"the OME description gives " + std::to_string(sizeC) + " channels, pages of " +
                           std::to_string(first.samples) + " samples"};
     layout->sizes[kChannel] = sizeC / first.samples;
+    if (static_cast<long double>(layout->sizes[0]) * layout->sizes[1] * layout->sizes[2] >
+        static_cast<long double>(std::numeric_limits<uint32_t>::max()))
+        throw ScanFailure{"the OME description gives " + CountsText(*layout, "time point") +
+                          ", more planes than a TIFF file holds"};
     const std::string* order = pixels->Attribute("DimensionOrder");
     const std::string dimensionOrder = order ? *order : "XYZCT";
     std::array<bool, 3> seen{};
@@ -919,6 +923,6 @@ void ReadTiff(const std::string& path, uint64_t budget, const ValueChoice& choic
     volume->format = layout.format;
     if (pages > used)
         volume->notice = std::to_string(pages - used) +
-                         " pages of further images left out; shown: the first image's " +
-                         std::to_string(used);
+                         " pages of further images left out; shown: the first " + "image, " +
+                         std::to_string(used) + (used == 1 ? " page" : " pages");
 }

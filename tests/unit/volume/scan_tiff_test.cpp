@@ -190,7 +190,7 @@ red[0] = green[1] = np.arange(256)
 tifffile.imwrite('ij.tif', v, imagej=True, resolution=(4, 2),
                  metadata={'axes': 'TZCYX', 'spacing': 2.5, 'unit': 'um', 'finterval': 0.5, 'LUTs': [red, green]})
 ome = {'PhysicalSizeX': 0.25, 'PhysicalSizeY': 0.5, 'PhysicalSizeZ': 2.5, 'TimeIncrement': 3,
-       'TimeIncrementUnit': 'ms', 'Channel': {'Name': ['DAPI', 'GFP']}}
+       'TimeIncrementUnit': 'ms', 'Channel': {'Name': ['DAPI', 'GFP'], 'Color': [-16776961, 16711935]}}
 tifffile.imwrite('tzc.ome.tif', v, ome=True, photometric='minisblack', metadata=dict(ome, axes='TZCYX'))
 tifffile.imwrite('ctz.ome.tif', v.transpose(2, 0, 1, 3, 4), ome=True, photometric='minisblack',
                  metadata=dict(ome, axes='CTZYX'))
@@ -206,9 +206,9 @@ tifffile.imwrite('ctz.ome.tif', v.transpose(2, 0, 1, 3, 4), ome=True, photometri
         EXPECT_EQ(v.format, imagej ? "ImageJ TIFF" : "OME-TIFF");
         EXPECT_EQ(std::to_string(v.timeStep) + " " + v.timeUnit, imagej ? "0.500000 s" : "3.000000 ms");
         EXPECT_EQ(v.channels[0].name + "," + v.channels[1].name, imagej ? "," : "DAPI,GFP");
-        // ImageJ's display tables, else none given.
+        // ImageJ's display tables; OME's signed RGBA colours.
         EXPECT_EQ(std::vector<int32_t>({v.channels[0].colour, v.channels[1].colour}),
-                  std::vector<int32_t>({imagej ? 0xFF0000 : -1, imagej ? 0x00FF00 : -1}));
+                  std::vector<int32_t>({0xFF0000, 0x00FF00}));
         for (uint32_t t = 0; t < 2; ++t)
             for (uint32_t c = 0; c < 2; ++c)
                 for (uint32_t z = 0; z < 3; ++z)

@@ -62,12 +62,10 @@ int main(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
         std::printf(
             "usage: tamlo-convert [--values ct|auto|full|LOW,HIGH] [--cubic] INPUT OUTPUT\n"
-            "Reads a scan (NIfTI .nii/.nii.gz, NRRD .nrrd/.nhdr, MetaImage .mha/.mhd, DICOM: one file of "
-            "a\n"
-            "series or its folder, or a TIFF stack .tif/.tiff), maps its values onto 0..4095, turns it to "
-            "the viewer's orientation (x "
-            "left,\n"
-            "y superior, z posterior) and writes the volume file OUTPUT (u16 x, y, z, then the samples).\n"
+            "Reads a scan (NIfTI .nii/.nii.gz, NRRD .nrrd/.nhdr, MetaImage .mha/.mhd, DICOM: one file of a\n"
+            "series or its folder, or a TIFF stack .tif/.tiff), maps its values onto 0..4095, turns it\n"
+            "to the viewer's orientation (x left, y superior, z posterior) and writes the volume file\n"
+            "OUTPUT (u16 x, y, z, then the samples).\n"
             "The volume file has no spacing: its voxels are shown as cubes. The grid is written as read;\n"
             "--cubic resamples it onto cubic voxels of its smallest spacing instead, keeping the box's\n"
             "proportions (more samples where the spacing differs between axes).\n"

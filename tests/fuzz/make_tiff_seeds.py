@@ -13,6 +13,7 @@ os.makedirs(out, exist_ok=True)
 
 
 def seed(name, window, data, **options):
+    options.setdefault('photometric', 'minisblack')
     buffer = io.BytesIO()
     tifffile.imwrite(buffer, data, **options)
     with open(os.path.join(out, name), 'wb') as f:
@@ -21,6 +22,7 @@ def seed(name, window, data, **options):
 
 ramp = np.arange(2 * 3 * 4, dtype='uint8').reshape(2, 3, 4)
 seed('plain-uint8', 0, ramp)
+seed('bigtiff-uint16', 0, ramp.astype('uint16'), bigtiff=True)
 seed('plain-int16-deflate', 1, ramp.astype('int16') - 5, compression='zlib')
 seed('plain-float32', 2, np.linspace(-1, 1, 2 * 3 * 4, dtype='float32').reshape(2, 3, 4))
 seed('tiles-deflate', 3, np.arange(16 * 16, dtype='uint8').reshape(16, 16) % 7, tile=(16, 16), compression='zlib')

@@ -17,12 +17,12 @@ build="${TAMLO_FUZZ_BUILD:-build-fuzz}"  # another folder keeps a second checkou
 timeout_s="${TAMLO_FUZZ_TIMEOUT:-5}"
 
 cmake --preset fuzz -B "$build" >/dev/null
-cmake --build "$build" --target fuzz_volume fuzz_scan fuzz_transfer_function fuzz_dds fuzz_zarr
+cmake --build "$build" --target fuzz_volume fuzz_scan fuzz_tiff fuzz_zarr fuzz_transfer_function fuzz_dds
 
 mkdir -p "$build"/findings
 status=0
 found=()
-for pair in volume:volume scan:scan zarr:zarr transfer_function:tf dds:dds; do
+for pair in volume:volume scan:scan tiff:tiff zarr:zarr transfer_function:tf dds:dds; do
   target="fuzz_${pair%%:*}"
   seeds="tests/fuzz/corpus/${pair##*:}"
   work="$build/corpus/${target}"
@@ -37,7 +37,7 @@ for pair in volume:volume scan:scan zarr:zarr transfer_function:tf dds:dds; do
     fuzz_transfer_function | fuzz_dds) time=$(((seconds + 1) / 2)) ;;
     # ITK's NRRD library leaks on its error paths (in the programs each scan
     # is read by a child process that then exits).
-    fuzz_scan) options=(-detect_leaks=0) sanitizer+=":detect_leaks=0" ;;
+    fuzz_scan | fuzz_tiff) options=(-detect_leaks=0) sanitizer+=":detect_leaks=0" ;;
   esac
   rm -f "$build/${target}.report".*
   stamp="$build/findings/.${target}.start"

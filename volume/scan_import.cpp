@@ -20,6 +20,7 @@
 #include "volume/scan_nifti_length.h"
 #include "volume/scan_reader.h"
 #include "volume/scan_samples.h"
+#include "volume/scan_tiff.h"
 #include "volume/zarr_store.h"
 
 #include <gdcmSerieHelper.h>
@@ -696,8 +697,8 @@ bool RecogniseScanHere(const std::string& path) {
         else if (IsFolder(path))
             recognised = !DicomSeries(path).empty();
         else
-            recognised =
-                RecognisedFamily(path) != Family::None || (IsRegularFile(path) && IsNifti2File(path));
+            recognised = RecognisedFamily(path) != Family::None ||
+                         (IsRegularFile(path) && (IsNifti2File(path) || IsTiffFile(path)));
     } catch (const itk::ExceptionObject&) {
     } catch (const ScanFailure&) {
         recognised = true;  // a damaged series: reading it says what is wrong
@@ -733,8 +734,12 @@ ScanOutcome ReadScanHere(const std::string& path, ScanVolume* volume, std::strin
             recognised();
             ReadNifti2(path, budget, values, &result);
             outcome = ScanOutcome::Read;
+        } else if (family == Family::None && IsRegularFile(path) && IsTiffFile(path)) {
+            recognised();
+            ReadTiff(path, budget, values, &result, progress, progressContext);
+            outcome = ScanOutcome::Read;
         } else if (family == Family::None) {
-            *error = "not a NIfTI, NRRD, MetaImage or DICOM file";
+            *error = "not a NIfTI, NRRD, MetaImage, DICOM or TIFF file, nor an OME-Zarr store";
             outcome = ScanOutcome::NotAScan;
         } else if (family == Family::Dicom) {
             const SeriesChoice series = SeriesOf(path);

@@ -57,7 +57,8 @@ inline constexpr uint32_t kMostScanTimePoints = 100000;
 using ScanProgress = void (*)(double fraction, void* context);
 
 // True when a reader recognises `path` by its content: a NIfTI, NRRD,
-// MetaImage or DICOM file, or a folder holding DICOM files.
+// MetaImage, DICOM or TIFF file, a folder holding DICOM files, or an
+// OME-Zarr store (its folder, its metadata file or its URL).
 bool IsScanFile(const std::string& path);
 
 // What became of a read.

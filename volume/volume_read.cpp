@@ -37,8 +37,8 @@ bool Fail(VolumeProblem* problem, const std::string& text) {
 }
 
 bool HasScanName(const std::string& path) {
-    static const char* const kScanEndings[] = {".nii",  ".nii.gz", ".hdr", ".nrrd",
-                                               ".nhdr", ".mha",    ".mhd", ".dcm"};
+    static const char* const kScanEndings[] = {".nii", ".nii.gz", ".hdr", ".nrrd", ".nhdr",   ".mha",
+                                               ".mhd", ".dcm",    ".tif", ".tiff", ".ome.tif"};
     for (const char* ending : kScanEndings) {
         const size_t n = std::strlen(ending);
         if (path.size() > n && strcasecmp(path.c_str() + path.size() - n, ending) == 0)
@@ -169,10 +169,9 @@ bool ReadVolume(const std::string& path, const ValueChoice& values, VolumeData* 
         // file's messages ("Volume too large: 25960 x 27756 x 11375") would
         // mislead.
         if (HasScanName(path))
-            return Fail(
-                problem,
-                "Unable to read scan (" + path +
-                    "): its name says NIfTI, NRRD, MetaImage or DICOM, but no reader recognises its content");
+            return Fail(problem, "Unable to read scan (" + path +
+                                     "): its name says NIfTI, NRRD, MetaImage, DICOM or TIFF, but no reader "
+                                     "recognises its content");
     }
     if (!haveHeader)
         return Fail(problem, "Unable to read volume file (" + path +

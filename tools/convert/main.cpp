@@ -1,5 +1,5 @@
 // tamlo-convert INPUT OUTPUT: reads a scan (NIfTI, NRRD, MetaImage, a DICOM
-// file or folder) as the viewer does and writes the volume file, its grid as
+// file or folder, a TIFF stack) as the viewer does and writes the volume file, its grid as
 // read or (--cubic) resampled onto cubic voxels; prints what it found and
 // what it wrote.
 #include <unistd.h>
@@ -116,9 +116,9 @@ int main(int argc, char** argv) {
             "usage: tamlo-convert [--values ct|auto|full|LOW,HIGH] [--cubic] [--channel C] [--time N]\n"
             "                     [--level N] [--max-edge N] INPUT OUTPUT\n"
             "Reads a scan (NIfTI .nii/.nii.gz, NRRD .nrrd/.nhdr, MetaImage .mha/.mhd, DICOM: one file of a\n"
-            "series or its folder, or an OME-Zarr store's folder), maps its values onto 0..4095, turns it\n"
-            "to the viewer's orientation (x left, y superior, z posterior; a store's axes are kept)\n"
-            "and writes the volume file OUTPUT (u16 x, y, z, then the samples).\n"
+            "series or its folder, a TIFF stack .tif/.tiff, or an OME-Zarr store's folder), maps its values\n"
+            "onto 0..4095, turns it to the viewer's orientation (x left, y superior, z posterior; a stack's\n"
+            "and a store's axes are kept) and writes the volume file OUTPUT (u16 x, y, z, then the samples).\n"
             "The volume file has no spacing: its voxels are shown as cubes. The grid is written as read;\n"
             "--cubic resamples it onto cubic voxels of its smallest spacing instead, keeping the box's\n"
             "proportions (more samples where the spacing differs between axes).\n"

@@ -136,8 +136,8 @@ std::string Absolute(const std::string& path) {
 
 const char* UsageText() {
     return "usage: tamlo-render VOLUME [options]\n"
-           "Renders a volume file or a scan (NIfTI, NRRD, MetaImage, a DICOM file or folder) exactly as\n"
-           "the viewer shows it, on a headless device, to a PNG.\n"
+           "Renders a volume file or a scan (NIfTI, NRRD, MetaImage, a DICOM file or folder, a TIFF\n"
+           "stack) exactly as the viewer shows it, on a headless device, to a PNG.\n"
            "\n"
            "  --tf FILE          transfer function (.tf) to draw through (default: grey and opacity ramps)\n"
            "  --size WxH         image size in pixels (default 1280x1024)\n"

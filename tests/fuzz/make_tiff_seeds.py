@@ -1,0 +1,36 @@
+#!/usr/bin/python3
+# Writes the TIFF fuzz seeds (tests/fuzz/corpus/tiff/): tiny stacks of each
+# kind the reader takes, each behind the one byte that picks the value window.
+# Run with Debian's python3 (tifffile, numpy): /usr/bin/python3 tests/fuzz/make_tiff_seeds.py
+import io
+import os
+
+import numpy as np
+import tifffile
+
+out = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'corpus', 'tiff')
+os.makedirs(out, exist_ok=True)
+
+
+def seed(name, window, data, **options):
+    options.setdefault('photometric', 'minisblack')
+    buffer = io.BytesIO()
+    tifffile.imwrite(buffer, data, **options)
+    with open(os.path.join(out, name), 'wb') as f:
+        f.write(bytes([window]) + buffer.getvalue())
+
+
+ramp = np.arange(2 * 3 * 4, dtype='uint8').reshape(2, 3, 4)
+seed('plain-uint8', 0, ramp)
+seed('bigtiff-uint16', 0, ramp.astype('uint16'), bigtiff=True)
+seed('plain-int16-deflate', 1, ramp.astype('int16') - 5, compression='zlib')
+seed('plain-float32', 2, np.linspace(-1, 1, 2 * 3 * 4, dtype='float32').reshape(2, 3, 4))
+seed('tiles-deflate', 3, np.arange(16 * 16, dtype='uint8').reshape(16, 16) % 7, tile=(16, 16), compression='zlib')
+seed('rgb-contig', 0, np.arange(2 * 2 * 3 * 3, dtype='uint8').reshape(2, 2, 3, 3), photometric='rgb')
+seed('rgb-separate', 1, np.arange(3 * 2 * 3, dtype='uint16').reshape(3, 2, 3), photometric='rgb',
+     planarconfig='separate')
+hyper = np.arange(2 * 1 * 2 * 2 * 3, dtype='uint16').reshape(2, 1, 2, 2, 3)
+seed('imagej-hyperstack', 2, hyper, imagej=True, resolution=(2, 2),
+     metadata={'axes': 'TZCYX', 'spacing': 1.5, 'unit': 'um', 'finterval': 2})
+seed('ome-czyx', 3, hyper[0].transpose(1, 0, 2, 3), ome=True, photometric='minisblack',
+     metadata={'axes': 'CZYX', 'PhysicalSizeX': 0.5, 'PhysicalSizeZ': 2, 'Channel': {'Name': ['a', 'b']}})

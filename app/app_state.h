@@ -26,6 +26,7 @@ inline constexpr uint16_t kCmdViewBoundaries = 40009;
 inline constexpr uint16_t kCmdTransferSave = 40010;
 inline constexpr uint16_t kCmdTransferOpen = 40011;
 inline constexpr uint16_t kCmdFileClose = 40012;
+inline constexpr uint16_t kCmdFileOpenLocation = 40013;
 // Undo and redo, the standard views, the picture and the crop.
 inline constexpr uint16_t kCmdEditUndo = 40400;
 inline constexpr uint16_t kCmdEditRedo = 40401;

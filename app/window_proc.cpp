@@ -104,6 +104,14 @@ void OpenVolume() {
     OpenVolumeFile(path);
 }
 
+// File > Open Location...: a store's address (or any path), typed.
+void OpenVolumeLocation() {
+    const std::optional<std::string> location = shell::AskForText(
+        MainWindow, "Open Location", "The address of an OME-Zarr store (http:// or https://), or a path:");
+    if (location)
+        OpenVolumeFile(location->c_str());
+}
+
 bool EndsInTf(const std::string& path) {
     if (path.size() < 3)
         return false;
@@ -260,6 +268,7 @@ void RegisterMainMenu() {
     menu.popups = {
         {"&File",
          {{"&Open", kCmdFileOpen},
+          {"Open &Location...", kCmdFileOpenLocation},
           {"&Close", kCmdFileClose},
           {"", 0},
           {"Save &Picture...  Ctrl+Shift+S", kCmdFileSavePicture},
@@ -343,6 +352,9 @@ static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPA
                     return 0;
                 case kCmdFileOpen:
                     OpenVolume();
+                    return 0;
+                case kCmdFileOpenLocation:
+                    OpenVolumeLocation();
                     return 0;
                 case kCmdFileClose:
                     CancelEditorDrag();

@@ -272,6 +272,34 @@ void ResetDialogs() {
 bool GetOpenFileName(OPENFILENAME* ofn) {
     return FileDialog(ofn, false);
 }
+
+std::optional<std::string> AskForText(HWND owner, const std::string& title, const std::string& prompt) {
+    {
+        DialogState& s = State();
+        std::lock_guard lock(s.mutex);
+        s.calls.push_back({false, title, "", 0});
+        if (s.scripted)
+            return s.next < s.script.size() ? s.script[s.next++] : std::nullopt;
+    }
+    if (detail::QuitSignalled())
+        return std::nullopt;
+    std::vector<std::string> args = {"zenity", "--entry", "--title=" + title, "--text=" + prompt,
+                                     "--width=560"};
+    const unsigned long parent =
+        IsWindow(owner) && owner->surface ? detail::NativeWindowId(owner->surface->Window()) : 0;
+    if (parent != 0)
+        args.push_back("--attach=" + std::to_string(parent));
+    std::optional<std::string> answer = RunZenity(args);
+    SDL_PumpEvents();
+    SDL_FlushEvents(SDL_KEYDOWN, SDL_MOUSEWHEEL);
+    if (answer) {
+        const size_t first = answer->find_first_not_of(" \t");
+        if (first == std::string::npos)
+            return std::nullopt;
+        *answer = answer->substr(first, answer->find_last_not_of(" \t") - first + 1);
+    }
+    return answer;
+}
 bool GetSaveFileName(OPENFILENAME* ofn) {
     return FileDialog(ofn, true);
 }

@@ -323,6 +323,11 @@ void SetMessageBoxHandler(MessageBoxHandler handler);
 // False on cancel, on failure, and when the path does not fit lpstrFile.
 bool GetOpenFileName(OPENFILENAME* ofn);
 bool GetSaveFileName(OPENFILENAME* ofn);
+// A line of text asked for in a small dialog over `owner` (an address, a
+// name); nullopt on cancel or when nothing was typed. The file dialogs'
+// test script answers it too (its call is recorded with the title as the
+// filter).
+std::optional<std::string> AskForText(HWND owner, const std::string& title, const std::string& prompt);
 
 // ---------------------------------------------------------------------------
 // Cursor

@@ -30,7 +30,9 @@ class ScanOpenTest : public ViewerTest {
   protected:
     // Opens each path in turn through the dialog, one frame apart, and
     // returns the frame drawn after each.
-    std::vector<Frame> OpenEach(const std::vector<std::string>& paths) {
+    // `commands[i]` opens path i (File > Open when not given).
+    std::vector<Frame> OpenEach(const std::vector<std::string>& paths, std::vector<uint16_t> commands = {}) {
+        commands.resize(paths.size(), kCmdFileOpen);
         std::vector<Frame> frames;
         std::vector<std::optional<std::string>> script(paths.begin(), paths.end());
         shell::testing::SetFileDialogScript(script);
@@ -41,7 +43,7 @@ class ScanOpenTest : public ViewerTest {
             OrbitCamera.distance = 2.2f;
         }};
         for (size_t i = 0; i < paths.size(); ++i) {
-            steps.push_back([] { Command(kCmdFileOpen); });
+            steps.push_back([command = commands[i]] { Command(command); });
             steps.push_back([] {});
             steps.push_back([&] { frames.push_back(ReadFrame()); });
         }
@@ -109,6 +111,43 @@ TEST_F(ScanOpenTest, ScansDrawLikeTheVolumeFileOfTheirSamples) {
     EXPECT_GT(lit, 200) << "the head is on screen";
 }
 
+// An OME-Zarr store of the same samples, typed into File > Open Location...
+// (its axes are the program's): the same picture as the volume file.
+TEST_F(ScanOpenTest, AStoreDrawsLikeTheVolumeFileOfItsSamples) {
+    const std::string dir = ScratchDir();
+    std::vector<uint16_t> stored, samples;
+    for (int p = 0; p < 13; ++p)
+        for (int s = 0; s < 15; ++s)
+            for (int l = 0; l < 14; ++l) {
+                stored.push_back(static_cast<uint16_t>(Shape(l, p, s)));
+                samples.push_back(static_cast<uint16_t>(Shape(l, p, s) * 4095 / 1000 + 0.5));
+            }
+    WriteVolume(dir + "/head.vol", 14, 15, 13, samples);
+    std::ofstream(dir + "/head.raw", std::ios::binary)
+        .write(reinterpret_cast<const char*>(stored.data()), static_cast<long>(stored.size() * 2));
+    const std::string script =
+        "import numpy, sys, zarr\n"
+        "d = sys.argv[1]\n"
+        "data = numpy.fromfile(d + '/head.raw', dtype='<u2').reshape((13, 15, 14))\n"
+        "root = zarr.open_group(d + '/head.zarr', mode='w')\n"
+        "root.create_dataset('0', data=data, chunks=(5, 8, 8))\n"
+        "root.create_dataset('1', data=data[::2, ::2, ::2], chunks=(5, 8, 8))\n"
+        "root.attrs['multiscales'] = [{'version': '0.4', 'axes': [{'name': n, 'type': 'space'} for n in "
+        "'zyx'],\n"
+        "  'datasets': [{'path': '0', 'coordinateTransformations': [{'type': 'scale', 'scale': [1, 1, "
+        "1]}]},\n"
+        "               {'path': '1', 'coordinateTransformations': [{'type': 'scale', 'scale': [2, 2, "
+        "2]}]}]}]\n";
+    std::ofstream(dir + "/make.py") << script;
+    if (std::system(("/usr/bin/python3 " + dir + "/make.py " + dir + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "/usr/bin/python3 with zarr is needed to write the store";
+    const std::vector<Frame> frames =
+        OpenEach({dir + "/head.vol", dir + "/head.zarr"}, {kCmdFileOpen, kCmdFileOpenLocation});
+    ASSERT_TRUE(boxes_.empty()) << boxes_[0].caption << ": " << boxes_[0].text;
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(Differences(frames[0], frames[1]), 0) << "the store draws as its volume file";
+}
+
 // 1 x 1 x 2 mm slices: the box is twice as deep along the slices as that of
 // the 1 mm grid with every second slice, and as deep as the full 1 mm grid.
 TEST_F(ScanOpenTest, VoxelSpacingShapesTheBox) {
@@ -164,16 +203,16 @@ TEST_F(ScanOpenTest, RefusedScansKeepTheShownVolumeAndMode) {
     std::ofstream(dir + "/absurd.nrrd")
         << "NRRD0004\ntype: short\ndimension: 3\nsizes: 100000 100000 100000\n"
            "encoding: raw\nendian: little\n\n";
-    ScanSpec rgb = spec;
-    rgb.type = StoredType::UInt8;
-    rgb.components = 3;
-    ASSERT_EQ(scan_test::WriteScan(dir + "/colour.nrrd", rgb, std::vector<double>(4096 * 3, 7)), "");
-    ScanSpec series = spec;
-    series.timePoints = 3;
-    ASSERT_EQ(scan_test::WriteScan(dir + "/fmri.nii.gz", series, std::vector<double>(4096 * 3, 1)), "");
-
-    const std::vector<std::string> bad = {dir + "/cut.nii.gz", dir + "/absurd.nrrd", dir + "/colour.nrrd",
-                                          dir + "/fmri.nii.gz"};
+    // Past what a volume with channels and time can be: a fifth axis, and
+    // more channels than any reader takes.
+    std::ofstream(dir + "/fiveD.nhdr") << "NRRD0004\ntype: uchar\ndimension: 5\nsizes: 2 2 2 2 2\n"
+                                          "encoding: raw\ndata file: fiveD.raw\n";
+    std::ofstream(dir + "/fiveD.raw") << std::string(32, 'x');
+    std::ofstream(dir + "/wide.mha") << "NDims = 3\nDimSize = 1 1 1\nElementType = MET_UCHAR\n"
+                                        "ElementNumberOfChannels = 2000\nElementDataFile = LOCAL\n"
+                                     << std::string(2000, 'x');
+    const std::vector<std::string> bad = {dir + "/cut.nii.gz", dir + "/absurd.nrrd", dir + "/fiveD.nhdr",
+                                          dir + "/wide.mha"};
     std::vector<std::optional<std::string>> script = {dir + "/good.vol"};
     script.insert(script.end(), bad.begin(), bad.end());
     shell::testing::SetFileDialogScript(script);
@@ -195,7 +234,8 @@ TEST_F(ScanOpenTest, RefusedScansKeepTheShownVolumeAndMode) {
     }
     Run(steps);
     ASSERT_EQ(answers.size(), bad.size());
-    const char* reasons[] = {"ends before its last sample", "too large", "3 values per sample", "4-D image"};
+    const char* reasons[] = {"ends before its last sample", "too large", "5-D image",
+                             "2000 values per sample"};
     for (size_t i = 0; i < bad.size(); ++i) {
         ASSERT_EQ(answers[i].size(), 1u) << bad[i] << ": one message";
         EXPECT_EQ(answers[i][0].caption, "error: Volume");

@@ -34,6 +34,8 @@ TEST=(
   clang libclang-rt-14-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # the benchmarks' peak memory
+  time
   # the end-to-end runs under a virtual display
   xvfb xauth xdotool imagemagick x11-utils python3
   # small stacks and series made by the tests themselves

@@ -10,6 +10,7 @@
 
 #include "volume/scan_library_output.h"
 #include "volume/scan_nifti_layout.h"
+#include "volume/scan_nifti_length.h"
 #include "volume/scan_samples.h"
 
 namespace {
@@ -146,20 +147,28 @@ void ReadNifti2(const std::string& path, uint64_t budget, const ValueChoice& cho
     for (size_t i = 0; i < sizes.size(); ++i) {
         if (sizes[i] == 0)
             throw ScanFailure{"the image has no samples (" + SizeText(sizes) + ")"};
-        if (i >= 3 && sizes[i] != 1)
+        if (i >= 5 && sizes[i] != 1)
             throw ScanFailure{std::to_string(sizes.size()) + "-D image (" + SizeText(sizes) +
-                              "); only 3-D volumes can be shown"};
+                              "); only 3-D volumes, with channels and a time axis, can be shown"};
     }
+    // dim[4] is time, dim[5] the values of a sample, stored after all
+    // time points: channel by channel, as FinishScan takes them.
+    const uint64_t timePoints = sizes.size() > 3 ? sizes[3] : 1, channels = sizes.size() > 4 ? sizes[4] : 1;
+    if (timePoints > kMostScanTimePoints || channels > kMostScanChannels)
+        throw ScanFailure{std::to_string(timePoints) + " time points of " + std::to_string(channels) +
+                          " channels; at most " + std::to_string(kMostScanTimePoints) + " and " +
+                          std::to_string(kMostScanChannels) + " can be read"};
     const scan_mapping::Grid grid = GridOf(h);
     const uint64_t bytes = SampleBytes(*type);
     // The stored samples, their scaled copy and the 12-bit result (made in
     // pieces as it crosses to the parent, which holds it whole).
-    const long double count = static_cast<long double>(grid.dims[0]) * grid.dims[1] * grid.dims[2];
+    const long double count = static_cast<long double>(grid.dims[0]) * grid.dims[1] * grid.dims[2] *
+                              static_cast<long double>(timePoints * channels);
     const long double need = count * static_cast<long double>(bytes + sizeof(double) + 2);
     if (need > static_cast<long double>(budget))
         throw ScanFailure{"too large: " + SizeText(sizes) + " samples need " + BytesText(need) +
                           " of memory, " + BytesText(budget) + " is free"};
-    const uint64_t samples = grid.dims[0] * grid.dims[1] * grid.dims[2];
+    const uint64_t samples = grid.dims[0] * grid.dims[1] * grid.dims[2] * timePoints * channels;
     const uint64_t total = samples * bytes;
     std::unique_ptr<char[]> stored = AllocateScanBuffer(total);
     // zlib reads a plain file as it is.
@@ -191,10 +200,14 @@ void ReadNifti2(const std::string& path, uint64_t budget, const ValueChoice& cho
         SamplesToScaledDouble(*type, stored.get(), samples, h.sclSlope, h.sclInter,
                               reinterpret_cast<double*>(real.get()));
         stored.reset();
-        FinishScan(SampleType::Float64, std::move(real), grid, choice, false, volume);
+        FinishScan(SampleType::Float64, std::move(real), grid, choice, false, volume,
+                   static_cast<uint32_t>(channels), static_cast<uint32_t>(timePoints));
     } else {
-        FinishScan(*type, std::move(stored), grid, choice, false, volume);
+        FinishScan(*type, std::move(stored), grid, choice, false, volume, static_cast<uint32_t>(channels),
+                   static_cast<uint32_t>(timePoints));
     }
+    if (timePoints > 1)
+        volume->timeUnit = NiftiTimeUnit(path, &volume->timeStep);
     volume->sampleType = SampleTypeName(*type);
     volume->format = "NIfTI-2";
 }

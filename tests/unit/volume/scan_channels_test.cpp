@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -157,6 +158,8 @@ TEST_F(ScanChannelsTest, AxisKindsAndTimeUnits) {
         "img = nibabel.Nifti1Image(series, numpy.eye(4))\n"
         "img.header.set_xyzt_units('mm', 'msec'); img.header['pixdim'][4] = 40\n"
         "nibabel.save(img, d + '/beat.nii.gz')\n"
+        "two = nibabel.Nifti2Image(series, numpy.eye(4)); two.header.set_xyzt_units('mm', 'sec')\n"
+        "two.header['pixdim'][4] = 0.5; nibabel.save(two, d + '/beat2.nii')\n"
         "five = numpy.zeros((4,3,2,2,2), dtype=numpy.float32); five[0,0,0,0,0] = -1\n"
         "five[...,1,0] = 3; five[...,0,1] = 5; five[...,1,1] = 7\n"
         "nibabel.save(nibabel.Nifti1Image(five, numpy.eye(4)), d + '/five.nii')\n";
@@ -170,6 +173,12 @@ TEST_F(ScanChannelsTest, AxisKindsAndTimeUnits) {
     EXPECT_EQ(beat.timeUnit, "ms");
     // Time slowest in the file: each point's grid follows the last.
     EXPECT_LT(beat.Grid(0, 0)[0], beat.Grid(0, 1)[0]);
+    const ScanVolume beat2 = Read(Path("beat2.nii"));
+    EXPECT_EQ(beat2.format, "NIfTI-2");
+    ASSERT_EQ(beat2.timePoints, 5u);
+    EXPECT_EQ(beat2.timeUnit, "s");
+    EXPECT_DOUBLE_EQ(beat2.timeStep, 0.5);
+    EXPECT_TRUE(std::equal(beat.samples.get(), beat.samples.get() + beat.SampleCount(), beat2.samples.get()));
     const ScanVolume five = Read(Path("five.nii"));
     ASSERT_EQ(five.ChannelCount(), 2u);
     ASSERT_EQ(five.timePoints, 2u);

@@ -50,9 +50,10 @@ std::optional<uint32_t> AdvancePlayback(TimePlayback* playback, double seconds, 
     const double period = Period(*playback);
     if (playback->waited < period)
         return std::nullopt;
-    // What is over one period is kept (the rate holds on average), but never
-    // more than one: a slow frame does not make the next ones hurry.
-    playback->waited = std::min(playback->waited - period, period);
+    // What is over one period is kept, so that the rate holds on average
+    // over frames that do not fall on it, but never more than half of one:
+    // after a slow frame the next point does not follow at once.
+    playback->waited = std::min(playback->waited - period, 0.5 * period);
     if (!playback->loop && current + 1 >= count) {
         playback->playing = false;
         return std::nullopt;

@@ -228,24 +228,44 @@ std::optional<SampleType> SampleTypeOf(itk::IOComponentEnum type) {
     }
 }
 
-// Refuses what cannot be shown, from the header alone: more than one value
-// per sample, a fourth dimension, a type we do not map, a grid too large for
-// the memory that reading it would need.
+// How many time points of `pointBytes` each `budget` holds, for a refusal.
+std::string TimePointsThatFit(long double pointBytes, uint64_t budget) {
+    const long double fit = std::floor(static_cast<long double>(budget) / pointBytes);
+    return "; " + std::to_string(static_cast<uint64_t>(fit)) +
+           (fit == 1 ? " time point fits" : " time points fit");
+}
+
+// What a header says beyond the grid: its channels (values per sample) and
+// time points (a fourth axis).
+struct SampleLayout {
+    uint32_t channels = 1, timePoints = 1;
+    bool interleaved = true;  // a sample's channels side by side, else grid after grid
+    double timeStep = 0;      // the fourth axis' spacing, 0 when not given
+};
+
+// Refuses what cannot be shown, from the header alone: too many values per
+// sample, axes beyond a fourth (time), a type we do not map, a grid too
+// large for the memory that reading it would need. A fourth axis of one
+// point is a plain volume.
 Grid CheckHeader(itk::ImageIOBase& io, uint64_t memoryBudget, uint64_t extraBytesPerSample,
-                 uint64_t componentBytes) {
-    if (io.GetNumberOfComponents() != 1) {
-        throw ScanFailure{itk::ImageIOBase::GetPixelTypeAsString(io.GetPixelType()) + " image with " +
-                          std::to_string(io.GetNumberOfComponents()) +
-                          " values per sample; only single-valued (scalar) images can be shown"};
-    }
+                 uint64_t componentBytes, SampleLayout* layout, bool fifthAxisChannels = false) {
     const unsigned dimensions = io.GetNumberOfDimensions();
+    // A NIfTI file's fifth axis (dim[5]) holds the values of a sample,
+    // stored after all time points: the library gives it as an axis.
+    const bool channelAxis = fifthAxisChannels && dimensions > 4 && io.GetNumberOfComponents() == 1;
+    const uint64_t components = channelAxis ? io.GetDimensions(4) : io.GetNumberOfComponents();
+    if (components == 0 || components > kMostScanChannels) {
+        throw ScanFailure{itk::ImageIOBase::GetPixelTypeAsString(io.GetPixelType()) + " image with " +
+                          std::to_string(components) + " values per sample; at most " +
+                          std::to_string(kMostScanChannels) + " channels can be read"};
+    }
     std::vector<uint64_t> sizes;
     for (unsigned i = 0; i < dimensions; ++i)
         sizes.push_back(io.GetDimensions(i));
-    for (unsigned i = 3; i < dimensions; ++i) {
+    for (unsigned i = channelAxis ? 5 : 4; i < dimensions; ++i) {
         if (sizes[i] != 1) {
             throw ScanFailure{std::to_string(dimensions) + "-D image (" + SizeText(sizes) +
-                              "); only 3-D volumes can be shown"};
+                              "); only 3-D volumes, with channels and a time axis, can be shown"};
         }
     }
     const std::optional<SampleType> type = SampleTypeOf(io.GetComponentType());
@@ -266,15 +286,46 @@ Grid CheckHeader(itk::ImageIOBase& io, uint64_t memoryBudget, uint64_t extraByte
         for (unsigned p = 0; p < 3; ++p)
             grid.directions[p][i] = p < direction.size() ? direction[p] : (p == i ? 1.0 : 0.0);
     }
-    if (samples == 0)
+    const uint64_t timePoints = dimensions > 3 ? sizes[3] : 1;
+    if (samples == 0 || timePoints == 0)
         throw ScanFailure{"the image has no samples (" + SizeText(sizes) + ")"};
+    if (timePoints > kMostScanTimePoints)
+        throw ScanFailure{"the time axis has " + std::to_string(timePoints) + " points; at most " +
+                          std::to_string(kMostScanTimePoints) + " can be read"};
     CheckVoxelSize(grid);
-    const long double need = samples * static_cast<long double>(componentBytes + extraBytesPerSample);
+    layout->channels = static_cast<uint32_t>(components);
+    layout->interleaved = !channelAxis;
+    layout->timePoints = static_cast<uint32_t>(timePoints);
+    const double step = dimensions > 3 ? io.GetSpacing(3) : 0;
+    layout->timeStep = std::isfinite(step) && step > 0 ? step : 0;
+    // Channels are parted after the read through a buffer the size of all
+    // but one of them.
+    const long double values = samples * static_cast<long double>(timePoints * components);
+    const long double partBytes = components > 1 && !channelAxis ? static_cast<long double>(componentBytes) *
+                                                                       (components - 1) / components
+                                                                 : 0;
+    const long double need =
+        values * (static_cast<long double>(componentBytes + extraBytesPerSample) + partBytes);
     if (need > static_cast<long double>(memoryBudget)) {
-        throw ScanFailure{"too large: " + SizeText(sizes) + " samples of " + SampleTypeName(*type) +
-                          " need " + BytesText(need) + " of memory, " + BytesText(memoryBudget) + " is free"};
+        std::string counts = SizeText(sizes);
+        if (components > 1)
+            counts += " x " + std::to_string(components) + " channels";
+        throw ScanFailure{"too large: " + counts + " samples of " + SampleTypeName(*type) + " need " +
+                          BytesText(need) + " of memory, " + BytesText(memoryBudget) + " is free" +
+                          (timePoints > 1 ? TimePointsThatFit(need / timePoints, memoryBudget) : "")};
     }
     return grid;
+}
+
+// DICOM images are shown as one channel at one time point.
+void RefuseChannelsInDicom(itk::ImageIOBase& io, const SampleLayout& layout) {
+    if (layout.channels != 1)
+        throw ScanFailure{itk::ImageIOBase::GetPixelTypeAsString(io.GetPixelType()) + " image with " +
+                          std::to_string(layout.channels) +
+                          " values per sample; only single-valued (scalar) DICOM images can be shown"};
+    if (layout.timePoints != 1)
+        throw ScanFailure{"a DICOM image with " + std::to_string(layout.timePoints) +
+                          " time points; only 3-D DICOM images can be shown"};
 }
 
 // DICOM's Modality says CT.
@@ -335,7 +386,10 @@ void ReadSingleFile(const std::string& path, Family family, uint64_t budget, con
     const uint64_t componentBytes = io->GetComponentSize();
     // The stored samples, and the 12-bit result beside them: made in pieces
     // here as they cross to the parent, which holds it whole.
-    const Grid grid = CheckHeader(*io, budget, 2, componentBytes);
+    SampleLayout layout;
+    const Grid grid = CheckHeader(*io, budget, 2, componentBytes, &layout, family == Family::Nifti);
+    if (family == Family::Dicom)
+        RefuseChannelsInDicom(*io, layout);
     // The header alone has been read so far; a data file that never ends
     // (a pipe, a device) or falls short is refused before the samples are.
     if (family != Family::Dicom) {
@@ -343,7 +397,8 @@ void ReadSingleFile(const std::string& path, Family family, uint64_t budget, con
         if (!dataProblem.empty())
             throw ScanFailure{dataProblem};
     }
-    const uint64_t count = grid.dims[0] * grid.dims[1] * grid.dims[2];
+    const uint64_t gridCount = grid.dims[0] * grid.dims[1] * grid.dims[2];
+    const uint64_t count = gridCount * layout.channels * layout.timePoints;
     if (family == Family::Nrrd || family == Family::Meta)
         if (const std::string problem = CheckCompressedCapacity(
                 path, static_cast<long double>(count) * static_cast<long double>(componentBytes));
@@ -372,11 +427,27 @@ void ReadSingleFile(const std::string& path, Family family, uint64_t budget, con
             throw ScanFailure{problem};
     }
     const SampleType type = *SampleTypeOf(io->GetComponentType());  // CheckHeader took it
-    if (family == Family::Nifti && (type == SampleType::Float32 || type == SampleType::Float64))
-        RestoreNonFiniteNifti(path, stored.get(), count, type == SampleType::Float64);
+    const bool rgb =
+        io->GetPixelType() == itk::IOPixelEnum::RGB || io->GetPixelType() == itk::IOPixelEnum::RGBA;
     const bool ctByModality = family == Family::Dicom && DicomSaysCt(*io);
     io = nullptr;  // a reader may keep its own copy of the samples until it goes
-    FinishScan(type, std::move(stored), grid, choice, ctByModality, volume);
+    // The library gives a sample's channels side by side (a NIfTI file's
+    // fifth axis as stored, grid after grid); the channels are kept apart,
+    // each with its own window. Parted, the values are in a NIfTI file's
+    // own order.
+    if (layout.interleaved)
+        stored = SeparateChannels(std::move(stored), componentBytes, gridCount, layout.channels,
+                                  layout.timePoints);
+    if (family == Family::Nifti && (type == SampleType::Float32 || type == SampleType::Float64))
+        RestoreNonFiniteNifti(path, stored.get(), count, type == SampleType::Float64);
+    FinishScan(type, std::move(stored), grid, choice, ctByModality, volume, layout.channels,
+               layout.timePoints);
+    volume->timeStep = layout.timeStep;
+    if (family == Family::Nifti && layout.timePoints > 1)
+        volume->timeUnit = NiftiTimeUnit(path, &volume->timeStep);
+    if (rgb)
+        for (uint32_t c = 0; c < std::min<uint32_t>(3, layout.channels); ++c)
+            volume->channels[c].colour = 0xFF0000 >> (8 * c);
     volume->format = FamilyName(family);
 }
 
@@ -440,7 +511,9 @@ void ReadDicomSeries(const std::vector<std::string>& files, uint64_t budget, Sca
     }
     const uint64_t nx = first->GetDimensions(0), ny = first->GetDimensions(1);
     // Float grid plus the 12-bit result plus one stored slice.
-    Grid grid = CheckHeader(*first, budget / std::max<uint64_t>(slices, 1), 2, sizeof(float));
+    SampleLayout layout;
+    Grid grid = CheckHeader(*first, budget / std::max<uint64_t>(slices, 1), 2, sizeof(float), &layout);
+    RefuseChannelsInDicom(*first, layout);
     grid.dims = {nx, ny, slices};
 
     std::array<double, 3> firstOrigin{}, lastOrigin{};

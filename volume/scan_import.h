@@ -40,9 +40,13 @@ bool ParseValueChoice(const std::string& text, ValueChoice* choice);
 // "CT (Hounsfield units)", "Automatic", "Full range", "Custom".
 const char* ValueWindowName(ValueWindow window);
 
-// A scan as the readers return it (volume_data.h): one channel at one time
-// point, its values mapped through the first channel's window.
+// A scan as the readers return it (volume_data.h): its channels at its
+// time points, each channel's values mapped through its own window.
 using ScanVolume = VolumeData;
+// The most channels and time points a reader takes (more would be a header
+// that means something else, or far more than anyone can look at).
+inline constexpr uint32_t kMostScanChannels = 1024;
+inline constexpr uint32_t kMostScanTimePoints = 100000;
 
 // Called now and then during a long read with the fraction done (0..1).
 using ScanProgress = void (*)(double fraction, void* context);

@@ -43,9 +43,6 @@ struct MessageHead {
     uint32_t bytes;  // what follows the head
 };
 
-// No reader gives more channels than this.
-constexpr uint32_t kMostChannels = 1024;
-
 // No result is this long (its warnings are capped); a longer one is garbage.
 constexpr uint32_t kLongestResult = 64u << 20;
 
@@ -143,7 +140,7 @@ bool ReadResult(const std::string& bytes, ScanOutcome* outcome, ScanVolume* volu
     for (double* v : {&volume->spacingX, &volume->spacingY, &volume->spacingZ, &volume->timeStep})
         in.Value(v);
     // No reader gives more channels than this; more is garbage.
-    if (channelCount == 0 || channelCount > kMostChannels)
+    if (channelCount == 0 || channelCount > kMostScanChannels)
         return false;
     volume->channels.assign(channelCount, VolumeChannel{});
     bool known = true;

@@ -21,7 +21,8 @@ inline constexpr int64_t kNifti1FirstSample = 352, kNifti2FirstSample = 544;
 // srow_x/y/z[4] one after another.
 inline constexpr size_t kNifti1Dim = 40, kNifti1Datatype = 70, kNifti1Bitpix = 72, kNifti1Pixdim = 76,
                         kNifti1VoxOffset = 108, kNifti1SclSlope = 112, kNifti1SclInter = 116,
-                        kNifti1QformCode = 252, kNifti1SformCode = 254, kNifti1Quatern = 256;
+                        kNifti1QformCode = 252, kNifti1SformCode = 254, kNifti1Quatern = 256,
+                        kNifti1XyztUnits = 123;  // one byte
 
 // Datatype codes of the float types.
 inline constexpr int16_t kNiftiFloat32 = 16, kNiftiFloat64 = 64;
@@ -33,7 +34,8 @@ inline constexpr int16_t kNiftiFloat32 = 16, kNiftiFloat64 = 64;
 inline constexpr size_t kNifti2Magic = 4, kNifti2Datatype = 12, kNifti2Bitpix = 14, kNifti2Dim = 16,
                         kNifti2Pixdim = 104, kNifti2VoxOffset = 168, kNifti2SclSlope = 176,
                         kNifti2SclInter = 184, kNifti2QformCode = 344, kNifti2SformCode = 348,
-                        kNifti2Quatern = 352, kNifti2Qoffset = 376, kNifti2Srow = 400;
+                        kNifti2Quatern = 352, kNifti2Qoffset = 376, kNifti2Srow = 400,
+                        kNifti2XyztUnits = 500;  // int32
 inline constexpr char kNifti2Magic1[8] = {'n', '+', '2', '\0', '\r', '\n', '\032', '\n'};
 
 // The gzip stream's first two bytes.

@@ -24,6 +24,8 @@ struct NiftiLayout {
     double bits = 0, offset = 0, slope = 0, intercept = 0;
     long double samples = 1;
     bool usableGeometry = true;  // voxel size, and the quaternion or sform rows in use
+    double timeStep = 0;         // pixdim[4]
+    int32_t units = 0;           // xyzt_units
 };
 
 // A size or position the orientation's arithmetic (in float) survives: its
@@ -95,6 +97,8 @@ bool ReadNiftiLayout(const std::string& path, NiftiLayout* layout) {
         layout->intercept = field(kNifti2SclInter, double{});
         checkGeometry(kNifti2Pixdim, kNifti2Quatern, double{}, field(kNifti2QformCode, int32_t{}) > 0,
                       field(kNifti2SformCode, int32_t{}) > 0);
+        layout->timeStep = field(kNifti2Pixdim + 4 * sizeof(double), double{});
+        layout->units = field(kNifti2XyztUnits, int32_t{});
     } else {
         const int16_t rank = field(kNifti1Dim, int16_t{});
         for (int16_t i = 1; i <= std::clamp<int16_t>(rank, 0, 7); ++i)
@@ -107,6 +111,8 @@ bool ReadNiftiLayout(const std::string& path, NiftiLayout* layout) {
         layout->intercept = field(kNifti1SclInter, float{});
         checkGeometry(kNifti1Pixdim, kNifti1Quatern, float{}, field(kNifti1QformCode, int16_t{}) > 0,
                       field(kNifti1SformCode, int16_t{}) > 0);
+        layout->timeStep = field(kNifti1Pixdim + 4 * sizeof(float), float{});
+        layout->units = static_cast<unsigned char>(header[kNifti1XyztUnits]);
     }
     const bool single = layout->dataPath == path;
     if (!(layout->offset >= 0) || layout->offset > 1e12)
@@ -216,4 +222,23 @@ std::string CheckNiftiGeometry(const std::string& path) {
         return "the NIfTI header's voxel size or orientation holds a number that is not finite, or beyond "
                "1e15 mm";
     return {};
+}
+
+std::string NiftiTimeUnit(const std::string& path, double* step) {
+    NiftiLayout layout;
+    if (!ReadNiftiLayout(path, &layout))
+        return {};
+    *step = std::isfinite(layout.timeStep) && layout.timeStep > 0 ? layout.timeStep : 0;
+    // The time bits of xyzt_units: 8 seconds, 16 milliseconds, 24
+    // microseconds (the others are frequencies, no time).
+    switch (layout.units & 0x38) {
+        case 8:
+            return "s";
+        case 16:
+            return "ms";
+        case 24:
+            return "\u00b5s";
+        default:
+            return {};
+    }
 }

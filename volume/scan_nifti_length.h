@@ -23,3 +23,8 @@ void RestoreNonFiniteNifti(const std::string& path, void* samples, uint64_t coun
 // overflow; such a header is refused first, with this reason. Empty when
 // every number is usable.
 std::string CheckNiftiGeometry(const std::string& path);
+
+// A NIfTI time series' step between time points (pixdim[4], 0 when not
+// given) into `step`, and its unit as the header says ("s", "ms", "\u00b5s";
+// empty when it says none).
+std::string NiftiTimeUnit(const std::string& path, double* step);

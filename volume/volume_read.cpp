@@ -113,12 +113,22 @@ ScanOutcome ReadScanVolume(const std::string& path, const ValueChoice& values, c
         problem->quiet = abandoned;
         return outcome;
     }
-    const VolumeChannel& channel = scan.channels[0];
-    if (!(channel.windowHigh > channel.windowLow))
+    std::string flat;  // channels whose values span no range
+    for (uint32_t c = 0; c < scan.ChannelCount(); ++c)
+        if (!(scan.channels[c].windowHigh > scan.channels[c].windowLow))
+            flat += (flat.empty() ? "" : ", ") + std::to_string(c + 1);
+    if (!flat.empty() && scan.ChannelCount() == 1)
         scan.notices.push_back(
             {"Volume values",
              "The values of '" + path +
                  "' span no range (all equal, or none finite), so every sample is shown as 0."});
+    else if (!flat.empty())
+        scan.notices.push_back(
+            {"Volume values", "The values of channel" +
+                                  std::string(flat.find(',') == std::string::npos ? " " : "s ") + flat +
+                                  " of '" + path +
+                                  "' span no range (all equal, or none finite), so every "
+                                  "sample there is shown as 0."});
     if (!scan.notice.empty())
         scan.notices.push_back({"Volume slices", "'" + path + "': " + scan.notice + "."});
     *volume = std::move(scan);

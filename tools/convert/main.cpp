@@ -4,10 +4,16 @@
 // what it wrote.
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,12 +62,59 @@ int Fail(const std::string& message) {
     return 1;
 }
 
+// "2" -> 2; false for anything but a plain decimal count.
+bool ParseCount(const char* text, uint32_t* count) {
+    if (*text < '0' || *text > '9')
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (*end != '\0' || errno != 0 || value > 0xFFFFFFFFull)
+        return false;
+    *count = static_cast<uint32_t>(value);
+    return true;
+}
+
+// Keeps in `scan` only the grid the user chose (`channel` from 1, `time`
+// from 0), its channel's facts first; empty when done, else why not. A
+// scan of one grid needs no choice; one of several does.
+std::string ChooseOneGrid(std::optional<uint32_t> channel, std::optional<uint32_t> time, VolumeData* scan) {
+    const uint32_t channels = scan->ChannelCount(), times = scan->timePoints;
+    if (channel && *channel > channels)
+        return "--channel " + std::to_string(*channel) + ": the scan has " + std::to_string(channels) +
+               (channels == 1 ? " channel" : " channels");
+    if (time && *time >= times)
+        return "--time " + std::to_string(*time) + ": the scan has " + std::to_string(times) +
+               (times == 1 ? " time point (0)" : " time points (0 to " + std::to_string(times - 1) + ")");
+    std::string missing;
+    if (channels > 1 && !channel)
+        missing = std::to_string(channels) + " channels (choose one with --channel C)";
+    if (times > 1 && !time)
+        missing += (missing.empty() ? "" : " and ") + std::to_string(times) +
+                   " time points (choose one with --time N)";
+    if (!missing.empty())
+        return "the scan has " + missing + "; a volume file holds one grid";
+    const uint32_t c = channel ? *channel - 1 : 0, t = time ? *time : 0;
+    if (channels == 1 && times == 1)
+        return {};
+    const uint64_t count = scan->GridSamples();
+    std::unique_ptr<uint16_t[]> one(new (std::nothrow) uint16_t[count]);
+    if (!one)
+        return "not enough memory for the chosen grid";
+    std::copy_n(scan->Grid(c, t), count, one.get());
+    scan->samples = std::move(one);
+    scan->channels = {scan->channels[c]};
+    scan->timePoints = 1;
+    return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
         std::printf(
-            "usage: tamlo-convert [--values ct|auto|full|LOW,HIGH] [--cubic] INPUT OUTPUT\n"
+            "usage: tamlo-convert [--values ct|auto|full|LOW,HIGH] [--cubic] [--channel C] [--time N] INPUT "
+            "OUTPUT\n"
             "Reads a scan (NIfTI .nii/.nii.gz, NRRD .nrrd/.nhdr, MetaImage .mha/.mhd, or DICOM: one file of "
             "a\n"
             "series or its folder), maps its values onto 0..4095, turns it to the viewer's orientation (x "
@@ -72,11 +125,16 @@ int main(int argc, char** argv) {
             "proportions (more samples where the spacing differs between axes).\n"
             "--values chooses the window of values mapped onto 0..4095: ct (-1024..3071 HU), auto (from the\n"
             "histogram, robust to a few extreme voxels), full (the scan's whole range) or LOW,HIGH; by\n"
-            "default ct for a CT and auto otherwise.\n");
+            "default ct for a CT and auto otherwise; each channel of a multi-channel scan has its own.\n"
+            "A volume file holds one grid: --channel C (from 1) and --time N (from 0) choose the channel "
+            "and\n"
+            "the time point of a scan with several; such a scan is refused without them.\n");
         return 0;
     }
     ValueChoice values;
     bool cubic = false;
+    // Chosen by the user: a channel counted from 1, a time point from 0.
+    std::optional<uint32_t> channel, timePoint;
     std::vector<std::string> names;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -96,14 +154,26 @@ int main(int argc, char** argv) {
                              value.c_str());
                 return 2;
             }
+        } else if (arg == "--channel" || arg == "--time") {
+            const bool isChannel = arg == "--channel";
+            uint32_t number = 0;
+            if (i + 1 >= argc || !ParseCount(argv[i + 1], &number) || (isChannel && number == 0)) {
+                std::fprintf(
+                    stderr, "tamlo-convert: %s takes %s\n", arg.c_str(),
+                    isChannel ? "a channel number (1 for the first)" : "a time point (0 for the first)");
+                return 2;
+            }
+            ++i;
+            (isChannel ? channel : timePoint) = number;
         } else {
             names.push_back(arg);
         }
     }
     if (names.size() != 2) {
-        std::fprintf(stderr,
-                     "usage: tamlo-convert [--values ct|auto|full|LOW,HIGH] [--cubic] INPUT OUTPUT (--help "
-                     "for more)\n");
+        std::fprintf(
+            stderr,
+            "usage: tamlo-convert [--values ct|auto|full|LOW,HIGH] [--cubic] [--channel C] [--time N] "
+            "INPUT OUTPUT (--help for more)\n");
         return 2;
     }
     const std::string input = names[0], output = names[1];
@@ -135,6 +205,10 @@ int main(int argc, char** argv) {
         return Fail(unread.text);
     if (!scan.isScan)
         return Fail(input + " is a volume file already; tamlo-convert reads scans");
+    const uint32_t channelsRead = scan.ChannelCount(), timesRead = scan.timePoints;
+    const std::string choice = ChooseOneGrid(channel, timePoint, &scan);
+    if (!choice.empty())
+        return Fail(choice + " (" + input + ")");
     std::printf("input:   %s (%s, %s)\n", input.c_str(), scan.format.c_str(), scan.sampleType.c_str());
     std::printf("grid:    %u x %u x %u, spacing %g x %g x %g\n", scan.dimX, scan.dimY, scan.dimZ,
                 scan.spacingX, scan.spacingY, scan.spacingZ);
@@ -150,6 +224,11 @@ int main(int argc, char** argv) {
                     scan.channels[0].anyFinite ? "all equal" : "none finite");
     if (!scan.notice.empty())
         std::printf("note:    %s\n", scan.notice.c_str());
+    if (channelsRead > 1)
+        std::printf("channel: %u of %u%s%s\n", *channel, channelsRead,
+                    scan.channels[0].name.empty() ? "" : ", ", scan.channels[0].name.c_str());
+    if (timesRead > 1)
+        std::printf("time:    point %u of %u (from 0)\n", *timePoint, timesRead);
 
     const uint32_t dims[3] = {scan.dimX, scan.dimY, scan.dimZ};
     const double spacing[3] = {scan.spacingX, scan.spacingY, scan.spacingZ};

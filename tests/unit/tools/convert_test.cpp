@@ -271,3 +271,39 @@ TEST(ConvertTest, NeverReplacesItsInputAPipeADeviceOrAReadOnlyFile) {
 }
 
 }  // namespace
+
+// A scan of several grids (channels, time points) is written one grid at a
+// time, chosen by the user; unchosen it is refused, naming the counts.
+TEST(ConvertTest, OneChannelAtOneTimePointIsChosen) {
+    char pattern[] = "/tmp/tamlo-convert-XXXXXX";
+    const std::string dir = ::mkdtemp(pattern);
+    scan_test::ScanSpec spec;
+    spec.dims = {2, 1, 1};
+    spec.components = 2;
+    spec.timePoints = 3;
+    std::vector<double> values;  // channel 2 falls where channel 1 rises
+    for (int t = 0; t < 3; ++t)
+        for (int x = 0; x < 2; ++x)
+            values.insert(values.end(), {10.0 * t + x, 100.0 - 10 * t - x});
+    ASSERT_EQ(scan_test::WriteScan(dir + "/series.mha", spec, values), "");
+    const Outcome unchosen = Convert(dir + "/series.mha " + dir + "/out.vol", dir);
+    EXPECT_EQ(unchosen.status, 1);
+    EXPECT_NE(unchosen.err.find("2 channels (choose one with --channel C) and 3 time points"),
+              std::string::npos)
+        << unchosen.err;
+    EXPECT_FALSE(std::filesystem::exists(dir + "/out.vol"));
+    const Outcome past = Convert("--channel 2 --time 3 " + dir + "/series.mha " + dir + "/out.vol", dir);
+    EXPECT_NE(past.err.find("--time 3: the scan has 3 time points (0 to 2)"), std::string::npos) << past.err;
+    const Outcome chosen =
+        Convert("--values full --channel 2 --time 2 " + dir + "/series.mha " + dir + "/out.vol", dir);
+    ASSERT_EQ(chosen.status, 0) << chosen.err;
+    EXPECT_NE(chosen.out.find("channel: 2 of 2"), std::string::npos) << chosen.out;
+    std::ifstream in(dir + "/out.vol", std::ios::binary);
+    uint16_t words[5] = {};
+    in.read(reinterpret_cast<char*>(words), sizeof(words));
+    // Channel 2's window spans all its time points (79 .. 100): at t = 2 its
+    // two samples are 80 and 79.
+    EXPECT_EQ(words[3], std::lround((80.0 - 79) / 21 * 4095));
+    EXPECT_EQ(words[4], 0);
+    std::filesystem::remove_all(dir);
+}

@@ -297,18 +297,17 @@ TEST_F(ScanImportTest, RefusalsNameWhatWasFound) {
     EXPECT_NE(absurd.find("too large"), std::string::npos) << absurd;
     EXPECT_NE(absurd.find("100000 x 100000 x 100000"), std::string::npos) << absurd;
 
-    ScanSpec rgb = spec;
-    rgb.type = StoredType::UInt8;
-    rgb.components = 3;
-    ASSERT_EQ(scan_test::WriteScan(Path("colour.mha"), rgb, std::vector<double>(16 * 16 * 16 * 3, 9)), "");
-    const std::string colour = Refusal(Path("colour.mha"));
-    EXPECT_NE(colour.find("3 values"), std::string::npos) << colour;
+    std::ofstream(Path("wide.mha")) << "NDims = 3\nDimSize = 1 1 1\nElementType = MET_UCHAR\n"
+                                       "ElementNumberOfChannels = 2000\nElementDataFile = LOCAL\n"
+                                    << std::string(2000, 'x');
+    const std::string wide = Refusal(Path("wide.mha"));
+    EXPECT_NE(wide.find("2000 values per sample"), std::string::npos) << wide;
 
-    ScanSpec series = spec;
-    series.timePoints = 5;
-    ASSERT_EQ(scan_test::WriteScan(Path("fmri.nii"), series, std::vector<double>(16 * 16 * 16 * 5, 1)), "");
-    const std::string fourD = Refusal(Path("fmri.nii"));
-    EXPECT_NE(fourD.find("4-D image (16 x 16 x 16 x 5)"), std::string::npos) << fourD;
+    std::ofstream(Path("fiveD.nhdr")) << "NRRD0004\ntype: uchar\ndimension: 5\nsizes: 2 2 2 2 2\n"
+                                         "encoding: raw\ndata file: fiveD.raw\n";
+    std::ofstream(Path("fiveD.raw")) << std::string(32, 'x');
+    const std::string fiveD = Refusal(Path("fiveD.nhdr"));
+    EXPECT_NE(fiveD.find("5-D image (2 x 2 x 2 x 2 x 2)"), std::string::npos) << fiveD;
 
     std::ofstream(Path("empty.mha")) << "NDims = 3\nDimSize = 0 4 4\nElementType = MET_UCHAR\n"
                                         "ElementDataFile = LOCAL\n";

@@ -142,11 +142,14 @@ void DrawTimeWindow(int clientTop) {
         TimeWindow.open = false;
         return;
     }
+    // Bottom right, clear of the panel's handle (bottom left) and the crop
+    // window (top right).
+    constexpr float kTimeHeight = 124.0f;
     ImGui::SetNextWindowPos(
-        ImVec2(kMargin, std::max(static_cast<float>(clientTop) + kMargin,
-                                 static_cast<float>(clientTop) + ClientArea.heightF - 124.0f - kMargin)),
+        ImVec2(std::max(0.0f, ClientArea.widthF - kWindowWidth - kMargin),
+               static_cast<float>(clientTop) + std::max(kMargin, ClientArea.heightF - kTimeHeight - kMargin)),
         ImGuiCond_Appearing);
-    ImGui::SetNextWindowSize(ImVec2(kWindowWidth, 124.0f), ImGuiCond_Always);
+    ImGui::SetNextWindowSize(ImVec2(kWindowWidth, kTimeHeight), ImGuiCond_Always);
     bool open = true;
     const int last = static_cast<int>(Volume.timePoints) - 1;
     if (ImGui::Begin(

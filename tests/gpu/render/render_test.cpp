@@ -23,7 +23,6 @@
 #include "tools/volume/phantom.h"
 #include "ui/tab.h"
 #include "ui/tab_layout.h"
-#include "volume/volume.h"
 
 namespace {
 
@@ -107,12 +106,9 @@ TEST(RenderOptions, BadCommandLinesAreRefusedWithTheirReason) {
         {{"v.vol", "--shading", "dim"}, "--shading takes on or off"},
         {{"v.vol", "--mode", "mean"}, "--mode takes composite, mip or minip"},
         {{"v.vol", "--time", "-1"}, "--time takes a time point counted from 0"},
-        {{"v.vol", "--time", "2.5"}, "--time takes a time point counted from 0"},
-        {{"v.vol", "--time-series=yes"}, "unknown option --time-series"},
         {{"v.vol", "--time-series", "--turntable", "3"}, "--time-series and --turntable do not go together"},
         {{"v.vol", "--time-series", "--frames", "3"}, "--time-series and --frames do not go together"},
         {{"v.vol", "--time", "1", "--time-series"}, "does not go with --time-series"},
-        {{"v.vol", "--timing", "slow"}, "--timing takes full, unchanged, drag, point-drag, wheel or play"},
     };
     for (const auto& [args, expected] : cases) {
         Options o;
@@ -121,20 +117,6 @@ TEST(RenderOptions, BadCommandLinesAreRefusedWithTheirReason) {
             << "arguments #" << (&args - &cases.front().first) << " gave \"" << error << "\"";
         EXPECT_EQ(error.find('\n'), std::string::npos) << "one line: " << error;
     }
-}
-
-TEST(RenderOptions, TimeOptionsInBothSpellings) {
-    Options o;
-    EXPECT_EQ(o.timePoint, -1) << "no --time: the first point, as the viewer opens a series";
-    EXPECT_FALSE(o.timeSeries);
-    ASSERT_EQ(Parse({"v.vol", "--time=12", "--frames", "4", "--timing", "play"}, &o), "");
-    EXPECT_EQ(o.timePoint, 12);
-    EXPECT_EQ(o.timing, Options::Timing::Play);
-    Options series;
-    ASSERT_EQ(Parse({"--time-series", "v.vol", "-o", "s.png"}, &series), "");
-    EXPECT_TRUE(series.timeSeries);
-    EXPECT_EQ(batch::TimeSeriesPictureName("/d/s.png", 0), "/d/s-0001.png") << "named as a turntable's";
-    EXPECT_EQ(batch::TimeSeriesPictureName("/d/s.png", 39), batch::TurntablePictureName("/d/s.png", 39));
 }
 
 // A number is refused for what is wrong with it: one past a float is an
@@ -343,47 +325,6 @@ TEST_F(RenderTest, SessionReportsTheProgramsOwnMessages) {
     EXPECT_EQ(Renderer.device, nullptr) << "a failed start releases the device";
 }
 
-// A series in the session (as its reader will give it): --time shows its
-// point, one past the end is refused with the count, a series' pictures
-// are checked once the count is known.
-TEST_F(RenderTest, TimeOptionsAreCheckedAgainstTheSeries) {
-    RenderFiles files = Files();
-    Options o;
-    o.volumePath = files.Volume(8);
-    o.outputPath = ScratchDir() + "/s.png";
-    o.width = o.height = 32;
-    ASSERT_EQ(batch::StartSession(o), "");
-    VolumeData series;
-    series.dimX = series.dimY = series.dimZ = 8;
-    series.timePoints = 5;
-    series.samples.reset(new uint16_t[series.SampleCount()]);
-    for (uint32_t t = 0; t < 5; ++t)
-        std::fill_n(series.Grid(0, t), series.GridSamples(), static_cast<uint16_t>(800 * t));
-    VolumeProblem problem;
-    std::vector<VolumeNotice> notices;
-    ASSERT_TRUE(Volume.Install(std::move(series), o.volumePath, &problem, &notices)) << problem.text;
-    ASSERT_TRUE(ShowLoadedVolume());
-    o.timePoint = 7;
-    EXPECT_EQ(batch::ApplyTimeOptions(o), "--time 7: the volume has 5 time points (0 to 4)");
-    o.timePoint = 5;
-    EXPECT_EQ(batch::ApplyTimeOptions(o), "--time 5: the volume has 5 time points (0 to 4)")
-        << "counted from 0";
-    EXPECT_EQ(Volume.shownTimePoint, 0u) << "a refused point shows nothing new";
-    o.timePoint = 4;
-    EXPECT_EQ(batch::ApplyTimeOptions(o), "");
-    EXPECT_EQ(Volume.shownTimePoint, 4u) << "the last point is shown";
-    batch::PrepareTimedFrame(Options::Timing::Play);
-    EXPECT_EQ(Volume.shownTimePoint, 0u) << "a played frame goes on round the end";
-    EXPECT_TRUE(ChangingContinuously()) << "and is drawn as the viewer draws a series playing";
-    EXPECT_GT(batch::LastTimeSwitchMilliseconds(), 0.0);
-    o.timePoint = -1;
-    o.timeSeries = true;
-    EXPECT_EQ(batch::ApplyTimeOptions(o), "");
-    std::filesystem::create_directory(ScratchDir() + "/s-0005.png");
-    EXPECT_EQ(batch::ApplyTimeOptions(o), "cannot write " + ScratchDir() + "/s-0005.png: it is a folder")
-        << "the fifth point's picture";
-}
-
 int ChildrenEnded = 0;
 
 // A scan is recognised and read by one child, as in the viewer: the checks
@@ -544,34 +485,6 @@ TEST_F(RenderProgramTest, ATurntableWritesNPicturesAroundTheVerticalAxis) {
         << blocked.err;
 }
 
-// A volume of one point: --time 0 is the plain picture, any later point is
-// refused in one line, a series of it is one picture, and it has no play.
-TEST_F(RenderProgramTest, TimeOptionsOnAVolumeOfOnePoint) {
-    const std::string common = RenderFiles(dir_).Volume(16) + " --size 32x32";
-    ASSERT_EQ(RunProgram(common + " -o plain.png", dir_).status, 0);
-    ASSERT_EQ(RunProgram(common + " --time 0 -o first.png", dir_).status, 0);
-    auto bytes = [&](const std::string& name) {
-        std::ifstream in(dir_ + "/" + name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
-    EXPECT_EQ(bytes("first.png"), bytes("plain.png"));
-    const Outcome past = RunProgram(common + " --time 1 -o late.png", dir_);
-    EXPECT_EQ(past.status, 1);
-    EXPECT_EQ(past.err, "tamlo-render: --time 1: the volume has 1 time point (0)\n");
-    EXPECT_FALSE(std::filesystem::exists(dir_ + "/late.png"));
-    const Outcome series = RunProgram(common + " --time-series -o s.png", dir_);
-    ASSERT_EQ(series.status, 0) << series.err;
-    EXPECT_EQ(series.out, dir_ + "/s-0001.png\n");
-    EXPECT_EQ(bytes("s-0001.png"), bytes("plain.png"));
-    EXPECT_FALSE(std::filesystem::exists(dir_ + "/s.png")) << "only the numbered pictures";
-    const Outcome play = RunProgram(common + " --frames 2 --timing play", dir_);
-    EXPECT_EQ(play.status, 1);
-    EXPECT_NE(play.err.find("no series to play"), std::string::npos) << play.err;
-    const Outcome help = RunProgram("--help", dir_);
-    for (const char* option : {"--time N", "--time-series", "|play"})
-        EXPECT_NE(help.out.find(option), std::string::npos) << "--help describes " << option;
-}
-
 // A 4-D scan of a ball moving along x: --time draws one point, one past the
 // end is refused naming the count, and --time-series draws every point,
 // named as a turntable's pictures.
@@ -612,6 +525,13 @@ TEST_F(RenderProgramTest, ASeriesIsDrawnAPointAtATime) {
     EXPECT_NE(play.out.find("playing 5 time points: "), std::string::npos) << play.out;
     EXPECT_NE(play.out.find(" frames per second; switch to a time point: median "), std::string::npos)
         << play.out;
+    // A volume of one point has point 0 alone and nothing to play.
+    const std::string one = RenderFiles(dir_).Volume(16) + " --size 32x32";
+    EXPECT_EQ(RunProgram(one + " --time 1", dir_).err,
+              "tamlo-render: --time 1: the volume has 1 time point (0)\n");
+    EXPECT_NE(RunProgram(one + " --frames 2 --timing play", dir_).err.find("no series to play"),
+              std::string::npos);
+    EXPECT_NE(RunProgram("--help", dir_).out.find("--time-series"), std::string::npos);
 }
 
 // A crop that keeps nothing is a picture of the background, as the viewer

@@ -159,9 +159,10 @@ void DrawTimeWindow(int clientTop) {
         const std::string text =
             TimePointText(Volume.shownTimePoint, Volume.timePoints, Volume.timeStep, Volume.timeUnit);
         ImGui::TextUnformatted(text.c_str());
-        int point = static_cast<int>(Volume.shownTimePoint);
-        if (ImGui::SliderInt("point", &point, 0, last, "%d")) {
-            TimeWindow.pending = std::clamp(point, 0, last);
+        // Counted from 1, as the line above counts.
+        int point = static_cast<int>(Volume.shownTimePoint) + 1;
+        if (ImGui::SliderInt("point", &point, 1, last + 1, "%d")) {
+            TimeWindow.pending = std::clamp(point - 1, 0, last);
             shell::PostMessage(MainWindow, shell::WM_COMMAND, kCmdTimeApply, 0);
         }
         if (ImGui::Button("<"))

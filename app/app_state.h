@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "app/input_state.h"
+#include "app/time_playback.h"
 #include "platform/shell/shell.h"
 #include "render/client_area.h"
 #include "slicing/camera.h"
@@ -39,6 +40,13 @@ inline constexpr uint16_t kCmdCropApply = 40405;
 inline constexpr uint16_t kCmdToolWindowsClose = 40406;
 inline constexpr uint16_t kCmdFileSaveTurntable = 40407;
 inline constexpr uint16_t kCmdTurntableSave = 40408;
+// View > Time... and what the Time window sends: show the slider's point,
+// play or pause, one point back or forward.
+inline constexpr uint16_t kCmdViewTime = 40409;
+inline constexpr uint16_t kCmdTimeApply = 40416;
+inline constexpr uint16_t kCmdTimePlay = 40417;
+inline constexpr uint16_t kCmdTimeBack = 40418;
+inline constexpr uint16_t kCmdTimeForward = 40419;
 // Front, back, left, right, top, bottom: kCmdViewFront + StandardView.
 inline constexpr uint16_t kCmdViewFront = 40410;
 inline constexpr uint16_t kCmdViewBottom = 40415;
@@ -136,6 +144,32 @@ int TurntablePictureCount();
 void SaveTurntable(int pictures);
 // The overlay goes once every tool window is closed.
 void CloseToolWindows();
+
+// A series of time points (app/time_commands.cpp). View > Time...: the Time
+// window, shown by itself when a loaded volume has more than one point; its
+// slider's point is shown at kCmdTimeApply.
+void ShowTimeWindow();
+void HideTimeWindow();
+uint32_t TimeWindowPoint();
+// Shows point t of the loaded series (CVolume::ShowTimePoint); what cannot be
+// shown stops the play with one message box.
+void ShowTime(uint32_t t);
+// Play or pause (Space), one point back (Left, ',') or forward (Right, '.').
+void ToggleTimePlay();
+void StepTime(int delta);
+// Those keys while a series is shown; false for any other key, and for them
+// when the volume has one point.
+bool HandleTimeKey(int key);
+// The play's state (rate, loop); playing or not.
+TimePlayback& TimePlay();
+bool TimePlaying();
+// The frame loop's clock: `seconds` more have passed. True when a point is
+// due, shown by ShowDueTimePoint before the next frame.
+bool AdvanceTimeClock(float seconds);
+bool TimePointDue();
+void ShowDueTimePoint();
+// Stopped, at the rate and loop the window had (a new volume, a closed one).
+void StopTimePlay();
 
 // The editor panel's handle: where it lies in its strip and which part of the
 // atlas it shows.

@@ -1,5 +1,7 @@
 // The entry function: window class, main window, device, the volume frame
 // and the frame loop.
+#include <algorithm>
+
 #include "app/app_state.h"
 #include "render/renderer.h"
 #include "slicing/camera.h"
@@ -13,12 +15,21 @@ constexpr const char* kWindowTitle = "Tamlo Ex01";
 constexpr uint32_t kRestMilliseconds = 50;
 
 // Whether the next frame would show something the last one did not, with no
-// message in between: a drag turns the view, the panel slides, or the volume
-// layer has to be drawn again.
+// message in between: a drag turns the view, the panel slides, a series'
+// next point is due, or the volume layer has to be drawn again.
 bool FrameWouldChange() {
-    if (RotationDrag.active || (EditorTab.state & (UI::kTabOpening | UI::kTabClosing)))
+    if (RotationDrag.active || (EditorTab.state & (UI::kTabOpening | UI::kTabClosing)) || TimePointDue())
         return true;
     return InputHandlerTable.Frame == &RenderVolumeFrame && Renderer.volumeLayerStale;
+}
+
+// A series that plays wakes the loop when its next point is due; a
+// window at rest sleeps longer.
+uint32_t RestMilliseconds() {
+    if (!TimePlaying())
+        return kRestMilliseconds;
+    const double ms = SecondsToNextPoint(TimePlay()) * 1000.0;
+    return static_cast<uint32_t>(std::clamp(ms, 1.0, static_cast<double>(kRestMilliseconds)));
 }
 
 }  // namespace
@@ -41,7 +52,7 @@ void ResizeToClientArea() {
 }
 
 bool ChangingContinuously() {
-    return RotationDrag.active || EditorTab.DraggingPoint() || ContinuousInputRecent();
+    return RotationDrag.active || EditorTab.DraggingPoint() || ContinuousInputRecent() || TimePlaying();
 }
 
 void RenderVolumeFrame() {
@@ -158,12 +169,14 @@ int TamloMain(shell::HINSTANCE instance, int showCommand, const char* file) {
         shell::QueryPerformanceCounter(&now);
         FrameClock = static_cast<float>(now - previous) * secondsPerCount;
         previous = now;
+        AdvanceTimeClock(FrameClock);
         if (shell::PeekMessage(&msg, nullptr, 0, 0, shell::PM_REMOVE)) {
             shell::TranslateMessage(&msg);
             shell::DispatchMessage(&msg);
             messageSinceFrame = true;
         } else if (messageSinceFrame || FrameWouldChange()) {
             IntegrateRotation();
+            ShowDueTimePoint();
             InputHandlerTable.Frame();
             messageSinceFrame = false;
         } else if (InputHandlerTable.Frame == &RenderVolumeFrame && !ChangingContinuously() &&
@@ -171,11 +184,12 @@ int TamloMain(shell::HINSTANCE instance, int showCommand, const char* file) {
             // One band of the whole picture between inputs; the frame that
             // shows it comes once it is complete.
             messageSinceFrame = RefineVolumeLayer(Volume.volumeView, EditorTab.transferView);
-        } else if (shell::WaitForInput(kRestMilliseconds)) {
+        } else if (shell::WaitForInput(RestMilliseconds())) {
             // A window at rest sleeps until the user does something; drags and
             // slides run at full rate. The sleep is short, so that FrameClock
             // stays a frame's length when the next frame comes.
             IntegrateRotation();
+            ShowDueTimePoint();
             InputHandlerTable.Frame();
             messageSinceFrame = false;
         }

@@ -1,12 +1,14 @@
 // Small Dear ImGui windows over the client area: View > Crop... (a range
 // slider for each axis of the box and a Reset button; the box is outlined
-// while a slider moves) and File > Save Turntable... (how many pictures).
+// while a slider moves), File > Save Turntable... (how many pictures) and
+// View > Time... (a series' point, its play, rate and loop).
 // They draw with the menu bar (the shell's overlay); what they change is
 // applied by the window procedure, between frames, so nothing is rebuilt or
 // drawn on the device while the bar is being drawn.
 #include <imgui.h>
 
 #include <algorithm>
+#include <string>
 
 #include "app/app_state.h"
 #include "render/renderer.h"
@@ -26,6 +28,12 @@ struct TurntableWindowRecord {
     int pictures = 36;
 };
 TurntableWindowRecord TurntableWindow;
+
+struct TimeWindowRecord {
+    bool open = false;
+    int pending = 0;  // the slider's point, shown at kCmdTimeApply
+};
+TimeWindowRecord TimeWindow;
 
 constexpr float kWindowWidth = 320.0f, kWindowHeight = 132.0f, kMargin = 10.0f;
 
@@ -126,13 +134,64 @@ void DrawTurntableWindow(int clientTop) {
     TurntableWindow.open = open;
 }
 
+// The series' point, its time, and the play: everything that shows another
+// point is sent to the window procedure; the rate and the loop are the
+// play's own settings.
+void DrawTimeWindow(int clientTop) {
+    if (Volume.voxels == nullptr || Volume.timePoints < 2) {
+        TimeWindow.open = false;
+        return;
+    }
+    // Bottom right, clear of the panel's handle (bottom left) and the crop
+    // window (top right).
+    constexpr float kTimeHeight = 124.0f;
+    ImGui::SetNextWindowPos(
+        ImVec2(std::max(0.0f, ClientArea.widthF - kWindowWidth - kMargin),
+               static_cast<float>(clientTop) + std::max(kMargin, ClientArea.heightF - kTimeHeight - kMargin)),
+        ImGuiCond_Appearing);
+    ImGui::SetNextWindowSize(ImVec2(kWindowWidth, kTimeHeight), ImGuiCond_Always);
+    bool open = true;
+    const int last = static_cast<int>(Volume.timePoints) - 1;
+    if (ImGui::Begin(
+            "Time", &open,
+            ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoSavedSettings)) {
+        TimePlayback& play = TimePlay();
+        const std::string text =
+            TimePointText(Volume.shownTimePoint, Volume.timePoints, Volume.timeStep, Volume.timeUnit);
+        ImGui::TextUnformatted(text.c_str());
+        // Counted from 1, as the line above counts.
+        int point = static_cast<int>(Volume.shownTimePoint) + 1;
+        if (ImGui::SliderInt("point", &point, 1, last + 1, "%d")) {
+            TimeWindow.pending = std::clamp(point - 1, 0, last);
+            shell::PostMessage(MainWindow, shell::WM_COMMAND, kCmdTimeApply, 0);
+        }
+        if (ImGui::Button("<"))
+            shell::PostMessage(MainWindow, shell::WM_COMMAND, kCmdTimeBack, 0);
+        ImGui::SameLine();
+        if (ImGui::Button(TimePlaying() ? "Pause" : "Play", ImVec2(60.0f, 0.0f)))
+            shell::PostMessage(MainWindow, shell::WM_COMMAND, kCmdTimePlay, 0);
+        ImGui::SameLine();
+        if (ImGui::Button(">"))
+            shell::PostMessage(MainWindow, shell::WM_COMMAND, kCmdTimeForward, 0);
+        ImGui::SameLine();
+        ImGui::Checkbox("Loop", &play.loop);
+        ImGui::SliderFloat("frames/s", &play.framesPerSecond, kMinFramesPerSecond, kMaxFramesPerSecond,
+                           "%.0f");
+        play.framesPerSecond = std::clamp(play.framesPerSecond, kMinFramesPerSecond, kMaxFramesPerSecond);
+    }
+    ImGui::End();
+    TimeWindow.open = open;
+}
+
 void DrawToolWindows(int clientTop) {
     if (CropWindow.open)
         DrawCropWindow(clientTop);
     if (TurntableWindow.open)
         DrawTurntableWindow(clientTop);
+    if (TimeWindow.open)
+        DrawTimeWindow(clientTop);
     // Not from here: this very function would be replaced while it runs.
-    if (!CropWindow.open && !TurntableWindow.open)
+    if (!CropWindow.open && !TurntableWindow.open && !TimeWindow.open)
         shell::PostMessage(MainWindow, shell::WM_COMMAND, kCmdToolWindowsClose, 0);
 }
 
@@ -159,7 +218,24 @@ int TurntablePictureCount() {
     return TurntableWindow.pictures;
 }
 
+void ShowTimeWindow() {
+    if (Volume.voxels == nullptr || Volume.timePoints < 2)
+        return;
+    TimeWindow.open = true;
+    TimeWindow.pending = static_cast<int>(Volume.shownTimePoint);
+    shell::SetWindowOverlay(MainWindow, &DrawToolWindows);
+}
+
+void HideTimeWindow() {
+    TimeWindow.open = false;
+    CloseToolWindows();
+}
+
+uint32_t TimeWindowPoint() {
+    return static_cast<uint32_t>(std::max(TimeWindow.pending, 0));
+}
+
 void CloseToolWindows() {
-    if (!CropWindow.open && !TurntableWindow.open)
+    if (!CropWindow.open && !TurntableWindow.open && !TimeWindow.open)
         shell::SetWindowOverlay(MainWindow, {});
 }

@@ -168,8 +168,10 @@ void ChooseValueWindow(ValueWindow window) {
     if (Volume.voxels == nullptr || !Volume.isScan)
         return;
     CancelEditorDrag();
-    if (Volume.Remap(ValueChoice{window}))
-        ShowLoadedVolume();
+    // The series stays at the point it showed, now through the new window.
+    const uint32_t point = Volume.shownTimePoint;
+    if (Volume.Remap(ValueChoice{window}) && ShowLoadedVolume())
+        ShowTime(point);
     UpdateValueMenus();
 }
 
@@ -218,6 +220,15 @@ bool OpenVolumeFile(const char* path, const ValueChoice& values) {
 }
 
 bool ShowLoadedVolume() {
+    // A new volume starts at its first point, paused; the Time window comes
+    // with a series and goes with anything else.
+    StopTimePlay();
+    if (MainWindow != nullptr) {
+        if (Volume.timePoints > 1)
+            ShowTimeWindow();
+        else
+            HideTimeWindow();
+    }
     GenerateHistogram(static_cast<uint32_t>(ClientArea.width / 2));
     UpdateCamera();
     UploadVolumeConstants();
@@ -293,7 +304,8 @@ void RegisterMainMenu() {
           {"Botto&m  6", kCmdViewFront + 5},
           {"&Start View  Home", kCmdViewStart},
           {"", 0},
-          {"Cro&p...", kCmdViewCrop}}},
+          {"Cro&p...", kCmdViewCrop},
+          {"T&ime...", kCmdViewTime}}},
         {"&Slices",
          {{"&Clear", kCmdSlicesClear},
           {"&X-Axis", kCmdSlicesXAxis},
@@ -358,6 +370,8 @@ static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPA
                     return 0;
                 case kCmdFileClose:
                     CancelEditorDrag();
+                    StopTimePlay();
+                    HideTimeWindow();
                     Volume.Unload();
                     SetInputMode(0);
                     ReleaseVolumeLayer();
@@ -384,6 +398,22 @@ static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPA
                     return 0;
                 case kCmdViewCrop:
                     ShowCropWindow();
+                    return 0;
+                case kCmdViewTime:
+                    ShowTimeWindow();
+                    return 0;
+                case kCmdTimeApply:
+                    StopTimePlay();
+                    ShowTime(TimeWindowPoint());
+                    return 0;
+                case kCmdTimePlay:
+                    ToggleTimePlay();
+                    return 0;
+                case kCmdTimeBack:
+                    StepTime(-1);
+                    return 0;
+                case kCmdTimeForward:
+                    StepTime(1);
                     return 0;
                 case kCmdCropApply:
                     ApplyCropWindow();
@@ -433,7 +463,7 @@ static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPA
                 }
             }
         case shell::WM_KEYDOWN:
-            if (HandleViewAndEditKey(static_cast<int>(wParam)))
+            if (HandleViewAndEditKey(static_cast<int>(wParam)) || HandleTimeKey(static_cast<int>(wParam)))
                 return 0;
             return shell::DefWindowProc(window, message, wParam, lParam);
         case shell::WM_DROPFILES:
@@ -473,6 +503,8 @@ void ResetApplicationState() {
     OrbitCamera = {};
     InputHandlerTable = {};
     CoarseFramesFirst = false;
+    TimePlay() = TimePlayback{};
+    StopTimePlay();
     SetVolumeShading(true);
     SetVolumeMode(VolumeMode::Composite);
     VolumeCrop = CropBox{};

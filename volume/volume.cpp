@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <optional>
 
 #include "platform/shell/shell.h"
@@ -124,7 +125,50 @@ std::string ZeroDimensionHint(const std::string& path) {
     return {};
 }
 
+// Each of `grids` grids reduced by box averages, one after another in one
+// new array; null when its memory cannot be had.
+std::unique_ptr<uint16_t[]> ReduceGrids(const uint16_t* samples, uint32_t grids, const uint32_t dims[3],
+                                        const uint32_t factors[3], uint32_t reducedDims[3]) {
+    for (int axis = 0; axis < 3; ++axis)
+        reducedDims[axis] = (dims[axis] + factors[axis] - 1) / factors[axis];
+    const uint64_t gridSamples = uint64_t{dims[0]} * dims[1] * dims[2];
+    const uint64_t reducedSamples = uint64_t{reducedDims[0]} * reducedDims[1] * reducedDims[2];
+    if (grids == 1)
+        return BoxAverage(samples, dims, factors, reducedDims);
+    std::unique_ptr<uint16_t[]> all(new (std::nothrow) uint16_t[reducedSamples * grids]);
+    if (!all)
+        return nullptr;
+    for (uint32_t grid = 0; grid < grids; ++grid) {
+        const std::unique_ptr<uint16_t[]> one =
+            BoxAverage(samples + gridSamples * grid, dims, factors, reducedDims);
+        if (!one)
+            return nullptr;
+        std::copy_n(one.get(), reducedSamples, all.get() + reducedSamples * grid);
+    }
+    return all;
+}
+
 }  // namespace
+
+// The gradient of 12-bit `samples` into a gradient texture made for their
+// grid (and into `copy`, its texels for the CPU's pass, where given), a slab
+// at a time. False when a slab's memory cannot be had.
+bool CVolume::FillGradient(const uint16_t* samples, const uint32_t dims[3], const float spacing[3],
+                           gpu::Texture2D* texture, uint8_t* copy) {
+    uint32_t gradientDims[3], factors[3];
+    GradientGrid(dims, gradientDims, factors);
+    const uint32_t rowPitch = kGradientBytesPerSample * gradientDims[0];
+    const size_t sliceBytes = size_t{rowPitch} * gradientDims[1];
+    return ComputeGradientSlabs(samples, dims, spacing, kGradientSlabTexels,
+                                [&](uint32_t firstZ, uint32_t planes, const uint8_t* slab) {
+                                    for (uint32_t z = firstZ; z < firstZ + planes; ++z)
+                                        FillTexture(texture, z, slab + (z - firstZ) * sliceBytes, rowPitch);
+                                    if (copy != nullptr)
+                                        std::copy_n(slab, planes * sliceBytes, copy + firstZ * sliceBytes);
+                                    if (gradientDims[2] < 2)  // one plane: its second slice repeats it
+                                        FillTexture(texture, 1, slab, rowPitch);
+                                });
+}
 
 bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem* problem,
                       std::vector<VolumeNotice>* notices) {
@@ -136,6 +180,7 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
     const float spacing[3] = {static_cast<float>(volume.spacingX), static_cast<float>(volume.spacingY),
                               static_cast<float>(volume.spacingZ)};
     std::unique_ptr<uint16_t[]> samples = std::move(volume.samples);
+    const uint32_t grids = std::max(1u, volume.timePoints) * std::max(1u, volume.ChannelCount());
     // The texture would be refused; the message says which file and why.
     if (dims[0] == 0 || dims[1] == 0 || dims[2] == 0)
         return fail("CreateTexture failed (" + path + ": " + std::to_string(dims[0]) + " x " +
@@ -149,7 +194,7 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
     ReductionFactors(dims, limit, factors);
     const bool reduced = factors[0] > 1 || factors[1] > 1 || factors[2] > 1;
     if (reduced) {
-        samples = BoxAverage(samples.get(), dims, factors, finalDims);
+        samples = ReduceGrids(samples.get(), grids, dims, factors, finalDims);
         if (!samples)
             return fail("Not enough memory to reduce the volume for the GPU (" + path + ")");
         for (int axis = 0; axis < 3; ++axis)
@@ -189,8 +234,24 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
     std::vector<uint8_t> newGradientCopy;
     MakeGradientTexture(samples.get(), finalDims, finalSpacing, &newGradientTexture, &newGradientView,
                         &gradientProblem, VolumePassOnCpu() ? &newGradientCopy : nullptr);
+    // Every grid becomes texels; the histogram counts the first channel at
+    // every time point.
     std::vector<uint32_t> counts(kSampleValues, 0);
-    ShiftSamplesCountingValues(samples.get(), count, counts.data());
+    {
+        const uint32_t channels = std::max(1u, volume.ChannelCount());
+        std::vector<uint32_t> gridCounts(kSampleValues);
+        for (uint32_t grid = 0; grid < grids; ++grid) {
+            uint16_t* texels = samples.get() + uint64_t{count} * grid;
+            if (grid % channels != 0) {
+                ShiftSamples(texels, count);
+                continue;
+            }
+            ShiftSamplesCountingValues(texels, count, gridCounts.data());
+            for (uint32_t v = 0; v < kSampleValues; ++v)
+                counts[v] = static_cast<uint32_t>(
+                    std::min<uint64_t>(uint64_t{counts[v]} + gridCounts[v], UINT32_MAX));
+        }
+    }
     // In 64 bits: a slice of two 16-bit edges can pass 2^31 bytes.
     FillTexture(texture, 0, samples.get(), 2 * finalDims[0],
                 static_cast<uint32_t>(uint64_t{2} * finalDims[0] * finalDims[1]));
@@ -225,6 +286,11 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
     halfExtentY = extentY * 0.5f;
     halfExtentZ = extentZ * 0.5f;
     voxelCount = count;
+    timePoints = std::max(1u, volume.timePoints);
+    channelCount = std::max(1u, volume.ChannelCount());
+    shownTimePoint = 0;
+    timeStep = volume.timeStep;
+    timeUnit = volume.timeUnit;
     const float half[3] = {halfExtentX, halfExtentY, halfExtentZ};
     SetClearSpaceVolume(MeasureBricks(samples.get(), finalDims), half);
     voxels = std::move(samples);
@@ -299,8 +365,6 @@ void CVolume::MakeGradientTexture(const uint16_t* samples, const uint32_t dims[3
         *problem = "the device could not make its gradient texture";
         return;
     }
-    const uint32_t rowPitch = kGradientBytesPerSample * gradientDims[0];
-    const size_t sliceBytes = size_t{rowPitch} * gradientDims[1];
     // The CPU's pass reads the gradient from memory; without room for that
     // copy it draws shaded pictures with the slices.
     if (copy != nullptr && (available == 0 || 2 * bytes + 2 * slabBytes <= available)) {
@@ -311,16 +375,7 @@ void CVolume::MakeGradientTexture(const uint16_t* samples, const uint32_t dims[3
         }
     }
     const bool copying = copy != nullptr && copy->size() == bytes;
-    const bool made = ComputeGradientSlabs(
-        samples, dims, spacing, kGradientSlabTexels,
-        [&](uint32_t firstZ, uint32_t planes, const uint8_t* slab) {
-            for (uint32_t z = firstZ; z < firstZ + planes; ++z)
-                FillTexture(*texture, z, slab + (z - firstZ) * sliceBytes, rowPitch);
-            if (copying)
-                std::copy_n(slab, planes * sliceBytes, copy->data() + firstZ * sliceBytes);
-            if (gradientDims[2] < desc.ArraySize)  // one plane: its second slice repeats it
-                FillTexture(*texture, 1, slab, rowPitch);
-        });
+    const bool made = FillGradient(samples, dims, spacing, *texture, copying ? copy->data() : nullptr);
     if (!made) {
         if (copy != nullptr)
             copy->clear();
@@ -349,5 +404,50 @@ void CVolume::Unload() {
     ReleaseAndNull(histogramTexture);
     ReleaseAndNull(histogramView);
     isScan = false;
+    timePoints = channelCount = 1;
+    shownTimePoint = 0;
+    timeStep = 0;
+    timeUnit.clear();
     path.clear();
+}
+
+bool CVolume::ShowTimePoint(uint32_t t) {
+    if (voxels == nullptr || volumeTexture == nullptr || t >= timePoints)
+        return false;
+    if (t == shownTimePoint)
+        return true;
+    const uint32_t dims[3] = {static_cast<uint32_t>(dimX), static_cast<uint32_t>(dimY),
+                              static_cast<uint32_t>(dimZ)};
+    const uint16_t* texels = Texels(0, t);
+    // The gradient is worked out from 12-bit samples; the kept ones are
+    // texels, so one grid is taken back to 12 bits for the pass. Asked for
+    // first: without it nothing of the shown point is touched.
+    std::unique_ptr<uint16_t[]> plain;
+    if (gradientTexture != nullptr) {
+        plain.reset(new (std::nothrow) uint16_t[voxelCount]);
+        if (!plain)
+            return false;
+        for (uint32_t i = 0; i < voxelCount; ++i)
+            plain[i] = static_cast<uint16_t>(texels[i] >> 4);
+    }
+    FillTexture(volumeTexture, 0, texels, 2 * dims[0],
+                static_cast<uint32_t>(uint64_t{2} * dims[0] * dims[1]));
+    if (plain) {
+        const float spacing[3] = {spacingX, spacingY, spacingZ};
+        if (!FillGradient(plain.get(), dims, spacing, gradientTexture,
+                          gradientCopy.empty() ? nullptr : gradientCopy.data())) {
+            // The texture goes back to the point still shown; a slab's memory
+            // is a few megabytes, so this is next to running out altogether.
+            FillTexture(volumeTexture, 0, Texels(0, shownTimePoint), 2 * dims[0],
+                        static_cast<uint32_t>(uint64_t{2} * dims[0] * dims[1]));
+            InvalidateVolumeLayer();
+            return false;
+        }
+    }
+    const float half[3] = {halfExtentX, halfExtentY, halfExtentZ};
+    SetClearSpaceVolume(MeasureBricks(texels, dims), half);
+    SetSoftwareVolume(texels, dims);
+    shownTimePoint = t;
+    InvalidateVolumeLayer();
+    return true;
 }

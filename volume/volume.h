@@ -39,6 +39,17 @@ class CVolume {
     bool Install(VolumeData volume, const std::string& path, VolumeProblem* problem,
                  std::vector<VolumeNotice>* notices);
     void Unload();
+    // Switches the picture to time point t (counted from 0) of the series:
+    // the 3D texture, the gradient and the clear-space bricks are made from
+    // that point's samples, in the textures Install made. False, with the
+    // point shown before kept, for a t past the last point or when memory
+    // for the gradient's pass cannot be had.
+    bool ShowTimePoint(uint32_t t);
+    // The texels (12-bit samples shifted to 16 bits) of one channel's grid at
+    // one time point; every grid Install was given is kept.
+    const uint16_t* Texels(uint32_t channel, uint32_t time) const {
+        return voxels.get() + uint64_t{voxelCount} * (uint64_t{time} * channelCount + channel);
+    }
     // The scan shown, read again through another value window (with the
     // same progress and messages as Load); false, with the volume as it was,
     // when no scan is shown or it cannot be read.
@@ -55,9 +66,16 @@ class CVolume {
     std::vector<uint8_t> gradientCopy;
     gpu::Texture2D* histogramTexture = nullptr;
     gpu::ShaderResourceView* histogramView = nullptr;
+    // timePoints x channelCount grids of voxelCount texels each (t, then
+    // channel, then z, y, x): a series is held once, as it was read, and a
+    // time point is switched to without reading anything again.
     std::unique_ptr<uint16_t[]> voxels;
     int32_t dimX = 0, dimY = 0, dimZ = 0;
-    uint32_t voxelCount = 0;
+    uint32_t voxelCount = 0;  // of one grid
+    uint32_t timePoints = 1, channelCount = 1;
+    uint32_t shownTimePoint = 0;
+    double timeStep = 0;   // between time points, in timeUnit; 0 when unknown
+    std::string timeUnit;  // empty when unknown
     float extentX = 0, extentY = 0, extentZ = 0;
     float halfExtentX = 0, halfExtentY = 0, halfExtentZ = 0;
     std::unique_ptr<uint32_t[]> histogramBins;
@@ -69,7 +87,9 @@ class CVolume {
     // extents follow dims x spacing, so a scan keeps its proportions.
     float spacingX = 1, spacingY = 1, spacingZ = 1;
     // How many samples hold each 12-bit value (kSampleValues entries), counted
-    // during the load: the histogram is built from these, not the samples.
+    // during the load over every time point, so that the panel's histogram
+    // stays still while a series plays: the histogram is built from these,
+    // not the samples.
     std::vector<uint32_t> valueCounts;
     // The scan's stored value range before mapping (0..4095 for a volume file).
     double minValue = 0, maxValue = 0;
@@ -90,6 +110,8 @@ class CVolume {
     static void MakeGradientTexture(const uint16_t* samples, const uint32_t dims[3], const float spacing[3],
                                     gpu::Texture2D** texture, gpu::ShaderResourceView** view,
                                     std::string* problem, std::vector<uint8_t>* copy);
+    static bool FillGradient(const uint16_t* samples, const uint32_t dims[3], const float spacing[3],
+                             gpu::Texture2D* texture, uint8_t* copy);
 };
 
 extern CVolume Volume;

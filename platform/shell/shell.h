@@ -76,6 +76,7 @@ inline constexpr WPARAM MK_CONTROL = 0x0008;
 inline constexpr int VK_SHIFT = 0x10;
 inline constexpr int VK_CONTROL = 0x11;
 inline constexpr int VK_ESCAPE = 0x1B;
+inline constexpr int VK_SPACE = 0x20;
 inline constexpr int VK_PRIOR = 0x21;
 inline constexpr int VK_NEXT = 0x22;
 inline constexpr int VK_END = 0x23;
@@ -87,6 +88,8 @@ inline constexpr int VK_DOWN = 0x28;
 inline constexpr int VK_DELETE = 0x2E;
 inline constexpr int VK_F1 = 0x70;
 inline constexpr int VK_F12 = 0x7B;
+inline constexpr int VK_OEM_COMMA = 0xBC;
+inline constexpr int VK_OEM_PERIOD = 0xBE;
 // Negative (the high bit set) while the key is held, as the last key event
 // told it; only VK_SHIFT and VK_CONTROL are known.
 int16_t GetKeyState(int virtualKey);

@@ -92,6 +92,12 @@ int VirtualKey(SDL_Keycode sym) {
     switch (sym) {
         case SDLK_ESCAPE:
             return VK_ESCAPE;
+        case SDLK_SPACE:
+            return VK_SPACE;
+        case SDLK_COMMA:
+            return VK_OEM_COMMA;
+        case SDLK_PERIOD:
+            return VK_OEM_PERIOD;
         case SDLK_PAGEUP:
             return VK_PRIOR;
         case SDLK_PAGEDOWN:

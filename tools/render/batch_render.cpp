@@ -151,15 +151,18 @@ const char* UsageText() {
            "  -o, --output PNG   where to write the picture (default tamlo-render.png)\n"
            "  --frames N         render N frames and print each one's time and the median, min and max\n"
            "                     (each frame also with the CPU time of all the program's threads)\n"
-           "  --timing full|unchanged|drag|point-drag|wheel  what the timed frames are (default full): a\n"
-           "                     full redraw, a frame that reuses the volume layer, a rotation drag's "
-           "frame,\n"
-           "                     a frame of a control point's drag on the open panel (then the time until\n"
-           "                     the whole picture is refined after the last move), or one wheel notch\n"
-           "                     (the time to the first frame that shows it, then to the whole picture),\n"
-           "                     each after one full frame\n"
+           "  --timing full|unchanged|drag|point-drag|wheel|play  what the timed frames are (default\n"
+           "                     full): a full redraw, a frame that reuses the volume layer, a rotation\n"
+           "                     drag's frame, a frame of a control point's drag on the open panel (then\n"
+           "                     the time until the whole picture is refined after the last move), one\n"
+           "                     wheel notch (the time to the first frame that shows it, then to the\n"
+           "                     whole picture), or a series playing, each frame the next time point as\n"
+           "                     the viewer draws it while playing (then the frames per second), each\n"
+           "                     after one full frame\n"
            "  --turntable N      N pictures turning once around the vertical axis from the start yaw,\n"
            "                     OUT-0001.png to OUT-N.png (OUT: the output's name without .png)\n"
+           "  --time N           draw time point N of a series (counted from 0; default 0)\n"
+           "  --time-series      one picture per time point, OUT-0001.png onwards, named as --turntable's\n"
            "  --values ct|auto|full|LOW,HIGH  a scan's window of values mapped onto 0..4095 (default: ct\n"
            "                     for a CT, else auto; ignored for a volume file)\n"
            "  --shading on|off   light the volume by its gradient (default on), as View > Shading\n"
@@ -193,9 +196,9 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             hasValue = true;
         }
         static const char* const kValued[] = {
-            "--tf",     "--size",    "--pitch",  "--yaw",  "--distance", "--panel",
-            "--output", "-o",        "--frames", "--data", "--timing",   "--turntable",
-            "--values", "--shading", "--mode",   "--view", "--crop",     "--volume-pass"};
+            "--tf",   "--size",   "--pitch", "--yaw",         "--distance",  "--panel",  "--output",
+            "-o",     "--frames", "--data",  "--timing",      "--turntable", "--values", "--shading",
+            "--mode", "--view",   "--crop",  "--volume-pass", "--time"};
         const bool valued = std::find_if(std::begin(kValued), std::end(kValued),
                                          [&](const char* v) { return name == v; }) != std::end(kValued);
         if (valued && !hasValue) {
@@ -259,8 +262,16 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
                 o.timing = Options::Timing::PointDrag;
             else if (value == "wheel")
                 o.timing = Options::Timing::Wheel;
+            else if (value == "play")
+                o.timing = Options::Timing::Play;
             else
-                return "--timing takes full, unchanged, drag, point-drag or wheel, not \"" + value + "\"";
+                return "--timing takes full, unchanged, drag, point-drag, wheel or play, not \"" + value +
+                       "\"";
+        } else if (name == "--time") {
+            if (!ParseInt(value, &o.timePoint) || o.timePoint < 0)
+                return "--time takes a time point counted from 0, not \"" + value + "\"";
+        } else if (name == "--time-series") {
+            o.timeSeries = true;
         } else if (name == "--turntable") {
             if (!ParseInt(value, &o.turntable) || o.turntable < 1 || o.turntable > kMaxTurntable)
                 return "--turntable takes a count from 1 to " + std::to_string(kMaxTurntable) + ", not \"" +
@@ -314,6 +325,11 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
         return "--view sets the pitch and yaw; it does not go with --pitch or --yaw";
     if (o.turntable > 0 && o.frames > 0)
         return "--turntable and --frames do not go together (time a turntable with --frames alone)";
+    if (o.timeSeries && (o.turntable > 0 || o.frames > 0))
+        return std::string("--time-series and ") + (o.turntable > 0 ? "--turntable" : "--frames") +
+               " do not go together (time a series' play with --frames N --timing play)";
+    if (o.timeSeries && o.timePoint >= 0)
+        return "--time draws one time point; it does not go with --time-series";
     return {};
 }
 
@@ -353,6 +369,35 @@ std::string CheckVolumeInput(const std::string& path) {
     return {};
 }
 
+namespace {
+
+// A picture that will be written: never over a folder, a device, a
+// read-only file or an input (any file the volume is read from: its header's
+// data files, its series).
+std::string CheckPicture(const Options& options, const ScanInputFiles& volumeFiles, const std::string& name) {
+    const std::filesystem::path path = Absolute(name);
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return {};
+    if (S_ISDIR(info.st_mode))
+        return "cannot write " + name + ": it is a folder";
+    const std::string why = CheckReplaceable(path.string());
+    if (!why.empty())
+        return "cannot write " + name + ": " + why;
+    if (!options.tfPath.empty() && IsSameFile(path.string(), options.tfPath))
+        return "cannot write " + name + ": it is an input (" + options.tfPath + ")";
+    const std::string role = volumeFiles.RoleOf(path.string());
+    if (role == ScanInputFiles::kItself)
+        return "cannot write " + name + ": it is an input (" + options.volumePath + ")";
+    if (!role.empty())
+        return "cannot write " + name + ": it is an input, " + role + " (" + options.volumePath + ")";
+    return {};
+}
+
+double TimeSwitchMilliseconds = 0;
+
+}  // namespace
+
 std::string CheckInputs(const Options& options) {
     const std::string problem = CheckVolumeInput(options.volumePath);
     if (!problem.empty())
@@ -376,26 +421,9 @@ std::string CheckInputs(const Options& options) {
     // read-only file or an input (any file the volume is read from: its
     // header's data files, its series); found out before anything is read.
     const ScanInputFiles volumeFiles(options.volumePath);
-    auto checkPicture = [&](const std::string& name) -> std::string {
-        const std::filesystem::path path = Absolute(name);
-        struct stat info {};
-        if (::stat(path.c_str(), &info) != 0)
-            return {};
-        if (S_ISDIR(info.st_mode))
-            return "cannot write " + name + ": it is a folder";
-        const std::string why = CheckReplaceable(path.string());
-        if (!why.empty())
-            return "cannot write " + name + ": " + why;
-        if (!options.tfPath.empty() && IsSameFile(path.string(), options.tfPath))
-            return "cannot write " + name + ": it is an input (" + options.tfPath + ")";
-        const std::string role = volumeFiles.RoleOf(path.string());
-        if (role == ScanInputFiles::kItself)
-            return "cannot write " + name + ": it is an input (" + options.volumePath + ")";
-        if (!role.empty())
-            return "cannot write " + name + ": it is an input, " + role + " (" + options.volumePath + ")";
-        return {};
-    };
-    if (options.turntable == 0) {
+    auto checkPicture = [&](const std::string& name) { return CheckPicture(options, volumeFiles, name); };
+    // A series' pictures are checked once its count is known.
+    if (options.turntable == 0 && !options.timeSeries) {
         const std::string problem = checkPicture(options.outputPath);
         if (!problem.empty())
             return problem;
@@ -442,6 +470,43 @@ std::string StaleTurntableNote(const std::string& output, int count) {
 
 float TurntableYaw(float startYaw, int index, int count) {
     return TurntableFrameYaw(startYaw, index, count);
+}
+
+std::string TimeSeriesPictureName(const std::string& output, int index) {
+    return TurntablePictureName(output, index);
+}
+
+bool ShowTimePoint(uint32_t t) {
+    return Volume.ShowTimePoint(t);
+}
+
+double LastTimeSwitchMilliseconds() {
+    return TimeSwitchMilliseconds;
+}
+
+std::string ApplyTimeOptions(const Options& options) {
+    const uint32_t count = Volume.timePoints;
+    if (options.timePoint >= 0) {
+        if (static_cast<uint32_t>(options.timePoint) >= count)
+            return "--time " + std::to_string(options.timePoint) + ": the volume has " +
+                   std::to_string(count) +
+                   (count == 1 ? " time point (0)" : " time points (0 to " + std::to_string(count - 1) + ")");
+        if (!Volume.ShowTimePoint(static_cast<uint32_t>(options.timePoint)))
+            return "--time " + std::to_string(options.timePoint) +
+                   ": not enough memory to show the time point";
+    }
+    if (options.frames > 0 && options.timing == Options::Timing::Play && count < 2)
+        return "--timing play: the volume has 1 time point; there is no series to play";
+    if (options.timeSeries) {
+        const ScanInputFiles volumeFiles(options.volumePath);
+        for (uint32_t t = 0; t < count; ++t) {
+            const std::string problem = CheckPicture(
+                options, volumeFiles, TimeSeriesPictureName(options.outputPath, static_cast<int>(t)));
+            if (!problem.empty())
+                return problem;
+        }
+    }
+    return {};
 }
 
 void TurnTo(float yaw) {
@@ -527,7 +592,9 @@ std::string StartSession(const Options& options) {
         EditorTab.state = UI::kTabOpen;
         EditorTab.slideOffset = UI::OpenSlideDistance(ClientArea.heightF);
     }
-    const std::string message = firstMessage("");
+    std::string message = firstMessage("");
+    if (message.empty())
+        message = ApplyTimeOptions(options);
     if (!message.empty()) {
         ReleaseDeviceAndScene();
         return message;
@@ -590,6 +657,17 @@ void PrepareTimedFrame(Options::Timing timing) {
             OrbitCamera.yaw += 0.01f;
             UpdateCamera();
             break;
+        case Options::Timing::Play: {
+            // The viewer's play: coarse frames as during a drag on a slow
+            // device, each the next point, round the end.
+            TimePlay().playing = true;
+            const auto start = std::chrono::steady_clock::now();
+            Volume.ShowTimePoint(SteppedTimePoint(Volume.shownTimePoint, Volume.timePoints, 1, true));
+            glFinish();
+            TimeSwitchMilliseconds =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            break;
+        }
         case Options::Timing::Wheel: {
             // The viewer's own wheel handler, alternately in from the start
             // distance and out again, so that every notch changes the picture

@@ -32,9 +32,13 @@ struct Options {
     // frame, as the hand drags it; then the refinement after the last move.
     // A wheel notch: one notch after a pause, each an event of its own, timed
     // to the first frame that shows it and to the whole picture.
-    enum class Timing { Full, Unchanged, Drag, PointDrag, Wheel } timing = Timing::Full;
-    ValueChoice values;   // a scan's value window (--values)
-    bool shading = true;  // View > Shading
+    // Play: a series played, each frame the next time point (round the end)
+    // drawn as the viewer draws a playing series.
+    enum class Timing { Full, Unchanged, Drag, PointDrag, Wheel, Play } timing = Timing::Full;
+    int timePoint = -1;       // --time: the point drawn (from 0); -1: the first
+    bool timeSeries = false;  // --time-series: a picture per time point
+    ValueChoice values;       // a scan's value window (--values)
+    bool shading = true;      // View > Shading
     // --volume-pass: the slices or the CPU draw the volume layer (by
     // default the process's choice: the CPU on a software rasteriser, as in
     // the viewer).
@@ -85,6 +89,20 @@ float TurntableYaw(float startYaw, int index, int count);
 std::string StaleTurntableNote(const std::string& output, int count);
 // Turns the camera to a yaw; the next frame shows it.
 void TurnTo(float yaw);
+
+// After the volume is installed: the time point --time asks for shown, or
+// why it cannot be ("--time 7: the volume has 5 time points (0 to 4)"); for
+// --time-series, whether each picture may be written; for --timing play,
+// that there is a series to play. Empty when all is well (StartSession
+// runs it).
+std::string ApplyTimeOptions(const Options& options);
+// A time series' picture `index` (from 0): named as a turntable's.
+std::string TimeSeriesPictureName(const std::string& output, int index);
+// Shows time point t (the next frame draws it); false when it cannot be.
+bool ShowTimePoint(uint32_t t);
+// How long the last --timing play frame's switch to its point took (the
+// uploads and the gradient, finished on the device).
+double LastTimeSwitchMilliseconds();
 
 // One volume frame, exactly the viewer's, waited for.
 void RenderFrame();

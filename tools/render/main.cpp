@@ -1,6 +1,7 @@
 // tamlo-render: the viewer's picture of one volume, drawn headless, as a PNG;
 // with --frames, the time each frame takes (--timing: which kind of frame);
-// with --turntable, pictures for a movie of the volume turning.
+// with --turntable, pictures for a movie of the volume turning; with
+// --time-series, one picture per time point of a series.
 
 #include <chrono>
 #include <cstdio>
@@ -9,6 +10,7 @@
 
 #include "render/renderer.h"
 #include "tools/render/batch_render.h"
+#include "volume/volume.h"
 
 namespace {
 
@@ -68,10 +70,39 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    if (options.timeSeries) {
+        // One device for the whole series: each picture is its point shown
+        // and one more frame, drawn whole.
+        const uint32_t count = Volume.timePoints;
+        for (uint32_t t = 0; t < count; ++t) {
+            const std::string name = batch::TimeSeriesPictureName(options.outputPath, static_cast<int>(t));
+            if (!batch::ShowTimePoint(t)) {
+                batch::EndSession();
+                return Fail("not enough memory to show time point " + std::to_string(t));
+            }
+            batch::RenderFrame();
+            const std::string writeError = batch::WritePng(name, batch::ReadPicture());
+            if (!writeError.empty()) {
+                batch::EndSession();
+                return Fail(writeError);
+            }
+            std::printf("%s\n", name.c_str());
+        }
+        batch::EndSession();
+        const std::string stale = batch::StaleTurntableNote(options.outputPath, static_cast<int>(count));
+        if (!stale.empty())
+            std::fprintf(stderr, "tamlo-render: note: %s\n", stale.c_str());
+        return 0;
+    }
+
     const int frames = options.frames > 0 ? options.frames : 1;
     // A notch is timed from the event itself: what it does before the frame
     // (the slices cut again) is part of the wait.
     const bool notches = options.frames > 0 && options.timing == batch::Options::Timing::Wheel;
+    // A played frame is timed from its switch to the next point on.
+    const bool playing = options.frames > 0 && options.timing == batch::Options::Timing::Play;
+    std::vector<double> switches;
+    const uint32_t seriesPoints = Volume.timePoints;
     std::vector<double> times, wholeTimes;
     if (options.frames > 0 && options.timing != batch::Options::Timing::Full)
         batch::RenderFrame();  // the layer the timed frames start from
@@ -80,7 +111,7 @@ int main(int argc, char** argv) {
         double cpuStart = batch::ProcessCpuMilliseconds();
         if (options.frames > 0)
             batch::PrepareTimedFrame(options.timing);
-        if (!notches) {
+        if (!notches && !playing) {
             frameStart = std::chrono::steady_clock::now();
             cpuStart = batch::ProcessCpuMilliseconds();
         }
@@ -89,6 +120,10 @@ int main(int argc, char** argv) {
         if (options.frames > 0)
             std::printf("frame %d: %.2f ms (CPU %.2f ms)", i + 1, times.back(),
                         batch::ProcessCpuMilliseconds() - cpuStart);
+        if (playing) {
+            switches.push_back(batch::LastTimeSwitchMilliseconds());
+            std::printf("; switch %.2f ms", switches.back());
+        }
         if (notches) {
             batch::RefineToWhole();
             wholeTimes.push_back(MillisecondsSince(frameStart));
@@ -115,6 +150,17 @@ int main(int argc, char** argv) {
             const batch::FrameStats whole = batch::Summarise(wholeTimes);
             std::printf("whole picture after a notch: median %.2f ms, min %.2f ms, max %.2f ms\n",
                         whole.median, whole.min, whole.max);
+        }
+        if (playing) {
+            double total = 0;
+            for (double ms : times)
+                total += ms;
+            const batch::FrameStats switched = batch::Summarise(switches);
+            std::printf(
+                "playing %u time points: %.1f frames per second; switch to a time point: median %.2f ms, "
+                "min %.2f ms, max %.2f ms\n",
+                seriesPoints, total > 0 ? 1000.0 * frames / total : 0.0, switched.median, switched.min,
+                switched.max);
         }
         if (refinedMs >= 0)
             std::printf("whole picture complete %.1f ms after the last move; longest band %.1f ms\n",

@@ -105,6 +105,10 @@ TEST(RenderOptions, BadCommandLinesAreRefusedWithTheirReason) {
         {{"v.vol", "--values=nan,3"}, "not \"nan,3\""},
         {{"v.vol", "--shading", "dim"}, "--shading takes on or off"},
         {{"v.vol", "--mode", "mean"}, "--mode takes composite, mip or minip"},
+        {{"v.vol", "--time", "-1"}, "--time takes a time point counted from 0"},
+        {{"v.vol", "--time-series", "--turntable", "3"}, "--time-series and --turntable do not go together"},
+        {{"v.vol", "--time-series", "--frames", "3"}, "--time-series and --frames do not go together"},
+        {{"v.vol", "--time", "1", "--time-series"}, "does not go with --time-series"},
     };
     for (const auto& [args, expected] : cases) {
         Options o;
@@ -479,6 +483,55 @@ TEST_F(RenderProgramTest, ATurntableWritesNPicturesAroundTheVerticalAxis) {
     EXPECT_EQ(blocked.status, 1);
     EXPECT_NE(blocked.err.find("cannot write spin-0002.png: it is a folder"), std::string::npos)
         << blocked.err;
+}
+
+// A 4-D scan of a ball moving along x: --time draws one point, one past the
+// end is refused naming the count, and --time-series draws every point,
+// named as a turntable's pictures.
+TEST_F(RenderProgramTest, ASeriesIsDrawnAPointAtATime) {
+    scan_test::ScanSpec spec;
+    spec.dims = {16, 16, 16};
+    spec.timePoints = 5;
+    std::vector<double> values(16 * 16 * 16 * 5, 0.0);
+    for (size_t i = 0; i < values.size(); ++i) {
+        const int x = int(i % 16), y = int(i / 16 % 16), z = int(i / 256 % 16), t = int(i / 4096);
+        const int cx = 3 + 2 * t;
+        values[i] = (x - cx) * (x - cx) + (y - 8) * (y - 8) + (z - 8) * (z - 8) < 12 ? 1000.0 : 0.0;
+    }
+    ASSERT_EQ(scan_test::WriteScan(dir_ + "/moving.nii", spec, values), "");
+    const std::string common = dir_ + "/moving.nii --size 32x32 --distance 2";
+    const Outcome past = RunProgram(common + " --time 7 -o late.png", dir_);
+    EXPECT_EQ(past.status, 1);
+    EXPECT_NE(past.err.find("tamlo-render: --time 7: the volume has 5 time points (0 to 4)\n"),
+              std::string::npos)
+        << past.err;
+    ASSERT_EQ(RunProgram(common + " --time 3 -o third.png", dir_).status, 0);
+    ASSERT_EQ(RunProgram(common + " -o plain.png", dir_).status, 0);
+    const Outcome series = RunProgram(common + " --time-series -o s.png", dir_);
+    ASSERT_EQ(series.status, 0) << series.err;
+    std::string names;
+    for (int i = 1; i <= 5; ++i)
+        names += dir_ + "/s-000" + std::to_string(i) + ".png\n";
+    EXPECT_EQ(series.out, names);
+    auto bytes = [&](const std::string& name) {
+        std::ifstream in(dir_ + "/" + name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(bytes("s-0001.png"), bytes("plain.png")) << "the first point unless --time says";
+    EXPECT_EQ(bytes("s-0004.png"), bytes("third.png")) << "picture 4 is point 3";
+    EXPECT_NE(bytes("s-0001.png"), bytes("s-0002.png")) << "the ball moved";
+    const Outcome play = RunProgram(common + " --frames 3 --timing play -o p.png", dir_);
+    ASSERT_EQ(play.status, 0) << play.err;
+    EXPECT_NE(play.out.find("playing 5 time points: "), std::string::npos) << play.out;
+    EXPECT_NE(play.out.find(" frames per second; switch to a time point: median "), std::string::npos)
+        << play.out;
+    // A volume of one point has point 0 alone and nothing to play.
+    const std::string one = RenderFiles(dir_).Volume(16) + " --size 32x32";
+    EXPECT_EQ(RunProgram(one + " --time 1", dir_).err,
+              "tamlo-render: --time 1: the volume has 1 time point (0)\n");
+    EXPECT_NE(RunProgram(one + " --frames 2 --timing play", dir_).err.find("no series to play"),
+              std::string::npos);
+    EXPECT_NE(RunProgram("--help", dir_).out.find("--time-series"), std::string::npos);
 }
 
 // A crop that keeps nothing is a picture of the background, as the viewer

@@ -211,10 +211,16 @@ TEST_F(ScanOpenTest, RefusedScansKeepTheShownVolumeAndMode) {
     std::ofstream(dir + "/wide.mha") << "NDims = 3\nDimSize = 1 1 1\nElementType = MET_UCHAR\n"
                                         "ElementNumberOfChannels = 2000\nElementDataFile = LOCAL\n"
                                      << std::string(2000, 'x');
+    ScanSpec series = spec;
+    series.timePoints = 3;
+    ASSERT_EQ(scan_test::WriteScan(dir + "/fmri.nii.gz", series, std::vector<double>(4096 * 3, 1)), "");
+
     const std::vector<std::string> bad = {dir + "/cut.nii.gz", dir + "/absurd.nrrd", dir + "/fiveD.nhdr",
                                           dir + "/wide.mha"};
     std::vector<std::optional<std::string>> script = {dir + "/good.vol"};
     script.insert(script.end(), bad.begin(), bad.end());
+    // A 4-D image opens as a series of time points.
+    script.push_back(dir + "/fmri.nii.gz");
     shell::testing::SetFileDialogScript(script);
     uint16_t* shown = nullptr;
     std::vector<std::vector<shell::testing::RecordedMessageBox>> answers;
@@ -232,7 +238,11 @@ TEST_F(ScanOpenTest, RefusedScansKeepTheShownVolumeAndMode) {
                            InputHandlerTable.Frame == &RenderVolumeFrame);
         });
     }
+    uint32_t seriesPoints = 0;
+    steps.push_back([] { Command(kCmdFileOpen); });
+    steps.push_back([&] { seriesPoints = Volume.timePoints; });
     Run(steps);
+    EXPECT_EQ(seriesPoints, 3u) << "the 4-D image opens as a series";
     ASSERT_EQ(answers.size(), bad.size());
     const char* reasons[] = {"ends before its last sample", "too large", "5-D image",
                              "2000 values per sample"};

@@ -213,6 +213,10 @@ TEST(EventTranslation, KeysReachTheMenuOnlyWhenItCanUseThem) {
     EXPECT_EQ(t.wParam, WPARAM{'Z'}) << "letters as upper-case virtual keys, whatever the modifiers";
     EXPECT_EQ(detail::TranslateSdlEvent(Key(SDLK_HOME, 0), c).wParam, WPARAM(VK_HOME));
     EXPECT_EQ(detail::TranslateSdlEvent(Key(SDLK_F12, 0), c).wParam, WPARAM(VK_F12));
+    // The time series' keys: Space, and ',' and '.' beside the arrows.
+    EXPECT_EQ(detail::TranslateSdlEvent(Key(SDLK_SPACE, 0), c).wParam, WPARAM(VK_SPACE));
+    EXPECT_EQ(detail::TranslateSdlEvent(Key(SDLK_COMMA, 0), c).wParam, WPARAM(VK_OEM_COMMA));
+    EXPECT_EQ(detail::TranslateSdlEvent(Key(SDLK_PERIOD, 0), c).wParam, WPARAM(VK_OEM_PERIOD));
     EXPECT_EQ(detail::TranslateSdlEvent(Key(SDLK_CAPSLOCK, 0), c).route, Translation::Route::None);
     c.menuActive = true;
     EXPECT_EQ(detail::TranslateSdlEvent(Key(SDLK_x, 0), c).menu.kind, MenuInput::Kind::Letter);

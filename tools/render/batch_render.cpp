@@ -163,6 +163,9 @@ const char* UsageText() {
            "                     OUT-0001.png to OUT-N.png (OUT: the output's name without .png)\n"
            "  --time N           draw time point N of a series (counted from 0; default 0)\n"
            "  --time-series      one picture per time point, OUT-0001.png onwards, named as --turntable's\n"
+           "  --level N          an OME-Zarr store's level to draw, 0 the finest (default: the finest\n"
+           "                     whose edges fit --max-edge, 2048 unless given, and the memory)\n"
+           "  --max-edge N       the longest grid edge a store's level may have when none is named\n"
            "  --values ct|auto|full|LOW,HIGH  a scan's window of values mapped onto 0..4095 (default: ct\n"
            "                     for a CT, else auto; ignored for a volume file)\n"
            "  --shading on|off   light the volume by its gradient (default on), as View > Shading\n"
@@ -198,7 +201,7 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
         static const char* const kValued[] = {
             "--tf",   "--size",   "--pitch", "--yaw",         "--distance",  "--panel",  "--output",
             "-o",     "--frames", "--data",  "--timing",      "--turntable", "--values", "--shading",
-            "--mode", "--view",   "--crop",  "--volume-pass", "--time"};
+            "--mode", "--view",   "--crop",  "--volume-pass", "--time",      "--level",  "--max-edge"};
         const bool valued = std::find_if(std::begin(kValued), std::end(kValued),
                                          [&](const char* v) { return name == v; }) != std::end(kValued);
         if (valued && !hasValue) {
@@ -270,6 +273,17 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
         } else if (name == "--time") {
             if (!ParseInt(value, &o.timePoint) || o.timePoint < 0)
                 return "--time takes a time point counted from 0, not \"" + value + "\"";
+        } else if (name == "--level" || name == "--max-edge") {
+            int number = 0;
+            if (!ParseInt(value, &number) || number < (name == "--level" ? 0 : 1))
+                return name +
+                       (name == "--level" ? " takes a store's level counted from 0 (the finest), not \""
+                                          : " takes an edge of at least 1 sample, not \"") +
+                       value + "\"";
+            if (name == "--level")
+                o.values.level = number;
+            else
+                o.values.maxEdge = static_cast<uint32_t>(number);
         } else if (name == "--time-series") {
             o.timeSeries = true;
         } else if (name == "--turntable") {
@@ -570,6 +584,9 @@ std::string StartSession(const Options& options) {
     TakeScanWarnings();
     std::vector<VolumeNotice> notices;
     const std::vector<VolumeNotice> readNotices = std::move(read.notices);
+    // A store's levels, and which was read, before the frames' lines.
+    if (wasRead && !read.storeLevels.empty())
+        std::printf("%s (%s):\n%s", options.volumePath.c_str(), read.format.c_str(), read.storeLevels.c_str());
     if (!wasRead || !Volume.Install(std::move(read), options.volumePath, &problem, &notices)) {
         ReleaseDeviceAndScene();
         SessionBoxes.clear();

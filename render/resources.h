@@ -69,6 +69,15 @@ void InvalidateVolumeLayer();
 // nothing here runs from the volume's destructor at exit.
 void SetClearSpaceVolume(VolumeBricks bricks, const float* halfExtents);
 void SetClearSpaceLookup(LookupOpacity lookup);
+// With several channels: the bricks of channels 1.. (channel 0's come with
+// SetClearSpaceVolume), and every channel's lookup opacities, channel 0's
+// first. A clear brick is one every channel leaves clear.
+void SetClearSpaceMoreChannels(std::vector<VolumeBricks> bricks);
+void SetClearSpaceLookups(std::vector<LookupOpacity> lookups);
+// How many channels the lookup texture the frames are given has rows for:
+// 1 for the one-channel 1D lookup, 2 to 4 for a 2D lookup of a row each,
+// drawn with the channels' shaders (and by the slices, not the CPU's pass).
+void SetLookupChannels(uint32_t channels);
 // The crop the slices are cut to (per axis the fractions of the box kept):
 // the clear space grows by what lies outside it. Draws the layer again.
 void SetClearSpaceCrop(const float low[3], const float high[3]);

@@ -194,6 +194,19 @@ void CTab::SetChannels(const std::vector<uint32_t>& colours) {
     Rebuild();
 }
 
+void CTab::ForgetChannels() {
+    channelCount = 1;
+    editedChannel = 0;
+    channelPoints.clear();
+    channelHistories.clear();
+    channelVisible.clear();
+    channelColours.clear();
+    singlePoints_.clear();
+    singleHistory_ = TransferHistory{};
+    ReleaseAndNull(channelTransferTexture);
+    SetLookupChannels(1);
+}
+
 bool CTab::SelectChannel(uint32_t channel) {
     if (channelCount <= 1 || channel >= channelCount || channel == editedChannel)
         return false;

@@ -135,6 +135,9 @@ class CTab {
     // Replaces a channel's function as a .tf file would (a step of its own
     // history) and rebuilds the lookup.
     void SetChannelPoints(uint32_t channel, const PointList& list);
+    // Back to one channel, keeping the edited function, without the device
+    // (a session's end); the caller sets the points it wants.
+    void ForgetChannels();
     uint32_t lineIndexCount = 0;
     uint32_t triangleIndexCount = 0;
 

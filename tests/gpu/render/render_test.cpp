@@ -58,6 +58,12 @@ TEST(RenderOptions, EveryOptionInBothSpellings) {
                     &o),
               "");
     EXPECT_EQ(o.tfPath, "a.tf");
+    EXPECT_TRUE(o.moreTfPaths.empty());
+    Options channels;
+    ASSERT_EQ(Parse({"--tf", "a.tf", "--tf=b.tf", "--tf", "c.tf", "v.vol"}, &channels), "");
+    EXPECT_EQ(channels.tfPath, "a.tf") << "the first channel's";
+    EXPECT_EQ(channels.moreTfPaths, (std::vector<std::string>{"b.tf", "c.tf"}))
+        << "the next channels', in order";
     EXPECT_EQ(o.width, 640);
     EXPECT_EQ(o.height, 512);
     EXPECT_FLOAT_EQ(o.pitch, -0.5f);
@@ -105,6 +111,8 @@ TEST(RenderOptions, BadCommandLinesAreRefusedWithTheirReason) {
         {{"v.vol", "--values=nan,3"}, "not \"nan,3\""},
         {{"v.vol", "--shading", "dim"}, "--shading takes on or off"},
         {{"v.vol", "--mode", "mean"}, "--mode takes composite, mip or minip"},
+        {{"v.vol", "--tf", "1.tf", "--tf", "2.tf", "--tf", "3.tf", "--tf", "4.tf", "--tf", "5.tf"},
+         "--tf given more than 4 times"},
     };
     for (const auto& [args, expected] : cases) {
         Options o;

@@ -224,7 +224,8 @@ void DrawSoftwareLayer(const DragQuality& quality) {
     frame.mode = DrawnVolumeMode();
     frame.shading = Renderer.shading && Renderer.gradientView != nullptr;
     frame.lookup = Renderer.lookupTexels.data();
-    frame.lookupTexels = static_cast<uint32_t>(Renderer.lookupTexels.size() / 4);
+    frame.lookupRows = Renderer.lookupChannels;
+    frame.lookupTexels = static_cast<uint32_t>(Renderer.lookupTexels.size() / 4 / frame.lookupRows);
     frame.skipClearSpace = Renderer.skipClearSpace;
     SoftwareVolume volume = Renderer.softwareVolume;
     volume.bricks = &Renderer.volumeBricks;
@@ -238,8 +239,10 @@ void DrawSoftwareLayer(const DragQuality& quality) {
 // Whether this frame's layer is the CPU's: on its device, with the volume's
 // samples at hand (and its gradient where the picture is shaded).
 bool CpuDrawsThisLayer() {
-    // The CPU's pass draws one channel: several are drawn by the slices.
-    if (!Renderer.volumePassOnCpu || Renderer.softwareVolume.texels == nullptr || Renderer.lookupChannels > 1)
+    // The volume's channels and the lookup's rows must agree (they may not
+    // for the moment between a volume's install and its lookup's).
+    if (!Renderer.volumePassOnCpu || Renderer.softwareVolume.texels == nullptr ||
+        Renderer.softwareVolume.channels != Renderer.lookupChannels)
         return false;
     const bool shaded =
         Renderer.shading && Renderer.gradientView != nullptr && DrawnVolumeMode() == VolumeMode::Composite;
@@ -248,9 +251,12 @@ bool CpuDrawsThisLayer() {
 
 }  // namespace
 
-void SetSoftwareVolume(const uint16_t* texels, const uint32_t dims[3]) {
+void SetSoftwareVolume(const uint16_t* texels, const uint32_t dims[3], uint32_t channels,
+                       uint32_t components) {
     InvalidateVolumeLayer();
     Renderer.softwareVolume.texels = texels;
+    Renderer.softwareVolume.channels = channels;
+    Renderer.softwareVolume.components = components;
     for (int axis = 0; axis < 3; ++axis)
         Renderer.softwareVolume.dims[axis] = texels != nullptr ? dims[axis] : 0;
 }

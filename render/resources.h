@@ -86,7 +86,10 @@ void SetClearSpaceCrop(const float low[3], const float high[3]);
 // volume until it sets null: the 3D texture's texels and the gradient
 // texture's; and whether that pass draws the layer on this device (the
 // volume keeps a copy of its gradient only then).
-void SetSoftwareVolume(const uint16_t* texels, const uint32_t dims[3]);
+// Several channels: `channels` of them in `components` per texel, and as
+// many gradient grids one after another.
+void SetSoftwareVolume(const uint16_t* texels, const uint32_t dims[3], uint32_t channels = 1,
+                       uint32_t components = 1);
 void SetSoftwareGradient(const uint8_t* texels, const uint32_t dims[3]);
 bool VolumePassOnCpu();
 // The lookup texture's RGBA texels, copied for the CPU's pass.

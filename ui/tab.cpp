@@ -135,6 +135,7 @@ bool CTab::GenerateChannelTransfer() {
         lookups.push_back(MeasureLookup(texels.data() + c * row, kTransferTexels));
     }
     SetClearSpaceLookups(std::move(lookups));
+    SetLookupTexels(texels.data(), kTransferTexels * channelCount);
     SetLookupChannels(channelCount);
 
     gpu::Texture2DDesc desc;

@@ -224,7 +224,7 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
             return grid.get();
         };
         MakeGradientTexture(extract, shown, finalDims, finalSpacing, &newGradientTexture, &newGradientView,
-                            &gradientProblem, nullptr);
+                            &gradientProblem, VolumePassOnCpu() ? &newGradientCopy : nullptr);
         for (uint32_t c = 0; c < shown; ++c) {
             extract(c);
             shownCounts.emplace_back(kSampleValues, 0);
@@ -277,8 +277,7 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
                                                             std::make_move_iterator(shownBricks.end())));
     }
     voxels = std::move(samples);
-    // The CPU's pass draws one channel; several are the slices' to draw.
-    SetSoftwareVolume(shown == 1 ? voxels.get() : nullptr, finalDims);
+    SetSoftwareVolume(voxels.get(), finalDims, shown, components);
     texelComponents = components;
     volumeTexture = texture;
     volumeView = view;
@@ -378,7 +377,8 @@ void CVolume::MakeGradientTexture(const std::function<const uint16_t*(uint32_t c
                 for (uint32_t z = firstZ; z < firstZ + planes; ++z)
                     FillTexture(*texture, base + z, slab + (z - firstZ) * sliceBytes, rowPitch);
                 if (copying)
-                    std::copy_n(slab, planes * sliceBytes, copy->data() + firstZ * sliceBytes);
+                    std::copy_n(slab, planes * sliceBytes,
+                                copy->data() + (size_t{c} * gradientDims[2] + firstZ) * sliceBytes);
                 if (gradientDims[2] < perChannel)  // one plane: its second slice repeats it
                     FillTexture(*texture, base + 1, slab, rowPitch);
             });

@@ -4,10 +4,13 @@
 // every slice holds one density a channel near the centre. The channel in
 // front hides the one behind; the crop, shading and the extremes follow the
 // same reference. More than four channels show the first four and say so.
+#include <SDL2/SDL.h>
+
 #include <algorithm>
 #include <cmath>
 
 #include "app/app_state.h"
+#include "platform/shell/window_internal.h"
 #include "render/renderer.h"
 #include "slicing/slice_geometry.h"
 #include "tests/gpu/viewer/viewer_harness.h"
@@ -96,7 +99,8 @@ Rgb Lit(const std::vector<uint8_t>& gradient, uint32_t gz, double w, const Rgb& 
 
 // The composite of the per-sample mix over the slices whose depth lies in
 // [low, high], from the clear colour; rgb 0..255.
-Rgb CompositeReference(const Layers& layers, bool shaded, double low = 0.0, double high = 1.0) {
+Rgb CompositeReference(const Layers& layers, bool shaded, double low = 0.0, double high = 1.0,
+                       int hidden = -1) {
     const double thickness = 8.0 * 2.0 * Volume.halfExtentZ / 501.0;
     std::vector<std::vector<uint8_t>> gradients;
     uint32_t gz = kSide;
@@ -114,6 +118,8 @@ Rgb CompositeReference(const Layers& layers, bool shaded, double low = 0.0, doub
         Rgb weighted{0, 0, 0};
         double sum = 0, clearance = 1;
         for (uint32_t c = 0; c < layers.size(); ++c) {
+            if (static_cast<int>(c) == hidden)
+                continue;  // its opacity taken as 0
             const auto tf = Lookup(EditorTab.ChannelPoints(c), DensityAt(layers[c], w));
             const double a = std::clamp(tf[3], 0.0, 1.0);
             if (a <= 0)
@@ -322,6 +328,65 @@ TEST_F(ChannelsTest, ExtremesAddEachChannelsColourAtItsOwnExtremeAndLeaveUncover
         EXPECT_EQ(corner[1], 0);
         EXPECT_NEAR(corner[2], 128, 1) << "no slice covered it: the background";
     }
+}
+
+// Ctrl+2 makes the panel edit channel 2, with its histogram; the Channels
+// window's check box hides a channel, which then adds nothing. A volume of
+// one channel has no window to show.
+TEST_F(ChannelsTest, TheEditedChannelAndAHiddenChannelFollowTheKeysAndTheWindow) {
+    const Layers layers = {Slab(0, 4095, 3, 7), Slab(0, 2000, 9, 13)};
+    uint32_t edited = 0;
+    std::vector<uint32_t> counts;
+    bool windowOpen = false, windowForOne = true;
+    Frame hidden;
+    Rgb reference{};
+    const auto key = [](uint32_t type, SDL_Keycode sym, uint16_t mod) {
+        SDL_Event e{};
+        e.type = type;
+        e.key.windowID = SDL_GetWindowID(MainWindow->surface->Window());
+        e.key.keysym.sym = sym;
+        e.key.keysym.mod = mod;
+        return e;
+    };
+    Run({[] {
+             LookAlongDepth();
+             Command(kCmdViewShading);
+         },
+         Show(layers),
+         [&] {
+             for (SDL_Event e :
+                  {key(SDL_KEYDOWN, SDLK_LCTRL, KMOD_LCTRL), key(SDL_KEYDOWN, SDLK_2, KMOD_LCTRL),
+                   key(SDL_KEYUP, SDLK_2, KMOD_LCTRL), key(SDL_KEYUP, SDLK_LCTRL, 0)})
+                 SDL_PushEvent(&e);
+         },
+         [] {},
+         [&] {
+             edited = EditorTab.editedChannel;
+             counts = Volume.valueCounts;
+             Command(kCmdViewChannels);
+             Command(kCmdChannelToggleFirst + 0);  // as the window's check box posts it
+         },
+         [] {},
+         [&] {
+             hidden = ReadFrame();
+             windowOpen = ChannelsWindowOpen();
+             reference = CompositeReference(layers, false, 0.0, 1.0, 0);
+         },
+         [&] {
+             VolumeProblem problem;
+             std::vector<VolumeNotice> notices;
+             ASSERT_TRUE(Volume.Install(Slabs({layers[0]}), "one", &problem, &notices));
+             ASSERT_TRUE(ShowLoadedVolume());
+         },
+         [] {}, [&] { windowForOne = ChannelsWindowOpen(); }});
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(edited, 1u) << "Ctrl+2 edits the second channel";
+    ASSERT_EQ(counts.size(), kSampleValues);
+    EXPECT_EQ(counts[2000], 4u * kSide * kSide) << "the histogram counts channel 2's values";
+    EXPECT_EQ(counts[4095], 0u);
+    EXPECT_TRUE(windowOpen);
+    EXPECT_LE(CentreError(hidden, reference), 1.5) << "a hidden channel adds nothing";
+    EXPECT_FALSE(windowForOne) << "one channel: no window";
 }
 
 TEST_F(ChannelsTest, MoreThanFourChannelsShowTheFirstFourAndNameTheOthers) {

@@ -150,24 +150,6 @@ TEST(EmptySpaceTest, TheBoxFollowsTheBricksTheLookupShows) {
             << a;
     EXPECT_FALSE(cropped.empty);
     EXPECT_TRUE(CroppedTextureBox(box, right, high).empty);
-    // Channels: whatever any channel can show lies in their union; a channel
-    // with nothing to show adds nothing.
-    TextureBox other;
-    for (int a = 0; a < 3; ++a) {
-        other.low[a] = 0.5f + 0.1f * a;
-        other.high[a] = 0.9f;
-    }
-    const TextureBox both = UnionOfBoxes(box, other);
-    for (int a = 0; a < 3; ++a) {
-        EXPECT_EQ(both.low[a], std::min(box.low[a], other.low[a])) << a;
-        EXPECT_EQ(both.high[a], std::max(box.high[a], other.high[a])) << a;
-    }
-    TextureBox nothing;
-    nothing.empty = true;
-    const TextureBox same = UnionOfBoxes(nothing, other);
-    EXPECT_FALSE(same.empty);
-    EXPECT_EQ(same.low[1], other.low[1]);
-    EXPECT_TRUE(UnionOfBoxes(nothing, nothing).empty);
 }
 
 // The pieces: a brick's range holds every sample taken in it, and a

@@ -160,29 +160,3 @@ TEST(TfFileTest, PointCountIsCapped) {
 }
 
 }  // namespace
-
-namespace {
-
-// A channel without a colour of its own takes the microscopists' order; its
-// ramp rises in its colour from clear to the ramp's opacity.
-TEST(TransferWalkTest, ChannelsStartWithARampInTheirColour) {
-    EXPECT_EQ(ChannelColour(-1, 0), 0x00FF00u);
-    EXPECT_EQ(ChannelColour(-1, 1), 0xFF00FFu);
-    EXPECT_EQ(ChannelColour(-1, 2), 0x00FFFFu);
-    EXPECT_EQ(ChannelColour(-1, 3), 0xFFFF00u);
-    EXPECT_EQ(ChannelColour(0x102030, 1), 0x102030u) << "the file's colour wins";
-    const auto texels = Walk(ChannelRamp(0xFF8000));
-    EXPECT_EQ(texels[3], 0.0f) << "clear at the bottom of the window";
-    EXPECT_NEAR(texels[(kTransferTexels - 1) * 4 + 3], kChannelRampOpacity,
-                kChannelRampOpacity / kTransferTexels)
-        << "the ramp opacity at the top, within a texel";
-    EXPECT_GT(kChannelRampOpacity, 0.0f);
-    EXPECT_LT(kChannelRampOpacity, 1.0f) << "moderate: channels behind stay visible";
-    for (int i : {kTransferTexels / 2, kTransferTexels - 1}) {
-        EXPECT_NEAR(texels[i * 4 + 0], 1.0f, 1e-6);
-        EXPECT_NEAR(texels[i * 4 + 1], 128.0f / 255.0f, 1e-6);
-        EXPECT_NEAR(texels[i * 4 + 2], 0.0f, 1e-6);
-    }
-}
-
-}  // namespace

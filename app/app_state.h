@@ -125,8 +125,9 @@ void SavePicture();
 // every message the window procedure handles).
 void UpdateEditMenu();
 // The keys: Ctrl+Z undo, Ctrl+Shift+Z and Ctrl+Y redo, Ctrl+Shift+S save the
-// picture, Ctrl+1 to Ctrl+4 the channel the panel edits, 1 to 6 the standard views (front, back, left, right,
-// top, bottom), Home the start camera. False for any other key.
+// picture, Ctrl+1 to Ctrl+4 the channel the panel edits, 1 to 6 the standard
+// views (front, back, left, right, top, bottom), Home the start camera. False
+// for any other key.
 bool HandleViewAndEditKey(int key);
 // View > Crop...: the crop window over the client area, its sliders applied
 // (kCmdCropApply).

@@ -290,7 +290,7 @@ void RegisterMainMenu() {
           {"&Start View  Home", kCmdViewStart},
           {"", 0},
           {"Cro&p...", kCmdViewCrop},
-          {"C&hannels...", kCmdViewChannels}}},
+          {"Ch&annels...", kCmdViewChannels}}},
         {"&Slices",
          {{"&Clear", kCmdSlicesClear},
           {"&X-Axis", kCmdSlicesXAxis},

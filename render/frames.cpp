@@ -229,6 +229,7 @@ void DrawSoftwareLayer(const DragQuality& quality) {
     frame.skipClearSpace = Renderer.skipClearSpace;
     SoftwareVolume volume = Renderer.softwareVolume;
     volume.bricks = &Renderer.volumeBricks;
+    volume.moreBricks = &Renderer.moreChannelBricks;
     for (int axis = 0; axis < 3; ++axis)
         volume.halfExtents[axis] = Renderer.volumeHalfExtents[axis];
     DrawSoftwareVolume(volume, frame, Renderer.softwareImage.data(), width);

@@ -407,9 +407,15 @@ void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
             int32_t brick[3];
             if (pass.channels > 1) {
                 float values[kMaxChannels];
-                for (uint32_t c = 0; c < pass.channels; ++c) {
+                // A brick is clear for all the channels or none.
+                if (!Trilinear(pass.grid, u, &values[0], brick)) {
+                    lane.skipUntil = BrickExit(lane.ray, brick, pass.grid.dims, z);
+                    continue;
+                }
+                for (uint32_t c = 1; c < pass.channels; ++c) {
                     Grid channel = pass.grid;
                     channel.texels += c;
+                    channel.clearBrick = nullptr;
                     Trilinear(channel, u, &values[c], brick);
                 }
                 if (!composite) {
@@ -540,17 +546,33 @@ void DrawSoftwareVolume(const SoftwareVolume& volume, const SoftwareFrame& frame
     const VolumeBricks* bricks = volume.bricks;
     const bool measured = bricks != nullptr && !bricks->low.empty() && bricks->dims[0] == volume.dims[0] &&
                           bricks->dims[1] == volume.dims[1] && bricks->dims[2] == volume.dims[2];
-    // Bricks are measured for channel 0: several channels skip none.
-    if (drawable && composite && frame.skipClearSpace && measured && frame.lookup != nullptr &&
-        pass.channels == 1) {
-        const LookupOpacity opacity = MeasureLookup(frame.lookup, frame.lookupTexels);
-        clearBrick.resize(bricks->low.size());
-        for (size_t b = 0; b < clearBrick.size(); ++b)
-            clearBrick[b] = CanBeSeen(opacity, bricks->low[b], bricks->high[b]) ? 0 : 1;
+    // Every channel's bricks, on one grid of bricks; without them all
+    // nothing is skipped.
+    std::vector<const VolumeBricks*> channelBricks = {bricks};
+    for (uint32_t c = 1; c < pass.channels; ++c) {
+        const VolumeBricks* more = volume.moreBricks != nullptr && c <= volume.moreBricks->size()
+                                       ? &(*volume.moreBricks)[c - 1]
+                                       : nullptr;
+        channelBricks.push_back(
+            bricks != nullptr && more != nullptr && more->low.size() == bricks->low.size() ? more : nullptr);
+    }
+    const bool allMeasured =
+        std::find(channelBricks.begin(), channelBricks.end(), nullptr) == channelBricks.end();
+    if (drawable && composite && frame.skipClearSpace && measured && allMeasured && frame.lookup != nullptr) {
+        clearBrick.assign(bricks->low.size(), 1);
+        TextureBox visible;
+        visible.empty = true;
+        for (uint32_t c = 0; c < pass.channels; ++c) {
+            const VolumeBricks& own = *channelBricks[c];
+            const LookupOpacity opacity =
+                MeasureLookup(frame.lookup + size_t{c} * frame.lookupTexels * 4, frame.lookupTexels);
+            for (size_t b = 0; b < clearBrick.size(); ++b)
+                clearBrick[b] = clearBrick[b] && !CanBeSeen(opacity, own.low[b], own.high[b]) ? 1 : 0;
+            visible = UnionOfBoxes(visible, VisibleTextureBox(own, opacity));
+        }
         pass.grid.clearBrick = clearBrick.data();
         pass.grid.bricks[0] = bricks->bricks[0];
         pass.grid.bricks[1] = bricks->bricks[1];
-        const TextureBox visible = VisibleTextureBox(*bricks, opacity);
         for (int j = 0; j < 3; ++j) {
             pass.visibleLow[j] = visible.empty ? 1.0f : visible.low[j];
             pass.visibleHigh[j] = visible.empty ? 0.0f : visible.high[j];

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // Bytes of one gradient texel: four 8-bit channels.
 inline constexpr uint32_t kGradientTexelBytes = 4;
@@ -33,7 +34,10 @@ struct SoftwareVolume {
     uint32_t gradientDims[3] = {0, 0, 0};
     float halfExtents[3] = {0, 0, 0};
     // The measured bricks (empty_space.h); empty: nothing is skipped by brick.
+    // With several channels channel 0's, and those of channels 1.. here: a
+    // brick is skipped where every channel is clear.
     const VolumeBricks* bricks = nullptr;
+    const std::vector<VolumeBricks>* moreBricks = nullptr;
 };
 
 // One frame's view and what it draws.

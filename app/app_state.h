@@ -47,6 +47,12 @@ inline constexpr uint16_t kCmdTimeApply = 40416;
 inline constexpr uint16_t kCmdTimePlay = 40417;
 inline constexpr uint16_t kCmdTimeBack = 40418;
 inline constexpr uint16_t kCmdTimeForward = 40419;
+// View > Channels...; the channels window's edits: edit channel c
+// (kCmdChannelEditFirst + c, as Ctrl+1..4) and show or hide it
+// (kCmdChannelToggleFirst + c).
+inline constexpr uint16_t kCmdViewChannels = 40428;
+inline constexpr uint16_t kCmdChannelEditFirst = 40420;
+inline constexpr uint16_t kCmdChannelToggleFirst = 40424;
 // Front, back, left, right, top, bottom: kCmdViewFront + StandardView.
 inline constexpr uint16_t kCmdViewFront = 40410;
 inline constexpr uint16_t kCmdViewBottom = 40415;
@@ -128,8 +134,9 @@ void SavePicture();
 // every message the window procedure handles).
 void UpdateEditMenu();
 // The keys: Ctrl+Z undo, Ctrl+Shift+Z and Ctrl+Y redo, Ctrl+Shift+S save the
-// picture, 1 to 6 the standard views (front, back, left, right, top, bottom),
-// Home the start camera. False for any other key.
+// picture, Ctrl+1 to Ctrl+4 the channel the panel edits, 1 to 6 the standard
+// views (front, back, left, right, top, bottom), Home the start camera. False
+// for any other key.
 bool HandleViewAndEditKey(int key);
 // View > Crop...: the crop window over the client area, its sliders applied
 // (kCmdCropApply).
@@ -142,6 +149,10 @@ void ApplyCropWindow();
 void ShowTurntableWindow();
 int TurntablePictureCount();
 void SaveTurntable(int pictures);
+// View > Channels...: each channel's name, whether it is shown, its colour
+// and which one the panel edits; nothing for a volume of one channel.
+void ShowChannelsWindow();
+bool ChannelsWindowOpen();
 // The overlay goes once every tool window is closed.
 void CloseToolWindows();
 

@@ -94,6 +94,13 @@ void ReleaseDevice() {
     ReleaseAndNull(r.psVolumeFlat);
     ReleaseAndNull(r.psVolumeExtreme);
     ReleaseAndNull(r.psExtremeLookup);
+    ReleaseAndNull(r.psChannels);
+    ReleaseAndNull(r.psChannelsFlat);
+    ReleaseAndNull(r.psChannelsMaximum);
+    ReleaseAndNull(r.psChannelsMinimum);
+    ReleaseAndNull(r.psChannelsMaximumLookup);
+    ReleaseAndNull(r.psChannelsMinimumLookup);
+    ReleaseAndNull(r.blendStateChannelsMinimum);
     ReleaseAndNull(r.blendStateMaximum);
     ReleaseAndNull(r.blendStateMinimum);
     ReleaseAndNull(r.vsVolume);

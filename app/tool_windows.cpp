@@ -1,7 +1,8 @@
 // Small Dear ImGui windows over the client area: View > Crop... (a range
 // slider for each axis of the box and a Reset button; the box is outlined
-// while a slider moves), File > Save Turntable... (how many pictures) and
-// View > Time... (a series' point, its play, rate and loop).
+// while a slider moves), View > Channels... (a line a channel), File >
+// Save Turntable... (how many pictures) and View > Time... (a series'
+// point, its play, rate and loop).
 // They draw with the menu bar (the shell's overlay); what they change is
 // applied by the window procedure, between frames, so nothing is rebuilt or
 // drawn on the device while the bar is being drawn.
@@ -13,6 +14,7 @@
 #include "app/app_state.h"
 #include "render/renderer.h"
 #include "slicing/slice_geometry.h"
+#include "ui/tab.h"
 #include "volume/volume.h"
 
 namespace {
@@ -34,6 +36,10 @@ struct TimeWindowRecord {
     int pending = 0;  // the slider's point, shown at kCmdTimeApply
 };
 TimeWindowRecord TimeWindow;
+struct ChannelsWindowRecord {
+    bool open = false;
+};
+ChannelsWindowRecord ChannelsWindow;
 
 constexpr float kWindowWidth = 320.0f, kWindowHeight = 132.0f, kMargin = 10.0f;
 
@@ -183,6 +189,45 @@ void DrawTimeWindow(int clientTop) {
     TimeWindow.open = open;
 }
 
+// A line a channel: whether it is shown, its colour, its name, and whether
+// the panel edits it. The edits go to the window procedure as commands.
+void DrawChannelsWindow(int clientTop) {
+    const uint32_t count = EditorTab.channelCount;
+    if (count <= 1) {  // a volume of one channel has none to choose
+        ChannelsWindow.open = false;
+        return;
+    }
+    ImGui::SetNextWindowPos(ImVec2(kMargin, static_cast<float>(clientTop) + kMargin), ImGuiCond_Appearing);
+    ImGui::SetNextWindowSize(ImVec2(kWindowWidth, 40.0f + 26.0f * static_cast<float>(count)),
+                             ImGuiCond_Always);
+    bool open = true;
+    if (ImGui::Begin(
+            "Channels", &open,
+            ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoSavedSettings)) {
+        for (uint32_t c = 0; c < count; ++c) {
+            ImGui::PushID(static_cast<int>(c));
+            bool visible = c < EditorTab.channelVisible.size() && EditorTab.channelVisible[c];
+            if (ImGui::Checkbox("##shown", &visible))
+                shell::PostMessage(MainWindow, shell::WM_COMMAND, kCmdChannelToggleFirst + c, 0);
+            ImGui::SameLine();
+            const uint32_t rgb = c < EditorTab.channelColours.size() ? EditorTab.channelColours[c] : 0xFFFFFF;
+            const ImVec4 swatch(static_cast<float>((rgb >> 16) & 0xFF) / 255.0f,
+                                static_cast<float>((rgb >> 8) & 0xFF) / 255.0f,
+                                static_cast<float>(rgb & 0xFF) / 255.0f, 1.0f);
+            ImGui::ColorButton("##colour", swatch, ImGuiColorEditFlags_NoTooltip, ImVec2(18.0f, 18.0f));
+            ImGui::SameLine();
+            const std::string name = c < Volume.channels.size() ? ChannelLabel(Volume.channels[c], c)
+                                                                : "Channel " + std::to_string(c + 1);
+            if (ImGui::RadioButton(name.c_str(), EditorTab.editedChannel == c) &&
+                EditorTab.editedChannel != c)
+                shell::PostMessage(MainWindow, shell::WM_COMMAND, kCmdChannelEditFirst + c, 0);
+            ImGui::PopID();
+        }
+    }
+    ImGui::End();
+    ChannelsWindow.open = open;
+}
+
 void DrawToolWindows(int clientTop) {
     if (CropWindow.open)
         DrawCropWindow(clientTop);
@@ -190,8 +235,10 @@ void DrawToolWindows(int clientTop) {
         DrawTurntableWindow(clientTop);
     if (TimeWindow.open)
         DrawTimeWindow(clientTop);
+    if (ChannelsWindow.open)
+        DrawChannelsWindow(clientTop);
     // Not from here: this very function would be replaced while it runs.
-    if (!CropWindow.open && !TurntableWindow.open && !TimeWindow.open)
+    if (!CropWindow.open && !TurntableWindow.open && !TimeWindow.open && !ChannelsWindow.open)
         shell::PostMessage(MainWindow, shell::WM_COMMAND, kCmdToolWindowsClose, 0);
 }
 
@@ -235,7 +282,18 @@ uint32_t TimeWindowPoint() {
     return static_cast<uint32_t>(std::max(TimeWindow.pending, 0));
 }
 
+void ShowChannelsWindow() {
+    if (EditorTab.channelCount <= 1)
+        return;
+    ChannelsWindow.open = true;
+    shell::SetWindowOverlay(MainWindow, &DrawToolWindows);
+}
+
+bool ChannelsWindowOpen() {
+    return ChannelsWindow.open;
+}
+
 void CloseToolWindows() {
-    if (!CropWindow.open && !TurntableWindow.open && !TimeWindow.open)
+    if (!CropWindow.open && !TurntableWindow.open && !TimeWindow.open && !ChannelsWindow.open)
         shell::SetWindowOverlay(MainWindow, {});
 }

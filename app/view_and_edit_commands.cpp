@@ -65,6 +65,8 @@ bool HandleViewAndEditKey(int key) {
             RedoTransferEdit();
         else if (key == 'S' && shift)
             SavePicture();
+        else if (key >= '1' && key <= '4' && !shift)
+            EditorTab.SelectChannel(static_cast<uint32_t>(key - '1'));
         else
             return false;
         return true;

@@ -220,6 +220,11 @@ bool OpenVolumeFile(const char* path, const ValueChoice& values) {
 }
 
 bool ShowLoadedVolume() {
+    // Each channel starts with its ramp; one channel keeps the panel's function.
+    std::vector<uint32_t> colours;
+    for (uint32_t c = 0; c < Volume.channels.size(); ++c)
+        colours.push_back(ChannelColour(Volume.channels[c].colour, c));
+    EditorTab.SetChannels(colours);
     // A new volume starts at its first point, paused; the Time window comes
     // with a series and goes with anything else.
     StopTimePlay();
@@ -305,7 +310,8 @@ void RegisterMainMenu() {
           {"&Start View  Home", kCmdViewStart},
           {"", 0},
           {"Cro&p...", kCmdViewCrop},
-          {"T&ime...", kCmdViewTime}}},
+          {"T&ime...", kCmdViewTime},
+          {"Ch&annels...", kCmdViewChannels}}},
         {"&Slices",
          {{"&Clear", kCmdSlicesClear},
           {"&X-Axis", kCmdSlicesXAxis},
@@ -418,6 +424,9 @@ static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPA
                 case kCmdCropApply:
                     ApplyCropWindow();
                     return 0;
+                case kCmdViewChannels:
+                    ShowChannelsWindow();
+                    return 0;
                 case kCmdToolWindowsClose:
                     CloseToolWindows();
                     return 0;
@@ -451,6 +460,16 @@ static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPA
                     return 0;
                 default: {
                     const uint16_t id = shell::LOWORD(wParam);
+                    if (id >= kCmdChannelEditFirst && id < kCmdChannelEditFirst + 4) {
+                        EditorTab.SelectChannel(id - kCmdChannelEditFirst);
+                        return 0;
+                    }
+                    if (id >= kCmdChannelToggleFirst && id < kCmdChannelToggleFirst + 4) {
+                        const uint32_t c = id - kCmdChannelToggleFirst;
+                        if (c < EditorTab.channelVisible.size())
+                            EditorTab.SetChannelVisible(c, !EditorTab.channelVisible[c]);
+                        return 0;
+                    }
                     if (id >= kCmdViewFront && id <= kCmdViewBottom) {
                         ShowStandardView(static_cast<StandardView>(id - kCmdViewFront));
                         return 0;

@@ -205,3 +205,147 @@ float4 PS_ExtremeLookup(TexVertexOut input) : SV_TARGET
     float alpha = saturate(colour.a) * extreme.a;
     return float4(lerp(float3(0.0f, 0.0f, 0.5f), colour.rgb, alpha), alpha);
 }
+
+// ---------------------------------------------------------------------------
+// Several channels (2 to 4) drawn together: the volume texture holds one
+// channel a component, the lookup one row a channel (a hidden channel's row
+// is clear), and the gradient array one run of slices a channel, channel 0's
+// first. The channels mix at each sample, along the ray: the opacity of the
+// mix is that of the channels' layers one behind another, 1 - prod(1 - a_i),
+// and its colour the channels' colours weighted by their opacities, so a
+// channel in front hides one behind it as a specimen does. One channel drawn
+// here gives the one-channel shaders' colour.
+
+Texture2D ChannelTransferTexture : register(t4);
+
+uint ChannelCount()
+{
+    uint width, rows;
+    ChannelTransferTexture.GetDimensions(width, rows);
+    return min(rows, 4u);
+}
+
+// Channel c's transfer function at `density`, read at its row's centre so
+// that the rows never mix.
+float4 ChannelLookup(uint c, uint count, float density)
+{
+    return ChannelTransferTexture.Sample(TransferSampler, float2(density, (c + 0.5f) / count));
+}
+
+// The layer a slice stands for (see SliceColour): how many reference layers.
+float SliceLayers(VolumeVertexOut input)
+{
+    float3 halfExtents = VolumeConstants.xyz * 500.0f;
+    float depth = 2.0f * dot(halfExtents, abs(input.viewAxis));
+    return 8.0f * depth / 501.0f * max(1.0f, VolumeConstants.w);
+}
+
+// Channel c's lit colour: the one-channel shading (PS_Volume) with the
+// gradient of channel c's own values. Each channel is a material of its own,
+// lit by its own surfaces; the mix then weights the lit colours, which keeps
+// two channels' opposite normals from cancelling where their surfaces meet.
+float3 LitChannel(uint c, float3 rgb, VolumeVertexOut input, float3 towardsEye)
+{
+    uint width, height, slices;
+    GradientTexture.GetDimensions(width, height, slices);
+    uint count = ChannelCount();
+    float perChannel = (float)(slices / count);
+    float slice = clamp(floor(input.texcoord.z * perChannel), 0.0f, perChannel - 1.0f) + c * perChannel;
+    float4 texel = GradientTexture.Sample(VolumeSampler, float3(input.texcoord.xy, slice));
+    float3 normal = texel.xyz * (255.0f / 127.0f) - (128.0f / 127.0f);
+    float fade = sqrt(dot(normal, normal));
+    float facing = abs(dot(normal, towardsEye));
+    float facing4 = facing * facing;
+    facing4 *= facing4;
+    float facing16 = facing4 * facing4;
+    facing16 *= facing16;
+    return saturate(rgb * (1.0f - 0.7f * fade + 0.7f * facing) + 0.3f * (facing16 * facing4));
+}
+
+// The channels' mix at this slice's sample, with the opacity of the layer
+// the slice stands for; lit by each channel's gradient when `shaded`.
+float4 ChannelsColour(VolumeVertexOut input, bool shaded)
+{
+    float4 densities = VolumeTexture.Sample(VolumeSampler, input.texcoord);
+    uint count = ChannelCount();
+    float3 towardsEye = normalize(input.towardsEye);
+    float3 weighted = float3(0.0f, 0.0f, 0.0f);
+    float opacitySum = 0.0f;
+    float clearance = 1.0f;
+    for (uint c = 0; c < count; ++c) {
+        float4 colour = ChannelLookup(c, count, densities[c]);
+        float alpha = saturate(colour.a);
+        if (alpha > 0.0f) {
+            float3 rgb = shaded ? LitChannel(c, colour.rgb, input, towardsEye) : colour.rgb;
+            weighted += alpha * rgb;
+            opacitySum += alpha;
+            clearance *= 1.0f - alpha;
+        }
+    }
+    float alpha = 1.0f - clearance;
+    // As for one channel: a clear sample adds nothing, and leaving it out
+    // changes no pixel.
+    if (alpha <= 0.0f || opacitySum <= 0.0f)
+        discard;
+    return float4(weighted / opacitySum, 1.0f - pow(1.0f - alpha, SliceLayers(input)));
+}
+
+float4 PS_ChannelsFlat(VolumeVertexOut input) : SV_TARGET
+{
+    return ChannelsColour(input, false);
+}
+
+float4 PS_Channels(VolumeVertexOut input) : SV_TARGET
+{
+    return ChannelsColour(input, true);
+}
+
+// Maximum and minimum intensity per channel: each channel's density in its
+// own component of the 16-bit layer, kept by a max (min) blend on all four.
+// No component is left for whether any slice covered the pixel, so a sample
+// is written one step away from the layer's clear value: above 0 for the
+// maximum, below 1 for the minimum. A pixel still at its clear value was
+// covered by no slice.
+static const float kStep = 1.0f / 65535.0f;
+
+float4 PS_ChannelsMaximum(VolumeVertexOut input) : SV_TARGET
+{
+    float4 densities = VolumeTexture.Sample(VolumeSampler, input.texcoord);
+    return kStep + densities * (1.0f - kStep);
+}
+
+float4 PS_ChannelsMinimum(VolumeVertexOut input) : SV_TARGET
+{
+    float4 densities = VolumeTexture.Sample(VolumeSampler, input.texcoord);
+    return densities * (1.0f - kStep);
+}
+
+// The extremes' layer into the back buffer: each channel's colour at its
+// extreme, weighted by its opacity, added and saturated (fluorescence adds
+// up), over the background as far as the channels' layers cover it.
+float4 ChannelsExtremeColour(float4 densities, bool covered)
+{
+    uint count = ChannelCount();
+    float3 added = float3(0.0f, 0.0f, 0.0f);
+    float clearance = 1.0f;
+    for (uint c = 0; c < count; ++c) {
+        float4 colour = ChannelLookup(c, count, densities[c]);
+        float alpha = covered ? saturate(colour.a) : 0.0f;
+        added += alpha * colour.rgb;
+        clearance *= 1.0f - alpha;
+    }
+    float alpha = 1.0f - clearance;
+    return float4(saturate(added + clearance * float3(0.0f, 0.0f, 0.5f)), alpha);
+}
+
+float4 PS_ChannelsMaximumLookup(TexVertexOut input) : SV_TARGET
+{
+    float4 stored = InterfaceTexture.Sample(InterfaceSampler, input.texcoord);
+    return ChannelsExtremeColour(saturate((stored - kStep) / (1.0f - kStep)), stored.r > 0.5f * kStep);
+}
+
+float4 PS_ChannelsMinimumLookup(TexVertexOut input) : SV_TARGET
+{
+    float4 stored = InterfaceTexture.Sample(InterfaceSampler, input.texcoord);
+    return ChannelsExtremeColour(saturate(stored / (1.0f - kStep)), stored.r < 1.0f - 0.5f * kStep);
+}

@@ -192,3 +192,16 @@ TextureBox CroppedTextureBox(const TextureBox& visible, const float low[3], cons
     }
     return kept;
 }
+
+TextureBox UnionOfBoxes(const TextureBox& a, const TextureBox& b) {
+    if (a.empty)
+        return b;
+    if (b.empty)
+        return a;
+    TextureBox both;
+    for (int axis = 0; axis < 3; ++axis) {
+        both.low[axis] = std::min(a.low[axis], b.low[axis]);
+        both.high[axis] = std::max(a.high[axis], b.high[axis]);
+    }
+    return both;
+}

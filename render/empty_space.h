@@ -41,6 +41,9 @@ struct TextureBox {
     bool empty = false;
 };
 TextureBox VisibleTextureBox(const VolumeBricks& bricks, const LookupOpacity& lookup);
+// The smallest box holding both: with several channels a sample can be seen
+// wherever any channel's can.
+TextureBox UnionOfBoxes(const TextureBox& a, const TextureBox& b);
 // The part of `visible` inside a crop of the box (per axis the fractions
 // low..high kept): nothing outside the crop is drawn, so nothing there can be
 // seen either. Empty when they do not meet.

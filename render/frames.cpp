@@ -17,6 +17,9 @@ constexpr float kVolumeClearColour[4] = {0.0f, 0.0f, 0.5f, 0.0f};
 // every density for the minimum; alpha 0: no slice covered the pixel yet.
 constexpr float kMaximumClearColour[4] = {0.0f, 0.0f, 0.0f, 0.0f};
 constexpr float kMinimumClearColour[4] = {1.0f, 1.0f, 1.0f, 0.0f};
+// With channels every component holds one channel's extreme: the minimum
+// starts above every density in alpha too.
+constexpr float kChannelsMinimumClearColour[4] = {1.0f, 1.0f, 1.0f, 1.0f};
 constexpr float kBlendFactor[4] = {0.0f, 0.0f, 0.0f, 0.0f};
 constexpr uint32_t kSampleMask = 0xFFFFFFFF;
 constexpr uint32_t kVolumeStride = sizeof(VolumeVertex);
@@ -27,9 +30,23 @@ constexpr uint32_t kZeroOffset = 0;
 // composite, below or above every density for the extremes.
 const float* SliceClearColour() {
     const VolumeMode mode = DrawnVolumeMode();
-    return mode == VolumeMode::Maximum   ? kMaximumClearColour
-           : mode == VolumeMode::Minimum ? kMinimumClearColour
-                                         : kVolumeClearColour;
+    return mode == VolumeMode::Maximum ? kMaximumClearColour
+           : mode == VolumeMode::Minimum
+               ? (Renderer.lookupChannels > 1 ? kChannelsMinimumClearColour : kMinimumClearColour)
+               : kVolumeClearColour;
+}
+
+// The part of the box where any channel's sample can be seen.
+TextureBox VisibleBox() {
+    TextureBox visible = VisibleTextureBox(Renderer.volumeBricks, Renderer.lookupOpacity);
+    for (uint32_t c = 1; c < Renderer.lookupChannels; ++c) {
+        // Unmeasured: anywhere.
+        if (c > Renderer.moreChannelBricks.size() || c > Renderer.moreChannelLookups.size())
+            return TextureBox{};
+        visible = UnionOfBoxes(visible, VisibleTextureBox(Renderer.moreChannelBricks[c - 1],
+                                                          Renderer.moreChannelLookups[c - 1]));
+    }
+    return visible;
 }
 
 // Where the slices can show anything in a viewport of `width` x `height`
@@ -42,9 +59,7 @@ VisibleWindow SliceWindow(float width, float height) {
     const float* half = Renderer.volumeHalfExtents;
     d3dx::Matrix projection;  // kept transposed for the shaders
     d3dx::MatrixTranspose(&projection, &Renderer.projection);
-    const TextureBox visible =
-        CroppedTextureBox(VisibleTextureBox(Renderer.volumeBricks, Renderer.lookupOpacity),
-                          Renderer.cropBox.low, Renderer.cropBox.high);
+    const TextureBox visible = CroppedTextureBox(VisibleBox(), Renderer.cropBox.low, Renderer.cropBox.high);
     return WindowOfBox(visible, half, Renderer.view, projection, width, height);
 }
 
@@ -59,13 +74,22 @@ bool BeginSlices(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceView* t
     *window = SliceWindow(width, height);
     if (window->empty)
         return false;
+    const bool channels = Renderer.lookupChannels > 1;
     gpu::BlendState* blend = mode == VolumeMode::Maximum   ? Renderer.blendStateMaximum
-                             : mode == VolumeMode::Minimum ? Renderer.blendStateMinimum
+                             : mode == VolumeMode::Minimum ? (channels ? Renderer.blendStateChannelsMinimum
+                                                                       : Renderer.blendStateMinimum)
                                                            : Renderer.blendStateVolume;
     const bool shaded = Renderer.shading && Renderer.gradientView != nullptr;
-    gpu::PixelShader* shader = mode != VolumeMode::Composite ? Renderer.psVolumeExtreme
-                               : shaded                      ? Renderer.psVolume
-                                                             : Renderer.psVolumeFlat;
+    gpu::PixelShader* shader = nullptr;
+    if (channels)
+        shader = mode == VolumeMode::Maximum   ? Renderer.psChannelsMaximum
+                 : mode == VolumeMode::Minimum ? Renderer.psChannelsMinimum
+                 : shaded                      ? Renderer.psChannels
+                                               : Renderer.psChannelsFlat;
+    else
+        shader = mode != VolumeMode::Composite ? Renderer.psVolumeExtreme
+                 : shaded                      ? Renderer.psVolume
+                                               : Renderer.psVolumeFlat;
     ctx->OMSetBlendState(blend, kBlendFactor, kSampleMask);
     ctx->IASetInputLayout(Renderer.layoutVolume);
     ctx->VSSetShader(Renderer.vsVolume, nullptr, 0);
@@ -76,7 +100,10 @@ bool BeginSlices(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceView* t
     ctx->PSSetConstantBuffers(4, 1, &Renderer.cbChangeOnVolume);
     ctx->PSSetShaderResources(0, 1, &Renderer.uiAtlasView);
     ctx->PSSetShaderResources(1, 1, &volumeView);
-    ctx->PSSetShaderResources(2, 1, &transferView);
+    // The one-channel lookup is a 1D texture, the channels' a 2D one.
+    gpu::ShaderResourceView* none = nullptr;
+    ctx->PSSetShaderResources(2, 1, channels ? &none : &transferView);
+    ctx->PSSetShaderResources(4, 1, channels ? &transferView : &none);
     ctx->PSSetShaderResources(3, 1, &Renderer.gradientView);
     ctx->PSSetSamplers(0, 1, &Renderer.simpleTexSampler);
     ctx->PSSetSamplers(1, 1, &Renderer.volumeSampler);
@@ -197,10 +224,12 @@ void DrawSoftwareLayer(const DragQuality& quality) {
     frame.mode = DrawnVolumeMode();
     frame.shading = Renderer.shading && Renderer.gradientView != nullptr;
     frame.lookup = Renderer.lookupTexels.data();
-    frame.lookupTexels = static_cast<uint32_t>(Renderer.lookupTexels.size() / 4);
+    frame.lookupRows = Renderer.lookupChannels;
+    frame.lookupTexels = static_cast<uint32_t>(Renderer.lookupTexels.size() / 4 / frame.lookupRows);
     frame.skipClearSpace = Renderer.skipClearSpace;
     SoftwareVolume volume = Renderer.softwareVolume;
     volume.bricks = &Renderer.volumeBricks;
+    volume.moreBricks = &Renderer.moreChannelBricks;
     for (int axis = 0; axis < 3; ++axis)
         volume.halfExtents[axis] = Renderer.volumeHalfExtents[axis];
     DrawSoftwareVolume(volume, frame, Renderer.softwareImage.data(), width);
@@ -211,7 +240,10 @@ void DrawSoftwareLayer(const DragQuality& quality) {
 // Whether this frame's layer is the CPU's: on its device, with the volume's
 // samples at hand (and its gradient where the picture is shaded).
 bool CpuDrawsThisLayer() {
-    if (!Renderer.volumePassOnCpu || Renderer.softwareVolume.texels == nullptr)
+    // The volume's channels and the lookup's rows must agree (they may not
+    // for the moment between a volume's install and its lookup's).
+    if (!Renderer.volumePassOnCpu || Renderer.softwareVolume.texels == nullptr ||
+        Renderer.softwareVolume.channels != Renderer.lookupChannels)
         return false;
     const bool shaded =
         Renderer.shading && Renderer.gradientView != nullptr && DrawnVolumeMode() == VolumeMode::Composite;
@@ -220,9 +252,12 @@ bool CpuDrawsThisLayer() {
 
 }  // namespace
 
-void SetSoftwareVolume(const uint16_t* texels, const uint32_t dims[3]) {
+void SetSoftwareVolume(const uint16_t* texels, const uint32_t dims[3], uint32_t channels,
+                       uint32_t components) {
     InvalidateVolumeLayer();
     Renderer.softwareVolume.texels = texels;
+    Renderer.softwareVolume.channels = channels;
+    Renderer.softwareVolume.components = components;
     for (int axis = 0; axis < 3; ++axis)
         Renderer.softwareVolume.dims[axis] = texels != nullptr ? dims[axis] : 0;
 }
@@ -253,6 +288,29 @@ void SetClearSpaceVolume(VolumeBricks bricks, const float* halfExtents) {
 void SetClearSpaceLookup(LookupOpacity lookup) {
     InvalidateVolumeLayer();
     Renderer.lookupOpacity = std::move(lookup);
+    Renderer.moreChannelLookups.clear();
+}
+
+void SetClearSpaceMoreChannels(std::vector<VolumeBricks> bricks) {
+    InvalidateVolumeLayer();
+    Renderer.moreChannelBricks = std::move(bricks);
+}
+
+void SetClearSpaceLookups(std::vector<LookupOpacity> lookups) {
+    InvalidateVolumeLayer();
+    if (lookups.empty()) {
+        Renderer.lookupOpacity = LookupOpacity{};
+        Renderer.moreChannelLookups.clear();
+        return;
+    }
+    Renderer.lookupOpacity = std::move(lookups.front());
+    Renderer.moreChannelLookups.assign(std::make_move_iterator(lookups.begin() + 1),
+                                       std::make_move_iterator(lookups.end()));
+}
+
+void SetLookupChannels(uint32_t channels) {
+    InvalidateVolumeLayer();
+    Renderer.lookupChannels = std::clamp<uint32_t>(channels, 1, 4);
 }
 
 void SetVolumeGradient(gpu::ShaderResourceView* gradientView) {

@@ -230,6 +230,14 @@ bool InitShaders() {
         !BuildPixelShader(shaderFile.c_str(), "PS_VolumeExtreme", &Renderer.psVolumeExtreme) ||
         !BuildPixelShader(shaderFile.c_str(), "PS_ExtremeLookup", &Renderer.psExtremeLookup))
         return false;
+    if (!BuildPixelShader(shaderFile.c_str(), "PS_Channels", &Renderer.psChannels) ||
+        !BuildPixelShader(shaderFile.c_str(), "PS_ChannelsFlat", &Renderer.psChannelsFlat) ||
+        !BuildPixelShader(shaderFile.c_str(), "PS_ChannelsMaximum", &Renderer.psChannelsMaximum) ||
+        !BuildPixelShader(shaderFile.c_str(), "PS_ChannelsMinimum", &Renderer.psChannelsMinimum) ||
+        !BuildPixelShader(shaderFile.c_str(), "PS_ChannelsMaximumLookup",
+                          &Renderer.psChannelsMaximumLookup) ||
+        !BuildPixelShader(shaderFile.c_str(), "PS_ChannelsMinimumLookup", &Renderer.psChannelsMinimumLookup))
+        return false;
 
     gpu::SamplerDesc simple = MakeSamplerDesc(gpu::Filter::MIN_MAG_MIP_POINT, gpu::TextureAddressMode::WRAP);
     if (gpu::FAILED(Renderer.device->CreateSamplerState(&simple, &Renderer.simpleTexSampler))) {
@@ -287,8 +295,12 @@ bool CreateDeviceObjects() {
     }
     const gpu::BlendDesc maximum = MakeExtremeBlendDesc(gpu::BlendOp::MAX);
     const gpu::BlendDesc minimum = MakeExtremeBlendDesc(gpu::BlendOp::MIN);
+    gpu::BlendDesc channelsMinimum = minimum;
+    channelsMinimum.RenderTarget[0].BlendOpAlpha = gpu::BlendOp::MIN;
     if (gpu::FAILED(Renderer.device->CreateBlendState(&maximum, &Renderer.blendStateMaximum)) ||
-        gpu::FAILED(Renderer.device->CreateBlendState(&minimum, &Renderer.blendStateMinimum))) {
+        gpu::FAILED(Renderer.device->CreateBlendState(&minimum, &Renderer.blendStateMinimum)) ||
+        gpu::FAILED(
+            Renderer.device->CreateBlendState(&channelsMinimum, &Renderer.blendStateChannelsMinimum))) {
         ShowRendererError("CreateBlendState failed");
         return false;
     }

@@ -54,6 +54,20 @@ struct RendererRecord {
     gpu::PixelShader* psExtremeLookup = nullptr;
     gpu::BlendState* blendStateMaximum = nullptr;
     gpu::BlendState* blendStateMinimum = nullptr;
+    // The same for 2 to 4 channels drawn together (fx.fx): the mix at each
+    // sample, shaded and unshaded, each channel's extremes and their lookup.
+    // The minimum keeps every component's minimum, alpha's too.
+    gpu::PixelShader* psChannels = nullptr;
+    gpu::PixelShader* psChannelsFlat = nullptr;
+    gpu::PixelShader* psChannelsMaximum = nullptr;
+    gpu::PixelShader* psChannelsMinimum = nullptr;
+    gpu::PixelShader* psChannelsMaximumLookup = nullptr;
+    gpu::PixelShader* psChannelsMinimumLookup = nullptr;
+    gpu::BlendState* blendStateChannelsMinimum = nullptr;
+    // How many channels the lookup texture has rows for (SetLookupChannels):
+    // 1 draws with the one-channel shaders and a 1D lookup, more with the
+    // channels' shaders and a 2D lookup of one row a channel.
+    uint32_t lookupChannels = 1;
     // The shown volume's gradient (volume/gradient.h), lent by the volume;
     // null: nothing to shade with.
     gpu::ShaderResourceView* gradientView = nullptr;
@@ -107,6 +121,10 @@ struct RendererRecord {
     VolumeBricks volumeBricks;
     float volumeHalfExtents[3] = {0, 0, 0};
     LookupOpacity lookupOpacity;
+    // With several channels, those of channels 1.. (channel 0's are the
+    // above): a brick is clear only where every channel is clear.
+    std::vector<VolumeBricks> moreChannelBricks;
+    std::vector<LookupOpacity> moreChannelLookups;
     // The crop the slices were cut to, as fractions of the box (the whole box at start).
     TextureBox cropBox;
     bool skipClearSpace = true;

@@ -69,6 +69,15 @@ void InvalidateVolumeLayer();
 // nothing here runs from the volume's destructor at exit.
 void SetClearSpaceVolume(VolumeBricks bricks, const float* halfExtents);
 void SetClearSpaceLookup(LookupOpacity lookup);
+// With several channels: the bricks of channels 1.. (channel 0's come with
+// SetClearSpaceVolume), and every channel's lookup opacities, channel 0's
+// first. A clear brick is one every channel leaves clear.
+void SetClearSpaceMoreChannels(std::vector<VolumeBricks> bricks);
+void SetClearSpaceLookups(std::vector<LookupOpacity> lookups);
+// How many channels the lookup texture the frames are given has rows for:
+// 1 for the one-channel 1D lookup, 2 to 4 for a 2D lookup of a row each,
+// drawn with the channels' shaders (and by the slices, not the CPU's pass).
+void SetLookupChannels(uint32_t channels);
 // The crop the slices are cut to (per axis the fractions of the box kept):
 // the clear space grows by what lies outside it. Draws the layer again.
 void SetClearSpaceCrop(const float low[3], const float high[3]);
@@ -77,7 +86,10 @@ void SetClearSpaceCrop(const float low[3], const float high[3]);
 // volume until it sets null: the 3D texture's texels and the gradient
 // texture's; and whether that pass draws the layer on this device (the
 // volume keeps a copy of its gradient only then).
-void SetSoftwareVolume(const uint16_t* texels, const uint32_t dims[3]);
+// Several channels: `channels` of them in `components` per texel, and as
+// many gradient grids one after another.
+void SetSoftwareVolume(const uint16_t* texels, const uint32_t dims[3], uint32_t channels = 1,
+                       uint32_t components = 1);
 void SetSoftwareGradient(const uint8_t* texels, const uint32_t dims[3]);
 bool VolumePassOnCpu();
 // The lookup texture's RGBA texels, copied for the CPU's pass.

@@ -16,6 +16,10 @@ constexpr int kPacketSide = 4, kLanes = kPacketSide * kPacketSide;
 constexpr int kTileSide = 32;
 constexpr uint32_t kValues = 4096;  // one entry per 12-bit value
 constexpr float kBackground[3] = {0.0f, 0.0f, 0.5f};
+constexpr uint32_t kMaxChannels = 4;
+// Where the channels' extremes lie in the layer: a step off its starting
+// value, so that a pixel no sample covered keeps that value (fx.fx).
+constexpr float kExtremeStep = 1.0f / 65535.0f;
 
 uint16_t Unorm16(float v) {
     return static_cast<uint16_t>(std::clamp(v, 0.0f, 1.0f) * 65535.0f + 0.5f);
@@ -124,6 +128,7 @@ struct Grid {
     const uint16_t* texels;
     int32_t dims[3];
     size_t rowStride, planeStride;
+    int32_t xStride;            // the texel's components: one channel of several is read every xStride-th
     const uint8_t* clearBrick;  // per brick: every sample in it is clear; null: none known
     uint32_t bricks[2];
 };
@@ -155,10 +160,12 @@ bool Trilinear(const Grid& g, const float u[3], float* value, int32_t clearBrick
         if (g.clearBrick[brick])
             return false;
     }
-    const uint16_t* p = g.texels + static_cast<size_t>(x.i) + y.i * g.rowStride + z.i * g.planeStride;
+    const uint16_t* p =
+        g.texels + static_cast<size_t>(x.i) * g.xStride + y.i * g.rowStride + z.i * g.planeStride;
     const size_t dy = y.step * g.rowStride, dz = z.step * g.planeStride;
+    const int32_t dx = x.step * g.xStride;
     const auto line = [&](const uint16_t* q) {
-        return static_cast<float>(q[0]) + x.f * (static_cast<float>(q[x.step]) - static_cast<float>(q[0]));
+        return static_cast<float>(q[0]) + x.f * (static_cast<float>(q[dx]) - static_cast<float>(q[0]));
     };
     const float c00 = line(p), c10 = line(p + dy), c01 = line(p + dz), c11 = line(p + dy + dz);
     const float c0 = c00 + y.f * (c10 - c00), c1 = c01 + y.f * (c11 - c01);
@@ -225,6 +232,12 @@ struct Pass {
     float nearPlane, farPlane;
     uint16_t* out;
     uint32_t rowPixels;
+    // Several channels: each one's lookup (uncorrected: the correction is
+    // the mix's) and gradient, and the layers a plane stands for.
+    uint32_t channels;
+    const float* channelLookup[kMaxChannels];
+    GradientGrid channelGradient[kMaxChannels];
+    float layers;
 };
 
 struct Lane {
@@ -233,6 +246,7 @@ struct Lane {
     int64_t first = 0, last = -1;  // planes it can meet
     float c[3] = {0, 0, 0}, a = 0, t = 1;
     float extreme = 0;
+    float extremes[kMaxChannels] = {0, 0, 0, 0};
     bool covered = false;
     float skipUntil = -INFINITY;  // inside a clear brick until this depth
 };
@@ -244,11 +258,11 @@ bool InCrop(const SoftwareFrame& f, const float u[3]) {
 
 // The lookup at a sample's value (value / 16: the 12-bit value, between
 // entries i and i + 1), interpolated; its alpha, 0 for a clear sample.
-float LookUp(const Pass& pass, float value, float rgb[3]) {
+float LookUpIn(const float* lookup, float value, float rgb[3]) {
     const float v = value * (1.0f / 16.0f);
     const int32_t i = std::min(static_cast<int32_t>(v), static_cast<int32_t>(kValues - 1));
     const float f = v - static_cast<float>(i);
-    const float* e0 = pass.lookup + i * 4;
+    const float* e0 = lookup + i * 4;
     const float* e1 = e0 + 4;
     const float alpha = e0[3] + f * (e1[3] - e0[3]);
     if (!(alpha > 0.0f))
@@ -256,6 +270,10 @@ float LookUp(const Pass& pass, float value, float rgb[3]) {
     for (int c = 0; c < 3; ++c)
         rgb[c] = e0[c] + f * (e1[c] - e0[c]);
     return alpha;
+}
+
+float LookUp(const Pass& pass, float value, float rgb[3]) {
+    return LookUpIn(pass.lookup, value, rgb);
 }
 
 void Composite(const Pass& pass, Lane& lane, float value) {
@@ -288,6 +306,46 @@ void ShadedComposite(const Pass& pass, Lane& lane, float value, const float u[3]
     const float w = lane.t * alpha;
     for (int c = 0; c < 3; ++c)
         lane.c[c] += w * std::clamp(rgb[c] * gain + specular, 0.0f, 1.0f);
+    lane.t *= 1.0f - alpha;
+}
+
+// The channels' mix at a sample, as the channels' shaders make it: each
+// channel through its own lookup (lit by its own gradient when shaded), the
+// opacity of their layers one behind another, the colour weighted by each
+// one's opacity; then the plane's opacity correction and the blend.
+void ChannelsComposite(const Pass& pass, Lane& lane, const float values[], const float u[3]) {
+    float weighted[3] = {0, 0, 0}, sum = 0, clearance = 1;
+    for (uint32_t c = 0; c < pass.channels; ++c) {
+        float rgb[3];
+        const float a = LookUpIn(pass.channelLookup[c], values[c], rgb);
+        if (!(a > 0.0f))
+            continue;
+        if (pass.shaded) {
+            float n[3];
+            ShadingVector(pass.channelGradient[c], u, n);
+            const float fade = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+            const float facing =
+                std::fabs(n[0] * lane.ray.e[0] + n[1] * lane.ray.e[1] + n[2] * lane.ray.e[2]);
+            float f4 = facing * facing;
+            f4 *= f4;
+            float f16 = f4 * f4;
+            f16 *= f16;
+            const float gain = 1.0f - 0.7f * fade + 0.7f * facing, specular = 0.3f * (f16 * f4);
+            for (int k = 0; k < 3; ++k)
+                rgb[k] = std::clamp(rgb[k] * gain + specular, 0.0f, 1.0f);
+        }
+        for (int k = 0; k < 3; ++k)
+            weighted[k] += a * rgb[k];
+        sum += a;
+        clearance *= 1.0f - a;
+    }
+    if (!(1.0f - clearance > 0.0f) || !(sum > 0.0f))
+        return;
+    const float alpha = 1.0f - std::pow(clearance, pass.layers);
+    lane.a += lane.t * alpha * alpha;
+    const float w = lane.t * alpha / sum;
+    for (int k = 0; k < 3; ++k)
+        lane.c[k] += w * weighted[k];
     lane.t *= 1.0f - alpha;
 }
 
@@ -346,8 +404,34 @@ void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
                                 lane.ray.u0[2] + z * lane.ray.du[2]};
             if (!InCrop(f, u))
                 continue;
-            float value;
             int32_t brick[3];
+            if (pass.channels > 1) {
+                float values[kMaxChannels];
+                // A brick is clear for all the channels or none.
+                if (!Trilinear(pass.grid, u, &values[0], brick)) {
+                    lane.skipUntil = BrickExit(lane.ray, brick, pass.grid.dims, z);
+                    continue;
+                }
+                for (uint32_t c = 1; c < pass.channels; ++c) {
+                    Grid channel = pass.grid;
+                    channel.texels += c;
+                    channel.clearBrick = nullptr;
+                    Trilinear(channel, u, &values[c], brick);
+                }
+                if (!composite) {
+                    for (uint32_t c = 0; c < pass.channels; ++c)
+                        lane.extremes[c] = !lane.covered ? values[c]
+                                           : maximum     ? std::max(lane.extremes[c], values[c])
+                                                         : std::min(lane.extremes[c], values[c]);
+                    lane.covered = true;
+                    continue;
+                }
+                ChannelsComposite(pass, lane, values, u);
+                if (lane.t <= 1.0f - kStopOpacity)
+                    lane.on = false;
+                continue;
+            }
+            float value;
             if (!Trilinear(pass.grid, u, &value, brick)) {
                 lane.skipUntil = BrickExit(lane.ray, brick, pass.grid.dims, z);
                 continue;
@@ -378,6 +462,13 @@ void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
             for (int c = 0; c < 3; ++c)
                 o[c] = Unorm16(lane.c[c] + lane.t * kBackground[c]);
             o[3] = Unorm16(lane.a);
+        } else if (pass.channels > 1) {
+            for (uint32_t c = 0; c < kMaxChannels; ++c) {
+                const float d = c < pass.channels && lane.covered ? lane.extremes[c] / 65535.0f : 0.0f;
+                o[c] = !lane.covered ? (maximum ? 0 : 65535)
+                                     : Unorm16(maximum ? kExtremeStep + d * (1.0f - kExtremeStep)
+                                                       : d * (1.0f - kExtremeStep));
+            }
         } else if (lane.covered) {
             // The filtered value is the density times 65535 already.
             o[0] = o[1] = o[2] = static_cast<uint16_t>(std::clamp(lane.extreme, 0.0f, 65535.0f) + 0.5f);
@@ -431,21 +522,57 @@ void DrawSoftwareVolume(const SoftwareVolume& volume, const SoftwareFrame& frame
     pass.grid.texels = volume.texels;
     for (int j = 0; j < 3; ++j)
         pass.grid.dims[j] = static_cast<int32_t>(volume.dims[j]);
-    pass.grid.rowStride = volume.dims[0];
-    pass.grid.planeStride = size_t{volume.dims[0]} * volume.dims[1];
+    // Several channels when the volume holds as many as the lookup has rows.
+    pass.channels = frame.lookupRows > 1 && volume.channels == frame.lookupRows &&
+                            volume.components >= volume.channels && volume.channels <= kMaxChannels
+                        ? volume.channels
+                        : 1;
+    const uint32_t components = pass.channels > 1 ? volume.components : 1;
+    pass.grid.xStride = static_cast<int32_t>(components);
+    pass.grid.rowStride = size_t{volume.dims[0]} * components;
+    pass.grid.planeStride = size_t{volume.dims[0]} * volume.dims[1] * components;
+    pass.layers = layers;
+    std::vector<ValueLookup> channelLookups;
+    channelLookups.reserve(kMaxChannels);
+    if (frame.lookup == nullptr)
+        pass.channels = 1;
+    for (uint32_t c = 0; c < pass.channels && pass.channels > 1; ++c) {
+        // Each row as it is: the opacity correction is the mix's.
+        channelLookups.push_back(
+            MakeValueLookup(frame.lookup + size_t{c} * frame.lookupTexels * 4, frame.lookupTexels, 1.0f));
+        pass.channelLookup[c] = channelLookups.back().rgba.data();
+    }
     std::vector<uint8_t> clearBrick;
     const VolumeBricks* bricks = volume.bricks;
     const bool measured = bricks != nullptr && !bricks->low.empty() && bricks->dims[0] == volume.dims[0] &&
                           bricks->dims[1] == volume.dims[1] && bricks->dims[2] == volume.dims[2];
-    if (drawable && composite && frame.skipClearSpace && measured && frame.lookup != nullptr) {
-        const LookupOpacity opacity = MeasureLookup(frame.lookup, frame.lookupTexels);
-        clearBrick.resize(bricks->low.size());
-        for (size_t b = 0; b < clearBrick.size(); ++b)
-            clearBrick[b] = CanBeSeen(opacity, bricks->low[b], bricks->high[b]) ? 0 : 1;
+    // Every channel's bricks, on one grid of bricks; without them all
+    // nothing is skipped.
+    std::vector<const VolumeBricks*> channelBricks = {bricks};
+    for (uint32_t c = 1; c < pass.channels; ++c) {
+        const VolumeBricks* more = volume.moreBricks != nullptr && c <= volume.moreBricks->size()
+                                       ? &(*volume.moreBricks)[c - 1]
+                                       : nullptr;
+        channelBricks.push_back(
+            bricks != nullptr && more != nullptr && more->low.size() == bricks->low.size() ? more : nullptr);
+    }
+    const bool allMeasured =
+        std::find(channelBricks.begin(), channelBricks.end(), nullptr) == channelBricks.end();
+    if (drawable && composite && frame.skipClearSpace && measured && allMeasured && frame.lookup != nullptr) {
+        clearBrick.assign(bricks->low.size(), 1);
+        TextureBox visible;
+        visible.empty = true;
+        for (uint32_t c = 0; c < pass.channels; ++c) {
+            const VolumeBricks& own = *channelBricks[c];
+            const LookupOpacity opacity =
+                MeasureLookup(frame.lookup + size_t{c} * frame.lookupTexels * 4, frame.lookupTexels);
+            for (size_t b = 0; b < clearBrick.size(); ++b)
+                clearBrick[b] = clearBrick[b] && !CanBeSeen(opacity, own.low[b], own.high[b]) ? 1 : 0;
+            visible = UnionOfBoxes(visible, VisibleTextureBox(own, opacity));
+        }
         pass.grid.clearBrick = clearBrick.data();
         pass.grid.bricks[0] = bricks->bricks[0];
         pass.grid.bricks[1] = bricks->bricks[1];
-        const TextureBox visible = VisibleTextureBox(*bricks, opacity);
         for (int j = 0; j < 3; ++j) {
             pass.visibleLow[j] = visible.empty ? 1.0f : visible.low[j];
             pass.visibleHigh[j] = visible.empty ? 0.0f : visible.high[j];
@@ -458,6 +585,12 @@ void DrawSoftwareVolume(const SoftwareVolume& volume, const SoftwareFrame& frame
         for (int j = 0; j < 3; ++j)
             pass.gradient.dims[j] = static_cast<int32_t>(volume.gradientDims[j]);
         pass.gradient.slices = std::max<int32_t>(pass.gradient.dims[2], 2);
+        const size_t channelBytes = size_t{volume.gradientDims[0]} * volume.gradientDims[1] *
+                                    volume.gradientDims[2] * kGradientTexelBytes;
+        for (uint32_t c = 0; c < pass.channels && pass.channels > 1; ++c) {
+            pass.channelGradient[c] = pass.gradient;
+            pass.channelGradient[c].texels = volume.gradient + c * channelBytes;
+        }
     }
 
     // Tiles of whole packets, taken in turn by every thread.

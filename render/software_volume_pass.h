@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // Bytes of one gradient texel: four 8-bit channels.
 inline constexpr uint32_t kGradientTexelBytes = 4;
@@ -20,17 +21,23 @@ inline constexpr uint32_t kGradientTexelBytes = 4;
 
 // The volume as the slice pass's textures hold it, lent.
 struct SoftwareVolume {
-    // The 3D texture's texels: 12-bit samples shifted to 16 bits, x fastest.
+    // The 3D texture's texels: 12-bit samples shifted to 16 bits, x fastest;
+    // with several channels channel c in component c of `components`.
     const uint16_t* texels = nullptr;
     uint32_t dims[3] = {0, 0, 0};
+    uint32_t channels = 1, components = 1;
     // The gradient texture's texels (volume/gradient.h, 4 bytes each, x
     // fastest, a plane per z) on its own grid; null: nothing to shade with.
     // The gradient texture's texels (R8G8B8A8, as the volume makes them).
+    // With several channels, one grid a channel, one after another.
     const uint8_t* gradient = nullptr;
     uint32_t gradientDims[3] = {0, 0, 0};
     float halfExtents[3] = {0, 0, 0};
     // The measured bricks (empty_space.h); empty: nothing is skipped by brick.
+    // With several channels channel 0's, and those of channels 1.. here: a
+    // brick is skipped where every channel is clear.
     const VolumeBricks* bricks = nullptr;
+    const std::vector<VolumeBricks>* moreBricks = nullptr;
 };
 
 // One frame's view and what it draws.
@@ -48,9 +55,11 @@ struct SoftwareFrame {
     float cropLow[3] = {0, 0, 0}, cropHigh[3] = {1, 1, 1};
     VolumeMode mode = VolumeMode::Composite;
     bool shading = false;  // shaded where the volume has a gradient
-    // The lookup texture: texelCount RGBA floats.
+    // The lookup texture: texelCount RGBA floats a row, a row a channel
+    // (lookupRows of them; several are mixed as the channels' shaders mix).
     const float* lookup = nullptr;
     uint32_t lookupTexels = 0;
+    uint32_t lookupRows = 1;
     bool skipClearSpace = true;
     uint32_t threads = 0;  // 0: every core
 };
@@ -66,7 +75,9 @@ inline constexpr float kStopOpacity = 0.998f;
 // only, the rest untouched. Composite: colour over the background (0, 0,
 // 0.5), alpha as the slices' blend leaves it. Maximum and minimum: the
 // extreme density in red, green and blue, alpha full where any sample
-// covered the pixel, the slices' starting values elsewhere.
+// covered the pixel, the slices' starting values elsewhere; with several
+// channels each one's in its component, a step off the starting value as
+// the channels' shaders write it.
 void DrawSoftwareVolume(const SoftwareVolume& volume, const SoftwareFrame& frame, uint16_t* rgba,
                         uint32_t rowPixels);
 

@@ -102,7 +102,13 @@ void ComposeVolumeLayer(uint32_t resolutionDivisor, gpu::ShaderResourceView* tra
     ctx->VSSetShader(Renderer.vsTex, nullptr, 0);
     ctx->VSSetConstantBuffers(1, 1, &Renderer.cbChangeOnResize);
     ctx->VSSetConstantBuffers(3, 1, &Renderer.cbChangeFrameUI);
-    if (Renderer.mode != VolumeMode::Composite && transferView != nullptr) {
+    if (Renderer.mode != VolumeMode::Composite && transferView != nullptr && Renderer.lookupChannels > 1) {
+        ctx->PSSetShader(Renderer.mode == VolumeMode::Maximum ? Renderer.psChannelsMaximumLookup
+                                                              : Renderer.psChannelsMinimumLookup,
+                         nullptr, 0);
+        ctx->PSSetShaderResources(4, 1, &transferView);
+        ctx->PSSetSamplers(2, 1, &Renderer.transferSampler);
+    } else if (Renderer.mode != VolumeMode::Composite && transferView != nullptr) {
         ctx->PSSetShader(Renderer.psExtremeLookup, nullptr, 0);
         ctx->PSSetShaderResources(2, 1, &transferView);
         ctx->PSSetSamplers(2, 1, &Renderer.transferSampler);

@@ -13,6 +13,7 @@
 #include "render/client_area.h"
 #include "render/resources.h"
 #include "ui/tab_layout.h"
+#include "volume/histogram.h"
 #include "volume/volume.h"
 
 namespace UI {
@@ -44,6 +45,7 @@ void CTab::Release() {
     ReleaseAndNull(colorVertexBuffer);
     ReleaseAndNull(colorIndexBuffer);
     ReleaseAndNull(transferTexture);
+    ReleaseAndNull(channelTransferTexture);
     ReleaseAndNull(transferView);
 }
 
@@ -100,7 +102,11 @@ bool CTab::GenerateColorGeometry() {
 bool CTab::GenerateTransfer() {
     InvalidateVolumeLayer();
     ReleaseAndNull(transferTexture);
+    ReleaseAndNull(channelTransferTexture);
     ReleaseAndNull(transferView);
+    if (channelCount > 1)
+        return GenerateChannelTransfer();
+    SetLookupChannels(1);
     float texels[kTransferTexels * 4];
     WalkTransferFunction(points.get(), pointCount, texels);
     SetClearSpaceLookup(MeasureLookup(texels, kTransferTexels));
@@ -115,6 +121,136 @@ bool CTab::GenerateTransfer() {
                                  {"CreateTexture1D failed", "CTab::GenerateTransfer",
                                   "CreateShaderResourceView failed", "CTab::GenerateTransfer"},
                                  &transferTexture, &transferView);
+}
+
+bool CTab::GenerateChannelTransfer() {
+    const size_t row = size_t{kTransferTexels} * 4;
+    std::vector<float> texels(row * channelCount, 0.0f);
+    std::vector<LookupOpacity> lookups;
+    for (uint32_t c = 0; c < channelCount; ++c) {
+        const PointList list = ChannelPoints(c);
+        // Hidden: the row stays clear, so the channel adds nothing anywhere.
+        if (c < channelVisible.size() && channelVisible[c] && list.size() >= 2)
+            WalkTransferFunction(list.data(), static_cast<uint32_t>(list.size()), texels.data() + c * row);
+        lookups.push_back(MeasureLookup(texels.data() + c * row, kTransferTexels));
+    }
+    SetClearSpaceLookups(std::move(lookups));
+    SetLookupTexels(texels.data(), kTransferTexels * channelCount);
+    SetLookupChannels(channelCount);
+
+    gpu::Texture2DDesc desc;
+    desc.Width = kTransferTexels;
+    desc.Height = channelCount;
+    desc.Format = gpu::Format::R32G32B32A32_FLOAT;
+    gpu::SubresourceData init;
+    init.pSysMem = texels.data();
+    init.SysMemPitch = static_cast<uint32_t>(row * sizeof(float));
+    return CreateTextureWithView(desc, init,
+                                 {"CreateTexture2D failed", "CTab::GenerateTransfer",
+                                  "CreateShaderResourceView failed", "CTab::GenerateTransfer"},
+                                 &channelTransferTexture, &transferView);
+}
+
+PointList CTab::ChannelPoints(uint32_t channel) const {
+    if (channelCount <= 1 || channel == editedChannel || channel >= channelPoints.size())
+        return Points();
+    return channelPoints[channel];
+}
+
+void CTab::SetChannels(const std::vector<uint32_t>& colours) {
+    const uint32_t count = static_cast<uint32_t>(std::min<size_t>(colours.size(), 4));
+    if (count <= 1 && channelCount <= 1)
+        return;
+    if (dragMode != kDragNone) {
+        dragMode = kDragNone;
+        shell::ClipCursor(nullptr);
+    }
+    if (channelCount <= 1) {
+        singlePoints_ = Points();
+        singleHistory_ = std::move(history);
+    }
+    if (count <= 1) {
+        channelCount = 1;
+        editedChannel = 0;
+        channelPoints.clear();
+        channelHistories.clear();
+        channelVisible.clear();
+        channelColours.clear();
+        history = std::move(singleHistory_);
+        singleHistory_ = TransferHistory{};
+        ReplacePoints(singlePoints_.data(), static_cast<uint32_t>(singlePoints_.size()));
+        Rebuild();
+        return;
+    }
+    channelCount = count;
+    editedChannel = 0;
+    channelColours.assign(colours.begin(), colours.begin() + count);
+    channelPoints.clear();
+    for (uint32_t c = 0; c < count; ++c)
+        channelPoints.push_back(ChannelRamp(channelColours[c]));
+    channelHistories.assign(count, TransferHistory{});
+    channelVisible.assign(count, true);
+    history = TransferHistory{};
+    ReplacePoints(channelPoints[0].data(), static_cast<uint32_t>(channelPoints[0].size()));
+    Rebuild();
+}
+
+void CTab::ForgetChannels() {
+    channelCount = 1;
+    editedChannel = 0;
+    channelPoints.clear();
+    channelHistories.clear();
+    channelVisible.clear();
+    channelColours.clear();
+    singlePoints_.clear();
+    singleHistory_ = TransferHistory{};
+    ReleaseAndNull(channelTransferTexture);
+    SetLookupChannels(1);
+}
+
+bool CTab::SelectChannel(uint32_t channel) {
+    if (channelCount <= 1 || channel >= channelCount || channel == editedChannel)
+        return false;
+    if (dragMode != kDragNone) {
+        dragMode = kDragNone;
+        shell::ClipCursor(nullptr);
+    }
+    channelPoints[editedChannel] = Points();
+    channelHistories[editedChannel] = std::move(history);
+    history = std::move(channelHistories[channel]);
+    channelHistories[channel] = TransferHistory{};
+    editedChannel = channel;
+    ReplacePoints(channelPoints[channel].data(), static_cast<uint32_t>(channelPoints[channel].size()));
+    // The panel's histogram is the edited channel's.
+    Volume.ShowChannelValues(channel);
+    if (Volume.voxels != nullptr) {
+        ReleaseAndNull(Volume.histogramView);
+        ReleaseAndNull(Volume.histogramTexture);
+        GenerateHistogram(Volume.binCount);
+    }
+    Rebuild();
+    return true;
+}
+
+void CTab::SetChannelVisible(uint32_t channel, bool visible) {
+    if (channelCount <= 1 || channel >= channelVisible.size() || channelVisible[channel] == visible)
+        return;
+    channelVisible[channel] = visible;
+    GenerateTransfer();
+}
+
+void CTab::SetChannelPoints(uint32_t channel, const PointList& list) {
+    if (list.size() < 2 || channel >= std::max(channelCount, 1u))
+        return;
+    if (channel == editedChannel || channelCount <= 1) {
+        history.Record(Points(), list);
+        ReplacePoints(list.data(), static_cast<uint32_t>(list.size()));
+        GenerateColorGeometry();
+    } else {
+        channelHistories[channel].Record(channelPoints[channel], list);
+        channelPoints[channel] = list;
+    }
+    GenerateTransfer();
 }
 
 void CTab::InsertPoint(uint32_t index, float position, float alpha) {

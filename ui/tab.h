@@ -109,6 +109,35 @@ class CTab {
     float graphScaleY = 0;
     gpu::Texture1D* transferTexture = nullptr;
     gpu::ShaderResourceView* transferView = nullptr;
+
+    // Channels drawn together (2 to 4): a function each, one of them edited
+    // in the panel (`points`, `history`); the others wait in channelPoints
+    // and channelHistories. The lookup is then a 2D texture of a row a
+    // channel (channelTransferTexture, seen through transferView), a hidden
+    // channel's row clear. One channel: none of this, as it always was.
+    uint32_t channelCount = 1;
+    uint32_t editedChannel = 0;
+    std::vector<PointList> channelPoints;
+    std::vector<TransferHistory> channelHistories;
+    std::vector<bool> channelVisible;
+    std::vector<uint32_t> channelColours;  // 0xRRGGBB
+    gpu::Texture2D* channelTransferTexture = nullptr;
+    // The volume's channels' colours (ChannelColour), one each: more than one
+    // gives each channel its ramp (ChannelRamp) and edits channel 0; one
+    // puts back the function the panel had before channels came.
+    void SetChannels(const std::vector<uint32_t>& colours);
+    // The panel edits `channel` from now on, with its own points, history
+    // and histogram. False, changing nothing, for a channel not shown or
+    // the one edited.
+    bool SelectChannel(uint32_t channel);
+    void SetChannelVisible(uint32_t channel, bool visible);
+    PointList ChannelPoints(uint32_t channel) const;
+    // Replaces a channel's function as a .tf file would (a step of its own
+    // history) and rebuilds the lookup.
+    void SetChannelPoints(uint32_t channel, const PointList& list);
+    // Back to one channel, keeping the edited function, without the device
+    // (a session's end); the caller sets the points it wants.
+    void ForgetChannels();
     uint32_t lineIndexCount = 0;
     uint32_t triangleIndexCount = 0;
 
@@ -127,6 +156,10 @@ class CTab {
     void SelectPoint(uint32_t index);
     void Rebuild();
     void RestorePoints(const PointList& list);
+    bool GenerateChannelTransfer();
+    // The one-channel function and history, kept while channels are shown.
+    PointList singlePoints_;
+    TransferHistory singleHistory_;
 };
 
 }  // namespace UI

@@ -102,3 +102,15 @@ bool ParseTransferFunction(const uint8_t* bytes, size_t size, std::vector<Contro
     *points = std::move(read);
     return true;
 }
+
+uint32_t ChannelColour(int32_t fileColour, uint32_t index) {
+    constexpr uint32_t kDefaults[4] = {0x00FF00, 0xFF00FF, 0x00FFFF, 0xFFFF00};
+    return fileColour >= 0 ? static_cast<uint32_t>(fileColour) & 0xFFFFFFu : kDefaults[index % 4];
+}
+
+std::vector<ControlPoint> ChannelRamp(uint32_t rgb) {
+    const float r = static_cast<float>((rgb >> 16) & 0xFF) / 255.0f;
+    const float g = static_cast<float>((rgb >> 8) & 0xFF) / 255.0f;
+    const float b = static_cast<float>(rgb & 0xFF) / 255.0f;
+    return {{0.0f, r, g, b, 0.0f}, {1.0f, r, g, b, kChannelRampOpacity}};
+}

@@ -26,6 +26,14 @@ inline constexpr int kTransferTexels = 1024;
 // values; past a last point below 1 the last point's values repeat.
 void WalkTransferFunction(const ControlPoint* points, uint32_t pointCount, float* texels);
 
+// A channel's colour (0xRRGGBB): the file's, or where it gives none (-1)
+// the microscopists' order by index: green, magenta, cyan, yellow.
+uint32_t ChannelColour(int32_t fileColour, uint32_t index);
+// The function a channel starts with: clear at the bottom of its value
+// window, rising in its colour to kChannelRampOpacity at the top.
+inline constexpr float kChannelRampOpacity = 0.5f;
+std::vector<ControlPoint> ChannelRamp(uint32_t rgb);
+
 // The file's bytes for these points.
 std::vector<uint8_t> SerializeTransferFunction(const ControlPoint* points, uint32_t pointCount);
 

@@ -154,7 +154,7 @@ std::unique_ptr<uint16_t[]> ReduceGrids(const uint16_t* samples, uint32_t grids,
 // grid (and into `copy`, its texels for the CPU's pass, where given), a slab
 // at a time. False when a slab's memory cannot be had.
 bool CVolume::FillGradient(const uint16_t* samples, const uint32_t dims[3], const float spacing[3],
-                           gpu::Texture2D* texture, uint8_t* copy) {
+                           gpu::Texture2D* texture, uint8_t* copy, uint32_t firstLayer) {
     uint32_t gradientDims[3], factors[3];
     GradientGrid(dims, gradientDims, factors);
     const uint32_t rowPitch = kGradientBytesPerSample * gradientDims[0];
@@ -162,11 +162,12 @@ bool CVolume::FillGradient(const uint16_t* samples, const uint32_t dims[3], cons
     return ComputeGradientSlabs(samples, dims, spacing, kGradientSlabTexels,
                                 [&](uint32_t firstZ, uint32_t planes, const uint8_t* slab) {
                                     for (uint32_t z = firstZ; z < firstZ + planes; ++z)
-                                        FillTexture(texture, z, slab + (z - firstZ) * sliceBytes, rowPitch);
+                                        FillTexture(texture, firstLayer + z, slab + (z - firstZ) * sliceBytes,
+                                                    rowPitch);
                                     if (copy != nullptr)
                                         std::copy_n(slab, planes * sliceBytes, copy + firstZ * sliceBytes);
                                     if (gradientDims[2] < 2)  // one plane: its second slice repeats it
-                                        FillTexture(texture, 1, slab, rowPitch);
+                                        FillTexture(texture, firstLayer + 1, slab, rowPitch);
                                 });
 }
 
@@ -179,8 +180,15 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
     const uint32_t dims[3] = {volume.dimX, volume.dimY, volume.dimZ};
     const float spacing[3] = {static_cast<float>(volume.spacingX), static_cast<float>(volume.spacingY),
                               static_cast<float>(volume.spacingZ)};
-    std::unique_ptr<uint16_t[]> samples = std::move(volume.samples);
-    const uint32_t grids = std::max(1u, volume.timePoints) * std::max(1u, volume.ChannelCount());
+    // Several channels are drawn together, up to the device's four; one
+    // channel takes the path it always took, every time point of it kept as
+    // texels. Several channels keep their 12-bit samples for the other time
+    // points (channelSeries) and the texels of the one shown.
+    if (volume.channels.empty())
+        volume.channels.emplace_back();
+    const uint32_t shown = std::min(volume.ChannelCount(), kMaxShownChannels);
+    const uint32_t grids = shown > 1 ? 1 : std::max(1u, volume.timePoints);
+    std::unique_ptr<uint16_t[]> samples = shown > 1 ? nullptr : std::move(volume.samples);
     // The texture would be refused; the message says which file and why.
     if (dims[0] == 0 || dims[1] == 0 || dims[2] == 0)
         return fail("CreateTexture failed (" + path + ": " + std::to_string(dims[0]) + " x " +
@@ -193,15 +201,23 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
     const uint32_t limit = MaxVolumeTextureEdge();
     ReductionFactors(dims, limit, factors);
     const bool reduced = factors[0] > 1 || factors[1] > 1 || factors[2] > 1;
-    if (reduced) {
+    if (shown > 1) {
+        samples = ChannelTexels(volume, 0, shown, factors, finalDims);
+        if (!samples)
+            return fail(std::string(reduced ? "Not enough memory to reduce the volume for the GPU ("
+                                            : "Not enough memory for the volume's channels (") +
+                        path + ")");
+    } else if (reduced) {
         samples = ReduceGrids(samples.get(), grids, dims, factors, finalDims);
         if (!samples)
             return fail("Not enough memory to reduce the volume for the GPU (" + path + ")");
+    }
+    if (reduced)
         for (int axis = 0; axis < 3; ++axis)
             finalSpacing[axis] *= static_cast<float>(factors[axis]);
-    }
+    const uint32_t components = TexelComponents(shown);
     const uint64_t count64 = uint64_t{finalDims[0]} * finalDims[1] * finalDims[2];
-    if (count64 * 2 > UINT32_MAX || finalDims[0] > INT32_MAX || finalDims[1] > INT32_MAX ||
+    if (count64 * 2 * components > UINT32_MAX || finalDims[0] > INT32_MAX || finalDims[1] > INT32_MAX ||
         finalDims[2] > INT32_MAX)
         return fail("Volume too large: " + std::to_string(finalDims[0]) + " x " +
                     std::to_string(finalDims[1]) + " x " + std::to_string(finalDims[2]) +
@@ -216,7 +232,9 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
     desc.Width = finalDims[0];
     desc.Height = finalDims[1];
     desc.Depth = finalDims[2];
-    desc.Format = gpu::Format::R16_UNORM;
+    desc.Format = components == 1   ? gpu::Format::R16_UNORM
+                  : components == 2 ? gpu::Format::R16G16_UNORM
+                                    : gpu::Format::R16G16B16A16_UNORM;
     gpu::Texture3D* texture = nullptr;
     gpu::ShaderResourceView* view = nullptr;
     TextureFailure failure;
@@ -232,29 +250,47 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
     gpu::Texture2D* newGradientTexture = nullptr;
     gpu::ShaderResourceView* newGradientView = nullptr;
     std::vector<uint8_t> newGradientCopy;
-    MakeGradientTexture(samples.get(), finalDims, finalSpacing, &newGradientTexture, &newGradientView,
-                        &gradientProblem, VolumePassOnCpu() ? &newGradientCopy : nullptr);
-    // Every grid becomes texels; the histogram counts the first channel at
-    // every time point.
     std::vector<uint32_t> counts(kSampleValues, 0);
-    {
-        const uint32_t channels = std::max(1u, volume.ChannelCount());
+    std::vector<std::vector<uint32_t>> shownCounts;
+    std::vector<VolumeBricks> shownBricks;
+    if (shown == 1) {
+        MakeGradientTexture(samples.get(), finalDims, finalSpacing, &newGradientTexture, &newGradientView,
+                            &gradientProblem, VolumePassOnCpu() ? &newGradientCopy : nullptr);
+        // Every time point becomes texels; the histogram counts them all.
         std::vector<uint32_t> gridCounts(kSampleValues);
         for (uint32_t grid = 0; grid < grids; ++grid) {
-            uint16_t* texels = samples.get() + uint64_t{count} * grid;
-            if (grid % channels != 0) {
-                ShiftSamples(texels, count);
-                continue;
-            }
-            ShiftSamplesCountingValues(texels, count, gridCounts.data());
+            ShiftSamplesCountingValues(samples.get() + uint64_t{count} * grid, count, gridCounts.data());
             for (uint32_t v = 0; v < kSampleValues; ++v)
                 counts[v] = static_cast<uint32_t>(
                     std::min<uint64_t>(uint64_t{counts[v]} + gridCounts[v], UINT32_MAX));
         }
+    } else {
+        // Each channel's 12 bits, one channel at a time out of the texels:
+        // its gradient, value counts and bricks.
+        std::unique_ptr<uint16_t[]> grid(new (std::nothrow) uint16_t[count]);
+        if (!grid) {
+            ReleaseAndNull(view);
+            ReleaseAndNull(texture);
+            return fail("Not enough memory for the volume's channels (" + path + ")");
+        }
+        const auto extract = [&](uint32_t c) {
+            for (uint32_t i = 0; i < count; ++i)
+                grid[i] = static_cast<uint16_t>(samples[size_t{i} * components + c] >> 4);
+            return grid.get();
+        };
+        MakeGradientTexture(extract, shown, finalDims, finalSpacing, &newGradientTexture, &newGradientView,
+                            &gradientProblem, VolumePassOnCpu() ? &newGradientCopy : nullptr);
+        for (uint32_t c = 0; c < shown; ++c) {
+            extract(c);
+            shownCounts.emplace_back(kSampleValues, 0);
+            ShiftSamplesCountingValues(grid.get(), count, shownCounts.back().data());
+            shownBricks.push_back(MeasureBricks(grid.get(), finalDims));
+        }
+        counts = shownCounts.front();
     }
     // In 64 bits: a slice of two 16-bit edges can pass 2^31 bytes.
-    FillTexture(texture, 0, samples.get(), 2 * finalDims[0],
-                static_cast<uint32_t>(uint64_t{2} * finalDims[0] * finalDims[1]));
+    FillTexture(texture, 0, samples.get(), 2 * components * finalDims[0],
+                static_cast<uint32_t>(uint64_t{2} * components * finalDims[0] * finalDims[1]));
 
     Unload();
     this->path = path;
@@ -287,35 +323,33 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
     halfExtentZ = extentZ * 0.5f;
     voxelCount = count;
     timePoints = std::max(1u, volume.timePoints);
-    channelCount = std::max(1u, volume.ChannelCount());
+    // The kept texels: every time point of one channel, or the shown time
+    // point of several channels side by side (channelSeries holds the rest).
+    channelCount = 1;
     shownTimePoint = 0;
     timeStep = volume.timeStep;
     timeUnit = volume.timeUnit;
     const float half[3] = {halfExtentX, halfExtentY, halfExtentZ};
-    SetClearSpaceVolume(MeasureBricks(samples.get(), finalDims), half);
+    if (shown == 1) {
+        SetClearSpaceVolume(MeasureBricks(samples.get(), finalDims), half);
+        SetClearSpaceMoreChannels({});
+    } else {
+        SetClearSpaceVolume(std::move(shownBricks.front()), half);
+        SetClearSpaceMoreChannels(std::vector<VolumeBricks>(std::make_move_iterator(shownBricks.begin() + 1),
+                                                            std::make_move_iterator(shownBricks.end())));
+    }
     voxels = std::move(samples);
-    SetSoftwareVolume(voxels.get(), finalDims);
+    SetSoftwareVolume(voxels.get(), finalDims, shown, components);
+    texelComponents = components;
     volumeTexture = texture;
     volumeView = view;
-    valueCounts = std::move(counts);
-    const auto first = std::find_if(valueCounts.begin(), valueCounts.end(), [](uint32_t n) { return n > 0; });
-    const auto last =
-        std::find_if(valueCounts.rbegin(), valueCounts.rend(), [](uint32_t n) { return n > 0; });
-    minValue = first == valueCounts.end() ? 0 : static_cast<double>(first - valueCounts.begin());
-    maxValue = last == valueCounts.rend() ? 0 : static_cast<double>(valueCounts.rend() - last - 1);
-    // What the 12 bits stand for. A volume file's range is the one counted
-    // here, unless its reader mapped a wider one onto 12 bits.
-    const VolumeChannel& channel = volume.channels.at(0);
-    if (volume.isScan || channel.anyFinite) {
-        minValue = channel.minValue;
-        maxValue = channel.maxValue;
-    }
     isScan = volume.isScan;
     isCt = volume.isCt;
-    valueWindow = channel.window;
-    windowLow = channel.windowLow;
-    windowHigh = channel.windowHigh;
-    valueUnit = channel.unit;
+    channels.assign(volume.channels.begin(), volume.channels.begin() + shown);
+    if (shown == 1)
+        shownCounts.push_back(std::move(counts));
+    channelValueCounts = std::move(shownCounts);
+    ShowChannelValues(0);
     if (reduced) {
         const std::string text =
             "'" + path + "' has " + std::to_string(dims[0]) + " x " + std::to_string(dims[1]) + " x " +
@@ -325,17 +359,38 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
             std::to_string(dimX) + " x " + std::to_string(dimY) + " x " + std::to_string(dimZ) + ".";
         notices->push_back({"Volume reduced", text});
     }
+    if (volume.ChannelCount() > shown) {
+        std::string left;
+        for (uint32_t c = shown; c < volume.ChannelCount(); ++c)
+            left += (c > shown ? ", " : "") + ChannelLabel(volume.channels[c], c);
+        notices->push_back({"Volume channels", "'" + path + "' has " + std::to_string(volume.ChannelCount()) +
+                                                   " channels; the first " + std::to_string(shown) +
+                                                   " are shown together, and these are left out: " + left +
+                                                   "."});
+    }
     if (!gradientProblem.empty())
         notices->push_back({"Volume unshaded", "'" + path + "' is shown unshaded: " + gradientProblem + "."});
+    // Several channels at several time points: each point's texels are made
+    // from the samples when it is shown.
+    if (shown > 1 && volume.timePoints > 1)
+        channelSeries = std::make_unique<VolumeData>(std::move(volume));
     return true;
 }
 
 void CVolume::MakeGradientTexture(const uint16_t* samples, const uint32_t dims[3], const float spacing[3],
                                   gpu::Texture2D** texture, gpu::ShaderResourceView** view,
                                   std::string* problem, std::vector<uint8_t>* copy) {
+    MakeGradientTexture([samples](uint32_t) { return samples; }, 1, dims, spacing, texture, view, problem,
+                        copy);
+}
+
+void CVolume::MakeGradientTexture(const std::function<const uint16_t*(uint32_t channel)>& grid,
+                                  uint32_t channelCount, const uint32_t dims[3], const float spacing[3],
+                                  gpu::Texture2D** texture, gpu::ShaderResourceView** view,
+                                  std::string* problem, std::vector<uint8_t>* copy) {
     uint32_t gradientDims[3], factors[3];
     GradientGrid(dims, gradientDims, factors);
-    const uint64_t texels = uint64_t{gradientDims[0]} * gradientDims[1] * gradientDims[2];
+    const uint64_t texels = uint64_t{gradientDims[0]} * gradientDims[1] * gradientDims[2] * channelCount;
     const uint64_t bytes = texels * kGradientBytesPerSample;
     // The driver's copy (a CPU device keeps its textures in the same memory)
     // and one slab of ours, next to everything the load holds already.
@@ -356,8 +411,10 @@ void CVolume::MakeGradientTexture(const uint16_t* samples, const uint32_t dims[3
     gpu::Texture2DDesc desc;
     desc.Width = gradientDims[0];
     desc.Height = gradientDims[1];
-    // Two slices at least: one slice would be a plain 2D texture.
-    desc.ArraySize = std::max(gradientDims[2], 2u);
+    // Two slices at least: one slice would be a plain 2D texture. Several
+    // channels lie one after another, a run of as many slices each.
+    const uint32_t perChannel = std::max(gradientDims[2], 2u);
+    desc.ArraySize = perChannel * channelCount;
     desc.Format = gpu::Format::R8G8B8A8_UNORM;
     // Quietly: the one message is the notice that the volume is unshaded.
     if (!CreateTextureWithView(desc, gpu::SubresourceData{}, {nullptr, nullptr, nullptr, nullptr}, texture,
@@ -375,7 +432,12 @@ void CVolume::MakeGradientTexture(const uint16_t* samples, const uint32_t dims[3
         }
     }
     const bool copying = copy != nullptr && copy->size() == bytes;
-    const bool made = FillGradient(samples, dims, spacing, *texture, copying ? copy->data() : nullptr);
+    const size_t sliceBytes = size_t{kGradientBytesPerSample} * gradientDims[0] * gradientDims[1];
+    bool made = true;
+    for (uint32_t c = 0; c < channelCount && made; ++c)
+        made = FillGradient(grid(c), dims, spacing, *texture,
+                            copying ? copy->data() + size_t{c} * gradientDims[2] * sliceBytes : nullptr,
+                            c * perChannel);
     if (!made) {
         if (copy != nullptr)
             copy->clear();
@@ -386,8 +448,35 @@ void CVolume::MakeGradientTexture(const uint16_t* samples, const uint32_t dims[3
     }
 }
 
+std::string ChannelLabel(const VolumeChannel& channel, uint32_t index) {
+    return channel.name.empty() ? "Channel " + std::to_string(index + 1) : channel.name;
+}
+
+void CVolume::ShowChannelValues(uint32_t channel) {
+    if (channel >= channels.size() || channel >= channelValueCounts.size())
+        return;
+    valueCounts = channelValueCounts[channel];
+    const auto first = std::find_if(valueCounts.begin(), valueCounts.end(), [](uint32_t n) { return n > 0; });
+    const auto last =
+        std::find_if(valueCounts.rbegin(), valueCounts.rend(), [](uint32_t n) { return n > 0; });
+    minValue = first == valueCounts.end() ? 0 : static_cast<double>(first - valueCounts.begin());
+    maxValue = last == valueCounts.rend() ? 0 : static_cast<double>(valueCounts.rend() - last - 1);
+    // What the 12 bits stand for. A volume file's range is the one counted
+    // here, unless its reader mapped a wider one onto 12 bits.
+    const VolumeChannel& shown = channels[channel];
+    if (isScan || shown.anyFinite) {
+        minValue = shown.minValue;
+        maxValue = shown.maxValue;
+    }
+    valueWindow = shown.window;
+    windowLow = shown.windowLow;
+    windowHigh = shown.windowHigh;
+    valueUnit = shown.unit;
+}
+
 void CVolume::Unload() {
     InvalidateVolumeLayer();
+    channelSeries.reset();
     SetSoftwareVolume(nullptr, nullptr);
     SetSoftwareGradient(nullptr, nullptr);
     gradientCopy.clear();
@@ -399,6 +488,9 @@ void CVolume::Unload() {
     ReleaseAndNull(gradientTexture);
     ReleaseAndNull(gradientView);
     valueCounts.clear();
+    channelValueCounts.clear();
+    channels.clear();
+    texelComponents = 1;
     histogramBins.reset();
     maxSample = 0;
     ReleaseAndNull(histogramTexture);
@@ -418,6 +510,8 @@ bool CVolume::ShowTimePoint(uint32_t t) {
         return true;
     const uint32_t dims[3] = {static_cast<uint32_t>(dimX), static_cast<uint32_t>(dimY),
                               static_cast<uint32_t>(dimZ)};
+    if (channelSeries)
+        return ShowChannelsTimePoint(t, dims);
     const uint16_t* texels = Texels(0, t);
     // The gradient is worked out from 12-bit samples; the kept ones are
     // texels, so one grid is taken back to 12 bits for the pass. Asked for
@@ -447,6 +541,55 @@ bool CVolume::ShowTimePoint(uint32_t t) {
     const float half[3] = {halfExtentX, halfExtentY, halfExtentZ};
     SetClearSpaceVolume(MeasureBricks(texels, dims), half);
     SetSoftwareVolume(texels, dims);
+    shownTimePoint = t;
+    InvalidateVolumeLayer();
+    return true;
+}
+
+bool CVolume::ShowChannelsTimePoint(uint32_t t, const uint32_t dims[3]) {
+    const VolumeData& series = *channelSeries;
+    const uint32_t sourceDims[3] = {series.dimX, series.dimY, series.dimZ};
+    uint32_t factors[3] = {1, 1, 1}, texelDims[3];
+    ReductionFactors(sourceDims, MaxVolumeTextureEdge(), factors);
+    const uint32_t shown = static_cast<uint32_t>(channels.size());
+    std::unique_ptr<uint16_t[]> texels = ChannelTexels(series, t, shown, factors, texelDims);
+    std::unique_ptr<uint16_t[]> grid(new (std::nothrow) uint16_t[voxelCount]);
+    if (!texels || !grid)
+        return false;
+    const uint32_t components = texelComponents;
+    const auto extract = [&](uint32_t c) {
+        for (uint32_t i = 0; i < voxelCount; ++i)
+            grid[i] = static_cast<uint16_t>(texels[size_t{i} * components + c] >> 4);
+        return grid.get();
+    };
+    // Each channel's gradient into its run of slices, then its bricks; the
+    // texture last, so that a gradient that fails leaves the shown point.
+    std::vector<VolumeBricks> bricks;
+    uint32_t gradientDims[3], gradientFactors[3];
+    GradientGrid(dims, gradientDims, gradientFactors);
+    const uint32_t perChannel = std::max(gradientDims[2], 2u);
+    const size_t sliceBytes = size_t{kGradientBytesPerSample} * gradientDims[0] * gradientDims[1];
+    const float spacing[3] = {spacingX, spacingY, spacingZ};
+    for (uint32_t c = 0; c < shown; ++c) {
+        extract(c);
+        if (gradientTexture != nullptr &&
+            !FillGradient(
+                grid.get(), dims, spacing, gradientTexture,
+                gradientCopy.empty() ? nullptr : gradientCopy.data() + c * gradientDims[2] * sliceBytes,
+                c * perChannel)) {
+            InvalidateVolumeLayer();
+            return false;
+        }
+        bricks.push_back(MeasureBricks(grid.get(), dims));
+    }
+    FillTexture(volumeTexture, 0, texels.get(), 2 * components * dims[0],
+                static_cast<uint32_t>(uint64_t{2} * components * dims[0] * dims[1]));
+    const float half[3] = {halfExtentX, halfExtentY, halfExtentZ};
+    SetClearSpaceVolume(std::move(bricks.front()), half);
+    SetClearSpaceMoreChannels(std::vector<VolumeBricks>(std::make_move_iterator(bricks.begin() + 1),
+                                                        std::make_move_iterator(bricks.end())));
+    voxels = std::move(texels);
+    SetSoftwareVolume(voxels.get(), dims, shown, components);
     shownTimePoint = t;
     InvalidateVolumeLayer();
     return true;

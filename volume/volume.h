@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +46,9 @@ class CVolume {
     // point shown before kept, for a t past the last point or when memory
     // for the gradient's pass cannot be had.
     bool ShowTimePoint(uint32_t t);
+    // The samples of several channels at several time points, whose texels
+    // ShowTimePoint makes for the point it shows; null otherwise.
+    std::unique_ptr<VolumeData> channelSeries;
     // The texels (12-bit samples shifted to 16 bits) of one channel's grid at
     // one time point; every grid Install was given is kept.
     const uint16_t* Texels(uint32_t channel, uint32_t time) const {
@@ -102,8 +106,20 @@ class CVolume {
     double windowLow = 0, windowHigh = 4095;
     std::string valueUnit;
     std::string path;  // what was loaded
+    // The channels shown (the volume's first kMaxShownChannels) as read, and
+    // each one's value counts; the histogram, range and window above are
+    // those of the one ShowChannelValues chose (channel 0 at install). The
+    // texture holds channel c in component c of texelComponents.
+    std::vector<VolumeChannel> channels;
+    std::vector<std::vector<uint32_t>> channelValueCounts;
+    uint32_t texelComponents = 1;
+    uint32_t ShownChannels() const { return channels.empty() ? 1 : static_cast<uint32_t>(channels.size()); }
+    // Makes channel `channel`'s counts, range and window the ones above (the
+    // caller makes the histogram anew); nothing for a channel not shown.
+    void ShowChannelValues(uint32_t channel);
 
   private:
+    bool ShowChannelsTimePoint(uint32_t t, const uint32_t dims[3]);
     // The gradient texture of the final 12-bit samples (before their shift),
     // on the grid GradientGrid gives; both null, with the reason in
     // `problem`, when memory or the device cannot hold it.
@@ -111,7 +127,16 @@ class CVolume {
                                     gpu::Texture2D** texture, gpu::ShaderResourceView** view,
                                     std::string* problem, std::vector<uint8_t>* copy);
     static bool FillGradient(const uint16_t* samples, const uint32_t dims[3], const float spacing[3],
-                             gpu::Texture2D* texture, uint8_t* copy);
+                             gpu::Texture2D* texture, uint8_t* copy, uint32_t firstLayer = 0);
+    // The same for `channelCount` channels, `grid` giving each one's 12-bit
+    // samples (valid until the next call): a run of slices a channel.
+    static void MakeGradientTexture(const std::function<const uint16_t*(uint32_t channel)>& grid,
+                                    uint32_t channelCount, const uint32_t dims[3], const float spacing[3],
+                                    gpu::Texture2D** texture, gpu::ShaderResourceView** view,
+                                    std::string* problem, std::vector<uint8_t>* copy);
 };
+
+// A channel's name for the user: its own, else "Channel N" (N from 1).
+std::string ChannelLabel(const VolumeChannel& channel, uint32_t index);
 
 extern CVolume Volume;

@@ -1,6 +1,7 @@
 #include "volume/volume_file.h"
 
 #include <algorithm>
+#include <new>
 #include <vector>
 
 VolumeHeader ReadVolumeHeader(const uint8_t* b) {
@@ -119,4 +120,43 @@ std::unique_ptr<uint16_t[]> BoxAverage(const uint16_t* samples, const uint32_t d
 
 bool IsExactVolumeFile(const VolumeHeader& header, uint64_t fileSize) {
     return fileSize == kVolumeHeaderBytes + uint64_t{2} * header.dimX * header.dimY * header.dimZ;
+}
+
+uint32_t TexelComponents(uint32_t channels) {
+    return channels <= 1 ? 1 : channels == 2 ? 2 : 4;
+}
+
+std::unique_ptr<uint16_t[]> ChannelTexels(const VolumeData& volume, uint32_t time, uint32_t shown,
+                                          const uint32_t factors[3], uint32_t texelDims[3]) {
+    const uint32_t dims[3] = {volume.dimX, volume.dimY, volume.dimZ};
+    for (int axis = 0; axis < 3; ++axis)
+        texelDims[axis] = (dims[axis] + factors[axis] - 1) / std::max(factors[axis], 1u);
+    shown = std::min({shown, volume.ChannelCount(), kMaxShownChannels});
+    if (volume.samples == nullptr || time >= volume.timePoints || shown == 0)
+        return nullptr;
+    const bool reduced = factors[0] > 1 || factors[1] > 1 || factors[2] > 1;
+    const uint32_t components = TexelComponents(shown);
+    const size_t count = size_t{texelDims[0]} * texelDims[1] * texelDims[2];
+    std::unique_ptr<uint16_t[]> texels(new (std::nothrow) uint16_t[count * components]);
+    if (!texels)
+        return texels;
+    for (uint32_t c = 0; c < components; ++c) {
+        if (c >= shown) {
+            for (size_t i = 0; i < count; ++i)
+                texels[i * components + c] = 0;
+            continue;
+        }
+        std::unique_ptr<uint16_t[]> averaged;
+        const uint16_t* grid = volume.Grid(c, time);
+        if (reduced) {
+            uint32_t reducedDims[3];
+            averaged = BoxAverage(grid, dims, factors, reducedDims);
+            if (!averaged)
+                return nullptr;
+            grid = averaged.get();
+        }
+        for (size_t i = 0; i < count; ++i)
+            texels[i * components + c] = static_cast<uint16_t>((grid[i] & 0x0FFFu) << 4);
+    }
+    return texels;
 }

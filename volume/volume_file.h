@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 
+#include "volume/volume_data.h"
+
 struct VolumeHeader {
     uint16_t dimX = 0, dimY = 0, dimZ = 0;
 };
@@ -53,3 +55,20 @@ std::unique_ptr<uint16_t[]> BoxAverage(const uint16_t* samples, const uint32_t d
 // A file that is a volume file by its size alone: exactly the header and
 // the samples it promises. Anything else may be a scan (volume/scan_import.h).
 bool IsExactVolumeFile(const VolumeHeader& header, uint64_t fileSize);
+
+// Channels the device draws together, at most; a volume's further ones are
+// left out (with a notice).
+inline constexpr uint32_t kMaxShownChannels = 4;
+
+// The 16-bit components of a device texel holding `channels` channels: one
+// a channel, rounded up to the formats there are (1, 2 or 4).
+uint32_t TexelComponents(uint32_t channels);
+
+// The device's texels of time point `time` of `volume`'s first `shown`
+// channels (1..kMaxShownChannels): channel c of a sample in component c of
+// its texel (TexelComponents(shown) of them, a spare one 0), each grid box
+// averaged by `factors` (BoxAverage) and shifted to 16 bits. `texelDims`
+// receives the grid. Null when memory gives none. Installing a volume and
+// showing another of its time points both make their texture from these.
+std::unique_ptr<uint16_t[]> ChannelTexels(const VolumeData& volume, uint32_t time, uint32_t shown,
+                                          const uint32_t factors[3], uint32_t texelDims[3]);

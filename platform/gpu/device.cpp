@@ -17,6 +17,9 @@ bool TextureFormatInfo(Format format, FormatInfo* info) {
         case Format::R16_UNORM:
             *info = {GL_R16, GL_RED, GL_UNSIGNED_SHORT, 2};
             return true;
+        case Format::R16G16_UNORM:
+            *info = {GL_RG16, GL_RG, GL_UNSIGNED_SHORT, 4};
+            return true;
         case Format::R8G8B8A8_UNORM:
             *info = {GL_RGBA8, GL_RGBA, GL_UNSIGNED_BYTE, 4};
             return true;

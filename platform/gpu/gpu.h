@@ -66,6 +66,7 @@ enum class Format : uint32_t {
     R16G16B16A16_UNORM = 11,
     R32G32_FLOAT = 16,
     R8G8B8A8_UNORM = 28,
+    R16G16_UNORM = 35,
     R32_UINT = 42,
     R16_UNORM = 56,
     B8G8R8A8_UNORM = 87,

@@ -34,6 +34,7 @@
 #include "volume/scan_import.h"
 #include "volume/scan_input_files.h"
 #include "volume/volume.h"
+#include "volume/volume_file.h"
 #include "volume/volume_read.h"
 
 namespace batch {
@@ -139,7 +140,9 @@ const char* UsageText() {
            "Renders a volume file or a scan (NIfTI, NRRD, MetaImage, a DICOM file or folder, a TIFF\n"
            "stack) exactly as the viewer shows it, on a headless device, to a PNG.\n"
            "\n"
-           "  --tf FILE          transfer function (.tf) to draw through (default: grey and opacity ramps)\n"
+           "  --tf FILE          transfer function (.tf) to draw through (default: grey and opacity ramps);\n"
+           "                     with several channels given up to 4 times, the k-th for the k-th channel\n"
+           "                     (a channel without one keeps its ramp in its colour)\n"
            "  --size WxH         image size in pixels (default 1280x1024)\n"
            "  --pitch RADIANS    camera pitch (default 1)\n"
            "  --yaw RADIANS      camera yaw (default 0)\n"
@@ -214,7 +217,13 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
         if (name == "--tf") {
             if (value.empty())
                 return "--tf needs a file name";
-            o.tfPath = value;
+            if (o.tfPath.empty())
+                o.tfPath = value;
+            else if (o.moreTfPaths.size() + 1 < kMaxShownChannels)
+                o.moreTfPaths.push_back(value);
+            else
+                return "--tf given more than " + std::to_string(kMaxShownChannels) +
+                       " times: at most that many channels are drawn";
         } else if (name == "--size") {
             if (!ParseSize(value, &o.width, &o.height) || o.width < 1 || o.height < 1 ||
                 o.width > kMaxImageSide || o.height > kMaxImageSide)
@@ -400,6 +409,9 @@ std::string CheckPicture(const Options& options, const ScanInputFiles& volumeFil
         return "cannot write " + name + ": " + why;
     if (!options.tfPath.empty() && IsSameFile(path.string(), options.tfPath))
         return "cannot write " + name + ": it is an input (" + options.tfPath + ")";
+    for (const std::string& more : options.moreTfPaths)
+        if (IsSameFile(path.string(), more))
+            return "cannot write " + name + ": it is an input (" + more + ")";
     const std::string role = volumeFiles.RoleOf(path.string());
     if (role == ScanInputFiles::kItself)
         return "cannot write " + name + ": it is an input (" + options.volumePath + ")";
@@ -421,6 +433,12 @@ std::string CheckInputs(const Options& options) {
         std::vector<ControlPoint> points;
         std::string message;
         if (!ReadTransferFunctionFile(options.tfPath.c_str(), &points, &message))
+            return message;
+    }
+    for (const std::string& more : options.moreTfPaths) {
+        std::vector<ControlPoint> points;
+        std::string message;
+        if (!ReadTransferFunctionFile(more.c_str(), &points, &message))
             return message;
     }
 
@@ -553,6 +571,13 @@ std::string StartSession(const Options& options) {
         if (!ReadTransferFunctionFile(options.tfPath.c_str(), &points, &message))
             return message;
     }
+    std::vector<std::vector<ControlPoint>> morePoints;
+    for (const std::string& more : options.moreTfPaths) {
+        std::string message;
+        morePoints.emplace_back();
+        if (!ReadTransferFunctionFile(more.c_str(), &morePoints.back(), &message))
+            return message;
+    }
 
     // The client area the window would report; InitDevice sizes the swap
     // chain, projections and panel to it. No window: the device is headless.
@@ -586,7 +611,8 @@ std::string StartSession(const Options& options) {
     const std::vector<VolumeNotice> readNotices = std::move(read.notices);
     // A store's levels, and which was read, before the frames' lines.
     if (wasRead && !read.storeLevels.empty())
-        std::printf("%s (%s):\n%s", options.volumePath.c_str(), read.format.c_str(), read.storeLevels.c_str());
+        std::printf("%s (%s):\n%s", options.volumePath.c_str(), read.format.c_str(),
+                    read.storeLevels.c_str());
     if (!wasRead || !Volume.Install(std::move(read), options.volumePath, &problem, &notices)) {
         ReleaseDeviceAndScene();
         SessionBoxes.clear();
@@ -604,6 +630,14 @@ std::string StartSession(const Options& options) {
     }
     if (!points.empty())
         InstallTransferFunction(points);
+    for (size_t k = 0; k < morePoints.size(); ++k) {
+        const uint32_t channel = static_cast<uint32_t>(k + 1);
+        if (channel < EditorTab.channelCount)
+            EditorTab.SetChannelPoints(channel, morePoints[k]);
+        else
+            std::fprintf(stderr, "tamlo-render: note: --tf %s is for channel %u, which %s does not show\n",
+                         options.moreTfPaths[k].c_str(), channel + 1, options.volumePath.c_str());
+    }
     if (options.panelOpen) {
         // Where the slide ends after the handle is clicked.
         EditorTab.state = UI::kTabOpen;
@@ -746,6 +780,7 @@ void EndSession() {
     ReleaseDeviceAndScene();
     shell::SetMessageBoxHandler({});
     const ControlPoint defaults[2] = {{0, 0, 0, 0, 0}, {1, 1, 1, 1, 1}};
+    EditorTab.ForgetChannels();
     EditorTab.ReplacePoints(defaults, 2);
     EditorTab.selectedHsl = HslColor{0, 0, 0};
     EditorTab.state = UI::kTabClosed;

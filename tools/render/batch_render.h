@@ -19,6 +19,9 @@ namespace batch {
 struct Options {
     std::string volumePath;
     std::string tfPath;  // empty: the editor's default function
+    // Further --tf files: the second for the volume's second channel, and
+    // so on (the channels without one keep their ramps).
+    std::vector<std::string> moreTfPaths;
     std::string outputPath = "tamlo-render.png";
     std::string dataDir;  // empty: the viewer's data folders
     int width = 1280, height = 1024;

@@ -41,6 +41,8 @@ int main(int argc, char** argv) {
 
     options.volumePath = batch::Absolute(options.volumePath);
     options.tfPath = batch::Absolute(options.tfPath);
+    for (std::string& more : options.moreTfPaths)
+        more = batch::Absolute(more);
     options.outputPath = batch::Absolute(options.outputPath);
     SetProgramDataFolders(batch::DataFoldersFor(options.dataDir));
 

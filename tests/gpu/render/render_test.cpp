@@ -58,6 +58,12 @@ TEST(RenderOptions, EveryOptionInBothSpellings) {
                     &o),
               "");
     EXPECT_EQ(o.tfPath, "a.tf");
+    EXPECT_TRUE(o.moreTfPaths.empty());
+    Options channels;
+    ASSERT_EQ(Parse({"--tf", "a.tf", "--tf=b.tf", "--tf", "c.tf", "v.vol"}, &channels), "");
+    EXPECT_EQ(channels.tfPath, "a.tf") << "the first channel's";
+    EXPECT_EQ(channels.moreTfPaths, (std::vector<std::string>{"b.tf", "c.tf"}))
+        << "the next channels', in order";
     EXPECT_EQ(o.width, 640);
     EXPECT_EQ(o.height, 512);
     EXPECT_FLOAT_EQ(o.pitch, -0.5f);
@@ -109,6 +115,8 @@ TEST(RenderOptions, BadCommandLinesAreRefusedWithTheirReason) {
         {{"v.vol", "--time-series", "--turntable", "3"}, "--time-series and --turntable do not go together"},
         {{"v.vol", "--time-series", "--frames", "3"}, "--time-series and --frames do not go together"},
         {{"v.vol", "--time", "1", "--time-series"}, "does not go with --time-series"},
+        {{"v.vol", "--tf", "1.tf", "--tf", "2.tf", "--tf", "3.tf", "--tf", "4.tf", "--tf", "5.tf"},
+         "--tf given more than 4 times"},
     };
     for (const auto& [args, expected] : cases) {
         Options o;

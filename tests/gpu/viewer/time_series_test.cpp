@@ -27,16 +27,19 @@ std::vector<uint16_t> BallAt(uint32_t t) {
     return grid;
 }
 
-// Points first..last as one volume, shown as after File > Open.
-void InstallPoints(uint32_t first, uint32_t last) {
+// Points first..last as one volume, shown as after File > Open; a second
+// channel's ball moves the other way.
+void InstallPoints(uint32_t first, uint32_t last, uint32_t channels = 1) {
     VolumeData volume;
     volume.dimX = volume.dimY = volume.dimZ = kSide;
     volume.timePoints = last - first + 1;
+    volume.channels.assign(channels, VolumeChannel{});
     volume.samples.reset(new uint16_t[volume.SampleCount()]);
-    for (uint32_t t = first; t <= last; ++t) {
-        const std::vector<uint16_t> grid = BallAt(t);
-        std::copy(grid.begin(), grid.end(), volume.Grid(0, t - first));
-    }
+    for (uint32_t t = first; t <= last; ++t)
+        for (uint32_t c = 0; c < channels; ++c) {
+            const std::vector<uint16_t> grid = BallAt(c == 0 ? t : kPoints - 1 - t);
+            std::copy(grid.begin(), grid.end(), volume.Grid(c, t - first));
+        }
     VolumeProblem problem;
     std::vector<VolumeNotice> notices;
     ASSERT_TRUE(Volume.Install(std::move(volume), "series", &problem, &notices)) << problem.text;
@@ -52,14 +55,16 @@ class TimeSeriesTest : public ViewerTest {
             [] { return Renderer.layerQuality.Full() && !Renderer.refining && !Renderer.volumeLayerStale; },
             2000);
     }
-    void ExpectAPointDrawsAsItsGridAlone(VolumePassChoice pass) {
+    void ExpectAPointDrawsAsItsGridAlone(VolumePassChoice pass, uint32_t channels = 1) {
         Renderer.volumePassChoice = pass;
         Frame first, switched, alone;
-        Run({[] { Size(160, 128); }, [] {}, [] { InstallPoints(0, kPoints - 1); }, UntilWhole(),
+        Run({[] { Size(160, 128); }, [] {}, [&] { InstallPoints(0, kPoints - 1, channels); }, UntilWhole(),
              [&] {
                  first = ReadFrame();
                  EXPECT_FALSE(Volume.ShowTimePoint(kPoints)) << "past the last point";
                  EXPECT_TRUE(Volume.ShowTimePoint(3));
+                 if (channels > 1)
+                     return;
                  // The histogram, at any point, counts every point's samples.
                  std::vector<uint16_t> all;
                  for (uint32_t t = 0; t < kPoints; ++t)
@@ -69,8 +74,8 @@ class TimeSeriesTest : public ViewerTest {
                  EXPECT_EQ(std::vector<uint32_t>(Volume.histogramBins.get(), Volume.histogramBins.get() + 80),
                            CountHistogram(all.data(), static_cast<uint32_t>(all.size()), 80).bins);
              },
-             UntilWhole(), [&] { switched = ReadFrame(); }, [] { InstallPoints(3, 3); }, UntilWhole(),
-             [&] { alone = ReadFrame(); }});
+             UntilWhole(), [&] { switched = ReadFrame(); }, [&] { InstallPoints(3, 3, channels); },
+             UntilWhole(), [&] { alone = ReadFrame(); }});
         Renderer.volumePassChoice = VolumePassChoice::Automatic;
         ASSERT_TRUE(boxes_.empty()) << boxes_[0].text;
         EXPECT_NE(first.rgba, switched.rgba) << "the ball moved";
@@ -84,6 +89,15 @@ TEST_F(TimeSeriesTest, APointDrawsAsItsGridAloneOnTheSlices) {
 
 TEST_F(TimeSeriesTest, APointDrawsAsItsGridAloneOnTheCpu) {
     ExpectAPointDrawsAsItsGridAlone(VolumePassChoice::Cpu);
+}
+
+// Two channels: each point's texels are made from the samples as it is shown.
+TEST_F(TimeSeriesTest, APointOfSeveralChannelsDrawsAsItsGridsAloneOnTheSlices) {
+    ExpectAPointDrawsAsItsGridAlone(VolumePassChoice::Slices, 2);
+}
+
+TEST_F(TimeSeriesTest, APointOfSeveralChannelsDrawsAsItsGridsAloneOnTheCpu) {
+    ExpectAPointDrawsAsItsGridAlone(VolumePassChoice::Cpu, 2);
 }
 
 TEST_F(TimeSeriesTest, SpacePlaysAndPausesAndTheKeysStepOnlyThroughASeries) {

@@ -59,6 +59,7 @@ void ViewerTest::TearDown() {
     ReleaseDevice();
     Volume.Unload();
     EditorTab.Release();
+    EditorTab.ForgetChannels();
     const ControlPoint defaults[2] = {{0, 0, 0, 0, 0}, {1, 1, 1, 1, 1}};
     EditorTab.ReplacePoints(defaults, 2);
     EditorTab.selectedHsl = HslColor{0, 0, 0};

@@ -108,3 +108,37 @@ TEST(VolumeFileTest, SamplesPastTwelveBitsAreMappedNotCut) {
 }
 
 }  // namespace
+
+namespace {
+
+// The device's texels of several channels: channel c of each sample in
+// component c, shifted, from the time point asked for, each channel reduced
+// as one channel's grid is; a spare component 0.
+TEST(VolumeFileTest, ChannelTexelsInterleaveTheShownChannelsOfOneTimePoint) {
+    VolumeData v;
+    v.dimX = 4, v.dimY = v.dimZ = v.timePoints = 2;
+    v.channels.assign(3, VolumeChannel{});
+    v.samples.reset(new uint16_t[v.SampleCount()]);
+    for (uint64_t i = 0; i < v.SampleCount(); ++i)
+        v.samples[i] = static_cast<uint16_t>((i * 37) % 4096);
+    const uint32_t whole[3] = {1, 1, 1}, halves[3] = {2, 2, 1}, grid[3] = {4, 2, 2};
+    uint32_t dims[3], reducedDims[3];
+    for (uint32_t shown : {2u, 3u}) {
+        const uint32_t n = TexelComponents(shown);
+        const auto texels = ChannelTexels(v, 1, shown, whole, dims);
+        ASSERT_TRUE(texels != nullptr && n == (shown == 2 ? 2u : 4u));
+        for (uint64_t i = 0; i < v.GridSamples(); ++i)
+            for (uint32_t c = 0; c < n; ++c)
+                ASSERT_EQ(texels[i * n + c], c < shown ? v.Grid(c, 1)[i] << 4 : 0) << i << " " << c;
+    }
+    const auto reduced = ChannelTexels(v, 0, 2, halves, dims);
+    ASSERT_NE(reduced, nullptr);
+    for (uint32_t c = 0; c < 2; ++c) {
+        const auto one = BoxAverage(v.Grid(c, 0), grid, halves, reducedDims);
+        for (uint32_t i = 0; i < reducedDims[0] * reducedDims[1] * reducedDims[2]; ++i)
+            EXPECT_EQ(reduced[i * 2 + c], one[i] << 4);
+    }
+    EXPECT_EQ(ChannelTexels(v, 2, 2, whole, dims), nullptr) << "no such time point";
+}
+
+}  // namespace

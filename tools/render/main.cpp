@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,51 +52,46 @@ int main(int argc, char** argv) {
         return Fail(startError);
     const double readyMs = MillisecondsSince(start);
 
-    if (options.turntable > 0) {
-        // One device for the whole turn: each picture is the camera turned
-        // and one more frame.
-        for (int i = 0; i < options.turntable; ++i) {
-            batch::TurnTo(batch::TurntableYaw(options.yaw, i, options.turntable));
-            batch::RenderFrame();
-            const std::string name = batch::TurntablePictureName(options.outputPath, i);
-            const std::string writeError = batch::WritePng(name, batch::ReadPicture());
-            if (!writeError.empty()) {
+    // A numbered series of pictures on one device: each is `show(i)` (the
+    // camera turned, or a time point shown) and one more frame.
+    const auto writePictures = [&](int count, const std::function<std::string(int)>& show,
+                                   const std::function<std::string(int)>& nameOf) {
+        for (int i = 0; i < count; ++i) {
+            const std::string name = nameOf(i);
+            std::string problem = show(i);
+            if (problem.empty()) {
+                batch::RenderFrame();
+                problem = batch::WritePng(name, batch::ReadPicture());
+            }
+            if (!problem.empty()) {
                 batch::EndSession();
-                return Fail(writeError);
+                return Fail(problem);
             }
             std::printf("%s\n", name.c_str());
         }
         batch::EndSession();
-        const std::string stale = batch::StaleTurntableNote(options.outputPath, options.turntable);
+        const std::string stale = batch::StaleTurntableNote(options.outputPath, count);
         if (!stale.empty())
             std::fprintf(stderr, "tamlo-render: note: %s\n", stale.c_str());
         return 0;
-    }
-
-    if (options.timeSeries) {
-        // One device for the whole series: each picture is its point shown
-        // and one more frame, drawn whole.
-        const uint32_t count = Volume.timePoints;
-        for (uint32_t t = 0; t < count; ++t) {
-            const std::string name = batch::TimeSeriesPictureName(options.outputPath, static_cast<int>(t));
-            if (!batch::ShowTimePoint(t)) {
-                batch::EndSession();
-                return Fail("not enough memory to show time point " + std::to_string(t));
-            }
-            batch::RenderFrame();
-            const std::string writeError = batch::WritePng(name, batch::ReadPicture());
-            if (!writeError.empty()) {
-                batch::EndSession();
-                return Fail(writeError);
-            }
-            std::printf("%s\n", name.c_str());
-        }
-        batch::EndSession();
-        const std::string stale = batch::StaleTurntableNote(options.outputPath, static_cast<int>(count));
-        if (!stale.empty())
-            std::fprintf(stderr, "tamlo-render: note: %s\n", stale.c_str());
-        return 0;
-    }
+    };
+    if (options.turntable > 0)
+        return writePictures(
+            options.turntable,
+            [&](int i) {
+                batch::TurnTo(batch::TurntableYaw(options.yaw, i, options.turntable));
+                return std::string();
+            },
+            [&](int i) { return batch::TurntablePictureName(options.outputPath, i); });
+    if (options.timeSeries)
+        return writePictures(
+            static_cast<int>(Volume.timePoints),
+            [](int t) {
+                return batch::ShowTimePoint(static_cast<uint32_t>(t))
+                           ? std::string()
+                           : "not enough memory to show time point " + std::to_string(t);
+            },
+            [&](int t) { return batch::TimeSeriesPictureName(options.outputPath, t); });
 
     const int frames = options.frames > 0 ? options.frames : 1;
     // A notch is timed from the event itself: what it does before the frame

@@ -15,6 +15,7 @@ namespace {
 constexpr int kAttempts = 4;  // the first and three retries, 0.25, 0.5 and 1 s apart
 
 struct Body {
+    CURL* curl = nullptr;
     std::string bytes;
     uint64_t mostBytes = 0;
     bool tooLarge = false;
@@ -23,6 +24,13 @@ struct Body {
 size_t Append(char* data, size_t size, size_t count, void* context) {
     auto* body = static_cast<Body*>(context);
     const size_t n = size * count;
+    // Room for the whole body at once where the server says its length:
+    // growing by doubling would hold up to twice a chunk in flight.
+    curl_off_t length = -1;
+    if (body->bytes.empty() &&
+        curl_easy_getinfo(body->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+        length > 0 && static_cast<uint64_t>(length) <= body->mostBytes)
+        body->bytes.reserve(static_cast<size_t>(length));
     if (body->bytes.size() + n > body->mostBytes) {
         body->tooLarge = true;
         return 0;  // ends the transfer
@@ -50,6 +58,7 @@ std::optional<std::string> FetchOverHttp(const std::string& url, uint64_t mostBy
         if (attempt > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(250 << (attempt - 1)));
         Body body;
+        body.curl = curl;
         body.mostBytes = mostBytes;
         char error[CURL_ERROR_SIZE] = "";
         curl_easy_reset(curl);

@@ -38,6 +38,7 @@ constexpr uint64_t kLargestChunkBytes = uint64_t{1} << 31;
 // device's 3D texture holds.
 constexpr uint64_t kDefaultMostEdge = 2048;
 constexpr unsigned kRequestsInFlight = 16;
+constexpr uint64_t kChunkBytesInFlight = 64u << 20;
 
 [[noreturn]] void Refuse(const std::string& text) {
     throw ScanFailure{text};
@@ -1080,9 +1081,15 @@ void ReadOmeZarrLevel(const ZarrStore& store, size_t level, uint64_t budget, con
             ++done;
         }
     };
-    // Over HTTP most of a chunk's time is waiting: many requests in flight.
+    // Over HTTP most of a chunk's time is waiting: many requests in flight,
+    // as many as keep the chunks held at once (each stored and decoded)
+    // within kChunkBytesInFlight.
+    const uint64_t chunkBytes = Product(header.chunks) * header.itemBytes;
+    const unsigned byMemory = static_cast<unsigned>(
+        std::clamp<uint64_t>(kChunkBytesInFlight / std::max<uint64_t>(2 * chunkBytes, 1), 1, 64));
     const unsigned threads =
-        header.folder.Http() ? kRequestsInFlight : std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+        std::min(byMemory, header.folder.Http() ? kRequestsInFlight
+                                                : std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
     std::vector<std::thread> workers;
     for (unsigned t = 1; t < threads; ++t)
         workers.emplace_back(work, false);

@@ -6,18 +6,18 @@
 # the median cost of a switch to another point (the 3D texture's upload, the
 # gradient worked out again and uploaded, the clear-space bricks), which
 # every played frame pays before it draws.
-#   bench/time_series.sh [BUILD [FRAMES]]
+#   bench/time_series.sh [BUILD [FRAMES [SIDE]]]   (SIDE: the grid's edge, 128 unless given)
 set -euo pipefail
 build=${1:-build}
 frames=${2:-40}
 data="$build/data"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-/usr/bin/python3 - "$work/series.nii" <<'PY'
+/usr/bin/python3 - "$work/series.nii" "${3:-128}" <<'PY'
 import sys
 import nibabel as nib
 import numpy as np
-side, points = 128, 40
+side, points = int(sys.argv[2]) if len(sys.argv) > 2 else 128, 40
 rng = np.random.default_rng(7)
 z, y, x = np.mgrid[0:side, 0:side, 0:side].astype(np.float32)
 series = np.empty((side, side, side, points), np.int16)

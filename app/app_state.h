@@ -14,6 +14,8 @@
 #include "slicing/orbit_view.h"
 #include "volume/scan_import.h"
 
+inline constexpr const char* kMainWindowTitle = "Tamlo Ex01";
+
 // Menu command ids (menu resource 101).
 inline constexpr int kMainMenuResource = 101;
 inline constexpr uint16_t kCmdFileExit = 40002;

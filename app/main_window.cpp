@@ -11,7 +11,6 @@
 namespace {
 
 constexpr const char* kWindowClassName = "TamMainWnd";
-constexpr const char* kWindowTitle = "Tamlo Ex01";
 constexpr uint32_t kRestMilliseconds = 50;
 
 // Whether the next frame would show something the last one did not, with no
@@ -143,8 +142,8 @@ int TamloMain(shell::HINSTANCE instance, int showCommand, const char* file) {
     }
 
     shell::HMENU menu = shell::LoadMenu(instance, kMainMenuResource);
-    MainWindow = shell::CreateWindowEx(0, kWindowClassName, kWindowTitle, shell::WS_OVERLAPPEDWINDOW, 0, 0,
-                                       1280, 1024, nullptr, menu, instance, nullptr);
+    MainWindow = shell::CreateWindowEx(0, kWindowClassName, kMainWindowTitle, shell::WS_OVERLAPPEDWINDOW, 0,
+                                       0, 1280, 1024, nullptr, menu, instance, nullptr);
     if (MainWindow == nullptr) {
         shell::MessageBox(nullptr, "Unable to create window", "error", shell::MB_OK);
         shell::UnregisterClass(kWindowClassName, instance);

@@ -219,7 +219,25 @@ bool OpenVolumeFile(const char* path, const ValueChoice& values) {
     return loaded && ShowLoadedVolume();
 }
 
+// The title names a store's level while one is shown (which level the
+// viewer chose, and its voxel), else it is the program's own.
+void ShowTitle() {
+    if (MainWindow == nullptr)
+        return;
+    if (Volume.levelText.empty() || Volume.voxels == nullptr) {
+        shell::SetWindowText(MainWindow, kMainWindowTitle);
+        return;
+    }
+    std::string name = Volume.path;
+    while (name.size() > 1 && name.back() == '/')
+        name.pop_back();
+    name = name.substr(name.find_last_of('/') + 1);
+    shell::SetWindowText(
+        MainWindow, (std::string(kMainWindowTitle) + " - " + name + " (" + Volume.levelText + ")").c_str());
+}
+
 bool ShowLoadedVolume() {
+    ShowTitle();
     // Each channel starts with its ramp; one channel keeps the panel's function.
     std::vector<uint32_t> colours;
     for (uint32_t c = 0; c < Volume.channels.size(); ++c)

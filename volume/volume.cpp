@@ -294,6 +294,16 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
 
     Unload();
     this->path = path;
+    levelText.clear();
+    if (!volume.storeLevels.empty() && volume.format.find("level ") != std::string::npos) {
+        char size[48];
+        const double micrometres = 1000.0 * finalSpacing[0];
+        if (micrometres >= 1000)
+            std::snprintf(size, sizeof(size), ", %.3g mm", finalSpacing[0]);
+        else
+            std::snprintf(size, sizeof(size), ", %.3g \u00b5m", micrometres);
+        levelText = volume.format.substr(volume.format.find("level ")) + size;
+    }
     gradientTexture = newGradientTexture;
     gradientView = newGradientView;
     SetVolumeGradient(gradientView);
@@ -477,6 +487,7 @@ void CVolume::ShowChannelValues(uint32_t channel) {
 void CVolume::Unload() {
     InvalidateVolumeLayer();
     channelSeries.reset();
+    levelText.clear();
     SetSoftwareVolume(nullptr, nullptr);
     SetSoftwareGradient(nullptr, nullptr);
     gradientCopy.clear();

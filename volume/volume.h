@@ -106,6 +106,9 @@ class CVolume {
     double windowLow = 0, windowHigh = 4095;
     std::string valueUnit;
     std::string path;  // what was loaded
+    // A multiscale store's level shown, "level 2 of 6, 2.0 \u00b5m"; empty for
+    // anything else.
+    std::string levelText;
     // The channels shown (the volume's first kMaxShownChannels) as read, and
     // each one's value counts; the histogram, range and window above are
     // those of the one ShowChannelValues chose (channel 0 at install). The

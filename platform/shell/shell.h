@@ -248,6 +248,8 @@ bool UnregisterClass(const char* className, HINSTANCE instance);
 HWND CreateWindowEx(uint32_t exStyle, const char* className, const char* title, uint32_t style, int x, int y,
                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance, void* param);
 bool ShowWindow(HWND window, int showCommand);
+// The window's title bar text.
+bool SetWindowText(HWND window, const char* text);
 // Sends WM_DESTROY to the window procedure, then removes the window and its
 // GL context. Safe on a window already destroyed (returns false).
 bool DestroyWindow(HWND window);

@@ -173,6 +173,14 @@ HWND CreateWindowEx(uint32_t, const char* className, const char* title, uint32_t
     return hwnd;
 }
 
+bool SetWindowText(HWND window, const char* text) {
+    WindowRecord* w = Live(window);
+    if (!w || !w->surface || text == nullptr)
+        return false;
+    SDL_SetWindowTitle(w->surface->Window(), text);
+    return true;
+}
+
 bool ShowWindow(HWND window, int) {
     WindowRecord* w = Live(window);
     if (!w) {

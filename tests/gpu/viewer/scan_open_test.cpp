@@ -45,11 +45,15 @@ class ScanOpenTest : public ViewerTest {
         for (size_t i = 0; i < paths.size(); ++i) {
             steps.push_back([command = commands[i]] { Command(command); });
             steps.push_back([] {});
-            steps.push_back([&] { frames.push_back(ReadFrame()); });
+            steps.push_back([&] {
+                frames.push_back(ReadFrame());
+                titles_.push_back(SDL_GetWindowTitle(MainWindow->surface->Window()));
+            });
         }
         Run(steps);
         return frames;
     }
+    std::vector<std::string> titles_;  // the window's title after each open
 };
 
 // An asymmetric head-like shape: a solid block, a knob towards the patient's
@@ -141,8 +145,11 @@ TEST_F(ScanOpenTest, AStoreDrawsLikeTheVolumeFileOfItsSamples) {
     std::ofstream(dir + "/make.py") << script;
     if (std::system(("/usr/bin/python3 " + dir + "/make.py " + dir + " 2>/dev/null").c_str()) != 0)
         GTEST_SKIP() << "/usr/bin/python3 with zarr is needed to write the store";
-    const std::vector<Frame> frames =
+    std::vector<Frame> frames =
         OpenEach({dir + "/head.vol", dir + "/head.zarr"}, {kCmdFileOpen, kCmdFileOpenLocation});
+    EXPECT_EQ(titles_,
+              (std::vector<std::string>{"Tamlo Ex01", "Tamlo Ex01 - head.zarr (level 0 of 2, 1 mm)"}))
+        << "the title names a store's level";
     ASSERT_TRUE(boxes_.empty()) << boxes_[0].caption << ": " << boxes_[0].text;
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(Differences(frames[0], frames[1]), 0) << "the store draws as its volume file";

@@ -227,7 +227,8 @@ int main(int argc, char** argv) {
         // One import in a fresh process: the largest growth of what this
         // process and the reader's child held together, against 2.5 x the
         // 16-bit result + the file.
-        const std::string path = kFolder + "/" + argv[2];
+        // A name in the folder of the files made here, or a path of its own.
+        const std::string path = argv[2][0] == '/' ? std::string(argv[2]) : kFolder + "/" + argv[2];
         const long before = StatusKilobytes("VmRSS:");
         ScanVolume volume;
         std::string error;

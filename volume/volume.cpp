@@ -337,6 +337,14 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
     // point of several channels side by side (channelSeries holds the rest).
     channelCount = 1;
     shownTimePoint = 0;
+    // What a series' points keep once shown: their bricks, and their
+    // gradients within a quarter of the memory free now.
+    timePointsKept.clear();
+    timePointsKeptBytes = 0;
+    if (shown == 1 && timePoints > 1) {
+        timePointsKept.resize(timePoints);
+        timePointsKeptBudget = AvailableMemoryBytes() / 4;
+    }
     timeStep = volume.timeStep;
     timeUnit = volume.timeUnit;
     const float half[3] = {halfExtentX, halfExtentY, halfExtentZ};
@@ -487,6 +495,8 @@ void CVolume::ShowChannelValues(uint32_t channel) {
 void CVolume::Unload() {
     InvalidateVolumeLayer();
     channelSeries.reset();
+    timePointsKept.clear();
+    timePointsKeptBytes = 0;
     levelText.clear();
     SetSoftwareVolume(nullptr, nullptr);
     SetSoftwareGradient(nullptr, nullptr);
@@ -524,11 +534,21 @@ bool CVolume::ShowTimePoint(uint32_t t) {
     if (channelSeries)
         return ShowChannelsTimePoint(t, dims);
     const uint16_t* texels = Texels(0, t);
+    // A point shown before keeps its gradient's texels and its bricks (while
+    // the memory set aside for them lasts): a series played round again
+    // only uploads.
+    TimePointKept* kept = t < timePointsKept.size() ? &timePointsKept[t] : nullptr;
+    uint32_t gradientDims[3], gradientFactors[3];
+    GradientGrid(dims, gradientDims, gradientFactors);
+    const uint32_t rowPitch = kGradientBytesPerSample * gradientDims[0];
+    const size_t sliceBytes = size_t{rowPitch} * gradientDims[1];
+    const size_t gradientBytes = sliceBytes * gradientDims[2];
+    const bool keptGradient = kept != nullptr && kept->gradient.size() == gradientBytes;
     // The gradient is worked out from 12-bit samples; the kept ones are
     // texels, so one grid is taken back to 12 bits for the pass. Asked for
     // first: without it nothing of the shown point is touched.
     std::unique_ptr<uint16_t[]> plain;
-    if (gradientTexture != nullptr) {
+    if (gradientTexture != nullptr && !keptGradient) {
         plain.reset(new (std::nothrow) uint16_t[voxelCount]);
         if (!plain)
             return false;
@@ -537,10 +557,27 @@ bool CVolume::ShowTimePoint(uint32_t t) {
     }
     FillTexture(volumeTexture, 0, texels, 2 * dims[0],
                 static_cast<uint32_t>(uint64_t{2} * dims[0] * dims[1]));
-    if (plain) {
+    if (gradientTexture != nullptr && keptGradient) {
+        for (uint32_t z = 0; z < gradientDims[2]; ++z)
+            FillTexture(gradientTexture, z, kept->gradient.data() + z * sliceBytes, rowPitch);
+        if (gradientDims[2] < 2)  // one plane: its second slice repeats it
+            FillTexture(gradientTexture, 1, kept->gradient.data(), rowPitch);
+        if (!gradientCopy.empty())
+            std::copy(kept->gradient.begin(), kept->gradient.end(), gradientCopy.begin());
+    } else if (plain) {
+        // Worked out into what is kept for the point where the memory set
+        // aside allows, else into the CPU pass's copy (or nowhere).
+        std::vector<uint8_t> keep;
+        if (kept != nullptr && timePointsKeptBytes + gradientBytes <= timePointsKeptBudget) {
+            try {
+                keep.resize(gradientBytes);
+            } catch (const std::bad_alloc&) {
+                keep.clear();
+            }
+        }
+        uint8_t* into = !keep.empty() ? keep.data() : gradientCopy.empty() ? nullptr : gradientCopy.data();
         const float spacing[3] = {spacingX, spacingY, spacingZ};
-        if (!FillGradient(plain.get(), dims, spacing, gradientTexture,
-                          gradientCopy.empty() ? nullptr : gradientCopy.data())) {
+        if (!FillGradient(plain.get(), dims, spacing, gradientTexture, into)) {
             // The texture goes back to the point still shown; a slab's memory
             // is a few megabytes, so this is next to running out altogether.
             FillTexture(volumeTexture, 0, Texels(0, shownTimePoint), 2 * dims[0],
@@ -548,9 +585,17 @@ bool CVolume::ShowTimePoint(uint32_t t) {
             InvalidateVolumeLayer();
             return false;
         }
+        if (!keep.empty()) {
+            if (!gradientCopy.empty())
+                std::copy(keep.begin(), keep.end(), gradientCopy.begin());
+            timePointsKeptBytes += keep.size();
+            kept->gradient = std::move(keep);
+        }
     }
     const float half[3] = {halfExtentX, halfExtentY, halfExtentZ};
-    SetClearSpaceVolume(MeasureBricks(texels, dims), half);
+    if (kept != nullptr && !kept->bricks)
+        kept->bricks = MeasureBricks(texels, dims);
+    SetClearSpaceVolume(kept != nullptr ? *kept->bricks : MeasureBricks(texels, dims), half);
     SetSoftwareVolume(texels, dims);
     shownTimePoint = t;
     InvalidateVolumeLayer();

@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/gpu/gpu.h"
+#include "render/empty_space.h"
 #include "volume/scan_import.h"
 #include "volume/volume_data.h"
 #include "volume/volume_file.h"
@@ -49,6 +51,14 @@ class CVolume {
     // The samples of several channels at several time points, whose texels
     // ShowTimePoint makes for the point it shows; null otherwise.
     std::unique_ptr<VolumeData> channelSeries;
+    // For each point of a one-channel series, once shown: its bricks, and
+    // its gradient's texels while timePointsKeptBudget bytes last.
+    struct TimePointKept {
+        std::vector<uint8_t> gradient;
+        std::optional<VolumeBricks> bricks;
+    };
+    std::vector<TimePointKept> timePointsKept;
+    uint64_t timePointsKeptBytes = 0, timePointsKeptBudget = 0;
     // The texels (12-bit samples shifted to 16 bits) of one channel's grid at
     // one time point; every grid Install was given is kept.
     const uint16_t* Texels(uint32_t channel, uint32_t time) const {

@@ -55,7 +55,8 @@ class TimeSeriesTest : public ViewerTest {
             [] { return Renderer.layerQuality.Full() && !Renderer.refining && !Renderer.volumeLayerStale; },
             2000);
     }
-    void ExpectAPointDrawsAsItsGridAlone(VolumePassChoice pass, uint32_t channels = 1) {
+    // `revisit`: point 3 is shown, left and shown again, from what it kept.
+    void ExpectAPointDrawsAsItsGridAlone(VolumePassChoice pass, uint32_t channels = 1, bool revisit = false) {
         Renderer.volumePassChoice = pass;
         Frame first, switched, alone;
         Run({[] { Size(160, 128); }, [] {}, [&] { InstallPoints(0, kPoints - 1, channels); }, UntilWhole(),
@@ -63,6 +64,10 @@ class TimeSeriesTest : public ViewerTest {
                  first = ReadFrame();
                  EXPECT_FALSE(Volume.ShowTimePoint(kPoints)) << "past the last point";
                  EXPECT_TRUE(Volume.ShowTimePoint(3));
+                 if (revisit) {
+                     EXPECT_TRUE(Volume.ShowTimePoint(0));
+                     EXPECT_TRUE(Volume.ShowTimePoint(3));
+                 }
                  if (channels > 1)
                      return;
                  // The histogram, at any point, counts every point's samples.
@@ -89,6 +94,10 @@ TEST_F(TimeSeriesTest, APointDrawsAsItsGridAloneOnTheSlices) {
 
 TEST_F(TimeSeriesTest, APointDrawsAsItsGridAloneOnTheCpu) {
     ExpectAPointDrawsAsItsGridAlone(VolumePassChoice::Cpu);
+}
+
+TEST_F(TimeSeriesTest, APointShownAgainDrawsFromWhatItKept) {
+    ExpectAPointDrawsAsItsGridAlone(VolumePassChoice::Cpu, 1, true);
 }
 
 // Two channels: each point's texels are made from the samples as it is shown.

@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "tests/support/scan_writer.h"
+#include "tests/unit/volume/scan_folder_test.h"
 #include "volume/scan_import.h"
 
 namespace {
@@ -21,26 +22,7 @@ namespace fs = std::filesystem;
 using scan_test::ScanSpec;
 using scan_test::StoredType;
 
-class ScanChannelsTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("tamlo-channels-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-
-    static ScanVolume Read(const std::string& path) {
-        ScanVolume volume;
-        std::string error;
-        EXPECT_TRUE(ReadScan(path, &volume, &error)) << path << ": " << error;
-        return volume;
-    }
-
-    fs::path dir_;
-};
+using ScanChannelsTest = ScanFolderTest;
 
 // Grid (x, y, z) of a 4 x 3 x 2 scan along L, P, S: the program's x, y, z
 // are the grid's x, z, y.

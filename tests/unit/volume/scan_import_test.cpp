@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "tests/support/scan_writer.h"
+#include "tests/unit/volume/scan_folder_test.h"
 #include "volume/scan_import.h"
 #include "volume/scan_reader.h"
 
@@ -20,36 +21,7 @@ namespace fs = std::filesystem;
 using scan_test::ScanSpec;
 using scan_test::StoredType;
 
-class ScanImportTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("tamlo-scan-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-
-    static ScanVolume Read(const std::string& path) {
-        ScanVolume volume;
-        std::string error;
-        EXPECT_TRUE(ReadScan(path, &volume, &error)) << path << ": " << error;
-        return volume;
-    }
-
-    static std::string Refusal(const std::string& path) {
-        ScanVolume volume;
-        std::string error;
-        EXPECT_FALSE(ReadScan(path, &volume, &error)) << path << " was read";
-        EXPECT_EQ(volume.samples, nullptr);
-        EXPECT_EQ(error.find('\n'), std::string::npos) << "one line: " << error;
-        return error;
-    }
-
-    fs::path dir_;
-};
+using ScanImportTest = ScanFolderTest;
 
 // A grid whose value at (x, y, z) is `f`, in grid order.
 std::vector<double> Fill(const std::array<uint32_t, 3>& dims, const std::function<double(int, int, int)>& f) {

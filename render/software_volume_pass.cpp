@@ -10,9 +10,16 @@
 #include <thread>
 #include <vector>
 
+#include "render/software_volume_kernel.h"
+
 namespace {
 
-constexpr int kPacketSide = 4, kLanes = kPacketSide * kPacketSide;
+using software_volume::KernelPass;
+using software_volume::PacketRays;
+using software_volume::PacketResult;
+
+// A packet is 4 pixels wide and as tall as its lanes make it.
+constexpr int kPacketWidth = 4, kLanes = software_volume::kMostLanes;
 constexpr int kTileSide = 32;
 constexpr uint32_t kValues = 4096;  // one entry per 12-bit value
 constexpr float kBackground[3] = {0.0f, 0.0f, 0.5f};
@@ -72,53 +79,13 @@ struct Ray {
     float e[3];  // towards the eye, unit, in object space (the headlight's direction)
 };
 
-Ray PixelRay(const SoftwareFrame& frame, const float half[3], float px, float py) {
-    const d3dx::Matrix& v = frame.view;
-    const d3dx::Matrix& p = frame.projection;
-    const float ndcX = px / static_cast<float>(frame.width) * 2.0f - 1.0f;
-    const float ndcY = 1.0f - py / static_cast<float>(frame.height) * 2.0f;
-    const float dir[3] = {ndcX / p.m[0][0], ndcY / p.m[1][1], 1.0f};
-    Ray ray;
-    float toward[3];
-    for (int j = 0; j < 3; ++j) {
-        // Object = (view point - translation) times the rotation's transpose.
-        const float origin = -(v.m[3][0] * v.m[j][0] + v.m[3][1] * v.m[j][1] + v.m[3][2] * v.m[j][2]);
-        const float slope = dir[0] * v.m[j][0] + dir[1] * v.m[j][1] + dir[2] * v.m[j][2];
-        ray.u0[j] = (origin + half[j]) / (2.0f * half[j]);
-        ray.du[j] = slope / (2.0f * half[j]);
-        toward[j] = -slope;
-    }
-    const float length = std::sqrt(toward[0] * toward[0] + toward[1] * toward[1] + toward[2] * toward[2]);
-    for (int j = 0; j < 3; ++j)
-        ray.e[j] = toward[j] / length;
-    return ray;
-}
-
-// The depths along the ray where its texture position lies in [low, high]
-// on every axis; empty (low > high) where it misses.
-void DepthsInBox(const Ray& ray, const float low[3], const float high[3], float* nearZ, float* farZ) {
-    float zn = -INFINITY, zf = INFINITY;
-    for (int j = 0; j < 3; ++j) {
-        if (ray.du[j] == 0.0f) {
-            if (ray.u0[j] < low[j] || ray.u0[j] > high[j])
-                zn = INFINITY;
-            continue;
-        }
-        const float a = (low[j] - ray.u0[j]) / ray.du[j], b = (high[j] - ray.u0[j]) / ray.du[j];
-        zn = std::max(zn, std::min(a, b));
-        zf = std::min(zf, std::max(a, b));
-    }
-    *nearZ = zn;
-    *farZ = zf;
-}
-
 // Plane indices (farthest first) whose depth lies in [nearZ, farZ]: [first, last].
 void PlanesBetween(const SoftwareFrame& frame, float nearZ, float farZ, int64_t* first, int64_t* last) {
     const float* d = frame.sliceDepth;
-    const size_t n = frame.sliceCount;
+    const int32_t n = static_cast<int32_t>(std::min<size_t>(frame.sliceCount, INT32_MAX));
     // Descending depths: the first at most farZ, the last at least nearZ.
-    *first = std::lower_bound(d, d + n, farZ, [](float depth, float z) { return depth > z; }) - d;
-    *last = (std::upper_bound(d, d + n, nearZ, [](float z, float depth) { return z > depth; }) - d) - 1;
+    *first = software_volume::PlanesAtLeast(d, n, std::nextafter(farZ, INFINITY));
+    *last = software_volume::PlanesAtLeast(d, n, nearZ) - 1;
 }
 
 // ---------------------------------------------------------------------------
@@ -173,26 +140,8 @@ bool Trilinear(const Grid& g, const float u[3], float* value, int32_t clearBrick
     return true;
 }
 
-// The depth at which a ray leaves a brick (going deeper), a little short of
-// it: the texture positions whose sample lies in brick b along an axis are
-// [(16 b + 1/2) / dim, (16 b + 16.5) / dim), unbounded past the grid's
-// ends, where the sampler clamps.
 float BrickExit(const Ray& ray, const int32_t brick[3], const int32_t dims[3], float z) {
-    float exit = INFINITY;
-    for (int j = 0; j < 3; ++j) {
-        if (ray.du[j] == 0.0f)
-            continue;
-        const float dim = static_cast<float>(dims[j]);
-        const bool up = ray.du[j] > 0.0f;
-        const int32_t edge = up ? brick[j] * 16 + 16 : brick[j] * 16;
-        if ((up && edge >= dims[j]) || (!up && edge <= 0))
-            continue;
-        const float bound = (static_cast<float>(edge) + 0.5f) / dim;
-        exit = std::min(exit, (bound - ray.u0[j]) / ray.du[j]);
-    }
-    // Short of it by more than the rounding of the positions: a sample just
-    // inside the next brick is then taken, never one left out.
-    return std::max(z, exit - 1e-4f * (std::fabs(exit) + 1.0f));
+    return software_volume::BrickExitDepth(ray.u0, ray.du, brick, dims, z);
 }
 
 // The gradient texture as the shader reads it: filtered within the z plane
@@ -238,6 +187,10 @@ struct Pass {
     const float* channelLookup[kMaxChannels];
     GradientGrid channelGradient[kMaxChannels];
     float layers;
+    // The vectorised march where it serves (one channel), its lanes a packet.
+    void (*kernel)(const KernelPass&, const PacketRays&, PacketResult*);
+    KernelPass kernelPass;
+    int lanes;
 };
 
 struct Lane {
@@ -349,6 +302,90 @@ void ChannelsComposite(const Pass& pass, Lane& lane, const float values[], const
     lane.t *= 1.0f - alpha;
 }
 
+// The packet's rays (lane by lane, in loops the compiler
+// vectorises) and the depths where each is in [low, high] and between the
+// projection's near and far planes (which the rasteriser clips to): empty
+// where nearZ > farZ, or either is NaN.
+void SetUpRays(const Pass& pass, const float low[3], const float high[3], uint32_t x0, uint32_t y0,
+               Lane lanes[], float nearZ[], float farZ[]) {
+    const SoftwareFrame& f = *pass.frame;
+    const d3dx::Matrix& v = f.view;
+    const d3dx::Matrix& p = f.projection;
+    float dirX[kLanes], dirY[kLanes];
+    for (int l = 0; l < kLanes; ++l) {
+        const float px = static_cast<float>(x0 + l % kPacketWidth) + 0.5f;
+        const float py = static_cast<float>(y0 + l / kPacketWidth) + 0.5f;
+        dirX[l] = (px / static_cast<float>(f.width) * 2.0f - 1.0f) / p.m[0][0];
+        dirY[l] = (1.0f - py / static_cast<float>(f.height) * 2.0f) / p.m[1][1];
+    }
+    float du[3][kLanes], toward[3][kLanes], u0[3];
+    for (int j = 0; j < 3; ++j) {
+        // Object = (view point - translation) times the rotation's transpose.
+        const float origin = -(v.m[3][0] * v.m[j][0] + v.m[3][1] * v.m[j][1] + v.m[3][2] * v.m[j][2]);
+        const float width = 2.0f * pass.half[j];
+        u0[j] = (origin + pass.half[j]) / width;
+        for (int l = 0; l < kLanes; ++l) {
+            const float slope = dirX[l] * v.m[j][0] + dirY[l] * v.m[j][1] + v.m[j][2];
+            du[j][l] = slope / width;
+            toward[j][l] = -slope;
+        }
+    }
+    float inverseLength[kLanes], zn[kLanes], zf[kLanes];
+    for (int l = 0; l < kLanes; ++l) {
+        inverseLength[l] = 1.0f / std::sqrt(toward[0][l] * toward[0][l] + toward[1][l] * toward[1][l] +
+                                            toward[2][l] * toward[2][l]);
+        zn[l] = pass.nearPlane;
+        zf[l] = pass.farPlane;
+    }
+    for (int j = 0; j < 3; ++j) {
+        // A ray parallel to the faces lies between them everywhere or nowhere.
+        const bool inside = u0[j] >= low[j] && u0[j] <= high[j];
+        for (int l = 0; l < kLanes; ++l) {
+            const float a = (low[j] - u0[j]) / du[j][l], b = (high[j] - u0[j]) / du[j][l];
+            const bool parallel = du[j][l] == 0.0f;
+            zn[l] = parallel ? (inside ? zn[l] : INFINITY) : std::max(zn[l], std::min(a, b));
+            zf[l] = parallel ? zf[l] : std::min(zf[l], std::max(a, b));
+        }
+    }
+    for (int l = 0; l < kLanes; ++l) {
+        Ray& ray = lanes[l].ray;
+        for (int j = 0; j < 3; ++j) {
+            ray.u0[j] = u0[j];
+            ray.du[j] = du[j][l];
+            ray.e[j] = toward[j][l] * inverseLength[l];
+        }
+        nearZ[l] = zn[l];
+        farZ[l] = zf[l];
+    }
+}
+
+// The lanes' march by the vectorised kernel, its sums handed back to them.
+void MarchVectorised(const Pass& pass, Lane lanes[]) {
+    PacketRays rays;  // every lane's ray set, finite: lanes off compute on them unseen
+    for (int l = 0; l < pass.lanes; ++l) {
+        const Lane& lane = lanes[l];
+        rays.on[l] = lane.on ? 1 : 0;
+        for (int j = 0; j < 3; ++j) {
+            rays.u0[j][l] = lane.ray.u0[j];
+            rays.du[j][l] = lane.ray.du[j];
+            rays.e[j][l] = lane.ray.e[j];
+        }
+        rays.first[l] = static_cast<int32_t>(lane.first);
+        rays.last[l] = static_cast<int32_t>(lane.last);
+    }
+    PacketResult result;
+    pass.kernel(pass.kernelPass, rays, &result);
+    for (int l = 0; l < pass.lanes; ++l) {
+        Lane& lane = lanes[l];
+        for (int j = 0; j < 3; ++j)
+            lane.c[j] = result.c[j][l];
+        lane.a = result.a[l];
+        lane.t = result.t[l];
+        lane.extreme = result.extreme[l];
+        lane.covered = result.covered[l] != 0;
+    }
+}
+
 void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
     const SoftwareFrame& f = *pass.frame;
     const bool composite = f.mode == VolumeMode::Composite, maximum = f.mode == VolumeMode::Maximum;
@@ -361,35 +398,31 @@ void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
         high[j] = composite ? std::min(f.cropHigh[j], pass.visibleHigh[j]) : f.cropHigh[j];
     }
     Lane lanes[kLanes];
-    bool inViewport[kLanes];
+    bool inViewport[kLanes] = {};
+    float nearZ[kLanes], farZ[kLanes];
+    SetUpRays(pass, low, high, x0, y0, lanes, nearZ, farZ);
     int64_t first = INT64_MAX, last = -1;
-    for (int l = 0; l < kLanes; ++l) {
-        const uint32_t x = x0 + l % kPacketSide, y = y0 + l / kPacketSide;
+    for (int l = 0; l < pass.lanes; ++l) {
+        const uint32_t x = x0 + l % kPacketWidth, y = y0 + l / kPacketWidth;
         Lane& lane = lanes[l];
         inViewport[l] = x < f.width && y < f.height;
-        if (!inViewport[l])
-            continue;
-        lane.ray = PixelRay(f, pass.half, static_cast<float>(x) + 0.5f, static_cast<float>(y) + 0.5f);
-        float nearZ, farZ;
-        DepthsInBox(lane.ray, low, high, &nearZ, &farZ);
-        // The rasteriser clips what lies outside the projection's depths.
-        nearZ = std::max(nearZ, pass.nearPlane);
-        farZ = std::min(farZ, pass.farPlane);
-        if (!(nearZ <= farZ))
+        if (!inViewport[l] || !(nearZ[l] <= farZ[l]))
             continue;
         // Planes a hair outside still get the exact test per sample.
-        const float margin = 1e-4f * (std::fabs(nearZ) + std::fabs(farZ)) + 1e-6f;
-        PlanesBetween(f, nearZ - margin, farZ + margin, &lane.first, &lane.last);
+        const float margin = 1e-4f * (std::fabs(nearZ[l]) + std::fabs(farZ[l])) + 1e-6f;
+        PlanesBetween(f, nearZ[l] - margin, farZ[l] + margin, &lane.first, &lane.last);
         if (lane.first > lane.last)
             continue;
         lane.on = true;
         first = std::min(first, lane.first);
         last = std::max(last, lane.last);
     }
-    for (int64_t i = last - last % step; i >= first && i >= 0; i -= step) {
+    if (pass.kernel != nullptr)
+        MarchVectorised(pass, lanes);
+    for (int64_t i = last - last % step; i >= first && i >= 0 && pass.kernel == nullptr; i -= step) {
         const float z = f.sliceDepth[i];
         int live = 0;
-        for (int l = 0; l < kLanes; ++l) {
+        for (int l = 0; l < pass.lanes; ++l) {
             Lane& lane = lanes[l];
             if (!lane.on)
                 continue;
@@ -453,11 +486,11 @@ void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
         if (live == 0)
             break;
     }
-    for (int l = 0; l < kLanes; ++l) {
+    for (int l = 0; l < pass.lanes; ++l) {
         if (!inViewport[l])
             continue;
         const Lane& lane = lanes[l];
-        uint16_t* o = pass.out + (size_t{y0 + l / kPacketSide} * pass.rowPixels + x0 + l % kPacketSide) * 4;
+        uint16_t* o = pass.out + (size_t{y0 + l / kPacketWidth} * pass.rowPixels + x0 + l % kPacketWidth) * 4;
         if (composite) {
             for (int c = 0; c < 3; ++c)
                 o[c] = Unorm16(lane.c[c] + lane.t * kBackground[c]);
@@ -480,7 +513,77 @@ void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
     }
 }
 
+// The vectorised kernel for this frame, where the machine has one and the
+// frame is one it serves: a single channel of at least two texels a row, and
+// fewer texels than 32-bit indices reach. Otherwise the scalar lanes.
+void ChooseKernel(const SoftwareVolume& volume, const SoftwareFrame& frame,
+                  const std::vector<uint8_t>& clearBrick, std::vector<int32_t>* wideClearBrick, Pass* pass) {
+    pass->kernel = nullptr;
+    pass->lanes = kLanes;
+    SoftwareKernel kernel = frame.kernel;
+    if (kernel == SoftwareKernel::Fastest)
+        kernel = SoftwareKernelRuns(SoftwareKernel::Avx512) ? SoftwareKernel::Avx512
+                 : SoftwareKernelRuns(SoftwareKernel::Avx2) ? SoftwareKernel::Avx2
+                                                            : SoftwareKernel::Scalar;
+    if (kernel == SoftwareKernel::Scalar || !SoftwareKernelRuns(kernel))
+        return;
+    const Grid& g = pass->grid;
+    const uint64_t texels = uint64_t{volume.dims[0]} * volume.dims[1] * volume.dims[2];
+    const uint64_t gradientTexels =
+        uint64_t{volume.gradientDims[0]} * volume.gradientDims[1] * volume.gradientDims[2];
+    if (pass->channels != 1 || g.xStride != 1 || volume.dims[0] < 2 || texels >= (uint64_t{1} << 31) ||
+        (pass->shaded && gradientTexels >= (uint64_t{1} << 31)) || pass->lookup == nullptr ||
+        pass->frame->sliceCount >= size_t{INT32_MAX})
+        return;
+    KernelPass& k = pass->kernelPass;
+    const SoftwareFrame& f = *pass->frame;
+    k.sliceDepth = f.sliceDepth;
+    k.sliceCount = static_cast<int32_t>(f.sliceCount);
+    k.sliceStep = static_cast<int32_t>(std::max<uint32_t>(f.sliceStep, 1));
+    for (int j = 0; j < 3; ++j) {
+        k.cropLow[j] = f.cropLow[j];
+        k.cropHigh[j] = f.cropHigh[j];
+        k.dims[j] = g.dims[j];
+        k.gradientDims[j] = pass->gradient.dims[j];
+    }
+    k.mode = f.mode == VolumeMode::Composite ? 0 : f.mode == VolumeMode::Maximum ? 1 : 2;
+    k.shaded = pass->shaded;
+    k.lookup = pass->lookup;
+    k.texels = g.texels;
+    k.rowStride = static_cast<int32_t>(g.rowStride);
+    k.planeStride = static_cast<int32_t>(g.planeStride);
+    if (g.clearBrick != nullptr) {
+        wideClearBrick->assign(clearBrick.begin(), clearBrick.end());
+        k.clearBrick = wideClearBrick->data();
+        k.bricks[0] = static_cast<int32_t>(g.bricks[0]);
+        k.bricks[1] = static_cast<int32_t>(g.bricks[1]);
+    }
+    k.gradient = pass->shaded ? pass->gradient.texels : nullptr;
+    k.gradientSlices = pass->gradient.slices;
+    k.stopTransparency = 1.0f - kStopOpacity;
+    if (kernel == SoftwareKernel::Avx512) {
+        pass->kernel = software_volume::MarchPacketAvx512;
+        pass->lanes = 16;
+    } else {
+        pass->kernel = software_volume::MarchPacketAvx2;
+        pass->lanes = 8;
+    }
+}
+
 }  // namespace
+
+bool SoftwareKernelRuns(SoftwareKernel kernel) {
+    switch (kernel) {
+        case SoftwareKernel::Fastest:
+        case SoftwareKernel::Scalar:
+            return true;
+        case SoftwareKernel::Avx2:
+            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+        case SoftwareKernel::Avx512:
+            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("fma");
+    }
+    return false;
+}
 
 void DrawSoftwareVolume(const SoftwareVolume& volume, const SoftwareFrame& frame, uint16_t* rgba,
                         uint32_t rowPixels) {
@@ -593,6 +696,10 @@ void DrawSoftwareVolume(const SoftwareVolume& volume, const SoftwareFrame& frame
         }
     }
 
+    std::vector<int32_t> wideClearBrick;
+    ChooseKernel(volume, frame, clearBrick, &wideClearBrick, &pass);
+    const uint32_t packetHeight = static_cast<uint32_t>(pass.lanes / kPacketWidth);
+
     // Tiles of whole packets, taken in turn by every thread.
     const uint32_t tilesX = (frame.width + kTileSide - 1) / kTileSide;
     const uint32_t tilesY = (frame.height + kTileSide - 1) / kTileSide;
@@ -601,8 +708,8 @@ void DrawSoftwareVolume(const SoftwareVolume& volume, const SoftwareFrame& frame
     const auto work = [&] {
         for (uint32_t t = next.fetch_add(1); t < tiles; t = next.fetch_add(1)) {
             const uint32_t tx = t % tilesX * kTileSide, ty = t / tilesX * kTileSide;
-            for (uint32_t y = ty; y < std::min(ty + kTileSide, frame.height); y += kPacketSide)
-                for (uint32_t x = tx; x < std::min(tx + kTileSide, frame.width); x += kPacketSide)
+            for (uint32_t y = ty; y < std::min(ty + kTileSide, frame.height); y += packetHeight)
+                for (uint32_t x = tx; x < std::min(tx + kTileSide, frame.width); x += kPacketWidth)
                     MarchPacket(pass, x, y);
         }
     };
@@ -614,6 +721,48 @@ void DrawSoftwareVolume(const SoftwareVolume& volume, const SoftwareFrame& frame
     work();
     for (std::thread& helper : helpers)
         helper.join();
+}
+
+// A ray leaves a brick where its sample would first lie in the next: the
+// texture positions whose sample lies in brick b along an axis are
+// [(16 b + 1/2) / dim, (16 b + 16.5) / dim), unbounded past the grid's
+// ends, where the sampler clamps.
+float software_volume::BrickExitDepth(const float u0[3], const float du[3], const int32_t brick[3],
+                                      const int32_t dims[3], float z) {
+    float exit = INFINITY;
+    for (int j = 0; j < 3; ++j) {
+        if (du[j] == 0.0f)
+            continue;
+        const float dim = static_cast<float>(dims[j]);
+        const bool up = du[j] > 0.0f;
+        const int32_t edge = up ? brick[j] * 16 + 16 : brick[j] * 16;
+        if ((up && edge >= dims[j]) || (!up && edge <= 0))
+            continue;
+        const float bound = (static_cast<float>(edge) + 0.5f) / dim;
+        exit = std::min(exit, (bound - u0[j]) / du[j]);
+    }
+    // Short of it by more than the rounding of the positions: a sample just
+    // inside the next brick is then taken, never one left out.
+    return std::max(z, exit - 1e-4f * (std::fabs(exit) + 1.0f));
+}
+
+// The count of planes at least `z` deep (depths descending). The planes lie
+// nearly evenly (the slicer's even steps, less any it left out), so a guess
+// by proportion is walked to the exact place in a step or two.
+int32_t software_volume::PlanesAtLeast(const float* d, int32_t n, float z) {
+    if (n == 0 || !(z <= d[0]))
+        return 0;
+    if (z <= d[n - 1])
+        return n;
+    const float span = d[0] - d[n - 1];
+    int32_t k = span > 0.0f ? static_cast<int32_t>((d[0] - z) / span * static_cast<float>(n - 1)) : 0;
+    k = std::clamp<int32_t>(k, 0, n - 1);
+    // d[k - 1] >= z > d[k] marks the count k.
+    while (k < n && d[k] >= z)
+        ++k;
+    while (k > 0 && d[k - 1] < z)
+        --k;
+    return k;
 }
 
 bool VolumePassNamed(const char* name, VolumePassChoice* choice) {

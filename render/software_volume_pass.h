@@ -26,9 +26,8 @@ struct SoftwareVolume {
     const uint16_t* texels = nullptr;
     uint32_t dims[3] = {0, 0, 0};
     uint32_t channels = 1, components = 1;
-    // The gradient texture's texels (volume/gradient.h, 4 bytes each, x
-    // fastest, a plane per z) on its own grid; null: nothing to shade with.
-    // The gradient texture's texels (R8G8B8A8, as the volume makes them).
+    // The gradient texture's texels (volume/gradient.h, R8G8B8A8, x fastest,
+    // a plane per z) on its own grid; null: nothing to shade with.
     // With several channels, one grid a channel, one after another.
     const uint8_t* gradient = nullptr;
     uint32_t gradientDims[3] = {0, 0, 0};
@@ -39,6 +38,11 @@ struct SoftwareVolume {
     const VolumeBricks* bricks = nullptr;
     const std::vector<VolumeBricks>* moreBricks = nullptr;
 };
+
+// The instructions the rays run on: the fastest the machine has, or one by
+// name (a kernel the machine lacks draws as the scalar one does).
+enum class SoftwareKernel { Fastest, Scalar, Avx2, Avx512 };
+bool SoftwareKernelRuns(SoftwareKernel kernel);
 
 // One frame's view and what it draws.
 struct SoftwareFrame {
@@ -62,6 +66,7 @@ struct SoftwareFrame {
     uint32_t lookupRows = 1;
     bool skipClearSpace = true;
     uint32_t threads = 0;  // 0: every core
+    SoftwareKernel kernel = SoftwareKernel::Fastest;
 };
 
 // Where a composite ray stops: the light still to come from behind is then

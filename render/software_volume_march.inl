@@ -1,0 +1,237 @@
+// The packet's march, written once over a small vocabulary of vectors that
+// each kernel's file defines for its instruction set before including this
+// (F floats, I 32-bit integers, M a lane mask, kLanes of each). Only in an
+// unnamed namespace: every kernel keeps its own copy.
+//
+// The samples are the scalar pass's: the same positions, filtering, lookup
+// and blend, lane by lane; a lane off (outside its planes, its crop, a clear
+// brick, or done) leaves its sums untouched.
+
+// The depth of the first plane at or past index `i` (going nearer, so down)
+// where a lane waiting at depth `until` takes a sample: the largest index
+// whose depth is at least `until`, on the frame's step.
+int32_t PlaneReaching(const KernelPass& k, float until, int32_t step) {
+    const int32_t index = software_volume::PlanesAtLeast(k.sliceDepth, k.sliceCount, until) - 1;
+    return index < 0 ? -1 : index - index % step;
+}
+
+// Where the packet goes on when no lane takes plane i: the first plane
+// (going nearer) at which one can.
+int32_t NextPlane(const KernelPass& k, const PacketRays& r, int32_t laneOn, const float skipUntil[],
+                  int32_t i, int32_t step) {
+    int32_t next = -1;
+    for (int l = 0; l < kLanes; ++l) {
+        if (!(laneOn >> l & 1))
+            continue;
+        int32_t lane = i - step;
+        if (i > r.last[l])
+            lane = r.last[l] - r.last[l] % step;
+        else {
+            const int32_t reach = PlaneReaching(k, skipUntil[l], step);
+            lane = reach < lane ? reach : lane;
+        }
+        next = lane > next ? lane : next;
+    }
+    return next < i ? next : i - step;
+}
+
+// One axis's filtering corner: texel index (clamped to the edge) and the
+// weight of the next texel.
+struct AxisCorner {
+    I index;
+    F weight, position;
+};
+
+AxisCorner Corner(F u, int32_t dim) {
+    const F p = Min(Max(Sub(Mul(u, Fill(static_cast<float>(dim))), Fill(0.5f)), Fill(0.0f)),
+                    Fill(static_cast<float>(dim - 1)));
+    const I index = Truncate(p);
+    return {index, Sub(p, ToFloat(index)), p};
+}
+
+// The shading vector at texture position u, decoded, for the lanes of `m`.
+void ShadingVector(const KernelPass& k, const F u[3], M m, F n[3]) {
+    const AxisCorner x = Corner(u[0], k.gradientDims[0]), y = Corner(u[1], k.gradientDims[1]);
+    const F layerF = Min(
+        Max(Floor(Add(Sub(Mul(u[2], Fill(static_cast<float>(k.gradientSlices))), Fill(0.5f)), Fill(0.5f))),
+            Fill(0.0f)),
+        Fill(static_cast<float>(k.gradientDims[2] - 1)));
+    const I layer = Truncate(layerF);
+    const I one = FillI(1);
+    const I dx = AndI(MaskI(LessI(AddI(x.index, one), FillI(k.gradientDims[0]))), one);
+    const I dy = AndI(MaskI(LessI(AddI(y.index, one), FillI(k.gradientDims[1]))), FillI(k.gradientDims[0]));
+    const I at =
+        AddI(MulI(AddI(MulI(layer, FillI(k.gradientDims[1])), y.index), FillI(k.gradientDims[0])), x.index);
+    const I g00 = GatherWord(k.gradient, at, m), g10 = GatherWord(k.gradient, AddI(at, dx), m);
+    const I g01 = GatherWord(k.gradient, AddI(at, dy), m),
+            g11 = GatherWord(k.gradient, AddI(AddI(at, dy), dx), m);
+    const I byte = FillI(255);
+    for (int c = 0; c < 3; ++c) {
+        const F p00 = ToFloat(AndI(ShiftRight(g00, 8 * c), byte)),
+                p10 = ToFloat(AndI(ShiftRight(g10, 8 * c), byte));
+        const F p01 = ToFloat(AndI(ShiftRight(g01, 8 * c), byte)),
+                p11 = ToFloat(AndI(ShiftRight(g11, 8 * c), byte));
+        const F a = MulAdd(x.weight, Sub(p10, p00), p00), b = MulAdd(x.weight, Sub(p11, p01), p01);
+        n[c] = Mul(Sub(MulAdd(y.weight, Sub(b, a), a), Fill(128.0f)), Fill(1.0f / 127.0f));
+    }
+}
+}
+namespace {
+void March(const KernelPass& k, const PacketRays& r, PacketResult* out) {
+    F u0[3], du[3], cropLow[3], cropHigh[3];
+    for (int j = 0; j < 3; ++j) {
+        u0[j] = Load(r.u0[j]);
+        du[j] = Load(r.du[j]);
+        cropLow[j] = Fill(k.cropLow[j]);
+        cropHigh[j] = Fill(k.cropHigh[j]);
+    }
+    const I first = LoadI(r.first), last = LoadI(r.last);
+    M on = GreaterI(LoadI(r.on), FillI(0));
+    F c[3] = {Fill(0.0f), Fill(0.0f), Fill(0.0f)}, a = Fill(0.0f), t = Fill(1.0f), extreme = Fill(0.0f);
+    M covered = GreaterI(FillI(0), FillI(0));
+    float skipUntil[kLanes];
+    for (int l = 0; l < kLanes; ++l)
+        skipUntil[l] = -__builtin_inff();
+    F skipUntilV = Load(skipUntil);
+    I laneBrick = FillI(-1), laneBrickClear = FillI(0);
+    int32_t lowest = 0x7fffffff, highest = -1;
+    for (int l = 0; l < kLanes; ++l) {
+        if (!r.on[l])
+            continue;
+        lowest = r.first[l] < lowest ? r.first[l] : lowest;
+        highest = r.last[l] > highest ? r.last[l] : highest;
+    }
+    const int32_t step = k.sliceStep > 1 ? k.sliceStep : 1;
+    const bool composite = k.mode == 0, maximum = k.mode == 1;
+    const F stop = Fill(k.stopTransparency);
+    const I rowStride = FillI(k.rowStride), planeStride = FillI(k.planeStride);
+    const I one = FillI(1), low16 = FillI(0xffff);
+
+    for (int32_t i = highest < 0 ? -1 : highest - highest % step; i >= lowest && i >= 0;) {
+        const I plane = FillI(i);
+        on = AndNot(on, LessI(plane, first));
+        if (!Any(on))
+            break;
+        const F z = Fill(k.sliceDepth[i]);
+        M take = AndNot(And(on, GreaterEq(z, skipUntilV)), LessI(last, plane));
+        if (!Any(take)) {
+            i = NextPlane(k, r, Bits(on), skipUntil, i, step);
+            continue;
+        }
+        F u[3];
+        for (int j = 0; j < 3; ++j) {
+            u[j] = MulAdd(z, du[j], u0[j]);
+            take = And(take, And(GreaterEq(u[j], cropLow[j]), LessEq(u[j], cropHigh[j])));
+        }
+        if (!Any(take)) {
+            i -= step;
+            continue;
+        }
+        const AxisCorner x = Corner(u[0], k.dims[0]), y = Corner(u[1], k.dims[1]),
+                         zc = Corner(u[2], k.dims[2]);
+        if (k.clearBrick != nullptr) {
+            const I bx = ShiftRight(x.index, 4), by = ShiftRight(y.index, 4), bz = ShiftRight(zc.index, 4);
+            const I brick = AddI(MulI(AddI(MulI(bz, FillI(k.bricks[1])), by), FillI(k.bricks[0])), bx);
+            // A ray stays in a brick for several planes: its state is read
+            // again only where the lane has moved to another.
+            const M moved = AndNot(take, EqualI(brick, laneBrick));
+            if (Any(moved)) {
+                laneBrickClear = SelectI(moved, GatherWord(k.clearBrick, brick, moved), laneBrickClear);
+                laneBrick = SelectI(moved, brick, laneBrick);
+            }
+            const M clear = AndNot(take, EqualI(laneBrickClear, FillI(0)));
+            if (Any(clear)) {
+                // Each lane entering a clear brick waits until it leaves it:
+                // BrickExitDepth's depth, lane by lane.
+                F exit = Fill(__builtin_inff());
+                const I b[3] = {bx, by, bz};
+                for (int j = 0; j < 3; ++j) {
+                    const M up = Less(Fill(0.0f), du[j]), down = Less(du[j], Fill(0.0f));
+                    const I low = ShiftLeft4(b[j]), high = AddI(low, FillI(16));
+                    const M inside =
+                        Or(And(up, LessI(high, FillI(k.dims[j]))), And(down, GreaterI(low, FillI(0))));
+                    const F edge = ToFloat(SelectI(up, high, low));
+                    const F bound = Mul(Add(edge, Fill(0.5f)), Fill(1.0f / static_cast<float>(k.dims[j])));
+                    const F at = Div(Sub(bound, u0[j]), du[j]);
+                    exit = Select(inside, Min(exit, at), exit);
+                }
+                // Short of it by more than the rounding of the positions; an
+                // exit at infinity (NaN here) waits for nothing.
+                const F shortOf = Sub(exit, Mul(Fill(1e-4f), Add(Abs(exit), Fill(1.0f))));
+                skipUntilV = Select(clear, Max(shortOf, z), skipUntilV);
+                Store(skipUntil, skipUntilV);
+                take = AndNot(take, clear);
+                if (!Any(take)) {
+                    i -= step;
+                    continue;
+                }
+            }
+        }
+        // The x neighbours in one 32-bit read: at the last texel the pair
+        // before it, weighted fully to its second.
+        const I x0 = MinI(x.index, FillI(k.dims[0] - 2));
+        const F fx = Sub(x.position, ToFloat(x0));
+        const I dy = AndI(MaskI(LessI(AddI(y.index, one), FillI(k.dims[1]))), rowStride);
+        const I dz = AndI(MaskI(LessI(AddI(zc.index, one), FillI(k.dims[2]))), planeStride);
+        const I at = AddI(AddI(x0, MulI(y.index, rowStride)), MulI(zc.index, planeStride));
+        const I p00 = GatherPair(k.texels, at, take), p10 = GatherPair(k.texels, AddI(at, dy), take);
+        const I p01 = GatherPair(k.texels, AddI(at, dz), take),
+                p11 = GatherPair(k.texels, AddI(AddI(at, dy), dz), take);
+        const auto line = [&](I pair) {
+            const F q0 = ToFloat(AndI(pair, low16)), q1 = ToFloat(ShiftRight(pair, 16));
+            return MulAdd(fx, Sub(q1, q0), q0);
+        };
+        const F c00 = line(p00), c10 = line(p10), c01 = line(p01), c11 = line(p11);
+        const F c0 = MulAdd(y.weight, Sub(c10, c00), c00), c1 = MulAdd(y.weight, Sub(c11, c01), c01);
+        const F value = MulAdd(zc.weight, Sub(c1, c0), c0);
+        if (!composite) {
+            const F extremeHere = maximum ? Max(extreme, value) : Min(extreme, value);
+            extreme = Select(take, Select(covered, extremeHere, value), extreme);
+            covered = Or(covered, take);
+            i -= step;
+            continue;
+        }
+        // The lookup between the two 12-bit values around the sample.
+        const F v = Mul(value, Fill(1.0f / 16.0f));
+        const I entry = MinI(Truncate(v), FillI(4095));
+        const F f = Sub(v, ToFloat(entry));
+        F e[8];
+        LookupPair(k.lookup, entry, take, e);
+        const F alphaAll = MulAdd(f, Sub(e[7], e[3]), e[3]);
+        const M seen = And(take, Less(Fill(0.0f), alphaAll));
+        if (Any(seen)) {
+            const F alpha = Select(seen, alphaAll, Fill(0.0f));
+            F rgb[3];
+            for (int ch = 0; ch < 3; ++ch)
+                rgb[ch] = MulAdd(f, Sub(e[4 + ch], e[ch]), e[ch]);
+            if (k.shaded) {
+                F n[3];
+                ShadingVector(k, u, seen, n);
+                const F fade = Sqrt(MulAdd(n[0], n[0], MulAdd(n[1], n[1], Mul(n[2], n[2]))));
+                const F facing =
+                    Abs(MulAdd(n[0], Load(r.e[0]), MulAdd(n[1], Load(r.e[1]), Mul(n[2], Load(r.e[2])))));
+                F f4 = Mul(facing, facing);
+                f4 = Mul(f4, f4);
+                F f16 = Mul(f4, f4);
+                f16 = Mul(f16, f16);
+                const F gain = Add(Sub(Fill(1.0f), Mul(Fill(0.7f), fade)), Mul(Fill(0.7f), facing));
+                const F specular = Mul(Fill(0.3f), Mul(f16, f4));
+                for (int ch = 0; ch < 3; ++ch)
+                    rgb[ch] = Min(Max(MulAdd(rgb[ch], gain, specular), Fill(0.0f)), Fill(1.0f));
+            }
+            a = MulAdd(Mul(t, alpha), alpha, a);
+            const F w = Mul(t, alpha);
+            for (int ch = 0; ch < 3; ++ch)
+                c[ch] = MulAdd(w, rgb[ch], c[ch]);
+            t = Mul(t, Sub(Fill(1.0f), alpha));
+            on = AndNot(on, LessEq(t, stop));
+        }
+        i -= step;
+    }
+    for (int ch = 0; ch < 3; ++ch)
+        Store(out->c[ch], c[ch]);
+    Store(out->a, a);
+    Store(out->t, t);
+    Store(out->extreme, extreme);
+    StoreI(out->covered, AndI(MaskI(covered), one));
+}

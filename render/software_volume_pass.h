@@ -94,6 +94,4 @@ bool VolumePassNamed(const char* name, VolumePassChoice* choice);
 // environment's TAMLO_VOLUME_PASS says (`environment`, null when unset;
 // anything but slices or cpu counts as unset), else exactly when the
 // adapter is a software rasteriser (its name holds llvmpipe or softpipe).
-// (switched off for now: kCpuPassChosenBySoftwareDevices).
-inline constexpr bool kCpuPassChosenBySoftwareDevices = false;
 bool CpuDrawsVolumeLayer(VolumePassChoice byHand, const char* environment, const char* adapter);

@@ -51,10 +51,10 @@ peer() {  # peer VOLUME NAME DISTANCE MODE LOG [TF.txt]
     /usr/bin/python3 "$root/bench/peer/peer_vtk.py" "$1" "$width" "$height" "$frames" \
     "$out/peer-$2-$3-$4.png" "$3" "$4" ${6:+"$6"} | tee "$5"
 }
-tamlo() {  # tamlo VOLUME NAME DISTANCE TIMING SHADING LOG [TF.tf]
+tamlo() {  # tamlo VOLUME NAME DISTANCE TIMING SHADING PASS LOG [TF.tf]
   "$render" "$1" --size "$size" --frames "$frames" --distance "$3" --timing "$4" --shading "$5" \
-    ${7:+--tf "$7"} --data "$build/data" --output "$out/tamlo-$2-$3-$4-$5.png" \
-    2> >(grep -v '^D3DResize' >&2) | tee "$6"
+    --volume-pass "$6" ${8:+--tf "$8"} --data "$build/data" --output "$out/tamlo-$2-$3-$4-$5-$6.png" \
+    2> >(grep -v '^D3DResize' >&2) | tee "$7"
 }
 rows=()
 differences=()
@@ -66,18 +66,23 @@ stills() {  # stills VOLUME NAME [TF.txt TF.tf], at the distances that follow
       mode=still
       [ "$shading" = on ] && mode=shaded
       peer "$volume" "$name" "$distance" "$mode" "$out/peer-$name-$distance-$mode.txt" "$text"
-      tamlo "$volume" "$name" "$distance" full "$shading" "$out/tamlo-$name-$distance-$mode.txt" "$tf"
-      rows+=("$name $mode, distance $distance|$(median_of "$out/peer-$name-$distance-$mode.txt")|$(median_of \
-        "$out/tamlo-$name-$distance-$mode.txt")")
-      differences+=("$name $mode, distance $distance: $(/usr/bin/python3 "$root/bench/peer/peer_vtk.py" compare \
-        "$out/peer-$name-$distance-$mode.png" "$out/tamlo-$name-$distance-full-$shading.png")")
+      # A row for each of tamlo's volume passes: the GPU's slices and the CPU's rays.
+      for pass in slices cpu; do
+        tamlo "$volume" "$name" "$distance" full "$shading" "$pass" "$out/tamlo-$name-$distance-$mode-$pass.txt" "$tf"
+        rows+=("$name $mode, distance $distance, $pass|$(median_of "$out/peer-$name-$distance-$mode.txt")|$(median_of \
+          "$out/tamlo-$name-$distance-$mode-$pass.txt")")
+        differences+=("$name $mode, distance $distance, $pass: $(/usr/bin/python3 "$root/bench/peer/peer_vtk.py" \
+          compare "$out/peer-$name-$distance-$mode.png" "$out/tamlo-$name-$distance-full-$shading-$pass.png")")
+      done
     done
   done
 }
 stills "$volume" phantom "" "" 4 1.6
 peer "$volume" phantom 1.6 interactive "$out/peer-drag.txt"
-tamlo "$volume" phantom 1.6 drag on "$out/tamlo-drag.txt"
-rows+=("phantom drag, distance 1.6|$(median_of "$out/peer-drag.txt")|$(median_of "$out/tamlo-drag.txt")")
+for pass in slices cpu; do
+  tamlo "$volume" phantom 1.6 drag on "$pass" "$out/tamlo-drag-$pass.txt"
+  rows+=("phantom drag, distance 1.6, $pass|$(median_of "$out/peer-drag.txt")|$(median_of "$out/tamlo-drag-$pass.txt")")
+done
 # The lighting alone: smooth balls, a tan surface opaque from 0.6 of the range.
 /usr/bin/python3 "$root/bench/peer/peer_vtk.py" balls "$out/balls.vol" 128
 printf '0 0.9 0.8 0.6 0\n0.4 0.9 0.8 0.6 0\n0.6 0.9 0.8 0.6 1\n1 0.9 0.8 0.6 1\n' >"$out/surface.txt"
@@ -85,10 +90,10 @@ printf '0 0.9 0.8 0.6 0\n0.4 0.9 0.8 0.6 0\n0.6 0.9 0.8 0.6 1\n1 0.9 0.8 0.6 1\n
 stills "$out/balls.vol" balls "$out/surface.txt" "$out/surface.tf" 4 2
 
 echo
-printf '%-34s %14s %14s %8s\n' "median frame at $size" "VTK (ms)" "tamlo (ms)" "ratio"
+printf '%-42s %14s %14s %8s\n' "median frame at $size" "VTK (ms)" "tamlo (ms)" "ratio"
 for row in "${rows[@]}"; do
   IFS='|' read -r what p t <<<"$row"
-  awk -v w="$what" -v p="$p" -v t="$t" 'BEGIN { printf "%-34s %14s %14s %8.2f\n", w, p, t, t / p }'
+  awk -v w="$what" -v p="$p" -v t="$t" 'BEGIN { printf "%-42s %14s %14s %8.2f\n", w, p, t, t / p }'
 done
 echo
 echo "the same picture? (inside the volume, VTK against tamlo)"

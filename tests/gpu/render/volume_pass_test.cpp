@@ -143,16 +143,12 @@ TEST_F(VolumePassTest, BothPassesDrawTheSamePictures) {
 
 TEST(VolumePassChoice, ByHandThenTheEnvironmentThenTheAdapter) {
     const char* llvm = "llvmpipe (LLVM 15.0.6, 256 bits)";
-    EXPECT_EQ(CpuDrawsVolumeLayer(VolumePassChoice::Automatic, nullptr, llvm),
-              kCpuPassChosenBySoftwareDevices);
-    EXPECT_EQ(CpuDrawsVolumeLayer(VolumePassChoice::Automatic, nullptr, "softpipe"),
-              kCpuPassChosenBySoftwareDevices);
+    EXPECT_TRUE(CpuDrawsVolumeLayer(VolumePassChoice::Automatic, nullptr, llvm));
+    EXPECT_TRUE(CpuDrawsVolumeLayer(VolumePassChoice::Automatic, nullptr, "softpipe"));
     EXPECT_FALSE(CpuDrawsVolumeLayer(VolumePassChoice::Automatic, nullptr, "NVIDIA H100/PCIe/SSE2"));
     EXPECT_FALSE(CpuDrawsVolumeLayer(VolumePassChoice::Automatic, "slices", llvm));
     EXPECT_TRUE(CpuDrawsVolumeLayer(VolumePassChoice::Automatic, "cpu", "AMD Radeon"));
-    EXPECT_EQ(CpuDrawsVolumeLayer(VolumePassChoice::Automatic, "bogus", llvm),
-              kCpuPassChosenBySoftwareDevices)
-        << "unknown: as unset";
+    EXPECT_TRUE(CpuDrawsVolumeLayer(VolumePassChoice::Automatic, "bogus", llvm)) << "unknown: as unset";
     EXPECT_FALSE(CpuDrawsVolumeLayer(VolumePassChoice::Slices, "cpu", llvm)) << "by hand wins";
     EXPECT_TRUE(CpuDrawsVolumeLayer(VolumePassChoice::Cpu, "slices", "AMD Radeon"));
     Options o;

@@ -74,8 +74,8 @@ std::string StatusLineText() {
         if (!part.empty())
             line += (line.empty() ? "" : "   ") + part;
     };
-    std::string line = std::to_string(Volume.dimX) + "x" + std::to_string(Volume.dimY) + "x" +
-                       std::to_string(Volume.dimZ);
+    std::string line =
+        std::to_string(Volume.dimX) + "x" + std::to_string(Volume.dimY) + "x" + std::to_string(Volume.dimZ);
     join(line, Number(Volume.spacingX) + "x" + Number(Volume.spacingY) + "x" + Number(Volume.spacingZ));
     std::string window = Number(Volume.windowLow) + ".." + Number(Volume.windowHigh);
     if (!Volume.valueUnit.empty())
@@ -86,7 +86,8 @@ std::string StatusLineText() {
         join(line, "channel " + std::to_string(EditorTab.editedChannel + 1) + "/" +
                        std::to_string(EditorTab.channelCount));
     if (Volume.timePoints > 1)
-        join(line, "t " + std::to_string(Volume.shownTimePoint + 1) + "/" + std::to_string(Volume.timePoints));
+        join(line,
+             "t " + std::to_string(Volume.shownTimePoint + 1) + "/" + std::to_string(Volume.timePoints));
     if (Renderer.layerQuality.Full()) {
         join(line, "whole");
     } else if (Renderer.refining && !Renderer.sliceFirstIndex.empty()) {

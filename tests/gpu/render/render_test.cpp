@@ -111,6 +111,10 @@ TEST(RenderOptions, BadCommandLinesAreRefusedWithTheirReason) {
         {{"v.vol", "--values=nan,3"}, "not \"nan,3\""},
         {{"v.vol", "--shading", "dim"}, "--shading takes on or off"},
         {{"v.vol", "--mode", "mean"}, "--mode takes composite, mip or minip"},
+        {{"v.vol", "--pan", "0.5"}, "--pan takes two numbers X,Y"},
+        {{"v.vol", "--pan", "0.5,up"}, "--pan takes two numbers X,Y"},
+        {{"v.vol", "--pan=1e9,0"}, "--pan takes numbers from -100 to 100"},
+        {{"v.vol", "--background", "pink"}, "--background takes dark-blue, black, grey or white"},
         {{"v.vol", "--time", "-1"}, "--time takes a time point counted from 0"},
         {{"v.vol", "--time-series", "--turntable", "3"}, "--time-series and --turntable do not go together"},
         {{"v.vol", "--time-series", "--frames", "3"}, "--time-series and --frames do not go together"},
@@ -555,6 +559,64 @@ TEST_F(RenderProgramTest, ACropThatKeepsNothingIsTheBackground) {
     stbi_image_free(empty);
     for (size_t i = 0; i < rows.size(); i += 3)
         ASSERT_EQ(rows[i] * 65536 + rows[i + 1] * 256 + rows[i + 2], 128) << "the dark blue background";
+}
+
+// The picture over a chosen background, without one (its alpha), moved by
+// the pan and outlined.
+TEST_F(RenderProgramTest, BackgroundsTransparencyPanAndBoundaries) {
+    const std::string common = RenderFiles(dir_).Volume(24) + " --size 96x64 --distance 2";
+    struct Picture {
+        int w = 0, h = 0;
+        std::vector<uint8_t> rgba;
+        const uint8_t* At(int x, int y) const { return &rgba[(static_cast<size_t>(y) * w + x) * 4]; }
+    };
+    const auto draw = [&](const std::string& options, int* channels = nullptr) {
+        const Outcome o = RunProgram(common + " " + options + " -o pic.png", dir_);
+        EXPECT_EQ(o.status, 0) << options << ": " << o.err;
+        Picture p;
+        int n = 0;
+        stbi_uc* data = stbi_load((dir_ + "/pic.png").c_str(), &p.w, &p.h, &n, 4);
+        if (data != nullptr)
+            p.rgba.assign(data, data + static_cast<size_t>(p.w) * p.h * 4);
+        stbi_image_free(data);
+        if (channels != nullptr)
+            *channels = n;
+        return p;
+    };
+    // The mean column of what is not background, above the panel's handle.
+    const auto middle = [](const Picture& p, uint32_t background) {
+        double sum = 0, count = 0;
+        for (int y = 0; y < p.h - 40; ++y)
+            for (int x = 0; x < p.w; ++x)
+                if (uint32_t(p.At(x, y)[0] << 16 | p.At(x, y)[1] << 8 | p.At(x, y)[2]) != background) {
+                    sum += x;
+                    ++count;
+                }
+        return count > 0 ? sum / count : -1.0;
+    };
+    const Picture white = draw("--background white");
+    ASSERT_EQ(white.rgba.size(), 96u * 64 * 4);
+    for (const auto& [x, y] : {std::pair{0, 0}, std::pair{95, 0}})
+        EXPECT_EQ(std::vector<uint8_t>(white.At(x, y), white.At(x, y) + 3),
+                  (std::vector<uint8_t>{255, 255, 255}))
+            << "a white corner";
+    int channels = 0;
+    const Picture clear = draw("--transparent", &channels);
+    ASSERT_EQ(clear.rgba.size(), 96u * 64 * 4);
+    EXPECT_EQ(channels, 4) << "a PNG with alpha";
+    EXPECT_EQ(clear.At(0, 0)[3], 0) << "a corner shows only background";
+    EXPECT_EQ(clear.At(95, 0)[3], 0) << "a corner shows only background";
+    EXPECT_GT(clear.At(48, 12)[3], 0) << "the volume covers the middle";
+    // The box centre's plane moves by the pan times the projection's x
+    // scale (cot(fov / 2) / aspect) over the distance, in half widths.
+    const double plain = middle(draw(""), 128), panned = middle(draw("--pan 0.3,0"), 128);
+    const double expected = 0.3 * (1.0 / std::tan(0.7855 / 2) / 1.5) / 2.0 * 48.0;
+    EXPECT_NEAR(panned - plain, expected, expected * 0.25) << "the pan moves the picture right";
+    const Picture outlined = draw("--boundaries");
+    int amber = 0;
+    for (size_t i = 0; i < outlined.rgba.size(); i += 4)
+        amber += outlined.rgba[i] > 200 && outlined.rgba[i + 1] > 150 && outlined.rgba[i + 2] < 60;
+    EXPECT_GT(amber, 40) << "--boundaries outlines the box";
 }
 
 // A DICOM series: its folder and any one of its files give the same

@@ -304,40 +304,25 @@ TEST(PanAndZoomTest, ThePointUnderTheCursorStaysThereNotchAfterNotch) {
     }
 }
 
-TEST(PanAndZoomTest, APanMovesTheBoxCentreWithTheCursorWhateverTheTurn) {
-    for (float yaw : {0.0f, 1.0f, 2.5f}) {
-        OrbitCameraRecord camera{1.0f, yaw, 2.0f, 0.0f, 0.0f};
-        const d3dx::Vector3 before = Seen(camera, {0, 0, 0});
-        PanByPixels(&camera, 30.0f, -12.0f, 500.0f, kScale);  // right and up, y down in pixels
-        const d3dx::Vector3 after = Seen(camera, {0, 0, 0});
-        EXPECT_NEAR((after.x - before.x) * 250.0f * kScale.y / kScale.x, 30.0f, 1e-3) << "yaw " << yaw;
-        EXPECT_NEAR((after.y - before.y) * 250.0f, 12.0f, 1e-3) << "yaw " << yaw;
-    }
-}
-
 TEST(PanAndZoomTest, FitFramesTheBoxOrItsCropCentredAndTight) {
     const float half[3] = {0.5f, 0.4f, 0.25f};
     for (const CropBox& crop : {CropBox{}, CropBox{{0.1f, 0.5f, 0.0f}, {0.4f, 1.0f, 0.3f}}}) {
         OrbitCameraRecord camera{0.6f, 2.2f, 50.0f, 3.0f, -2.0f};
         FitBoxInView(&camera, half, crop.low, crop.high, kScale);
         float most = 0;
+        const auto at = [&](int c, int axis) {  // corner c, or the middle for c = -1
+            const float f = c < 0             ? 0.5f * (crop.low[axis] + crop.high[axis])
+                            : (c >> axis) & 1 ? crop.high[axis]
+                                              : crop.low[axis];
+            return half[axis] * (2.0f * f - 1.0f);
+        };
         for (int c = 0; c < 8; ++c) {
-            d3dx::Vector3 at;
-            float* a = &at.x;
-            for (int axis = 0; axis < 3; ++axis)
-                a[axis] = half[axis] * (2.0f * ((c >> axis) & 1 ? crop.high[axis] : crop.low[axis]) - 1.0f);
-            const d3dx::Vector3 seen = Seen(camera, at);
+            const d3dx::Vector3 seen = Seen(camera, {at(c, 0), at(c, 1), at(c, 2)});
             most = std::max({most, std::fabs(seen.x), std::fabs(seen.y)});
-            EXPECT_LE(std::max(std::fabs(seen.x), std::fabs(seen.y)), 0.9f + 1e-4) << "corner " << c;
             EXPECT_GT(seen.z, 0.0f) << "corner " << c << " in front of the eye";
         }
-        EXPECT_NEAR(most, 0.9f, 1e-3) << "a corner touches the margin";
-        d3dx::Vector3 middle;
-        float* m = &middle.x;
-        for (int axis = 0; axis < 3; ++axis)
-            m[axis] = half[axis] * (crop.low[axis] + crop.high[axis] - 1.0f);
-        const d3dx::Vector3 seen = Seen(camera, middle);
-        EXPECT_NEAR(seen.x, 0.0f, 1e-4) << "the box's middle at the window's centre";
-        EXPECT_NEAR(seen.y, 0.0f, 1e-4) << "the box's middle at the window's centre";
+        EXPECT_NEAR(most, 0.9f, 1e-3) << "every corner within the margin, one on it";
+        const d3dx::Vector3 middle = Seen(camera, {at(-1, 0), at(-1, 1), at(-1, 2)});
+        EXPECT_NEAR(std::hypot(middle.x, middle.y), 0.0f, 1e-4) << "the box's middle at the window's centre";
     }
 }

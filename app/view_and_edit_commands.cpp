@@ -91,7 +91,8 @@ std::string StatusLineText() {
     if (Renderer.layerQuality.Full()) {
         join(line, "whole");
     } else if (Renderer.refining && !Renderer.sliceFirstIndex.empty()) {
-        const size_t percent = Renderer.refineNextSlice * 100 / Renderer.sliceFirstIndex.size();
+        // In tens: each new text redraws the window's last picture.
+        const size_t percent = Renderer.refineNextSlice * 10 / Renderer.sliceFirstIndex.size() * 10;
         join(line, "refining " + std::to_string(percent) + "%");
     } else {
         join(line, "coarse");

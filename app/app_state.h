@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "app/input_state.h"
 #include "app/time_playback.h"
@@ -71,6 +72,12 @@ inline constexpr uint16_t kCmdViewShading = 40300;
 inline constexpr uint16_t kCmdViewComposite = 40301;
 inline constexpr uint16_t kCmdViewMaximum = 40302;
 inline constexpr uint16_t kCmdViewMinimum = 40303;
+// View > Fit, the status line, and the backgrounds (kCmdViewBackgroundFirst
+// + Background: dark blue, black, grey, white).
+inline constexpr uint16_t kCmdViewFit = 40430;
+inline constexpr uint16_t kCmdViewStatus = 40431;
+inline constexpr uint16_t kCmdViewBackgroundFirst = 40432;
+inline constexpr uint16_t kCmdViewBackgroundLast = 40435;
 
 // Accepts any slot's arguments and does nothing (false for the slots that
 // answer whether the event was taken).
@@ -90,6 +97,11 @@ struct InputHandlerTableRecord {
     void (*RButtonUp)(shell::WPARAM keyState, int32_t x,
                       int32_t y) = &IgnoreInput<void, shell::WPARAM, int32_t, int32_t>;
     void (*MouseMove)(shell::WPARAM keyState, int32_t x,
+                      int32_t y) = &IgnoreInput<void, shell::WPARAM, int32_t, int32_t>;
+    // The middle button pans (volume mode).
+    void (*MButtonDown)(shell::WPARAM keyState, int32_t x,
+                        int32_t y) = &IgnoreInput<void, shell::WPARAM, int32_t, int32_t>;
+    void (*MButtonUp)(shell::WPARAM keyState, int32_t x,
                       int32_t y) = &IgnoreInput<void, shell::WPARAM, int32_t, int32_t>;
     void (*Wheel)(int16_t delta) = &IgnoreInput<void, int16_t>;
     void (*Frame)() = &IgnoreInput<void>;
@@ -126,6 +138,20 @@ void ResizeToClientArea();
 // back to the start camera; either shows at the next frame.
 void ShowStandardView(StandardView view);
 void ShowStartView();
+// View > Fit (F): the pan and distance that frame the volume's box, or the
+// crop's, in the window at the current angles.
+void FitView();
+// The perspective projection's scales, for pan and zoom in pixels (zero
+// without a device: the zoom then keeps the centre and the pan stays).
+ProjectionScale CurrentProjectionScale();
+// View > Status: the line at the view's bottom right (grid, spacing, value
+// window, level, channel, time point, how far the picture is drawn), kept
+// up to date by the frame loop while shown.
+extern bool StatusLineShown;
+std::string StatusLineText();
+void UpdateStatusLine();
+// The title: the program's, and the open volume's name (a store's level too).
+void ShowTitle();
 // Edit > Undo and Redo of the transfer function; nothing with nothing to undo.
 void UndoTransferEdit();
 void RedoTransferEdit();

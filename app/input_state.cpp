@@ -7,6 +7,7 @@
 #include "slicing/orbit_view.h"
 
 RotationDragRecord RotationDrag;
+PanDragRecord PanDrag;
 
 namespace {
 
@@ -89,4 +90,38 @@ void IntegrateRotation() {
 void ZoomOrbitCamera(int16_t delta) {
     const float scaled = delta > 0 ? OrbitCamera.distance * 0.75f : OrbitCamera.distance * 1.25f;
     OrbitCamera.distance = std::clamp(scaled, kMinDistance, kMaxDistance);
+}
+
+void ZoomOrbitCameraAt(int16_t delta, int32_t x, int32_t y, ProjectionScale scale) {
+    const float before = OrbitCamera.distance;
+    ZoomOrbitCamera(delta);
+    const float after = OrbitCamera.distance;
+    const bool inside = x >= 0 && y >= 0 && x < ClientArea.width && y < ClientArea.height;
+    if (!inside || scale.x == 0.0f || scale.y == 0.0f)
+        return;
+    OrbitCamera.distance = before;
+    // Pixel centres: the window's -1..1, y up.
+    const float ndcX = (static_cast<float>(x) + 0.5f) / ClientArea.widthF * 2.0f - 1.0f;
+    const float ndcY = 1.0f - (static_cast<float>(y) + 0.5f) / ClientArea.heightF * 2.0f;
+    ZoomTowards(&OrbitCamera, after, ndcX, ndcY, scale);
+}
+
+void StartPanDrag(int32_t x, int32_t y) {
+    PanDrag.active = true;
+    PanDrag.lastX = x;
+    PanDrag.lastY = y;
+}
+
+void EndPanDrag() {
+    PanDrag.active = false;
+}
+
+bool DragPanTo(int32_t x, int32_t y, ProjectionScale scale) {
+    if (!PanDrag.active || (x == PanDrag.lastX && y == PanDrag.lastY))
+        return false;
+    PanByPixels(&OrbitCamera, static_cast<float>(x - PanDrag.lastX), static_cast<float>(y - PanDrag.lastY),
+                ClientArea.heightF, scale);
+    PanDrag.lastX = x;
+    PanDrag.lastY = y;
+    return true;
 }

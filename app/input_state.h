@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/shell/shell.h"
+#include "slicing/orbit_view.h"
 
 struct RotationDragRecord {
     bool active = false;
@@ -35,6 +36,24 @@ void TrackRotationCursor(int32_t x, int32_t y);
 // anchor, in client sizes, times FrameClock (radians per second). A minimised
 // window holds the angles still.
 void IntegrateRotation();
+
+// A middle-button drag (or Shift and the right button) pans: the view
+// follows the cursor in the screen's plane, each move by its step from the
+// last one. The record outlives a volume, as the rotation's does.
+struct PanDragRecord {
+    bool active = false;
+    int32_t lastX = 0, lastY = 0;
+};
+extern PanDragRecord PanDrag;
+void StartPanDrag(int32_t x, int32_t y);
+void EndPanDrag();
+// The camera panned by the cursor's step; false when it did not move.
+bool DragPanTo(int32_t x, int32_t y, ProjectionScale scale);
+
+// Where the wheel turned, in client pixels: the point under it stays there
+// as the camera zooms. Outside the client area (or unknown) the zoom keeps
+// the window's centre.
+void ZoomOrbitCameraAt(int16_t delta, int32_t x, int32_t y, ProjectionScale scale);
 
 // One wheel notch: forward (a positive delta) moves in by 3/4, anything else
 // out by 5/4, within kMinDistance..kMaxDistance.

@@ -51,7 +51,8 @@ void ResizeToClientArea() {
 }
 
 bool ChangingContinuously() {
-    return RotationDrag.active || EditorTab.DraggingPoint() || ContinuousInputRecent() || TimePlaying();
+    return RotationDrag.active || PanDrag.active || EditorTab.DraggingPoint() || ContinuousInputRecent() ||
+           TimePlaying();
 }
 
 void RenderVolumeFrame() {
@@ -59,6 +60,7 @@ void RenderVolumeFrame() {
         return;
     const VolumePass pass = DrawVolumePass(Volume.volumeView, EditorTab.transferView,
                                            CoarseFramesFirst || ChangingContinuously());
+    DrawBoundaries();
     BeginInterfacePass(Volume.volumeView);
     if (RotationDrag.active) {
         UpdateCamera();  // shows from the next frame on
@@ -78,6 +80,8 @@ void ReleaseDevice() {
     ReleaseAndNull(r.cbChangeOnVolume);
     ReleaseAndNull(r.rotIndexBuffer);
     ReleaseAndNull(r.rotVertexBuffer);
+    ReleaseAndNull(r.boundaryVertexBuffer);
+    ReleaseAndNull(r.boundaryIndexBuffer);
     ReleaseAndNull(r.centreQuadVertexBuffer);
     ReleaseAndNull(r.centreQuadIndexBuffer);
     ReleaseAndNull(r.proxyVertexBuffer);
@@ -201,6 +205,7 @@ int TamloMain(shell::HINSTANCE instance, int showCommand, const char* file) {
         }
         if (msg.message == shell::WM_QUIT)
             break;
+        UpdateStatusLine();
     }
 
     ReleaseDevice();

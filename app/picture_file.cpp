@@ -20,20 +20,27 @@ bool CaptureVolumePicture(ScreenPicture* picture) {
     if (!Renderer.layerQuality.Full())
         InvalidateVolumeLayer();
     DrawVolumePass(Volume.volumeView, EditorTab.transferView, false);
+    DrawBoundaries();
     return gpu::ReadSwapChainPixels(Renderer.swapChain, &picture->rgba, &picture->width, &picture->height) &&
            picture->width > 0 && picture->height > 0;
 }
 
-bool WritePicturePng(const std::string& path, const ScreenPicture& picture, std::string* why) {
+bool WritePicturePng(const std::string& path, const ScreenPicture& picture, std::string* why,
+                     bool withAlpha) {
     if (picture.width == 0 || picture.height == 0 ||
         picture.rgba.size() != size_t{picture.width} * picture.height * 4) {
         *why = "there is no picture";
         return false;
     }
+    const int channels = withAlpha ? 4 : 3;
     std::vector<uint8_t> rgb;
-    rgb.reserve(picture.rgba.size() / 4 * 3);
-    for (size_t i = 0; i < picture.rgba.size(); i += 4)
-        rgb.insert(rgb.end(), {picture.rgba[i], picture.rgba[i + 1], picture.rgba[i + 2]});
+    if (withAlpha) {
+        rgb = picture.rgba;
+    } else {
+        rgb.reserve(picture.rgba.size() / 4 * 3);
+        for (size_t i = 0; i < picture.rgba.size(); i += 4)
+            rgb.insert(rgb.end(), {picture.rgba[i], picture.rgba[i + 1], picture.rgba[i + 2]});
+    }
     std::vector<uint8_t> png;
     auto append = [](void* context, void* data, int size) {
         auto* bytes = static_cast<const uint8_t*>(data);
@@ -41,8 +48,8 @@ bool WritePicturePng(const std::string& path, const ScreenPicture& picture, std:
         out->insert(out->end(), bytes, bytes + size);
     };
     if (stbi_write_png_to_func(append, &png, static_cast<int>(picture.width),
-                               static_cast<int>(picture.height), 3, rgb.data(),
-                               static_cast<int>(picture.width * 3)) == 0) {
+                               static_cast<int>(picture.height), channels, rgb.data(),
+                               static_cast<int>(picture.width) * channels) == 0) {
         *why = "the picture could not be encoded";
         return false;
     }

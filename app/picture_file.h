@@ -23,7 +23,9 @@ bool CaptureVolumePicture(ScreenPicture* picture);
 // which the window does not show), with the .tf save's rules: a complete
 // file or none, never over a device, a pipe or a read-only file. False with
 // the reason in *why.
-bool WritePicturePng(const std::string& path, const ScreenPicture& picture, std::string* why);
+// With `withAlpha` the picture's alpha is written too.
+bool WritePicturePng(const std::string& path, const ScreenPicture& picture, std::string* why,
+                     bool withAlpha = false);
 
 // A turntable: picture `index` (from 0) of a turn is OUTPUT-0001.png onwards
 // (OUTPUT's .png left off), at yaw start + index / count of a full turn.

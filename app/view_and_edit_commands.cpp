@@ -1,5 +1,5 @@
-// Edit > Undo and Redo of the transfer function, the standard views and the
-// start camera, and File > Save Picture.
+// Edit > Undo and Redo of the transfer function, the standard views, the
+// start camera and the fit, the status line, and File > Save Picture.
 #include <cstdio>
 #include <string>
 
@@ -7,7 +7,9 @@
 #include "app/picture_file.h"
 #include "render/renderer.h"
 #include "slicing/camera.h"
+#include "slicing/slice_geometry.h"
 #include "ui/tab.h"
+#include "volume/volume.h"
 
 namespace {
 
@@ -30,7 +32,78 @@ void ShowStandardView(StandardView view) {
     OrbitCameraRecord camera = OrbitCamera;  // the distance stays as zoomed
     camera.pitch = angles.pitch;
     camera.yaw = angles.yaw;
+    camera.panX = camera.panY = 0.0f;  // looking at the box's centre
     ShowCamera(camera);
+}
+
+ProjectionScale CurrentProjectionScale() {
+    // Transposed for the shaders; the diagonal is the same either way.
+    return {Renderer.projection.m[0][0], Renderer.projection.m[1][1]};
+}
+
+void FitView() {
+    if (Volume.voxels == nullptr)
+        return;
+    const ProjectionScale scale = CurrentProjectionScale();
+    if (scale.x == 0.0f || scale.y == 0.0f)
+        return;
+    OrbitCameraRecord camera = OrbitCamera;
+    const float half[3] = {Volume.halfExtentX, Volume.halfExtentY, Volume.halfExtentZ};
+    FitBoxInView(&camera, half, VolumeCrop.low, VolumeCrop.high, scale);
+    ShowCamera(camera);
+}
+
+bool StatusLineShown = true;
+
+namespace {
+
+std::string Number(double value) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%g", value);
+    return text;
+}
+
+}  // namespace
+
+std::string StatusLineText() {
+    // The open panel has the window's bottom to itself.
+    if (Volume.voxels == nullptr || !(EditorTab.state & UI::kTabClosed))
+        return {};
+    // Short, so that a small window keeps the panel's handle clear of it.
+    const auto join = [](std::string& line, const std::string& part) {
+        if (!part.empty())
+            line += (line.empty() ? "" : "   ") + part;
+    };
+    std::string line =
+        std::to_string(Volume.dimX) + "x" + std::to_string(Volume.dimY) + "x" + std::to_string(Volume.dimZ);
+    join(line, Number(Volume.spacingX) + "x" + Number(Volume.spacingY) + "x" + Number(Volume.spacingZ));
+    std::string window = Number(Volume.windowLow) + ".." + Number(Volume.windowHigh);
+    if (!Volume.valueUnit.empty())
+        window += " " + Volume.valueUnit;
+    join(line, window);
+    join(line, Volume.levelText);
+    if (EditorTab.channelCount > 1)
+        join(line, "channel " + std::to_string(EditorTab.editedChannel + 1) + "/" +
+                       std::to_string(EditorTab.channelCount));
+    if (Volume.timePoints > 1)
+        join(line,
+             "t " + std::to_string(Volume.shownTimePoint + 1) + "/" + std::to_string(Volume.timePoints));
+    if (Renderer.layerQuality.Full()) {
+        join(line, "whole");
+    } else if (Renderer.refining && !Renderer.sliceFirstIndex.empty()) {
+        // In tens: each new text redraws the window's last picture.
+        const size_t percent = Renderer.refineNextSlice * 10 / Renderer.sliceFirstIndex.size() * 10;
+        join(line, "refining " + std::to_string(percent) + "%");
+    } else {
+        join(line, "coarse");
+    }
+    return line;
+}
+
+void UpdateStatusLine() {
+    if (MainWindow == nullptr)
+        return;
+    shell::SetStatusText(MainWindow, StatusLineShown ? StatusLineText().c_str() : nullptr);
 }
 
 void ShowStartView() {
@@ -79,6 +152,10 @@ bool HandleViewAndEditKey(int key) {
     }
     if (key == shell::VK_HOME) {
         ShowStartView();
+        return true;
+    }
+    if (key == 'F') {
+        FitView();
         return true;
     }
     return false;

@@ -45,15 +45,37 @@ bool VolumeLButtonUp(WPARAM keyState, int32_t x, int32_t y) {
     return taken;
 }
 
+// Shift and the right button pan, as the middle button does; the release of
+// the button that started a pan ends it.
+bool PanByRightButton = false;
+
 bool VolumeRButtonDown(WPARAM keyState, int32_t x, int32_t y) {
     if (EditorTab.OnRButtonDown(static_cast<uint32_t>(keyState), x, y))
         return true;
+    if (keyState & shell::MK_SHIFT) {
+        StartPanDrag(x, y);
+        PanByRightButton = true;
+        return true;
+    }
     StartRotationDrag(x, y);
     return true;
 }
 
 void VolumeRButtonUp(WPARAM, int32_t, int32_t) {
     EndRotationDrag();
+    if (PanByRightButton)
+        EndPanDrag();
+    PanByRightButton = false;
+}
+
+void VolumeMButtonDown(WPARAM, int32_t x, int32_t y) {
+    StartPanDrag(x, y);
+    PanByRightButton = false;
+}
+
+void VolumeMButtonUp(WPARAM, int32_t, int32_t) {
+    if (!PanByRightButton)
+        EndPanDrag();
 }
 
 // The value under the cursor while it is over the open panel's graph, or a
@@ -72,6 +94,9 @@ void ShowValueTip(int32_t x, int32_t y) {
 
 void VolumeMouseMove(WPARAM, int32_t x, int32_t y) {
     TrackRotationCursor(x, y);
+    // The pan shows at the next frame, drawn as a drag's are.
+    if (DragPanTo(x, y, CurrentProjectionScale()) && Renderer.context != nullptr)
+        UpdateCamera();
     if (EditorTab.DraggingPoint()) {
         NoteContinuousInput();
         EditorTab.DragPointTo(x, y);
@@ -79,10 +104,13 @@ void VolumeMouseMove(WPARAM, int32_t x, int32_t y) {
     ShowValueTip(x, y);
 }
 
-// The new distance shows at the next frame.
+// Where the last wheel message turned, in client pixels (-1: not over it).
+int32_t WheelX = -1, WheelY = -1;
+
+// The new distance shows at the next frame, the point under the cursor kept.
 void VolumeWheel(int16_t delta) {
     NoteContinuousInput();
-    ZoomOrbitCamera(delta);
+    ZoomOrbitCameraAt(delta, WheelX, WheelY, CurrentProjectionScale());
     if (Renderer.context != nullptr)
         UpdateCamera();
 }
@@ -211,6 +239,11 @@ void ShowViewChecks() {
     shell::CheckMenuItem(menu, kCmdViewShading, check(Renderer.shading));
     for (uint16_t command : {kCmdViewComposite, kCmdViewMaximum, kCmdViewMinimum})
         shell::CheckMenuItem(menu, command, check(ModeOfCommand(command) == Renderer.mode));
+    shell::CheckMenuItem(menu, kCmdViewBoundaries, check(Renderer.boundaries));
+    shell::CheckMenuItem(menu, kCmdViewStatus, check(StatusLineShown));
+    for (Background b : kBackgrounds)
+        shell::CheckMenuItem(menu, kCmdViewBackgroundFirst + static_cast<uint16_t>(b),
+                             check(b == CurrentBackground()));
 }
 
 bool OpenVolumeFile(const char* path, const ValueChoice& values) {
@@ -219,12 +252,13 @@ bool OpenVolumeFile(const char* path, const ValueChoice& values) {
     return loaded && ShowLoadedVolume();
 }
 
-// The title names a store's level while one is shown (which level the
-// viewer chose, and its voxel), else it is the program's own.
+// The title names the volume shown (a folder's or a store's name without
+// the folders above it; an address's last part) and a store's level (which
+// level the viewer chose, and its voxel); with none it is the program's own.
 void ShowTitle() {
     if (MainWindow == nullptr)
         return;
-    if (Volume.levelText.empty() || Volume.voxels == nullptr) {
+    if (Volume.voxels == nullptr || Volume.path.empty()) {
         shell::SetWindowText(MainWindow, kMainWindowTitle);
         return;
     }
@@ -232,8 +266,10 @@ void ShowTitle() {
     while (name.size() > 1 && name.back() == '/')
         name.pop_back();
     name = name.substr(name.find_last_of('/') + 1);
-    shell::SetWindowText(
-        MainWindow, (std::string(kMainWindowTitle) + " - " + name + " (" + Volume.levelText + ")").c_str());
+    std::string title = std::string(kMainWindowTitle) + " - " + name;
+    if (!Volume.levelText.empty())
+        title += " (" + Volume.levelText + ")";
+    shell::SetWindowText(MainWindow, title.c_str());
 }
 
 bool ShowLoadedVolume() {
@@ -271,6 +307,8 @@ void SetInputMode(int mode) {
         InputHandlerTable.RButtonDown = &IgnoreInput<bool, WPARAM, int32_t, int32_t>;
         InputHandlerTable.RButtonUp = &IgnoreInput<void, WPARAM, int32_t, int32_t>;
         InputHandlerTable.MouseMove = &IgnoreInput<void, WPARAM, int32_t, int32_t>;
+        InputHandlerTable.MButtonDown = &IgnoreInput<void, WPARAM, int32_t, int32_t>;
+        InputHandlerTable.MButtonUp = &IgnoreInput<void, WPARAM, int32_t, int32_t>;
         InputHandlerTable.Wheel = &IgnoreInput<void, int16_t>;
         InputHandlerTable.Frame = &RenderIdleFrame;
     } else if (mode == 1) {
@@ -279,6 +317,8 @@ void SetInputMode(int mode) {
         InputHandlerTable.RButtonDown = &VolumeRButtonDown;
         InputHandlerTable.RButtonUp = &VolumeRButtonUp;
         InputHandlerTable.MouseMove = &VolumeMouseMove;
+        InputHandlerTable.MButtonDown = &VolumeMButtonDown;
+        InputHandlerTable.MButtonUp = &VolumeMButtonUp;
         InputHandlerTable.Wheel = &VolumeWheel;
         InputHandlerTable.Frame = &RenderVolumeFrame;
     }
@@ -326,6 +366,14 @@ void RegisterMainMenu() {
           {"&Top  5", kCmdViewFront + 4},
           {"Botto&m  6", kCmdViewFront + 5},
           {"&Start View  Home", kCmdViewStart},
+          {"Fit  F", kCmdViewFit},
+          {"", 0},
+          {"Back&ground",
+           {{"&Dark blue", kCmdViewBackgroundFirst + static_cast<uint16_t>(Background::DarkBlue)},
+            {"&Black", kCmdViewBackgroundFirst + static_cast<uint16_t>(Background::Black)},
+            {"&Grey", kCmdViewBackgroundFirst + static_cast<uint16_t>(Background::Grey)},
+            {"&White", kCmdViewBackgroundFirst + static_cast<uint16_t>(Background::White)}}},
+          {"Stat&us", kCmdViewStatus},
           {"", 0},
           {"Cro&p...", kCmdViewCrop},
           {"T&ime...", kCmdViewTime},
@@ -397,7 +445,9 @@ static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPA
                     StopTimePlay();
                     HideTimeWindow();
                     Volume.Unload();
+                    EndPanDrag();
                     SetInputMode(0);
+                    ShowTitle();
                     ReleaseVolumeLayer();
                     shell::SetToolTip(MainWindow, nullptr, 0, 0);
                     UpdateValueMenus();
@@ -419,6 +469,18 @@ static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPA
                     return 0;
                 case kCmdViewStart:
                     ShowStartView();
+                    return 0;
+                case kCmdViewFit:
+                    FitView();
+                    return 0;
+                case kCmdViewBoundaries:
+                    SetBoundaries(!Renderer.boundaries);
+                    ShowViewChecks();
+                    return 0;
+                case kCmdViewStatus:
+                    StatusLineShown = !StatusLineShown;
+                    UpdateStatusLine();
+                    ShowViewChecks();
                     return 0;
                 case kCmdViewCrop:
                     ShowCropWindow();
@@ -488,6 +550,11 @@ static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPA
                             EditorTab.SetChannelVisible(c, !EditorTab.channelVisible[c]);
                         return 0;
                     }
+                    if (id >= kCmdViewBackgroundFirst && id <= kCmdViewBackgroundLast) {
+                        SetBackground(static_cast<Background>(id - kCmdViewBackgroundFirst));
+                        ShowViewChecks();
+                        return 0;
+                    }
                     if (id >= kCmdViewFront && id <= kCmdViewBottom) {
                         ShowStandardView(static_cast<StandardView>(id - kCmdViewFront));
                         return 0;
@@ -524,9 +591,21 @@ static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPA
         case shell::WM_MOUSEMOVE:
             InputHandlerTable.MouseMove(wParam, MouseX(lParam), MouseY(lParam));
             return 0;
-        case shell::WM_MOUSEWHEEL:
+        case shell::WM_MBUTTONDOWN:
+            InputHandlerTable.MButtonDown(wParam, MouseX(lParam), MouseY(lParam));
+            return 0;
+        case shell::WM_MBUTTONUP:
+            InputHandlerTable.MButtonUp(wParam, MouseX(lParam), MouseY(lParam));
+            return 0;
+        case shell::WM_MOUSEWHEEL: {
+            // The wheel's position is the screen's, as on Win32.
+            shell::POINT origin{0, 0};
+            const bool placed = shell::ClientToScreen(window, &origin);
+            WheelX = placed ? MouseX(lParam) - origin.x : -1;
+            WheelY = placed ? MouseY(lParam) - origin.y : -1;
             InputHandlerTable.Wheel(shell::GET_WHEEL_DELTA_WPARAM(wParam));
             return 0;
+        }
         default:
             return shell::DefWindowProc(window, message, wParam, lParam);
     }
@@ -537,6 +616,9 @@ void ResetApplicationState() {
     ClientArea = {};
     FrameClock = 0.0f;
     RotationDrag = {};
+    PanDrag = {};
+    PanByRightButton = false;
+    WheelX = WheelY = -1;
     OrbitCamera = {};
     InputHandlerTable = {};
     CoarseFramesFirst = false;
@@ -544,6 +626,9 @@ void ResetApplicationState() {
     StopTimePlay();
     SetVolumeShading(true);
     SetVolumeMode(VolumeMode::Composite);
+    SetBackground(Background::DarkBlue);
+    SetBoundaries(false);
+    StatusLineShown = true;
     VolumeCrop = CropBox{};
     SetClearSpaceCrop(VolumeCrop.low, VolumeCrop.high);
 }

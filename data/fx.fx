@@ -17,6 +17,7 @@ cbuffer cbChangeFrameVolume : register(b2)
 cbuffer cbChangeFrameUI : register(b3)
 {
     float4x4 UITranslation;
+    float4 Background;  // View > Background, what the extremes lie over
 };
 
 cbuffer cbChangeOnVolume : register(b4)
@@ -203,7 +204,7 @@ float4 PS_ExtremeLookup(TexVertexOut input) : SV_TARGET
     float4 extreme = InterfaceTexture.Sample(InterfaceSampler, input.texcoord);
     float4 colour = TransferTexture.Sample(TransferSampler, extreme.r);
     float alpha = saturate(colour.a) * extreme.a;
-    return float4(lerp(float3(0.0f, 0.0f, 0.5f), colour.rgb, alpha), alpha);
+    return float4(lerp(Background.rgb, colour.rgb, alpha), alpha);
 }
 
 // ---------------------------------------------------------------------------
@@ -335,7 +336,7 @@ float4 ChannelsExtremeColour(float4 densities, bool covered)
         clearance *= 1.0f - alpha;
     }
     float alpha = 1.0f - clearance;
-    return float4(saturate(added + clearance * float3(0.0f, 0.0f, 0.5f)), alpha);
+    return float4(saturate(added + clearance * Background.rgb), alpha);
 }
 
 float4 PS_ChannelsMaximumLookup(TexVertexOut input) : SV_TARGET

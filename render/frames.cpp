@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr float kIdleClearColour[4] = {0.0f, 0.0f, 0.5f, 1.0f};
-constexpr float kVolumeClearColour[4] = {0.0f, 0.0f, 0.5f, 0.0f};
 // The extremes' layer starts below every density for the maximum, above
 // every density for the minimum; alpha 0: no slice covered the pixel yet.
 constexpr float kMaximumClearColour[4] = {0.0f, 0.0f, 0.0f, 0.0f};
@@ -26,14 +24,21 @@ constexpr uint32_t kVolumeStride = sizeof(VolumeVertex);
 constexpr uint32_t kTexStride = sizeof(TexVertex);
 constexpr uint32_t kZeroOffset = 0;
 
-// What the slice pass's target starts from: the background for the
-// composite, below or above every density for the extremes.
+// What the slice pass's target starts from: the background (alpha 0: nothing
+// covers it yet) for the composite, below or above every density for the
+// extremes.
 const float* SliceClearColour() {
+    static float volumeClear[4];
+    const d3dx::Vector4& b = Renderer.background;
+    volumeClear[0] = b.x;
+    volumeClear[1] = b.y;
+    volumeClear[2] = b.z;
+    volumeClear[3] = 0.0f;
     const VolumeMode mode = DrawnVolumeMode();
     return mode == VolumeMode::Maximum ? kMaximumClearColour
            : mode == VolumeMode::Minimum
                ? (Renderer.lookupChannels > 1 ? kChannelsMinimumClearColour : kMinimumClearColour)
-               : kVolumeClearColour;
+               : volumeClear;
 }
 
 // The part of the box where any channel's sample can be seen.
@@ -227,6 +232,9 @@ void DrawSoftwareLayer(const DragQuality& quality) {
     frame.lookupRows = Renderer.lookupChannels;
     frame.lookupTexels = static_cast<uint32_t>(Renderer.lookupTexels.size() / 4 / frame.lookupRows);
     frame.skipClearSpace = Renderer.skipClearSpace;
+    frame.background[0] = Renderer.background.x;
+    frame.background[1] = Renderer.background.y;
+    frame.background[2] = Renderer.background.z;
     SoftwareVolume volume = Renderer.softwareVolume;
     volume.bricks = &Renderer.volumeBricks;
     volume.moreBricks = &Renderer.moreChannelBricks;
@@ -340,11 +348,27 @@ void SetClearSpaceCrop(const float low[3], const float high[3]) {
     }
 }
 
+void SetBackground(Background background) {
+    InvalidateVolumeLayer();
+    Renderer.backgroundChoice = background;
+    const BackgroundColour c = ColourOfBackground(background);
+    Renderer.background = {c.r, c.g, c.b, 1.0f};
+    // The extremes' lookup reads it from the interface block.
+    if (Renderer.context != nullptr && Renderer.cbChangeFrameUI != nullptr)
+        Renderer.context->UpdateSubresource(Renderer.cbChangeFrameUI, 0, nullptr, &Renderer.uiTranslation, 0,
+                                            0);
+}
+
+Background CurrentBackground() {
+    return Renderer.backgroundChoice;
+}
+
 void RenderIdleFrame() {
     // After a failed resize there is no target until a later resize succeeds.
     if (Renderer.renderTargetView == nullptr)
         return;
-    Renderer.context->ClearRenderTargetView(Renderer.renderTargetView, kIdleClearColour);
+    const float idle[4] = {Renderer.background.x, Renderer.background.y, Renderer.background.z, 1.0f};
+    Renderer.context->ClearRenderTargetView(Renderer.renderTargetView, idle);
     Renderer.swapChain->Present(0, 0);
 }
 

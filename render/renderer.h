@@ -23,7 +23,7 @@
 // Constant-buffer sizes (bytes) and the slots the frames bind them to.
 inline constexpr uint32_t kChangeOnResizeBytes = 128;    // projection, ortho
 inline constexpr uint32_t kChangeFrameVolumeBytes = 80;  // viewTransposed, lightDirection
-inline constexpr uint32_t kChangeFrameUIBytes = 64;      // uiTranslation
+inline constexpr uint32_t kChangeFrameUIBytes = 80;      // uiTranslation, background
 inline constexpr uint32_t kChangeOnVolumeBytes = 16;     // volumeConstants
 
 struct RendererRecord {
@@ -75,6 +75,12 @@ struct RendererRecord {
     // Composite / Maximum / Minimum Intensity); they outlive the device.
     bool shading = true;
     VolumeMode mode = VolumeMode::Composite;
+    // View > Boundaries: the box's outline and the patient's directions at
+    // its faces, over the volume; it outlives the device too.
+    bool boundaries = false;
+    Background backgroundChoice = Background::DarkBlue;
+    gpu::Buffer* boundaryVertexBuffer = nullptr;
+    gpu::Buffer* boundaryIndexBuffer = nullptr;
     gpu::Buffer* cbChangeOnResize = nullptr;
     gpu::Buffer* cbChangeFrameUI = nullptr;
     gpu::Buffer* cbChangeFrameVolume = nullptr;
@@ -147,7 +153,11 @@ struct RendererRecord {
     d3dx::Vector4 lightDirection{};
     d3dx::Vector4 volumeConstants{};
     d3dx::Matrix uiTranslation{};
+    // View > Background, opaque (alpha 1); uiTranslation and it lie back to
+    // back: the 80-byte cbChangeFrameUI block (the extremes' lookup reads it).
+    d3dx::Vector4 background{0.0f, 0.0f, 0.5f, 1.0f};
 };
+static_assert(offsetof(RendererRecord, background) == offsetof(RendererRecord, uiTranslation) + 64);
 static_assert(offsetof(RendererRecord, ortho) == offsetof(RendererRecord, projection) + 64);
 static_assert(offsetof(RendererRecord, lightDirection) == offsetof(RendererRecord, viewTransposed) + 64);
 
@@ -179,6 +189,16 @@ void SetVolumeMode(VolumeMode mode);
 // What the slice pass draws now: the extremes need the volume layer for the
 // lookup, and without one the frames show the composite.
 VolumeMode DrawnVolumeMode();
+// View > Background: the layer is drawn again over it.
+void SetBackground(Background background);
+Background CurrentBackground();
+// View > Boundaries; the layer stays, the outline is drawn over it.
+void SetBoundaries(bool on);
+// The box's outline and the letters of the patient's directions at the
+// centres of its faces (x towards the left, y the head, z the back: R/L,
+// I/S, A/P), projected as the slices are, into the back buffer over the
+// composed layer. Leaves the colour pipeline bound.
+void DrawBoundaries();
 
 // The volume frame's passes, in this order (RenderVolumeFrame, app_state.h,
 // puts the editor panel between the last two). The slice pass draws the

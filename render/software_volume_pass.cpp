@@ -22,7 +22,6 @@ using software_volume::PacketResult;
 constexpr int kPacketWidth = 4, kLanes = software_volume::kMostLanes;
 constexpr int kTileSide = 32;
 constexpr uint32_t kValues = 4096;  // one entry per 12-bit value
-constexpr float kBackground[3] = {0.0f, 0.0f, 0.5f};
 constexpr uint32_t kMaxChannels = 4;
 // Where the channels' extremes lie in the layer: a step off its starting
 // value, so that a pixel no sample covered keeps that value (fx.fx).
@@ -493,7 +492,7 @@ void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
         uint16_t* o = pass.out + (size_t{y0 + l / kPacketWidth} * pass.rowPixels + x0 + l % kPacketWidth) * 4;
         if (composite) {
             for (int c = 0; c < 3; ++c)
-                o[c] = Unorm16(lane.c[c] + lane.t * kBackground[c]);
+                o[c] = Unorm16(lane.c[c] + lane.t * pass.frame->background[c]);
             o[3] = Unorm16(lane.a);
         } else if (pass.channels > 1) {
             for (uint32_t c = 0; c < kMaxChannels; ++c) {

@@ -65,7 +65,8 @@ struct SoftwareFrame {
     uint32_t lookupTexels = 0;
     uint32_t lookupRows = 1;
     bool skipClearSpace = true;
-    uint32_t threads = 0;  // 0: every core
+    uint32_t threads = 0;                      // 0: every core
+    float background[3] = {0.0f, 0.0f, 0.5f};  // what the composite lies over
     SoftwareKernel kernel = SoftwareKernel::Fastest;
 };
 
@@ -77,8 +78,8 @@ inline constexpr float kStopOpacity = 0.998f;
 
 // Draws the layer's picture into `rgba` (4 x 16 bits per pixel, unsigned
 // normalised like the layer, `rowPixels` pixels a row): the viewport's pixels
-// only, the rest untouched. Composite: colour over the background (0, 0,
-// 0.5), alpha as the slices' blend leaves it. Maximum and minimum: the
+// only, the rest untouched. Composite: colour over the frame's background,
+// alpha as the slices' blend leaves it. Maximum and minimum: the
 // extreme density in red, green and blue, alpha full where any sample
 // covered the pixel, the slices' starting values elsewhere; with several
 // channels each one's in its component, a step off the starting value as

@@ -102,6 +102,7 @@ void ComposeVolumeLayer(uint32_t resolutionDivisor, gpu::ShaderResourceView* tra
     ctx->VSSetShader(Renderer.vsTex, nullptr, 0);
     ctx->VSSetConstantBuffers(1, 1, &Renderer.cbChangeOnResize);
     ctx->VSSetConstantBuffers(3, 1, &Renderer.cbChangeFrameUI);
+    ctx->PSSetConstantBuffers(3, 1, &Renderer.cbChangeFrameUI);  // the background, for the extremes
     if (Renderer.mode != VolumeMode::Composite && transferView != nullptr && Renderer.lookupChannels > 1) {
         ctx->PSSetShader(Renderer.mode == VolumeMode::Maximum ? Renderer.psChannelsMaximumLookup
                                                               : Renderer.psChannelsMinimumLookup,

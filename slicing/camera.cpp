@@ -7,7 +7,7 @@
 void UpdateCamera() {
     d3dx::Matrix view;
     d3dx::Vector4 lightDirection;
-    ComputeOrbitView(OrbitCamera.pitch, OrbitCamera.yaw, OrbitCamera.distance, &view, &lightDirection);
+    ComputeOrbitView(OrbitCamera, &view, &lightDirection);
     SetVolumeView(view, lightDirection);
     BuildSliceGeometry();
 }

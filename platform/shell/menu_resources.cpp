@@ -74,6 +74,22 @@ void SetToolTip(HWND window, const char* text, int x, int y) {
     w->menuDirty = true;
 }
 
+void SetStatusText(HWND window, const char* text) {
+    WindowRecord* w = detail::Live(window);
+    if (!w)
+        return;
+    const std::string next = text ? text : "";
+    if (next == w->surface->Status())
+        return;
+    w->surface->SetStatus(next);
+    w->menuDirty = true;
+}
+
+std::string GetStatusText(HWND window) {
+    const WindowRecord* w = detail::Live(window);
+    return w ? w->surface->Status() : std::string();
+}
+
 std::string GetToolTip(HWND window) {
     const WindowRecord* w = detail::Live(window);
     return w ? w->surface->ToolTip() : std::string();

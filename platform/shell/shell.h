@@ -63,6 +63,8 @@ inline constexpr UINT WM_LBUTTONDBLCLK = 0x0203;
 inline constexpr UINT WM_RBUTTONDOWN = 0x0204;
 inline constexpr UINT WM_RBUTTONUP = 0x0205;
 inline constexpr UINT WM_RBUTTONDBLCLK = 0x0206;
+inline constexpr UINT WM_MBUTTONDOWN = 0x0207;
+inline constexpr UINT WM_MBUTTONUP = 0x0208;
 inline constexpr UINT WM_MOUSEWHEEL = 0x020A;
 inline constexpr UINT WM_DROPFILES = 0x0233;
 
@@ -222,6 +224,10 @@ inline constexpr UINT MF_CHECKED = 0x0008;
 // GetToolTip gives the text shown (empty for none).
 void SetToolTip(HWND window, const char* text, int x, int y);
 std::string GetToolTip(HWND window);
+// A one-line status at the client area's bottom right, over the picture,
+// until replaced; null or empty removes it. GetStatusText gives it.
+void SetStatusText(HWND window, const char* text);
+std::string GetStatusText(HWND window);
 
 // The menu a window was made with (null when it has none).
 HMENU GetMenu(HWND window);

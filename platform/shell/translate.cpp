@@ -71,6 +71,10 @@ Translation Button(const SDL_MouseButtonEvent& b, bool down, const EventContext&
         case SDL_BUTTON_RIGHT:
             message = down ? (dbl ? WM_RBUTTONDBLCLK : WM_RBUTTONDOWN) : WM_RBUTTONUP;
             break;
+        case SDL_BUTTON_MIDDLE:
+            // No double clicks: every press of the middle button starts a pan.
+            message = down ? WM_MBUTTONDOWN : WM_MBUTTONUP;
+            break;
         default:
             return {};
     }

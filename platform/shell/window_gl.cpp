@@ -352,6 +352,17 @@ void Surface::DrawMenu() {
             }
         }
     }
+    if (!status_.empty()) {
+        // At the client's bottom right, on a box that keeps it legible over
+        // any picture.
+        const ImVec2 size = ImGui::CalcTextSize(status_.c_str());
+        const float pad = 3;
+        const float x = std::max(0.0f, io.DisplaySize.x - size.x - 2 * pad - 4);
+        const float y = std::max(bar, io.DisplaySize.y - size.y - 2 * pad - 4);
+        dl->AddRectFilled(ImVec2(x, y), ImVec2(x + size.x + 2 * pad, y + size.y + 2 * pad),
+                          IM_COL32(0, 0, 0, 150));
+        dl->AddText(font, fontSize, ImVec2(x + pad, y + pad), IM_COL32(230, 230, 230, 255), status_.c_str());
+    }
     if (!toolTip_.empty()) {
         // Beside the cursor, kept inside the window.
         const ImVec2 size = ImGui::CalcTextSize(toolTip_.c_str());

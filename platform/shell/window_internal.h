@@ -61,6 +61,8 @@ class Surface {
         toolTipY_ = y;
     }
     const std::string& ToolTip() const { return toolTip_; }
+    void SetStatus(std::string text) { status_ = std::move(text); }
+    const std::string& Status() const { return status_; }
 
   private:
     void DrawFrame();
@@ -80,6 +82,7 @@ class Surface {
     uint32_t snapshotFbo_ = 0;
     uint32_t snapshotWidth_ = 0, snapshotHeight_ = 0;
     std::string toolTip_;
+    std::string status_;
     int toolTipX_ = 0, toolTipY_ = 0;
 };
 

@@ -117,8 +117,8 @@ TEST_F(WindowProcTest, DoubleClicksReachNoHandler) {
 TEST_F(WindowProcTest, UnhandledMenuItemsChangeNothing) {
     Size(1000, 800);
     SetInputMode(1);
-    for (uint16_t id : {kCmdViewBoundaries, kCmdSlicesClear, kCmdSlicesXAxis, kCmdSlicesYAxis,
-                        kCmdSlicesZAxis, kCmdSlicesShowBoundaries}) {
+    for (uint16_t id :
+         {kCmdSlicesClear, kCmdSlicesXAxis, kCmdSlicesYAxis, kCmdSlicesZAxis, kCmdSlicesShowBoundaries}) {
         EXPECT_EQ(WndProc(nullptr, WM_COMMAND, id, 0), 0) << id;
     }
     EXPECT_EQ(InputHandlerTable.Frame, &RenderVolumeFrame);
@@ -137,8 +137,26 @@ TEST_F(WindowProcTest, TheViewMenuTogglesShadingAndPicksOneModeUntilTheStateIsRe
         EXPECT_EQ(Renderer.mode, mode) << id;
     }
     EXPECT_FALSE(Renderer.shading) << "the mode leaves shading alone";
+    WndProc(nullptr, WM_COMMAND, kCmdViewBoundaries, 0);
+    WndProc(nullptr, WM_COMMAND, kCmdViewBackgroundFirst + static_cast<uint16_t>(Background::Grey), 0);
+    EXPECT_TRUE(Renderer.boundaries);
+    EXPECT_EQ(CurrentBackground(), Background::Grey);
     ResetApplicationState();
     EXPECT_TRUE(Renderer.shading && Renderer.mode == VolumeMode::Composite);
+    EXPECT_TRUE(!Renderer.boundaries && CurrentBackground() == Background::DarkBlue);
+}
+
+// The middle button, and Shift with the right, pan instead of turning.
+TEST_F(WindowProcTest, TheMiddleButtonAndShiftRightPan) {
+    Size(1000, 800);
+    SetInputMode(1);
+    for (auto [down, up, keys] : {std::tuple{WM_MBUTTONDOWN, WM_MBUTTONUP, WPARAM{0}},
+                                  std::tuple{WM_RBUTTONDOWN, WM_RBUTTONUP, MK_SHIFT}}) {
+        WndProc(nullptr, down, keys, MAKELPARAM(500, 400));
+        EXPECT_TRUE(PanDrag.active && !RotationDrag.active) << down;
+        WndProc(nullptr, up, 0, MAKELPARAM(500, 400));
+        EXPECT_FALSE(PanDrag.active) << up;
+    }
 }
 
 // A reduced drag frame's part of the layer, stretched back, covers the whole

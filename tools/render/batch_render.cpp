@@ -112,6 +112,22 @@ std::string ParseCrop(const std::string& text, CropBox* crop) {
     return {};
 }
 
+// "X,Y": the pan, two finite numbers within the wheel's farthest distance.
+std::string ParsePan(const std::string& text, float* x, float* y) {
+    const size_t comma = text.find(',');
+    double values[2];
+    const bool read = comma != std::string::npos &&
+                      ParseNumber(text.substr(0, comma), &values[0]) == Number::Read &&
+                      ParseNumber(text.substr(comma + 1), &values[1]) == Number::Read;
+    if (!read)
+        return "--pan takes two numbers X,Y (box lengths right and up), not \"" + text + "\"";
+    if (std::fabs(values[0]) > kMaxDistance || std::fabs(values[1]) > kMaxDistance)
+        return "--pan takes numbers from -100 to 100, not \"" + text + "\"";
+    *x = static_cast<float>(values[0]);
+    *y = static_cast<float>(values[1]);
+    return {};
+}
+
 void ReleaseDeviceAndScene() {
     ReleaseDevice();
     Volume.Unload();
@@ -151,6 +167,12 @@ const char* UsageText() {
            "  --view front|back|left|right|top|bottom  a standard view (pitch and yaw) in the scans'\n"
            "                     orientation (x to the patient's left, y to the head, z to the back)\n"
            "  --crop X0,X1,Y0,Y1,Z0,Z1  draw only this part of the box, as fractions 0..1 per axis\n"
+           "  --pan X,Y          move the view in the screen's plane, as the viewer's middle-button drag:\n"
+           "                     the box's centre X box lengths right and Y up at its depth (default 0,0)\n"
+           "  --boundaries       outline the box, with the patient's directions at its faces (View >\n"
+           "                     Boundaries)\n"
+           "  --background dark-blue|black|grey|white  what lies behind the volume (default dark-blue)\n"
+           "  --transparent      a PNG with alpha: the background left out (alpha 0 where nothing shows)\n"
            "  -o, --output PNG   where to write the picture (default tamlo-render.png)\n"
            "  --frames N         render N frames and print each one's time and the median, min and max\n"
            "                     (each frame also with the CPU time of all the program's threads)\n"
@@ -202,9 +224,10 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             hasValue = true;
         }
         static const char* const kValued[] = {
-            "--tf",   "--size",   "--pitch", "--yaw",         "--distance",  "--panel",  "--output",
-            "-o",     "--frames", "--data",  "--timing",      "--turntable", "--values", "--shading",
-            "--mode", "--view",   "--crop",  "--volume-pass", "--time",      "--level",  "--max-edge"};
+            "--tf",     "--size",    "--pitch",    "--yaw",  "--distance",  "--panel",
+            "--output", "-o",        "--frames",   "--data", "--timing",    "--turntable",
+            "--values", "--shading", "--mode",     "--view", "--crop",      "--volume-pass",
+            "--time",   "--level",   "--max-edge", "--pan",  "--background"};
         const bool valued = std::find_if(std::begin(kValued), std::end(kValued),
                                          [&](const char* v) { return name == v; }) != std::end(kValued);
         if (valued && !hasValue) {
@@ -311,6 +334,23 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             const std::string problem = ParseCrop(value, &o.crop);
             if (!problem.empty())
                 return problem;
+        } else if (name == "--pan") {
+            const std::string problem = ParsePan(value, &o.panX, &o.panY);
+            if (!problem.empty())
+                return problem;
+        } else if (name == "--background") {
+            bool known = false;
+            for (Background b : kBackgrounds)
+                if (value == BackgroundName(b)) {
+                    o.background = b;
+                    known = true;
+                }
+            if (!known)
+                return "--background takes dark-blue, black, grey or white, not \"" + value + "\"";
+        } else if (name == "--boundaries") {
+            o.boundaries = true;
+        } else if (name == "--transparent") {
+            o.transparent = true;
         } else if (name == "--data") {
             o.dataDir = value;
         } else if (name == "--values") {
@@ -593,6 +633,10 @@ std::string StartSession(const Options& options) {
     OrbitCamera.pitch = options.pitch;
     OrbitCamera.yaw = options.yaw;
     OrbitCamera.distance = options.distance;
+    OrbitCamera.panX = options.panX;
+    OrbitCamera.panY = options.panY;
+    SetBoundaries(options.boundaries);
+    SetBackground(options.background);
     SetVolumeShading(options.shading);
     SetVolumeMode(options.mode == Options::Mode::Maximum   ? VolumeMode::Maximum
                   : options.mode == Options::Mode::Minimum ? VolumeMode::Minimum
@@ -791,14 +835,49 @@ void EndSession() {
     ResetApplicationState();
 }
 
-std::string WritePng(const std::string& path, const Picture& picture) {
+Picture TransparentPicture(const Picture& overBlack, const Picture& overWhite) {
+    Picture out = overBlack;
+    if (overWhite.width != overBlack.width || overWhite.height != overBlack.height ||
+        overWhite.rgba.size() != overBlack.rgba.size())
+        return out;
+    for (size_t i = 0; i + 3 < out.rgba.size(); i += 4) {
+        // Over black a pixel is what covers it (c a); over white that plus
+        // the white let through (1 - a).
+        int through = 0;
+        for (int c = 0; c < 3; ++c)
+            through += std::max(0, static_cast<int>(overWhite.rgba[i + c]) - overBlack.rgba[i + c]);
+        const int alpha = std::clamp(255 - (through + 1) / 3, 0, 255);
+        for (int c = 0; c < 3; ++c)
+            out.rgba[i + c] =
+                alpha == 0
+                    ? 0
+                    : static_cast<uint8_t>(std::min(255, (overBlack.rgba[i + c] * 255 + alpha / 2) / alpha));
+        out.rgba[i + 3] = static_cast<uint8_t>(alpha);
+    }
+    return out;
+}
+
+Picture ReadOutputPicture(const Options& options) {
+    if (!options.transparent)
+        return ReadPicture();
+    SetBackground(Background::Black);
+    RenderFrame();
+    const Picture overBlack = ReadPicture();
+    SetBackground(Background::White);
+    RenderFrame();
+    const Picture overWhite = ReadPicture();
+    SetBackground(options.background);
+    return TransparentPicture(overBlack, overWhite);
+}
+
+std::string WritePng(const std::string& path, const Picture& picture, bool withAlpha) {
     if (picture.width == 0 || picture.height == 0 ||
         picture.rgba.size() != size_t{picture.width} * picture.height * 4)
         return "no picture to write";
     // File > Save Picture's encoding and write: every write checked, the file
     // under its name only when complete.
     std::string why;
-    if (!WritePicturePng(path, picture, &why))
+    if (!WritePicturePng(path, picture, &why, withAlpha))
         return "cannot write " + path + ": " + why;
     return {};
 }

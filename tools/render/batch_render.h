@@ -10,6 +10,7 @@
 #include "app/picture_file.h"
 #include "render/data_folders.h"
 #include "render/software_volume_pass.h"
+#include "render/volume_mode.h"
 #include "slicing/orbit_view.h"
 #include "slicing/slice_cut.h"
 #include "volume/scan_import.h"
@@ -54,6 +55,14 @@ struct Options {
     bool viewGiven = false;
     bool anglesGiven = false;
     CropBox crop;
+    // --pan X,Y: the viewer's pan (the box centre moved in the screen's
+    // plane, box lengths at its depth, x right, y up); --boundaries: View >
+    // Boundaries; --background: View > Background; --transparent: the
+    // background left out of the picture (alpha 0 where nothing covers it).
+    float panX = 0.0f, panY = 0.0f;
+    bool boundaries = false;
+    Background background = Background::DarkBlue;
+    bool transparent = false;
     Options();
 };
 
@@ -119,12 +128,18 @@ double FinishPointDrag();
 // until the whole picture is complete and shown (nothing when it is already).
 void RefineToWhole();
 Picture ReadPicture();
+// The picture to write: the frame read back, or with --transparent the
+// frame drawn over black and over white, whose difference is what shows of
+// the background: its alpha, and the colour over it taken out.
+Picture ReadOutputPicture(const Options& options);
+Picture TransparentPicture(const Picture& overBlack, const Picture& overWhite);
 // Back to the state of a fresh process (device, volume and editor released).
 void EndSession();
 
 // Writes the picture opaque, as the window shows it (the target's alpha is
-// the volume's coverage). Empty on success.
-std::string WritePng(const std::string& path, const Picture& picture);
+// the volume's coverage), or with its alpha (a --transparent picture).
+// Empty on success.
+std::string WritePng(const std::string& path, const Picture& picture, bool withAlpha = false);
 
 // Median, smallest and largest of a set of frame times.
 struct FrameStats {

@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
             std::string problem = show(i);
             if (problem.empty()) {
                 batch::RenderFrame();
-                problem = batch::WritePng(name, batch::ReadPicture());
+                problem = batch::WritePng(name, batch::ReadOutputPicture(options), options.transparent);
             }
             if (!problem.empty()) {
                 batch::EndSession();
@@ -133,8 +133,8 @@ int main(int argc, char** argv) {
     const double refinedMs = options.frames > 0 && options.timing == batch::Options::Timing::PointDrag
                                  ? batch::FinishPointDrag()
                                  : -1;
-    const batch::Picture picture = batch::ReadPicture();
-    const std::string writeError = batch::WritePng(options.outputPath, picture);
+    const batch::Picture picture = batch::ReadOutputPicture(options);
+    const std::string writeError = batch::WritePng(options.outputPath, picture, options.transparent);
     batch::EndSession();
     if (!writeError.empty())
         return Fail(writeError);

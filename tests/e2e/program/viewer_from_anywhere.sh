@@ -12,7 +12,7 @@ source "$(dirname "$0")/session_lib.sh"
 
 (cd / && exec "$binary" "$data/head256.vol") 2>"$out/viewer.stderr" &
 viewer_pid=$!
-window=$(wait_for_window '^Tamlo Ex01$') || fail "no window titled 'Tamlo Ex01' (started from /)"
+window=$(wait_for_window '^Tamlo Ex01( - head256\.vol)?$') || fail "no window titled 'Tamlo Ex01' (started from /)"
 width=400
 xdotool windowsize "$window" "$width" 360
 settle opened

@@ -16,6 +16,9 @@ source "$(dirname "$0")/session_lib.sh"
 
 start_viewer 480 760
 open_volume "$data/head256.vol" "the phantom"
+# View > Status off: tamlo-render's pictures have no status line.
+menu_key v u
+settle opened
 # Pixels that differ by more than a grey level or two between two pictures.
 differing() { compare -metric AE -fuzz 1% "$1" "$2" null: 2>&1 || true; }
 client_of() { convert "$out/$1.png" -crop "${width}x${client_height}+0+$bar" +repage "$out/$1-client.png"; }

@@ -111,6 +111,10 @@ TEST(RenderOptions, BadCommandLinesAreRefusedWithTheirReason) {
         {{"v.vol", "--values=nan,3"}, "not \"nan,3\""},
         {{"v.vol", "--shading", "dim"}, "--shading takes on or off"},
         {{"v.vol", "--mode", "mean"}, "--mode takes composite, mip or minip"},
+        {{"v.vol", "--pan", "0.5"}, "--pan takes two numbers X,Y"},
+        {{"v.vol", "--pan", "0.5,up"}, "--pan takes two numbers X,Y"},
+        {{"v.vol", "--pan=1e9,0"}, "--pan takes numbers from -100 to 100"},
+        {{"v.vol", "--background", "pink"}, "--background takes dark-blue, black, grey or white"},
         {{"v.vol", "--time", "-1"}, "--time takes a time point counted from 0"},
         {{"v.vol", "--time-series", "--turntable", "3"}, "--time-series and --turntable do not go together"},
         {{"v.vol", "--time-series", "--frames", "3"}, "--time-series and --frames do not go together"},
@@ -555,6 +559,26 @@ TEST_F(RenderProgramTest, ACropThatKeepsNothingIsTheBackground) {
     stbi_image_free(empty);
     for (size_t i = 0; i < rows.size(); i += 3)
         ASSERT_EQ(rows[i] * 65536 + rows[i + 1] * 256 + rows[i + 2], 128) << "the dark blue background";
+}
+
+// The picture over a chosen background, and without one (its alpha).
+TEST_F(RenderProgramTest, ABackgroundOfChoiceOrNone) {
+    const std::string common = RenderFiles(dir_).Volume(24) + " --size 96x64 --distance 2 -o pic.png ";
+    for (const char* option : {"--background white", "--transparent"}) {
+        const Outcome o = RunProgram(common + option, dir_);
+        ASSERT_EQ(o.status, 0) << o.err;
+        int w = 0, h = 0, n = 0;
+        stbi_uc* p = stbi_load((dir_ + "/pic.png").c_str(), &w, &h, &n, 4);
+        ASSERT_TRUE(p != nullptr && w == 96 && h == 64) << option;
+        const bool clear = option[2] == 't';
+        EXPECT_EQ(n, clear ? 4 : 3) << option << ": alpha only when transparent";
+        for (int corner : {0, 95})
+            EXPECT_EQ(p[corner * 4] + p[corner * 4 + 1] + p[corner * 4 + 2] + p[corner * 4 + 3] * 1000,
+                      clear ? 0 : 3 * 255 + 255000)
+                << option << ": corner " << corner;
+        EXPECT_GT(p[(12 * 96 + 48) * 4 + 3], clear ? 0 : 254) << option << ": the volume covers the middle";
+        stbi_image_free(p);
+    }
 }
 
 // A DICOM series: its folder and any one of its files give the same

@@ -139,6 +139,13 @@ TEST_F(VolumePassTest, BothPassesDrawTheSamePictures) {
     ExpectSamePicture(o, "a made-up slab");
     o.shading = true;
     ExpectSamePicture(o, "the slab shaded");
+    o.panX = 0.15f;
+    o.panY = -0.1f;
+    o.background = Background::Grey;
+    ExpectSamePicture(o, "panned, over grey");
+    o.background = Background::White;
+    o.mode = Options::Mode::Maximum;
+    ExpectSamePicture(o, "panned, maximum intensity over white");
 }
 
 TEST(VolumePassChoice, ByHandThenTheEnvironmentThenTheAdapter) {

@@ -147,9 +147,9 @@ TEST_F(ScanOpenTest, AStoreDrawsLikeTheVolumeFileOfItsSamples) {
         GTEST_SKIP() << "/usr/bin/python3 with zarr is needed to write the store";
     std::vector<Frame> frames =
         OpenEach({dir + "/head.vol", dir + "/head.zarr"}, {kCmdFileOpen, kCmdFileOpenLocation});
-    EXPECT_EQ(titles_,
-              (std::vector<std::string>{"Tamlo Ex01", "Tamlo Ex01 - head.zarr (level 0 of 2, 1 mm)"}))
-        << "the title names a store's level";
+    EXPECT_EQ(titles_, (std::vector<std::string>{"Tamlo Ex01 - head.vol",
+                                                 "Tamlo Ex01 - head.zarr (level 0 of 2, 1 mm)"}))
+        << "the title names the file, and a store's level";
     ASSERT_TRUE(boxes_.empty()) << boxes_[0].caption << ": " << boxes_[0].text;
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(Differences(frames[0], frames[1]), 0) << "the store draws as its volume file";

@@ -22,6 +22,7 @@ class InputStateTest : public ::testing::Test {
         ClientArea = {};
         FrameClock = 0.0f;
         RotationDrag = {};
+        PanDrag = {};
         OrbitCamera = {};
     }
 };
@@ -157,3 +158,22 @@ TEST_F(InputStateTest, WheelZoomsByItsFactorsWithinTheRange) {
 }
 
 }  // namespace
+
+// The wheel over a client pixel keeps its point there (the rule itself is
+// the slicing's); off the client area the pan stays. A pan moves by steps.
+TEST_F(InputStateTest, TheWheelZoomsTowardsTheCursorAndThePanFollowsTheDrag) {
+    SetClientSize(400, 300);
+    const ProjectionScale scale{1.8f, 2.4f};
+    ZoomOrbitCameraAt(120, 100, 50, scale);
+    const float ndcX = (100.5f / 400.0f) * 2 - 1;
+    EXPECT_NEAR(OrbitCamera.panX, ndcX * (3.0f - 4.0f) / scale.x, 1e-6) << "a notch in towards the left";
+    const OrbitCameraRecord zoomed = OrbitCamera;
+    ZoomOrbitCameraAt(-120, -5, 50, scale);
+    EXPECT_TRUE(OrbitCamera.distance == 3.75f && OrbitCamera.panX == zoomed.panX) << "off the window";
+    StartPanDrag(10, 10);
+    EXPECT_FALSE(DragPanTo(10, 10, scale)) << "no step, no pan";
+    EXPECT_TRUE(DragPanTo(40, 10, scale));
+    EXPECT_NEAR(OrbitCamera.panX - zoomed.panX, 30.0f * 2 * 3.75f / (scale.y * 300.0f), 1e-5);
+    EndPanDrag();
+    EXPECT_FALSE(DragPanTo(90, 10, scale)) << "a released button pans nothing";
+}

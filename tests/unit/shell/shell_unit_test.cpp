@@ -137,6 +137,9 @@ TEST(EventTranslation, ButtonsCarryTheKeyStateAfterTheEvent) {
     t = detail::TranslateSdlEvent(Button(true, SDL_BUTTON_RIGHT, 5, 120), c);
     EXPECT_EQ(t.message, WM_RBUTTONDOWN);
     EXPECT_EQ(t.wParam, MK_LBUTTON | MK_RBUTTON | MK_CONTROL);
+    t = detail::TranslateSdlEvent(Button(true, SDL_BUTTON_MIDDLE, 5, 120), c);
+    EXPECT_EQ(t.message, WM_MBUTTONDOWN) << "the middle button pans";
+    EXPECT_EQ(t.wParam, MK_LBUTTON | MK_MBUTTON | MK_CONTROL);
 
     c.modState = 0;
     c.buttonsBefore = SDL_BUTTON_LMASK | SDL_BUTTON_RMASK | SDL_BUTTON_MMASK;

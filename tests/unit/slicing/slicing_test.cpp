@@ -260,3 +260,69 @@ TEST(SliceCuttingTest, ACropCutsTheSamePlanesThroughTheKeptPartOnly) {
 }
 
 }  // namespace
+
+// Pan and zoom as rules about what the window shows: view space through the
+// orbit's view, then the projection's scales to the window's -1..1.
+namespace {
+
+constexpr ProjectionScale kScale{1.8f, 2.4f};
+
+d3dx::Vector3 Seen(const OrbitCameraRecord& camera, const d3dx::Vector3& object) {
+    d3dx::Matrix view;
+    d3dx::Vector4 light, v;
+    ComputeOrbitView(camera, &view, &light);
+    d3dx::Vec3Transform(&v, &object, &view);
+    return {v.x * kScale.x / v.z, v.y * kScale.y / v.z, v.z};
+}
+
+// The object point on the box centre's view plane under window point (x, y).
+d3dx::Vector3 UnderCursor(const OrbitCameraRecord& camera, float x, float y) {
+    d3dx::Matrix view;
+    d3dx::Vector4 light;
+    ComputeOrbitView(camera, &view, &light);
+    const float d = camera.distance, at[3] = {x * d / kScale.x, y * d / kScale.y, d};
+    d3dx::Vector3 object{};
+    float* o = &object.x;
+    for (int j = 0; j < 3; ++j)
+        for (int k = 0; k < 3; ++k)
+            o[j] += (at[k] - view.m[3][k]) * view.m[j][k];  // the rotation's transpose
+    return object;
+}
+
+}  // namespace
+
+TEST(PanAndZoomTest, ThePointUnderTheCursorStaysThereNotchAfterNotch) {
+    OrbitCameraRecord camera{0.7f, -1.9f, 3.0f, 0.2f, -0.1f};
+    for (const auto& [x, y] : std::vector<std::pair<float, float>>{{0.5f, 0.5f}, {-0.9f, 0.3f}, {0, 0}}) {
+        const d3dx::Vector3 point = UnderCursor(camera, x, y);
+        for (float factor : {0.75f, 0.75f, 1.25f, 0.75f}) {
+            ZoomTowards(&camera, camera.distance * factor, x, y, kScale);
+            const d3dx::Vector3 seen = Seen(camera, point);
+            EXPECT_NEAR(seen.x, x, 1e-4) << "at " << x << "," << y << ", distance " << camera.distance;
+            EXPECT_NEAR(seen.y, y, 1e-4) << "at " << x << "," << y << ", distance " << camera.distance;
+        }
+    }
+}
+
+TEST(PanAndZoomTest, FitFramesTheBoxOrItsCropCentredAndTight) {
+    const float half[3] = {0.5f, 0.4f, 0.25f};
+    for (const CropBox& crop : {CropBox{}, CropBox{{0.1f, 0.5f, 0.0f}, {0.4f, 1.0f, 0.3f}}}) {
+        OrbitCameraRecord camera{0.6f, 2.2f, 50.0f, 3.0f, -2.0f};
+        FitBoxInView(&camera, half, crop.low, crop.high, kScale);
+        float most = 0;
+        const auto at = [&](int c, int axis) {  // corner c, or the middle for c = -1
+            const float f = c < 0             ? 0.5f * (crop.low[axis] + crop.high[axis])
+                            : (c >> axis) & 1 ? crop.high[axis]
+                                              : crop.low[axis];
+            return half[axis] * (2.0f * f - 1.0f);
+        };
+        for (int c = 0; c < 8; ++c) {
+            const d3dx::Vector3 seen = Seen(camera, {at(c, 0), at(c, 1), at(c, 2)});
+            most = std::max({most, std::fabs(seen.x), std::fabs(seen.y)});
+            EXPECT_GT(seen.z, 0.0f) << "corner " << c << " in front of the eye";
+        }
+        EXPECT_NEAR(most, 0.9f, 1e-3) << "every corner within the margin, one on it";
+        const d3dx::Vector3 middle = Seen(camera, {at(-1, 0), at(-1, 1), at(-1, 2)});
+        EXPECT_NEAR(std::hypot(middle.x, middle.y), 0.0f, 1e-4) << "the box's middle at the window's centre";
+    }
+}

@@ -192,15 +192,25 @@ struct Pass {
     int lanes;
 };
 
+// Left uninitialised when made (a packet's worth is made per packet): the
+// setup sets the planes, Clear the sums.
 struct Lane {
     Ray ray;
-    bool on = false;
-    int64_t first = 0, last = -1;  // planes it can meet
-    float c[3] = {0, 0, 0}, a = 0, t = 1;
-    float extreme = 0;
-    float extremes[kMaxChannels] = {0, 0, 0, 0};
-    bool covered = false;
-    float skipUntil = -INFINITY;  // inside a clear brick until this depth
+    bool on;
+    int64_t first, last;  // planes it can meet
+    float c[3], a, t;
+    float extreme;
+    float extremes[kMaxChannels];
+    bool covered;
+    float skipUntil;  // inside a clear brick until this depth
+
+    void Clear() {
+        c[0] = c[1] = c[2] = a = extreme = 0.0f;
+        t = 1.0f;
+        extremes[0] = extremes[1] = extremes[2] = extremes[3] = 0.0f;
+        covered = false;
+        skipUntil = -INFINITY;
+    }
 };
 
 bool InCrop(const SoftwareFrame& f, const float u[3]) {
@@ -404,6 +414,9 @@ void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
     for (int l = 0; l < pass.lanes; ++l) {
         const uint32_t x = x0 + l % kPacketWidth, y = y0 + l / kPacketWidth;
         Lane& lane = lanes[l];
+        lane.on = false;
+        lane.first = 0;
+        lane.last = -1;
         inViewport[l] = x < f.width && y < f.height;
         if (!inViewport[l] || !(nearZ[l] <= farZ[l]))
             continue;
@@ -416,9 +429,14 @@ void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
         first = std::min(first, lane.first);
         last = std::max(last, lane.last);
     }
-    if (pass.kernel != nullptr)
+    // A packet that misses what can be seen is background only.
+    const bool vectorised = pass.kernel != nullptr && first <= last;
+    if (vectorised)
         MarchVectorised(pass, lanes);
-    for (int64_t i = last - last % step; i >= first && i >= 0 && pass.kernel == nullptr; i -= step) {
+    else
+        for (int l = 0; l < pass.lanes; ++l)
+            lanes[l].Clear();
+    for (int64_t i = last - last % step; i >= first && i >= 0 && !vectorised; i -= step) {
         const float z = f.sliceDepth[i];
         int live = 0;
         for (int l = 0; l < pass.lanes; ++l) {

@@ -286,6 +286,21 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
             ShiftSamplesCountingValues(grid.get(), count, shownCounts.back().data());
             shownBricks.push_back(MeasureBricks(grid.get(), finalDims));
         }
+        // A series' histogram counts every time point, as one channel's does,
+        // so the panel stays put while it plays: each channel's grids as read.
+        if (volume.timePoints > 1 && volume.samples) {
+            const uint64_t gridSamples = volume.GridSamples();
+            for (uint32_t c = 0; c < shown; ++c) {
+                std::vector<uint64_t> sums(kSampleValues, 0);
+                for (uint32_t t = 0; t < volume.timePoints; ++t) {
+                    const uint16_t* samplesOf = volume.Grid(c, t);
+                    for (uint64_t i = 0; i < gridSamples; ++i)
+                        ++sums[samplesOf[i] & (kSampleValues - 1)];
+                }
+                for (uint32_t v = 0; v < kSampleValues; ++v)
+                    shownCounts[c][v] = static_cast<uint32_t>(std::min<uint64_t>(sums[v], UINT32_MAX));
+            }
+        }
         counts = shownCounts.front();
     }
     // In 64 bits: a slice of two 16-bit edges can pass 2^31 bytes.

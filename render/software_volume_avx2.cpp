@@ -121,6 +121,18 @@ int32_t Bits(M m) {
 F Select(M m, F ifIn, F ifOut) {
     return _mm256_blendv_ps(ifOut, ifIn, m);
 }
+F AsFloat(I a) {
+    return _mm256_castsi256_ps(a);
+}
+I AsInt(F a) {
+    return _mm256_castps_si256(a);
+}
+I OrI(I a, I b) {
+    return _mm256_or_si256(a, b);
+}
+I ShiftLeft(I a, int n) {
+    return _mm256_sll_epi32(a, _mm_cvtsi32_si128(n));
+}
 F Div(F a, F b) {
     return _mm256_div_ps(a, b);
 }

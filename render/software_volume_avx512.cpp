@@ -121,6 +121,18 @@ int32_t Bits(M m) {
 F Select(M m, F ifIn, F ifOut) {
     return _mm512_mask_blend_ps(m, ifOut, ifIn);
 }
+F AsFloat(I a) {
+    return _mm512_castsi512_ps(a);
+}
+I AsInt(F a) {
+    return _mm512_castps_si512(a);
+}
+I OrI(I a, I b) {
+    return _mm512_or_si512(a, b);
+}
+I ShiftLeft(I a, int n) {
+    return _mm512_sll_epi32(a, _mm_cvtsi32_si128(n));
+}
 F Div(F a, F b) {
     return _mm512_div_ps(a, b);
 }

@@ -11,8 +11,9 @@ namespace software_volume {
 
 // A packet: 4 x 2 pixels, or 4 x 4 where the vectors hold 16 lanes.
 inline constexpr int kMostLanes = 16;
+inline constexpr int kMostChannels = 4;
 
-// What every packet of a frame shares: one channel, one component a texel.
+// What every packet of a frame shares.
 struct KernelPass {
     // The slice planes' view depths, farthest first, and every step-th drawn.
     const float* sliceDepth = nullptr;
@@ -22,10 +23,18 @@ struct KernelPass {
     bool shaded = false;
     // (4096 + 1) RGBA entries, one per 12-bit value, opacity corrected.
     const float* lookup = nullptr;
-    // 16-bit texels, x fastest; fewer than 2^31 of them, at least 2 a row.
+    // 16-bit texels, x fastest; fewer than 2^31 values, at least 2 a row;
+    // `components` values a texel, channel c in the c-th. Strides in values.
     const uint16_t* texels = nullptr;
     int32_t dims[3] = {0, 0, 0};
     int32_t rowStride = 0, planeStride = 0;
+    int32_t channels = 1, components = 1;
+    // With several channels, each one's lookup as `lookup` but uncorrected
+    // and its gradient's texels; the layers a plane stands for (the mix's
+    // opacity correction is 1 - (1 - alpha)^layers).
+    const float* channelLookup[kMostChannels] = {};
+    const uint8_t* channelGradient[kMostChannels] = {};
+    float layers = 1;
     // Per 16^3 brick, non-zero where every sample in it is clear; null: none known.
     const int32_t* clearBrick = nullptr;
     // For the extremes instead: per brick the highest (maximum) or lowest
@@ -54,6 +63,7 @@ struct PacketRays {
 struct PacketResult {
     float c[3][kMostLanes], a[kMostLanes], t[kMostLanes];
     float extreme[kMostLanes];
+    float extremes[kMostChannels][kMostLanes];  // each channel's, with several
     int32_t covered[kMostLanes];
 };
 

@@ -116,7 +116,7 @@ AxisCorner Corner(F u, int32_t dim) {
 }
 
 // The shading vector at texture position u, decoded, for the lanes of `m`.
-void ShadingVector(const KernelPass& k, const F u[3], M m, F n[3]) {
+void ShadingVector(const KernelPass& k, const uint8_t* gradient, const F u[3], M m, F n[3]) {
     const AxisCorner x = Corner(u[0], k.gradientDims[0]), y = Corner(u[1], k.gradientDims[1]);
     const F layerF = Min(
         Max(Floor(Add(Sub(Mul(u[2], Fill(static_cast<float>(k.gradientSlices))), Fill(0.5f)), Fill(0.5f))),
@@ -128,9 +128,9 @@ void ShadingVector(const KernelPass& k, const F u[3], M m, F n[3]) {
     const I dy = AndI(MaskI(LessI(AddI(y.index, one), FillI(k.gradientDims[1]))), FillI(k.gradientDims[0]));
     const I at =
         AddI(MulI(AddI(MulI(layer, FillI(k.gradientDims[1])), y.index), FillI(k.gradientDims[0])), x.index);
-    const I g00 = GatherWord(k.gradient, at, m), g10 = GatherWord(k.gradient, AddI(at, dx), m);
-    const I g01 = GatherWord(k.gradient, AddI(at, dy), m),
-            g11 = GatherWord(k.gradient, AddI(AddI(at, dy), dx), m);
+    const I g00 = GatherWord(gradient, at, m), g10 = GatherWord(gradient, AddI(at, dx), m);
+    const I g01 = GatherWord(gradient, AddI(at, dy), m),
+            g11 = GatherWord(gradient, AddI(AddI(at, dy), dx), m);
     const I byte = FillI(255);
     for (int c = 0; c < 3; ++c) {
         const F p00 = ToFloat(AndI(ShiftRight(g00, 8 * c), byte)),
@@ -143,6 +143,84 @@ void ShadingVector(const KernelPass& k, const F u[3], M m, F n[3]) {
 }
 }
 namespace {
+// A sample's colour lit by the headlight along the ray (e towards the eye)
+// as the shaders light it, by the gradient `gradient` holds.
+void Light(const KernelPass& k, const uint8_t* gradient, const PacketRays& r, const F u[3], M m, F rgb[3]) {
+    F n[3];
+    ShadingVector(k, gradient, u, m, n);
+    const F fade = Sqrt(MulAdd(n[0], n[0], MulAdd(n[1], n[1], Mul(n[2], n[2]))));
+    const F facing = Abs(MulAdd(n[0], Load(r.e[0]), MulAdd(n[1], Load(r.e[1]), Mul(n[2], Load(r.e[2])))));
+    F f4 = Mul(facing, facing);
+    f4 = Mul(f4, f4);
+    F f16 = Mul(f4, f4);
+    f16 = Mul(f16, f16);
+    const F gain = Add(Sub(Fill(1.0f), Mul(Fill(0.7f), fade)), Mul(Fill(0.7f), facing));
+    const F specular = Mul(Fill(0.3f), Mul(f16, f4));
+    for (int ch = 0; ch < 3; ++ch)
+        rgb[ch] = Min(Max(MulAdd(rgb[ch], gain, specular), Fill(0.0f)), Fill(1.0f));
+}
+
+// x^power for x in [0, 1] and power >= 0 (the channels' opacity
+// correction), to a few parts in a million: 2^(power log2 x), log2 from the
+// float's exponent and a series in (m - 1) / (m + 1) for its mantissa m, 2^y
+// from y's whole part in the exponent and a series for the rest. 0 (and
+// anything below 2^-126 after the power) gives 0.
+F Power(F x, float power) {
+    const I bits = AsInt(x);
+    const F exponent = ToFloat(AddI(AndI(ShiftRight(bits, 23), FillI(255)), FillI(-127)));
+    const F m = AsFloat(OrI(AndI(bits, FillI(0x007fffff)), FillI(0x3f800000)));
+    const F q = Div(Sub(m, Fill(1.0f)), Add(m, Fill(1.0f))), q2 = Mul(q, q);
+    // ln m = 2 (q + q^3/3 + q^5/5 + q^7/7 + q^9/9), q below 1/3.
+    F series = MulAdd(q2, Fill(1.0f / 9.0f), Fill(1.0f / 7.0f));
+    series = MulAdd(q2, series, Fill(1.0f / 5.0f));
+    series = MulAdd(q2, series, Fill(1.0f / 3.0f));
+    series = MulAdd(q2, series, Fill(1.0f));
+    const F log2x = MulAdd(Mul(q, series), Fill(2.0f / 0.69314718f), exponent);
+    const F y = Max(Mul(log2x, Fill(power)), Fill(-126.0f));
+    const F whole = Floor(y), f = Mul(Sub(y, whole), Fill(0.69314718f));
+    // e^f for f in [0, ln 2), to the 8th power's term.
+    F e = MulAdd(f, Fill(1.0f / 40320.0f), Fill(1.0f / 5040.0f));
+    e = MulAdd(f, e, Fill(1.0f / 720.0f));
+    e = MulAdd(f, e, Fill(1.0f / 120.0f));
+    e = MulAdd(f, e, Fill(1.0f / 24.0f));
+    e = MulAdd(f, e, Fill(1.0f / 6.0f));
+    e = MulAdd(f, e, Fill(0.5f));
+    e = MulAdd(f, e, Fill(1.0f));
+    e = MulAdd(f, e, Fill(1.0f));
+    const F scale = AsFloat(ShiftLeft(AddI(Truncate(whole), FillI(127)), 23));
+    return Select(Less(Fill(0.0f), x), Select(Less(Fill(-126.0f), y), Mul(e, scale), Fill(0.0f)), Fill(0.0f));
+}
+
+// Channel `channel`'s filtered value at the sample of corners x, y, z (of
+// several interleaved in each texel: its x neighbour `components` values on).
+F ChannelValue(const KernelPass& k, const AxisCorner& x, const AxisCorner& y, const AxisCorner& z, M take,
+               int32_t channel) {
+    const I one = FillI(1), comps = FillI(k.components);
+    const I x0 = MinI(x.index, FillI(k.dims[0] - 2));
+    const F fx = Sub(x.position, ToFloat(x0));
+    const I dy = AndI(MaskI(LessI(AddI(y.index, one), FillI(k.dims[1]))), FillI(k.rowStride));
+    const I dz = AndI(MaskI(LessI(AddI(z.index, one), FillI(k.dims[2]))), FillI(k.planeStride));
+    const I at = AddI(
+        AddI(AddI(MulI(x0, comps), MulI(y.index, FillI(k.rowStride))), MulI(z.index, FillI(k.planeStride))),
+        FillI(channel));
+    const uint16_t* base = k.texels;
+    const int32_t step = k.components;
+    const auto pair = [&](I where) {
+        return LoadLanes(where, take, [base, step](int32_t i) {
+            return int32_t{base[i]} | int32_t{base[i + step]} << 16;
+        });
+    };
+    const I low16 = FillI(0xffff);
+    const auto line = [&](I p) {
+        const F q0 = ToFloat(AndI(p, low16)), q1 = ToFloat(ShiftRight(p, 16));
+        return MulAdd(fx, Sub(q1, q0), q0);
+    };
+    const F c00 = line(pair(at)), c10 = line(pair(AddI(at, dy)));
+    const F c01 = line(pair(AddI(at, dz))), c11 = line(pair(AddI(AddI(at, dy), dz)));
+    const F c0 = MulAdd(y.weight, Sub(c10, c00), c00), c1 = MulAdd(y.weight, Sub(c11, c01), c01);
+    return MulAdd(z.weight, Sub(c1, c0), c0);
+}
+
 void March(const KernelPass& k, const PacketRays& r, PacketResult* out) {
     F u0[3], du[3], cropLow[3], cropHigh[3];
     for (int j = 0; j < 3; ++j) {
@@ -154,6 +232,7 @@ void March(const KernelPass& k, const PacketRays& r, PacketResult* out) {
     const I first = LoadI(r.first), last = LoadI(r.last);
     M on = GreaterI(LoadI(r.on), FillI(0));
     F c[3] = {Fill(0.0f), Fill(0.0f), Fill(0.0f)}, a = Fill(0.0f), t = Fill(1.0f), extreme = Fill(0.0f);
+    F extremes[software_volume::kMostChannels] = {Fill(0.0f), Fill(0.0f), Fill(0.0f), Fill(0.0f)};
     M covered = GreaterI(FillI(0), FillI(0));
     float skipUntil[kLanes];
     for (int l = 0; l < kLanes; ++l)
@@ -240,6 +319,61 @@ void March(const KernelPass& k, const PacketRays& r, PacketResult* out) {
                 }
             }
         }
+        if (k.channels > 1) {
+            F values[software_volume::kMostChannels];
+            for (int32_t ch = 0; ch < k.channels; ++ch)
+                values[ch] = ChannelValue(k, x, y, zc, take, ch);
+            if (!composite) {
+                for (int32_t ch = 0; ch < k.channels; ++ch) {
+                    const F here = maximum ? Max(extremes[ch], values[ch]) : Min(extremes[ch], values[ch]);
+                    extremes[ch] = Select(take, Select(covered, here, values[ch]), extremes[ch]);
+                }
+                covered = Or(covered, take);
+                i -= step;
+                continue;
+            }
+            // The channels' mix, as the channels' shaders make it: each
+            // through its own lookup (lit by its own gradient), the opacity
+            // of their layers one behind another, then the frame's
+            // correction, the colour weighted by each one's opacity.
+            F weighted[3] = {Fill(0.0f), Fill(0.0f), Fill(0.0f)}, sum = Fill(0.0f), clearance = Fill(1.0f);
+            M seen = GreaterI(FillI(0), FillI(0));
+            for (int32_t ch = 0; ch < k.channels; ++ch) {
+                const F v = Mul(values[ch], Fill(1.0f / 16.0f));
+                const I entry = MinI(Truncate(v), FillI(4095));
+                const F f = Sub(v, ToFloat(entry));
+                F e[8];
+                LookupPair(k.channelLookup[ch], entry, take, e);
+                const F alphaAll = MulAdd(f, Sub(e[7], e[3]), e[3]);
+                const M seenHere = And(take, Less(Fill(0.0f), alphaAll));
+                if (!Any(seenHere))
+                    continue;
+                const F alpha = Select(seenHere, alphaAll, Fill(0.0f));
+                F rgb[3];
+                for (int cc = 0; cc < 3; ++cc)
+                    rgb[cc] = MulAdd(f, Sub(e[4 + cc], e[cc]), e[cc]);
+                if (k.shaded)
+                    Light(k, k.channelGradient[ch], r, u, seenHere, rgb);
+                for (int cc = 0; cc < 3; ++cc)
+                    weighted[cc] = MulAdd(alpha, rgb[cc], weighted[cc]);
+                sum = Add(sum, alpha);
+                clearance = Mul(clearance, Sub(Fill(1.0f), alpha));
+                seen = Or(seen, seenHere);
+            }
+            seen = And(seen, And(Less(Fill(0.0f), Sub(Fill(1.0f), clearance)), Less(Fill(0.0f), sum)));
+            const F alphaAll = Sub(Fill(1.0f), Power(clearance, k.layers));
+            if (Any(seen)) {
+                const F alpha = Select(seen, alphaAll, Fill(0.0f));
+                a = MulAdd(Mul(t, alpha), alpha, a);
+                const F w = Div(Mul(t, alpha), Select(seen, sum, Fill(1.0f)));
+                for (int cc = 0; cc < 3; ++cc)
+                    c[cc] = MulAdd(w, weighted[cc], c[cc]);
+                t = Mul(t, Sub(Fill(1.0f), alpha));
+                on = AndNot(on, LessEq(t, stop));
+            }
+            i -= step;
+            continue;
+        }
         // The x neighbours in one 32-bit read: at the last texel the pair
         // before it, weighted fully to its second.
         const I x0 = MinI(x.index, FillI(k.dims[0] - 2));
@@ -277,21 +411,8 @@ void March(const KernelPass& k, const PacketRays& r, PacketResult* out) {
             F rgb[3];
             for (int ch = 0; ch < 3; ++ch)
                 rgb[ch] = MulAdd(f, Sub(e[4 + ch], e[ch]), e[ch]);
-            if (k.shaded) {
-                F n[3];
-                ShadingVector(k, u, seen, n);
-                const F fade = Sqrt(MulAdd(n[0], n[0], MulAdd(n[1], n[1], Mul(n[2], n[2]))));
-                const F facing =
-                    Abs(MulAdd(n[0], Load(r.e[0]), MulAdd(n[1], Load(r.e[1]), Mul(n[2], Load(r.e[2])))));
-                F f4 = Mul(facing, facing);
-                f4 = Mul(f4, f4);
-                F f16 = Mul(f4, f4);
-                f16 = Mul(f16, f16);
-                const F gain = Add(Sub(Fill(1.0f), Mul(Fill(0.7f), fade)), Mul(Fill(0.7f), facing));
-                const F specular = Mul(Fill(0.3f), Mul(f16, f4));
-                for (int ch = 0; ch < 3; ++ch)
-                    rgb[ch] = Min(Max(MulAdd(rgb[ch], gain, specular), Fill(0.0f)), Fill(1.0f));
-            }
+            if (k.shaded)
+                Light(k, k.gradient, r, u, seen, rgb);
             a = MulAdd(Mul(t, alpha), alpha, a);
             const F w = Mul(t, alpha);
             for (int ch = 0; ch < 3; ++ch)
@@ -306,5 +427,7 @@ void March(const KernelPass& k, const PacketRays& r, PacketResult* out) {
     Store(out->a, a);
     Store(out->t, t);
     Store(out->extreme, extreme);
+    for (int ch = 0; ch < software_volume::kMostChannels; ++ch)
+        Store(out->extremes[ch], extremes[ch]);
     StoreI(out->covered, AndI(MaskI(covered), one));
 }

@@ -395,6 +395,8 @@ void MarchVectorised(const Pass& pass, Lane lanes[]) {
         lane.a = result.a[l];
         lane.t = result.t[l];
         lane.extreme = result.extreme[l];
+        for (uint32_t c = 0; c < kMaxChannels; ++c)
+            lane.extremes[c] = result.extremes[c][l];
         lane.covered = result.covered[l] != 0;
     }
 }
@@ -604,7 +606,7 @@ void ChooseKernel(const SoftwareVolume& volume, const SoftwareFrame& frame,
     const uint64_t texels = uint64_t{volume.dims[0]} * volume.dims[1] * volume.dims[2];
     const uint64_t gradientTexels =
         uint64_t{volume.gradientDims[0]} * volume.gradientDims[1] * volume.gradientDims[2];
-    if (pass->channels != 1 || g.xStride != 1 || volume.dims[0] < 2 || texels >= (uint64_t{1} << 31) ||
+    if (volume.dims[0] < 2 || texels * static_cast<uint32_t>(g.xStride) >= (uint64_t{1} << 31) ||
         (pass->shaded && gradientTexels >= (uint64_t{1} << 31)) || pass->lookup == nullptr ||
         pass->frame->sliceCount >= size_t{INT32_MAX})
         return;
@@ -625,6 +627,13 @@ void ChooseKernel(const SoftwareVolume& volume, const SoftwareFrame& frame,
     k.texels = g.texels;
     k.rowStride = static_cast<int32_t>(g.rowStride);
     k.planeStride = static_cast<int32_t>(g.planeStride);
+    k.channels = static_cast<int32_t>(pass->channels);
+    k.components = g.xStride;
+    k.layers = pass->layers;
+    for (uint32_t c = 0; c < pass->channels && pass->channels > 1; ++c) {
+        k.channelLookup[c] = pass->channelLookup[c];
+        k.channelGradient[c] = pass->shaded ? pass->channelGradient[c].texels : nullptr;
+    }
     if (g.clearBrick != nullptr) {
         wideClearBrick->assign(clearBrick.begin(), clearBrick.end());
         k.clearBrick = wideClearBrick->data();
@@ -632,8 +641,9 @@ void ChooseKernel(const SoftwareVolume& volume, const SoftwareFrame& frame,
         k.bricks[1] = static_cast<int32_t>(g.bricks[1]);
     }
     const VolumeBricks* bricks = volume.bricks;
-    if (f.mode != VolumeMode::Composite && f.skipClearSpace && bricks != nullptr && !bricks->low.empty() &&
-        bricks->dims[0] == volume.dims[0] && bricks->dims[1] == volume.dims[1] &&
+    // The bounds are the first channel's: for it alone.
+    if (f.mode != VolumeMode::Composite && pass->channels == 1 && f.skipClearSpace && bricks != nullptr &&
+        !bricks->low.empty() && bricks->dims[0] == volume.dims[0] && bricks->dims[1] == volume.dims[1] &&
         bricks->dims[2] == volume.dims[2]) {
         const std::vector<uint16_t>& bound = f.mode == VolumeMode::Maximum ? bricks->high : bricks->low;
         wideClearBrick->assign(bound.begin(), bound.end());

@@ -61,6 +61,7 @@ void RenderVolumeFrame() {
     const VolumePass pass = DrawVolumePass(Volume.volumeView, EditorTab.transferView,
                                            CoarseFramesFirst || ChangingContinuously());
     DrawBoundaries();
+    DrawPlaneOutlines();
     BeginInterfacePass(Volume.volumeView);
     if (RotationDrag.active) {
         UpdateCamera();  // shows from the next frame on

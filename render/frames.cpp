@@ -235,6 +235,13 @@ void DrawSoftwareLayer(const DragQuality& quality) {
     frame.background[0] = Renderer.background.x;
     frame.background[1] = Renderer.background.y;
     frame.background[2] = Renderer.background.z;
+    for (int axis = 0; axis < 3; ++axis) {
+        const uint32_t dim = Renderer.softwareVolume.dims[axis];
+        const int32_t index = Renderer.planes.index[axis];
+        frame.planeShown[axis] =
+            Renderer.planes.shown[axis] && index >= 0 && static_cast<uint32_t>(index) < dim;
+        frame.planeAt[axis] = dim > 0 ? PlaneTexturePosition(index, dim) : 0.5f;
+    }
     SoftwareVolume volume = Renderer.softwareVolume;
     volume.bricks = &Renderer.volumeBricks;
     volume.moreBricks = &Renderer.moreChannelBricks;
@@ -357,6 +364,11 @@ void SetBackground(Background background) {
     if (Renderer.context != nullptr && Renderer.cbChangeFrameUI != nullptr)
         Renderer.context->UpdateSubresource(Renderer.cbChangeFrameUI, 0, nullptr, &Renderer.uiTranslation, 0,
                                             0);
+}
+
+void SetSlicePlanes(const SlicePlanes& planes) {
+    InvalidateVolumeLayer();
+    Renderer.planes = planes;
 }
 
 Background CurrentBackground() {

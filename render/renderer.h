@@ -16,6 +16,7 @@
 #include "render/drag_quality.h"
 #include "render/empty_space.h"
 #include "render/resources.h"
+#include "render/slice_planes.h"
 #include "render/software_volume_pass.h"
 #include "render/vertex_formats.h"
 #include "render/volume_mode.h"
@@ -79,6 +80,8 @@ struct RendererRecord {
     // its faces, over the volume; it outlives the device too.
     bool boundaries = false;
     Background backgroundChoice = Background::DarkBlue;
+    // The Slices menu's planes; they outlive the device and the volume.
+    SlicePlanes planes;
     gpu::Buffer* boundaryVertexBuffer = nullptr;
     gpu::Buffer* boundaryIndexBuffer = nullptr;
     gpu::Buffer* cbChangeOnResize = nullptr;
@@ -199,6 +202,10 @@ void SetBoundaries(bool on);
 // I/S, A/P), projected as the slices are, into the back buffer over the
 // composed layer. Leaves the colour pipeline bound.
 void DrawBoundaries();
+// The Slices menu's planes (drawn into the layer, composite only) and, with
+// their outlines on, each shown plane's edges in its colour over the layer.
+void SetSlicePlanes(const SlicePlanes& planes);
+void DrawPlaneOutlines();
 
 // The volume frame's passes, in this order (RenderVolumeFrame, app_state.h,
 // puts the editor panel between the last two). The slice pass draws the

@@ -68,6 +68,15 @@ struct SoftwareFrame {
     uint32_t threads = 0;                      // 0: every core
     float background[3] = {0.0f, 0.0f, 0.5f};  // what the composite lies over
     SoftwareKernel kernel = SoftwareKernel::Fastest;
+    // Opaque planes of the samples (slice_planes.h), composite only: the
+    // plane on axis j lies at texture position planeAt[j] (a voxel layer's
+    // centre) and shows, inside the crop, the layer's samples filtered
+    // within it (bilinear) through the grey window [greyLow, greyHigh] of the
+    // 12 bits. A ray takes no sample from its nearest plane on, and its
+    // composite lies over the plane's grey instead of the background.
+    bool planeShown[3] = {false, false, false};
+    float planeAt[3] = {0.5f, 0.5f, 0.5f};
+    float greyLow = 0.0f, greyHigh = 4095.0f;
 };
 
 // Where a composite ray stops: the light still to come from behind is then

@@ -82,6 +82,10 @@ void ReleaseDevice() {
     ReleaseAndNull(r.rotIndexBuffer);
     ReleaseAndNull(r.rotVertexBuffer);
     ReleaseAndNull(r.boundaryVertexBuffer);
+    ReleaseAndNull(r.psPlane);
+    ReleaseAndNull(r.cbSlicePlanes);
+    ReleaseAndNull(r.planeVertexBuffer);
+    ReleaseAndNull(r.planeIndexBuffer);
     ReleaseAndNull(r.boundaryIndexBuffer);
     ReleaseAndNull(r.centreQuadVertexBuffer);
     ReleaseAndNull(r.centreQuadIndexBuffer);

@@ -179,7 +179,9 @@ void VolumeDims(uint32_t dims[3]) {
 }
 
 void ShowPlanes(const SlicePlanes& planes) {
-    SetSlicePlanes(planes);
+    uint32_t dims[3];
+    VolumeDims(dims);
+    SetSlicePlanes(planes, dims);
     ShowSliceChecks();
     UpdateStatusLine();
 }
@@ -226,7 +228,7 @@ void FitSlicePlanesToVolume() {
     VolumeDims(dims);
     SlicePlanes planes = Renderer.planes;
     ClampPlanes(planes, dims);
-    SetSlicePlanes(planes);
+    SetSlicePlanes(planes, dims);
 }
 
 void ShowSliceChecks() {

@@ -640,7 +640,10 @@ void ResetApplicationState() {
     SetVolumeMode(VolumeMode::Composite);
     SetBackground(Background::DarkBlue);
     SetBoundaries(false);
-    SetSlicePlanes(SlicePlanes{});
+    {
+        const uint32_t none[3] = {0, 0, 0};
+        SetSlicePlanes(SlicePlanes{}, none);
+    }
     StatusLineShown = true;
     VolumeCrop = CropBox{};
     SetClearSpaceCrop(VolumeCrop.low, VolumeCrop.high);

@@ -25,6 +25,19 @@ cbuffer cbChangeOnVolume : register(b4)
     float4 VolumeConstants;  // half extents / 500, then the slice step (0 or 1: every slice drawn)
 };
 
+// The Slices menu's planes: where each lies (texture position of its voxel
+// layer's centre) and whether it is shown, the crop they are cut to, and
+// the grey window over the 12-bit values. PlaneShown.w: the plane being
+// drawn (3 for the slices).
+cbuffer cbSlicePlanes : register(b5)
+{
+    float4 PlaneAt;
+    float4 PlaneShown;
+    float4 PlaneCropLow;
+    float4 PlaneCropHigh;
+    float4 GreyWindow;  // low, high (12-bit values)
+};
+
 Texture2D InterfaceTexture : register(t0);
 SamplerState InterfaceSampler : register(s0);
 Texture3D VolumeTexture : register(t1);
@@ -126,10 +139,46 @@ VolumeVertexOut VS_Volume(VolumeVertexIn input)
     return output;
 }
 
+// Whether the ray from the eye to texture position u meets a shown plane
+// (other than plane `own`) inside the crop before it: such a point is hidden
+// by the opaque plane, as a depth test against it would hide it.
+bool BehindPlane(float3 u, float3 towardsEye, int own)
+{
+    float3 eye = u + towardsEye / (2.0f * VolumeConstants.xyz * 500.0f);
+    bool hidden = false;
+    [unroll] for (int j = 0; j < 3; ++j) {
+        float before = eye[j] - PlaneAt[j], after = u[j] - PlaneAt[j];
+        if (PlaneShown[j] > 0.5f && j != own && before * after < 0.0f) {
+            float3 at = eye + before / (before - after) * (u - eye);
+            at[j] = PlaneAt[j];
+            hidden = hidden || all(at >= PlaneCropLow.xyz && at <= PlaneCropHigh.xyz);
+        }
+    }
+    return hidden;
+}
+
+void ClipBehindPlanes(VolumeVertexOut input)
+{
+    if (BehindPlane(input.texcoord, input.towardsEye, 3))
+        discard;
+}
+
+// A plane: its voxel layer's samples (the filter's weight across the layer
+// is 0 at its centre), grey through the window, opaque.
+float4 PS_Plane(VolumeVertexOut input) : SV_TARGET
+{
+    if (BehindPlane(input.texcoord, input.towardsEye, (int)PlaneShown.w))
+        discard;
+    float value = VolumeTexture.Sample(VolumeSampler, input.texcoord).r * (65535.0f / 16.0f);
+    float grey = saturate((value - GreyWindow.x) / max(GreyWindow.y - GreyWindow.x, 1e-6f));
+    return float4(grey, grey, grey, 1.0f);
+}
+
 // The transfer function's colour of this slice's sample, with the opacity of
 // the layer the slice stands for.
 float4 SliceColour(VolumeVertexOut input)
 {
+    ClipBehindPlanes(input);
     float density = VolumeTexture.Sample(VolumeSampler, input.texcoord).r;
     float4 colour = TransferTexture.Sample(TransferSampler, density);
 
@@ -267,6 +316,7 @@ float3 LitChannel(uint c, float3 rgb, VolumeVertexOut input, float3 towardsEye)
 // the slice stands for; lit by each channel's gradient when `shaded`.
 float4 ChannelsColour(VolumeVertexOut input, bool shaded)
 {
+    ClipBehindPlanes(input);
     float4 densities = VolumeTexture.Sample(VolumeSampler, input.texcoord);
     uint count = ChannelCount();
     float3 towardsEye = normalize(input.towardsEye);

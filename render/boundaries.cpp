@@ -168,7 +168,7 @@ void DrawBoundaries() {
 void DrawPlaneOutlines() {
     const float* half = Renderer.volumeHalfExtents;
     const SlicePlanes& planes = Renderer.planes;
-    const uint32_t* dims = Renderer.softwareVolume.dims;
+    const uint32_t* dims = Renderer.planeGrid;
     if (!planes.outlines || !AnyPlaneShown(planes) || Renderer.context == nullptr || half[0] <= 0 ||
         half[1] <= 0 || half[2] <= 0 || ClientArea.width <= 0 || ClientArea.height <= 0 ||
         !MakeBoundaryBuffers())

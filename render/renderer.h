@@ -26,6 +26,11 @@ inline constexpr uint32_t kChangeOnResizeBytes = 128;    // projection, ortho
 inline constexpr uint32_t kChangeFrameVolumeBytes = 80;  // viewTransposed, lightDirection
 inline constexpr uint32_t kChangeFrameUIBytes = 80;      // uiTranslation, background
 inline constexpr uint32_t kChangeOnVolumeBytes = 16;     // volumeConstants
+inline constexpr uint32_t kSlicePlanesBytes = 80;        // cbSlicePlanes (fx.fx)
+// The planes' grey: the 12 bits as they are, black to white. They already
+// hold the scan's value window (the CT window -1024..3071 HU for a CT
+// scan, Values > ...), a volume file's values as stored.
+inline constexpr float kPlaneGreyLow = 0.0f, kPlaneGreyHigh = 4095.0f;
 
 struct RendererRecord {
     gpu::SwapChain* swapChain = nullptr;
@@ -82,6 +87,14 @@ struct RendererRecord {
     Background backgroundChoice = Background::DarkBlue;
     // The Slices menu's planes; they outlive the device and the volume.
     SlicePlanes planes;
+    // Their shader (fx.fx), the block it and the composite slices read
+    // (made with the first planes drawn), and their quads.
+    gpu::PixelShader* psPlane = nullptr;
+    gpu::Buffer* cbSlicePlanes = nullptr;
+    gpu::Buffer* planeVertexBuffer = nullptr;
+    gpu::Buffer* planeIndexBuffer = nullptr;
+    // The shown volume's grid, for the planes' places (SetSlicePlanes).
+    uint32_t planeGrid[3] = {0, 0, 0};
     gpu::Buffer* boundaryVertexBuffer = nullptr;
     gpu::Buffer* boundaryIndexBuffer = nullptr;
     gpu::Buffer* cbChangeOnResize = nullptr;
@@ -204,7 +217,7 @@ void SetBoundaries(bool on);
 void DrawBoundaries();
 // The Slices menu's planes (drawn into the layer, composite only) and, with
 // their outlines on, each shown plane's edges in its colour over the layer.
-void SetSlicePlanes(const SlicePlanes& planes);
+void SetSlicePlanes(const SlicePlanes& planes, const uint32_t grid[3] = nullptr);
 void DrawPlaneOutlines();
 
 // The volume frame's passes, in this order (RenderVolumeFrame, app_state.h,

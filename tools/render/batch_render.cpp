@@ -685,7 +685,7 @@ std::string StartSession(const Options& options) {
         ReleaseDeviceAndScene();
         return message;
     }
-    SetSlicePlanes(options.slices);
+    SetSlicePlanes(options.slices, grid);
     if (!points.empty())
         InstallTransferFunction(points);
     for (size_t k = 0; k < morePoints.size(); ++k) {

@@ -35,7 +35,9 @@ cbuffer cbSlicePlanes : register(b5)
     float4 PlaneShown;
     float4 PlaneCropLow;
     float4 PlaneCropHigh;
-    float4 GreyWindow;  // low, high (12-bit values)
+    // low, high (12-bit values); for the extremes the layer's starting
+    // density and 1 (0 for the composite).
+    float4 GreyWindow;
 };
 
 Texture2D InterfaceTexture : register(t0);
@@ -171,6 +173,12 @@ float4 PS_Plane(VolumeVertexOut input) : SV_TARGET
         discard;
     float value = VolumeTexture.Sample(VolumeSampler, input.texcoord).r * (65535.0f / 16.0f);
     float grey = saturate((value - GreyWindow.x) / max(GreyWindow.y - GreyWindow.x, 1e-6f));
+    // The extremes' layer keeps the density in red and coverage in alpha,
+    // which the plane leaves at their starting values; its grey goes in
+    // green and the mark of a plane in blue, where the slices write the
+    // starting value (PS_VolumeExtreme), which the blend keeps from them.
+    if (GreyWindow.w > 0.5f)
+        return float4(GreyWindow.z, grey, 1.0f - GreyWindow.z, 0.0f);
     return float4(grey, grey, grey, 1.0f);
 }
 
@@ -243,7 +251,8 @@ float4 PS_Volume(VolumeVertexOut input) : SV_TARGET
 float4 PS_VolumeExtreme(VolumeVertexOut input) : SV_TARGET
 {
     float density = VolumeTexture.Sample(VolumeSampler, input.texcoord).r;
-    return float4(density, density, density, 1.0f);
+    // Green and blue stay the layer's starting value: a plane's (PS_Plane).
+    return float4(density, GreyWindow.z, GreyWindow.z, 1.0f);
 }
 
 // The layer of extremes into the back buffer: the transfer function's colour
@@ -253,6 +262,9 @@ float4 PS_ExtremeLookup(TexVertexOut input) : SV_TARGET
     float4 extreme = InterfaceTexture.Sample(InterfaceSampler, input.texcoord);
     float4 colour = TransferTexture.Sample(TransferSampler, extreme.r);
     float alpha = saturate(colour.a) * extreme.a;
+    // A plane lies behind the extreme as the background would (PS_Plane).
+    if (GreyWindow.w > 0.5f && abs(extreme.b - GreyWindow.z) > 0.5f)
+        return float4(lerp(extreme.ggg, colour.rgb, alpha), 1.0f);
     return float4(lerp(Background.rgb, colour.rgb, alpha), alpha);
 }
 

@@ -72,8 +72,9 @@ VisibleWindow SliceWindow(float width, float height) {
 bool PlaneDrawn(int axis) {
     const uint32_t dim = Renderer.planeGrid[axis];
     const int32_t index = Renderer.planes.index[axis];
-    return DrawnVolumeMode() == VolumeMode::Composite && Renderer.planes.shown[axis] && index >= 0 &&
-           static_cast<uint32_t>(index) < dim;
+    // The extremes' layer has room for a plane with one channel only.
+    return (DrawnVolumeMode() == VolumeMode::Composite || Renderer.lookupChannels == 1) &&
+           Renderer.planes.shown[axis] && index >= 0 && static_cast<uint32_t>(index) < dim;
 }
 
 float PlanePosition(int axis) {
@@ -83,6 +84,8 @@ float PlanePosition(int axis) {
 
 // The planes' block, the plane `own` being drawn (3: the slices); false
 // when there is no block.
+}  // namespace
+
 bool UploadPlaneConstants(int own) {
     if (Renderer.cbSlicePlanes == nullptr &&
         gpu::FAILED(CreateDefaultBuffer(kSlicePlanesBytes, gpu::BIND_CONSTANT_BUFFER, nullptr,
@@ -98,10 +101,15 @@ bool UploadPlaneConstants(int own) {
     block[7] = static_cast<float>(own);
     block[16] = kPlaneGreyLow;
     block[17] = kPlaneGreyHigh;
+    const VolumeMode mode = DrawnVolumeMode();
+    block[18] = mode == VolumeMode::Minimum ? 1.0f : 0.0f;
+    block[19] = mode == VolumeMode::Composite ? 0.0f : 1.0f;
     Renderer.context->UpdateSubresource(Renderer.cbSlicePlanes, 0, nullptr, block, 0, 0);
     Renderer.context->PSSetConstantBuffers(5, 1, &Renderer.cbSlicePlanes);
     return true;
 }
+
+namespace {
 
 // The shown planes into the layer just cleared, before the slices: each
 // one's part of the crop as a quad of view-space corners, opaque, hiding
@@ -124,7 +132,11 @@ void DrawPlanes(gpu::ShaderResourceView* volumeView) {
             return;
         }
     }
-    ctx->OMSetBlendState(Renderer.blendStateVolume, kBlendFactor, kSampleMask);
+    const VolumeMode mode = DrawnVolumeMode();
+    ctx->OMSetBlendState(mode == VolumeMode::Maximum   ? Renderer.blendStateMaximum
+                         : mode == VolumeMode::Minimum ? Renderer.blendStateMinimum
+                                                       : Renderer.blendStateVolume,
+                         kBlendFactor, kSampleMask);
     ctx->IASetInputLayout(Renderer.layoutVolume);
     ctx->VSSetShader(Renderer.vsVolume, nullptr, 0);
     ctx->VSSetConstantBuffers(1, 1, &Renderer.cbChangeOnResize);
@@ -169,6 +181,7 @@ bool BeginSlices(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceView* t
     // Fragments outside the visible window would all be discarded: leaving
     // them out changes no pixel.
     *window = SliceWindow(width, height);
+    UploadPlaneConstants(3);
     if (window->empty)
         return false;
     const bool channels = Renderer.lookupChannels > 1;
@@ -195,7 +208,6 @@ bool BeginSlices(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceView* t
     ctx->VSSetConstantBuffers(3, 1, &Renderer.cbChangeFrameUI);
     ctx->PSSetShader(shader, nullptr, 0);
     ctx->PSSetConstantBuffers(4, 1, &Renderer.cbChangeOnVolume);
-    UploadPlaneConstants(3);
     ctx->PSSetShaderResources(0, 1, &Renderer.uiAtlasView);
     ctx->PSSetShaderResources(1, 1, &volumeView);
     // The one-channel lookup is a 1D texture, the channels' a 2D one.

@@ -215,9 +215,13 @@ void SetBoundaries(bool on);
 // I/S, A/P), projected as the slices are, into the back buffer over the
 // composed layer. Leaves the colour pipeline bound.
 void DrawBoundaries();
-// The Slices menu's planes (drawn into the layer, composite only) and, with
+// The Slices menu's planes (drawn into the layer; the extremes show them where no sample is) and, with
 // their outlines on, each shown plane's edges in its colour over the layer.
 void SetSlicePlanes(const SlicePlanes& planes, const uint32_t grid[3] = nullptr);
+// The planes' constant block (fx.fx's cbSlicePlanes) for the pixel stage,
+// `own` the plane being drawn (3: the slices, and the extremes' lookup);
+// false without the block.
+bool UploadPlaneConstants(int own);
 void DrawPlaneOutlines();
 
 // The volume frame's passes, in this order (RenderVolumeFrame, app_state.h,

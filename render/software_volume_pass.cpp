@@ -462,7 +462,7 @@ void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
         if (!inViewport[l])
             continue;
         float planeZ = INFINITY;
-        if (composite && anyPlane && f.sliceCount > 0) {
+        if ((composite || pass.channels == 1) && anyPlane && f.sliceCount > 0) {
             planeZ = NearestPlane(pass, lane, &lane.planeGrey);
             lane.onPlane = planeZ < INFINITY;
         }
@@ -473,7 +473,7 @@ void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
         PlanesBetween(f, nearZ[l] - margin, farZ[l] + margin, &lane.first, &lane.last);
         // Nothing at or behind the plane is sampled: the slices there fail
         // the slices pass's depth test against it.
-        if (lane.onPlane)
+        if (lane.onPlane && composite)
             lane.first = std::max<int64_t>(
                 lane.first,
                 software_volume::PlanesAtLeast(
@@ -579,13 +579,16 @@ void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
                                      : Unorm16(maximum ? kExtremeStep + d * (1.0f - kExtremeStep)
                                                        : d * (1.0f - kExtremeStep));
             }
-        } else if (lane.covered) {
-            // The filtered value is the density times 65535 already.
-            o[0] = o[1] = o[2] = static_cast<uint16_t>(std::clamp(lane.extreme, 0.0f, 65535.0f) + 0.5f);
-            o[3] = 65535;
         } else {
-            o[0] = o[1] = o[2] = maximum ? 0 : 65535;
-            o[3] = 0;
+            // The filtered value is the density times 65535 already. Green
+            // and blue as the slices' layer keeps them: the starting value,
+            // or a plane's grey and its mark.
+            const uint16_t start = maximum ? 0 : 65535;
+            o[0] =
+                lane.covered ? static_cast<uint16_t>(std::clamp(lane.extreme, 0.0f, 65535.0f) + 0.5f) : start;
+            o[1] = lane.onPlane ? Unorm16(lane.planeGrey) : start;
+            o[2] = lane.onPlane ? static_cast<uint16_t>(65535 - start) : start;
+            o[3] = lane.covered ? 65535 : 0;
         }
     }
 }

@@ -21,8 +21,9 @@ volume_part="${width}x$((client_height - 40))+0+$bar"
 status_box="200x16+$((width - 200))+$((bar + client_height - 20))"
 # How many pixels of REGION differ between two screenshots.
 differ() {
-    compare -metric AE -fuzz 3% <(convert "$out/$1.png" -crop "$3" +repage png:-) \
-        <(convert "$out/$2.png" -crop "$3" +repage png:-) null: 2>&1 || true
+    convert "$out/$1.png" -crop "$3" +repage "$out/a-part.png"
+    convert "$out/$2.png" -crop "$3" +repage "$out/b-part.png"
+    compare -metric AE -fuzz 3% "$out/a-part.png" "$out/b-part.png" null: 2>&1 || true
 }
 red_pixels() {
     convert "$out/$1.png" -crop "$volume_part" +repage -fill white -fuzz 12% -opaque 'rgb(255,51,51)' \

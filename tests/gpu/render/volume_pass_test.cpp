@@ -167,6 +167,11 @@ TEST_F(VolumePassTest, BothPassesDrawTheSamePictures) {
     o.crop.high[2] = 0.8f;
     o.shading = true;
     ExpectSamePicture(o, "three planes, cropped and shaded");
+    o.shading = false;
+    o.mode = Options::Mode::Maximum;
+    ExpectSamePicture(o, "three planes behind the maximum intensity");
+    o.mode = Options::Mode::Minimum;
+    ExpectSamePicture(o, "three planes behind the minimum intensity");
 }
 
 // A plane seen with nothing of the volume visible shows its voxel layer's
@@ -207,7 +212,7 @@ TEST_F(VolumePassTest, APlaneShowsItsLayersSamplesThroughTheGreyWindow) {
         const float* half = Renderer.volumeHalfExtents;
         const float planeZ = (2.0f * (kLayer + 0.5f) / kZ - 1.0f) * half[2];
         size_t onPlane = 0, worst = 0;
-        for (uint32_t py = 0; py + 40 < picture.height; ++py)
+        for (uint32_t py = 0; py + 40 < picture.height; ++py) {
             for (uint32_t px = 0; px < picture.width; ++px) {
                 const float d[3] = {
                     (2.0f * (px + 0.5f) / picture.width - 1.0f) / Renderer.projection.m[0][0],
@@ -240,6 +245,9 @@ TEST_F(VolumePassTest, APlaneShowsItsLayersSamplesThroughTheGreyWindow) {
                 if (worst > 1)
                     break;
             }
+            if (worst > 1)
+                break;
+        }
         EXPECT_GT(onPlane, size_t{96 * 56 / 2}) << "the plane fills most of the view";
         batch::EndSession();
     }

@@ -215,8 +215,10 @@ void SetBoundaries(bool on);
 // I/S, A/P), projected as the slices are, into the back buffer over the
 // composed layer. Leaves the colour pipeline bound.
 void DrawBoundaries();
-// The Slices menu's planes (drawn into the layer; the extremes show them where no sample is) and, with
-// their outlines on, each shown plane's edges in its colour over the layer.
+// The Slices menu's planes, drawn into the layer (behind the extremes'
+// colour in those modes), on the volume's grid `grid` (null: the one
+// before); with their outlines on, DrawPlaneOutlines draws each shown
+// plane's edges in its colour over the composed layer.
 void SetSlicePlanes(const SlicePlanes& planes, const uint32_t grid[3] = nullptr);
 // The planes' constant block (fx.fx's cbSlicePlanes) for the pixel stage,
 // `own` the plane being drawn (3: the slices, and the extremes' lookup);

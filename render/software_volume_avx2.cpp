@@ -130,63 +130,14 @@ I ShiftLeft4(I a) {
 I SelectI(M m, I ifIn, I ifOut) {
     return _mm256_blendv_epi8(ifOut, ifIn, MaskI(m));
 }
-// The loads a gather would make, one lane at a time: on the machines we run
-// on the gather instructions take several times as long as the plain loads
-// (microcode that guards against data sampling through them). Lanes out of
-// the mask read element 0.
-// A 32-bit word at element `index` of 16-bit (or 32-bit) elements.
-uint32_t Pair(const uint16_t* base, int32_t index) {
-    uint32_t word;
-    __builtin_memcpy(&word, base + index, 4);
-    return word;
+// The lanes of `at` in the mask, 0 elsewhere.
+I Masked(I at, M m) {
+    return AndI(at, MaskI(m));
 }
-int32_t Word(const void* base, int32_t index) {
-    return static_cast<const int32_t*>(base)[index];
-}
-// Two neighbouring 16-bit texels from index `at` (the first in the low half),
-// the vector built from plain loads.
-I GatherPair(const uint16_t* base, I at, M m) {
-    alignas(64) int32_t index[kLanes];
-    StoreI(index, AndI(at, MaskI(m)));
-    return _mm256_setr_epi32(
-        static_cast<int32_t>(Pair(base, index[0])), static_cast<int32_t>(Pair(base, index[1])),
-        static_cast<int32_t>(Pair(base, index[2])), static_cast<int32_t>(Pair(base, index[3])),
-        static_cast<int32_t>(Pair(base, index[4])), static_cast<int32_t>(Pair(base, index[5])),
-        static_cast<int32_t>(Pair(base, index[6])), static_cast<int32_t>(Pair(base, index[7])));
-}
-// A 32-bit word, index `at` in words.
-I GatherWord(const void* base, I at, M m) {
-    alignas(64) int32_t index[kLanes];
-    StoreI(index, AndI(at, MaskI(m)));
-    return _mm256_setr_epi32(Word(base, index[0]), Word(base, index[1]), Word(base, index[2]),
-                             Word(base, index[3]), Word(base, index[4]), Word(base, index[5]),
-                             Word(base, index[6]), Word(base, index[7]));
-}
-// The lookup's entries `entry` and the one after (RGBA each), as eight
-// vectors: red, green, blue, alpha at the entry, then at the next. Each
-// lane's 8 floats are read at once and turned into columns.
-void LookupPair(const float* table, I entry, M m, F out[8]) {
-    alignas(32) int32_t index[kLanes];
-    StoreI(index, AndI(entry, MaskI(m)));
-    F row[8];
-    for (int l = 0; l < 8; ++l)
-        row[l] = _mm256_loadu_ps(table + 4 * index[l]);
-    const F t0 = _mm256_unpacklo_ps(row[0], row[1]), t1 = _mm256_unpackhi_ps(row[0], row[1]);
-    const F t2 = _mm256_unpacklo_ps(row[2], row[3]), t3 = _mm256_unpackhi_ps(row[2], row[3]);
-    const F t4 = _mm256_unpacklo_ps(row[4], row[5]), t5 = _mm256_unpackhi_ps(row[4], row[5]);
-    const F t6 = _mm256_unpacklo_ps(row[6], row[7]), t7 = _mm256_unpackhi_ps(row[6], row[7]);
-    const F s0 = _mm256_shuffle_ps(t0, t2, 0x44), s1 = _mm256_shuffle_ps(t0, t2, 0xEE);
-    const F s2 = _mm256_shuffle_ps(t1, t3, 0x44), s3 = _mm256_shuffle_ps(t1, t3, 0xEE);
-    const F s4 = _mm256_shuffle_ps(t4, t6, 0x44), s5 = _mm256_shuffle_ps(t4, t6, 0xEE);
-    const F s6 = _mm256_shuffle_ps(t5, t7, 0x44), s7 = _mm256_shuffle_ps(t5, t7, 0xEE);
-    out[0] = _mm256_permute2f128_ps(s0, s4, 0x20);
-    out[1] = _mm256_permute2f128_ps(s1, s5, 0x20);
-    out[2] = _mm256_permute2f128_ps(s2, s6, 0x20);
-    out[3] = _mm256_permute2f128_ps(s3, s7, 0x20);
-    out[4] = _mm256_permute2f128_ps(s0, s4, 0x31);
-    out[5] = _mm256_permute2f128_ps(s1, s5, 0x31);
-    out[6] = _mm256_permute2f128_ps(s2, s6, 0x31);
-    out[7] = _mm256_permute2f128_ps(s3, s7, 0x31);
+// A column of the lanes' rows (LookupPair's), made of one part per 8
+// lanes: here the one.
+F FromRows(const __m256 rows[]) {
+    return rows[0];
 }
 
 #include "render/software_volume_march.inl"

@@ -7,6 +7,72 @@
 // and blend, lane by lane; a lane off (outside its planes, its crop, a clear
 // brick, or done) leaves its sums untouched.
 
+// The loads a gather would make, one lane at a time: on the machines we run
+// on the gather instructions take several times as long as plain loads
+// (microcode that guards against data sampling through them). Lanes out of
+// the mask read element 0.
+template <typename Read>
+I LoadLanes(I at, M m, Read read) {
+    alignas(64) int32_t index[kLanes], word[kLanes];
+    StoreI(index, Masked(at, m));
+    for (int l = 0; l < kLanes; ++l)
+        word[l] = read(index[l]);
+    return LoadI(word);
+}
+
+// Two neighbouring 16-bit texels from index `at` (the first in the low half).
+I GatherPair(const uint16_t* base, I at, M m) {
+    return LoadLanes(at, m, [base](int32_t i) {
+        int32_t word;
+        __builtin_memcpy(&word, base + i, 4);
+        return word;
+    });
+}
+
+// A 32-bit word, index `at` in words.
+I GatherWord(const void* base, I at, M m) {
+    return LoadLanes(at, m, [base](int32_t i) { return static_cast<const int32_t*>(base)[i]; });
+}
+
+// Eight lanes' 8 floats each (rows) as eight columns.
+void Transpose8(const __m256 row[8], __m256 out[8]) {
+    const __m256 t0 = _mm256_unpacklo_ps(row[0], row[1]), t1 = _mm256_unpackhi_ps(row[0], row[1]);
+    const __m256 t2 = _mm256_unpacklo_ps(row[2], row[3]), t3 = _mm256_unpackhi_ps(row[2], row[3]);
+    const __m256 t4 = _mm256_unpacklo_ps(row[4], row[5]), t5 = _mm256_unpackhi_ps(row[4], row[5]);
+    const __m256 t6 = _mm256_unpacklo_ps(row[6], row[7]), t7 = _mm256_unpackhi_ps(row[6], row[7]);
+    const __m256 s0 = _mm256_shuffle_ps(t0, t2, 0x44), s1 = _mm256_shuffle_ps(t0, t2, 0xEE);
+    const __m256 s2 = _mm256_shuffle_ps(t1, t3, 0x44), s3 = _mm256_shuffle_ps(t1, t3, 0xEE);
+    const __m256 s4 = _mm256_shuffle_ps(t4, t6, 0x44), s5 = _mm256_shuffle_ps(t4, t6, 0xEE);
+    const __m256 s6 = _mm256_shuffle_ps(t5, t7, 0x44), s7 = _mm256_shuffle_ps(t5, t7, 0xEE);
+    out[0] = _mm256_permute2f128_ps(s0, s4, 0x20);
+    out[1] = _mm256_permute2f128_ps(s1, s5, 0x20);
+    out[2] = _mm256_permute2f128_ps(s2, s6, 0x20);
+    out[3] = _mm256_permute2f128_ps(s3, s7, 0x20);
+    out[4] = _mm256_permute2f128_ps(s0, s4, 0x31);
+    out[5] = _mm256_permute2f128_ps(s1, s5, 0x31);
+    out[6] = _mm256_permute2f128_ps(s2, s6, 0x31);
+    out[7] = _mm256_permute2f128_ps(s3, s7, 0x31);
+}
+
+// The lookup's entries `entry` and the one after (RGBA each), as eight
+// vectors: red, green, blue, alpha at the entry, then at the next. Each
+// lane's 8 floats are read at once and turned into columns.
+void LookupPair(const float* table, I entry, M m, F out[8]) {
+    alignas(64) int32_t index[kLanes];
+    StoreI(index, Masked(entry, m));
+    __m256 columns[8][kLanes / 8];
+    for (int part = 0; part < kLanes / 8; ++part) {
+        __m256 row[8], column[8];
+        for (int l = 0; l < 8; ++l)
+            row[l] = _mm256_loadu_ps(table + 4 * index[part * 8 + l]);
+        Transpose8(row, column);
+        for (int c = 0; c < 8; ++c)
+            columns[c][part] = column[c];
+    }
+    for (int c = 0; c < 8; ++c)
+        out[c] = FromRows(columns[c]);
+}
+
 // The depth of the first plane at or past index `i` (going nearer, so down)
 // where a lane waiting at depth `until` takes a sample: the largest index
 // whose depth is at least `until`, on the frame's step.

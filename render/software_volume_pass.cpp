@@ -178,6 +178,9 @@ struct Pass {
     float half[3];
     const float* lookup;  // ValueLookup's entries
     float visibleLow[3], visibleHigh[3];
+    // The pixels the part of the box drawn covers, a pixel to spare:
+    // [x0, x1) x [y0, y1); packets wholly outside are background only.
+    float shownX0, shownY0, shownX1, shownY1;
     float nearPlane, farPlane;
     uint16_t* out;
     uint32_t rowPixels;
@@ -353,7 +356,8 @@ void SetUpRays(const Pass& pass, const float low[3], const float high[3], uint32
         // A ray parallel to the faces lies between them everywhere or nowhere.
         const bool inside = u0[j] >= low[j] && u0[j] <= high[j];
         for (int l = 0; l < kLanes; ++l) {
-            const float a = (low[j] - u0[j]) / du[j][l], b = (high[j] - u0[j]) / du[j][l];
+            const float across = 1.0f / du[j][l];
+            const float a = (low[j] - u0[j]) * across, b = (high[j] - u0[j]) * across;
             const bool parallel = du[j][l] == 0.0f;
             zn[l] = parallel ? (inside ? zn[l] : INFINITY) : std::max(zn[l], std::min(a, b));
             zf[l] = parallel ? zf[l] : std::min(zf[l], std::max(a, b));
@@ -434,21 +438,79 @@ void MarchVectorised(const Pass& pass, Lane lanes[]) {
     }
 }
 
-void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
+// The part of the box a ray needs, as texture positions: composite rays only
+// the part of the crop where a sample can be seen; the extremes take every
+// sample of the crop.
+void DrawnBox(const Pass& pass, float low[3], float high[3]) {
     const SoftwareFrame& f = *pass.frame;
-    const bool composite = f.mode == VolumeMode::Composite, maximum = f.mode == VolumeMode::Maximum;
-    const int64_t step = std::max<uint32_t>(f.sliceStep, 1);
-    // Composite rays need only the part of the crop where a sample can be
-    // seen; the extremes take every sample of the crop.
-    float low[3], high[3];
+    const bool composite = f.mode == VolumeMode::Composite;
     for (int j = 0; j < 3; ++j) {
         low[j] = composite ? std::max(f.cropLow[j], pass.visibleLow[j]) : f.cropLow[j];
         high[j] = composite ? std::min(f.cropHigh[j], pass.visibleHigh[j]) : f.cropHigh[j];
     }
+}
+
+// The pixels the drawn box covers on the screen (its corners projected,
+// their bounds a pixel wider); all of them where a corner lies at or
+// behind the near plane, or nothing is drawn (then none).
+void ShownPixels(Pass* pass) {
+    const SoftwareFrame& f = *pass->frame;
+    float low[3], high[3];
+    DrawnBox(*pass, low, high);
+    // A plane shows anywhere in the crop, clear space or not.
+    const bool planes = f.planeShown[0] || f.planeShown[1] || f.planeShown[2];
+    for (int j = 0; j < 3 && planes && f.sliceCount > 0; ++j) {
+        low[j] = f.cropLow[j];
+        high[j] = f.cropHigh[j];
+    }
+    pass->shownX0 = pass->shownY0 = 0.0f;
+    pass->shownX1 = static_cast<float>(f.width);
+    pass->shownY1 = static_cast<float>(f.height);
+    if (!(low[0] <= high[0] && low[1] <= high[1] && low[2] <= high[2])) {
+        pass->shownX1 = pass->shownY1 = 0.0f;
+        return;
+    }
+    float x0 = INFINITY, y0 = INFINITY, x1 = -INFINITY, y1 = -INFINITY;
+    for (int corner = 0; corner < 8; ++corner) {
+        float p[3], q[3];
+        for (int j = 0; j < 3; ++j)
+            p[j] = ((corner >> j & 1 ? high[j] : low[j]) * 2.0f - 1.0f) * pass->half[j];
+        for (int j = 0; j < 3; ++j)
+            q[j] = p[0] * f.view.m[0][j] + p[1] * f.view.m[1][j] + p[2] * f.view.m[2][j] + f.view.m[3][j];
+        if (!(q[2] > pass->nearPlane))
+            return;
+        const float ndcX = q[0] * f.projection.m[0][0] / q[2], ndcY = q[1] * f.projection.m[1][1] / q[2];
+        const float px = (ndcX + 1.0f) * 0.5f * static_cast<float>(f.width);
+        const float py = (1.0f - ndcY) * 0.5f * static_cast<float>(f.height);
+        x0 = std::min(x0, px);
+        y0 = std::min(y0, py);
+        x1 = std::max(x1, px);
+        y1 = std::max(y1, py);
+    }
+    if (!(x0 <= x1 && y0 <= y1))
+        return;
+    pass->shownX0 = std::max(pass->shownX0, x0 - 1.0f);
+    pass->shownY0 = std::max(pass->shownY0, y0 - 1.0f);
+    pass->shownX1 = std::min(pass->shownX1, x1 + 1.0f);
+    pass->shownY1 = std::min(pass->shownY1, y1 + 1.0f);
+}
+
+void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
+    const SoftwareFrame& f = *pass.frame;
+    const bool composite = f.mode == VolumeMode::Composite, maximum = f.mode == VolumeMode::Maximum;
+    const int64_t step = std::max<uint32_t>(f.sliceStep, 1);
+    float low[3], high[3];
+    DrawnBox(pass, low, high);
     Lane lanes[kLanes];
     bool inViewport[kLanes] = {};
     float nearZ[kLanes], farZ[kLanes];
-    SetUpRays(pass, low, high, x0, y0, lanes, nearZ, farZ);
+    const uint32_t packetHeight = static_cast<uint32_t>(pass.lanes / kPacketWidth);
+    const bool shown =
+        static_cast<float>(x0 + kPacketWidth) > pass.shownX0 &&
+        static_cast<float>(x0)<pass.shownX1&& static_cast<float>(y0 + packetHeight)> pass.shownY0 &&
+        static_cast<float>(y0) < pass.shownY1;
+    if (shown)
+        SetUpRays(pass, low, high, x0, y0, lanes, nearZ, farZ);
     const bool anyPlane = f.planeShown[0] || f.planeShown[1] || f.planeShown[2];
     int64_t first = INT64_MAX, last = -1;
     for (int l = 0; l < pass.lanes; ++l) {
@@ -459,7 +521,7 @@ void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
         lane.first = 0;
         lane.last = -1;
         inViewport[l] = x < f.width && y < f.height;
-        if (!inViewport[l])
+        if (!shown || !inViewport[l])
             continue;
         float planeZ = INFINITY;
         if ((composite || pass.channels == 1) && anyPlane && f.sliceCount > 0) {
@@ -778,6 +840,7 @@ void DrawSoftwareVolume(const SoftwareVolume& volume, const SoftwareFrame& frame
 
     std::vector<int32_t> wideClearBrick;
     ChooseKernel(volume, frame, clearBrick, &wideClearBrick, &pass);
+    ShownPixels(&pass);
     const uint32_t packetHeight = static_cast<uint32_t>(pass.lanes / kPacketWidth);
 
     // Tiles of whole packets, taken in turn by every thread.

@@ -28,6 +28,9 @@ struct KernelPass {
     int32_t rowStride = 0, planeStride = 0;
     // Per 16^3 brick, non-zero where every sample in it is clear; null: none known.
     const int32_t* clearBrick = nullptr;
+    // For the extremes instead: per brick the highest (maximum) or lowest
+    // (minimum) 16-bit value a sample in it can take; null: none known.
+    const int32_t* brickBound = nullptr;
     int32_t bricks[2] = {0, 0};
     // RGBA8 gradient texels on their own grid, filtered within the nearest z plane.
     const uint8_t* gradient = nullptr;

@@ -195,17 +195,24 @@ void March(const KernelPass& k, const PacketRays& r, PacketResult* out) {
         }
         const AxisCorner x = Corner(u[0], k.dims[0]), y = Corner(u[1], k.dims[1]),
                          zc = Corner(u[2], k.dims[2]);
-        if (k.clearBrick != nullptr) {
+        // Bricks a lane can pass: clear ones for a composite ray, and for
+        // the extremes those whose every sample lies within the extreme
+        // found so far (nothing there can change it).
+        const int32_t* brickState = composite ? k.clearBrick : k.brickBound;
+        if (brickState != nullptr) {
             const I bx = ShiftRight(x.index, 4), by = ShiftRight(y.index, 4), bz = ShiftRight(zc.index, 4);
             const I brick = AddI(MulI(AddI(MulI(bz, FillI(k.bricks[1])), by), FillI(k.bricks[0])), bx);
             // A ray stays in a brick for several planes: its state is read
             // again only where the lane has moved to another.
             const M moved = AndNot(take, EqualI(brick, laneBrick));
             if (Any(moved)) {
-                laneBrickClear = SelectI(moved, GatherWord(k.clearBrick, brick, moved), laneBrickClear);
+                laneBrickClear = SelectI(moved, GatherWord(brickState, brick, moved), laneBrickClear);
                 laneBrick = SelectI(moved, brick, laneBrick);
             }
-            const M clear = AndNot(take, EqualI(laneBrickClear, FillI(0)));
+            const F bound = ToFloat(laneBrickClear);
+            const M clear = composite ? AndNot(take, EqualI(laneBrickClear, FillI(0)))
+                            : maximum ? And(And(take, covered), LessEq(bound, extreme))
+                                      : And(And(take, covered), LessEq(extreme, bound));
             if (Any(clear)) {
                 // Each lane entering a clear brick waits until it leaves it:
                 // BrickExitDepth's depth, lane by lane.

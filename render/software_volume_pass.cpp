@@ -700,6 +700,16 @@ void ChooseKernel(const SoftwareVolume& volume, const SoftwareFrame& frame,
         k.bricks[0] = static_cast<int32_t>(g.bricks[0]);
         k.bricks[1] = static_cast<int32_t>(g.bricks[1]);
     }
+    const VolumeBricks* bricks = volume.bricks;
+    if (f.mode != VolumeMode::Composite && f.skipClearSpace && bricks != nullptr && !bricks->low.empty() &&
+        bricks->dims[0] == volume.dims[0] && bricks->dims[1] == volume.dims[1] &&
+        bricks->dims[2] == volume.dims[2]) {
+        const std::vector<uint16_t>& bound = f.mode == VolumeMode::Maximum ? bricks->high : bricks->low;
+        wideClearBrick->assign(bound.begin(), bound.end());
+        k.brickBound = wideClearBrick->data();
+        k.bricks[0] = static_cast<int32_t>(bricks->bricks[0]);
+        k.bricks[1] = static_cast<int32_t>(bricks->bricks[1]);
+    }
     k.gradient = pass->shaded ? pass->gradient.texels : nullptr;
     k.gradientSlices = pass->gradient.slices;
     k.stopTransparency = 1.0f - kStopOpacity;

@@ -163,9 +163,23 @@ void SavePicture();
 void UpdateEditMenu();
 // The keys: Ctrl+Z undo, Ctrl+Shift+Z and Ctrl+Y redo, Ctrl+Shift+S save the
 // picture, Ctrl+1 to Ctrl+4 the channel the panel edits, 1 to 6 the standard
-// views (front, back, left, right, top, bottom), Home the start camera. False
+// views (front, back, left, right, top, bottom), Home the start camera, Page
+// Up and Page Down the plane last shown a voxel on or back. False
 // for any other key.
 bool HandleViewAndEditKey(int key);
+// The Slices menu: X-Axis, Y-Axis and ZAxis show or hide the sagittal,
+// axial and coronal plane (at the grid's middle voxel at first), Clear hides
+// them all, Show Boundaries outlines them; Page Up and Page Down move the
+// last one shown by a voxel. The planes outlive the volume: a new one takes
+// them inside its grid (FitSlicePlanesToVolume).
+void ToggleSlicePlane(int axis);
+void ClearSlicePlanes();
+void ToggleSlicePlaneOutlines();
+void MoveSlicePlane(int delta);
+void FitSlicePlanesToVolume();
+void ShowSliceChecks();
+// The moved plane's place for the status line; empty with none shown.
+std::string ShownPlaneText();
 // View > Crop...: the crop window over the client area, its sliders applied
 // (kCmdCropApply).
 void ShowCropWindow();

@@ -61,6 +61,7 @@ void RenderVolumeFrame() {
     const VolumePass pass = DrawVolumePass(Volume.volumeView, EditorTab.transferView,
                                            CoarseFramesFirst || ChangingContinuously());
     DrawBoundaries();
+    DrawPlaneOutlines();
     BeginInterfacePass(Volume.volumeView);
     if (RotationDrag.active) {
         UpdateCamera();  // shows from the next frame on
@@ -81,6 +82,10 @@ void ReleaseDevice() {
     ReleaseAndNull(r.rotIndexBuffer);
     ReleaseAndNull(r.rotVertexBuffer);
     ReleaseAndNull(r.boundaryVertexBuffer);
+    ReleaseAndNull(r.psPlane);
+    ReleaseAndNull(r.cbSlicePlanes);
+    ReleaseAndNull(r.planeVertexBuffer);
+    ReleaseAndNull(r.planeIndexBuffer);
     ReleaseAndNull(r.boundaryIndexBuffer);
     ReleaseAndNull(r.centreQuadVertexBuffer);
     ReleaseAndNull(r.centreQuadIndexBuffer);

@@ -21,6 +21,7 @@ bool CaptureVolumePicture(ScreenPicture* picture) {
         InvalidateVolumeLayer();
     DrawVolumePass(Volume.volumeView, EditorTab.transferView, false);
     DrawBoundaries();
+    DrawPlaneOutlines();
     return gpu::ReadSwapChainPixels(Renderer.swapChain, &picture->rgba, &picture->width, &picture->height) &&
            picture->width > 0 && picture->height > 0;
 }

@@ -1,5 +1,6 @@
 // Edit > Undo and Redo of the transfer function, the standard views, the
 // start camera and the fit, the status line, and File > Save Picture.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -88,6 +89,7 @@ std::string StatusLineText() {
     if (Volume.timePoints > 1)
         join(line,
              "t " + std::to_string(Volume.shownTimePoint + 1) + "/" + std::to_string(Volume.timePoints));
+    join(line, ShownPlaneText());
     if (Renderer.layerQuality.Full()) {
         join(line, "whole");
     } else if (Renderer.refining && !Renderer.sliceFirstIndex.empty()) {
@@ -158,7 +160,87 @@ bool HandleViewAndEditKey(int key) {
         FitView();
         return true;
     }
+    if (key == shell::VK_PRIOR || key == shell::VK_NEXT) {
+        MoveSlicePlane(key == shell::VK_PRIOR ? 1 : -1);
+        return true;
+    }
     return false;
+}
+
+// ---------------------------------------------------------------------------
+// The Slices menu. Its planes are kept while no volume is shown, and a new
+// volume takes them, each brought inside its grid.
+namespace {
+
+void VolumeDims(uint32_t dims[3]) {
+    dims[0] = static_cast<uint32_t>(std::max(Volume.dimX, 0));
+    dims[1] = static_cast<uint32_t>(std::max(Volume.dimY, 0));
+    dims[2] = static_cast<uint32_t>(std::max(Volume.dimZ, 0));
+}
+
+void ShowPlanes(const SlicePlanes& planes) {
+    uint32_t dims[3];
+    VolumeDims(dims);
+    SetSlicePlanes(planes, dims);
+    ShowSliceChecks();
+    UpdateStatusLine();
+}
+
+}  // namespace
+
+std::string ShownPlaneText() {
+    uint32_t dims[3];
+    VolumeDims(dims);
+    const float spacing[3] = {Volume.spacingX, Volume.spacingY, Volume.spacingZ};
+    return PlanePlaceText(Renderer.planes, dims, spacing);
+}
+
+void ToggleSlicePlane(int axis) {
+    uint32_t dims[3];
+    VolumeDims(dims);
+    SlicePlanes planes = Renderer.planes;
+    TogglePlane(planes, axis, dims);
+    ShowPlanes(planes);
+}
+
+void ClearSlicePlanes() {
+    SlicePlanes planes = Renderer.planes;
+    ClearPlanes(planes);
+    ShowPlanes(planes);
+}
+
+void ToggleSlicePlaneOutlines() {
+    SlicePlanes planes = Renderer.planes;
+    planes.outlines = !planes.outlines;
+    ShowPlanes(planes);
+}
+
+void MoveSlicePlane(int delta) {
+    uint32_t dims[3];
+    VolumeDims(dims);
+    SlicePlanes planes = Renderer.planes;
+    if (Volume.voxels != nullptr && MovePlane(planes, delta, dims))
+        ShowPlanes(planes);
+}
+
+void FitSlicePlanesToVolume() {
+    uint32_t dims[3];
+    VolumeDims(dims);
+    SlicePlanes planes = Renderer.planes;
+    ClampPlanes(planes, dims);
+    SetSlicePlanes(planes, dims);
+}
+
+void ShowSliceChecks() {
+    const shell::HMENU menu = MainWindow != nullptr ? shell::GetMenu(MainWindow) : nullptr;
+    if (menu == nullptr)
+        return;
+    const SlicePlanes& planes = Renderer.planes;
+    auto check = [](bool on) { return on ? shell::MF_CHECKED : shell::MF_UNCHECKED; };
+    shell::CheckMenuItem(menu, kCmdSlicesXAxis, check(planes.shown[0]));
+    shell::CheckMenuItem(menu, kCmdSlicesYAxis, check(planes.shown[1]));
+    shell::CheckMenuItem(menu, kCmdSlicesZAxis, check(planes.shown[2]));
+    shell::CheckMenuItem(menu, kCmdSlicesShowBoundaries, check(planes.outlines));
 }
 
 // The save dialog for PNG pictures; empty on cancel. The file is a PNG

@@ -289,6 +289,7 @@ bool ShowLoadedVolume() {
             HideTimeWindow();
     }
     GenerateHistogram(static_cast<uint32_t>(ClientArea.width / 2));
+    FitSlicePlanesToVolume();
     UpdateCamera();
     UploadVolumeConstants();
     if (!BuildSliceGeometry())
@@ -477,6 +478,17 @@ static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPA
                     SetBoundaries(!Renderer.boundaries);
                     ShowViewChecks();
                     return 0;
+                case kCmdSlicesXAxis:
+                case kCmdSlicesYAxis:
+                case kCmdSlicesZAxis:
+                    ToggleSlicePlane(shell::LOWORD(wParam) - kCmdSlicesXAxis);
+                    return 0;
+                case kCmdSlicesClear:
+                    ClearSlicePlanes();
+                    return 0;
+                case kCmdSlicesShowBoundaries:
+                    ToggleSlicePlaneOutlines();
+                    return 0;
                 case kCmdViewStatus:
                     StatusLineShown = !StatusLineShown;
                     UpdateStatusLine();
@@ -628,6 +640,10 @@ void ResetApplicationState() {
     SetVolumeMode(VolumeMode::Composite);
     SetBackground(Background::DarkBlue);
     SetBoundaries(false);
+    {
+        const uint32_t none[3] = {0, 0, 0};
+        SetSlicePlanes(SlicePlanes{}, none);
+    }
     StatusLineShown = true;
     VolumeCrop = CropBox{};
     SetClearSpaceCrop(VolumeCrop.low, VolumeCrop.high);

@@ -25,6 +25,21 @@ cbuffer cbChangeOnVolume : register(b4)
     float4 VolumeConstants;  // half extents / 500, then the slice step (0 or 1: every slice drawn)
 };
 
+// The Slices menu's planes: where each lies (texture position of its voxel
+// layer's centre) and whether it is shown, the crop they are cut to, and
+// the grey window over the 12-bit values. PlaneShown.w: the plane being
+// drawn (3 for the slices).
+cbuffer cbSlicePlanes : register(b5)
+{
+    float4 PlaneAt;
+    float4 PlaneShown;
+    float4 PlaneCropLow;
+    float4 PlaneCropHigh;
+    // low, high (12-bit values); for the extremes the layer's starting
+    // density and 1 (0 for the composite).
+    float4 GreyWindow;
+};
+
 Texture2D InterfaceTexture : register(t0);
 SamplerState InterfaceSampler : register(s0);
 Texture3D VolumeTexture : register(t1);
@@ -126,10 +141,52 @@ VolumeVertexOut VS_Volume(VolumeVertexIn input)
     return output;
 }
 
+// Whether the ray from the eye to texture position u meets a shown plane
+// (other than plane `own`) inside the crop before it: such a point is hidden
+// by the opaque plane, as a depth test against it would hide it.
+bool BehindPlane(float3 u, float3 towardsEye, int own)
+{
+    float3 eye = u + towardsEye / (2.0f * VolumeConstants.xyz * 500.0f);
+    bool hidden = false;
+    [unroll] for (int j = 0; j < 3; ++j) {
+        float before = eye[j] - PlaneAt[j], after = u[j] - PlaneAt[j];
+        if (PlaneShown[j] > 0.5f && j != own && before * after < 0.0f) {
+            float3 at = eye + before / (before - after) * (u - eye);
+            at[j] = PlaneAt[j];
+            hidden = hidden || all(at >= PlaneCropLow.xyz && at <= PlaneCropHigh.xyz);
+        }
+    }
+    return hidden;
+}
+
+void ClipBehindPlanes(VolumeVertexOut input)
+{
+    if (BehindPlane(input.texcoord, input.towardsEye, 3))
+        discard;
+}
+
+// A plane: its voxel layer's samples (the filter's weight across the layer
+// is 0 at its centre), grey through the window, opaque.
+float4 PS_Plane(VolumeVertexOut input) : SV_TARGET
+{
+    if (BehindPlane(input.texcoord, input.towardsEye, (int)PlaneShown.w))
+        discard;
+    float value = VolumeTexture.Sample(VolumeSampler, input.texcoord).r * (65535.0f / 16.0f);
+    float grey = saturate((value - GreyWindow.x) / max(GreyWindow.y - GreyWindow.x, 1e-6f));
+    // The extremes' layer keeps the density in red and coverage in alpha,
+    // which the plane leaves at their starting values; its grey goes in
+    // green and the mark of a plane in blue, where the slices write the
+    // starting value (PS_VolumeExtreme), which the blend keeps from them.
+    if (GreyWindow.w > 0.5f)
+        return float4(GreyWindow.z, grey, 1.0f - GreyWindow.z, 0.0f);
+    return float4(grey, grey, grey, 1.0f);
+}
+
 // The transfer function's colour of this slice's sample, with the opacity of
 // the layer the slice stands for.
 float4 SliceColour(VolumeVertexOut input)
 {
+    ClipBehindPlanes(input);
     float density = VolumeTexture.Sample(VolumeSampler, input.texcoord).r;
     float4 colour = TransferTexture.Sample(TransferSampler, density);
 
@@ -194,7 +251,8 @@ float4 PS_Volume(VolumeVertexOut input) : SV_TARGET
 float4 PS_VolumeExtreme(VolumeVertexOut input) : SV_TARGET
 {
     float density = VolumeTexture.Sample(VolumeSampler, input.texcoord).r;
-    return float4(density, density, density, 1.0f);
+    // Green and blue stay the layer's starting value: a plane's (PS_Plane).
+    return float4(density, GreyWindow.z, GreyWindow.z, 1.0f);
 }
 
 // The layer of extremes into the back buffer: the transfer function's colour
@@ -204,6 +262,9 @@ float4 PS_ExtremeLookup(TexVertexOut input) : SV_TARGET
     float4 extreme = InterfaceTexture.Sample(InterfaceSampler, input.texcoord);
     float4 colour = TransferTexture.Sample(TransferSampler, extreme.r);
     float alpha = saturate(colour.a) * extreme.a;
+    // A plane lies behind the extreme as the background would (PS_Plane).
+    if (GreyWindow.w > 0.5f && abs(extreme.b - GreyWindow.z) > 0.5f)
+        return float4(lerp(extreme.ggg, colour.rgb, alpha), 1.0f);
     return float4(lerp(Background.rgb, colour.rgb, alpha), alpha);
 }
 
@@ -267,6 +328,7 @@ float3 LitChannel(uint c, float3 rgb, VolumeVertexOut input, float3 towardsEye)
 // the slice stands for; lit by each channel's gradient when `shaded`.
 float4 ChannelsColour(VolumeVertexOut input, bool shaded)
 {
+    ClipBehindPlanes(input);
     float4 densities = VolumeTexture.Sample(VolumeSampler, input.texcoord);
     uint count = ChannelCount();
     float3 towardsEye = normalize(input.towardsEye);

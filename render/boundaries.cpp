@@ -91,6 +91,26 @@ bool MakeBoundaryBuffers() {
     return true;
 }
 
+// Line pairs in interface pixels into the back buffer, over the layer.
+void DrawLines(std::vector<ColorVertex> lines) {
+    const uint32_t count = static_cast<uint32_t>(std::min<size_t>(lines.size(), kBoundaryVertices));
+    lines.resize(kBoundaryVertices, ColorVertex{});
+    gpu::DeviceContext* ctx = Renderer.context;
+    ctx->UpdateSubresource(Renderer.boundaryVertexBuffer, 0, nullptr, lines.data(), 0, 0);
+    ctx->OMSetRenderTargets(1, &Renderer.renderTargetView, nullptr);
+    ctx->OMSetBlendState(Renderer.blendStateUI, kBlendFactor, 0xFFFFFFFF);
+    ctx->RSSetState(Renderer.rasterizerState);
+    ctx->VSSetConstantBuffers(1, 1, &Renderer.cbChangeOnResize);
+    ctx->VSSetConstantBuffers(3, 1, &Renderer.cbChangeFrameUI);
+    UseColourPipeline();
+    SetInterfaceTranslation(0.0f, 0.0f);
+    ctx->IASetPrimitiveTopology(gpu::PrimitiveTopology::LINELIST);
+    ctx->IASetVertexBuffers(0, 1, &Renderer.boundaryVertexBuffer, &kColorStride, &kZeroOffset);
+    ctx->IASetIndexBuffer(Renderer.boundaryIndexBuffer, gpu::Format::R32_UINT, 0);
+    ctx->DrawIndexed(count, 0, 0);
+    ctx->IASetPrimitiveTopology(gpu::PrimitiveTopology::TRIANGLELIST);
+}
+
 }  // namespace
 
 void SetBoundaries(bool on) {
@@ -142,20 +162,46 @@ void DrawBoundaries() {
                 add(left + s.x1 * kLetterHeight, bottom + s.y1 * kLetterHeight);
             }
         }
-    const uint32_t count = static_cast<uint32_t>(std::min<size_t>(lines.size(), kBoundaryVertices));
-    lines.resize(kBoundaryVertices, ColorVertex{});
-    gpu::DeviceContext* ctx = Renderer.context;
-    ctx->UpdateSubresource(Renderer.boundaryVertexBuffer, 0, nullptr, lines.data(), 0, 0);
-    ctx->OMSetRenderTargets(1, &Renderer.renderTargetView, nullptr);
-    ctx->OMSetBlendState(Renderer.blendStateUI, kBlendFactor, 0xFFFFFFFF);
-    ctx->RSSetState(Renderer.rasterizerState);
-    ctx->VSSetConstantBuffers(1, 1, &Renderer.cbChangeOnResize);
-    ctx->VSSetConstantBuffers(3, 1, &Renderer.cbChangeFrameUI);
-    UseColourPipeline();
-    SetInterfaceTranslation(0.0f, 0.0f);
-    ctx->IASetPrimitiveTopology(gpu::PrimitiveTopology::LINELIST);
-    ctx->IASetVertexBuffers(0, 1, &Renderer.boundaryVertexBuffer, &kColorStride, &kZeroOffset);
-    ctx->IASetIndexBuffer(Renderer.boundaryIndexBuffer, gpu::Format::R32_UINT, 0);
-    ctx->DrawIndexed(count, 0, 0);
-    ctx->IASetPrimitiveTopology(gpu::PrimitiveTopology::TRIANGLELIST);
+    DrawLines(lines);
+}
+
+void DrawPlaneOutlines() {
+    const float* half = Renderer.volumeHalfExtents;
+    const SlicePlanes& planes = Renderer.planes;
+    const uint32_t* dims = Renderer.planeGrid;
+    if (!planes.outlines || !AnyPlaneShown(planes) || Renderer.context == nullptr || half[0] <= 0 ||
+        half[1] <= 0 || half[2] <= 0 || ClientArea.width <= 0 || ClientArea.height <= 0 ||
+        !MakeBoundaryBuffers())
+        return;
+    d3dx::Matrix projection;  // kept transposed for the shaders
+    d3dx::MatrixTranspose(&projection, &Renderer.projection);
+    std::vector<ColorVertex> lines;
+    const TextureBox& crop = Renderer.cropBox;
+    const auto object = [&](int axis, float u) { return (2.0f * u - 1.0f) * half[axis]; };
+    for (int axis = 0; axis < 3; ++axis) {
+        const int32_t index = planes.index[axis];
+        if (!planes.shown[axis] || index < 0 || static_cast<uint32_t>(index) >= dims[axis])
+            continue;
+        const float at = PlaneTexturePosition(index, dims[axis]);
+        if (at < crop.low[axis] || at > crop.high[axis])
+            continue;
+        // The plane's part of the crop: its four corners, in turn round it.
+        const int a = (axis + 1) % 3, b = (axis + 2) % 3;
+        float px[4], py[4];
+        bool seen = true;
+        for (int c = 0; c < 4; ++c) {
+            float p[3];
+            p[axis] = object(axis, at);
+            p[a] = object(a, (c == 1 || c == 2) ? crop.high[a] : crop.low[a]);
+            p[b] = object(b, c >= 2 ? crop.high[b] : crop.low[b]);
+            seen = seen && Project(p, projection, &px[c], &py[c]);
+        }
+        if (!seen)
+            continue;
+        const float* colour = kPlaneColours[axis];
+        for (int c = 0; c < 4; ++c)
+            for (int end : {c, (c + 1) % 4})
+                lines.push_back({px[end], py[end], 1.0f, colour[0], colour[1], colour[2], colour[3]});
+    }
+    DrawLines(lines);
 }

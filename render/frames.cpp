@@ -68,6 +68,110 @@ VisibleWindow SliceWindow(float width, float height) {
     return WindowOfBox(visible, half, Renderer.view, projection, width, height);
 }
 
+// The planes the frame shows: composite only, each inside its grid.
+bool PlaneDrawn(int axis) {
+    const uint32_t dim = Renderer.planeGrid[axis];
+    const int32_t index = Renderer.planes.index[axis];
+    // The extremes' layer has room for a plane with one channel only.
+    return (DrawnVolumeMode() == VolumeMode::Composite || Renderer.lookupChannels == 1) &&
+           Renderer.planes.shown[axis] && index >= 0 && static_cast<uint32_t>(index) < dim;
+}
+
+float PlanePosition(int axis) {
+    const uint32_t dim = Renderer.planeGrid[axis];
+    return dim > 0 ? PlaneTexturePosition(Renderer.planes.index[axis], dim) : 0.5f;
+}
+
+// The planes' block, the plane `own` being drawn (3: the slices); false
+// when there is no block.
+}  // namespace
+
+bool UploadPlaneConstants(int own) {
+    if (Renderer.cbSlicePlanes == nullptr &&
+        gpu::FAILED(CreateDefaultBuffer(kSlicePlanesBytes, gpu::BIND_CONSTANT_BUFFER, nullptr,
+                                        &Renderer.cbSlicePlanes)))
+        return false;
+    float block[kSlicePlanesBytes / sizeof(float)] = {};
+    for (int axis = 0; axis < 3; ++axis) {
+        block[axis] = PlanePosition(axis);
+        block[4 + axis] = PlaneDrawn(axis) ? 1.0f : 0.0f;
+        block[8 + axis] = Renderer.cropBox.low[axis];
+        block[12 + axis] = Renderer.cropBox.high[axis];
+    }
+    block[7] = static_cast<float>(own);
+    block[16] = kPlaneGreyLow;
+    block[17] = kPlaneGreyHigh;
+    const VolumeMode mode = DrawnVolumeMode();
+    block[18] = mode == VolumeMode::Minimum ? 1.0f : 0.0f;
+    block[19] = mode == VolumeMode::Composite ? 0.0f : 1.0f;
+    Renderer.context->UpdateSubresource(Renderer.cbSlicePlanes, 0, nullptr, block, 0, 0);
+    Renderer.context->PSSetConstantBuffers(5, 1, &Renderer.cbSlicePlanes);
+    return true;
+}
+
+namespace {
+
+// The shown planes into the layer just cleared, before the slices: each
+// one's part of the crop as a quad of view-space corners, opaque, hiding
+// what of the others lies behind it (fx.fx's PS_Plane).
+void DrawPlanes(gpu::ShaderResourceView* volumeView) {
+    gpu::DeviceContext* ctx = Renderer.context;
+    const float* half = Renderer.volumeHalfExtents;
+    if (Renderer.psPlane == nullptr || half[0] <= 0 || half[1] <= 0 || half[2] <= 0)
+        return;
+    if (!PlaneDrawn(0) && !PlaneDrawn(1) && !PlaneDrawn(2))
+        return;
+    if (Renderer.planeVertexBuffer == nullptr || Renderer.planeIndexBuffer == nullptr) {
+        const uint32_t indices[6] = {0, 1, 2, 0, 2, 3};
+        if (gpu::FAILED(CreateDefaultBuffer(4 * kVolumeStride, gpu::BIND_VERTEX_BUFFER, nullptr,
+                                            &Renderer.planeVertexBuffer)) ||
+            gpu::FAILED(CreateDefaultBuffer(sizeof(indices), gpu::BIND_INDEX_BUFFER, indices,
+                                            &Renderer.planeIndexBuffer))) {
+            ReleaseAndNull(Renderer.planeVertexBuffer);
+            ReleaseAndNull(Renderer.planeIndexBuffer);
+            return;
+        }
+    }
+    const VolumeMode mode = DrawnVolumeMode();
+    ctx->OMSetBlendState(mode == VolumeMode::Maximum   ? Renderer.blendStateMaximum
+                         : mode == VolumeMode::Minimum ? Renderer.blendStateMinimum
+                                                       : Renderer.blendStateVolume,
+                         kBlendFactor, kSampleMask);
+    ctx->IASetInputLayout(Renderer.layoutVolume);
+    ctx->VSSetShader(Renderer.vsVolume, nullptr, 0);
+    ctx->VSSetConstantBuffers(1, 1, &Renderer.cbChangeOnResize);
+    ctx->VSSetConstantBuffers(2, 1, &Renderer.cbChangeFrameVolume);
+    ctx->PSSetShader(Renderer.psPlane, nullptr, 0);
+    ctx->PSSetConstantBuffers(4, 1, &Renderer.cbChangeOnVolume);
+    ctx->PSSetShaderResources(1, 1, &volumeView);
+    ctx->PSSetSamplers(1, 1, &Renderer.volumeSampler);
+    ctx->IASetVertexBuffers(0, 1, &Renderer.planeVertexBuffer, &kVolumeStride, &kZeroOffset);
+    ctx->IASetIndexBuffer(Renderer.planeIndexBuffer, gpu::Format::R32_UINT, 0);
+    ctx->IASetPrimitiveTopology(gpu::PrimitiveTopology::TRIANGLELIST);
+    ctx->RSSetState(Renderer.rasterizerState);
+    const TextureBox& crop = Renderer.cropBox;
+    for (int axis = 0; axis < 3; ++axis) {
+        const float at = PlanePosition(axis);
+        if (!PlaneDrawn(axis) || at < crop.low[axis] || at > crop.high[axis] || !UploadPlaneConstants(axis))
+            continue;
+        const int a = (axis + 1) % 3, b = (axis + 2) % 3;
+        VolumeVertex quad[4];
+        for (int c = 0; c < 4; ++c) {
+            float u[3];
+            u[axis] = at;
+            u[a] = (c == 1 || c == 2) ? crop.high[a] : crop.low[a];
+            u[b] = c >= 2 ? crop.high[b] : crop.low[b];
+            const d3dx::Vector3 object{(2 * u[0] - 1) * half[0], (2 * u[1] - 1) * half[1],
+                                       (2 * u[2] - 1) * half[2]};
+            d3dx::Vector4 view;
+            d3dx::Vec3Transform(&view, &object, &Renderer.view);
+            quad[c] = VolumeVertex{view.x, view.y, view.z, u[0], u[1], u[2]};
+        }
+        ctx->UpdateSubresource(Renderer.planeVertexBuffer, 0, nullptr, quad, 0, 0);
+        ctx->DrawIndexed(6, 0, 0);
+    }
+}
+
 // Binds the slice pipeline; false when the visible window is empty (nothing
 // to draw). `window` is where the slices can show anything.
 bool BeginSlices(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceView* transferView, float width,
@@ -77,6 +181,7 @@ bool BeginSlices(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceView* t
     // Fragments outside the visible window would all be discarded: leaving
     // them out changes no pixel.
     *window = SliceWindow(width, height);
+    UploadPlaneConstants(3);
     if (window->empty)
         return false;
     const bool channels = Renderer.lookupChannels > 1;
@@ -163,6 +268,7 @@ void DrawCentreQuad() {
 void DrawSlices(gpu::RenderTargetView* target, gpu::ShaderResourceView* volumeView,
                 gpu::ShaderResourceView* transferView, uint32_t sliceStep, float width, float height) {
     Renderer.context->ClearRenderTargetView(target, SliceClearColour());
+    DrawPlanes(volumeView);
     VisibleWindow window;
     if (!BeginSlices(volumeView, transferView, width, height, &window))
         return;
@@ -235,6 +341,15 @@ void DrawSoftwareLayer(const DragQuality& quality) {
     frame.background[0] = Renderer.background.x;
     frame.background[1] = Renderer.background.y;
     frame.background[2] = Renderer.background.z;
+    for (int axis = 0; axis < 3; ++axis) {
+        const uint32_t dim = Renderer.planeGrid[axis];
+        const int32_t index = Renderer.planes.index[axis];
+        frame.planeShown[axis] =
+            Renderer.planes.shown[axis] && index >= 0 && static_cast<uint32_t>(index) < dim;
+        frame.planeAt[axis] = dim > 0 ? PlaneTexturePosition(index, dim) : 0.5f;
+    }
+    frame.greyLow = kPlaneGreyLow;
+    frame.greyHigh = kPlaneGreyHigh;
     SoftwareVolume volume = Renderer.softwareVolume;
     volume.bricks = &Renderer.volumeBricks;
     volume.moreBricks = &Renderer.moreChannelBricks;
@@ -359,6 +474,13 @@ void SetBackground(Background background) {
                                             0);
 }
 
+void SetSlicePlanes(const SlicePlanes& planes, const uint32_t grid[3]) {
+    InvalidateVolumeLayer();
+    Renderer.planes = planes;
+    for (int axis = 0; grid != nullptr && axis < 3; ++axis)
+        Renderer.planeGrid[axis] = grid[axis];
+}
+
 Background CurrentBackground() {
     return Renderer.backgroundChoice;
 }
@@ -456,8 +578,10 @@ bool RefineVolumeLayer(gpu::ShaderResourceView* volumeView, gpu::ShaderResourceV
     const size_t begin = Renderer.refineNextSlice, end = std::min(slices, begin + band);
     gpu::RenderTargetView* target = Renderer.refineLayerTarget;
     ctx->OMSetRenderTargets(1, &target, nullptr);
-    if (begin == 0)
+    if (begin == 0) {
         ctx->ClearRenderTargetView(target, SliceClearColour());
+        DrawPlanes(volumeView);
+    }
     VisibleWindow window;
     const bool visible =
         BeginSlices(volumeView, transferView, ClientArea.widthF, ClientArea.heightF, &window);

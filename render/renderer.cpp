@@ -238,6 +238,8 @@ bool InitShaders() {
                           &Renderer.psChannelsMaximumLookup) ||
         !BuildPixelShader(shaderFile.c_str(), "PS_ChannelsMinimumLookup", &Renderer.psChannelsMinimumLookup))
         return false;
+    if (!BuildPixelShader(shaderFile.c_str(), "PS_Plane", &Renderer.psPlane))
+        return false;
 
     gpu::SamplerDesc simple = MakeSamplerDesc(gpu::Filter::MIN_MAG_MIP_POINT, gpu::TextureAddressMode::WRAP);
     if (gpu::FAILED(Renderer.device->CreateSamplerState(&simple, &Renderer.simpleTexSampler))) {

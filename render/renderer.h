@@ -16,6 +16,7 @@
 #include "render/drag_quality.h"
 #include "render/empty_space.h"
 #include "render/resources.h"
+#include "render/slice_planes.h"
 #include "render/software_volume_pass.h"
 #include "render/vertex_formats.h"
 #include "render/volume_mode.h"
@@ -25,6 +26,11 @@ inline constexpr uint32_t kChangeOnResizeBytes = 128;    // projection, ortho
 inline constexpr uint32_t kChangeFrameVolumeBytes = 80;  // viewTransposed, lightDirection
 inline constexpr uint32_t kChangeFrameUIBytes = 80;      // uiTranslation, background
 inline constexpr uint32_t kChangeOnVolumeBytes = 16;     // volumeConstants
+inline constexpr uint32_t kSlicePlanesBytes = 80;        // cbSlicePlanes (fx.fx)
+// The planes' grey: the 12 bits as they are, black to white. They already
+// hold the scan's value window (the CT window -1024..3071 HU for a CT
+// scan, Values > ...), a volume file's values as stored.
+inline constexpr float kPlaneGreyLow = 0.0f, kPlaneGreyHigh = 4095.0f;
 
 struct RendererRecord {
     gpu::SwapChain* swapChain = nullptr;
@@ -79,6 +85,16 @@ struct RendererRecord {
     // its faces, over the volume; it outlives the device too.
     bool boundaries = false;
     Background backgroundChoice = Background::DarkBlue;
+    // The Slices menu's planes; they outlive the device and the volume.
+    SlicePlanes planes;
+    // Their shader (fx.fx), the block it and the composite slices read
+    // (made with the first planes drawn), and their quads.
+    gpu::PixelShader* psPlane = nullptr;
+    gpu::Buffer* cbSlicePlanes = nullptr;
+    gpu::Buffer* planeVertexBuffer = nullptr;
+    gpu::Buffer* planeIndexBuffer = nullptr;
+    // The shown volume's grid, for the planes' places (SetSlicePlanes).
+    uint32_t planeGrid[3] = {0, 0, 0};
     gpu::Buffer* boundaryVertexBuffer = nullptr;
     gpu::Buffer* boundaryIndexBuffer = nullptr;
     gpu::Buffer* cbChangeOnResize = nullptr;
@@ -199,6 +215,16 @@ void SetBoundaries(bool on);
 // I/S, A/P), projected as the slices are, into the back buffer over the
 // composed layer. Leaves the colour pipeline bound.
 void DrawBoundaries();
+// The Slices menu's planes, drawn into the layer (behind the extremes'
+// colour in those modes), on the volume's grid `grid` (null: the one
+// before); with their outlines on, DrawPlaneOutlines draws each shown
+// plane's edges in its colour over the composed layer.
+void SetSlicePlanes(const SlicePlanes& planes, const uint32_t grid[3] = nullptr);
+// The planes' constant block (fx.fx's cbSlicePlanes) for the pixel stage,
+// `own` the plane being drawn (3: the slices, and the extremes' lookup);
+// false without the block.
+bool UploadPlaneConstants(int own);
+void DrawPlaneOutlines();
 
 // The volume frame's passes, in this order (RenderVolumeFrame, app_state.h,
 // puts the editor panel between the last two). The slice pass draws the

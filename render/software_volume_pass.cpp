@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "render/slice_planes.h"
 #include "render/software_volume_kernel.h"
 
 namespace {
@@ -206,6 +207,8 @@ struct Lane {
     float extremes[kMaxChannels];
     bool covered;
     float skipUntil;  // inside a clear brick until this depth
+    bool onPlane;     // the ray meets a plane: its grey lies behind the composite
+    float planeGrey;
 
     void Clear() {
         c[0] = c[1] = c[2] = a = extreme = 0.0f;
@@ -372,6 +375,42 @@ void SetUpRays(const Pass& pass, const float low[3], const float high[3], uint32
     }
 }
 
+// The nearest plane the lane's ray meets inside the crop and between the
+// projection's planes: its depth (INFINITY for none) and grey.
+float NearestPlane(const Pass& pass, const Lane& lane, float* grey) {
+    const SoftwareFrame& f = *pass.frame;
+    float nearest = INFINITY;
+    int axis = -1;
+    for (int j = 0; j < 3; ++j) {
+        if (!f.planeShown[j] || lane.ray.du[j] == 0.0f)
+            continue;
+        const float z = (f.planeAt[j] - lane.ray.u0[j]) / lane.ray.du[j];
+        if (!(z >= pass.nearPlane && z <= pass.farPlane && z < nearest))
+            continue;
+        float u[3];
+        for (int k = 0; k < 3; ++k)
+            u[k] = k == j ? f.planeAt[j] : lane.ray.u0[k] + z * lane.ray.du[k];
+        if (!InCrop(f, u))
+            continue;
+        nearest = z;
+        axis = j;
+    }
+    if (axis >= 0) {
+        float u[3];
+        for (int k = 0; k < 3; ++k)
+            u[k] = k == axis ? f.planeAt[axis] : lane.ray.u0[k] + nearest * lane.ray.du[k];
+        // At the layer's centre the filter's weight along the axis is 0:
+        // the layer's samples, bilinear within it (channel 0 of several).
+        Grid layer = pass.grid;
+        layer.clearBrick = nullptr;
+        float value = 0.0f;
+        int32_t brick[3];
+        Trilinear(layer, u, &value, brick);
+        *grey = PlaneGrey(value / 16.0f, f.greyLow, f.greyHigh);
+    }
+    return nearest;
+}
+
 // The lanes' march by the vectorised kernel, its sums handed back to them.
 void MarchVectorised(const Pass& pass, Lane lanes[]) {
     PacketRays rays;  // every lane's ray set, finite: lanes off compute on them unseen
@@ -420,6 +459,12 @@ void ShownPixels(Pass* pass) {
     const SoftwareFrame& f = *pass->frame;
     float low[3], high[3];
     DrawnBox(*pass, low, high);
+    // A plane shows anywhere in the crop, clear space or not.
+    const bool planes = f.planeShown[0] || f.planeShown[1] || f.planeShown[2];
+    for (int j = 0; j < 3 && planes && f.sliceCount > 0; ++j) {
+        low[j] = f.cropLow[j];
+        high[j] = f.cropHigh[j];
+    }
     pass->shownX0 = pass->shownY0 = 0.0f;
     pass->shownX1 = static_cast<float>(f.width);
     pass->shownY1 = static_cast<float>(f.height);
@@ -468,19 +513,35 @@ void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
         static_cast<float>(y0) < pass.shownY1;
     if (shown)
         SetUpRays(pass, low, high, x0, y0, lanes, nearZ, farZ);
+    const bool anyPlane = f.planeShown[0] || f.planeShown[1] || f.planeShown[2];
     int64_t first = INT64_MAX, last = -1;
     for (int l = 0; l < pass.lanes; ++l) {
         const uint32_t x = x0 + l % kPacketWidth, y = y0 + l / kPacketWidth;
         Lane& lane = lanes[l];
         lane.on = false;
+        lane.onPlane = false;
         lane.first = 0;
         lane.last = -1;
         inViewport[l] = x < f.width && y < f.height;
-        if (!shown || !inViewport[l] || !(nearZ[l] <= farZ[l]))
+        if (!shown || !inViewport[l])
+            continue;
+        float planeZ = INFINITY;
+        if ((composite || pass.channels == 1) && anyPlane && f.sliceCount > 0) {
+            planeZ = NearestPlane(pass, lane, &lane.planeGrey);
+            lane.onPlane = planeZ < INFINITY;
+        }
+        if (!(nearZ[l] <= farZ[l]))
             continue;
         // Planes a hair outside still get the exact test per sample.
         const float margin = 1e-4f * (std::fabs(nearZ[l]) + std::fabs(farZ[l])) + 1e-6f;
         PlanesBetween(f, nearZ[l] - margin, farZ[l] + margin, &lane.first, &lane.last);
+        // Nothing at or behind the plane is sampled: the slices there fail
+        // the slices pass's depth test against it.
+        if (lane.onPlane && composite)
+            lane.first = std::max<int64_t>(
+                lane.first,
+                software_volume::PlanesAtLeast(
+                    f.sliceDepth, static_cast<int32_t>(std::min<size_t>(f.sliceCount, INT32_MAX)), planeZ));
         if (lane.first > lane.last)
             continue;
         lane.on = true;
@@ -566,7 +627,12 @@ void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
             continue;
         const Lane& lane = lanes[l];
         uint16_t* o = pass.out + (size_t{y0 + l / kPacketWidth} * pass.rowPixels + x0 + l % kPacketWidth) * 4;
-        if (composite) {
+        if (composite && lane.onPlane) {
+            // The plane is drawn first, opaque; the slices in front blend over it.
+            for (int c = 0; c < 3; ++c)
+                o[c] = Unorm16(lane.c[c] + lane.t * lane.planeGrey);
+            o[3] = Unorm16(lane.a + lane.t);
+        } else if (composite) {
             for (int c = 0; c < 3; ++c)
                 o[c] = Unorm16(lane.c[c] + lane.t * pass.frame->background[c]);
             o[3] = Unorm16(lane.a);
@@ -577,13 +643,16 @@ void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
                                      : Unorm16(maximum ? kExtremeStep + d * (1.0f - kExtremeStep)
                                                        : d * (1.0f - kExtremeStep));
             }
-        } else if (lane.covered) {
-            // The filtered value is the density times 65535 already.
-            o[0] = o[1] = o[2] = static_cast<uint16_t>(std::clamp(lane.extreme, 0.0f, 65535.0f) + 0.5f);
-            o[3] = 65535;
         } else {
-            o[0] = o[1] = o[2] = maximum ? 0 : 65535;
-            o[3] = 0;
+            // The filtered value is the density times 65535 already. Green
+            // and blue as the slices' layer keeps them: the starting value,
+            // or a plane's grey and its mark.
+            const uint16_t start = maximum ? 0 : 65535;
+            o[0] =
+                lane.covered ? static_cast<uint16_t>(std::clamp(lane.extreme, 0.0f, 65535.0f) + 0.5f) : start;
+            o[1] = lane.onPlane ? Unorm16(lane.planeGrey) : start;
+            o[2] = lane.onPlane ? static_cast<uint16_t>(65535 - start) : start;
+            o[3] = lane.covered ? 65535 : 0;
         }
     }
 }

@@ -68,6 +68,18 @@ struct SoftwareFrame {
     uint32_t threads = 0;                      // 0: every core
     float background[3] = {0.0f, 0.0f, 0.5f};  // what the composite lies over
     SoftwareKernel kernel = SoftwareKernel::Fastest;
+    // Opaque planes of the samples (slice_planes.h): the
+    // plane on axis j lies at texture position planeAt[j] (a voxel layer's
+    // centre) and shows, inside the crop, the layer's samples filtered
+    // within it (bilinear) through the grey window [greyLow, greyHigh] of the
+    // 12 bits. A composite ray takes no sample from its nearest plane on,
+    // and its composite lies over the plane's grey instead of the
+    // background. The extremes (one channel) take every sample along the
+    // ray, and the plane lies behind their colour instead of the
+    // background: its grey in green, blue off the starting value.
+    bool planeShown[3] = {false, false, false};
+    float planeAt[3] = {0.5f, 0.5f, 0.5f};
+    float greyLow = 0.0f, greyHigh = 4095.0f;
 };
 
 // Where a composite ray stops: the light still to come from behind is then
@@ -80,8 +92,9 @@ inline constexpr float kStopOpacity = 0.998f;
 // normalised like the layer, `rowPixels` pixels a row): the viewport's pixels
 // only, the rest untouched. Composite: colour over the frame's background,
 // alpha as the slices' blend leaves it. Maximum and minimum: the
-// extreme density in red, green and blue, alpha full where any sample
-// covered the pixel, the slices' starting values elsewhere; with several
+// extreme density in red, green and blue the starting value (a plane's grey
+// and mark where one is), alpha full where any sample covered the pixel,
+// the slices' starting values elsewhere; with several
 // channels each one's in its component, a step off the starting value as
 // the channels' shaders write it.
 void DrawSoftwareVolume(const SoftwareVolume& volume, const SoftwareFrame& frame, uint16_t* rgba,

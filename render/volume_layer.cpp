@@ -111,6 +111,7 @@ void ComposeVolumeLayer(uint32_t resolutionDivisor, gpu::ShaderResourceView* tra
         ctx->PSSetSamplers(2, 1, &Renderer.transferSampler);
     } else if (Renderer.mode != VolumeMode::Composite && transferView != nullptr) {
         ctx->PSSetShader(Renderer.psExtremeLookup, nullptr, 0);
+        UploadPlaneConstants(3);  // where a plane lies behind the extremes
         ctx->PSSetShaderResources(2, 1, &transferView);
         ctx->PSSetSamplers(2, 1, &Renderer.transferSampler);
     } else {

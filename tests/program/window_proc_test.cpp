@@ -114,15 +114,26 @@ TEST_F(WindowProcTest, DoubleClicksReachNoHandler) {
     EXPECT_FALSE(RotationDrag.active) << "while the release still reaches its handler";
 }
 
-TEST_F(WindowProcTest, UnhandledMenuItemsChangeNothing) {
+TEST_F(WindowProcTest, TheSlicesMenuTogglesPlanesAndClearsThemAndNothingElse) {
     Size(1000, 800);
     SetInputMode(1);
-    for (uint16_t id :
-         {kCmdSlicesClear, kCmdSlicesXAxis, kCmdSlicesYAxis, kCmdSlicesZAxis, kCmdSlicesShowBoundaries}) {
+    for (uint16_t id : {kCmdSlicesXAxis, kCmdSlicesZAxis, kCmdSlicesShowBoundaries})
         EXPECT_EQ(WndProc(nullptr, WM_COMMAND, id, 0), 0) << id;
-    }
+    const SlicePlanes& planes = Renderer.planes;
+    EXPECT_TRUE(planes.shown[0] && !planes.shown[1] && planes.shown[2]);
+    EXPECT_EQ(planes.current, 2) << "the last one shown is the one the keys move";
+    EXPECT_TRUE(planes.outlines);
+    WndProc(nullptr, WM_COMMAND, kCmdSlicesZAxis, 0);
+    EXPECT_FALSE(planes.shown[2]) << "a second choice hides it";
+    EXPECT_EQ(planes.current, 0);
+    WndProc(nullptr, WM_COMMAND, kCmdSlicesClear, 0);
+    EXPECT_FALSE(AnyPlaneShown(planes));
+    EXPECT_TRUE(planes.outlines) << "Clear leaves Show Boundaries as it was";
     EXPECT_EQ(InputHandlerTable.Frame, &RenderVolumeFrame);
     EXPECT_FLOAT_EQ(OrbitCamera.distance, 4.0f);
+    WndProc(nullptr, WM_COMMAND, kCmdSlicesYAxis, 0);
+    ResetApplicationState();
+    EXPECT_FALSE(AnyPlaneShown(Renderer.planes) || Renderer.planes.outlines) << "reset: none shown";
 }
 
 TEST_F(WindowProcTest, TheViewMenuTogglesShadingAndPicksOneModeUntilTheStateIsReset) {

@@ -171,6 +171,8 @@ const char* UsageText() {
            "                     the box's centre X box lengths right and Y up at its depth (default 0,0)\n"
            "  --boundaries       outline the box, with the patient's directions at its faces (View >\n"
            "                     Boundaries)\n"
+           "  --slices x=N,y=N,z=N  opaque planes of the samples on those voxel layers (from 0; any of\n"
+           "                     them): x sagittal, y axial, z coronal (the Slices menu)\n"
            "  --background dark-blue|black|grey|white  what lies behind the volume (default dark-blue)\n"
            "  --transparent      a PNG with alpha: the background left out (alpha 0 where nothing shows)\n"
            "  -o, --output PNG   where to write the picture (default tamlo-render.png)\n"
@@ -224,10 +226,10 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             hasValue = true;
         }
         static const char* const kValued[] = {
-            "--tf",     "--size",    "--pitch",    "--yaw",  "--distance",  "--panel",
-            "--output", "-o",        "--frames",   "--data", "--timing",    "--turntable",
-            "--values", "--shading", "--mode",     "--view", "--crop",      "--volume-pass",
-            "--time",   "--level",   "--max-edge", "--pan",  "--background"};
+            "--tf",     "--size",    "--pitch",    "--yaw",  "--distance",   "--panel",
+            "--output", "-o",        "--frames",   "--data", "--timing",     "--turntable",
+            "--values", "--shading", "--mode",     "--view", "--crop",       "--volume-pass",
+            "--time",   "--level",   "--max-edge", "--pan",  "--background", "--slices"};
         const bool valued = std::find_if(std::begin(kValued), std::end(kValued),
                                          [&](const char* v) { return name == v; }) != std::end(kValued);
         if (valued && !hasValue) {
@@ -349,6 +351,10 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
                 return "--background takes dark-blue, black, grey or white, not \"" + value + "\"";
         } else if (name == "--boundaries") {
             o.boundaries = true;
+        } else if (name == "--slices") {
+            const std::string problem = ParsePlaneList(value, &o.slices);
+            if (!problem.empty())
+                return problem;
         } else if (name == "--transparent") {
             o.transparent = true;
         } else if (name == "--data") {
@@ -667,11 +673,19 @@ std::string StartSession(const Options& options) {
         std::fprintf(stderr, "tamlo-render: note: %s\n", notice.text.c_str());
     for (const VolumeNotice& notice : readNotices)
         std::fprintf(stderr, "tamlo-render: note: %s\n", notice.text.c_str());
+    const uint32_t grid[3] = {static_cast<uint32_t>(Volume.dimX), static_cast<uint32_t>(Volume.dimY),
+                              static_cast<uint32_t>(Volume.dimZ)};
+    const std::string outside = PlanesOutsideGrid(options.slices, grid);
+    if (!outside.empty()) {
+        ReleaseDeviceAndScene();
+        return outside;
+    }
     if (!ShowLoadedVolume()) {
         const std::string message = firstMessage("the volume could not be shown");
         ReleaseDeviceAndScene();
         return message;
     }
+    SetSlicePlanes(options.slices, grid);
     if (!points.empty())
         InstallTransferFunction(points);
     for (size_t k = 0; k < morePoints.size(); ++k) {

@@ -9,6 +9,7 @@
 
 #include "app/picture_file.h"
 #include "render/data_folders.h"
+#include "render/slice_planes.h"
 #include "render/software_volume_pass.h"
 #include "render/volume_mode.h"
 #include "slicing/orbit_view.h"
@@ -63,6 +64,8 @@ struct Options {
     bool boundaries = false;
     Background background = Background::DarkBlue;
     bool transparent = false;
+    // --slices x=N,y=N,z=N: the Slices menu's planes on those voxel layers.
+    SlicePlanes slices;
     Options();
 };
 

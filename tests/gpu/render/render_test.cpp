@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -559,6 +560,45 @@ TEST_F(RenderProgramTest, ACropThatKeepsNothingIsTheBackground) {
     stbi_image_free(empty);
     for (size_t i = 0; i < rows.size(); i += 3)
         ASSERT_EQ(rows[i] * 65536 + rows[i + 1] * 256 + rows[i + 2], 128) << "the dark blue background";
+}
+
+// --slices: the planes change the picture where they lie; a plane past the
+// grid or a list that is not one is refused in one line before any picture.
+TEST_F(RenderProgramTest, SlicesDrawPlanesAndRefuseWhatIsNotThere) {
+    const std::string common = RenderFiles(dir_).Volume(24) + " --size 64x96 --distance 2 ";
+    const auto load = [&](const std::string& name) {
+        int w = 0, h = 0, n = 0;
+        stbi_uc* p = stbi_load((dir_ + "/" + name).c_str(), &w, &h, &n, 3);
+        std::vector<uint8_t> rgb;
+        if (p != nullptr)
+            rgb.assign(p, p + w * h * 3);
+        stbi_image_free(p);
+        return rgb;
+    };
+    ASSERT_EQ(RunProgram(common + "-o none.png", dir_).status, 0);
+    const Outcome one = RunProgram(common + "--slices z=10 -o z.png", dir_);
+    ASSERT_EQ(one.status, 0) << one.err;
+    ASSERT_EQ(RunProgram(common + "--slices=z=10,x=3 -o zx.png", dir_).status, 0);
+    const std::vector<uint8_t> none = load("none.png"), z = load("z.png"), zx = load("zx.png");
+    ASSERT_EQ(none.size(), size_t{64 * 96 * 3});
+    ASSERT_EQ(z.size(), none.size());
+    ASSERT_EQ(zx.size(), none.size());
+    EXPECT_NE(z, none) << "the plane shows";
+    EXPECT_NE(zx, z) << "a second plane shows too";
+    for (const auto& [args, text] : std::vector<std::pair<std::string, std::string>>{
+             {"--slices z=24", "--slices z=24 lies past the grid: its layers are 0..23"},
+             {"--slices y=", "--slices takes x=N,y=N,z=N"},
+             {"--slices w=1", "--slices takes x=N,y=N,z=N (any of them), not \"w=1\""},
+             {"--slices x=1,,y=2", "not \"\""},
+             {"--slices x=1.5", "--slices x takes a layer from 0, not \"1.5\""},
+             {"--slices z=1,z=2", "--slices names z twice"}}) {
+        const Outcome o = RunProgram(common + args + " -o bad.png", dir_);
+        EXPECT_NE(o.status, 0) << args;
+        EXPECT_EQ(o.err.rfind("tamlo-render: ", 0), 0u) << args << ": " << o.err;
+        EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << args << ": one line: " << o.err;
+        EXPECT_NE(o.err.find(text), std::string::npos) << args << ": " << o.err;
+        EXPECT_FALSE(std::filesystem::exists(dir_ + "/bad.png")) << args;
+    }
 }
 
 // The picture over a chosen background, and without one (its alpha).

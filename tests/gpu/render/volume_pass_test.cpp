@@ -1,11 +1,13 @@
 // The CPU's volume pass against the slices: the same state drawn by both
 // through the batch path, every pixel within one 8-bit level and the mean
 // well below one, over volumes, views, crops, functions and modes.
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <random>
 
 #include "render/renderer.h"
+#include "render/slice_planes.h"
 #include "tests/gpu/viewer/viewer_harness.h"
 #include "tools/render/batch_render.h"
 #include "tools/volume/phantom.h"
@@ -146,6 +148,109 @@ TEST_F(VolumePassTest, BothPassesDrawTheSamePictures) {
     o.background = Background::White;
     o.mode = Options::Mode::Maximum;
     ExpectSamePicture(o, "panned, maximum intensity over white");
+
+    // Opaque planes of the samples: the volume in front blends over them,
+    // what lies behind them is hidden, each hides the others' parts behind it.
+    o = Options{};
+    o.volumePath = head;
+    o.width = 128;
+    o.height = 96;
+    o.dataDir = DataDir();
+    o.shading = false;
+    o.tfPath = colourTf;
+    o.pitch = 0.5f;
+    o.yaw = 0.8f;
+    o.distance = 2.5f;
+    ASSERT_EQ(ParsePlaneList("x=20,y=24,z=30", &o.slices), "");
+    ExpectSamePicture(o, "three planes in the phantom");
+    o.crop.low[0] = 0.3f;
+    o.crop.high[2] = 0.8f;
+    o.shading = true;
+    ExpectSamePicture(o, "three planes, cropped and shaded");
+    o.shading = false;
+    o.mode = Options::Mode::Maximum;
+    ExpectSamePicture(o, "three planes behind the maximum intensity");
+    o.mode = Options::Mode::Minimum;
+    ExpectSamePicture(o, "three planes behind the minimum intensity");
+}
+
+// A plane seen with nothing of the volume visible shows its voxel layer's
+// samples through the grey window, filtered within the layer, on both
+// passes: each pixel whose ray meets the plane equals the layer's (linear)
+// values at the point it meets it.
+TEST_F(VolumePassTest, APlaneShowsItsLayersSamplesThroughTheGreyWindow) {
+    constexpr int kX = 32, kY = 24, kZ = 8, kLayer = 5;
+    // Linear along x within each layer, a different level per layer.
+    const auto value = [](float x, int z) { return 300.0f * z + 50.0f * x; };
+    std::vector<uint16_t> samples(kX * kY * kZ);
+    for (int z = 0; z < kZ; ++z)
+        for (int y = 0; y < kY; ++y)
+            for (int x = 0; x < kX; ++x)
+                samples[(z * kY + y) * kX + x] = static_cast<uint16_t>(value(static_cast<float>(x), z));
+    const std::string path = ScratchDir() + "/ramp.vol";
+    viewer_test::WriteVolume(path, kX, kY, kZ, samples);
+    const ControlPoint clear[2] = {{0.0f, 1, 1, 1, 0.0f}, {1.0f, 1, 1, 1, 0.0f}};
+    Options o;
+    o.volumePath = path;
+    o.tfPath = Write("clear.tf", SerializeTransferFunction(clear, 2));
+    o.width = 96;
+    o.height = 96;
+    o.dataDir = DataDir();
+    o.pitch = 0.0f;
+    o.yaw = 0.3f;
+    o.distance = 1.2f;
+    ASSERT_EQ(ParsePlaneList("z=" + std::to_string(kLayer), &o.slices), "");
+    for (VolumePassChoice pass : {VolumePassChoice::Slices, VolumePassChoice::Cpu}) {
+        SCOPED_TRACE(pass == VolumePassChoice::Cpu ? "cpu" : "slices");
+        o.volumePass = pass;
+        ASSERT_EQ(batch::StartSession(o), "");
+        batch::RenderFrame();
+        batch::RefineToWhole();
+        const batch::Picture picture = batch::ReadPicture();
+        // Where each pixel's ray meets the plane, in texture positions.
+        const d3dx::Matrix& v = Renderer.view;
+        const float* half = Renderer.volumeHalfExtents;
+        const float planeZ = (2.0f * (kLayer + 0.5f) / kZ - 1.0f) * half[2];
+        size_t onPlane = 0, worst = 0;
+        for (uint32_t py = 0; py + 40 < picture.height; ++py) {
+            for (uint32_t px = 0; px < picture.width; ++px) {
+                const float d[3] = {
+                    (2.0f * (px + 0.5f) / picture.width - 1.0f) / Renderer.projection.m[0][0],
+                    (1.0f - 2.0f * (py + 0.5f) / picture.height) / Renderer.projection.m[1][1], 1.0f};
+                // Object = (view point - translation) times the rotation's transpose.
+                const auto object = [&](int j, float depth) {
+                    float o = 0;
+                    for (int k = 0; k < 3; ++k)
+                        o += (d[k] * depth - v.m[3][k]) * v.m[j][k];
+                    return o;
+                };
+                const float slope = object(2, 1.0f) - object(2, 0.0f);
+                const float depth = (planeZ - object(2, 0.0f)) / slope;
+                const float u = (object(0, depth) + half[0]) / (2 * half[0]);
+                const float w = (object(1, depth) + half[1]) / (2 * half[1]);
+                if (!(u > 0.002f && u < 0.998f && w > 0.002f && w < 0.998f))
+                    continue;
+                ++onPlane;
+                const float x = std::clamp(u * kX - 0.5f, 0.0f, kX - 1.0f);
+                const int expected = static_cast<int>(std::lround(value(x, kLayer) / 4095.0f * 255.0f));
+                const uint8_t* p = &picture.rgba[(size_t{py} * picture.width + px) * 4];
+                for (int c = 0; c < 3; ++c) {
+                    const size_t off = static_cast<size_t>(std::abs(p[c] - expected));
+                    worst = std::max(worst, off);
+                    EXPECT_LE(off, 1u) << "pixel " << px << ", " << py << " channel " << c << ": "
+                                       << int{p[c]} << " for " << expected;
+                    if (off > 1)
+                        break;
+                }
+                if (worst > 1)
+                    break;
+            }
+            if (worst > 1)
+                break;
+        }
+        EXPECT_GT(onPlane, size_t{96 * 56 / 2}) << "the plane fills most of the view";
+        batch::EndSession();
+    }
 }
 
 TEST(VolumePassChoice, ByHandThenTheEnvironmentThenTheAdapter) {

@@ -3,7 +3,8 @@
 // crop of half the box draws what a volume without that half draws; the
 // saved picture is the frame without the panel; a load is one step to undo,
 // opening a volume keeps the history, and Edit's items are greyed to match;
-// a key chord means what it meant when typed, however late it is handled.
+// a key chord means what it meant when typed, however late it is handled; a
+// plane of the Slices menu moves by the keys and survives the next volume.
 #include <SDL2/SDL.h>
 #include <stb/stb_image.h>
 
@@ -98,6 +99,43 @@ TEST_F(CropAndPictureTest, CroppingToTheWholeBoxOrHalfOfItDrawsWhatTheVolumeWoul
 
 // A crop that keeps nothing leaves no slice to draw: the background and no
 // message, through a new view too; the whole box comes back after.
+// The Slices menu's plane moves with Page Up and Page Down and its place is
+// on the status line; it survives the next volume, brought inside its grid.
+TEST_F(CropAndPictureTest, APlaneMovesByTheKeysAndSurvivesASmallerVolume) {
+    const std::string big = MakeBalls("big.vol", true), small = ScratchDir() + "/small.vol";
+    WriteVolume(small, 6, 5, 4, std::vector<uint16_t>(6 * 5 * 4, 1000));
+    shell::testing::SetFileDialogScript({big, small});
+    const auto key = [](int vk) { Post(shell::WM_KEYDOWN, static_cast<shell::WPARAM>(vk), 0); };
+    std::vector<std::function<void()>> steps = OpenSteps();
+    std::string atStart, moved, reopened;
+    Frame plain, withPlane;
+    steps.insert(steps.end(), {UntilWhole(), [] {},
+                               [&] {
+                                   plain = ReadFrame();
+                                   Command(kCmdSlicesYAxis);
+                               },
+                               [&] { atStart = ShownPlaneText(); }, UntilWhole(), [] {},
+                               [&] {
+                                   withPlane = ReadFrame();
+                                   for (int i = 0; i < 3; ++i)
+                                       key(shell::VK_PRIOR);
+                                   key(shell::VK_NEXT);
+                               },
+                               [] {},
+                               [&] {
+                                   moved = ShownPlaneText();
+                                   Command(kCmdFileOpen);
+                               },
+                               [] {}, [&] { reopened = ShownPlaneText(); }});
+    Run(steps);
+    ASSERT_TRUE(boxes_.empty()) << boxes_[0].text;
+    EXPECT_NE(withPlane.rgba, plain.rgba) << "the axial plane shows";
+    EXPECT_EQ(atStart, "axial 16 / 32, 15.0 mm") << "the middle voxel, counted from 1";
+    EXPECT_EQ(moved, "axial 18 / 32, 17.0 mm") << "three up, one down";
+    EXPECT_EQ(reopened, "axial 5 / 5, 4.0 mm") << "kept, on the smaller grid's last layer";
+    EXPECT_NE(StatusLineText().find(reopened), std::string::npos) << StatusLineText();
+}
+
 TEST_F(CropAndPictureTest, ACropThatKeepsNothingShowsTheBackgroundWithoutAMessage) {
     shell::testing::SetFileDialogScript({MakeBalls("empty.vol", true)});
     Frame uncropped, empty, restored;

@@ -83,7 +83,6 @@ void ReleaseDevice() {
     ReleaseAndNull(r.rotVertexBuffer);
     ReleaseAndNull(r.boundaryVertexBuffer);
     ReleaseAndNull(r.psPlane);
-    ReleaseAndNull(r.cbSlicePlanes);
     ReleaseAndNull(r.planeVertexBuffer);
     ReleaseAndNull(r.planeIndexBuffer);
     ReleaseAndNull(r.boundaryIndexBuffer);

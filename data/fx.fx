@@ -12,6 +12,14 @@ cbuffer cbChangeFrameVolume : register(b2)
 {
     float4x4 View;
     float4 LightDirection;
+    // The slice planes (Slices > X-Axis ...), for the pixel stage.
+    float4 PlaneAt;
+    float4 PlaneShown;
+    float4 PlaneCropLow;
+    float4 PlaneCropHigh;
+    // low, high (12-bit values); for the extremes the layer's starting
+    // density and 1 (0 for the composite).
+    float4 GreyWindow;
 };
 
 cbuffer cbChangeFrameUI : register(b3)
@@ -29,16 +37,6 @@ cbuffer cbChangeOnVolume : register(b4)
 // layer's centre) and whether it is shown, the crop they are cut to, and
 // the grey window over the 12-bit values. PlaneShown.w: the plane being
 // drawn (3 for the slices).
-cbuffer cbSlicePlanes : register(b5)
-{
-    float4 PlaneAt;
-    float4 PlaneShown;
-    float4 PlaneCropLow;
-    float4 PlaneCropHigh;
-    // low, high (12-bit values); for the extremes the layer's starting
-    // density and 1 (0 for the composite).
-    float4 GreyWindow;
-};
 
 Texture2D InterfaceTexture : register(t0);
 SamplerState InterfaceSampler : register(s0);

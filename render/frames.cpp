@@ -87,11 +87,10 @@ float PlanePosition(int axis) {
 }  // namespace
 
 bool UploadPlaneConstants(int own) {
-    if (Renderer.cbSlicePlanes == nullptr &&
-        gpu::FAILED(CreateDefaultBuffer(kSlicePlanesBytes, gpu::BIND_CONSTANT_BUFFER, nullptr,
-                                        &Renderer.cbSlicePlanes)))
+    if (Renderer.cbChangeFrameVolume == nullptr)
         return false;
-    float block[kSlicePlanesBytes / sizeof(float)] = {};
+    float* block = Renderer.planeBlock;
+    std::fill_n(block, 20, 0.0f);
     for (int axis = 0; axis < 3; ++axis) {
         block[axis] = PlanePosition(axis);
         block[4 + axis] = PlaneDrawn(axis) ? 1.0f : 0.0f;
@@ -104,8 +103,9 @@ bool UploadPlaneConstants(int own) {
     const VolumeMode mode = DrawnVolumeMode();
     block[18] = mode == VolumeMode::Minimum ? 1.0f : 0.0f;
     block[19] = mode == VolumeMode::Composite ? 0.0f : 1.0f;
-    Renderer.context->UpdateSubresource(Renderer.cbSlicePlanes, 0, nullptr, block, 0, 0);
-    Renderer.context->PSSetConstantBuffers(5, 1, &Renderer.cbSlicePlanes);
+    Renderer.context->UpdateSubresource(Renderer.cbChangeFrameVolume, 0, nullptr, &Renderer.viewTransposed, 0,
+                                        0);
+    Renderer.context->PSSetConstantBuffers(2, 1, &Renderer.cbChangeFrameVolume);
     return true;
 }
 

@@ -22,11 +22,10 @@
 #include "render/volume_mode.h"
 
 // Constant-buffer sizes (bytes) and the slots the frames bind them to.
-inline constexpr uint32_t kChangeOnResizeBytes = 128;    // projection, ortho
-inline constexpr uint32_t kChangeFrameVolumeBytes = 80;  // viewTransposed, lightDirection
-inline constexpr uint32_t kChangeFrameUIBytes = 80;      // uiTranslation, background
-inline constexpr uint32_t kChangeOnVolumeBytes = 16;     // volumeConstants
-inline constexpr uint32_t kSlicePlanesBytes = 80;        // cbSlicePlanes (fx.fx)
+inline constexpr uint32_t kChangeOnResizeBytes = 128;     // projection, ortho
+inline constexpr uint32_t kChangeFrameVolumeBytes = 160;  // viewTransposed, lightDirection, planeBlock
+inline constexpr uint32_t kChangeFrameUIBytes = 80;       // uiTranslation, background
+inline constexpr uint32_t kChangeOnVolumeBytes = 16;      // volumeConstants
 // The planes' grey: the 12 bits as they are, black to white. They already
 // hold the scan's value window (the CT window -1024..3071 HU for a CT
 // scan, Values > ...), a volume file's values as stored.
@@ -90,7 +89,6 @@ struct RendererRecord {
     // Their shader (fx.fx), the block it and the composite slices read
     // (made with the first planes drawn), and their quads.
     gpu::PixelShader* psPlane = nullptr;
-    gpu::Buffer* cbSlicePlanes = nullptr;
     gpu::Buffer* planeVertexBuffer = nullptr;
     gpu::Buffer* planeIndexBuffer = nullptr;
     // The shown volume's grid, for the planes' places (SetSlicePlanes).
@@ -164,9 +162,11 @@ struct RendererRecord {
     d3dx::Matrix projection{};
     d3dx::Matrix ortho{};
     d3dx::Matrix view{};
-    // viewTransposed and lightDirection lie back to back: the 80-byte cbChangeFrameVolume block.
+    // viewTransposed, lightDirection and the planes' block lie back to back:
+    // the 160-byte cbChangeFrameVolume block.
     d3dx::Matrix viewTransposed{};
     d3dx::Vector4 lightDirection{};
+    float planeBlock[20]{};
     d3dx::Vector4 volumeConstants{};
     d3dx::Matrix uiTranslation{};
     // View > Background, opaque (alpha 1); uiTranslation and it lie back to
@@ -176,6 +176,7 @@ struct RendererRecord {
 static_assert(offsetof(RendererRecord, background) == offsetof(RendererRecord, uiTranslation) + 64);
 static_assert(offsetof(RendererRecord, ortho) == offsetof(RendererRecord, projection) + 64);
 static_assert(offsetof(RendererRecord, lightDirection) == offsetof(RendererRecord, viewTransposed) + 64);
+static_assert(offsetof(RendererRecord, planeBlock) == offsetof(RendererRecord, lightDirection) + 16);
 
 extern RendererRecord Renderer;
 
@@ -220,7 +221,7 @@ void DrawBoundaries();
 // before); with their outlines on, DrawPlaneOutlines draws each shown
 // plane's edges in its colour over the composed layer.
 void SetSlicePlanes(const SlicePlanes& planes, const uint32_t grid[3] = nullptr);
-// The planes' constant block (fx.fx's cbSlicePlanes) for the pixel stage,
+// The planes' part of cbChangeFrameVolume (fx.fx) for the pixel stage,
 // `own` the plane being drawn (3: the slices, and the extremes' lookup);
 // false without the block.
 bool UploadPlaneConstants(int own);

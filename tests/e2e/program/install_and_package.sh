@@ -41,13 +41,15 @@ echo "$info" | sed -n '/Package:/,$p'
 depends=$(echo "$info" | sed -n 's/^ Depends: //p')
 # Computed from the programs' libraries, and the two libepoxy opens by name.
 for library in libc6 libsdl2 libepoxy0 libinsighttoolkit5 libspirv-cross-c-shared0 libegl1 libgl1; do
-    echo "$depends" | grep -q "$library" || fail "Depends does not name $library: $depends"
+    grep -q "$library" <<<"$depends" || fail "Depends does not name $library: $depends"
 done
-echo "$info" | grep -q '^ Recommends: .*zenity' || fail "zenity is not recommended"
+grep -q '^ Recommends: .*zenity' <<<"$info" || fail "zenity is not recommended"
 contents=$(dpkg-deb -c "$deb")
 for f in usr/bin/tamlo usr/bin/tamlo-render usr/bin/tamlo-convert usr/share/tamlo/fx.fx \
     usr/share/tamlo/tam_ui.dds usr/share/tamlo/head256.vol usr/share/tamlo/presets/ct-bone.tf \
     usr/share/applications/tamlo.desktop usr/share/icons/hicolor/32x32/apps/tamlo.png; do
-    echo "$contents" | grep -q " \./$f\$" || fail "the package lacks /$f"
+    # From a here-string: grep -q stops reading at its match, and a pipe's
+    # writer would then fail the pipeline (pipefail) on a long listing.
+    grep -q " \./$f\$" <<<"$contents" || fail "the package lacks /$f"
 done
 echo "PASS: install tree, installed programs from /, and $(basename "$deb") with computed Depends"

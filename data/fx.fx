@@ -157,10 +157,14 @@ bool BehindPlane(float3 u, float3 towardsEye, int own)
     return hidden;
 }
 
+// Without a plane shown (the usual case) nothing is tested: one uniform
+// branch per fragment.
 void ClipBehindPlanes(VolumeVertexOut input)
 {
-    if (BehindPlane(input.texcoord, input.towardsEye, 3))
-        discard;
+    [branch] if (any(PlaneShown.xyz > 0.5f)) {
+        if (BehindPlane(input.texcoord, input.towardsEye, 3))
+            discard;
+    }
 }
 
 // A plane: its voxel layer's samples (the filter's weight across the layer

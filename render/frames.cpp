@@ -98,8 +98,8 @@ bool UploadPlaneConstants(int own) {
         block[12 + axis] = Renderer.cropBox.high[axis];
     }
     block[7] = static_cast<float>(own);
-    block[16] = kPlaneGreyLow;
-    block[17] = kPlaneGreyHigh;
+    block[16] = Renderer.planes.greyLow;
+    block[17] = Renderer.planes.greyHigh;
     const VolumeMode mode = DrawnVolumeMode();
     block[18] = mode == VolumeMode::Minimum ? 1.0f : 0.0f;
     block[19] = mode == VolumeMode::Composite ? 0.0f : 1.0f;
@@ -348,8 +348,8 @@ void DrawSoftwareLayer(const DragQuality& quality) {
             Renderer.planes.shown[axis] && index >= 0 && static_cast<uint32_t>(index) < dim;
         frame.planeAt[axis] = dim > 0 ? PlaneTexturePosition(index, dim) : 0.5f;
     }
-    frame.greyLow = kPlaneGreyLow;
-    frame.greyHigh = kPlaneGreyHigh;
+    frame.greyLow = Renderer.planes.greyLow;
+    frame.greyHigh = Renderer.planes.greyHigh;
     SoftwareVolume volume = Renderer.softwareVolume;
     volume.bricks = &Renderer.volumeBricks;
     volume.moreBricks = &Renderer.moreChannelBricks;

@@ -26,10 +26,6 @@ inline constexpr uint32_t kChangeOnResizeBytes = 128;     // projection, ortho
 inline constexpr uint32_t kChangeFrameVolumeBytes = 160;  // viewTransposed, lightDirection, planeBlock
 inline constexpr uint32_t kChangeFrameUIBytes = 80;       // uiTranslation, background
 inline constexpr uint32_t kChangeOnVolumeBytes = 16;      // volumeConstants
-// The planes' grey: the 12 bits as they are, black to white. They already
-// hold the scan's value window (the CT window -1024..3071 HU for a CT
-// scan, Values > ...), a volume file's values as stored.
-inline constexpr float kPlaneGreyLow = 0.0f, kPlaneGreyHigh = 4095.0f;
 
 struct RendererRecord {
     gpu::SwapChain* swapChain = nullptr;

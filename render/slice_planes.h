@@ -15,6 +15,10 @@ struct SlicePlanes {
     int32_t current = -1;
     // Slices > Show Boundaries: each shown plane outlined in its axis' colour.
     bool outlines = false;
+    // The planes' grey window in 12-bit values: low is black, high white.
+    // The 12 bits already hold the scan's value window (Values > ...), so
+    // the whole range is where a plane starts.
+    float greyLow = 0.0f, greyHigh = 4095.0f;
 };
 
 // "sagittal", "axial", "coronal".

@@ -298,7 +298,7 @@ void DrawSliceWindow(int clientTop) {
         return;
     }
     ImGui::SetNextWindowPos(ImVec2(kMargin, static_cast<float>(clientTop) + kMargin), ImGuiCond_Appearing);
-    ImGui::SetNextWindowSize(ImVec2(300.0f, 330.0f), ImGuiCond_Appearing);
+    ImGui::SetNextWindowSize(ImVec2(240.0f, 270.0f), ImGuiCond_Appearing);
     ImGui::SetNextWindowSizeConstraints(ImVec2(120.0f, 120.0f), ImVec2(4096.0f, 4096.0f));
     bool open = true;
     const std::string title = std::string("Slice: ") + PlaneName(axis) + " " +
@@ -332,7 +332,7 @@ void DrawSliceWindow(int clientTop) {
             SliceWindow.made = want;
             SliceWindow.stale = false;
         }
-        std::string readout = "Click to move the other planes here.";
+        std::string readout = "Click moves the other planes.";
         if (SliceWindow.texture != nullptr && want == SliceWindow.made) {
             // Centred across the window, under the title.
             const ImVec2 start = ImGui::GetCursorScreenPos();
@@ -350,12 +350,13 @@ void DrawSliceWindow(int clientTop) {
                     continue;
                 const float f = PlanePictureLine(axis, other, planes.index[other], samples.dims);
                 const ImU32 colour = ImGui::ColorConvertFloat4ToU32(
-                    ImVec4(kPlaneColours[other][0], kPlaneColours[other][1], kPlaneColours[other][2], 0.8f));
+                    ImVec4(kPlaneColours[other][0], kPlaneColours[other][1], kPlaneColours[other][2], 1.0f));
+                // On whole pixels (ImGui draws through their centres): one pixel wide, in its own colour.
                 if (other == picture.across) {
-                    const float x = at.x + f * width;
+                    const float x = std::floor(at.x + f * width);
                     lines->AddLine(ImVec2(x, at.y), ImVec2(x, end.y), colour, 1.0f);
                 } else {
-                    const float y = at.y + f * height;
+                    const float y = std::floor(at.y + f * height);
                     lines->AddLine(ImVec2(at.x, y), ImVec2(end.x, y), colour, 1.0f);
                 }
             }

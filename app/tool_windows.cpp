@@ -321,12 +321,7 @@ void DrawSliceWindow(int clientTop) {
         if (want.width > 0 && want.height > 0 && (SliceWindow.stale || !(want == SliceWindow.made))) {
             FillPlanePicture(samples, axis, want.index, want.low, want.high, want.width, want.height,
                              &SliceWindow.grey);
-            SliceWindow.rgba.resize(SliceWindow.grey.size() * 4);
-            for (size_t i = 0; i < SliceWindow.grey.size(); ++i) {
-                uint8_t* texel = &SliceWindow.rgba[i * 4];
-                texel[0] = texel[1] = texel[2] = SliceWindow.grey[i];
-                texel[3] = 255;
-            }
+            GreyToRgba(SliceWindow.grey, &SliceWindow.rgba);
             SliceWindow.texture = shell::SetOverlayImage(MainWindow, kSliceImageSlot, SliceWindow.rgba.data(),
                                                          want.width, want.height);
             SliceWindow.made = want;

@@ -65,25 +65,41 @@ void FillPlanePicture(const PlaneSamples& samples, int axis, int32_t index, floa
     const PlaneAxes a = PlanePictureAxes(axis);
     const std::vector<Tap> columns = Taps(width, samples.dims[a.across], false);
     const std::vector<Tap> rows = Taps(height, samples.dims[a.down], a.upward);
-    // Steps through the interleaved texels along each sample axis.
+    // The layer's 12-bit values first, in the picture's order: a plane across
+    // the grid's slower axes has its samples far apart in memory, and each is
+    // then read once rather than by every pixel it lies under.
     const uint64_t stride[3] = {samples.components, uint64_t{samples.components} * samples.dims[0],
                                 uint64_t{samples.components} * samples.dims[0] * samples.dims[1]};
+    const uint32_t across = samples.dims[a.across], down = samples.dims[a.down];
+    std::vector<float> plane(size_t{across} * down);
     const uint16_t* layer = samples.texels + samples.component + stride[axis] * static_cast<uint64_t>(index);
+    for (uint32_t d = 0; d < down; ++d)
+        for (uint32_t i = 0; i < across; ++i)
+            plane[size_t{d} * across + i] =
+                static_cast<float>(layer[stride[a.down] * d + stride[a.across] * i] >> 4);
     for (uint32_t r = 0; r < height; ++r) {
         const Tap& row = rows[r];
-        const uint16_t* top = layer + stride[a.down] * row.first;
-        const uint16_t* bottom = layer + stride[a.down] * row.second;
+        const float* top = plane.data() + size_t{row.first} * across;
+        const float* bottom = plane.data() + size_t{row.second} * across;
         uint8_t* out = grey->data() + size_t{r} * width;
         for (uint32_t c = 0; c < width; ++c) {
             const Tap& column = columns[c];
-            const uint64_t i0 = stride[a.across] * column.first, i1 = stride[a.across] * column.second;
-            const float upper = static_cast<float>(top[i0] >> 4) +
-                                column.weight * static_cast<float>((top[i1] >> 4) - (top[i0] >> 4));
-            const float lower = static_cast<float>(bottom[i0] >> 4) +
-                                column.weight * static_cast<float>((bottom[i1] >> 4) - (bottom[i0] >> 4));
+            const float upper = top[column.first] + column.weight * (top[column.second] - top[column.first]);
+            const float lower =
+                bottom[column.first] + column.weight * (bottom[column.second] - bottom[column.first]);
             const float value = upper + row.weight * (lower - upper);
             out[c] = static_cast<uint8_t>(std::lround(PlaneGrey(value, low, high) * 255.0f));
         }
+    }
+}
+
+void GreyToRgba(const std::vector<uint8_t>& grey, std::vector<uint8_t>* rgba) {
+    rgba->resize(grey.size() * 4);
+    uint8_t* texel = rgba->data();
+    for (const uint8_t g : grey) {
+        texel[0] = texel[1] = texel[2] = g;
+        texel[3] = 255;
+        texel += 4;
     }
 }
 

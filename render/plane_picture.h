@@ -51,6 +51,9 @@ void FitPlanePicture(int axis, const uint32_t dims[3], const float spacing[3], f
 void FillPlanePicture(const PlaneSamples& samples, int axis, int32_t index, float low, float high,
                       uint32_t width, uint32_t height, std::vector<uint8_t>* grey);
 
+// The grey picture as opaque RGBA8 texels, as the overlay takes pictures.
+void GreyToRgba(const std::vector<uint8_t>& grey, std::vector<uint8_t>* rgba);
+
 // The voxel under the picture point (fx, fy), fractions of its width and
 // height from its top left corner (clamped to the grid); the plane's own
 // axis is its layer.

@@ -3,7 +3,7 @@
 # sagittal and coronal planes shown, S opens the coronal one flat (its grey
 # samples and the sagittal plane's red line), and a click in it moves the
 # sagittal plane there: its line in the window and the plane face on in the
-# 3-D view beside it.
+# 3-D view beside it. The window follows Page Up and closes by its close box.
 # Usage: with_xvfb.sh slice_window.sh TAMLO_BINARY DATA_DIR OUTPUT_DIR
 set -euo pipefail
 binary=$1 data=$2 out=$3
@@ -12,7 +12,7 @@ rm -f "$out"/*.png
 [ -n "${DISPLAY:-}" ] || { echo "FAIL: run me under tests/e2e/with_xvfb.sh"; exit 1; }
 source "$(dirname "$0")/session_lib.sh"
 
-start_viewer 560 400
+start_viewer 480 360
 open_volume "$data/head256.vol" "the phantom"
 menu_key s x
 menu_key s z  # the coronal plane, shown last, is the one the window shows
@@ -54,5 +54,16 @@ echo "after the click the line lies at x $moved_line"
 moved=$(differ opened_window clicked "$view_part")
 echo "the click changed $moved pixels of the 3-D view"
 [ "$moved" -gt 200 ] || fail "the click did not move the sagittal plane in the 3-D view"
+
+# Page Up moves the coronal plane, and the window follows it; its close box
+# closes it.
+focus_viewer
+for _ in $(seq 8); do xdotool key Prior; sleep 0.1; done
+settle paged
+[ "$(differ clicked paged "$window_part")" -gt 500 ] || fail "the slice window did not follow Page Up"
+title_colour=$(pixel paged 100 $((bar + 19)))
+xdotool mousemove 238 $((bar + 19)) click 1
+settle closed
+[ "$(pixel closed 100 $((bar + 19)))" != "$title_colour" ] || fail "the close box left the slice window open"
 exit_through_menu
-echo "PASS: the slice window opened, and a click in it moved the other plane"
+echo "PASS: the slice window opened, a click in it moved the other plane, it followed Page Up and closed"

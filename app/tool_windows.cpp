@@ -327,7 +327,9 @@ void DrawSliceWindow(int clientTop) {
             SliceWindow.made = want;
             SliceWindow.stale = false;
         }
-        std::string readout = "Click moves the other planes.";
+        std::string readout = SliceWindow.texture == nullptr && want.width > 0 && want == SliceWindow.made
+                                  ? "The device gave no texture for the picture."
+                                  : "Click moves the other planes.";
         if (SliceWindow.texture != nullptr && want == SliceWindow.made) {
             // Centred across the window, under the title.
             const ImVec2 start = ImGui::GetCursorScreenPos();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "app/input_state.h"
@@ -114,12 +115,30 @@ extern InputHandlerTableRecord InputHandlerTable;
 // 0: idle mode, 1: volume mode; anything else changes nothing.
 void SetInputMode(int mode);
 // The steps after a load (also after a scan is mapped again): the histogram
-// at half the client width, the camera, the slices, volume mode.
-bool ShowLoadedVolume();
+// at half the client width, the camera, the slices, volume mode. With
+// `keepFunctions` (the same volume, finer) the channels keep the panel's
+// functions as they are.
+bool ShowLoadedVolume(bool keepFunctions = false);
 // File > Open after the dialog: loads the volume (CVolume::Load, with its
 // boxes), then ShowLoadedVolume. `values` chooses a scan's value window
-// (scan_import.h).
+// (scan_import.h). A multiscale store shows its coarsest level at once and
+// reads the finer one it chose meanwhile (StartFinerLevelRead).
 bool OpenVolumeFile(const char* path, const ValueChoice& values = {});
+
+// The finer level of a store shown at its coarsest (Volume.finerLevel), read
+// on a thread of its own while the coarse picture stays in use; the reader
+// itself runs in its child as every read does. Nothing when there is none.
+void StartFinerLevelRead(const ValueChoice& values);
+// Swaps the finer level in once it is read (camera, crop, planes, time point
+// and functions kept), or says why it could not be; true when the picture
+// changed. Called by the frame loop.
+bool FinishFinerLevelRead();
+// Stops a finer level's read and waits for its thread (another volume, the
+// window closing, Esc): the values the volume was opened with when one was
+// under way.
+std::optional<ValueChoice> EndFinerLevelRead();
+// "reading level 0: 40%" while a finer level is read, else empty.
+std::string FinerLevelReadText();
 shell::LRESULT WndProc(shell::HWND window, shell::UINT message, shell::WPARAM wParam, shell::LPARAM lParam);
 
 // The menu of resource 101, registered with the shell.

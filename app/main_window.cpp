@@ -184,6 +184,8 @@ int TamloMain(shell::HINSTANCE instance, int showCommand, const char* file) {
         FrameClock = static_cast<float>(now - previous) * secondsPerCount;
         previous = now;
         AdvanceTimeClock(FrameClock);
+        if (FinishFinerLevelRead())
+            messageSinceFrame = true;
         if (shell::PeekMessage(&msg, nullptr, 0, 0, shell::PM_REMOVE)) {
             shell::TranslateMessage(&msg);
             shell::DispatchMessage(&msg);

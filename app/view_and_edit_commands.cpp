@@ -83,6 +83,7 @@ std::string StatusLineText() {
         window += " " + Volume.valueUnit;
     join(line, window);
     join(line, Volume.levelText);
+    join(line, FinerLevelReadText());
     if (EditorTab.channelCount > 1)
         join(line, "channel " + std::to_string(EditorTab.editedChannel + 1) + "/" +
                        std::to_string(EditorTab.channelCount));
@@ -166,6 +167,10 @@ bool HandleViewAndEditKey(int key) {
     }
     if (key == 'S') {
         ShowSliceWindow();
+        return true;
+    }
+    if (key == shell::VK_ESCAPE && !FinerLevelReadText().empty()) {
+        EndFinerLevelRead();  // the coarse level stays
         return true;
     }
     return false;

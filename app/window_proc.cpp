@@ -196,6 +196,7 @@ void ChooseValueWindow(ValueWindow window) {
     if (Volume.voxels == nullptr || !Volume.isScan)
         return;
     CancelEditorDrag();
+    EndFinerLevelRead();  // the level shown is read again through the window
     // The series stays at the point it showed, now through the new window.
     const uint32_t point = Volume.shownTimePoint;
     if (Volume.Remap(ValueChoice{window}) && ShowLoadedVolume())
@@ -247,9 +248,21 @@ void ShowViewChecks() {
 }
 
 bool OpenVolumeFile(const char* path, const ValueChoice& values) {
-    const bool loaded = Volume.Load(path, values);
+    // The read of a finer level goes on if this volume cannot be opened.
+    const std::optional<ValueChoice> finer = EndFinerLevelRead();
+    ValueChoice first = values;
+    first.coarsestFirst = values.level < 0;
+    const bool loaded = Volume.Load(path, first);
     UpdateValueMenus();
-    return loaded && ShowLoadedVolume();
+    if (!loaded) {
+        if (finer)
+            StartFinerLevelRead(*finer);
+        return false;
+    }
+    if (!ShowLoadedVolume())
+        return false;
+    StartFinerLevelRead(values);
+    return true;
 }
 
 // The title names the volume shown (a folder's or a store's name without
@@ -272,13 +285,16 @@ void ShowTitle() {
     shell::SetWindowText(MainWindow, title.c_str());
 }
 
-bool ShowLoadedVolume() {
+bool ShowLoadedVolume(bool keepFunctions) {
     ShowTitle();
     // Each channel starts with its ramp; one channel keeps the panel's function.
     std::vector<uint32_t> colours;
     for (uint32_t c = 0; c < Volume.channels.size(); ++c)
         colours.push_back(ChannelColour(Volume.channels[c].colour, c));
-    EditorTab.SetChannels(colours);
+    if (!keepFunctions || EditorTab.channelCount != std::max<size_t>(colours.size(), 1))
+        EditorTab.SetChannels(colours);
+    else if (EditorTab.channelCount > 1)
+        Volume.ShowChannelValues(EditorTab.editedChannel);  // the panel's histogram stays its channel's
     // A new volume starts at its first point, paused; the Time window comes
     // with a series and goes with anything else.
     StopTimePlay();
@@ -413,6 +429,7 @@ shell::LRESULT WndProc(shell::HWND window, shell::UINT message, WPARAM wParam, L
 static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case shell::WM_DESTROY:
+            EndFinerLevelRead();
             CancelEditorDrag();
             ReleaseDevice();
             shell::PostQuitMessage(0);
@@ -442,6 +459,7 @@ static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPA
                     OpenVolumeLocation();
                     return 0;
                 case kCmdFileClose:
+                    EndFinerLevelRead();
                     CancelEditorDrag();
                     StopTimePlay();
                     HideTimeWindow();

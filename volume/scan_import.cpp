@@ -727,8 +727,14 @@ ScanOutcome ReadScanHere(const std::string& path, ScanVolume* volume, std::strin
         if (store) {
             recognised();
             const ZarrStore opened = OpenOmeZarrStore(path);
-            const size_t level = ChooseZarrLevel(opened, values, budget);
+            size_t level = ChooseZarrLevel(opened, values, budget);
+            const size_t coarsest = opened.levels.size() - 1;
+            const bool coarseFirst = values.coarsestFirst && values.level < 0 && level < coarsest;
+            if (coarseFirst)
+                level = coarsest;
             ReadOmeZarrLevel(opened, level, budget, values, progress, progressContext, &result);
+            if (coarseFirst)
+                result.finerLevel = static_cast<int32_t>(ChooseZarrLevel(opened, values, budget));
             outcome = ScanOutcome::Read;
         } else if (family == Family::None && IsRegularFile(path) && IsNifti2File(path)) {
             recognised();

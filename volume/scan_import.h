@@ -37,6 +37,10 @@ struct ValueChoice {
     // limit) and that fits the memory.
     int32_t level = -1;
     uint32_t maxEdge = 0;
+    // With no `level`: the coarsest level, the one that choice would take
+    // said in VolumeData::finerLevel (a first picture at once, the finer
+    // one read after it).
+    bool coarsestFirst = false;
 };
 
 // "ct", "auto", "full" or "LOW,HIGH" (LOW < HIGH, both finite); false for

@@ -117,6 +117,7 @@ std::string WriteResult(ScanOutcome outcome, const ScanVolume& volume, const std
     }
     for (bool flag : {volume.isCt, volume.isScan, volume.patientAxes})
         out.Value(static_cast<uint8_t>(flag));
+    out.Value(volume.finerLevel);
     for (const std::string* text :
          {&volume.timeUnit, &volume.format, &volume.sampleType, &volume.notice, &volume.storeLevels})
         out.Text(*text);
@@ -163,6 +164,7 @@ bool ReadResult(const std::string& bytes, ScanOutcome* outcome, ScanVolume* volu
     volume->isCt = flags[0] != 0;
     volume->isScan = flags[1] != 0;
     volume->patientAxes = flags[2] != 0;
+    in.Value(&volume->finerLevel);
     for (std::string* text :
          {&volume->timeUnit, &volume->format, &volume->sampleType, &volume->notice, &volume->storeLevels})
         in.Text(text);

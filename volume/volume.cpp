@@ -309,6 +309,7 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
 
     Unload();
     this->path = path;
+    finerLevel = volume.finerLevel;
     levelText.clear();
     if (!volume.storeLevels.empty() && volume.format.find("level ") != std::string::npos) {
         char size[48];
@@ -513,6 +514,7 @@ void CVolume::Unload() {
     timePointsKept.clear();
     timePointsKeptBytes = 0;
     levelText.clear();
+    finerLevel = -1;
     SetSoftwareVolume(nullptr, nullptr);
     SetSoftwareGradient(nullptr, nullptr);
     gradientCopy.clear();

@@ -119,6 +119,9 @@ class CVolume {
     // A multiscale store's level shown, "level 2 of 6, 2.0 \u00b5m"; empty for
     // anything else.
     std::string levelText;
+    // A store opened at its coarsest level first: the level to read next
+    // (VolumeData::finerLevel); -1 for none.
+    int32_t finerLevel = -1;
     // The channels shown (the volume's first kMaxShownChannels) as read, and
     // each one's value counts; the histogram, range and window above are
     // those of the one ShowChannelValues chose (channel 0 at install). The

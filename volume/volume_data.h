@@ -58,6 +58,9 @@ struct VolumeData {
     std::string sampleType;   // "int16", "float32" ...
     std::string notice;       // what the reader has to say about the read (slices left out), else empty
     std::string storeLevels;  // a multiscale store's levels, one a line; else empty
+    // The level the usual choice takes when the coarsest was read in its
+    // stead (ValueChoice::coarsestFirst); -1 for none.
+    int32_t finerLevel = -1;
     std::vector<VolumeNotice> notices;  // for the user, in the order they are shown
     // Set instead of `samples` by a reader asked to leave them for later
     // (scan_reader.h): writes the rows [firstRow, endRow) of the samples

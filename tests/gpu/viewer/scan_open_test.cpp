@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -16,6 +17,7 @@
 #include "render/renderer.h"
 #include "tests/gpu/viewer/viewer_harness.h"
 #include "tests/support/scan_writer.h"
+#include "ui/tab.h"
 #include "volume/volume.h"
 
 namespace viewer_test {
@@ -44,6 +46,7 @@ class ScanOpenTest : public ViewerTest {
         }};
         for (size_t i = 0; i < paths.size(); ++i) {
             steps.push_back([command = commands[i]] { Command(command); });
+            steps.push_back(FinerLevelRead());
             steps.push_back([] {});
             steps.push_back([&] {
                 frames.push_back(ReadFrame());
@@ -52,6 +55,17 @@ class ScanOpenTest : public ViewerTest {
         }
         Run(steps);
         return frames;
+    }
+    // Waits (a few seconds at most) until a store's finer level is swapped in.
+    std::function<void()> FinerLevelRead() {
+        return WaitFor(
+            [] {
+                if (FinerLevelReadText().empty())
+                    return true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                return false;
+            },
+            2000);
     }
     std::vector<std::string> titles_;  // the window's title after each open
 };
@@ -117,8 +131,9 @@ TEST_F(ScanOpenTest, ScansDrawLikeTheVolumeFileOfTheirSamples) {
 
 // An OME-Zarr store of the same samples, typed into File > Open Location...
 // (its axes are the program's): the same picture as the volume file.
-TEST_F(ScanOpenTest, AStoreDrawsLikeTheVolumeFileOfItsSamples) {
-    const std::string dir = ScratchDir();
+// A store of two levels of the shape (x, y, z: 14, 15, 13 and 7, 8, 7) and
+// the volume file of its finer level's samples; false without python3-zarr.
+bool WriteHeadStore(const std::string& dir) {
     std::vector<uint16_t> stored, samples;
     for (int p = 0; p < 13; ++p)
         for (int s = 0; s < 15; ++s)
@@ -143,7 +158,12 @@ TEST_F(ScanOpenTest, AStoreDrawsLikeTheVolumeFileOfItsSamples) {
         "               {'path': '1', 'coordinateTransformations': [{'type': 'scale', 'scale': [2, 2, "
         "2]}]}]}]\n";
     std::ofstream(dir + "/make.py") << script;
-    if (std::system(("/usr/bin/python3 " + dir + "/make.py " + dir + " 2>/dev/null").c_str()) != 0)
+    return std::system(("/usr/bin/python3 " + dir + "/make.py " + dir + " 2>/dev/null").c_str()) == 0;
+}
+
+TEST_F(ScanOpenTest, AStoreDrawsLikeTheVolumeFileOfItsSamples) {
+    const std::string dir = ScratchDir();
+    if (!WriteHeadStore(dir))
         GTEST_SKIP() << "/usr/bin/python3 with zarr is needed to write the store";
     std::vector<Frame> frames =
         OpenEach({dir + "/head.vol", dir + "/head.zarr"}, {kCmdFileOpen, kCmdFileOpenLocation});
@@ -153,6 +173,41 @@ TEST_F(ScanOpenTest, AStoreDrawsLikeTheVolumeFileOfItsSamples) {
     ASSERT_TRUE(boxes_.empty()) << boxes_[0].caption << ": " << boxes_[0].text;
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(Differences(frames[0], frames[1]), 0) << "the store draws as its volume file";
+}
+
+// A store opens at its coarsest level, shown at once, and its finer level
+// follows when read: the camera, the panel's function and a plane (at its
+// place in the box) stay as the user left them on the coarse one.
+TEST_F(ScanOpenTest, AStoreShowsItsCoarsestLevelFirstThenTheFinerKeepingTheView) {
+    const std::string dir = ScratchDir();
+    if (!WriteHeadStore(dir))
+        GTEST_SKIP() << "/usr/bin/python3 with zarr is needed to write the store";
+    int32_t coarseDimX = 0, coarsePlane = -1;
+    UI::PointList edited;
+    // In one step, before the frame loop can look in on the finer read.
+    Run({[] { Size(kWidth, kHeight); },
+         [&] {
+             ASSERT_TRUE(OpenVolumeFile((dir + "/head.zarr").c_str()));
+             coarseDimX = Volume.dimX;
+             WndProc(MainWindow, shell::WM_COMMAND, kCmdSlicesZAxis, 0);
+             coarsePlane = Renderer.planes.index[2];
+             OrbitCamera.yaw = 0.7f;
+             edited = EditorTab.Points();
+             edited[edited.size() / 2].alpha = 0.25f;
+             EditorTab.ReplacePoints(edited.data(), static_cast<uint32_t>(edited.size()));
+         },
+         FinerLevelRead(), [] {}});
+    ASSERT_TRUE(boxes_.empty()) << boxes_[0].caption << ": " << boxes_[0].text;
+    EXPECT_EQ(coarseDimX, 7) << "the coarsest level first";
+    EXPECT_EQ(Volume.dimX, 14) << "then the finer";
+    EXPECT_EQ(Volume.levelText.rfind("level 0 of 2", 0), 0u) << Volume.levelText;
+    EXPECT_EQ(OrbitCamera.yaw, 0.7f);
+    const UI::PointList kept = EditorTab.Points();
+    ASSERT_EQ(kept.size(), edited.size());
+    EXPECT_EQ(std::memcmp(kept.data(), edited.data(), kept.size() * sizeof(kept[0])), 0)
+        << "the panel's function kept";
+    EXPECT_EQ(coarsePlane, 3);
+    EXPECT_EQ(Renderer.planes.index[2], 6) << "the plane at the same place in the box";
 }
 
 // 1 x 1 x 2 mm slices: the box is twice as deep along the slices as that of

@@ -111,6 +111,18 @@ TEST_F(ZarrStoreTest, LevelsChannelsTimeAndShards) {
               std::string::npos);
     EXPECT_NE(Read(Path("zstd.zarr")).storeLevels.find("level 1: 5 x 3 x 3, 0.001 x 0.001 x 0.004 mm"),
               std::string::npos);
+    // The coarsest first, naming the level the choice would have read; none
+    // named where that is the coarsest, or a level was asked for.
+    ValueChoice first = Full();
+    first.coarsestFirst = true;
+    const ScanVolume coarse = Read(Path("zstd.zarr"), first);
+    EXPECT_EQ(coarse.dimX, 5u);
+    EXPECT_EQ(coarse.finerLevel, 0);
+    first.maxEdge = 2;
+    EXPECT_EQ(Read(Path("zstd.zarr"), first).finerLevel, -1);
+    first.maxEdge = 0;
+    first.level = 0;
+    EXPECT_EQ(Read(Path("zstd.zarr"), first).dimX, 9u);
 
     // t, c, z, y, x of float32; the chunk of t 1, c 1, z 2..3, y 2..3 left
     // out reads as the fill value NaN, shown at 0.

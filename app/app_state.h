@@ -5,12 +5,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "app/input_state.h"
 #include "app/time_playback.h"
 #include "platform/shell/shell.h"
 #include "render/client_area.h"
+#include "render/slice_planes.h"
 #include "slicing/camera.h"
 #include "slicing/orbit_view.h"
 #include "volume/scan_import.h"
@@ -178,6 +180,17 @@ void ToggleSlicePlaneOutlines();
 void MoveSlicePlane(int delta);
 void FitSlicePlanesToVolume();
 void ShowSliceChecks();
+// The plane drawn under client pixel (x, y) of the shown volume, as the
+// frame shows it; none without a volume, a device or a plane there.
+std::optional<PlaneHit> SlicePlaneAt(int32_t x, int32_t y);
+// Ctrl and the wheel over a plane: that plane becomes the one Page Up moves
+// and moves `notches` voxels; false (nothing changed) when no plane is there.
+bool MoveSlicePlaneAt(int32_t x, int32_t y, int notches);
+// Ctrl and a left drag on a plane: the planes' grey window follows the
+// cursor's offset from the press (DragGreyWindow); false when the press is
+// on no plane.
+bool StartGreyWindowDrag(int32_t x, int32_t y);
+void DragGreyWindowTo(int32_t x, int32_t y);
 // The moved plane's place for the status line; empty with none shown.
 std::string ShownPlaneText();
 // View > Crop...: the crop window over the client area, its sliders applied

@@ -249,6 +249,13 @@ VolumeMode ModeOfCommand(uint16_t command) {
 
 }  // namespace
 
+void WheelAt(int16_t delta, WPARAM keys, int32_t x, int32_t y) {
+    WheelX = x;
+    WheelY = y;
+    WheelKeys = keys;
+    InputHandlerTable.Wheel(delta);
+}
+
 void ShowViewChecks() {
     const shell::HMENU menu = shell::GetMenu(MainWindow);
     if (menu == nullptr)
@@ -633,10 +640,8 @@ static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPA
             // The wheel's position is the screen's, as on Win32.
             shell::POINT origin{0, 0};
             const bool placed = shell::ClientToScreen(window, &origin);
-            WheelX = placed ? MouseX(lParam) - origin.x : -1;
-            WheelY = placed ? MouseY(lParam) - origin.y : -1;
-            WheelKeys = shell::LOWORD(wParam);
-            InputHandlerTable.Wheel(shell::GET_WHEEL_DELTA_WPARAM(wParam));
+            WheelAt(shell::GET_WHEEL_DELTA_WPARAM(wParam), shell::LOWORD(wParam),
+                    placed ? MouseX(lParam) - origin.x : -1, placed ? MouseY(lParam) - origin.y : -1);
             return 0;
         }
         default:

@@ -68,8 +68,7 @@ TEST(SlicePlanes, TheGreyWindowAndTheCommandLinesList) {
 }
 
 // The picking rule against the geometry itself: a point of the box seen
-// along its line of sight from the eye, on the screen where the projection
-// puts it.
+// along its line of sight from the eye, at the pixel the projection puts it.
 struct Scene {
     PlaneCamera camera;
     uint32_t dims[3] = {10, 8, 6};
@@ -77,39 +76,34 @@ struct Scene {
         d3dx::Vector4 light;
         ComputeOrbitView(0.5f, 0.6f, 2.5f, &camera.view, &light);
         d3dx::MatrixPerspectiveFovLH(&camera.projection, 0.7855f, 400.0f / 300.0f, 0.01f, 1000.0f);
-        camera.width = 400;
-        camera.height = 300;
-        const float half[3] = {0.5f, 0.4f, 0.3f};
-        for (int j = 0; j < 3; ++j)
-            camera.halfExtents[j] = half[j];
+        camera.width = 400, camera.height = 300;
+        camera.halfExtents[0] = 0.5f, camera.halfExtents[1] = 0.4f, camera.halfExtents[2] = 0.3f;
     }
-    d3dx::Vector3 Object(const float u[3]) const {
+    std::optional<PlaneHit> PickAt(const SlicePlanes& planes, const float u[3]) const {
         const float* h = camera.halfExtents;
-        return {(2 * u[0] - 1) * h[0], (2 * u[1] - 1) * h[1], (2 * u[2] - 1) * h[2]};
-    }
-    // The client pixel whose centre lies nearest the texture position u.
-    void Pixel(const float u[3], int32_t* x, int32_t* y) const {
-        const d3dx::Vector3 o = Object(u);
+        const d3dx::Vector3 o{(2 * u[0] - 1) * h[0], (2 * u[1] - 1) * h[1], (2 * u[2] - 1) * h[2]};
         d3dx::Vector4 v, clip;
         d3dx::Vec3Transform(&v, &o, &camera.view);
         const d3dx::Vector3 view{v.x, v.y, v.z};
         d3dx::Vec3Transform(&clip, &view, &camera.projection);
-        *x = static_cast<int32_t>(std::floor((clip.x / clip.w + 1) * 0.5f * camera.width));
-        *y = static_cast<int32_t>(std::floor((1 - clip.y / clip.w) * 0.5f * camera.height));
+        const float x = (clip.x / clip.w + 1) * 0.5f * camera.width,
+                    y = (1 - clip.y / clip.w) * 0.5f * camera.height;
+        return PlaneUnderCursor(camera, planes, dims, static_cast<int32_t>(x), static_cast<int32_t>(y));
     }
-    // The eye in texture positions: the view's translation taken back
-    // through its rotation.
+    // The eye in texture positions: the view's translation back through its rotation.
     void Eye(float u[3]) const {
         const d3dx::Matrix& m = camera.view;
-        for (int j = 0; j < 3; ++j) {
-            const float o = -(m.m[3][0] * m.m[j][0] + m.m[3][1] * m.m[j][1] + m.m[3][2] * m.m[j][2]);
-            u[j] = (o / camera.halfExtents[j] + 1) * 0.5f;
-        }
+        for (int j = 0; j < 3; ++j)
+            u[j] = (-(m.m[3][0] * m.m[j][0] + m.m[3][1] * m.m[j][1] + m.m[3][2] * m.m[j][2]) /
+                        camera.halfExtents[j] +
+                    1) *
+                   0.5f;
     }
 };
 
-TEST(PlaneUnderCursor, PicksThePointOfEachPlaneWhereTheScreenShowsIt) {
+TEST(PlaneUnderCursor, PicksTheVoxelOfEachPlaneWhereTheScreenShowsIt) {
     const Scene scene;
+    const float centre[3] = {0.5f, 0.5f, 0.5f};
     for (int axis = 0; axis < 3; ++axis) {
         SlicePlanes planes;
         planes.shown[axis] = true;
@@ -120,34 +114,24 @@ TEST(PlaneUnderCursor, PicksThePointOfEachPlaneWhereTheScreenShowsIt) {
             u[axis] = PlaneTexturePosition(3, scene.dims[axis]);
             u[a] = (static_cast<float>(va) + 0.5f) / static_cast<float>(scene.dims[a]);
             u[b] = (static_cast<float>(vb) + 0.5f) / static_cast<float>(scene.dims[b]);
-            int32_t x, y;
-            scene.Pixel(u, &x, &y);
-            const std::optional<PlaneHit> hit = PlaneUnderCursor(scene.camera, planes, scene.dims, x, y);
-            ASSERT_TRUE(hit) << "axis " << axis << " at pixel " << x << "," << y;
-            EXPECT_EQ(hit->axis, axis);
-            EXPECT_EQ(hit->voxel[axis], 3);
-            EXPECT_EQ(hit->voxel[a], va) << "axis " << axis;
-            EXPECT_EQ(hit->voxel[b], vb) << "axis " << axis;
+            const std::optional<PlaneHit> hit = scene.PickAt(planes, u);
+            ASSERT_TRUE(hit) << "axis " << axis;
+            EXPECT_TRUE(hit->axis == axis && hit->voxel[axis] == 3 && hit->voxel[a] == va &&
+                        hit->voxel[b] == vb)
+                << "axis " << axis << ": " << hit->axis << " " << hit->voxel[a] << "," << hit->voxel[b];
             for (int k = 0; k < 3; ++k)
                 EXPECT_NEAR(hit->position[k], u[k], 0.02f);
         }
-        planes.shown[axis] = false;
-        float centre[3] = {0.5f, 0.5f, 0.5f};
-        int32_t x, y;
-        scene.Pixel(centre, &x, &y);
-        EXPECT_FALSE(PlaneUnderCursor(scene.camera, planes, scene.dims, x, y))
-            << "a hidden plane is not there";
-        planes.shown[axis] = true;
         planes.index[axis] = static_cast<int32_t>(scene.dims[axis]);
-        EXPECT_FALSE(PlaneUnderCursor(scene.camera, planes, scene.dims, x, y)) << "nor one past the grid";
+        EXPECT_FALSE(scene.PickAt(planes, centre)) << "a plane past the grid is not there";
+        planes.index[axis] = 3;
+        planes.shown[axis] = false;
+        EXPECT_FALSE(scene.PickAt(planes, centre)) << "nor a hidden one";
     }
     SlicePlanes all;
-    for (int axis = 0; axis < 3; ++axis) {
-        all.shown[axis] = true;
-        all.index[axis] = 2;
-    }
+    for (int axis = 0; axis < 3; ++axis)
+        all.shown[axis] = true, all.index[axis] = 2;
     EXPECT_FALSE(PlaneUnderCursor(scene.camera, all, scene.dims, 0, 0)) << "the corner shows no box";
-    EXPECT_FALSE(PlaneUnderCursor(scene.camera, all, scene.dims, -1, 5000));
     PlaneCamera noProjection = scene.camera;
     noProjection.projection = d3dx::Matrix{};
     EXPECT_FALSE(PlaneUnderCursor(noProjection, all, scene.dims, 200, 150)) << "no projection yet: no plane";
@@ -157,100 +141,67 @@ TEST(PlaneUnderCursor, TheNearestPlaneInsideTheCropIsPicked) {
     Scene scene;
     SlicePlanes planes;
     planes.shown[0] = planes.shown[2] = true;
-    planes.index[0] = 6;
-    planes.index[2] = 3;
+    planes.index[0] = 6, planes.index[2] = 3;
     const float atX = PlaneTexturePosition(6, scene.dims[0]), atZ = PlaneTexturePosition(3, scene.dims[2]);
     float eye[3];
     scene.Eye(eye);
-    // Points of the x plane; the line from the eye to each meets the z
-    // plane at q, in front of the point or behind it.
+    // Points p of the x plane; the line from the eye to each meets the z
+    // plane at q, in front of p or behind it.
     int inFront = 0, behind = 0;
-    for (float v = 0.1f; v < 0.95f; v += 0.2f) {
+    for (float v = 0.1f; v < 0.95f; v += 0.2f)
         for (float w = 0.1f; w < 0.95f; w += 0.2f) {
             const float p[3] = {atX, v, w};
             const float t = (atZ - eye[2]) / (p[2] - eye[2]);
-            float q[3];
-            for (int k = 0; k < 3; ++k)
-                q[k] = eye[k] + t * (p[k] - eye[k]);
-            q[2] = atZ;
+            const float q[3] = {eye[0] + t * (atX - eye[0]), eye[1] + t * (v - eye[1]), atZ};
             const bool qInBox = q[0] > 0.05f && q[0] < 0.95f && q[1] > 0.05f && q[1] < 0.95f;
-            const bool qNearer = t > 0 && t < 1;
-            // Clear of the layers' edges, where a pixel's rounding decides.
-            if (std::fabs(t - 1) < 0.05f || std::fabs(w - atZ) < 0.1f ||
-                (!qInBox && (q[0] > 0 && q[0] < 1 && q[1] > 0 && q[1] < 1)))
+            // Clear of the planes' edges, where a pixel's rounding decides.
+            if (std::fabs(w - atZ) < 0.1f || (!qInBox && q[0] > 0 && q[0] < 1 && q[1] > 0 && q[1] < 1))
                 continue;
-            int32_t x, y;
-            scene.Pixel(p, &x, &y);
-            const std::optional<PlaneHit> hit = PlaneUnderCursor(scene.camera, planes, scene.dims, x, y);
+            const std::optional<PlaneHit> hit = scene.PickAt(planes, p);
             ASSERT_TRUE(hit);
-            const int expected = qInBox && qNearer ? 2 : 0;
-            EXPECT_EQ(hit->axis, expected) << "x plane point " << v << "," << w;
-            if (expected == 2) {
-                ++inFront;
-                EXPECT_EQ(hit->voxel[2], 3);
-                EXPECT_NEAR(hit->position[0], q[0], 0.02f);
-                EXPECT_NEAR(hit->position[1], q[1], 0.02f);
-                // Cropped away, the z plane's part there shows the x plane behind.
-                PlaneCamera cropped = scene.camera;
-                cropped.cropLow[0] = std::min(q[0] + 0.04f, atX - 0.01f);
-                if (q[0] + 0.04f < atX) {
-                    const std::optional<PlaneHit> behindCrop =
-                        PlaneUnderCursor(cropped, planes, scene.dims, x, y);
-                    ASSERT_TRUE(behindCrop);
-                    EXPECT_EQ(behindCrop->axis, 0) << "a plane's part outside the crop hides nothing";
-                }
-            } else {
-                ++behind;
-                EXPECT_EQ(hit->voxel[0], 6);
-            }
+            const bool zInFront = qInBox && t > 0 && t < 1;
+            EXPECT_EQ(hit->axis, zInFront ? 2 : 0) << "x plane point " << v << "," << w;
+            (zInFront ? inFront : behind)++;
+            if (!zInFront || q[0] + 0.04f >= atX)
+                continue;
+            EXPECT_NEAR(hit->position[0], q[0], 0.02f);
+            EXPECT_NEAR(hit->position[1], q[1], 0.02f);
+            Scene croppedScene = scene;
+            croppedScene.camera.cropLow[0] = q[0] + 0.04f;
+            const std::optional<PlaneHit> past = croppedScene.PickAt(planes, p);
+            EXPECT_TRUE(past && past->axis == 0) << "the z plane's part outside the crop hides nothing";
         }
-    }
-    EXPECT_GT(inFront, 0) << "the view shows the z plane in front of the x plane somewhere";
-    EXPECT_GT(behind, 0) << "and the x plane in front of the z plane somewhere";
-    // A plane's layer outside the crop is not drawn at all.
+    EXPECT_TRUE(inFront > 0 && behind > 0) << "the view shows each plane in front of the other somewhere";
     scene.camera.cropHigh[0] = atX - 0.05f;
     const float p[3] = {atX, 0.5f, 0.9f};
-    int32_t x, y;
-    scene.Pixel(p, &x, &y);
-    const std::optional<PlaneHit> hit = PlaneUnderCursor(scene.camera, planes, scene.dims, x, y);
-    EXPECT_TRUE(!hit || hit->axis == 2);
+    const std::optional<PlaneHit> hit = scene.PickAt(planes, p);
+    EXPECT_TRUE(!hit || hit->axis != 0) << "a plane whose layer the crop leaves out is never picked";
 }
 
 TEST(GreyWindow, ADragWidensNarrowsAndMovesItNeverToNothing) {
     float low = 0, high = 0;
     DragGreyWindow(1000.0f, 2000.0f, 0, 0, &low, &high);
-    EXPECT_FLOAT_EQ(low, 1000.0f) << "no offset: the window it started from";
-    EXPECT_FLOAT_EQ(high, 2000.0f);
+    EXPECT_TRUE(low == 1000.0f && high == 2000.0f) << "no offset: the window it started from";
     DragGreyWindow(1000.0f, 2000.0f, 10, 0, &low, &high);
-    EXPECT_GT(high - low, 1000.0f) << "to the right: wider";
-    EXPECT_FLOAT_EQ((low + high) * 0.5f, 1500.0f) << "at the same level";
+    EXPECT_TRUE(high - low > 1000.0f && low + high == 3000.0f) << "to the right: wider, at the same level";
     DragGreyWindow(1000.0f, 2000.0f, 0, 10, &low, &high);
-    EXPECT_FLOAT_EQ(high - low, 1000.0f);
-    EXPECT_GT(low, 1000.0f) << "down: a higher level";
-    for (const auto& [dx, dy] : {std::pair{-100000, 0},
-                                 {-100000, -100000},
-                                 {-100000, 100000},
-                                 {100000, 100000},
-                                 {100000, -100000}}) {
-        DragGreyWindow(1000.0f, 2000.0f, dx, dy, &low, &high);
-        EXPECT_GE(high - low, kGreyMinWidth) << dx << "," << dy;
-        EXPECT_LE(high - low, kGreyMaxWidth);
-        EXPECT_GE((low + high) * 0.5f, 0.0f);
-        EXPECT_LE((low + high) * 0.5f, kGreyMaxLevel);
-        // The narrowest window still tells a value below it from one above.
-        EXPECT_LT(PlaneGrey(low - 0.01f, low, high), PlaneGrey(high + 0.01f, low, high));
+    EXPECT_TRUE(high - low == 1000.0f && low > 1000.0f) << "down: a higher level";
+    for (const int dx : {-100000, 100000})
+        for (const int dy : {-100000, 0, 100000}) {
+            DragGreyWindow(1000.0f, 2000.0f, dx, dy, &low, &high);
+            EXPECT_TRUE(high - low >= kGreyMinWidth && high - low <= kGreyMaxWidth) << dx << "," << dy;
+            EXPECT_TRUE(low + high >= 0.0f && (low + high) * 0.5f <= kGreyMaxLevel) << dx << "," << dy;
+            // The narrowest window still tells a value below it from one above.
+            EXPECT_LT(PlaneGrey(low - 0.01f, low, high), PlaneGrey(high + 0.01f, low, high));
+        }
+    for (const auto& [a, b] : {std::pair{5.0f, 5.0f}, {NAN, 10.0f}, {9.0f, 2.0f}}) {
+        low = a, high = b;
+        FitGreyWindow(&low, &high);
+        EXPECT_TRUE(low == 0.0f && high == 4095.0f) << "no window: the whole range, not " << a << ".." << b;
     }
-    low = 5.0f, high = 5.0f;
-    FitGreyWindow(&low, &high);
-    EXPECT_FLOAT_EQ(low, 0.0f) << "an empty window becomes the whole range";
-    EXPECT_FLOAT_EQ(high, 4095.0f);
-    low = NAN;
-    FitGreyWindow(&low, &high);
-    EXPECT_FLOAT_EQ(low, 0.0f);
     low = 300.0f, high = 900.0f;
     FitGreyWindow(&low, &high);
-    EXPECT_FLOAT_EQ(low, 300.0f) << "a window that is one stays";
-    EXPECT_FLOAT_EQ(high, 900.0f);
+    EXPECT_TRUE(low == 300.0f && high == 900.0f) << "a window that is one stays";
 }
 
 }  // namespace

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # The slice planes on the CPU's volume pass: the phantom at 1280 x 1024, at
-# the start camera (distance 4) and close up (1.6). A still frame with the
-# three planes through the middle and their outlines against one without
-# (tamlo-render's median of FRAMES full redraws, and their ratio), and a
-# plane moved by one Ctrl+wheel notch as the viewer's window answers it (the
-# median time to the first frame that shows it, and to the whole picture).
+# the start camera (distance 4) and close up (1.6). A still frame (the
+# median of FRAMES full redraws, its time and its CPU time, all the
+# program's threads) with the three planes and their outlines against one
+# without, and the ratios: the planes through the middle (they hide what lies
+# behind them) and on the grid's first layers (they hide little, and every
+# ray still tests them). Then a plane moved by one Ctrl+wheel notch as the
+# viewer's window answers it: the median time to the first frame that shows
+# it, and to the whole picture.
 #   bench/planes.sh [BUILD [FRAMES]]
 set -euo pipefail
 build=${1:-build}
@@ -12,20 +15,33 @@ frames=${2:-5}
 data="$build/data"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-planes=(--slices x=128,y=128,z=128 --slice-outlines)
 render() {
     "$build/tools/render/tamlo-render" "$data/head256.vol" --data "$data" --volume-pass cpu "$@" \
         -o "$work/f.png" 2>/dev/null
 }
-still() { render "$@" --frames "$frames" | sed -n 's/.*frames at .*: median \([0-9.]*\) ms.*/\1/p'; }
 median() { sort -n | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2] + v[NR/2+1]) / 2}'; }
-printf "%-9s %12s %12s %7s %14s %14s\n" distance "no planes" "planes" ratio "notch: first" "whole picture"
+# "WALL CPU": the medians of the timed frames.
+still() {
+    local out
+    out=$(render "$@" --frames "$frames")
+    echo "$(sed -n 's/^frame [0-9]*: \([0-9.]*\) ms.*/\1/p' <<<"$out" | median)" \
+        "$(sed -n 's/^frame [0-9]*: .*(CPU \([0-9.]*\) ms).*/\1/p' <<<"$out" | median)"
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+printf "%-9s %-7s %18s %18s %11s %14s %14s\n" distance planes "none (wall, CPU)" "planes (wall, CPU)" \
+    "ratios" "notch: first" "whole picture"
 for distance in 4 1.6; do
-    none=$(still --distance "$distance")
-    with=$(still --distance "$distance" "${planes[@]}")
-    out=$(render --distance "$distance" "${planes[@]}" --frames "$frames" --timing plane-wheel)
-    first=$(sed -n 's/^frame [0-9]*: \([0-9.]*\) ms.*/\1/p' <<<"$out" | median)
-    whole=$(sed -n 's/.*whole picture \([0-9.]*\) ms after the notch/\1/p' <<<"$out" | median)
-    ratio=$(awk -v a="$with" -v b="$none" 'BEGIN {printf "%.3f", a / b}')
-    printf "%-9s %9s ms %9s ms %7s %11s ms %11s ms\n" "$distance" "$none" "$with" "$ratio" "$first" "$whole"
+    read -r none noneCpu <<<"$(still --distance "$distance")"
+    for at in middle first; do
+        layers=x=128,y=128,z=128
+        [ "$at" = first ] && layers=x=0,y=0,z=0
+        planes=(--slices "$layers" --slice-outlines)
+        read -r with withCpu <<<"$(still --distance "$distance" "${planes[@]}")"
+        out=$(render --distance "$distance" "${planes[@]}" --frames "$frames" --timing plane-wheel)
+        first=$(sed -n 's/^frame [0-9]*: \([0-9.]*\) ms.*/\1/p' <<<"$out" | median)
+        whole=$(sed -n 's/.*whole picture \([0-9.]*\) ms after the notch/\1/p' <<<"$out" | median)
+        printf "%-9s %-7s %8s %6s ms %8s %6s ms %5s %5s %11s ms %11s ms\n" "$distance" "$at" "$none" \
+            "$noneCpu" "$with" "$withCpu" "$(ratio "$with" "$none")" "$(ratio "$withCpu" "$noneCpu")" \
+            "$first" "$whole"
+    done
 done

@@ -190,10 +190,10 @@ bool MoveSlicePlaneAt(int32_t x, int32_t y, int notches);
 // cursor's offset from the press (DragGreyWindow); false when the press is
 // on no plane.
 bool StartGreyWindowDrag(int32_t x, int32_t y);
+void DragGreyWindowTo(int32_t x, int32_t y);
 // The wheel turned at client pixel (x, y) (-1: not known) with `keys` held
 // (MK_CONTROL...): what WM_MOUSEWHEEL does once it knows the place.
 void WheelAt(int16_t delta, shell::WPARAM keys, int32_t x, int32_t y);
-void DragGreyWindowTo(int32_t x, int32_t y);
 // The moved plane's place for the status line; empty with none shown.
 std::string ShownPlaneText();
 // View > Crop...: the crop window over the client area, its sliders applied

@@ -4,8 +4,8 @@
 # median of FRAMES full redraws, its time and its CPU time, all the
 # program's threads) with the three planes and their outlines against one
 # without, and the ratios: the planes through the middle (they hide what lies
-# behind them) and on the grid's first layers (they hide little, and every
-# ray still tests them). Then a plane moved by one Ctrl+wheel notch as the
+# behind them) and as the walls behind the volume at the start camera
+# (x=0, y=0, z=255: they hide nothing of it, and every ray still meets them). Then a plane moved by one Ctrl+wheel notch as the
 # viewer's window answers it: the median time to the first frame that shows
 # it, and to the whole picture.
 #   bench/planes.sh [BUILD [FRAMES]]
@@ -32,9 +32,9 @@ printf "%-9s %-7s %18s %18s %11s %14s %14s\n" distance planes "none (wall, CPU)"
     "ratios" "notch: first" "whole picture"
 for distance in 4 1.6; do
     read -r none noneCpu <<<"$(still --distance "$distance")"
-    for at in middle first; do
+    for at in middle behind; do
         layers=x=128,y=128,z=128
-        [ "$at" = first ] && layers=x=0,y=0,z=0
+        [ "$at" = behind ] && layers=x=0,y=0,z=255
         planes=(--slices "$layers" --slice-outlines)
         read -r with withCpu <<<"$(still --distance "$distance" "${planes[@]}")"
         out=$(render --distance "$distance" "${planes[@]}" --frames "$frames" --timing plane-wheel)

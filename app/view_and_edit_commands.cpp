@@ -229,8 +229,9 @@ void FitSlicePlanesToVolume() {
     SlicePlanes planes = Renderer.planes;
     ClampPlanes(planes, dims);
     // The 12 bits hold each volume's own value window: a grey window set on
-    // one volume means the same part of the next one's.
-    FitGreyWindow(&planes.greyLow, &planes.greyHigh);
+    // one volume means the same part of the next one's, unless none of the
+    // new one's values would tell from another there.
+    FitGreyWindow(&planes.greyLow, &planes.greyHigh, Volume.valueCounts.data(), Volume.valueCounts.size());
     SetSlicePlanes(planes, dims);
 }
 

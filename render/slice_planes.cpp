@@ -154,13 +154,21 @@ void DragGreyWindow(float low, float high, int32_t dx, int32_t dy, float* newLow
                   (low + high) * 0.5f + static_cast<float>(dy) * kGreyPerPixel, newLow, newHigh);
 }
 
-void FitGreyWindow(float* low, float* high) {
-    if (!std::isfinite(*low) || !std::isfinite(*high) || !(*high > *low)) {
+void FitGreyWindow(float* low, float* high, const uint32_t* counts, size_t values) {
+    bool fits = std::isfinite(*low) && std::isfinite(*high) && *high > *low;
+    if (fits)
+        SetGreyWindow(*high - *low, (*low + *high) * 0.5f, low, high);
+    size_t first = 0, last = values;
+    while (counts != nullptr && first < values && counts[first] == 0)
+        ++first;
+    while (counts != nullptr && last > first && counts[last - 1] == 0)
+        --last;
+    if (fits && last > first)
+        fits = static_cast<float>(last - 1) > *low && static_cast<float>(first) < *high;
+    if (!fits) {
         *low = 0.0f;
         *high = 4095.0f;
-        return;
     }
-    SetGreyWindow(*high - *low, (*low + *high) * 0.5f, low, high);
 }
 
 std::string ParsePlaneList(const std::string& text, SlicePlanes* planes) {

@@ -4,6 +4,7 @@
 // y plane axial and the z plane coronal. Plain data; the passes draw them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -84,8 +85,11 @@ inline constexpr float kGreyPerPixel = 8.0f;
 // lower one; within the bounds.
 void DragGreyWindow(float low, float high, int32_t dx, int32_t dy, float* newLow, float* newHigh);
 // A window kept within the bounds; one that is no window at all (not finite,
-// or reversed) becomes the whole range.
-void FitGreyWindow(float* low, float* high);
+// or reversed), or one that would show a volume whose 12-bit values have
+// these counts (`values` of them, from 0; none: unknown) in one grey (all of
+// them at or below its low, or all at or above its high), becomes the whole
+// range.
+void FitGreyWindow(float* low, float* high, const uint32_t* counts = nullptr, size_t values = 0);
 
 // tamlo-render --slices "x=N,y=N,z=N" (any of them, each once), N a layer
 // from 0: the planes to show (onto `planes`, indices unchecked against a

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "slicing/orbit_view.h"
 
@@ -202,6 +203,14 @@ TEST(GreyWindow, ADragWidensNarrowsAndMovesItNeverToNothing) {
     low = 300.0f, high = 900.0f;
     FitGreyWindow(&low, &high);
     EXPECT_TRUE(low == 300.0f && high == 900.0f) << "a window that is one stays";
+    // A new volume's values: kept where some fall inside it, else reset.
+    std::vector<uint32_t> counts(4096, 0);
+    counts[100] = counts[2000] = 7;
+    FitGreyWindow(&low, &high, counts.data(), counts.size());
+    EXPECT_TRUE(low == 300.0f && high == 900.0f) << "values on both sides of it still differ";
+    counts[100] = 0;
+    FitGreyWindow(&low, &high, counts.data(), counts.size());
+    EXPECT_TRUE(low == 0.0f && high == 4095.0f) << "every value above it: one white";
 }
 
 }  // namespace

@@ -8,10 +8,14 @@
 # (x=0, y=0, z=255: they hide nothing of it, and every ray still meets them). Then a plane moved by one Ctrl+wheel notch as the
 # viewer's window answers it: the median time to the first frame that shows
 # it, and to the whole picture.
-#   bench/planes.sh [BUILD [FRAMES]]
+#   bench/planes.sh [BUILD [FRAMES [ROUNDS]]]
+# The two stills are drawn by turns, ROUNDS times (3 unless given), each
+# figure the median of its rounds: a shared machine's load then weighs on
+# both alike.
 set -euo pipefail
 build=${1:-build}
 frames=${2:-5}
+rounds=${3:-3}
 data="$build/data"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -31,12 +35,17 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 printf "%-9s %-7s %18s %18s %11s %14s %14s\n" distance planes "none (wall, CPU)" "planes (wall, CPU)" \
     "ratios" "notch: first" "whole picture"
 for distance in 4 1.6; do
-    read -r none noneCpu <<<"$(still --distance "$distance")"
     for at in middle behind; do
         layers=x=128,y=128,z=128
         [ "$at" = behind ] && layers=x=0,y=0,z=255
         planes=(--slices "$layers" --slice-outlines)
-        read -r with withCpu <<<"$(still --distance "$distance" "${planes[@]}")"
+        : >"$work/none" && : >"$work/with"
+        for _ in $(seq "$rounds"); do
+            still --distance "$distance" >>"$work/none"
+            still --distance "$distance" "${planes[@]}" >>"$work/with"
+        done
+        none=$(cut -d' ' -f1 "$work/none" | median) noneCpu=$(cut -d' ' -f2 "$work/none" | median)
+        with=$(cut -d' ' -f1 "$work/with" | median) withCpu=$(cut -d' ' -f2 "$work/with" | median)
         out=$(render --distance "$distance" "${planes[@]}" --frames "$frames" --timing plane-wheel)
         first=$(sed -n 's/^frame [0-9]*: \([0-9.]*\) ms.*/\1/p' <<<"$out" | median)
         whole=$(sed -n 's/.*whole picture \([0-9.]*\) ms after the notch/\1/p' <<<"$out" | median)

@@ -58,6 +58,9 @@ settle darker
 darker=$(differ moved darker "$volume_part")
 echo "Ctrl+drag down on the plane changed $darker pixels"
 [ "$darker" -gt 500 ] || fail "Ctrl+drag on the plane did not change its grey"
+middle="80x80+$((width / 2 - 40))+$((bar + (client_height - 40) / 2 - 40))"
+grey() { convert "$out/$1.png" -crop "$middle" +repage -colorspace gray -format '%[fx:int(1000*mean)]' info:; }
+[ "$(grey darker)" -lt "$(grey moved)" ] || fail "Ctrl+drag down did not darken the plane"
 
 [ "$(red_pixels moved)" -lt 10 ] || fail "a red outline before Slices > Show Boundaries"
 menu_key s s

@@ -815,8 +815,8 @@ void PrepareTimedFrame(Options::Timing timing) {
                     if (hit && hit->axis == Renderer.planes.current)
                         atX = x, atY = y;
                 }
-            if (atX < 0)
-                std::printf("no plane in the picture: the notch zooms\n");
+            if (atX < 0 && notch == 0)
+                std::printf("no plane in the picture: the notches zoom\n");
             const bool forward = notch++ % 2 == 0;
             CoarseFramesFirst = true;
             EndContinuousInput();

@@ -80,6 +80,8 @@ inline constexpr uint16_t kCmdViewFit = 40430;
 inline constexpr uint16_t kCmdViewStatus = 40431;
 inline constexpr uint16_t kCmdViewBackgroundFirst = 40432;
 inline constexpr uint16_t kCmdViewBackgroundLast = 40435;
+// Sent by the slice window: the other planes to the voxel clicked.
+inline constexpr uint16_t kCmdSliceWindowApply = 40440;
 
 // Accepts any slot's arguments and does nothing (false for the slots that
 // answer whether the event was taken).
@@ -165,9 +167,9 @@ void SavePicture();
 void UpdateEditMenu();
 // The keys: Ctrl+Z undo, Ctrl+Shift+Z and Ctrl+Y redo, Ctrl+Shift+S save the
 // picture, Ctrl+1 to Ctrl+4 the channel the panel edits, 1 to 6 the standard
-// views (front, back, left, right, top, bottom), Home the start camera, Page
-// Up and Page Down the plane last shown a voxel on or back. False
-// for any other key.
+// views (front, back, left, right, top, bottom), Home the start camera, F
+// the fit, Page Up and Page Down the plane last shown a voxel on or back, S
+// the slice window. False for any other key.
 bool HandleViewAndEditKey(int key);
 // The Slices menu: X-Axis, Y-Axis and ZAxis show or hide the sagittal,
 // axial and coronal plane (at the grid's middle voxel at first), Clear hides
@@ -211,6 +213,16 @@ void SaveTurntable(int pictures);
 // and which one the panel edits; nothing for a volume of one channel.
 void ShowChannelsWindow();
 bool ChannelsWindowOpen();
+// The slice window (key S): the plane last shown, flat, at the window's
+// resolution through the planes' grey window; it follows that plane and
+// closes by itself when no plane is shown or no volume. A click or drag in
+// it sends kCmdSliceWindowApply: the other two planes take the voxel's
+// layers (MovePlanesToVoxel), shown or not. RefreshSliceWindow: the
+// volume's samples changed (another volume, time point).
+void ShowSliceWindow();
+void RefreshSliceWindow();
+const uint32_t* SliceWindowPoint();
+void MovePlanesToVoxel(const uint32_t voxel[3]);
 // The overlay goes once every tool window is closed.
 void CloseToolWindows();
 

@@ -45,6 +45,7 @@ void ShowTime(uint32_t t) {
                 .c_str(),
             "Time", shell::MB_OK);
     }
+    RefreshSliceWindow();
 }
 
 void ToggleTimePlay() {

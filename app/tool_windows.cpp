@@ -1,20 +1,24 @@
 // Small Dear ImGui windows over the client area: View > Crop... (a range
 // slider for each axis of the box and a Reset button; the box is outlined
 // while a slider moves), View > Channels... (a line a channel), File >
-// Save Turntable... (how many pictures) and View > Time... (a series'
-// point, its play, rate and loop).
+// Save Turntable... (how many pictures), View > Time... (a series'
+// point, its play, rate and loop) and the slice window (the current plane
+// laid flat, key S).
 // They draw with the menu bar (the shell's overlay); what they change is
 // applied by the window procedure, between frames, so nothing is rebuilt or
 // drawn on the device while the bar is being drawn.
 #include <imgui.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 #include "app/app_state.h"
+#include "render/plane_picture.h"
 #include "render/renderer.h"
 #include "slicing/slice_geometry.h"
 #include "ui/tab.h"
+#include "ui/value_readout.h"
 #include "volume/volume.h"
 
 namespace {
@@ -40,6 +44,35 @@ struct ChannelsWindowRecord {
     bool open = false;
 };
 ChannelsWindowRecord ChannelsWindow;
+
+// The current plane flat. Its picture is made on the CPU at the size shown
+// and kept as the overlay's texture; it is made again only when what it
+// shows changes (the plane, its layer, the grey window, the size, the volume).
+struct SliceWindowRecord {
+    bool open = false;
+    bool stale = true;  // another volume or time point: the samples changed
+    struct Made {
+        int axis = -1;
+        int32_t index = -1;
+        float low = 0, high = 0;
+        uint32_t width = 0, height = 0;
+        const uint16_t* texels = nullptr;
+        uint32_t component = 0;
+        bool operator==(const Made&) const = default;
+    } made;
+    std::vector<uint8_t> grey, rgba;
+    void* texture = nullptr;
+    // The voxel clicked, whose layers the other planes take at
+    // kCmdSliceWindowApply.
+    uint32_t pending[3] = {0, 0, 0};
+};
+SliceWindowRecord SliceWindow;
+constexpr int kSliceImageSlot = 1;
+
+bool AnyToolWindowOpen() {
+    return CropWindow.open || TurntableWindow.open || TimeWindow.open || ChannelsWindow.open ||
+           SliceWindow.open;
+}
 
 constexpr float kWindowWidth = 320.0f, kWindowHeight = 132.0f, kMargin = 10.0f;
 
@@ -228,6 +261,128 @@ void DrawChannelsWindow(int clientTop) {
     ChannelsWindow.open = open;
 }
 
+// The samples the planes show: the shown time point's, of the channel the
+// panel edits where there are several (its value window is the one known).
+PlaneSamples ShownPlaneSamples() {
+    PlaneSamples samples;
+    samples.dims[0] = static_cast<uint32_t>(std::max(Volume.dimX, 0));
+    samples.dims[1] = static_cast<uint32_t>(std::max(Volume.dimY, 0));
+    samples.dims[2] = static_cast<uint32_t>(std::max(Volume.dimZ, 0));
+    if (Volume.voxels == nullptr)
+        return samples;
+    samples.components = std::max(Volume.texelComponents, 1u);
+    if (samples.components > 1) {
+        samples.texels = Volume.voxels.get();
+        samples.component = std::min(EditorTab.editedChannel, Volume.ShownChannels() - 1);
+    } else {
+        samples.texels = Volume.Texels(0, std::min(Volume.shownTimePoint, Volume.timePoints - 1));
+    }
+    return samples;
+}
+
+void CloseSliceWindow() {
+    SliceWindow.open = false;
+    SliceWindow.texture = shell::SetOverlayImage(MainWindow, kSliceImageSlot, nullptr, 0, 0);
+    SliceWindow.made = {};
+    SliceWindow.grey = {};
+    SliceWindow.rgba = {};
+}
+
+void DrawSliceWindow(int clientTop) {
+    const SlicePlanes& planes = Renderer.planes;
+    const int axis = planes.current;
+    const PlaneSamples samples = ShownPlaneSamples();
+    if (samples.texels == nullptr || axis < 0 || axis > 2 || !planes.shown[axis] || planes.index[axis] < 0 ||
+        static_cast<uint32_t>(planes.index[axis]) >= samples.dims[axis]) {
+        CloseSliceWindow();
+        return;
+    }
+    ImGui::SetNextWindowPos(ImVec2(kMargin, static_cast<float>(clientTop) + kMargin), ImGuiCond_Appearing);
+    ImGui::SetNextWindowSize(ImVec2(240.0f, 270.0f), ImGuiCond_Appearing);
+    ImGui::SetNextWindowSizeConstraints(ImVec2(120.0f, 120.0f), ImVec2(4096.0f, 4096.0f));
+    bool open = true;
+    const std::string title = std::string("Slice: ") + PlaneName(axis) + " " +
+                              std::to_string(planes.index[axis] + 1) + " / " +
+                              std::to_string(samples.dims[axis]) + "###Slice";
+    if (ImGui::Begin(title.c_str(), &open, ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoSavedSettings)) {
+        const float line = ImGui::GetTextLineHeightWithSpacing();
+        const ImVec2 region = ImGui::GetContentRegionAvail();
+        const float spacing[3] = {Volume.spacingX, Volume.spacingY, Volume.spacingZ};
+        float width = 0, height = 0;
+        FitPlanePicture(axis, samples.dims, spacing, region.x, region.y - line, &width, &height);
+        SliceWindowRecord::Made want{axis,
+                                     planes.index[axis],
+                                     planes.greyLow,
+                                     planes.greyHigh,
+                                     static_cast<uint32_t>(width),
+                                     static_cast<uint32_t>(height),
+                                     samples.texels,
+                                     samples.component};
+        if (want.width > 0 && want.height > 0 && (SliceWindow.stale || !(want == SliceWindow.made))) {
+            FillPlanePicture(samples, axis, want.index, want.low, want.high, want.width, want.height,
+                             &SliceWindow.grey);
+            GreyToRgba(SliceWindow.grey, &SliceWindow.rgba);
+            SliceWindow.texture = shell::SetOverlayImage(MainWindow, kSliceImageSlot, SliceWindow.rgba.data(),
+                                                         want.width, want.height);
+            SliceWindow.made = want;
+            SliceWindow.stale = false;
+        }
+        std::string readout = SliceWindow.texture == nullptr && want.width > 0 && want == SliceWindow.made
+                                  ? "The device gave no texture for the picture."
+                                  : "Click moves the other planes.";
+        if (SliceWindow.texture != nullptr && want == SliceWindow.made) {
+            // Centred across the window, under the title.
+            const ImVec2 start = ImGui::GetCursorScreenPos();
+            const ImVec2 at(start.x + std::floor((region.x - width) * 0.5f), start.y);
+            const ImVec2 end(at.x + width, at.y + height);
+            ImGui::SetCursorScreenPos(at);
+            ImGui::Image(SliceWindow.texture, ImVec2(width, height));
+            ImGui::SetCursorScreenPos(at);
+            ImGui::InvisibleButton("##plane", ImVec2(width, height));
+            const bool held = ImGui::IsItemActive();
+            const PlaneAxes picture = PlanePictureAxes(axis);
+            ImDrawList* lines = ImGui::GetWindowDrawList();
+            for (int other : {picture.across, picture.down}) {
+                if (!planes.shown[other])
+                    continue;
+                const float f = PlanePictureLine(axis, other, planes.index[other], samples.dims);
+                const ImU32 colour = ImGui::ColorConvertFloat4ToU32(
+                    ImVec4(kPlaneColours[other][0], kPlaneColours[other][1], kPlaneColours[other][2], 1.0f));
+                // On whole pixels (ImGui draws through their centres): one pixel wide, in its own colour.
+                if (other == picture.across) {
+                    const float x = std::floor(at.x + f * width);
+                    lines->AddLine(ImVec2(x, at.y), ImVec2(x, end.y), colour, 1.0f);
+                } else {
+                    const float y = std::floor(at.y + f * height);
+                    lines->AddLine(ImVec2(at.x, y), ImVec2(end.x, y), colour, 1.0f);
+                }
+            }
+            if (held || ImGui::IsItemHovered()) {
+                const ImVec2 mouse = ImGui::GetIO().MousePos;
+                uint32_t voxel[3];
+                PlanePictureVoxel(axis, planes.index[axis], samples.dims, (mouse.x - at.x) / width,
+                                  (mouse.y - at.y) / height, voxel);
+                const UI::ValueScale scale{Volume.isScan, Volume.windowLow, Volume.windowHigh,
+                                           Volume.valueUnit};
+                readout = "x " + std::to_string(voxel[0]) + ", y " + std::to_string(voxel[1]) + ", z " +
+                          std::to_string(voxel[2]) + ": " +
+                          UI::ValueText(samples.Value(voxel[0], voxel[1], voxel[2]) / 4095.0f, scale);
+                const bool moved = voxel[picture.across] != SliceWindow.pending[picture.across] ||
+                                   voxel[picture.down] != SliceWindow.pending[picture.down];
+                if (held && (ImGui::IsItemActivated() || moved)) {
+                    std::copy(voxel, voxel + 3, SliceWindow.pending);
+                    shell::PostMessage(MainWindow, shell::WM_COMMAND, kCmdSliceWindowApply, 0);
+                }
+            }
+            ImGui::SetCursorScreenPos(ImVec2(start.x, end.y + 2.0f));
+        }
+        ImGui::TextUnformatted(readout.c_str());
+    }
+    ImGui::End();
+    if (!open)
+        CloseSliceWindow();
+}
+
 void DrawToolWindows(int clientTop) {
     if (CropWindow.open)
         DrawCropWindow(clientTop);
@@ -237,8 +392,10 @@ void DrawToolWindows(int clientTop) {
         DrawTimeWindow(clientTop);
     if (ChannelsWindow.open)
         DrawChannelsWindow(clientTop);
+    if (SliceWindow.open)
+        DrawSliceWindow(clientTop);
     // Not from here: this very function would be replaced while it runs.
-    if (!CropWindow.open && !TurntableWindow.open && !TimeWindow.open && !ChannelsWindow.open)
+    if (!AnyToolWindowOpen())
         shell::PostMessage(MainWindow, shell::WM_COMMAND, kCmdToolWindowsClose, 0);
 }
 
@@ -293,7 +450,24 @@ bool ChannelsWindowOpen() {
     return ChannelsWindow.open;
 }
 
+void ShowSliceWindow() {
+    const int axis = Renderer.planes.current;
+    if (Volume.voxels == nullptr || axis < 0 || axis > 2 || !Renderer.planes.shown[axis])
+        return;
+    SliceWindow.open = true;
+    SliceWindow.stale = true;
+    shell::SetWindowOverlay(MainWindow, &DrawToolWindows);
+}
+
+void RefreshSliceWindow() {
+    SliceWindow.stale = true;
+}
+
+const uint32_t* SliceWindowPoint() {
+    return SliceWindow.pending;
+}
+
 void CloseToolWindows() {
-    if (!CropWindow.open && !TurntableWindow.open && !TimeWindow.open && !ChannelsWindow.open)
+    if (!AnyToolWindowOpen())
         shell::SetWindowOverlay(MainWindow, {});
 }

@@ -164,6 +164,10 @@ bool HandleViewAndEditKey(int key) {
         MoveSlicePlane(key == shell::VK_PRIOR ? 1 : -1);
         return true;
     }
+    if (key == 'S') {
+        ShowSliceWindow();
+        return true;
+    }
     return false;
 }
 
@@ -223,6 +227,27 @@ void MoveSlicePlane(int delta) {
         ShowPlanes(planes);
 }
 
+void MovePlanesToVoxel(const uint32_t voxel[3]) {
+    uint32_t dims[3];
+    VolumeDims(dims);
+    SlicePlanes planes = Renderer.planes;
+    if (Volume.voxels == nullptr || planes.current < 0 || planes.current > 2)
+        return;
+    bool moved = false;
+    for (int axis = 0; axis < 3; ++axis) {
+        if (axis == planes.current || dims[axis] == 0)
+            continue;
+        const int32_t layer = static_cast<int32_t>(std::min(voxel[axis], dims[axis] - 1));
+        moved = moved || planes.index[axis] != layer;
+        planes.index[axis] = layer;
+    }
+    if (!moved)
+        return;
+    // A drag in the slice window keeps coming: drawn as a drag until it rests.
+    NoteContinuousInput();
+    ShowPlanes(planes);
+}
+
 void FitSlicePlanesToVolume() {
     uint32_t dims[3];
     VolumeDims(dims);
@@ -233,6 +258,7 @@ void FitSlicePlanesToVolume() {
     // new one's values would tell from another there.
     FitGreyWindow(&planes.greyLow, &planes.greyHigh, Volume.valueCounts.data(), Volume.valueCounts.size());
     SetSlicePlanes(planes, dims);
+    RefreshSliceWindow();
 }
 
 std::optional<PlaneHit> SlicePlaneAt(int32_t x, int32_t y) {

@@ -542,6 +542,9 @@ static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPA
                 case kCmdCropApply:
                     ApplyCropWindow();
                     return 0;
+                case kCmdSliceWindowApply:
+                    MovePlanesToVoxel(SliceWindowPoint());
+                    return 0;
                 case kCmdViewChannels:
                     ShowChannelsWindow();
                     return 0;

@@ -20,6 +20,9 @@ cbuffer cbChangeFrameVolume : register(b2)
     // low, high (12-bit values); for the extremes the layer's starting
     // density and 1 (0 for the composite).
     float4 GreyWindow;
+    // With several channels (PlaneChannelColour[0].w 1) each channel's grey
+    // on a plane takes its colour, black where the channel is hidden.
+    float4 PlaneChannelColour[4];
 };
 
 cbuffer cbChangeFrameUI : register(b3)
@@ -173,8 +176,15 @@ float4 PS_Plane(VolumeVertexOut input) : SV_TARGET
 {
     if (BehindPlane(input.texcoord, input.towardsEye, (int)PlaneShown.w))
         discard;
-    float value = VolumeTexture.Sample(VolumeSampler, input.texcoord).r * (65535.0f / 16.0f);
-    float grey = saturate((value - GreyWindow.x) / max(GreyWindow.y - GreyWindow.x, 1e-6f));
+    float4 values = VolumeTexture.Sample(VolumeSampler, input.texcoord) * (65535.0f / 16.0f);
+    float4 greys = saturate((values - GreyWindow.x) / max(GreyWindow.y - GreyWindow.x, 1e-6f));
+    float grey = greys.r;
+    if (PlaneChannelColour[0].w > 0.5f) {
+        // Several channels: composite only (the extremes' layer has no room).
+        float3 mixed = greys.r * PlaneChannelColour[0].rgb + greys.g * PlaneChannelColour[1].rgb +
+                       greys.b * PlaneChannelColour[2].rgb + greys.a * PlaneChannelColour[3].rgb;
+        return float4(saturate(mixed), 1.0f);
+    }
     // The extremes' layer keeps the density in red and coverage in alpha,
     // which the plane leaves at their starting values; its grey goes in
     // green and the mark of a plane in blue, where the slices write the

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <iterator>
 #include <vector>
 
 #include "render/renderer.h"
@@ -90,7 +91,7 @@ bool UploadPlaneConstants(int own) {
     if (Renderer.cbChangeFrameVolume == nullptr)
         return false;
     float* block = Renderer.planeBlock;
-    std::fill_n(block, 20, 0.0f);
+    std::fill_n(block, std::size(Renderer.planeBlock), 0.0f);
     for (int axis = 0; axis < 3; ++axis) {
         block[axis] = PlanePosition(axis);
         block[4 + axis] = PlaneDrawn(axis) ? 1.0f : 0.0f;
@@ -103,6 +104,9 @@ bool UploadPlaneConstants(int own) {
     const VolumeMode mode = DrawnVolumeMode();
     block[18] = mode == VolumeMode::Minimum ? 1.0f : 0.0f;
     block[19] = mode == VolumeMode::Composite ? 0.0f : 1.0f;
+    for (int c = 0; c < 4; ++c)
+        std::copy_n(Renderer.planeChannelColours[c], 3, block + 20 + 4 * c);
+    block[23] = Renderer.lookupChannels > 1 ? 1.0f : 0.0f;
     Renderer.context->UpdateSubresource(Renderer.cbChangeFrameVolume, 0, nullptr, &Renderer.viewTransposed, 0,
                                         0);
     Renderer.context->PSSetConstantBuffers(2, 1, &Renderer.cbChangeFrameVolume);
@@ -350,6 +354,8 @@ void DrawSoftwareLayer(const DragQuality& quality) {
     }
     frame.greyLow = Renderer.planes.greyLow;
     frame.greyHigh = Renderer.planes.greyHigh;
+    for (int c = 0; c < 4; ++c)
+        std::copy_n(Renderer.planeChannelColours[c], 3, frame.planeChannelColour[c]);
     SoftwareVolume volume = Renderer.softwareVolume;
     volume.bricks = &Renderer.volumeBricks;
     volume.moreBricks = &Renderer.moreChannelBricks;
@@ -479,6 +485,13 @@ void SetSlicePlanes(const SlicePlanes& planes, const uint32_t grid[3]) {
     Renderer.planes = planes;
     for (int axis = 0; grid != nullptr && axis < 3; ++axis)
         Renderer.planeGrid[axis] = grid[axis];
+}
+
+void SetPlaneChannelColours(const float (*rgb)[3], uint32_t count) {
+    InvalidateVolumeLayer();
+    for (uint32_t c = 0; c < 4; ++c)
+        for (int k = 0; k < 3; ++k)
+            Renderer.planeChannelColours[c][k] = c < count ? std::clamp(rgb[c][k], 0.0f, 1.0f) : 0.0f;
 }
 
 Background CurrentBackground() {

@@ -23,7 +23,7 @@
 
 // Constant-buffer sizes (bytes) and the slots the frames bind them to.
 inline constexpr uint32_t kChangeOnResizeBytes = 128;     // projection, ortho
-inline constexpr uint32_t kChangeFrameVolumeBytes = 160;  // viewTransposed, lightDirection, planeBlock
+inline constexpr uint32_t kChangeFrameVolumeBytes = 224;  // viewTransposed, lightDirection, planeBlock
 inline constexpr uint32_t kChangeFrameUIBytes = 80;       // uiTranslation, background
 inline constexpr uint32_t kChangeOnVolumeBytes = 16;      // volumeConstants
 
@@ -159,10 +159,13 @@ struct RendererRecord {
     d3dx::Matrix ortho{};
     d3dx::Matrix view{};
     // viewTransposed, lightDirection and the planes' block lie back to back:
-    // the 160-byte cbChangeFrameVolume block.
+    // the 224-byte cbChangeFrameVolume block.
     d3dx::Matrix viewTransposed{};
     d3dx::Vector4 lightDirection{};
-    float planeBlock[20]{};
+    float planeBlock[36]{};
+    // With several channels a plane shows each visible one's grey in its
+    // colour, added (hidden ones are black here).
+    float planeChannelColours[4][3]{};
     d3dx::Vector4 volumeConstants{};
     d3dx::Matrix uiTranslation{};
     // View > Background, opaque (alpha 1); uiTranslation and it lie back to

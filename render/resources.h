@@ -78,6 +78,9 @@ void SetClearSpaceLookups(std::vector<LookupOpacity> lookups);
 // 1 for the one-channel 1D lookup, 2 to 4 for a 2D lookup of a row each,
 // drawn with the channels' shaders (and by the slices, not the CPU's pass).
 void SetLookupChannels(uint32_t channels);
+// With several channels, the colour each one's grey takes on a slice plane
+// (0 to 1; black for a hidden channel), `count` of them; the rest black.
+void SetPlaneChannelColours(const float (*rgb)[3], uint32_t count);
 // The crop the slices are cut to (per axis the fractions of the box kept):
 // the clear space grows by what lies outside it. Draws the layer again.
 void SetClearSpaceCrop(const float low[3], const float high[3]);

@@ -206,9 +206,9 @@ struct Lane {
     float extreme;
     float extremes[kMaxChannels];
     bool covered;
-    float skipUntil;  // inside a clear brick until this depth
-    bool onPlane;     // the ray meets a plane: its grey lies behind the composite
-    float planeGrey;
+    float skipUntil;       // inside a clear brick until this depth
+    bool onPlane;          // the ray meets a plane: its colour lies behind the composite
+    float planeColour[3];  // grey, or the channels' greys in their colours
 
     void Clear() {
         c[0] = c[1] = c[2] = a = extreme = 0.0f;
@@ -377,7 +377,7 @@ void SetUpRays(const Pass& pass, const float low[3], const float high[3], uint32
 
 // The nearest plane the lane's ray meets inside the crop and between the
 // projection's planes: its depth (INFINITY for none) and grey.
-float NearestPlane(const Pass& pass, const Lane& lane, float* grey) {
+float NearestPlane(const Pass& pass, const Lane& lane, float colour[3]) {
     const SoftwareFrame& f = *pass.frame;
     float nearest = INFINITY;
     int axis = -1;
@@ -400,13 +400,27 @@ float NearestPlane(const Pass& pass, const Lane& lane, float* grey) {
         for (int k = 0; k < 3; ++k)
             u[k] = k == axis ? f.planeAt[axis] : lane.ray.u0[k] + nearest * lane.ray.du[k];
         // At the layer's centre the filter's weight along the axis is 0:
-        // the layer's samples, bilinear within it (channel 0 of several).
+        // the layer's samples, bilinear within it.
         Grid layer = pass.grid;
         layer.clearBrick = nullptr;
-        float value = 0.0f;
         int32_t brick[3];
-        Trilinear(layer, u, &value, brick);
-        *grey = PlaneGrey(value / 16.0f, f.greyLow, f.greyHigh);
+        if (pass.channels == 1) {
+            float value = 0.0f;
+            Trilinear(layer, u, &value, brick);
+            colour[0] = colour[1] = colour[2] = PlaneGrey(value / 16.0f, f.greyLow, f.greyHigh);
+        } else {
+            colour[0] = colour[1] = colour[2] = 0.0f;
+            for (uint32_t c = 0; c < pass.channels; ++c) {
+                float value = 0.0f;
+                Trilinear(layer, u, &value, brick);
+                const float grey = PlaneGrey(value / 16.0f, f.greyLow, f.greyHigh);
+                for (int k = 0; k < 3; ++k)
+                    colour[k] += grey * f.planeChannelColour[c][k];
+                ++layer.texels;  // the next channel of the texel
+            }
+            for (int k = 0; k < 3; ++k)
+                colour[k] = std::min(colour[k], 1.0f);
+        }
     }
     return nearest;
 }
@@ -527,7 +541,7 @@ void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
             continue;
         float planeZ = INFINITY;
         if ((composite || pass.channels == 1) && anyPlane && f.sliceCount > 0) {
-            planeZ = NearestPlane(pass, lane, &lane.planeGrey);
+            planeZ = NearestPlane(pass, lane, lane.planeColour);
             lane.onPlane = planeZ < INFINITY;
         }
         if (!(nearZ[l] <= farZ[l]))
@@ -630,7 +644,7 @@ void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
         if (composite && lane.onPlane) {
             // The plane is drawn first, opaque; the slices in front blend over it.
             for (int c = 0; c < 3; ++c)
-                o[c] = Unorm16(lane.c[c] + lane.t * lane.planeGrey);
+                o[c] = Unorm16(lane.c[c] + lane.t * lane.planeColour[c]);
             o[3] = Unorm16(lane.a + lane.t);
         } else if (composite) {
             for (int c = 0; c < 3; ++c)
@@ -650,7 +664,7 @@ void MarchPacket(const Pass& pass, uint32_t x0, uint32_t y0) {
             const uint16_t start = maximum ? 0 : 65535;
             o[0] =
                 lane.covered ? static_cast<uint16_t>(std::clamp(lane.extreme, 0.0f, 65535.0f) + 0.5f) : start;
-            o[1] = lane.onPlane ? Unorm16(lane.planeGrey) : start;
+            o[1] = lane.onPlane ? Unorm16(lane.planeColour[0]) : start;
             o[2] = lane.onPlane ? static_cast<uint16_t>(65535 - start) : start;
             o[3] = lane.covered ? 65535 : 0;
         }

@@ -80,6 +80,9 @@ struct SoftwareFrame {
     bool planeShown[3] = {false, false, false};
     float planeAt[3] = {0.5f, 0.5f, 0.5f};
     float greyLow = 0.0f, greyHigh = 4095.0f;
+    // With several channels (composite) a plane adds each channel's grey in
+    // its colour here (black: hidden).
+    float planeChannelColour[4][3] = {};
 };
 
 // Where a composite ray stops: the light still to come from behind is then

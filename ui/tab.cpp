@@ -107,6 +107,7 @@ bool CTab::GenerateTransfer() {
     if (channelCount > 1)
         return GenerateChannelTransfer();
     SetLookupChannels(1);
+    SetPlaneChannelColours(nullptr, 0);
     float texels[kTransferTexels * 4];
     WalkTransferFunction(points.get(), pointCount, texels);
     SetClearSpaceLookup(MeasureLookup(texels, kTransferTexels));
@@ -137,6 +138,15 @@ bool CTab::GenerateChannelTransfer() {
     SetClearSpaceLookups(std::move(lookups));
     SetLookupTexels(texels.data(), kTransferTexels * channelCount);
     SetLookupChannels(channelCount);
+    // A plane shows each visible channel's grey in that channel's colour.
+    float planeColours[4][3] = {};
+    for (uint32_t c = 0; c < channelCount && c < 4; ++c) {
+        const bool visible = c < channelVisible.size() && channelVisible[c];
+        const uint32_t rgb = c < channelColours.size() ? channelColours[c] : 0xffffffu;
+        for (int k = 0; k < 3 && visible; ++k)
+            planeColours[c][k] = static_cast<float>(rgb >> (16 - 8 * k) & 0xffu) / 255.0f;
+    }
+    SetPlaneChannelColours(planeColours, std::min<uint32_t>(channelCount, 4));
 
     gpu::Texture2DDesc desc;
     desc.Width = kTransferTexels;

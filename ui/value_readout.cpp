@@ -13,7 +13,7 @@ double ValueAtPosition(float position, const ValueScale& scale) {
     return scale.windowLow + twelveBit / 4095.0 * (scale.windowHigh - scale.windowLow);
 }
 
-std::string ValueReadoutText(float position, const ValueScale& scale, float opacity) {
+std::string ValueText(float position, const ValueScale& scale) {
     const double value = ValueAtPosition(position, scale);
     // One step of the 12 bits in the window's units sets the digits worth showing.
     const double step = scale.isScan ? std::fabs(scale.windowHigh - scale.windowLow) / 4095.0 : 1.0;
@@ -24,13 +24,13 @@ std::string ValueReadoutText(float position, const ValueScale& scale, float opac
         const int decimals = std::clamp(static_cast<int>(std::ceil(-std::log10(step))), 1, 9);
         std::snprintf(number, sizeof(number), "%.*f", decimals, value);
     }
-    char text[128];
-    if (scale.unit.empty())
-        std::snprintf(text, sizeof(text), "value %s, opacity %.2f", number, static_cast<double>(opacity));
-    else
-        std::snprintf(text, sizeof(text), "%s %s, opacity %.2f", number, scale.unit.c_str(),
-                      static_cast<double>(opacity));
-    return text;
+    return scale.unit.empty() ? std::string("value ") + number : std::string(number) + " " + scale.unit;
+}
+
+std::string ValueReadoutText(float position, const ValueScale& scale, float opacity) {
+    char text[32];
+    std::snprintf(text, sizeof(text), ", opacity %.2f", static_cast<double>(opacity));
+    return ValueText(position, scale) + text;
 }
 
 float OpacityAt(const ControlPoint* points, uint32_t count, float position) {

@@ -22,6 +22,8 @@ struct ValueScale {
 // top of the window.
 double ValueAtPosition(float position, const ValueScale& scale);
 
+// "350 HU"; "value 1234" when the unit is unknown.
+std::string ValueText(float position, const ValueScale& scale);
 // "350 HU, opacity 0.30"; "value 1234, opacity 0.30" when the unit is
 // unknown (a volume file's 12-bit value is a whole number; a scan's value
 // keeps the digits its window needs).

@@ -298,6 +298,12 @@ bool EndPaint(HWND window, const PAINTSTRUCT* paint);
 // started keeps its input. An empty function removes the content. Nothing
 // without a menu bar.
 void SetWindowOverlay(HWND window, std::function<void(int clientTop)> draw);
+// An RGBA8 picture (rows top first) for the overlay's own windows to show
+// (ImGui::Image): made or replaced under `slot` in the window's GL context,
+// kept until replaced, dropped (rgba null) or the window goes. Only from the
+// overlay's draw function. Returns the picture's ImTextureID; null when it is
+// dropped or cannot be made.
+void* SetOverlayImage(HWND window, int slot, const uint8_t* rgba, uint32_t width, uint32_t height);
 
 // The window as a presentation target for a windowed swap chain; null for a
 // null or destroyed window.

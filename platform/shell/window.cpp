@@ -221,6 +221,11 @@ void SetWindowOverlay(HWND window, std::function<void(int)> draw) {
     }
 }
 
+void* SetOverlayImage(HWND window, int slot, const uint8_t* rgba, uint32_t width, uint32_t height) {
+    WindowRecord* w = detail::Live(window);
+    return w ? w->surface->SetImage(slot, rgba, width, height) : nullptr;
+}
+
 bool IsWindow(HWND window) {
     return Live(window) != nullptr;
 }

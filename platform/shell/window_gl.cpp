@@ -118,6 +118,10 @@ void Surface::Destroy() {
         glDeleteTextures(1, &snapshot_);
     }
     snapshot_ = snapshotFbo_ = 0;
+    for (auto& [slot, image] : images_)
+        if (current)
+            glDeleteTextures(1, &image.texture);
+    images_.clear();
     if (imgui_) {
         ImGuiContext* previous = ImGui::GetCurrentContext();
         ImGui::SetCurrentContext(imgui_);
@@ -172,6 +176,43 @@ void Surface::Present(uint32_t texture, uint32_t width, uint32_t height) {
         CheckGl("glCopyImageSubData (the presented texture must be RGBA8)");
     }
     DrawFrame();
+}
+
+void* Surface::SetImage(int slot, const uint8_t* rgba, uint32_t width, uint32_t height) {
+    if (!window_ || !gl_ || SDL_GL_GetCurrentContext() != gl_)
+        return nullptr;
+    auto found = images_.find(slot);
+    const bool fits =
+        found != images_.end() && found->second.width == width && found->second.height == height;
+    if (found != images_.end() && (!fits || rgba == nullptr)) {
+        glDeleteTextures(1, &found->second.texture);
+        images_.erase(found);
+        found = images_.end();
+    }
+    if (rgba == nullptr || width == 0 || height == 0)
+        return nullptr;
+    if (found == images_.end()) {
+        Image image{0, width, height};
+        glCreateTextures(GL_TEXTURE_2D, 1, &image.texture);
+        if (image.texture == 0)
+            return nullptr;
+        glTextureStorage2D(image.texture, 1, GL_RGBA8, static_cast<GLsizei>(width),
+                           static_cast<GLsizei>(height));
+        // Made at the size it is shown: each texel one pixel.
+        glTextureParameteri(image.texture, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTextureParameteri(image.texture, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glTextureParameteri(image.texture, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTextureParameteri(image.texture, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        CheckGl("glTextureStorage2D (an overlay picture)");
+        found = images_.emplace(slot, image).first;
+    }
+    // The GPU layer leaves its own unpacking state; the picture is tightly packed.
+    glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glTextureSubImage2D(found->second.texture, 0, 0, 0, static_cast<GLsizei>(width),
+                        static_cast<GLsizei>(height), GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(found->second.texture));
 }
 
 void Surface::Redraw() {

@@ -54,6 +54,8 @@ class Surface {
     void SetOverlay(std::function<void(int)> draw) { overlay_ = std::move(draw); }
     bool HasOverlay() const { return static_cast<bool>(overlay_); }
     bool OverlayTakes(const SDL_Event& event, bool clientCapture);
+    // shell.h's SetOverlayImage.
+    void* SetImage(int slot, const uint8_t* rgba, uint32_t width, uint32_t height);
     // A line of text beside the client point (x, y); empty: none.
     void SetToolTip(std::string text, int x, int y) {
         toolTip_ = std::move(text);
@@ -78,7 +80,12 @@ class Surface {
     ImGuiContext* imgui_ = nullptr;
     bool imguiGl_ = false;
     std::function<void(int)> overlay_;
-    uint32_t snapshot_ = 0;  // our copy of the last presented image
+    struct Image {
+        uint32_t texture = 0;
+        uint32_t width = 0, height = 0;
+    };
+    std::map<int, Image> images_;  // the overlay's pictures, by slot
+    uint32_t snapshot_ = 0;        // our copy of the last presented image
     uint32_t snapshotFbo_ = 0;
     uint32_t snapshotWidth_ = 0, snapshotHeight_ = 0;
     std::string toolTip_;

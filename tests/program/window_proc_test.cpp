@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <utility>
 
 #include "app/app_state.h"
 #include "app/input_state.h"
 #include "render/renderer.h"
+#include "volume/volume.h"
 
 namespace {
 
@@ -134,6 +136,27 @@ TEST_F(WindowProcTest, TheSlicesMenuTogglesPlanesAndClearsThemAndNothingElse) {
     WndProc(nullptr, WM_COMMAND, kCmdSlicesYAxis, 0);
     ResetApplicationState();
     EXPECT_FALSE(AnyPlaneShown(Renderer.planes) || Renderer.planes.outlines) << "reset: none shown";
+}
+
+// A click in the slice window: the other two planes take the voxel's layers
+// (inside the grid), the shown ones and the current one stay as they were.
+TEST_F(WindowProcTest, TheSliceWindowsClickMovesTheOtherPlanesOnly) {
+    const uint32_t clicked[3] = {6, 99, 1};
+    MovePlanesToVoxel(clicked);
+    EXPECT_EQ(Renderer.planes.index[0], -1) << "no volume: nothing moves";
+    Volume.voxels = std::make_unique<uint16_t[]>(8 * 6 * 4);
+    Volume.dimX = 8, Volume.dimY = 6, Volume.dimZ = 4;
+    WndProc(nullptr, WM_COMMAND, kCmdSlicesZAxis, 0);
+    WndProc(nullptr, WM_COMMAND, kCmdSlicesXAxis, 0);  // the current plane
+    MovePlanesToVoxel(clicked);
+    const SlicePlanes& planes = Renderer.planes;
+    EXPECT_EQ(planes.index[0], 3) << "the current plane stays on its middle layer";
+    EXPECT_EQ(planes.index[1], 5) << "past the grid: its last layer";
+    EXPECT_EQ(planes.index[2], 1);
+    EXPECT_TRUE(planes.shown[0] && !planes.shown[1] && planes.shown[2]);
+    EXPECT_EQ(planes.current, 0);
+    Volume.voxels.reset();
+    Volume.dimX = Volume.dimY = Volume.dimZ = 0;
 }
 
 TEST_F(WindowProcTest, TheViewMenuTogglesShadingAndPicksOneModeUntilTheStateIsReset) {

@@ -124,7 +124,15 @@ sleep 0.5
 xdotool mouseup 1
 park
 settle moved
-[ "$(differing "$out/moved.png" "$out/added.png")" -gt 100 ] || fail "the point did not move"
+# The function's graph and the picker of the selected point's colour: opaque
+# parts of the panel, so that what they show is the points alone and not the
+# volume drawn behind the panel (its frames are checked elsewhere).
+panel_parts() {
+    local graph="208x200+10+$((bar + client_height - 399))" picker="178x178+10+$((bar + client_height - 599))"
+    echo $(($(compare -metric AE -fuzz 1% "$1[$graph]" "$2[$graph]" null: 2>&1 || true) +
+        $(compare -metric AE -fuzz 1% "$1[$picker]" "$2[$picker]" null: 2>&1 || true)))
+}
+[ "$(panel_parts "$out/moved.png" "$out/added.png")" -gt 100 ] || fail "the point did not move"
 # Edit > Undo and Redo, then the keys (a modifier is held a moment before
 # its key, so that the window has seen it go down).
 press() { if [ "$1" = menu ]; then menu_key e "$2"; else focus_viewer; xdotool keydown "$1"; sleep 0.3; xdotool key "$2"; xdotool keyup "$1"; fi; }
@@ -133,9 +141,10 @@ for step in "menu u added" "menu r moved" "ctrl z added" "ctrl+shift z moved" "c
     press "$modifier" "$key"
     park
     settle "$modifier-$key"
-    d=$(differing "$out/$modifier-$key.png" "$out/$expected.png")
-    echo "$modifier $key: $d pixels differ from $expected"
-    [ "$d" -lt 20 ] || fail "$modifier $key did not give the picture $expected"
+    d=$(panel_parts "$out/$modifier-$key.png" "$out/$expected.png")
+    echo "$modifier $key: $d pixels of the panel differ from $expected" \
+        "($(differing "$out/$modifier-$key.png" "$out/$expected.png") in the whole window)"
+    [ "$d" -lt 20 ] || fail "$modifier $key did not give the points of $expected"
 done
 exit_through_menu
 echo "PASS: standard views, the saved picture, undo and redo"

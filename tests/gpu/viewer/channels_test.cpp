@@ -77,7 +77,8 @@ std::vector<double> SliceDepths() {
 // clear): each sample mixes the channels, opacity 1 - prod(1 - a), colour
 // weighted by opacity, each lit by its own gradient's texel when shaded
 // (along the centre ray the eye lies along z). rgb 0..255.
-Rgb CompositeReference(const Layers& layers, bool shaded, double low = 0, double high = 1, int hidden = -1) {
+Rgb CompositeReference(const Layers& layers, bool shaded, double low = 0, double high = 1, int hidden = -1,
+                       Rgb behind = {0.0, 0.0, 0.5}) {
     std::vector<std::vector<uint8_t>> gradients;
     for (const auto& layer : layers) {
         gradients.emplace_back(size_t{kSide} * kSide * kDepth * 4);
@@ -85,7 +86,7 @@ Rgb CompositeReference(const Layers& layers, bool shaded, double low = 0, double
         const float spacing[3] = {1, 1, 1};
         ComputeGradient(Slabs({layer}).samples.get(), dims, spacing, gradients.back().data());
     }
-    Rgb colour{0.0, 0.0, 0.5};
+    Rgb colour = behind;
     for (double w : SliceDepths()) {
         Rgb weighted{0, 0, 0};
         double sum = 0, clearance = 1;
@@ -110,6 +111,20 @@ Rgb CompositeReference(const Layers& layers, bool shaded, double low = 0, double
             colour[k] = weighted[k] / sum * alpha + colour[k] * (1 - alpha);
     }
     return {colour[0] * 255, colour[1] * 255, colour[2] * 255};
+}
+
+// A z plane on `layer` (the grey window the whole 12 bits): each visible
+// channel's grey in its colour, added, under the slices in front of it.
+Rgb PlaneReference(const Layers& layers, int layer, int hidden) {
+    Rgb plane{0, 0, 0};
+    for (uint32_t c = 0; c < layers.size(); ++c) {
+        const uint32_t rgb = EditorTab.channelColours[c];
+        for (int k = 0; k < 3 && static_cast<int>(c) != hidden; ++k)
+            plane[k] += layers[c][layer] / 4095.0 * ((rgb >> (16 - 8 * k)) & 0xff) / 255.0;
+    }
+    for (double& k : plane)
+        k = std::min(k, 1.0);
+    return CompositeReference(layers, false, 0, (layer + 0.5) / kDepth, hidden, plane);
 }
 
 // Each channel's extreme over the slices through its own lookup, the
@@ -211,6 +226,39 @@ TEST_F(ChannelsTest, EachSampleMixesTheChannelsSoTheOneInFrontHidesTheOneBehind)
     EXPECT_GT(std::abs(a[1] - a[0]), 40);
     EXPECT_GT(Off(cropped, swapped), 20) << "the crop leaves a slab out";
     EXPECT_GT(Off(hidden, swapped), 20);
+}
+
+// A plane through layers where each channel is even (and clear under its
+// ramp, which starts there): each visible channel's grey in its colour, on
+// both passes; a hidden channel leaves the plane.
+TEST_F(ChannelsTest, APlaneShowsTheVisibleChannelsInTheirColours) {
+    const Layers layers = {Slab(1000, 4095, 36, 44), Slab(2000, 4095, 36, 44)};
+    const int layer = (kDepth - 1) / 2;  // where Slices > ZAxis first puts it
+    Frame slices, cpu, hidden;
+    Rgb references[2];
+    Run({[] {
+             LookAlongDepth();
+             Command(kCmdViewShading);  // unshaded
+         },
+         Show(layers), [] { Command(kCmdSlicesZAxis); }, [] {},
+         [&] {
+             slices = ReadFrame(), references[0] = PlaneReference(layers, layer, -1);
+             CpuPass(true)();
+         },
+         [] {},
+         [&] {
+             cpu = ReadFrame();
+             Command(kCmdChannelToggleFirst + 1);
+         },
+         [] {}, [&] { hidden = ReadFrame(), references[1] = PlaneReference(layers, layer, 1); }});
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_LE(Off(slices, references[0]), 1.5);
+    EXPECT_LE(Off(cpu, slices), 2.0);
+    EXPECT_LE(Off(hidden, references[1]), 1.5) << "on the CPU, channel 1 hidden";
+    const Rgba both = slices.At(kWidth / 2, kHeight / 2), one = hidden.At(kWidth / 2, kHeight / 2);
+    EXPECT_GT(both[0], 60) << "magenta's grey shows";
+    EXPECT_LT(one[0], 10) << "the hidden channel adds nothing";
+    EXPECT_GT(one[1], 40);
 }
 
 // Each channel lit by its own gradient, and each channel's extremes added;

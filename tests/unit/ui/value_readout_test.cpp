@@ -18,6 +18,9 @@ TEST(ValueReadout, PositionsSpeakTheScansUnits) {
     const ValueScale volumeFile;
     EXPECT_EQ(UI::ValueReadoutText(1234 / 4095.0f, volumeFile, 0.5f), "value 1234, opacity 0.50");
     EXPECT_EQ(UI::ValueAtPosition(2.0f, volumeFile), 4095) << "outside the graph: its end";
+    // The value alone, as the slice window shows a voxel's.
+    EXPECT_EQ(UI::ValueText((350 + 1024) / 4095.0f, ct), "350 HU");
+    EXPECT_EQ(UI::ValueText(1234 / 4095.0f, volumeFile), "value 1234");
 }
 
 TEST(ValueReadout, OpacityFollowsTheLinesBetweenPoints) {

@@ -12,6 +12,7 @@
 #include "app/time_playback.h"
 #include "platform/shell/shell.h"
 #include "render/client_area.h"
+#include "render/slice_planes.h"
 #include "slicing/camera.h"
 #include "slicing/orbit_view.h"
 #include "volume/scan_import.h"
@@ -199,6 +200,20 @@ void ToggleSlicePlaneOutlines();
 void MoveSlicePlane(int delta);
 void FitSlicePlanesToVolume();
 void ShowSliceChecks();
+// The plane drawn under client pixel (x, y) of the shown volume, as the
+// frame shows it; none without a volume, a device or a plane there.
+std::optional<PlaneHit> SlicePlaneAt(int32_t x, int32_t y);
+// Ctrl and the wheel over a plane: that plane becomes the one Page Up moves
+// and moves `notches` voxels; false (nothing changed) when no plane is there.
+bool MoveSlicePlaneAt(int32_t x, int32_t y, int notches);
+// Ctrl and a left drag on a plane: the planes' grey window follows the
+// cursor's offset from the press (DragGreyWindow); false when the press is
+// on no plane.
+bool StartGreyWindowDrag(int32_t x, int32_t y);
+void DragGreyWindowTo(int32_t x, int32_t y);
+// The wheel turned at client pixel (x, y) (-1: not known) with `keys` held
+// (MK_CONTROL...): what WM_MOUSEWHEEL does once it knows the place.
+void WheelAt(int16_t delta, shell::WPARAM keys, int32_t x, int32_t y);
 // The moved plane's place for the status line; empty with none shown.
 std::string ShownPlaneText();
 // View > Crop...: the crop window over the client area, its sliders applied

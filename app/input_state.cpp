@@ -4,10 +4,12 @@
 #include <chrono>
 
 #include "render/client_area.h"
+#include "render/slice_planes.h"
 #include "slicing/orbit_view.h"
 
 RotationDragRecord RotationDrag;
 PanDragRecord PanDrag;
+GreyDragRecord GreyDrag;
 
 namespace {
 
@@ -123,5 +125,20 @@ bool DragPanTo(int32_t x, int32_t y, ProjectionScale scale) {
                 ClientArea.heightF, scale);
     PanDrag.lastX = x;
     PanDrag.lastY = y;
+    return true;
+}
+
+void StartGreyDrag(int32_t x, int32_t y, float low, float high) {
+    GreyDrag = GreyDragRecord{true, x, y, low, high};
+}
+
+void EndGreyDrag() {
+    GreyDrag.active = false;
+}
+
+bool GreyDragWindow(int32_t x, int32_t y, float* low, float* high) {
+    if (!GreyDrag.active)
+        return false;
+    DragGreyWindow(GreyDrag.low, GreyDrag.high, x - GreyDrag.anchorX, y - GreyDrag.anchorY, low, high);
     return true;
 }

@@ -50,6 +50,19 @@ void EndPanDrag();
 // The camera panned by the cursor's step; false when it did not move.
 bool DragPanTo(int32_t x, int32_t y, ProjectionScale scale);
 
+// Ctrl and a left drag on a plane set the planes' grey window: the drag
+// measures from the press, and the window it started from.
+struct GreyDragRecord {
+    bool active = false;
+    int32_t anchorX = 0, anchorY = 0;
+    float low = 0.0f, high = 0.0f;
+};
+extern GreyDragRecord GreyDrag;
+void StartGreyDrag(int32_t x, int32_t y, float low, float high);
+void EndGreyDrag();
+// The window for the cursor at (x, y); false when no drag is active.
+bool GreyDragWindow(int32_t x, int32_t y, float* low, float* high);
+
 // Where the wheel turned, in client pixels: the point under it stays there
 // as the camera zooms. Outside the client area (or unknown) the zoom keeps
 // the window's centre.

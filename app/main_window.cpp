@@ -51,8 +51,8 @@ void ResizeToClientArea() {
 }
 
 bool ChangingContinuously() {
-    return RotationDrag.active || PanDrag.active || EditorTab.DraggingPoint() || ContinuousInputRecent() ||
-           TimePlaying();
+    return RotationDrag.active || PanDrag.active || GreyDrag.active || EditorTab.DraggingPoint() ||
+           ContinuousInputRecent() || TimePlaying();
 }
 
 void RenderVolumeFrame() {

@@ -258,8 +258,59 @@ void FitSlicePlanesToVolume() {
     VolumeDims(dims);
     SlicePlanes planes = Renderer.planes;
     ClampPlanes(planes, dims);
+    // The 12 bits hold each volume's own value window: a grey window set on
+    // one volume means the same part of the next one's, unless none of the
+    // new one's values would tell from another there.
+    FitGreyWindow(&planes.greyLow, &planes.greyHigh, Volume.valueCounts.data(), Volume.valueCounts.size());
     SetSlicePlanes(planes, dims);
     RefreshSliceWindow();
+}
+
+std::optional<PlaneHit> SlicePlaneAt(int32_t x, int32_t y) {
+    if (Volume.voxels == nullptr || x < 0 || y < 0 || x >= ClientArea.width || y >= ClientArea.height)
+        return std::nullopt;
+    // The extremes of several channels are drawn without planes.
+    if (DrawnVolumeMode() != VolumeMode::Composite && Renderer.lookupChannels > 1)
+        return std::nullopt;
+    PlaneCamera camera;
+    camera.view = Renderer.view;
+    d3dx::MatrixTranspose(&camera.projection, &Renderer.projection);
+    camera.width = ClientArea.widthF;
+    camera.height = ClientArea.heightF;
+    for (int axis = 0; axis < 3; ++axis) {
+        camera.halfExtents[axis] = Renderer.volumeHalfExtents[axis];
+        camera.cropLow[axis] = Renderer.cropBox.low[axis];
+        camera.cropHigh[axis] = Renderer.cropBox.high[axis];
+    }
+    return PlaneUnderCursor(camera, Renderer.planes, Renderer.planeGrid, x, y);
+}
+
+bool MoveSlicePlaneAt(int32_t x, int32_t y, int notches) {
+    const std::optional<PlaneHit> hit = SlicePlaneAt(x, y);
+    if (!hit)
+        return false;
+    uint32_t dims[3];
+    VolumeDims(dims);
+    SlicePlanes planes = Renderer.planes;
+    planes.current = hit->axis;
+    MovePlane(planes, notches, dims);
+    ShowPlanes(planes);
+    return true;
+}
+
+bool StartGreyWindowDrag(int32_t x, int32_t y) {
+    if (!SlicePlaneAt(x, y))
+        return false;
+    StartGreyDrag(x, y, Renderer.planes.greyLow, Renderer.planes.greyHigh);
+    return true;
+}
+
+void DragGreyWindowTo(int32_t x, int32_t y) {
+    SlicePlanes planes = Renderer.planes;
+    if (!GreyDragWindow(x, y, &planes.greyLow, &planes.greyHigh))
+        return;
+    if (planes.greyLow != Renderer.planes.greyLow || planes.greyHigh != Renderer.planes.greyHigh)
+        ShowPlanes(planes);
 }
 
 void ShowSliceChecks() {

@@ -26,12 +26,23 @@ namespace {
 // press first; a right press it does not take starts a rotation.
 void ShowValueTip(int32_t x, int32_t y);
 
+// Ctrl and the left button on a plane, where the panel does not take the
+// press, drag the planes' grey window.
 bool VolumeLButtonDown(WPARAM keyState, int32_t x, int32_t y) {
-    const bool taken = EditorTab.OnLButtonDown(static_cast<uint32_t>(keyState), x, y);
+    bool taken = EditorTab.OnLButtonDown(static_cast<uint32_t>(keyState), x, y);
+    if (!taken && (keyState & shell::MK_CONTROL))
+        taken = StartGreyWindowDrag(x, y);
     ShowValueTip(x, y);
     return taken;
 }
 bool VolumeLButtonUp(WPARAM keyState, int32_t x, int32_t y) {
+    // The window drag's release is its own: over the panel's handle it
+    // does not slide the panel.
+    if (GreyDrag.active) {
+        DragGreyWindowTo(x, y);
+        EndGreyDrag();
+        return true;
+    }
     const bool pointDrag = EditorTab.DraggingPoint();
     const bool taken = EditorTab.OnLButtonUp(static_cast<uint32_t>(keyState), x, y);
     // A point let go where it was last moved to changes nothing: the end of
@@ -101,15 +112,22 @@ void VolumeMouseMove(WPARAM, int32_t x, int32_t y) {
         NoteContinuousInput();
         EditorTab.DragPointTo(x, y);
     }
+    DragGreyWindowTo(x, y);
     ShowValueTip(x, y);
 }
 
-// Where the last wheel message turned, in client pixels (-1: not over it).
+// Where the last wheel message turned, in client pixels (-1: not over it),
+// and the keys held with it.
 int32_t WheelX = -1, WheelY = -1;
+WPARAM WheelKeys = 0;
 
-// The new distance shows at the next frame, the point under the cursor kept.
+// Ctrl and the wheel over a plane move it a voxel a notch; otherwise the new
+// distance shows at the next frame, the point under the cursor kept.
 void VolumeWheel(int16_t delta) {
     NoteContinuousInput();
+    const int notches = delta / shell::WHEEL_DELTA != 0 ? delta / shell::WHEEL_DELTA : (delta > 0 ? 1 : -1);
+    if ((WheelKeys & shell::MK_CONTROL) && delta != 0 && MoveSlicePlaneAt(WheelX, WheelY, notches))
+        return;
     ZoomOrbitCameraAt(delta, WheelX, WheelY, CurrentProjectionScale());
     if (Renderer.context != nullptr)
         UpdateCamera();
@@ -231,6 +249,13 @@ VolumeMode ModeOfCommand(uint16_t command) {
 }
 
 }  // namespace
+
+void WheelAt(int16_t delta, WPARAM keys, int32_t x, int32_t y) {
+    WheelX = x;
+    WheelY = y;
+    WheelKeys = keys;
+    InputHandlerTable.Wheel(delta);
+}
 
 void ShowViewChecks() {
     const shell::HMENU menu = shell::GetMenu(MainWindow);
@@ -465,6 +490,7 @@ static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPA
                     HideTimeWindow();
                     Volume.Unload();
                     EndPanDrag();
+                    EndGreyDrag();
                     SetInputMode(0);
                     ShowTitle();
                     ReleaseVolumeLayer();
@@ -608,6 +634,7 @@ static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPA
             return 0;
         case shell::WM_KILLFOCUS:
             CancelEditorDrag();
+            EndGreyDrag();
             return shell::DefWindowProc(window, message, wParam, lParam);
         case shell::WM_LBUTTONDOWN:
             InputHandlerTable.LButtonDown(wParam, MouseX(lParam), MouseY(lParam));
@@ -634,9 +661,8 @@ static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPA
             // The wheel's position is the screen's, as on Win32.
             shell::POINT origin{0, 0};
             const bool placed = shell::ClientToScreen(window, &origin);
-            WheelX = placed ? MouseX(lParam) - origin.x : -1;
-            WheelY = placed ? MouseY(lParam) - origin.y : -1;
-            InputHandlerTable.Wheel(shell::GET_WHEEL_DELTA_WPARAM(wParam));
+            WheelAt(shell::GET_WHEEL_DELTA_WPARAM(wParam), shell::LOWORD(wParam),
+                    placed ? MouseX(lParam) - origin.x : -1, placed ? MouseY(lParam) - origin.y : -1);
             return 0;
         }
         default:
@@ -650,6 +676,8 @@ void ResetApplicationState() {
     FrameClock = 0.0f;
     RotationDrag = {};
     PanDrag = {};
+    GreyDrag = {};
+    WheelKeys = 0;
     PanByRightButton = false;
     WheelX = WheelY = -1;
     OrbitCamera = {};

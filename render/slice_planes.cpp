@@ -1,6 +1,7 @@
 #include "render/slice_planes.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -77,6 +78,97 @@ float PlaneGrey(float value12, float low, float high) {
     if (!(high > low))
         return value12 >= high ? 1.0f : 0.0f;
     return std::clamp((value12 - low) / (high - low), 0.0f, 1.0f);
+}
+
+std::optional<PlaneHit> PlaneUnderCursor(const PlaneCamera& camera, const SlicePlanes& planes,
+                                         const uint32_t dims[3], int32_t x, int32_t y) {
+    const d3dx::Matrix& v = camera.view;
+    const d3dx::Matrix& p = camera.projection;
+    if (!(camera.width > 0 && camera.height > 0) || p.m[0][0] == 0.0f || p.m[1][1] == 0.0f)
+        return std::nullopt;
+    for (int j = 0; j < 3; ++j)
+        if (!(camera.halfExtents[j] > 0.0f))
+            return std::nullopt;
+    // The ray as the CPU pass casts it: view space x / z and y / z at the
+    // pixel's centre, then each texture coordinate linear in the view depth.
+    const float dirX = ((static_cast<float>(x) + 0.5f) / camera.width * 2.0f - 1.0f) / p.m[0][0];
+    const float dirY = (1.0f - (static_cast<float>(y) + 0.5f) / camera.height * 2.0f) / p.m[1][1];
+    const float m22 = p.m[2][2], m32 = p.m[3][2];
+    const float nearZ = m22 != 0.0f ? -m32 / m22 : 0.0f;
+    const float farZ = m22 != 1.0f ? m22 * nearZ / (m22 - 1.0f) : INFINITY;
+    float u0[3], du[3];
+    for (int j = 0; j < 3; ++j) {
+        const float origin = -(v.m[3][0] * v.m[j][0] + v.m[3][1] * v.m[j][1] + v.m[3][2] * v.m[j][2]);
+        const float width = 2.0f * camera.halfExtents[j];
+        u0[j] = (origin + camera.halfExtents[j]) / width;
+        du[j] = (dirX * v.m[j][0] + dirY * v.m[j][1] + v.m[j][2]) / width;
+    }
+    PlaneHit hit;
+    float nearest = INFINITY;
+    for (int j = 0; j < 3; ++j) {
+        const int32_t index = planes.index[j];
+        if (!planes.shown[j] || index < 0 || static_cast<uint32_t>(index) >= dims[j] || du[j] == 0.0f)
+            continue;
+        const float at = PlaneTexturePosition(index, dims[j]);
+        const float z = (at - u0[j]) / du[j];
+        if (!(z >= nearZ && z <= farZ && z < nearest))
+            continue;
+        float u[3];
+        bool inside = true;
+        for (int k = 0; k < 3; ++k) {
+            u[k] = k == j ? at : u0[k] + z * du[k];
+            inside = inside && u[k] >= camera.cropLow[k] && u[k] <= camera.cropHigh[k];
+        }
+        if (!inside)
+            continue;
+        nearest = z;
+        hit.axis = j;
+        hit.depth = z;
+        for (int k = 0; k < 3; ++k) {
+            hit.position[k] = u[k];
+            const float voxel = std::floor(u[k] * static_cast<float>(dims[k]));
+            hit.voxel[k] =
+                k == j ? index
+                       : static_cast<int32_t>(std::clamp(voxel, 0.0f, static_cast<float>(dims[k] - 1)));
+        }
+    }
+    if (hit.axis < 0)
+        return std::nullopt;
+    return hit;
+}
+
+namespace {
+
+void SetGreyWindow(float width, float level, float* low, float* high) {
+    width = std::clamp(width, kGreyMinWidth, kGreyMaxWidth);
+    level = std::clamp(level, 0.0f, kGreyMaxLevel);
+    *low = level - width * 0.5f;
+    *high = level + width * 0.5f;
+}
+
+}  // namespace
+
+void DragGreyWindow(float low, float high, int32_t dx, int32_t dy, float* newLow, float* newHigh) {
+    FitGreyWindow(&low, &high);
+    SetGreyWindow(high - low + static_cast<float>(dx) * kGreyPerPixel,
+                  (low + high) * 0.5f + static_cast<float>(dy) * kGreyPerPixel, newLow, newHigh);
+}
+
+void FitGreyWindow(float* low, float* high, const uint32_t* counts, size_t values) {
+    bool fits = std::isfinite(*low) && std::isfinite(*high) && *high > *low;
+    if (fits)
+        SetGreyWindow(*high - *low, (*low + *high) * 0.5f, low, high);
+    size_t first = 0, last = values;
+    while (counts != nullptr && first < values && counts[first] == 0)
+        ++first;
+    while (counts != nullptr && last > first && counts[last - 1] == 0)
+        --last;
+    if (fits && last > first)
+        fits = static_cast<float>(last - 1) > *low && static_cast<float>(first) < *high;
+    if (!fits) {
+        *low = 0.0f;
+        *high = 4095.0f;
+    }
 }
 
 std::string ParsePlaneList(const std::string& text, SlicePlanes* planes) {

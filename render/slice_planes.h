@@ -4,8 +4,12 @@
 // y plane axial and the z plane coronal. Plain data; the passes draw them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "platform/d3dx/d3dx_math.h"
 
 struct SlicePlanes {
     bool shown[3] = {false, false, false};
@@ -46,6 +50,46 @@ float PlaneGrey(float value12, float low, float high);
 // The outline colours: x red, y green, z blue.
 inline constexpr float kPlaneColours[3][4] = {
     {1.0f, 0.2f, 0.2f, 1.0f}, {0.2f, 1.0f, 0.2f, 1.0f}, {0.3f, 0.5f, 1.0f, 1.0f}};
+
+// The view the passes draw the planes with: the view and projection as row
+// vectors (the program's, not the shaders' transposes), the client area's
+// size in pixels, the box's half extents and the crop as fractions per axis.
+struct PlaneCamera {
+    d3dx::Matrix view{}, projection{};
+    float width = 0, height = 0;
+    float halfExtents[3] = {0, 0, 0};
+    float cropLow[3] = {0, 0, 0}, cropHigh[3] = {1, 1, 1};
+};
+struct PlaneHit {
+    int axis = -1;
+    // The voxel the hit lies in (the plane's layer on its own axis) and its
+    // texture position.
+    int32_t voxel[3] = {0, 0, 0};
+    float position[3] = {0, 0, 0};
+    float depth = 0;  // along the view
+};
+// The nearest shown plane (inside `dims`) that the ray through the centre of
+// client pixel (x, y) meets inside the crop, between the projection's near and
+// far planes, as the passes draw it; none when the ray meets no plane.
+std::optional<PlaneHit> PlaneUnderCursor(const PlaneCamera& camera, const SlicePlanes& planes,
+                                         const uint32_t dims[3], int32_t x, int32_t y);
+
+// The grey window's bounds: at least one value wide, its centre (the level)
+// inside the 12 bits, at most the 12 bits' whole width.
+inline constexpr float kGreyMinWidth = 1.0f, kGreyMaxWidth = 4096.0f;
+inline constexpr float kGreyMaxLevel = 4095.0f;
+// 12-bit values per pixel of a window/level drag: the whole range in 512.
+inline constexpr float kGreyPerPixel = 8.0f;
+// The window a drag of (dx, dy) client pixels from `low`..`high` makes: to
+// the right wider, to the left narrower; down a higher level (darker), up a
+// lower one; within the bounds.
+void DragGreyWindow(float low, float high, int32_t dx, int32_t dy, float* newLow, float* newHigh);
+// A window kept within the bounds; one that is no window at all (not finite,
+// or reversed), or one that would show a volume whose 12-bit values have
+// these counts (`values` of them, from 0; none: unknown) in one grey (all of
+// them at or below its low, or all at or above its high), becomes the whole
+// range.
+void FitGreyWindow(float* low, float* high, const uint32_t* counts = nullptr, size_t values = 0);
 
 // tamlo-render --slices "x=N,y=N,z=N" (any of them, each once), N a layer
 // from 0: the planes to show (onto `planes`, indices unchecked against a

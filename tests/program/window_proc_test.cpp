@@ -193,6 +193,23 @@ TEST_F(WindowProcTest, TheMiddleButtonAndShiftRightPan) {
     }
 }
 
+// Ctrl with the wheel or the left button acts on a plane only where one is
+// drawn: with none (no volume, no device) they do what they did.
+TEST_F(WindowProcTest, CtrlWithTheWheelOrTheLeftButtonOffAPlaneKeepsItsMeaning) {
+    Size(1000, 800);
+    SetInputMode(1);
+    WndProc(nullptr, WM_COMMAND, kCmdSlicesXAxis, 0);
+    WndProc(nullptr, WM_MOUSEWHEEL, MAKEWPARAM(static_cast<uint16_t>(MK_CONTROL), 120), MAKELPARAM(500, 400));
+    EXPECT_FLOAT_EQ(OrbitCamera.distance, 3.0f) << "no plane drawn: the wheel zooms";
+    const SlicePlanes before = Renderer.planes;
+    WndProc(nullptr, WM_LBUTTONDOWN, MK_CONTROL, MAKELPARAM(500, 400));
+    EXPECT_FALSE(GreyDrag.active);
+    WndProc(nullptr, WM_MOUSEMOVE, MK_CONTROL, MAKELPARAM(600, 500));
+    WndProc(nullptr, WM_LBUTTONUP, MK_CONTROL, MAKELPARAM(600, 500));
+    EXPECT_EQ(Renderer.planes.greyLow, before.greyLow);
+    EXPECT_EQ(Renderer.planes.greyHigh, before.greyHigh);
+}
+
 // A reduced drag frame's part of the layer, stretched back, covers the whole
 // client area: rounded up, never empty, whatever the size and divisor.
 TEST_F(WindowProcTest, AReducedDragViewportCoversTheClientArea) {

@@ -173,19 +173,21 @@ const char* UsageText() {
            "                     Boundaries)\n"
            "  --slices x=N,y=N,z=N  opaque planes of the samples on those voxel layers (from 0; any of\n"
            "                     them): x sagittal, y axial, z coronal (the Slices menu)\n"
+           "  --slice-outlines   each plane outlined in its axis' colour (Slices > Show Boundaries)\n"
            "  --background dark-blue|black|grey|white  what lies behind the volume (default dark-blue)\n"
            "  --transparent      a PNG with alpha: the background left out (alpha 0 where nothing shows)\n"
            "  -o, --output PNG   where to write the picture (default tamlo-render.png)\n"
            "  --frames N         render N frames and print each one's time and the median, min and max\n"
            "                     (each frame also with the CPU time of all the program's threads)\n"
-           "  --timing full|unchanged|drag|point-drag|wheel|play  what the timed frames are (default\n"
-           "                     full): a full redraw, a frame that reuses the volume layer, a rotation\n"
-           "                     drag's frame, a frame of a control point's drag on the open panel (then\n"
-           "                     the time until the whole picture is refined after the last move), one\n"
-           "                     wheel notch (the time to the first frame that shows it, then to the\n"
-           "                     whole picture), or a series playing, each frame the next time point as\n"
-           "                     the viewer draws it while playing (then the frames per second), each\n"
-           "                     after one full frame\n"
+           "  --timing full|unchanged|drag|point-drag|wheel|plane-wheel|play  what the timed frames\n"
+           "                     are (default full): a full redraw, a frame that reuses the volume\n"
+           "                     layer, a rotation drag's frame, a frame of a control point's drag on\n"
+           "                     the open panel (then the time until the whole picture is refined after\n"
+           "                     the last move), one wheel notch (the time to the first frame that\n"
+           "                     shows it, then to the whole picture), one Ctrl+wheel notch over the\n"
+           "                     last plane of --slices (moving it a voxel, timed as a notch), or a\n"
+           "                     series playing, each frame the next time point as the viewer draws it\n"
+           "                     while playing (then the frames per second), each after one full frame\n"
            "  --turntable N      N pictures turning once around the vertical axis from the start yaw,\n"
            "                     OUT-0001.png to OUT-N.png (OUT: the output's name without .png)\n"
            "  --time N           draw time point N of a series (counted from 0; default 0)\n"
@@ -299,11 +301,14 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
                 o.timing = Options::Timing::PointDrag;
             else if (value == "wheel")
                 o.timing = Options::Timing::Wheel;
+            else if (value == "plane-wheel")
+                o.timing = Options::Timing::PlaneWheel;
             else if (value == "play")
                 o.timing = Options::Timing::Play;
             else
-                return "--timing takes full, unchanged, drag, point-drag, wheel or play, not \"" + value +
-                       "\"";
+                return "--timing takes full, unchanged, drag, point-drag, wheel, plane-wheel or play, not "
+                       "\"" +
+                       value + "\"";
         } else if (name == "--time") {
             if (!ParseInt(value, &o.timePoint) || o.timePoint < 0)
                 return "--time takes a time point counted from 0, not \"" + value + "\"";
@@ -355,6 +360,8 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
             const std::string problem = ParsePlaneList(value, &o.slices);
             if (!problem.empty())
                 return problem;
+        } else if (name == "--slice-outlines") {
+            o.slices.outlines = true;
         } else if (name == "--transparent") {
             o.transparent = true;
         } else if (name == "--data") {
@@ -397,6 +404,8 @@ std::string ParseOptions(int argc, const char* const* argv, Options* options) {
     if (o.timeSeries && (o.turntable > 0 || o.frames > 0))
         return std::string("--time-series and ") + (o.turntable > 0 ? "--turntable" : "--frames") +
                " do not go together (time a series' play with --frames N --timing play)";
+    if (o.timing == Options::Timing::PlaneWheel && !AnyPlaneShown(o.slices))
+        return "--timing plane-wheel moves a plane: give one with --slices";
     if (o.timeSeries && o.timePoint >= 0)
         return "--time draws one time point; it does not go with --time-series";
     return {};
@@ -792,6 +801,26 @@ void PrepareTimedFrame(Options::Timing timing) {
             CoarseFramesFirst = true;
             EndContinuousInput();
             InputHandlerTable.Wheel(static_cast<int16_t>(in ? 120 : -120));
+            break;
+        }
+        case Options::Timing::PlaneWheel: {
+            // Ctrl and the wheel where the current plane shows, first one way
+            // then back, each notch after a pause. The place is found once,
+            // on a coarse grid of pixels.
+            static int32_t atX = -1, atY = -1;
+            static int notch = 0;
+            for (int32_t y = 8; atX < 0 && y < ClientArea.height; y += 16)
+                for (int32_t x = 8; atX < 0 && x < ClientArea.width; x += 16) {
+                    const std::optional<PlaneHit> hit = SlicePlaneAt(x, y);
+                    if (hit && hit->axis == Renderer.planes.current)
+                        atX = x, atY = y;
+                }
+            if (atX < 0 && notch == 0)
+                std::printf("no plane in the picture: the notches zoom\n");
+            const bool forward = notch++ % 2 == 0;
+            CoarseFramesFirst = true;
+            EndContinuousInput();
+            WheelAt(static_cast<int16_t>(forward ? 120 : -120), shell::MK_CONTROL, atX, atY);
             break;
         }
     }

@@ -39,7 +39,9 @@ struct Options {
     // to the first frame that shows it and to the whole picture.
     // Play: a series played, each frame the next time point (round the end)
     // drawn as the viewer draws a playing series.
-    enum class Timing { Full, Unchanged, Drag, PointDrag, Wheel, Play } timing = Timing::Full;
+    // A plane's wheel notch: Ctrl and the wheel over the current plane, which
+    // moves a voxel and back, timed as a wheel notch is.
+    enum class Timing { Full, Unchanged, Drag, PointDrag, Wheel, PlaneWheel, Play } timing = Timing::Full;
     int timePoint = -1;       // --time: the point drawn (from 0); -1: the first
     bool timeSeries = false;  // --time-series: a picture per time point
     ValueChoice values;       // a scan's value window (--values)

@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
     const int frames = options.frames > 0 ? options.frames : 1;
     // A notch is timed from the event itself: what it does before the frame
     // (the slices cut again) is part of the wait.
-    const bool notches = options.frames > 0 && options.timing == batch::Options::Timing::Wheel;
+    const bool notches = options.frames > 0 && (options.timing == batch::Options::Timing::Wheel ||
+                                                options.timing == batch::Options::Timing::PlaneWheel);
     // A played frame is timed from its switch to the next point on.
     const bool playing = options.frames > 0 && options.timing == batch::Options::Timing::Play;
     std::vector<double> switches;

@@ -43,6 +43,25 @@ echo "Page Up x 12 changed $moved pixels"
 [ "$moved" -gt 100 ] || fail "Page Up did not move the plane"
 [ "$(differ plane moved "$status_box")" -gt 5 ] || fail "the status line did not follow the plane"
 
+xdotool mousemove $((width / 2)) $((bar + (client_height - 40) / 2))
+for _ in $(seq 6); do xdotool keydown ctrl click 4 keyup ctrl; sleep 0.1; done
+settle wheeled
+wheeled=$(differ moved wheeled "$volume_part")
+echo "Ctrl+wheel x 6 over the plane changed $wheeled pixels"
+[ "$wheeled" -gt 100 ] || fail "Ctrl+wheel over the plane did not move it"
+[ "$(differ moved wheeled "$status_box")" -gt 5 ] || fail "the status line did not follow the wheel"
+for _ in $(seq 6); do xdotool key Next; sleep 0.1; done
+settle unwheeled
+[ "$(differ moved unwheeled "$volume_part")" -lt 20 ] || fail "Ctrl+wheel did more than move the plane"
+xdotool keydown ctrl mousedown 1 mousemove_relative --sync 0 60 mouseup 1 keyup ctrl
+settle darker
+darker=$(differ moved darker "$volume_part")
+echo "Ctrl+drag down on the plane changed $darker pixels"
+[ "$darker" -gt 500 ] || fail "Ctrl+drag on the plane did not change its grey"
+middle="80x80+$((width / 2 - 40))+$((bar + (client_height - 40) / 2 - 40))"
+grey() { convert "$out/$1.png" -crop "$middle" +repage -colorspace gray -format '%[fx:int(1000*mean)]' info:; }
+[ "$(grey darker)" -lt "$(grey moved)" ] || fail "Ctrl+drag down did not darken the plane"
+
 [ "$(red_pixels moved)" -lt 10 ] || fail "a red outline before Slices > Show Boundaries"
 menu_key s s
 settle outlined

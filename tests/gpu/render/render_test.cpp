@@ -585,13 +585,23 @@ TEST_F(RenderProgramTest, SlicesDrawPlanesAndRefuseWhatIsNotThere) {
     ASSERT_EQ(zx.size(), none.size());
     EXPECT_NE(z, none) << "the plane shows";
     EXPECT_NE(zx, z) << "a second plane shows too";
+    // One Ctrl+wheel notch over the plane (the viewer's handler) draws it a layer on, exactly.
+    const Outcome notch = RunProgram(common + "--slices z=10 --frames 1 --timing plane-wheel -o n.png", dir_);
+    ASSERT_EQ(notch.status, 0) << notch.err;
+    ASSERT_EQ(RunProgram(common + "--slices z=11 -o z11.png", dir_).status, 0);
+    EXPECT_EQ(load("n.png"), load("z11.png")) << notch.out;
+    EXPECT_NE(load("n.png"), z);
+    ASSERT_EQ(RunProgram(common + "--slices z=10 --slice-outlines -o zo.png", dir_).status, 0);
+    EXPECT_NE(load("zo.png"), z) << "the outlines show";
     for (const auto& [args, text] : std::vector<std::pair<std::string, std::string>>{
              {"--slices z=24", "--slices z=24 lies past the grid: its layers are 0..23"},
              {"--slices y=", "--slices takes x=N,y=N,z=N"},
              {"--slices w=1", "--slices takes x=N,y=N,z=N (any of them), not \"w=1\""},
              {"--slices x=1,,y=2", "not \"\""},
              {"--slices x=1.5", "--slices x takes a layer from 0, not \"1.5\""},
-             {"--slices z=1,z=2", "--slices names z twice"}}) {
+             {"--slices z=1,z=2", "--slices names z twice"},
+             {"--frames 1 --timing plane-wheel",
+              "--timing plane-wheel moves a plane: give one with --slices"}}) {
         const Outcome o = RunProgram(common + args + " -o bad.png", dir_);
         EXPECT_NE(o.status, 0) << args;
         EXPECT_EQ(o.err.rfind("tamlo-render: ", 0), 0u) << args << ": " << o.err;

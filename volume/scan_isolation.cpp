@@ -13,7 +13,9 @@
 // the volume's array.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -187,20 +189,66 @@ void SendProgress(double fraction, void* context) {
 
 constexpr size_t kSampleChunk = size_t{1} << 20;
 
-// The samples, a piece of whole rows (about kSampleChunk bytes) at a time,
-// through one small buffer that stays in the cache while it is filled and
-// written.
+// Hands `bytes` at `data` to the pipe by reference; false when the pipe
+// takes no pages (`*refused` set: nothing of them was taken) or the parent left.
+bool SpliceFully(int fd, const char* data, uint64_t bytes, bool* refused) {
+    bool first = true;
+    while (bytes > 0) {
+        iovec piece{const_cast<char*>(data),
+                    static_cast<size_t>(std::min<uint64_t>(bytes, uint64_t{1} << 30))};
+        const ssize_t put = ::vmsplice(fd, &piece, 1, 0);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            *refused = first && put < 0 && (errno == EINVAL || errno == ENOSYS || errno == EPERM);
+            return false;
+        }
+        first = false;
+        data += put;
+        bytes -= static_cast<uint64_t>(put);
+    }
+    return true;
+}
+
+// The samples, a piece of whole rows at a time, made in one of two buffers
+// that stay in the cache while they are filled. A piece is handed to the
+// pipe by reference, not copied into it: each is at least as large as the
+// pipe, so once a piece is wholly in the pipe the parent has read all of
+// the one before, and its buffer may be made again. Where the pipe takes no
+// pages, the pieces are written. The buffers are mapped, not allocated:
+// unmapped, their pages live on as long as the pipe refers to them, where
+// memory given back to the allocator could be written again at once.
 bool SendSamples(int fd, const ScanVolume& volume) {
     const uint64_t rows = volume.RowCount();
     const uint64_t rowBytes = uint64_t{volume.dimX} * sizeof(uint16_t);
-    const uint64_t rowsPerPiece = std::max<uint64_t>(1, kSampleChunk / std::max<uint64_t>(rowBytes, 1));
-    std::unique_ptr<uint16_t[]> piece(new (std::nothrow) uint16_t[rowsPerPiece * volume.dimX]);
-    if (piece == nullptr || !volume.makeRows)
+    const int pipeBytes = ::fcntl(fd, F_GETPIPE_SZ);
+    const uint64_t wanted =
+        std::max<uint64_t>(kSampleChunk, pipeBytes > 0 ? static_cast<uint64_t>(pipeBytes) : 0);
+    const uint64_t rowsPerPiece =
+        std::max<uint64_t>(1, (wanted + rowBytes - 1) / std::max<uint64_t>(rowBytes, 1));
+    constexpr size_t kPage = 4096;
+    const size_t pieceBytes = (rowsPerPiece * rowBytes + kPage - 1) / kPage * kPage;
+    void* mapped =
+        ::mmap(nullptr, 2 * pieceBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
         return false;
-    for (uint64_t first = 0; first < rows; first += rowsPerPiece) {
+    const std::unique_ptr<char, std::function<void(char*)>> buffers(
+        static_cast<char*>(mapped), [pieceBytes](char* p) { ::munmap(p, 2 * pieceBytes); });
+    if (!volume.makeRows)
+        return false;
+    bool splice = pipeBytes > 0;
+    for (uint64_t first = 0, slot = 0; first < rows; first += rowsPerPiece, slot ^= 1) {
         const uint64_t end = std::min(rows, first + rowsPerPiece);
-        volume.makeRows(first, end, piece.get());
-        if (!WriteFully(fd, piece.get(), (end - first) * rowBytes))
+        char* piece = buffers.get() + slot * pieceBytes;
+        volume.makeRows(first, end, reinterpret_cast<uint16_t*>(piece));
+        const uint64_t bytes = (end - first) * rowBytes;
+        bool refused = false;
+        if (splice && SpliceFully(fd, piece, bytes, &refused))
+            continue;
+        if (splice && !refused)
+            return false;
+        splice = false;
+        if (!WriteFully(fd, piece, bytes))
             return false;
     }
     return true;

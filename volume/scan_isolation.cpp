@@ -30,6 +30,7 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <thread>
 
 #include "platform/files/file_read.h"
 #include "volume/scan_data_files.h"
@@ -254,6 +255,16 @@ bool SendSamples(int fd, const ScanVolume& volume) {
     return true;
 }
 
+// Gives the memory its pages (the whole pages within it) without changing
+// what it holds; on a system that cannot, they come at their first touch.
+void TakePages(void* memory, size_t bytes) {
+    const auto pageSize = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(memory) + pageSize - 1) & ~(pageSize - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(memory) + bytes) & ~(pageSize - 1);
+    if (end > begin)
+        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+}
+
 // What the child does, writing its messages to `fd`; its exit status.
 using ChildWork = std::function<bool(int fd)>;
 
@@ -408,6 +419,13 @@ ScanOutcome RunReader(const std::string& path, const ChildWork& work, ScanProgre
                 said = "not enough memory to read the scan";
             } else {
                 PreferHugePages(result.samples.get(), count * sizeof(uint16_t));
+                // A fresh array costs most of a large read: each page is
+                // cleared at its first touch. A second thread takes the pages
+                // while this one reads into those it has taken (neither
+                // changes what the other wrote).
+                const std::jthread populate([samples = result.samples.get(), count] {
+                    TakePages(samples, count * sizeof(uint16_t));
+                });
                 // Exactly the samples, or the child ended first.
                 if (!ReadFully(fd, result.samples.get(), count * sizeof(uint16_t)))
                     break;

@@ -9,8 +9,8 @@
 // result (the outcome, the reason, the warnings, the grid, the values'
 // window), then, for a scan it read, the samples. The child makes them a
 // piece at a time from the stored values, as they cross, so that it never
-// holds them whole beside those values; the parent reads them straight into
-// the volume's array.
+// holds them whole beside those values, and lends each piece to the pipe;
+// the parent reads them straight into the volume's array.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/mman.h>

@@ -1,8 +1,10 @@
 // TIFF stacks through libtiff. Every page is checked against the first
-// before any sample is read, and the whole size against the budget; each
-// page is then decoded straight into its place in the channel-major buffer
-// that FinishScan takes (only RGB pages and tiles pass through a buffer of
-// one strip or tile).
+// before any sample is read, and the whole size against the budget. Where
+// the pages lie in the file uncompressed, one after another, as the
+// channel-major values FinishScan takes (so most microscopy software writes
+// a stack), the file itself, mapped, is those values: nothing is copied.
+// Otherwise each page is decoded straight into its place in a buffer of
+// them (only RGB pages and tiles pass through a buffer of one strip or tile).
 //
 //   Library messages ... libtiff's first error is the reason; warnings kept quiet
 //   Pages .............. shape and sample type of a page, and the walk that checks them
@@ -10,6 +12,7 @@
 //   ImageJ ............. the description's counts, step and unit; its display tables
 //   OME-XML ............ a tolerant reader of the few elements and attributes needed
 //   Samples ............ strips and tiles into place
+//   Mapped samples ..... pages used where they lie in the file
 //   Reading ............ the layout chosen, the budget, the pages read
 #include "volume/scan_tiff.h"
 

@@ -30,6 +30,7 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <system_error>
 #include <thread>
 
 #include "platform/files/file_read.h"
@@ -423,9 +424,14 @@ ScanOutcome RunReader(const std::string& path, const ChildWork& work, ScanProgre
                 // cleared at its first touch. A second thread takes the pages
                 // while this one reads into those it has taken (neither
                 // changes what the other wrote).
-                const std::jthread populate([samples = result.samples.get(), count] {
-                    TakePages(samples, count * sizeof(uint16_t));
-                });
+                std::jthread populate;
+                try {
+                    populate = std::jthread([samples = result.samples.get(), count] {
+                        TakePages(samples, count * sizeof(uint16_t));
+                    });
+                } catch (const std::system_error&) {
+                    // No thread to be had: the pages come as they are read into.
+                }
                 // Exactly the samples, or the child ended first.
                 if (!ReadFully(fd, result.samples.get(), count * sizeof(uint16_t)))
                     break;

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <system_error>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -261,9 +262,18 @@ std::vector<uint64_t> CountOrderKeys(const T* values, uint64_t count, unsigned p
             }
         }
     };
+    // Parts no thread could be had for are counted here.
     std::vector<std::thread> helpers;
-    for (unsigned part = 1; part < parts; ++part)
-        helpers.emplace_back(countPart, part);
+    unsigned started = 1;
+    for (; started < parts; ++started) {
+        try {
+            helpers.emplace_back(countPart, started);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    for (unsigned part = started; part < parts; ++part)
+        countPart(part);
     countPart(0);
     for (std::thread& helper : helpers)
         helper.join();

@@ -857,8 +857,9 @@ std::shared_ptr<const char[]> MapPlainStack(TiffFile& file, const PageShape& fir
     } while (page < used && NextPage(file, std::max<uint64_t>(page, 1)));
     struct stat info {};
     const int fd = TIFFFileno(tif);
-    if (page < used || ::fstat(fd, &info) != 0 || static_cast<uint64_t>(info.st_size) < base ||
-        static_cast<uint64_t>(info.st_size) - base < totalBytes)
+    // Values where their type may not be read (an odd offset) are decoded.
+    if (page < used || base % bytes != 0 || ::fstat(fd, &info) != 0 ||
+        static_cast<uint64_t>(info.st_size) < base || static_cast<uint64_t>(info.st_size) - base < totalBytes)
         return nullptr;
     const uint64_t pageSize = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
     const uint64_t skip = base % pageSize, length = skip + totalBytes;

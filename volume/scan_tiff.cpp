@@ -833,10 +833,13 @@ std::optional<uint64_t> PlainRun(TIFF* tif, uint64_t bytes) {
 // (`destination(page)` pages from the start), one page after another: so
 // stacks are written by most microscopy software. Null otherwise, and the
 // pages are decoded instead. A file cut short under the mapping ends the
-// reading child, which is then reported as a damaged file.
+// reading child, which is then reported as a damaged file. The file is read
+// in here, a piece at a time, each piece told to `progress`: from a slow
+// disk that is the whole read.
 std::shared_ptr<const char[]> MapPlainStack(TiffFile& file, const PageShape& first, uint64_t bytes,
                                             uint64_t used, uint64_t totalBytes,
-                                            const std::function<uint64_t(uint64_t)>& destination) {
+                                            const std::function<uint64_t(uint64_t)>& destination,
+                                            ScanProgress progress, void* progressContext) {
     TIFF* tif = file.get();
     if (first.tiled || first.compression != COMPRESSION_NONE || first.samples != 1 || totalBytes == 0)
         return nullptr;
@@ -865,11 +868,20 @@ std::shared_ptr<const char[]> MapPlainStack(TiffFile& file, const PageShape& fir
     const uint64_t skip = base % pageSize, length = skip + totalBytes;
     if (length > std::numeric_limits<size_t>::max())
         return nullptr;
-    void* map = ::mmap(nullptr, static_cast<size_t>(length), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd,
+    void* map = ::mmap(nullptr, static_cast<size_t>(length), PROT_READ, MAP_PRIVATE, fd,
                        static_cast<off_t>(base - skip));
     if (map == MAP_FAILED)
         return nullptr;
     ::madvise(map, static_cast<size_t>(length), MADV_SEQUENTIAL);
+    // Where the system cannot take pages ahead, they come at the first pass over the values.
+    constexpr uint64_t kPiece = uint64_t{64} << 20;
+    for (uint64_t at = 0; at < length; at += kPiece) {
+        ::madvise(static_cast<char*>(map) + at, static_cast<size_t>(std::min(kPiece, length - at)),
+                  MADV_POPULATE_READ);
+        if (progress != nullptr)
+            progress(static_cast<double>(std::min(length, at + kPiece)) / static_cast<double>(length),
+                     progressContext);
+    }
     return std::shared_ptr<const char[]>(static_cast<const char*>(map) + skip, [map, length](const char*) {
         ::munmap(map, static_cast<size_t>(length));
     });
@@ -974,7 +986,8 @@ void ReadTiff(const std::string& path, uint64_t budget, const ValueChoice& choic
         return (channel * frames + at[kFrame]) * layout.sizes[kSlice] + at[kSlice];
     };
     std::shared_ptr<const char[]> values = MapPlainStack(
-        file, first, bytes, used, totalBytes, [&](uint64_t page) { return planeOf(placeOf(page), 0); });
+        file, first, bytes, used, totalBytes, [&](uint64_t page) { return planeOf(placeOf(page), 0); },
+        progress, progressContext);
     if (values == nullptr) {
         std::unique_ptr<char[]> read = AllocateScanBuffer(totalBytes);
         if (!TIFFSetDirectory(tif, 0))
@@ -997,8 +1010,6 @@ void ReadTiff(const std::string& path, uint64_t budget, const ValueChoice& choic
             throw ScanFailure{"the file changed while it was read: " + std::to_string(page) + " pages, not " +
                               std::to_string(used)};
         values = std::move(read);
-    } else if (progress != nullptr) {
-        progress(1, progressContext);
     }
 
     FinishScan(type, std::move(values), grid, choice, false, volume, static_cast<uint32_t>(channels),

@@ -9,11 +9,13 @@
 // result (the outcome, the reason, the warnings, the grid, the values'
 // window), then, for a scan it read, the samples. The child makes them a
 // piece at a time from the stored values, as they cross, so that it never
-// holds them whole beside those values; the parent reads them straight into
-// the volume's array.
+// holds them whole beside those values, and lends each piece to the pipe;
+// the parent reads them straight into the volume's array.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,6 +30,8 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "platform/files/file_read.h"
 #include "volume/scan_data_files.h"
@@ -189,23 +193,79 @@ void SendProgress(double fraction, void* context) {
 
 constexpr size_t kSampleChunk = size_t{1} << 20;
 
-// The samples, a piece of whole rows (about kSampleChunk bytes) at a time,
-// through one small buffer that stays in the cache while it is filled and
-// written.
+// Hands `bytes` at `data` to the pipe by reference; false when the pipe
+// takes no pages (`*refused` set: nothing of them was taken) or the parent left.
+bool SpliceFully(int fd, const char* data, uint64_t bytes, bool* refused) {
+    bool first = true;
+    while (bytes > 0) {
+        iovec piece{const_cast<char*>(data),
+                    static_cast<size_t>(std::min<uint64_t>(bytes, uint64_t{1} << 30))};
+        const ssize_t put = ::vmsplice(fd, &piece, 1, 0);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0) {
+            *refused = first && put < 0 && (errno == EINVAL || errno == ENOSYS || errno == EPERM);
+            return false;
+        }
+        first = false;
+        data += put;
+        bytes -= static_cast<uint64_t>(put);
+    }
+    return true;
+}
+
+// The samples, a piece of whole rows at a time, made in one of two buffers
+// that stay in the cache while they are filled. A piece is handed to the
+// pipe by reference, not copied into it: each is at least as large as the
+// pipe, so once a piece is wholly in the pipe the parent has read all of
+// the one before, and its buffer may be made again. Where the pipe takes no
+// pages, the pieces are written. The buffers are mapped, not allocated:
+// unmapped, their pages live on as long as the pipe refers to them, where
+// memory given back to the allocator could be written again at once.
 bool SendSamples(int fd, const ScanVolume& volume) {
     const uint64_t rows = volume.RowCount();
     const uint64_t rowBytes = uint64_t{volume.dimX} * sizeof(uint16_t);
-    const uint64_t rowsPerPiece = std::max<uint64_t>(1, kSampleChunk / std::max<uint64_t>(rowBytes, 1));
-    std::unique_ptr<uint16_t[]> piece(new (std::nothrow) uint16_t[rowsPerPiece * volume.dimX]);
-    if (piece == nullptr || !volume.makeRows)
+    const int pipeBytes = ::fcntl(fd, F_GETPIPE_SZ);
+    const uint64_t wanted =
+        std::max<uint64_t>(kSampleChunk, pipeBytes > 0 ? static_cast<uint64_t>(pipeBytes) : 0);
+    const uint64_t rowsPerPiece =
+        std::max<uint64_t>(1, (wanted + rowBytes - 1) / std::max<uint64_t>(rowBytes, 1));
+    constexpr size_t kPage = 4096;
+    const size_t pieceBytes = (rowsPerPiece * rowBytes + kPage - 1) / kPage * kPage;
+    void* mapped =
+        ::mmap(nullptr, 2 * pieceBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
         return false;
-    for (uint64_t first = 0; first < rows; first += rowsPerPiece) {
+    const std::unique_ptr<char, std::function<void(char*)>> buffers(
+        static_cast<char*>(mapped), [pieceBytes](char* p) { ::munmap(p, 2 * pieceBytes); });
+    if (!volume.makeRows)
+        return false;
+    bool splice = pipeBytes > 0;
+    for (uint64_t first = 0, slot = 0; first < rows; first += rowsPerPiece, slot ^= 1) {
         const uint64_t end = std::min(rows, first + rowsPerPiece);
-        volume.makeRows(first, end, piece.get());
-        if (!WriteFully(fd, piece.get(), (end - first) * rowBytes))
+        char* piece = buffers.get() + slot * pieceBytes;
+        volume.makeRows(first, end, reinterpret_cast<uint16_t*>(piece));
+        const uint64_t bytes = (end - first) * rowBytes;
+        bool refused = false;
+        if (splice && SpliceFully(fd, piece, bytes, &refused))
+            continue;
+        if (splice && !refused)
+            return false;
+        splice = false;
+        if (!WriteFully(fd, piece, bytes))
             return false;
     }
     return true;
+}
+
+// Gives the memory its pages (the whole pages within it) without changing
+// what it holds; on a system that cannot, they come at their first touch.
+void TakePages(void* memory, size_t bytes) {
+    const auto pageSize = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(memory) + pageSize - 1) & ~(pageSize - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(memory) + bytes) & ~(pageSize - 1);
+    if (end > begin)
+        ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
 }
 
 // What the child does, writing its messages to `fd`; its exit status.
@@ -362,6 +422,18 @@ ScanOutcome RunReader(const std::string& path, const ChildWork& work, ScanProgre
                 said = "not enough memory to read the scan";
             } else {
                 PreferHugePages(result.samples.get(), count * sizeof(uint16_t));
+                // A fresh array costs most of a large read: each page is
+                // cleared at its first touch. A second thread takes the pages
+                // while this one reads into those it has taken (neither
+                // changes what the other wrote).
+                std::jthread populate;
+                try {
+                    populate = std::jthread([samples = result.samples.get(), count] {
+                        TakePages(samples, count * sizeof(uint16_t));
+                    });
+                } catch (const std::system_error&) {
+                    // No thread to be had: the pages come as they are read into.
+                }
                 // Exactly the samples, or the child ended first.
                 if (!ReadFully(fd, result.samples.get(), count * sizeof(uint16_t)))
                     break;

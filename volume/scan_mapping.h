@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <system_error>
+#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -112,6 +114,21 @@ inline bool LooksLikeCt(const ValueFacts& facts) {
            facts.nearAir > facts.aboveAir && facts.nearAir > facts.farBelowAir;
 }
 
+// Types of at most 16 bits are surveyed by counting each value once: one
+// pass that both the facts and the automatic window's ranks are read from.
+template <typename T>
+inline constexpr bool kCountedType = std::is_integral_v<T> && sizeof(T) <= 2;
+
+// How many of `values` hold each order key (OrderKey below), counted over
+// `parts` ranges at once (one thread each). Each range counts into two
+// tables in turn, so that runs of equal values do not wait on one counter.
+template <typename T>
+std::vector<uint64_t> CountOrderKeys(const T* values, uint64_t count, unsigned parts);
+
+// The facts SurveyValues gives, read from CountOrderKeys' counts.
+template <typename T>
+ValueFacts FactsOfKeyCounts(const std::vector<uint64_t>& counts);
+
 inline constexpr double kCtWindowLow = -1024, kCtWindowHigh = 3071;  // the 12-bit CT range in HU
 inline constexpr double kAutoLowFraction = 0.001, kAutoHighFraction = 0.999;
 
@@ -214,15 +231,96 @@ RankedValue RankedFiniteValue(const T* values, uint64_t count, uint64_t rank,
                                std::count_if(few.begin(), few.end(), [&](double v) { return v <= value; }))};
 }
 
+template <typename T>
+std::vector<uint64_t> CountOrderKeys(const T* values, uint64_t count, unsigned parts) {
+    static_assert(kCountedType<T>);
+    constexpr size_t kKeys = size_t{1} << (8 * sizeof(T));
+    // The second table starts a few lines past a multiple of 4 KiB from the
+    // first: counters 4 KiB apart would seem to the processor to alias.
+    constexpr size_t kSecond = kKeys + 32;
+    // Counters of 32 bits hold one block's counts; the block's end adds them up.
+    constexpr uint64_t kBlock = uint64_t{1} << 31;
+    parts = static_cast<unsigned>(std::clamp<uint64_t>(parts, 1, std::max<uint64_t>(1, count >> 20)));
+    std::vector<std::vector<uint64_t>> partCounts(parts, std::vector<uint64_t>(kKeys));
+    const auto countPart = [&](unsigned part) {
+        const uint64_t begin = count * part / parts, end = count * (part + 1) / parts;
+        std::vector<uint32_t> tables(kSecond + kKeys);
+        uint32_t* t = tables.data();
+        std::vector<uint64_t>& total = partCounts[part];
+        for (uint64_t from = begin; from < end; from += kBlock) {
+            const uint64_t to = std::min(end, from + kBlock);
+            uint64_t i = from;
+            for (; i + 2 <= to; i += 2) {
+                ++t[OrderKey(values[i])];
+                ++t[kSecond + OrderKey(values[i + 1])];
+            }
+            for (; i < to; ++i)
+                ++t[OrderKey(values[i])];
+            for (size_t k = 0; k < kKeys; ++k) {
+                total[k] += uint64_t{t[k]} + t[kSecond + k];
+                t[k] = t[kSecond + k] = 0;
+            }
+        }
+    };
+    // Parts no thread could be had for are counted here.
+    std::vector<std::thread> helpers;
+    unsigned started = 1;
+    for (; started < parts; ++started) {
+        try {
+            helpers.emplace_back(countPart, started);
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    for (unsigned part = started; part < parts; ++part)
+        countPart(part);
+    countPart(0);
+    for (std::thread& helper : helpers)
+        helper.join();
+    for (unsigned part = 1; part < parts; ++part)
+        for (size_t k = 0; k < kKeys; ++k)
+            partCounts[0][k] += partCounts[part][k];
+    return std::move(partCounts[0]);
+}
+
+template <typename T>
+ValueFacts FactsOfKeyCounts(const std::vector<uint64_t>& counts) {
+    ValueFacts facts;
+    uint64_t belowAir = 0;
+    bool any = false;
+    for (size_t key = 0; key < counts.size(); ++key) {
+        if (counts[key] == 0)
+            continue;
+        const double v = static_cast<double>(ValueOfOrderKey<T>(static_cast<decltype(OrderKey(T{}))>(key)));
+        const uint64_t n = counts[key];
+        if (!any) {
+            facts.min = v;
+            facts.atMin = n;
+            any = true;
+        }
+        facts.max = v;
+        facts.finite += n;
+        facts.nearAir += v >= -1100 && v <= -900 ? n : 0;
+        facts.aboveAir += v > -900 && v <= -700 ? n : 0;
+        belowAir += v < -1200 ? n : 0;
+    }
+    facts.anyFinite = any;
+    facts.integral = true;
+    facts.farBelowAir = belowAir - (facts.min < -1200 ? facts.atMin : 0);
+    return facts;
+}
+
 // The automatic window, which a few extreme voxels cannot move: from the
 // 0.1st percentile of the finite values (the minimum itself whenever at
 // least 0.1% of the voxels hold it, as a background does) up to the 99.9th
 // percentile of the values above that. Both are exact values of the scan,
 // found in a few passes whatever the range (a voxel at 1e300 beside values
 // of 0..1000 leaves them their window). Falls back to [min, max] when no
-// value lies above the low end.
+// value lies above the low end. `keyCounts`: CountOrderKeys' counts of
+// these values where they were made, which spare the searches their passes.
 template <typename T>
-void AutomaticWindow(const T* values, uint64_t count, const ValueFacts& facts, double* low, double* high) {
+void AutomaticWindow(const T* values, uint64_t count, const ValueFacts& facts, double* low, double* high,
+                     std::vector<uint64_t> keyCounts = {}) {
     *low = facts.min;
     *high = facts.max;
     if (!facts.anyFinite || !(facts.max > facts.min))
@@ -230,7 +328,7 @@ void AutomaticWindow(const T* values, uint64_t count, const ValueFacts& facts, d
     const auto ceilCount = [](double fraction, uint64_t n) {
         return std::max<uint64_t>(1, static_cast<uint64_t>(std::ceil(fraction * static_cast<double>(n))));
     };
-    std::vector<uint64_t> firstCounts;
+    std::vector<uint64_t> firstCounts = std::move(keyCounts);
     const uint64_t lowRank = ceilCount(kAutoLowFraction, facts.finite) - 1;
     // A background at the minimum, as most scans have, needs no search.
     const RankedValue lowEnd = facts.atMin > lowRank

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <thread>
 #include <type_traits>
 
 #include "volume/scan_library_output.h"
@@ -46,7 +47,14 @@ void WithTypedSamples(SampleType type, const void* values, Visit&& visit) {
 template <typename T>
 void ChooseWindow(const T* values, uint64_t count, const ValueChoice& choice, bool mayBeCt, bool ctByModality,
                   ScanVolume* volume, VolumeChannel* channel) {
-    const ValueFacts facts = SurveyValues(values, count);
+    std::vector<uint64_t> keyCounts;
+    ValueFacts facts;
+    if constexpr (kCountedType<T>) {
+        keyCounts = CountOrderKeys(values, count, std::thread::hardware_concurrency());
+        facts = FactsOfKeyCounts<T>(keyCounts);
+    } else {
+        facts = SurveyValues(values, count);
+    }
     channel->minValue = facts.min;
     channel->maxValue = facts.max;
     channel->anyFinite = facts.anyFinite;
@@ -68,7 +76,8 @@ void ChooseWindow(const T* values, uint64_t count, const ValueChoice& choice, bo
             channel->windowHigh = choice.high;
             break;
         case ValueWindow::Automatic:
-            AutomaticWindow(values, count, facts, &channel->windowLow, &channel->windowHigh);
+            AutomaticWindow(values, count, facts, &channel->windowLow, &channel->windowHigh,
+                            std::move(keyCounts));
             break;
         case ValueWindow::Default:
         case ValueWindow::FullRange:
@@ -115,12 +124,13 @@ void CheckVoxelSize(const Grid& grid) {
                       "the longest)"};
 }
 
-void FinishScan(SampleType type, std::unique_ptr<char[]> values, const Grid& grid, const ValueChoice& choice,
-                bool ctByModality, ScanVolume* volume, uint32_t channels, uint32_t timePoints) {
+void FinishScan(SampleType type, std::shared_ptr<const char[]> values, const Grid& grid,
+                const ValueChoice& choice, bool ctByModality, ScanVolume* volume, uint32_t channels,
+                uint32_t timePoints) {
     CheckVoxelSize(grid);
     const uint64_t count = grid.dims[0] * grid.dims[1] * grid.dims[2];
     const Placement placement = PlaceGrid(grid.directions);
-    std::shared_ptr<const char[]> held(std::move(values));
+    const std::shared_ptr<const char[]> held(std::move(values));
     volume->channels.assign(channels, VolumeChannel{});
     volume->timePoints = timePoints;
     volume->isCt = false;

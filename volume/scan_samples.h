@@ -52,6 +52,9 @@ void CheckVoxelSize(const scan_mapping::Grid& grid);
 // orientation and maps them on request. `ctByModality`: the file says it is
 // a CT; otherwise the values decide.
 //
+// `values` may be any memory that lives as long as its last owner: a
+// buffer the reader filled, or the file itself mapped.
+//
 // `values` may hold `channels` x `timePoints` grids, channel by channel: the
 // grid of channel c at time point t starts at grid (c * timePoints + t), so
 // that a channel's values over all its time points lie together and its
@@ -59,7 +62,7 @@ void CheckVoxelSize(const scan_mapping::Grid& grid);
 // time point to the next). Each channel gets its own window; only a single
 // channel may be taken for a CT. The reader names and colours the channels
 // afterwards where its file says.
-void FinishScan(SampleType type, std::unique_ptr<char[]> values, const scan_mapping::Grid& grid,
+void FinishScan(SampleType type, std::shared_ptr<const char[]> values, const scan_mapping::Grid& grid,
                 const ValueChoice& choice, bool ctByModality, ScanVolume* volume, uint32_t channels = 1,
                 uint32_t timePoints = 1);
 // Values stored with their channels interleaved (c fastest, then the grid,

@@ -1,8 +1,10 @@
 // TIFF stacks through libtiff. Every page is checked against the first
-// before any sample is read, and the whole size against the budget; each
-// page is then decoded straight into its place in the channel-major buffer
-// that FinishScan takes (only RGB pages and tiles pass through a buffer of
-// one strip or tile).
+// before any sample is read, and the whole size against the budget. Where
+// the pages lie in the file uncompressed, one after another, as the
+// channel-major values FinishScan takes (so most microscopy software writes
+// a stack), the file itself, mapped, is those values: nothing is copied.
+// Otherwise each page is decoded straight into its place in a buffer of
+// them (only RGB pages and tiles pass through a buffer of one strip or tile).
 //
 //   Library messages ... libtiff's first error is the reason; warnings kept quiet
 //   Pages .............. shape and sample type of a page, and the walk that checks them
@@ -10,10 +12,14 @@
 //   ImageJ ............. the description's counts, step and unit; its display tables
 //   OME-XML ............ a tolerant reader of the few elements and attributes needed
 //   Samples ............ strips and tiles into place
+//   Mapped samples ..... pages used where they lie in the file
 //   Reading ............ the layout chosen, the budget, the pages read
 #include "volume/scan_tiff.h"
 
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -24,7 +30,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -790,6 +798,95 @@ void ReadPage(TiffFile& file, uint64_t page, const std::vector<char*>& planes, u
             }
 }
 
+// ---------------------------------------------------------------------------
+// Mapped samples
+
+// Where the current page's samples begin in the file when they lie there as
+// one run, row after row, in the machine's byte order and needing no
+// decoding: the values exactly as a strip read would give them.
+std::optional<uint64_t> PlainRun(TIFF* tif, uint64_t bytes) {
+    const PageShape s = ShapeOf(tif);
+    uint16_t fillOrder = FILLORDER_MSB2LSB;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &fillOrder);
+    if (s.tiled || s.compression != COMPRESSION_NONE || s.samples != 1 || fillOrder != FILLORDER_MSB2LSB ||
+        (bytes > 1 && TIFFIsByteSwapped(tif)))
+        return std::nullopt;
+    uint32_t rowsPerStrip = 0;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    const uint64_t length = s.length, rps = std::clamp<uint64_t>(rowsPerStrip, 1, length);
+    const uint64_t strips = (length + rps - 1) / rps, rowBytes = uint64_t{s.width} * bytes;
+    if (TIFFNumberOfStrips(tif) < strips)
+        return std::nullopt;
+    const uint64_t start = TIFFGetStrileOffset(tif, 0);
+    for (uint64_t k = 0; k < strips; ++k) {
+        const auto strip = static_cast<uint32_t>(k);
+        const uint64_t rows = std::min(rps, length - k * rps);
+        if (TIFFGetStrileOffset(tif, strip) != start + k * rps * rowBytes ||
+            TIFFGetStrileByteCount(tif, strip) < rows * rowBytes)
+            return std::nullopt;
+    }
+    return start;
+}
+
+// The stored values of the whole stack as the file itself, mapped, when
+// every page lies in the file where the values array would hold it
+// (`destination(page)` pages from the start), one page after another: so
+// stacks are written by most microscopy software. Null otherwise, and the
+// pages are decoded instead. A file cut short under the mapping ends the
+// reading child, which is then reported as a damaged file. The file is read
+// in here, a piece at a time, each piece told to `progress`: from a slow
+// disk that is the whole read.
+std::shared_ptr<const char[]> MapPlainStack(TiffFile& file, const PageShape& first, uint64_t bytes,
+                                            uint64_t used, uint64_t totalBytes,
+                                            const std::function<uint64_t(uint64_t)>& destination,
+                                            ScanProgress progress, void* progressContext) {
+    TIFF* tif = file.get();
+    if (first.tiled || first.compression != COMPRESSION_NONE || first.samples != 1 || totalBytes == 0)
+        return nullptr;
+    const uint64_t pageBytes = uint64_t{first.width} * first.length * bytes;
+    if (!TIFFSetDirectory(tif, 0))
+        return nullptr;
+    uint64_t page = 0, base = 0;
+    do {
+        if (IsReducedImage(tif))
+            continue;
+        const std::optional<uint64_t> run = PlainRun(tif, bytes);
+        const uint64_t want = destination(page) * pageBytes;
+        if (!run || (page == 0 ? *run < want : *run != base + want))
+            return nullptr;
+        if (page == 0)
+            base = *run - want;
+        ++page;
+    } while (page < used && NextPage(file, std::max<uint64_t>(page, 1)));
+    struct stat info {};
+    const int fd = TIFFFileno(tif);
+    // Values where their type may not be read (an odd offset) are decoded.
+    if (page < used || base % bytes != 0 || ::fstat(fd, &info) != 0 ||
+        static_cast<uint64_t>(info.st_size) < base || static_cast<uint64_t>(info.st_size) - base < totalBytes)
+        return nullptr;
+    const uint64_t pageSize = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
+    const uint64_t skip = base % pageSize, length = skip + totalBytes;
+    if (length > std::numeric_limits<size_t>::max())
+        return nullptr;
+    void* map = ::mmap(nullptr, static_cast<size_t>(length), PROT_READ, MAP_PRIVATE, fd,
+                       static_cast<off_t>(base - skip));
+    if (map == MAP_FAILED)
+        return nullptr;
+    ::madvise(map, static_cast<size_t>(length), MADV_SEQUENTIAL);
+    // Where the system cannot take pages ahead, they come at the first pass over the values.
+    constexpr uint64_t kPiece = uint64_t{64} << 20;
+    for (uint64_t at = 0; at < length; at += kPiece) {
+        ::madvise(static_cast<char*>(map) + at, static_cast<size_t>(std::min(kPiece, length - at)),
+                  MADV_POPULATE_READ);
+        if (progress != nullptr)
+            progress(static_cast<double>(std::min(length, at + kPiece)) / static_cast<double>(length),
+                     progressContext);
+    }
+    return std::shared_ptr<const char[]>(static_cast<const char*>(map) + skip, [map, length](const char*) {
+        ::munmap(map, static_cast<size_t>(length));
+    });
+}
+
 }  // namespace
 
 bool IsTiffFile(const std::string& path) {
@@ -873,36 +970,47 @@ void ReadTiff(const std::string& path, uint64_t budget, const ValueChoice& choic
     }
     const uint64_t gridSamples = grid.dims[0] * grid.dims[1] * grid.dims[2];
     const uint64_t pageSamples = grid.dims[0] * grid.dims[1];
-    std::unique_ptr<char[]> values = AllocateScanBuffer(gridSamples * channels * frames * bytes);
-
-    if (!TIFFSetDirectory(tif, 0))
-        throw ScanFailure{"the first page cannot be read again: " + file.Reason("the file changed")};
-    std::vector<char*> planes(first.samples);
-    uint64_t page = 0;
-    do {
-        if (IsReducedImage(tif))
-            continue;
-        // The page's channel, slice and time point, in the file's page order.
+    const uint64_t totalBytes = gridSamples * channels * frames * bytes;
+    // The page's channel, slice and time point, in the file's page order.
+    const auto placeOf = [&](uint64_t page) {
         std::array<uint64_t, 3> at{};
-        uint64_t rest = page;
         for (int axis : layout.order) {
-            at[axis] = rest % layout.sizes[axis];
-            rest /= layout.sizes[axis];
+            at[axis] = page % layout.sizes[axis];
+            page /= layout.sizes[axis];
         }
-        for (uint64_t s = 0; s < first.samples; ++s) {
-            const uint64_t channel = at[kChannel] * first.samples + s;
-            planes[s] = values.get() +
-                        ((channel * frames + at[kFrame]) * gridSamples + at[kSlice] * pageSamples) * bytes;
-        }
-        ReadPage(file, page, planes, bytes, budget - static_cast<uint64_t>(need));
-        ++page;
-        // A hundred steps at most: each crosses to the parent.
-        if (progress != nullptr && (page * 100 / used != (page - 1) * 100 / used))
-            progress(static_cast<double>(page) / static_cast<double>(used), progressContext);
-    } while (page < used && NextPage(file, std::max<uint64_t>(page, 1)));
-    if (page < used)
-        throw ScanFailure{"the file changed while it was read: " + std::to_string(page) + " pages, not " +
-                          std::to_string(used)};
+        return at;
+    };
+    // Where sample s of the page's first pixel goes, in pages from the start.
+    const auto planeOf = [&](const std::array<uint64_t, 3>& at, uint64_t s) {
+        const uint64_t channel = at[kChannel] * first.samples + s;
+        return (channel * frames + at[kFrame]) * layout.sizes[kSlice] + at[kSlice];
+    };
+    std::shared_ptr<const char[]> values = MapPlainStack(
+        file, first, bytes, used, totalBytes, [&](uint64_t page) { return planeOf(placeOf(page), 0); },
+        progress, progressContext);
+    if (values == nullptr) {
+        std::unique_ptr<char[]> read = AllocateScanBuffer(totalBytes);
+        if (!TIFFSetDirectory(tif, 0))
+            throw ScanFailure{"the first page cannot be read again: " + file.Reason("the file changed")};
+        std::vector<char*> planes(first.samples);
+        uint64_t page = 0;
+        do {
+            if (IsReducedImage(tif))
+                continue;
+            const std::array<uint64_t, 3> at = placeOf(page);
+            for (uint64_t s = 0; s < first.samples; ++s)
+                planes[s] = read.get() + planeOf(at, s) * pageSamples * bytes;
+            ReadPage(file, page, planes, bytes, budget - static_cast<uint64_t>(need));
+            ++page;
+            // A hundred steps at most: each crosses to the parent.
+            if (progress != nullptr && (page * 100 / used != (page - 1) * 100 / used))
+                progress(static_cast<double>(page) / static_cast<double>(used), progressContext);
+        } while (page < used && NextPage(file, std::max<uint64_t>(page, 1)));
+        if (page < used)
+            throw ScanFailure{"the file changed while it was read: " + std::to_string(page) + " pages, not " +
+                              std::to_string(used)};
+        values = std::move(read);
+    }
 
     FinishScan(type, std::move(values), grid, choice, false, volume, static_cast<uint32_t>(channels),
                static_cast<uint32_t>(frames));

@@ -7,6 +7,7 @@
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -266,6 +267,65 @@ TEST_F(ScanTiffTest, EveryTypeCompressionAndLayoutGivesTheSameSamples) {
                     for (uint32_t x = 0; x < 19; ++x)
                         ASSERT_EQ(Shown(v, c, 0, x, y, z), value(x, y, z, c))
                             << "channel " << c << " at " << x << ", " << y << ", " << z;
+    }
+}
+
+// Pages that lie in the file one after another as the values array holds
+// them are used where they lie; in the other byte order, or each behind its
+// directory, they are decoded: the same samples and the same automatic
+// window either way, in one strip a page or several.
+TEST_F(ScanTiffTest, PagesUsedWhereTheyLieGiveTheSamplesOfDecodedPages) {
+    if (!HaveTifffile())
+        GTEST_SKIP() << "/usr/bin/python3 lacks tifffile";
+    Python(R"(
+z, y, x = np.mgrid[0:3, 0:18, 0:19]
+for dtype in ['uint8', 'int8', 'uint16', 'int16', 'uint32', 'float32', 'float64']:
+    kinds = 127 if dtype.endswith('int8') else 4096
+    shift = 0 if dtype.startswith('uint') else -100
+    v = ((x + 19 * y + 400 * z) % kinds + shift).astype(dtype)
+    for order in '<>':
+        for rows in [18, 4]:
+            with tifffile.TiffWriter(f'{dtype}{int(order == "<")}{rows}.tif', byteorder=order) as tif:
+                for page in v:
+                    tif.write(page, contiguous=True, rowsperstrip=rows)
+)");
+    for (const char* type : {"uint8", "int8", "uint16", "int16", "uint32", "float32", "float64"}) {
+        const bool unsignedType = std::string(type).rfind("uint", 0) == 0;
+        const double shift = unsignedType ? 0 : -100;
+        const uint32_t kinds = std::string(type).find("int8") != std::string::npos ? 127 : 4096;
+        const ScanVolume automatic = Read(Path(std::string(type) + "14.tif"), {});
+        // libtiff writes each page's directory after its samples.
+        const std::string t = type;
+        Stack stack;
+        stack.width = 19, stack.length = 18, stack.pages = 3;
+        stack.bits = static_cast<uint16_t>(t.find('8') != std::string::npos    ? 8
+                                           : t.find("16") != std::string::npos ? 16
+                                                                               : 32);
+        stack.format = t[0] == 'u' ? SAMPLEFORMAT_UINT : t[0] == 'f' ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_INT;
+        if (t != "float64")
+            WriteStack(Path(t + "-libtiff.tif"), stack, [&](uint32_t x, uint32_t y, uint32_t p, uint32_t) {
+                return (x + 19 * y + 400 * p) % kinds + shift;
+            });
+        for (const char* file : {"118", "14", "018", "04", "-libtiff"}) {
+            if (t == "float64" && std::string(file) == "-libtiff")
+                continue;
+            const std::string name = std::string(type) + file + ".tif";
+            SCOPED_TRACE(name);
+            const ScanVolume v = Read(Path(name), ValueChoice{ValueWindow::Custom, shift, shift + 4095});
+            ASSERT_EQ(std::vector<uint32_t>({v.dimX, v.dimY, v.dimZ}), std::vector<uint32_t>({19, 18, 3}));
+            EXPECT_EQ(v.sampleType, type);
+            for (uint32_t z = 0; z < 3; ++z)
+                for (uint32_t y = 0; y < 18; ++y)
+                    for (uint32_t x = 0; x < 19; ++x)
+                        ASSERT_EQ(Shown(v, 0, 0, x, y, z), (x + 19 * y + 400 * z) % kinds)
+                            << "at " << x << ", " << y << ", " << z;
+            const ScanVolume same = Read(Path(name), {});
+            EXPECT_EQ(
+                std::vector<double>({same.channels[0].windowLow, same.channels[0].windowHigh}),
+                std::vector<double>({automatic.channels[0].windowLow, automatic.channels[0].windowHigh}));
+            EXPECT_TRUE(std::equal(same.samples.get(), same.samples.get() + same.SampleCount(),
+                                   automatic.samples.get()));
+        }
     }
 }
 

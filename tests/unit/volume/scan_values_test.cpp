@@ -140,6 +140,53 @@ TEST(ValueWindows, VoxelsAtTheEndsOfEveryTypeDoNotMoveTheAutomaticWindow) {
     EXPECT_EQ(high, ramp[99900]) << "the 99.9th percentile of the 99,900 values above";
 }
 
+// Small integer types are surveyed by counting each value: the same facts
+// and the same automatic window as the pass over every value, however
+// many threads count.
+template <typename T>
+void ExpectCountsGiveTheSurvey(const std::vector<T>& values) {
+    const ValueFacts survey = SurveyValues(values.data(), values.size());
+    for (unsigned parts : {1u, 3u}) {
+        SCOPED_TRACE(std::to_string(sizeof(T) * 8) + "-bit, " + std::to_string(parts) + " parts");
+        std::vector<uint64_t> counts = CountOrderKeys(values.data(), values.size(), parts);
+        const ValueFacts counted = FactsOfKeyCounts<T>(counts);
+        EXPECT_EQ(std::vector<double>({counted.min, counted.max}),
+                  std::vector<double>({survey.min, survey.max}));
+        EXPECT_EQ(std::vector<uint64_t>({counted.finite, counted.atMin, counted.nearAir, counted.aboveAir,
+                                         counted.farBelowAir}),
+                  std::vector<uint64_t>(
+                      {survey.finite, survey.atMin, survey.nearAir, survey.aboveAir, survey.farBelowAir}));
+        EXPECT_EQ(counted.anyFinite, survey.anyFinite);
+        EXPECT_EQ(LooksLikeCt(counted), LooksLikeCt(survey));
+        double low = 0, high = 0, countedLow = 0, countedHigh = 0;
+        AutomaticWindow(values.data(), values.size(), survey, &low, &high);
+        AutomaticWindow(values.data(), values.size(), counted, &countedLow, &countedHigh, std::move(counts));
+        EXPECT_EQ(std::vector<double>({countedLow, countedHigh}), std::vector<double>({low, high}));
+    }
+}
+
+TEST(ValueWindows, CountedSmallTypesGiveTheFactsAndWindowOfTheSurvey) {
+    // A CT with padding far below air (so that the counted far-below
+    // excludes its minimum), an MRI, and every 8-bit value with a background.
+    const std::vector<double> ct = Head(phantom::Modality::Ct, -1024);
+    std::vector<int16_t> ct16(ct.begin(), ct.end());
+    for (size_t i = 0; i < ct16.size(); i += 7)
+        ct16[i] = -3024;
+    ExpectCountsGiveTheSurvey(ct16);
+    const std::vector<uint16_t> mri = phantom::MakeHeadScan(kSide, kSide, kSide, phantom::Modality::MriT1);
+    ExpectCountsGiveTheSurvey(mri);
+    // Enough values for three threads to count a part each.
+    std::vector<uint8_t> bytes((3 << 20) + 12345, 0);
+    std::vector<int8_t> signedBytes(bytes.size(), -128);
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        bytes[i] = static_cast<uint8_t>(i * 7919 % 251);
+        signedBytes[i] = static_cast<int8_t>(static_cast<int>(i * 7919 % 256) - 128);
+    }
+    ExpectCountsGiveTheSurvey(bytes);
+    ExpectCountsGiveTheSurvey(signedBytes);
+    ExpectCountsGiveTheSurvey(std::vector<uint16_t>(5, 4095));  // constant: an empty window
+}
+
 TEST(ValueWindows, ExtremeAndNonFiniteValuesLandAtTheEnds) {
     const auto dir = std::filesystem::temp_directory_path() / ("tamlo-values-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);

@@ -206,6 +206,9 @@ std::optional<PlaneHit> SlicePlaneAt(int32_t x, int32_t y);
 // Ctrl and the wheel over a plane: that plane becomes the one Page Up moves
 // and moves `notches` voxels; false (nothing changed) when no plane is there.
 bool MoveSlicePlaneAt(int32_t x, int32_t y, int notches);
+// A double click on a plane: that plane becomes the current one, flat in the
+// slice window; false (nothing changed) when no plane is there.
+bool OpenSliceWindowAt(int32_t x, int32_t y);
 // Ctrl and a left drag on a plane: the planes' grey window follows the
 // cursor's offset from the press (DragGreyWindow); false when the press is
 // on no plane.

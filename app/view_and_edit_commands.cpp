@@ -298,6 +298,17 @@ bool MoveSlicePlaneAt(int32_t x, int32_t y, int notches) {
     return true;
 }
 
+bool OpenSliceWindowAt(int32_t x, int32_t y) {
+    const std::optional<PlaneHit> hit = SlicePlaneAt(x, y);
+    if (!hit)
+        return false;
+    SlicePlanes planes = Renderer.planes;
+    planes.current = hit->axis;
+    ShowPlanes(planes);
+    ShowSliceWindow();
+    return true;
+}
+
 bool StartGreyWindowDrag(int32_t x, int32_t y) {
     if (!SlicePlaneAt(x, y))
         return false;

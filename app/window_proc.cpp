@@ -642,6 +642,12 @@ static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPA
         case shell::WM_LBUTTONUP:
             InputHandlerTable.LButtonUp(wParam, MouseX(lParam), MouseY(lParam));
             return 0;
+        case shell::WM_LBUTTONDBLCLK:
+            // On a plane, off the panel: the plane flat in the slice window.
+            if (!EditorTab.Covers(MouseX(lParam), MouseY(lParam)) &&
+                OpenSliceWindowAt(MouseX(lParam), MouseY(lParam)))
+                return 0;
+            return shell::DefWindowProc(window, message, wParam, lParam);
         case shell::WM_RBUTTONDOWN:
             InputHandlerTable.RButtonDown(wParam, MouseX(lParam), MouseY(lParam));
             return 0;

@@ -65,6 +65,9 @@ class CTab {
     // The graph position (0..1) the cursor at (x, y) stands for while it is
     // over the open panel's graph or drags a control point; nothing otherwise.
     std::optional<float> GraphPositionAt(int32_t x, int32_t y) const;
+    // Whether a press at (x, y) is the panel's: its handle, closed, or
+    // anywhere on it, open or sliding.
+    bool Covers(int32_t x, int32_t y) const;
 
     bool GenerateColorGeometry();
     bool GenerateTransfer();

@@ -97,6 +97,16 @@ std::optional<bool> CTab::PressOutsideOpenPanel(int32_t x, int32_t y) {
     return std::nullopt;
 }
 
+bool CTab::Covers(int32_t x, int32_t y) const {
+    if (state & kTabClosed)
+        return InClosedHandleRows(y) && OnHandle(x);
+    if (state & (kTabOpening | kTabClosing))
+        return true;
+    const PanelLayout l = Layout();
+    const int32_t d = OpenPanelBottomY() - y;
+    return d < l.panelTop || (d < l.stripTop && OnHandle(x));
+}
+
 bool CTab::InGraph(int32_t x, int32_t d) const {
     return Layout().graphPress.Contains(x, d);
 }

@@ -3,7 +3,8 @@
 # sagittal and coronal planes shown, S opens the coronal one flat (the
 # sagittal plane a red line across it), and a click in it moves the
 # sagittal plane there: its line in the window and the plane face on in the
-# 3-D view beside it. The window follows Page Up and closes by its close box.
+# 3-D view beside it. The window follows Page Up and closes by its close box;
+# a double click on the sagittal plane opens it on that plane.
 # Usage: with_xvfb.sh slice_window.sh TAMLO_BINARY DATA_DIR OUTPUT_DIR
 set -euo pipefail
 binary=$1 data=$2 out=$3
@@ -65,5 +66,12 @@ title_colour=$(pixel paged 100 $((bar + 19)))
 xdotool mousemove 238 $((bar + 19)) click 1
 settle closed
 [ "$(pixel closed 100 $((bar + 19)))" != "$title_colour" ] || fail "the close box left the slice window open"
+
+# A double click on the sagittal plane, face on in the view's centre, opens
+# the window again, on that plane.
+xdotool mousemove $((width / 2 + 40)) $((bar + client_height / 2)) click --repeat 2 --delay 80 1
+settle double_clicked
+[ "$(differ closed double_clicked "$window_part")" -gt 20000 ] || fail "a double click on a plane opened no window"
+[ "$(red_line double_clicked "$window_part")" = -1 ] || fail "the window shows the coronal plane, not the sagittal"
 exit_through_menu
 echo "PASS: the slice window opened, a click in it moved the other plane, it followed Page Up and closed"

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <string>
 
 #include "app/app_state.h"
@@ -58,6 +59,8 @@ struct SliceWindowRecord {
         uint32_t width = 0, height = 0;
         const uint16_t* texels = nullptr;
         uint32_t component = 0;
+        // With several channels, each one's colour on the plane (black: hidden).
+        float colours[4][3] = {};
         bool operator==(const Made&) const = default;
     } made;
     std::vector<uint8_t> grey, rgba;
@@ -318,10 +321,27 @@ void DrawSliceWindow(int clientTop) {
                                      static_cast<uint32_t>(height),
                                      samples.texels,
                                      samples.component};
+        // Several channels show as the plane in the 3-D view does: each
+        // visible one's grey in its colour.
+        const uint32_t channels =
+            samples.components > 1 ? std::min(EditorTab.channelCount, samples.components) : 1;
+        if (channels > 1)
+            std::memcpy(want.colours, Renderer.planeChannelColours, sizeof(want.colours));
         if (want.width > 0 && want.height > 0 && (SliceWindow.stale || !(want == SliceWindow.made))) {
-            FillPlanePicture(samples, axis, want.index, want.low, want.high, want.width, want.height,
-                             &SliceWindow.grey);
-            GreyToRgba(SliceWindow.grey, &SliceWindow.rgba);
+            if (channels > 1) {
+                std::vector<std::vector<uint8_t>> greys(channels);
+                PlaneSamples channel = samples;
+                for (uint32_t c = 0; c < channels; ++c) {
+                    channel.component = c;
+                    FillPlanePicture(channel, axis, want.index, want.low, want.high, want.width, want.height,
+                                     &greys[c]);
+                }
+                ChannelGreysToRgba(greys, want.colours, &SliceWindow.rgba);
+            } else {
+                FillPlanePicture(samples, axis, want.index, want.low, want.high, want.width, want.height,
+                                 &SliceWindow.grey);
+                GreyToRgba(SliceWindow.grey, &SliceWindow.rgba);
+            }
             SliceWindow.texture = shell::SetOverlayImage(MainWindow, kSliceImageSlot, SliceWindow.rgba.data(),
                                                          want.width, want.height);
             SliceWindow.made = want;

@@ -269,9 +269,6 @@ void FitSlicePlanesToVolume() {
 std::optional<PlaneHit> SlicePlaneAt(int32_t x, int32_t y) {
     if (Volume.voxels == nullptr || x < 0 || y < 0 || x >= ClientArea.width || y >= ClientArea.height)
         return std::nullopt;
-    // The extremes of several channels are drawn without planes.
-    if (DrawnVolumeMode() != VolumeMode::Composite && Renderer.lookupChannels > 1)
-        return std::nullopt;
     PlaneCamera camera;
     camera.view = Renderer.view;
     d3dx::MatrixTranspose(&camera.projection, &Renderer.projection);

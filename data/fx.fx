@@ -395,10 +395,54 @@ float4 PS_ChannelsMinimum(VolumeVertexOut input) : SV_TARGET
     return densities * (1.0f - kStep);
 }
 
+// The plane behind the extremes of several channels under the client
+// pixel at `pixel` (window position), whose layer has no room for one: the
+// ray through the pixel meets each shown plane inside the crop and in front
+// of the near plane; the nearest one's samples, each visible channel's grey
+// in its colour (PS_Plane). False where it meets none.
+bool PlaneUnderPixel(float2 pixel, out float3 colour)
+{
+    colour = float3(0.0f, 0.0f, 0.0f);
+    [branch] if (!any(PlaneShown.xyz > 0.5f))
+        return false;
+    // The pixel's direction in view space at depth 1, and in the object's
+    // frame: a point at view depth t lies at t * along - from.
+    float2 ndc = float2(pixel.x * Ortho[0][0] - 1.0f, 1.0f - pixel.y * Ortho[1][1]);
+    float3 d = float3(ndc.x / Projection[0][0], ndc.y / Projection[1][1], 1.0f);
+    float3 along, from;
+    for (int j = 0; j < 3; ++j) {
+        along[j] = dot(View[j].xyz, d);
+        from[j] = dot(View[j].xyz, View[3].xyz);
+    }
+    float3 halfExtents = VolumeConstants.xyz * 500.0f;
+    float nearZ = -Projection[3][2] / Projection[2][2];
+    float nearest = 1e30f;
+    float3 at = float3(0.0f, 0.0f, 0.0f);
+    for (int k = 0; k < 3; ++k) {
+        if (PlaneShown[k] < 0.5f || abs(along[k]) < 1e-12f)
+            continue;
+        float t = ((2.0f * PlaneAt[k] - 1.0f) * halfExtents[k] + from[k]) / along[k];
+        float3 u = (along * t - from + halfExtents) / (2.0f * halfExtents);
+        u[k] = PlaneAt[k];
+        if (t >= nearZ && t < nearest && all(u >= PlaneCropLow.xyz && u <= PlaneCropHigh.xyz)) {
+            nearest = t;
+            at = u;
+        }
+    }
+    if (nearest >= 1e30f)
+        return false;
+    float4 values = VolumeTexture.Sample(VolumeSampler, at) * (65535.0f / 16.0f);
+    float4 greys = saturate((values - GreyWindow.x) / max(GreyWindow.y - GreyWindow.x, 1e-6f));
+    colour = saturate(greys.r * PlaneChannelColour[0].rgb + greys.g * PlaneChannelColour[1].rgb +
+                      greys.b * PlaneChannelColour[2].rgb + greys.a * PlaneChannelColour[3].rgb);
+    return true;
+}
+
 // The extremes' layer into the back buffer: each channel's colour at its
 // extreme, weighted by its opacity, added and saturated (fluorescence adds
-// up), over the background as far as the channels' layers cover it.
-float4 ChannelsExtremeColour(float4 densities, bool covered)
+// up), over the background (or a plane behind) as far as the channels'
+// layers cover it.
+float4 ChannelsExtremeColour(float4 densities, bool covered, float2 pixel)
 {
     uint count = ChannelCount();
     float3 added = float3(0.0f, 0.0f, 0.0f);
@@ -410,17 +454,22 @@ float4 ChannelsExtremeColour(float4 densities, bool covered)
         clearance *= 1.0f - alpha;
     }
     float alpha = 1.0f - clearance;
+    float3 plane;
+    if (PlaneUnderPixel(pixel, plane))
+        return float4(saturate(added + clearance * plane), 1.0f);
     return float4(saturate(added + clearance * Background.rgb), alpha);
 }
 
 float4 PS_ChannelsMaximumLookup(TexVertexOut input) : SV_TARGET
 {
     float4 stored = InterfaceTexture.Sample(InterfaceSampler, input.texcoord);
-    return ChannelsExtremeColour(saturate((stored - kStep) / (1.0f - kStep)), stored.r > 0.5f * kStep);
+    return ChannelsExtremeColour(saturate((stored - kStep) / (1.0f - kStep)), stored.r > 0.5f * kStep,
+                                 input.position.xy);
 }
 
 float4 PS_ChannelsMinimumLookup(TexVertexOut input) : SV_TARGET
 {
     float4 stored = InterfaceTexture.Sample(InterfaceSampler, input.texcoord);
-    return ChannelsExtremeColour(saturate(stored / (1.0f - kStep)), stored.r < 1.0f - 0.5f * kStep);
+    return ChannelsExtremeColour(saturate(stored / (1.0f - kStep)), stored.r < 1.0f - 0.5f * kStep,
+                                 input.position.xy);
 }

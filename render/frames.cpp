@@ -69,13 +69,18 @@ VisibleWindow SliceWindow(float width, float height) {
     return WindowOfBox(visible, half, Renderer.view, projection, width, height);
 }
 
-// The planes the frame shows: composite only, each inside its grid.
+// The planes the frame shows, each inside its grid.
 bool PlaneDrawn(int axis) {
     const uint32_t dim = Renderer.planeGrid[axis];
     const int32_t index = Renderer.planes.index[axis];
-    // The extremes' layer has room for a plane with one channel only.
-    return (DrawnVolumeMode() == VolumeMode::Composite || Renderer.lookupChannels == 1) &&
-           Renderer.planes.shown[axis] && index >= 0 && static_cast<uint32_t>(index) < dim;
+    return Renderer.planes.shown[axis] && index >= 0 && static_cast<uint32_t>(index) < dim;
+}
+
+// The extremes' layer has room for a plane with one channel only; with
+// several the lookup that composes the layer finds the plane under each
+// pixel itself (fx.fx's PlaneUnderPixel).
+bool PlanesInTheLayer() {
+    return DrawnVolumeMode() == VolumeMode::Composite || Renderer.lookupChannels == 1;
 }
 
 float PlanePosition(int axis) {
@@ -123,7 +128,7 @@ void DrawPlanes(gpu::ShaderResourceView* volumeView) {
     const float* half = Renderer.volumeHalfExtents;
     if (Renderer.psPlane == nullptr || half[0] <= 0 || half[1] <= 0 || half[2] <= 0)
         return;
-    if (!PlaneDrawn(0) && !PlaneDrawn(1) && !PlaneDrawn(2))
+    if ((!PlaneDrawn(0) && !PlaneDrawn(1) && !PlaneDrawn(2)) || !PlanesInTheLayer())
         return;
     if (Renderer.planeVertexBuffer == nullptr || Renderer.planeIndexBuffer == nullptr) {
         const uint32_t indices[6] = {0, 1, 2, 0, 2, 3};
@@ -539,7 +544,7 @@ VolumePass DrawVolumePass(gpu::ShaderResourceView* volumeView, gpu::ShaderResour
         Renderer.volumeLayerStale = false;
     }
     if (layered)
-        ComposeVolumeLayer(Renderer.layerQuality.resolutionDivisor, transferView);
+        ComposeVolumeLayer(Renderer.layerQuality.resolutionDivisor, transferView, volumeView);
     return pass;
 }
 

@@ -103,6 +103,19 @@ void GreyToRgba(const std::vector<uint8_t>& grey, std::vector<uint8_t>* rgba) {
     }
 }
 
+void ChannelGreysToRgba(const std::vector<std::vector<uint8_t>>& greys, const float (*colours)[3],
+                        std::vector<uint8_t>* rgba) {
+    const size_t pixels = greys.empty() ? 0 : greys.front().size();
+    rgba->assign(pixels * 4, 255);
+    for (size_t i = 0; i < pixels; ++i)
+        for (int k = 0; k < 3; ++k) {
+            float sum = 0.0f;
+            for (size_t c = 0; c < greys.size(); ++c)
+                sum += static_cast<float>(greys[c][i]) * colours[c][k];
+            (*rgba)[i * 4 + k] = static_cast<uint8_t>(std::min(sum, 255.0f) + 0.5f);
+        }
+}
+
 void PlanePictureVoxel(int axis, int32_t index, const uint32_t dims[3], float fx, float fy,
                        uint32_t voxel[3]) {
     const PlaneAxes a = PlanePictureAxes(axis);

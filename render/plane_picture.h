@@ -53,6 +53,11 @@ void FillPlanePicture(const PlaneSamples& samples, int axis, int32_t index, floa
 
 // The grey picture as opaque RGBA8 texels, as the overlay takes pictures.
 void GreyToRgba(const std::vector<uint8_t>& grey, std::vector<uint8_t>* rgba);
+// Several channels' grey pictures (one size) as one opaque RGBA8 picture:
+// each grey in its channel's colour (0 to 1; black adds nothing), added and
+// clamped, as the 3-D view shows a plane of several channels.
+void ChannelGreysToRgba(const std::vector<std::vector<uint8_t>>& greys, const float (*colours)[3],
+                        std::vector<uint8_t>* rgba);
 
 // The voxel under the picture point (fx, fy), fractions of its width and
 // height from its top left corner (clamped to the grid); the plane's own

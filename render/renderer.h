@@ -262,8 +262,10 @@ bool HaveVolumeLayer();
 // 1/divisor of it when it was drawn at a reduced resolution) and leaves the
 // back buffer bound.
 // In the extreme modes the layer holds densities, shown through the lookup
-// texture `transferView`.
-void ComposeVolumeLayer(uint32_t resolutionDivisor, gpu::ShaderResourceView* transferView = nullptr);
+// texture `transferView`; with several channels the planes behind them are
+// read from the volume's `volumeView`.
+void ComposeVolumeLayer(uint32_t resolutionDivisor, gpu::ShaderResourceView* transferView = nullptr,
+                        gpu::ShaderResourceView* volumeView = nullptr);
 // The part of the layer a reduced drag frame draws into, from its top-left.
 struct DragViewport {
     float width, height;

@@ -91,7 +91,8 @@ bool HaveVolumeLayer() {
     return Renderer.volumeLayerTarget != nullptr && Renderer.layerQuadVertexBuffer != nullptr;
 }
 
-void ComposeVolumeLayer(uint32_t resolutionDivisor, gpu::ShaderResourceView* transferView) {
+void ComposeVolumeLayer(uint32_t resolutionDivisor, gpu::ShaderResourceView* transferView,
+                        gpu::ShaderResourceView* volumeView) {
     gpu::DeviceContext* ctx = Renderer.context;
     ctx->OMSetRenderTargets(1, &Renderer.renderTargetView, nullptr);
     ctx->OMSetBlendState(nullptr, nullptr, 0xFFFFFFFF);  // a plain copy, alpha included
@@ -109,6 +110,12 @@ void ComposeVolumeLayer(uint32_t resolutionDivisor, gpu::ShaderResourceView* tra
                          nullptr, 0);
         ctx->PSSetShaderResources(4, 1, &transferView);
         ctx->PSSetSamplers(2, 1, &Renderer.transferSampler);
+        // The planes behind the extremes, found under each pixel.
+        UploadPlaneConstants(3);
+        ctx->PSSetConstantBuffers(1, 1, &Renderer.cbChangeOnResize);
+        ctx->PSSetConstantBuffers(4, 1, &Renderer.cbChangeOnVolume);
+        ctx->PSSetShaderResources(1, 1, &volumeView);
+        ctx->PSSetSamplers(1, 1, &Renderer.volumeSampler);
     } else if (Renderer.mode != VolumeMode::Composite && transferView != nullptr) {
         ctx->PSSetShader(Renderer.psExtremeLookup, nullptr, 0);
         UploadPlaneConstants(3);  // where a plane lies behind the extremes

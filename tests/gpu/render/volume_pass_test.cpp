@@ -12,6 +12,7 @@
 #include "tools/render/batch_render.h"
 #include "tools/volume/phantom.h"
 #include "ui/transfer_function.h"
+#include "volume/volume.h"
 
 namespace {
 
@@ -249,6 +250,100 @@ TEST_F(VolumePassTest, APlaneShowsItsLayersSamplesThroughTheGreyWindow) {
                 break;
         }
         EXPECT_GT(onPlane, size_t{96 * 56 / 2}) << "the plane fills most of the view";
+        batch::EndSession();
+    }
+}
+
+// Behind the extremes of two channels a plane shows each channel's grey in
+// its colour (green, magenta), added: with both functions clear, every pixel
+// whose ray meets the plane has the colour of the layer's texels (as shown,
+// in the program's axes) at the point it meets it, on both passes. The
+// channels run different ways, so that the place on the plane is checked.
+TEST_F(VolumePassTest, BehindTwoChannelsExtremesAPlaneShowsEachChannelInItsColour) {
+    constexpr int kLayer = 5;
+    std::vector<uint16_t> samples;
+    for (int z = 0; z < 8; ++z)
+        for (int y = 0; y < 24; ++y)
+            for (int x = 0; x < 32; ++x)
+                for (const int v : {100 * x + 20 * y + 30 * z, 150 * y + 300 * z + 10 * x})
+                    samples.push_back(static_cast<uint16_t>(v));
+    std::string file =
+        "NRRD0004\ntype: ushort\ndimension: 4\nsizes: 2 32 24 8\nkinds: vector domain domain "
+        "domain\nencoding: raw\nendian: little\n\n";
+    file.append(reinterpret_cast<const char*>(samples.data()), samples.size() * 2);
+    const std::string path = Write("two.nrrd", std::vector<uint8_t>(file.begin(), file.end()));
+    const ControlPoint clear[2] = {{0.0f, 1, 1, 1, 0.0f}, {1.0f, 1, 1, 1, 0.0f}};
+    Options o;
+    o.volumePath = path;
+    o.tfPath = Write("clear.tf", SerializeTransferFunction(clear, 2));
+    o.moreTfPaths = {o.tfPath};
+    o.mode = Options::Mode::Maximum;
+    o.width = 96;
+    o.height = 96;
+    o.dataDir = DataDir();
+    o.pitch = 0.4f;
+    o.yaw = 0.3f;
+    o.distance = 1.6f;
+    ASSERT_EQ(ParsePlaneList("z=" + std::to_string(kLayer), &o.slices), "");
+    for (VolumePassChoice pass : {VolumePassChoice::Slices, VolumePassChoice::Cpu}) {
+        SCOPED_TRACE(pass == VolumePassChoice::Cpu ? "cpu" : "slices");
+        o.volumePass = pass;
+        ASSERT_EQ(batch::StartSession(o), "");
+        batch::RenderFrame();
+        batch::RefineToWhole();
+        const batch::Picture picture = batch::ReadPicture();
+        ASSERT_EQ(Volume.channels.size(), 2u);
+        const int nx = Volume.dimX, ny = Volume.dimY, nz = Volume.dimZ;
+        const uint32_t components = Volume.texelComponents;
+        // The 12-bit texel of channel c at voxel (x, y) of the layer, 0..1.
+        const auto texel = [&](int c, int x, int y) {
+            return (Volume.voxels[((size_t(kLayer) * ny + y) * nx + x) * components + c] >> 4) / 4095.0;
+        };
+        const d3dx::Matrix& v = Renderer.view;
+        const float* half = Renderer.volumeHalfExtents;
+        const float planeZ = (2.0f * (kLayer + 0.5f) / nz - 1.0f) * half[2];
+        size_t onPlane = 0, worst = 0;
+        for (uint32_t py = 0; py + 40 < picture.height && worst <= 2; ++py) {
+            for (uint32_t px = 0; px < picture.width && worst <= 2; ++px) {
+                const float d[3] = {
+                    (2.0f * (px + 0.5f) / picture.width - 1.0f) / Renderer.projection.m[0][0],
+                    (1.0f - 2.0f * (py + 0.5f) / picture.height) / Renderer.projection.m[1][1], 1.0f};
+                const auto object = [&](int j, float depth) {
+                    float o = 0;
+                    for (int k = 0; k < 3; ++k)
+                        o += (d[k] * depth - v.m[3][k]) * v.m[j][k];
+                    return o;
+                };
+                const float depth = (planeZ - object(2, 0.0f)) / (object(2, 1.0f) - object(2, 0.0f));
+                const float u = (object(0, depth) + half[0]) / (2 * half[0]);
+                const float w = (object(1, depth) + half[1]) / (2 * half[1]);
+                if (!(u > 0.01f && u < 0.99f && w > 0.01f && w < 0.99f))
+                    continue;
+                ++onPlane;
+                // Bilinear within the layer, as the device filters it.
+                const double x = std::clamp(u * nx - 0.5, 0.0, nx - 1.0),
+                             y = std::clamp(w * ny - 0.5, 0.0, ny - 1.0);
+                const int x0 = std::min(static_cast<int>(x), nx - 2),
+                          y0 = std::min(static_cast<int>(y), ny - 2);
+                double grey[2];
+                for (int c = 0; c < 2; ++c) {
+                    const double a = texel(c, x0, y0) + (texel(c, x0 + 1, y0) - texel(c, x0, y0)) * (x - x0);
+                    const double b =
+                        texel(c, x0, y0 + 1) + (texel(c, x0 + 1, y0 + 1) - texel(c, x0, y0 + 1)) * (x - x0);
+                    grey[c] = a + (b - a) * (y - y0);
+                }
+                const double expected[3] = {grey[1], grey[0], grey[1]};  // green, magenta
+                const uint8_t* p = &picture.rgba[(size_t{py} * picture.width + px) * 4];
+                for (int c = 0; c < 3; ++c) {
+                    const auto want = static_cast<int>(std::lround(std::min(expected[c], 1.0) * 255.0));
+                    const size_t off = static_cast<size_t>(std::abs(p[c] - want));
+                    worst = std::max(worst, off);
+                    EXPECT_LE(off, 2u) << "pixel " << px << ", " << py << " channel " << c << ": "
+                                       << int{p[c]} << " for " << want;
+                }
+            }
+        }
+        EXPECT_GT(onPlane, size_t{96 * 96 / 20}) << "the plane shows";
         batch::EndSession();
     }
 }

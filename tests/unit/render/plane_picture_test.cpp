@@ -96,6 +96,16 @@ TEST(PlanePicture, FinerPixelsFilterBilinearlyWithinTheLayerAndTheChosenChannel)
     EXPECT_EQ(grey, std::vector<uint8_t>(4, 0));
 }
 
+// Channels in their colours, added and clamped; a black (hidden) one adds
+// nothing; opaque throughout.
+TEST(PlanePicture, ChannelGreysAddInTheirColours) {
+    const std::vector<std::vector<uint8_t>> greys = {{200, 0, 100}, {100, 90, 255}, {255, 255, 255}};
+    const float colours[3][3] = {{0, 1, 0}, {1, 0, 1}, {0, 0, 0}};
+    std::vector<uint8_t> rgba;
+    ChannelGreysToRgba(greys, colours, &rgba);
+    EXPECT_EQ(rgba, (std::vector<uint8_t>{100, 200, 100, 255, 90, 0, 90, 255, 255, 100, 255, 255}));
+}
+
 TEST(PlanePicture, KeepsThePlanesProportionsBySpacing) {
     const uint32_t dims[3] = {100, 50, 20}, flat[3] = {0, 5, 5};
     const float spacing[3] = {1.0f, 2.0f, 5.0f};

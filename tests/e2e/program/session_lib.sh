@@ -95,6 +95,12 @@ wait_until() {  # wait_until NAME CHECK DESCRIPTION
     done
     fail "$3"
 }
+# How many pixels of REGION (a geometry) differ between two screenshots.
+pixels_differing_in() {  # pixels_differing_in NAME_A NAME_B REGION
+    convert "$out/$1.png" -crop "$3" +repage "$out/a-part.png"
+    convert "$out/$2.png" -crop "$3" +repage "$out/b-part.png"
+    compare -metric AE -fuzz 3% "$out/a-part.png" "$out/b-part.png" null: 2>&1 || true
+}
 centre_of() { pixel "$1" "$((width / 2))" "$((bar + client_height / 2))"; }
 panel_is_open() { read -r r g b <<<"$(pixel "$1" 12 $((bar + client_height - 598)))"; [ "$r" -gt 200 ] && [ "$b" -lt 80 ]; }
 panel_is_closed() { ! panel_is_open "$1"; }

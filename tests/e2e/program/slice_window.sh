@@ -23,11 +23,6 @@ settle planes
 # The window opens at the client's top left, 240 x 270.
 window_part="240x270+10+$((bar + 10))"
 view_part="$((width - 260))x$((client_height - 40))+260+$bar"
-differ() {
-    convert "$out/$1.png" -crop "$3" +repage "$out/a-part.png"
-    convert "$out/$2.png" -crop "$3" +repage "$out/b-part.png"
-    compare -metric AE -fuzz 3% "$out/a-part.png" "$out/b-part.png" null: 2>&1 || true
-}
 # The left edge of the sagittal plane's red line in REGION, -1 with none.
 red_line() {  # red_line NAME REGION
     convert "$out/$1.png" -crop "$2" +repage -fuzz 15% -fill black +opaque 'rgb(255,51,51)' \
@@ -39,7 +34,7 @@ red_line() {  # red_line NAME REGION
 focus_viewer
 xdotool key s
 settle opened_window
-changed=$(differ planes opened_window "$window_part")
+changed=$(pixels_differing_in planes opened_window "$window_part")
 echo "S changed $changed pixels where the window opens"
 [ "$changed" -gt 20000 ] || fail "S opened no slice window"
 line=$(red_line opened_window "$window_part")
@@ -52,7 +47,7 @@ settle clicked
 moved_line=$(red_line clicked "$window_part")
 echo "after the click the line lies at x $moved_line"
 [ "$moved_line" -ge 58 ] && [ "$moved_line" -le 62 ] || fail "the line did not move to the click (x 60)"
-moved=$(differ opened_window clicked "$view_part")
+moved=$(pixels_differing_in opened_window clicked "$view_part")
 echo "the click changed $moved pixels of the 3-D view"
 [ "$moved" -gt 200 ] || fail "the click did not move the sagittal plane in the 3-D view"
 
@@ -61,7 +56,7 @@ echo "the click changed $moved pixels of the 3-D view"
 focus_viewer
 for _ in $(seq 8); do xdotool key Prior; sleep 0.1; done
 settle paged
-[ "$(differ clicked paged "$window_part")" -gt 500 ] || fail "the slice window did not follow Page Up"
+[ "$(pixels_differing_in clicked paged "$window_part")" -gt 500 ] || fail "the slice window did not follow Page Up"
 title_colour=$(pixel paged 100 $((bar + 19)))
 xdotool mousemove 238 $((bar + 19)) click 1
 settle closed
@@ -71,7 +66,7 @@ settle closed
 # the window again, on that plane.
 xdotool mousemove $((width / 2 + 40)) $((bar + client_height / 2)) click --repeat 2 --delay 80 1
 settle double_clicked
-[ "$(differ closed double_clicked "$window_part")" -gt 20000 ] || fail "a double click on a plane opened no window"
+[ "$(pixels_differing_in closed double_clicked "$window_part")" -gt 20000 ] || fail "a double click on a plane opened no window"
 [ "$(red_line double_clicked "$window_part")" = -1 ] || fail "the window shows the coronal plane, not the sagittal"
 exit_through_menu
 echo "PASS: the slice window opened, a click in it moved the other plane, it followed Page Up and closed"

@@ -19,12 +19,6 @@ xdotool key 4  # the right view: the sagittal plane face on
 settle plain
 volume_part="${width}x$((client_height - 40))+0+$bar"
 status_box="200x16+$((width - 200))+$((bar + client_height - 20))"
-# How many pixels of REGION differ between two screenshots.
-differ() {
-    convert "$out/$1.png" -crop "$3" +repage "$out/a-part.png"
-    convert "$out/$2.png" -crop "$3" +repage "$out/b-part.png"
-    compare -metric AE -fuzz 3% "$out/a-part.png" "$out/b-part.png" null: 2>&1 || true
-}
 red_pixels() {
     convert "$out/$1.png" -crop "$volume_part" +repage -fill white -fuzz 12% -opaque 'rgb(255,51,51)' \
         -fill black +opaque white -format '%[fx:int(w*h*mean)]' info:
@@ -32,30 +26,30 @@ red_pixels() {
 
 menu_key s x
 settle plane
-changed=$(differ plain plane "$volume_part")
+changed=$(pixels_differing_in plain plane "$volume_part")
 echo "Slices > X-Axis changed $changed pixels"
 [ "$changed" -gt 2000 ] || fail "Slices > X-Axis did not show a plane"
 focus_viewer
 for _ in $(seq 12); do xdotool key Prior; sleep 0.1; done
 settle moved
-moved=$(differ plane moved "$volume_part")
+moved=$(pixels_differing_in plane moved "$volume_part")
 echo "Page Up x 12 changed $moved pixels"
 [ "$moved" -gt 100 ] || fail "Page Up did not move the plane"
-[ "$(differ plane moved "$status_box")" -gt 5 ] || fail "the status line did not follow the plane"
+[ "$(pixels_differing_in plane moved "$status_box")" -gt 5 ] || fail "the status line did not follow the plane"
 
 xdotool mousemove $((width / 2)) $((bar + (client_height - 40) / 2))
 for _ in $(seq 6); do xdotool keydown ctrl click 4 keyup ctrl; sleep 0.1; done
 settle wheeled
-wheeled=$(differ moved wheeled "$volume_part")
+wheeled=$(pixels_differing_in moved wheeled "$volume_part")
 echo "Ctrl+wheel x 6 over the plane changed $wheeled pixels"
 [ "$wheeled" -gt 100 ] || fail "Ctrl+wheel over the plane did not move it"
-[ "$(differ moved wheeled "$status_box")" -gt 5 ] || fail "the status line did not follow the wheel"
+[ "$(pixels_differing_in moved wheeled "$status_box")" -gt 5 ] || fail "the status line did not follow the wheel"
 for _ in $(seq 6); do xdotool key Next; sleep 0.1; done
 settle unwheeled
-[ "$(differ moved unwheeled "$volume_part")" -lt 20 ] || fail "Ctrl+wheel did more than move the plane"
+[ "$(pixels_differing_in moved unwheeled "$volume_part")" -lt 20 ] || fail "Ctrl+wheel did more than move the plane"
 xdotool keydown ctrl mousedown 1 mousemove_relative --sync 0 60 mouseup 1 keyup ctrl
 settle darker
-darker=$(differ moved darker "$volume_part")
+darker=$(pixels_differing_in moved darker "$volume_part")
 echo "Ctrl+drag down on the plane changed $darker pixels"
 [ "$darker" -gt 500 ] || fail "Ctrl+drag on the plane did not change its grey"
 middle="80x80+$((width / 2 - 40))+$((bar + (client_height - 40) / 2 - 40))"
@@ -71,7 +65,7 @@ settle unoutlined
 
 menu_key s c
 settle cleared
-back=$(differ plain cleared "$volume_part")
+back=$(pixels_differing_in plain cleared "$volume_part")
 echo "after Slices > Clear $back pixels differ from the first picture"
 [ "$back" -lt 20 ] || fail "Slices > Clear did not bring the first picture back"
 exit_through_menu

@@ -40,6 +40,27 @@ class VolumePassTest : public viewer_test::ViewerTest {
         batch::EndSession();
         return picture;
     }
+    // Where the ray through pixel (px, py) of `picture` meets the z plane on
+    // layer `layer` of `layers` (the session's view), as texture positions u
+    // (x) and w (y).
+    static void PlaneHit(const batch::Picture& picture, uint32_t px, uint32_t py, int layer, int layers,
+                         float* u, float* w) {
+        const d3dx::Matrix& v = Renderer.view;
+        const float* half = Renderer.volumeHalfExtents;
+        const float planeZ = (2.0f * (layer + 0.5f) / layers - 1.0f) * half[2];
+        const float d[3] = {(2.0f * (px + 0.5f) / picture.width - 1.0f) / Renderer.projection.m[0][0],
+                            (1.0f - 2.0f * (py + 0.5f) / picture.height) / Renderer.projection.m[1][1], 1.0f};
+        // Object = (view point - translation) times the rotation's transpose.
+        const auto object = [&](int j, float depth) {
+            float o = 0;
+            for (int k = 0; k < 3; ++k)
+                o += (d[k] * depth - v.m[3][k]) * v.m[j][k];
+            return o;
+        };
+        const float depth = (planeZ - object(2, 0.0f)) / (object(2, 1.0f) - object(2, 0.0f));
+        *u = (object(0, depth) + half[0]) / (2 * half[0]);
+        *w = (object(1, depth) + half[1]) / (2 * half[1]);
+    }
     void ExpectSamePicture(const Options& o, const std::string& what) {
         SCOPED_TRACE(what);
         bool slicesOnCpu = true, cpuOnCpu = false;
@@ -208,27 +229,11 @@ TEST_F(VolumePassTest, APlaneShowsItsLayersSamplesThroughTheGreyWindow) {
         batch::RenderFrame();
         batch::RefineToWhole();
         const batch::Picture picture = batch::ReadPicture();
-        // Where each pixel's ray meets the plane, in texture positions.
-        const d3dx::Matrix& v = Renderer.view;
-        const float* half = Renderer.volumeHalfExtents;
-        const float planeZ = (2.0f * (kLayer + 0.5f) / kZ - 1.0f) * half[2];
         size_t onPlane = 0, worst = 0;
         for (uint32_t py = 0; py + 40 < picture.height; ++py) {
             for (uint32_t px = 0; px < picture.width; ++px) {
-                const float d[3] = {
-                    (2.0f * (px + 0.5f) / picture.width - 1.0f) / Renderer.projection.m[0][0],
-                    (1.0f - 2.0f * (py + 0.5f) / picture.height) / Renderer.projection.m[1][1], 1.0f};
-                // Object = (view point - translation) times the rotation's transpose.
-                const auto object = [&](int j, float depth) {
-                    float o = 0;
-                    for (int k = 0; k < 3; ++k)
-                        o += (d[k] * depth - v.m[3][k]) * v.m[j][k];
-                    return o;
-                };
-                const float slope = object(2, 1.0f) - object(2, 0.0f);
-                const float depth = (planeZ - object(2, 0.0f)) / slope;
-                const float u = (object(0, depth) + half[0]) / (2 * half[0]);
-                const float w = (object(1, depth) + half[1]) / (2 * half[1]);
+                float u = 0, w = 0;
+                PlaneHit(picture, px, py, kLayer, kZ, &u, &w);
                 if (!(u > 0.002f && u < 0.998f && w > 0.002f && w < 0.998f))
                     continue;
                 ++onPlane;
@@ -299,24 +304,11 @@ TEST_F(VolumePassTest, BehindTwoChannelsExtremesAPlaneShowsEachChannelInItsColou
         const auto texel = [&](int c, int x, int y) {
             return (Volume.voxels[((size_t(kLayer) * ny + y) * nx + x) * components + c] >> 4) / 4095.0;
         };
-        const d3dx::Matrix& v = Renderer.view;
-        const float* half = Renderer.volumeHalfExtents;
-        const float planeZ = (2.0f * (kLayer + 0.5f) / nz - 1.0f) * half[2];
         size_t onPlane = 0, worst = 0;
         for (uint32_t py = 0; py + 40 < picture.height && worst <= 2; ++py) {
             for (uint32_t px = 0; px < picture.width && worst <= 2; ++px) {
-                const float d[3] = {
-                    (2.0f * (px + 0.5f) / picture.width - 1.0f) / Renderer.projection.m[0][0],
-                    (1.0f - 2.0f * (py + 0.5f) / picture.height) / Renderer.projection.m[1][1], 1.0f};
-                const auto object = [&](int j, float depth) {
-                    float o = 0;
-                    for (int k = 0; k < 3; ++k)
-                        o += (d[k] * depth - v.m[3][k]) * v.m[j][k];
-                    return o;
-                };
-                const float depth = (planeZ - object(2, 0.0f)) / (object(2, 1.0f) - object(2, 0.0f));
-                const float u = (object(0, depth) + half[0]) / (2 * half[0]);
-                const float w = (object(1, depth) + half[1]) / (2 * half[1]);
+                float u = 0, w = 0;
+                PlaneHit(picture, px, py, kLayer, nz, &u, &w);
                 if (!(u > 0.01f && u < 0.99f && w > 0.01f && w < 0.99f))
                     continue;
                 ++onPlane;

@@ -30,15 +30,37 @@ class VolumePassTest : public viewer_test::ViewerTest {
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return path;
     }
-    batch::Picture Draw(Options o, VolumePassChoice pass, bool* onCpu) {
+    batch::Picture Draw(const Options& o, VolumePassChoice pass, bool* onCpu) {
+        batch::Picture picture = DrawWhole(o, pass);
+        *onCpu = Renderer.volumePassOnCpu;
+        batch::EndSession();
+        return picture;
+    }
+    // A 96 x 96 picture of `path` through a clear function (every channel's),
+    // with the z plane on `layer` alone to see, from the camera given.
+    Options ClearWithPlane(const std::string& path, int layer, float pitch, float yaw, float distance) {
+        const ControlPoint clear[2] = {{0.0f, 1, 1, 1, 0.0f}, {1.0f, 1, 1, 1, 0.0f}};
+        Options o;
+        o.volumePath = path;
+        o.tfPath = Write("clear.tf", SerializeTransferFunction(clear, 2));
+        o.moreTfPaths = {o.tfPath};
+        o.width = 96;
+        o.height = 96;
+        o.dataDir = DataDir();
+        o.pitch = pitch;
+        o.yaw = yaw;
+        o.distance = distance;
+        EXPECT_EQ(ParsePlaneList("z=" + std::to_string(layer), &o.slices), "");
+        return o;
+    }
+    // The whole picture of `o` by `pass`, its session left open for the
+    // volume's and the view's state.
+    static batch::Picture DrawWhole(Options o, VolumePassChoice pass) {
         o.volumePass = pass;
         EXPECT_EQ(batch::StartSession(o), "");
         batch::RenderFrame();
         batch::RefineToWhole();
-        *onCpu = Renderer.volumePassOnCpu;
-        batch::Picture picture = batch::ReadPicture();
-        batch::EndSession();
-        return picture;
+        return batch::ReadPicture();
     }
     // Where the ray through pixel (px, py) of `picture` meets the z plane on
     // layer `layer` of `layers` (the session's view), as texture positions u
@@ -211,24 +233,10 @@ TEST_F(VolumePassTest, APlaneShowsItsLayersSamplesThroughTheGreyWindow) {
                 samples[(z * kY + y) * kX + x] = static_cast<uint16_t>(value(static_cast<float>(x), z));
     const std::string path = ScratchDir() + "/ramp.vol";
     viewer_test::WriteVolume(path, kX, kY, kZ, samples);
-    const ControlPoint clear[2] = {{0.0f, 1, 1, 1, 0.0f}, {1.0f, 1, 1, 1, 0.0f}};
-    Options o;
-    o.volumePath = path;
-    o.tfPath = Write("clear.tf", SerializeTransferFunction(clear, 2));
-    o.width = 96;
-    o.height = 96;
-    o.dataDir = DataDir();
-    o.pitch = 0.0f;
-    o.yaw = 0.3f;
-    o.distance = 1.2f;
-    ASSERT_EQ(ParsePlaneList("z=" + std::to_string(kLayer), &o.slices), "");
+    const Options o = ClearWithPlane(path, kLayer, 0.0f, 0.3f, 1.2f);
     for (VolumePassChoice pass : {VolumePassChoice::Slices, VolumePassChoice::Cpu}) {
         SCOPED_TRACE(pass == VolumePassChoice::Cpu ? "cpu" : "slices");
-        o.volumePass = pass;
-        ASSERT_EQ(batch::StartSession(o), "");
-        batch::RenderFrame();
-        batch::RefineToWhole();
-        const batch::Picture picture = batch::ReadPicture();
+        const batch::Picture picture = DrawWhole(o, pass);
         size_t onPlane = 0, worst = 0;
         for (uint32_t py = 0; py + 40 < picture.height; ++py) {
             for (uint32_t px = 0; px < picture.width; ++px) {
@@ -277,26 +285,11 @@ TEST_F(VolumePassTest, BehindTwoChannelsExtremesAPlaneShowsEachChannelInItsColou
         "domain\nencoding: raw\nendian: little\n\n";
     file.append(reinterpret_cast<const char*>(samples.data()), samples.size() * 2);
     const std::string path = Write("two.nrrd", std::vector<uint8_t>(file.begin(), file.end()));
-    const ControlPoint clear[2] = {{0.0f, 1, 1, 1, 0.0f}, {1.0f, 1, 1, 1, 0.0f}};
-    Options o;
-    o.volumePath = path;
-    o.tfPath = Write("clear.tf", SerializeTransferFunction(clear, 2));
-    o.moreTfPaths = {o.tfPath};
+    Options o = ClearWithPlane(path, kLayer, 0.4f, 0.3f, 1.6f);
     o.mode = Options::Mode::Maximum;
-    o.width = 96;
-    o.height = 96;
-    o.dataDir = DataDir();
-    o.pitch = 0.4f;
-    o.yaw = 0.3f;
-    o.distance = 1.6f;
-    ASSERT_EQ(ParsePlaneList("z=" + std::to_string(kLayer), &o.slices), "");
     for (VolumePassChoice pass : {VolumePassChoice::Slices, VolumePassChoice::Cpu}) {
         SCOPED_TRACE(pass == VolumePassChoice::Cpu ? "cpu" : "slices");
-        o.volumePass = pass;
-        ASSERT_EQ(batch::StartSession(o), "");
-        batch::RenderFrame();
-        batch::RefineToWhole();
-        const batch::Picture picture = batch::ReadPicture();
+        const batch::Picture picture = DrawWhole(o, pass);
         ASSERT_EQ(Volume.channels.size(), 2u);
         const int nx = Volume.dimX, ny = Volume.dimY, nz = Volume.dimZ;
         const uint32_t components = Volume.texelComponents;

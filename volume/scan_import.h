@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "volume/volume_data.h"
@@ -41,6 +42,22 @@ struct ValueChoice {
     // said in VolumeData::finerLevel (a first picture at once, the finer
     // one read after it).
     bool coarsestFirst = false;
+    // Part of a store's box only (cropping into the data): per axis x, y, z
+    // the fractions [partLow, partHigh] of the whole box, low < high; the
+    // whole box by default. The level chosen is then the finest whose part
+    // fits, and the part read is that range widened to whole voxels and one
+    // voxel more on each side (within the grid), so that filtering at the
+    // range's faces takes the same neighbours as in the whole level.
+    double partLow[3] = {0, 0, 0}, partHigh[3] = {1, 1, 1};
+    bool Whole() const {
+        return partLow[0] <= 0 && partLow[1] <= 0 && partLow[2] <= 0 && partHigh[0] >= 1 && partHigh[1] >= 1 &&
+               partHigh[2] >= 1;
+    }
+    // Each channel's window given ([low, high] in its stored units, channel c
+    // the c-th), as Custom is for one: a part keeps the whole's mapping onto
+    // 12 bits, so the transfer functions mean what they meant. Channels past
+    // the list take `window`.
+    std::vector<std::pair<double, double>> channelWindows;
 };
 
 // "ct", "auto", "full" or "LOW,HIGH" (LOW < HIGH, both finite); false for

@@ -122,6 +122,10 @@ std::string WriteResult(ScanOutcome outcome, const ScanVolume& volume, const std
     for (bool flag : {volume.isCt, volume.isScan, volume.patientAxes})
         out.Value(static_cast<uint8_t>(flag));
     out.Value(volume.finerLevel);
+    for (int axis = 0; axis < 3; ++axis) {
+        out.Value(volume.wholeDims[axis]);
+        out.Value(volume.partOrigin[axis]);
+    }
     for (const std::string* text :
          {&volume.timeUnit, &volume.format, &volume.sampleType, &volume.notice, &volume.storeLevels})
         out.Text(*text);
@@ -169,6 +173,10 @@ bool ReadResult(const std::string& bytes, ScanOutcome* outcome, ScanVolume* volu
     volume->isScan = flags[1] != 0;
     volume->patientAxes = flags[2] != 0;
     in.Value(&volume->finerLevel);
+    for (int axis = 0; axis < 3; ++axis) {
+        in.Value(&volume->wholeDims[axis]);
+        in.Value(&volume->partOrigin[axis]);
+    }
     for (std::string* text :
          {&volume->timeUnit, &volume->format, &volume->sampleType, &volume->notice, &volume->storeLevels})
         in.Text(text);

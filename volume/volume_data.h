@@ -61,6 +61,12 @@ struct VolumeData {
     // The level the usual choice takes when the coarsest was read in its
     // stead (ValueChoice::coarsestFirst); -1 for none.
     int32_t finerLevel = -1;
+    // A part of a store's level (ValueChoice::partLow/High): the level's
+    // whole grid, and the voxel where this grid (dimX, dimY, dimZ) begins in
+    // it; wholeDims all 0 for a whole grid.
+    uint64_t wholeDims[3] = {0, 0, 0};
+    uint64_t partOrigin[3] = {0, 0, 0};
+    bool IsPart() const { return wholeDims[0] != 0; }
     std::vector<VolumeNotice> notices;  // for the user, in the order they are shown
     // Set instead of `samples` by a reader asked to leave them for later
     // (scan_reader.h): writes the rows [firstRow, endRow) of the samples

@@ -15,6 +15,7 @@
 #include "render/slice_planes.h"
 #include "slicing/camera.h"
 #include "slicing/orbit_view.h"
+#include "slicing/slice_cut.h"
 #include "volume/scan_import.h"
 
 inline constexpr const char* kMainWindowTitle = "Tamlo Ex01";
@@ -45,6 +46,9 @@ inline constexpr uint16_t kCmdCropApply = 40405;
 inline constexpr uint16_t kCmdToolWindowsClose = 40406;
 inline constexpr uint16_t kCmdFileSaveTurntable = 40407;
 inline constexpr uint16_t kCmdTurntableSave = 40408;
+// The crop window's sliders let go (or its Reset): a store's crop is read
+// at the finest level that fits it.
+inline constexpr uint16_t kCmdCropRead = 40441;
 // View > Time... and what the Time window sends: show the slider's point,
 // play or pause, one point back or forward.
 inline constexpr uint16_t kCmdViewTime = 40409;
@@ -138,7 +142,13 @@ bool FinishFinerLevelRead();
 // window closing, Esc): the values the volume was opened with when one was
 // under way.
 std::optional<ValueChoice> EndFinerLevelRead();
-// "reading level 0: 40%" while a finer level is read, else empty.
+// The crop let go with a store shown: read at the finest level that fits it
+// (the whole volume's level for the whole box), in the background as a
+// finer level is, keeping the values' windows; false when there is nothing
+// to read (not a store, or the whole shown already).
+bool StartCropRead(const CropBox& crop);
+// "reading level 0: 40%" (or "reading the crop: 40%") while a level is
+// read, else empty.
 std::string FinerLevelReadText();
 shell::LRESULT WndProc(shell::HWND window, shell::UINT message, shell::WPARAM wParam, shell::LPARAM lParam);
 

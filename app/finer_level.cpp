@@ -1,7 +1,8 @@
-// A multiscale store's finer level, read while its coarsest is shown: the
-// read runs on a thread of its own (its reader in a child process, as every
-// read), the frame loop looks in on it, and the level is swapped in on the
-// main thread, where the device is, once it is whole.
+// A multiscale store's finer level, read while its coarsest is shown, and
+// the crop read at the finest level that fits it: the read runs on a thread
+// of its own (its reader in a child process, as every read), the frame loop
+// looks in on it, and the level is swapped in on the main thread, where the
+// device is, once it is whole.
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -13,6 +14,7 @@
 #include "app/app_state.h"
 #include "platform/shell/shell.h"
 #include "render/renderer.h"
+#include "slicing/slice_geometry.h"
 #include "volume/volume.h"
 #include "volume/volume_read.h"
 
@@ -20,7 +22,9 @@ namespace {
 
 struct FinerRead {
     std::string path;
-    ValueChoice values;  // as the volume was opened, the level added
+    ValueChoice values;  // as the volume was opened, the level or the part added
+    std::string what;    // "level 0", "the crop"
+
     std::atomic<bool> done{false}, stop{false};
     std::atomic<double> fraction{0.0};
     VolumeData read;
@@ -41,18 +45,49 @@ void Run(FinerRead* job) {
     job->done = true;
 }
 
-// A plane keeps its place in the box on a grid of another size.
-void MovePlanesToGrid(const uint32_t before[3]) {
-    SlicePlanes planes = Renderer.planes;
-    const uint32_t after[3] = {static_cast<uint32_t>(Volume.dimX), static_cast<uint32_t>(Volume.dimY),
-                               static_cast<uint32_t>(Volume.dimZ)};
+// The grid shown and the part of the box it covers.
+struct GridInBox {
+    uint32_t dims[3];
+    float low[3], high[3];
+};
+
+GridInBox ShownGrid() {
+    GridInBox grid{{static_cast<uint32_t>(Volume.dimX), static_cast<uint32_t>(Volume.dimY),
+                    static_cast<uint32_t>(Volume.dimZ)},
+                   {},
+                   {}};
     for (int axis = 0; axis < 3; ++axis) {
-        if (planes.index[axis] < 0 || before[axis] == 0)
+        grid.low[axis] = Volume.partLow[axis];
+        grid.high[axis] = Volume.partHigh[axis];
+    }
+    return grid;
+}
+
+// A plane keeps its place in the box on a grid of another size, or of
+// another part of the box (at its edge when it lies outside).
+void MovePlanesToGrid(const GridInBox& before) {
+    SlicePlanes planes = Renderer.planes;
+    const GridInBox after = ShownGrid();
+    for (int axis = 0; axis < 3; ++axis) {
+        if (planes.index[axis] < 0 || before.dims[axis] == 0 || after.dims[axis] == 0)
             continue;
-        const double at = (planes.index[axis] + 0.5) / before[axis];
-        planes.index[axis] = static_cast<int32_t>(std::floor(at * after[axis]));
+        const double inBox = before.low[axis] + (planes.index[axis] + 0.5) / before.dims[axis] *
+                                                    (before.high[axis] - before.low[axis]);
+        const double inPart = (inBox - after.low[axis]) / (after.high[axis] - after.low[axis]);
+        planes.index[axis] = static_cast<int32_t>(std::clamp(std::floor(inPart * after.dims[axis]), 0.0,
+                                                             static_cast<double>(after.dims[axis] - 1)));
     }
     SetSlicePlanes(planes);
+}
+
+void StartRead(const ValueChoice& values, std::string what) {
+    auto job = std::make_unique<FinerRead>();
+    job->path = Volume.path;
+    job->values = values;
+    job->values.coarsestFirst = false;
+    job->what = std::move(what);
+    job->thread = std::thread(Run, job.get());
+    Pending = std::move(job);
 }
 
 }  // namespace
@@ -61,13 +96,33 @@ void StartFinerLevelRead(const ValueChoice& values) {
     EndFinerLevelRead();
     if (Volume.finerLevel < 0 || Volume.voxels == nullptr)
         return;
-    auto job = std::make_unique<FinerRead>();
-    job->path = Volume.path;
-    job->values = values;
-    job->values.level = Volume.finerLevel;
-    job->values.coarsestFirst = false;
-    job->thread = std::thread(Run, job.get());
-    Pending = std::move(job);
+    ValueChoice finer = values;
+    finer.level = Volume.finerLevel;
+    StartRead(finer, "level " + std::to_string(Volume.finerLevel));
+}
+
+bool StartCropRead(const CropBox& crop) {
+    if (Volume.voxels == nullptr || Volume.levelText.empty() || crop.Empty())
+        return false;
+    // A whole crop of the whole volume: nothing finer to read than what is
+    // shown or on its way.
+    if (crop.Whole() && !Volume.IsPart())
+        return false;
+    EndFinerLevelRead();
+    ValueChoice values = Volume.readWith;
+    values.level = -1;  // the finest that fits
+    for (int axis = 0; axis < 3; ++axis) {
+        values.partLow[axis] = crop.Whole() ? 0.0 : crop.low[axis];
+        values.partHigh[axis] = crop.Whole() ? 1.0 : crop.high[axis];
+    }
+    // The values keep the 12 bits they map to, so the functions keep their meaning.
+    values.channelWindows.clear();
+    for (const VolumeChannel& channel : Volume.channels)
+        values.channelWindows.emplace_back(channel.windowLow, channel.windowHigh);
+    if (Volume.channels.empty())
+        values.channelWindows.emplace_back(Volume.windowLow, Volume.windowHigh);
+    StartRead(values, crop.Whole() ? "the whole volume" : "the crop");
+    return true;
 }
 
 std::optional<ValueChoice> EndFinerLevelRead() {
@@ -86,7 +141,7 @@ std::string FinerLevelReadText() {
         return {};
     // In tens: each new text redraws the window's last picture.
     const int percent = static_cast<int>(std::clamp(Pending->fraction.load(), 0.0, 1.0) * 10.0) * 10;
-    return "reading level " + std::to_string(Pending->values.level) + ": " + std::to_string(percent) + "%";
+    return "reading " + Pending->what + ": " + std::to_string(percent) + "%";
 }
 
 bool FinishFinerLevelRead() {
@@ -103,8 +158,7 @@ bool FinishFinerLevelRead() {
                 job->problem.caption.c_str(), shell::MB_OK);
         return false;
     }
-    const uint32_t before[3] = {static_cast<uint32_t>(Volume.dimX), static_cast<uint32_t>(Volume.dimY),
-                                static_cast<uint32_t>(Volume.dimZ)};
+    const GridInBox before = ShownGrid();
     const uint32_t point = Volume.shownTimePoint;
     VolumeProblem problem;
     std::vector<VolumeNotice> notices;
@@ -115,6 +169,7 @@ bool FinishFinerLevelRead() {
             problem.caption.c_str(), shell::MB_OK);
         return false;
     }
+    Volume.readWith = job->values;
     MovePlanesToGrid(before);
     if (!ShowLoadedVolume(true))
         return false;

@@ -124,7 +124,7 @@ void DrawCropWindow(int clientTop) {
                             ImGuiCond_Appearing);
     ImGui::SetNextWindowSize(ImVec2(kWindowWidth, kWindowHeight), ImGuiCond_Always);
     bool open = true;
-    bool sliding = false, changed = false;
+    bool sliding = false, changed = false, letGo = false;
     CropBox box = CropWindow.pending;
     if (ImGui::Begin(
             "Crop", &open,
@@ -142,10 +142,11 @@ void DrawCropWindow(int clientTop) {
                 changed = true;
             }
             sliding = sliding || ImGui::IsItemActive();
+            letGo = letGo || ImGui::IsItemDeactivatedAfterEdit();
         }
         if (ImGui::Button("Reset")) {
             box = CropBox{};
-            changed = true;
+            changed = letGo = true;
         }
     }
     ImGui::End();
@@ -155,6 +156,10 @@ void DrawCropWindow(int clientTop) {
         CropWindow.pending = box;
         shell::PostMessage(MainWindow, shell::WM_COMMAND, kCmdCropApply, 0);
     }
+    // After the crop is applied: a store's part is then read at the finest
+    // level that fits it.
+    if (letGo)
+        shell::PostMessage(MainWindow, shell::WM_COMMAND, kCmdCropRead, 0);
     CropWindow.open = open;
 }
 
@@ -384,8 +389,10 @@ void DrawSliceWindow(int clientTop) {
                                   (mouse.y - at.y) / height, voxel);
                 const UI::ValueScale scale{Volume.isScan, Volume.windowLow, Volume.windowHigh,
                                            Volume.valueUnit};
-                readout = "x " + std::to_string(voxel[0]) + ", y " + std::to_string(voxel[1]) + ", z " +
-                          std::to_string(voxel[2]) + ": " +
+                // A part of a store's level counts its voxels as the level does.
+                readout = "x " + std::to_string(voxel[0] + Volume.partOrigin[0]) + ", y " +
+                          std::to_string(voxel[1] + Volume.partOrigin[1]) + ", z " +
+                          std::to_string(voxel[2] + Volume.partOrigin[2]) + ": " +
                           UI::ValueText(samples.Value(voxel[0], voxel[1], voxel[2]) / 4095.0f, scale);
                 const bool moved = voxel[picture.across] != SliceWindow.pending[picture.across] ||
                                    voxel[picture.down] != SliceWindow.pending[picture.down];

@@ -270,14 +270,15 @@ std::optional<PlaneHit> SlicePlaneAt(int32_t x, int32_t y) {
     if (Volume.voxels == nullptr || x < 0 || y < 0 || x >= ClientArea.width || y >= ClientArea.height)
         return std::nullopt;
     PlaneCamera camera;
-    camera.view = Renderer.view;
+    const DrawnBox drawn = VolumeDrawnBox();
+    camera.view = drawn.view;
     d3dx::MatrixTranspose(&camera.projection, &Renderer.projection);
     camera.width = ClientArea.widthF;
     camera.height = ClientArea.heightF;
     for (int axis = 0; axis < 3; ++axis) {
-        camera.halfExtents[axis] = Renderer.volumeHalfExtents[axis];
-        camera.cropLow[axis] = Renderer.cropBox.low[axis];
-        camera.cropHigh[axis] = Renderer.cropBox.high[axis];
+        camera.halfExtents[axis] = drawn.half[axis];
+        camera.cropLow[axis] = drawn.crop.low[axis];
+        camera.cropHigh[axis] = drawn.crop.high[axis];
     }
     return PlaneUnderCursor(camera, Renderer.planes, Renderer.planeGrid, x, y);
 }

@@ -560,6 +560,9 @@ static shell::LRESULT HandleMessage(shell::HWND window, shell::UINT message, WPA
                 case kCmdCropApply:
                     ApplyCropWindow();
                     return 0;
+                case kCmdCropRead:
+                    StartCropRead(VolumeCrop);
+                    return 0;
                 case kCmdSliceWindowApply:
                     MovePlanesToVoxel(SliceWindowPoint());
                     return 0;

@@ -60,10 +60,11 @@ constexpr char kFaceLetters[3][2] = {{'R', 'L'}, {'I', 'S'}, {'A', 'P'}};
 
 // Object space to interface pixels (about the client centre, y up); false
 // behind the eye.
-bool Project(const float at[3], const d3dx::Matrix& projection, float* x, float* y) {
+bool Project(const float at[3], const d3dx::Matrix& projection, float* x, float* y,
+             const d3dx::Matrix& objectToView = Renderer.view) {
     const d3dx::Vector3 object{at[0], at[1], at[2]};
     d3dx::Vector4 view;
-    d3dx::Vec3Transform(&view, &object, &Renderer.view);
+    d3dx::Vec3Transform(&view, &object, &objectToView);
     const d3dx::Vector3 viewPoint{view.x, view.y, view.z};
     d3dx::Vector4 clip;
     d3dx::Vec3Transform(&clip, &viewPoint, &projection);
@@ -166,7 +167,9 @@ void DrawBoundaries() {
 }
 
 void DrawPlaneOutlines() {
-    const float* half = Renderer.volumeHalfExtents;
+    // The planes lie on the samples' grid, in the box they are drawn in.
+    const DrawnBox drawn = VolumeDrawnBox();
+    const float* half = drawn.half;
     const SlicePlanes& planes = Renderer.planes;
     const uint32_t* dims = Renderer.planeGrid;
     if (!planes.outlines || !AnyPlaneShown(planes) || Renderer.context == nullptr || half[0] <= 0 ||
@@ -176,7 +179,7 @@ void DrawPlaneOutlines() {
     d3dx::Matrix projection;  // kept transposed for the shaders
     d3dx::MatrixTranspose(&projection, &Renderer.projection);
     std::vector<ColorVertex> lines;
-    const TextureBox& crop = Renderer.cropBox;
+    const TextureBox& crop = drawn.crop;
     const auto object = [&](int axis, float u) { return (2.0f * u - 1.0f) * half[axis]; };
     for (int axis = 0; axis < 3; ++axis) {
         const int32_t index = planes.index[axis];
@@ -194,7 +197,7 @@ void DrawPlaneOutlines() {
             p[axis] = object(axis, at);
             p[a] = object(a, (c == 1 || c == 2) ? crop.high[a] : crop.low[a]);
             p[b] = object(b, c >= 2 ? crop.high[b] : crop.low[b]);
-            seen = seen && Project(p, projection, &px[c], &py[c]);
+            seen = seen && Project(p, projection, &px[c], &py[c], drawn.view);
         }
         if (!seen)
             continue;

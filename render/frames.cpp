@@ -62,11 +62,11 @@ VisibleWindow SliceWindow(float width, float height) {
     if (!Renderer.skipClearSpace || Renderer.rasterizerStateScissor == nullptr ||
         DrawnVolumeMode() != VolumeMode::Composite)
         return VisibleWindow{false, -INFINITY, INFINITY};
-    const float* half = Renderer.volumeHalfExtents;
+    const DrawnBox drawn = VolumeDrawnBox();
     d3dx::Matrix projection;  // kept transposed for the shaders
     d3dx::MatrixTranspose(&projection, &Renderer.projection);
-    const TextureBox visible = CroppedTextureBox(VisibleBox(), Renderer.cropBox.low, Renderer.cropBox.high);
-    return WindowOfBox(visible, half, Renderer.view, projection, width, height);
+    const TextureBox visible = CroppedTextureBox(VisibleBox(), drawn.crop.low, drawn.crop.high);
+    return WindowOfBox(visible, drawn.half, drawn.view, projection, width, height);
 }
 
 // The planes the frame shows, each inside its grid.
@@ -97,11 +97,12 @@ bool UploadPlaneConstants(int own) {
         return false;
     float* block = Renderer.planeBlock;
     std::fill_n(block, std::size(Renderer.planeBlock), 0.0f);
+    const TextureBox crop = VolumeDrawnBox().crop;
     for (int axis = 0; axis < 3; ++axis) {
         block[axis] = PlanePosition(axis);
         block[4 + axis] = PlaneDrawn(axis) ? 1.0f : 0.0f;
-        block[8 + axis] = Renderer.cropBox.low[axis];
-        block[12 + axis] = Renderer.cropBox.high[axis];
+        block[8 + axis] = crop.low[axis];
+        block[12 + axis] = crop.high[axis];
     }
     block[7] = static_cast<float>(own);
     block[16] = Renderer.planes.greyLow;
@@ -125,7 +126,8 @@ namespace {
 // what of the others lies behind it (fx.fx's PS_Plane).
 void DrawPlanes(gpu::ShaderResourceView* volumeView) {
     gpu::DeviceContext* ctx = Renderer.context;
-    const float* half = Renderer.volumeHalfExtents;
+    const DrawnBox drawn = VolumeDrawnBox();
+    const float* half = drawn.half;
     if (Renderer.psPlane == nullptr || half[0] <= 0 || half[1] <= 0 || half[2] <= 0)
         return;
     if ((!PlaneDrawn(0) && !PlaneDrawn(1) && !PlaneDrawn(2)) || !PlanesInTheLayer())
@@ -158,7 +160,7 @@ void DrawPlanes(gpu::ShaderResourceView* volumeView) {
     ctx->IASetIndexBuffer(Renderer.planeIndexBuffer, gpu::Format::R32_UINT, 0);
     ctx->IASetPrimitiveTopology(gpu::PrimitiveTopology::TRIANGLELIST);
     ctx->RSSetState(Renderer.rasterizerState);
-    const TextureBox& crop = Renderer.cropBox;
+    const TextureBox& crop = drawn.crop;
     for (int axis = 0; axis < 3; ++axis) {
         const float at = PlanePosition(axis);
         if (!PlaneDrawn(axis) || at < crop.low[axis] || at > crop.high[axis] || !UploadPlaneConstants(axis))
@@ -173,7 +175,7 @@ void DrawPlanes(gpu::ShaderResourceView* volumeView) {
             const d3dx::Vector3 object{(2 * u[0] - 1) * half[0], (2 * u[1] - 1) * half[1],
                                        (2 * u[2] - 1) * half[2]};
             d3dx::Vector4 view;
-            d3dx::Vec3Transform(&view, &object, &Renderer.view);
+            d3dx::Vec3Transform(&view, &object, &drawn.view);
             quad[c] = VolumeVertex{view.x, view.y, view.z, u[0], u[1], u[2]};
         }
         ctx->UpdateSubresource(Renderer.planeVertexBuffer, 0, nullptr, quad, 0, 0);
@@ -325,7 +327,8 @@ void DrawSoftwareLayer(const DragQuality& quality) {
     const uint32_t height = static_cast<uint32_t>(ClientArea.height);
     Renderer.softwareImage.resize(size_t{width} * height * 4);
     SoftwareFrame frame;
-    frame.view = Renderer.view;
+    const DrawnBox drawn = VolumeDrawnBox();
+    frame.view = drawn.view;
     d3dx::MatrixTranspose(&frame.projection, &Renderer.projection);
     frame.width = width;
     frame.height = height;
@@ -338,8 +341,8 @@ void DrawSoftwareLayer(const DragQuality& quality) {
     frame.sliceCount = std::min(Renderer.sliceDepth.size(), Renderer.sliceFirstIndex.size());
     frame.sliceStep = std::max<uint32_t>(quality.sliceStep, 1);
     for (int axis = 0; axis < 3; ++axis) {
-        frame.cropLow[axis] = Renderer.cropBox.low[axis];
-        frame.cropHigh[axis] = Renderer.cropBox.high[axis];
+        frame.cropLow[axis] = drawn.crop.low[axis];
+        frame.cropHigh[axis] = drawn.crop.high[axis];
     }
     frame.mode = DrawnVolumeMode();
     frame.shading = Renderer.shading && Renderer.gradientView != nullptr;
@@ -365,7 +368,7 @@ void DrawSoftwareLayer(const DragQuality& quality) {
     volume.bricks = &Renderer.volumeBricks;
     volume.moreBricks = &Renderer.moreChannelBricks;
     for (int axis = 0; axis < 3; ++axis)
-        volume.halfExtents[axis] = Renderer.volumeHalfExtents[axis];
+        volume.halfExtents[axis] = drawn.half[axis];
     DrawSoftwareVolume(volume, frame, Renderer.softwareImage.data(), width);
     Renderer.context->UpdateSubresource(Renderer.volumeLayer, 0, nullptr, Renderer.softwareImage.data(),
                                         width * 8, 0);

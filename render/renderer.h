@@ -143,6 +143,10 @@ struct RendererRecord {
     std::vector<LookupOpacity> moreChannelLookups;
     // The crop the slices were cut to, as fractions of the box (the whole box at start).
     TextureBox cropBox;
+    // The part of the box the volume's textures cover (volume_part.h): the
+    // volume is drawn in that part's box. The whole box but for a store read
+    // in part.
+    float partLow[3] = {0, 0, 0}, partHigh[3] = {1, 1, 1};
     bool skipClearSpace = true;
     // The layer drawn by the CPU instead of the slices (software_volume_pass.h):
     // the choice by hand outlives the device; what it comes to is decided
@@ -158,7 +162,8 @@ struct RendererRecord {
     d3dx::Matrix projection{};
     d3dx::Matrix ortho{};
     d3dx::Matrix view{};
-    // viewTransposed, lightDirection and the planes' block lie back to back:
+    // viewTransposed (of the drawn box's view, VolumeDrawnBox), lightDirection
+    // and the planes' block lie back to back:
     // the 224-byte cbChangeFrameVolume block.
     d3dx::Matrix viewTransposed{};
     d3dx::Vector4 lightDirection{};

@@ -123,18 +123,42 @@ uint32_t MaxVolumeTextureEdge() {
     return Renderer.device != nullptr ? Renderer.device->MaxTexture3DSize() : 0;
 }
 
-void SetVolumeView(const d3dx::Matrix& view, const d3dx::Vector4& lightDirection) {
-    InvalidateVolumeLayer();
-    Renderer.view = view;
-    Renderer.lightDirection = lightDirection;
-    d3dx::MatrixTranspose(&Renderer.viewTransposed, &Renderer.view);
+namespace {
+
+// The shaders see the view of the box the samples are drawn in.
+void UploadDrawnView() {
+    const DrawnBox drawn = VolumeDrawnBox();
+    d3dx::MatrixTranspose(&Renderer.viewTransposed, &drawn.view);
     if (Renderer.context != nullptr && Renderer.cbChangeFrameVolume != nullptr)
         Renderer.context->UpdateSubresource(Renderer.cbChangeFrameVolume, 0, nullptr,
                                             &Renderer.viewTransposed, 0, 0);
 }
 
+}  // namespace
+
+void SetVolumeView(const d3dx::Matrix& view, const d3dx::Vector4& lightDirection) {
+    InvalidateVolumeLayer();
+    Renderer.view = view;
+    Renderer.lightDirection = lightDirection;
+    UploadDrawnView();
+}
+
 const d3dx::Matrix& VolumeView() {
     return Renderer.view;
+}
+
+void SetVolumePart(const float low[3], const float high[3]) {
+    InvalidateVolumeLayer();
+    for (int axis = 0; axis < 3; ++axis) {
+        Renderer.partLow[axis] = low[axis];
+        Renderer.partHigh[axis] = high[axis];
+    }
+    UploadDrawnView();
+}
+
+DrawnBox VolumeDrawnBox() {
+    return PartOfBox(Renderer.view, Renderer.volumeHalfExtents, Renderer.cropBox, Renderer.partLow,
+                     Renderer.partHigh);
 }
 
 void SetVolumeConstants(const d3dx::Vector4& constants) {

@@ -10,6 +10,7 @@
 #include "platform/d3dx/d3dx_math.h"
 #include "platform/gpu/gpu.h"
 #include "render/empty_space.h"
+#include "render/volume_part.h"
 
 // A buffer of default usage with no CPU access, filled from initialData
 // (null: created empty), as every buffer of the program is made.
@@ -108,6 +109,13 @@ void SetVolumeGradient(gpu::ShaderResourceView* gradientView);
 // the constant buffers start empty and are filled at the next call after it.
 void SetVolumeView(const d3dx::Matrix& view, const d3dx::Vector4& lightDirection);
 const d3dx::Matrix& VolumeView();
+// The part of the box the volume's textures cover (fractions per axis; the
+// whole box for every volume but a store read in part), and the box the
+// samples are drawn in: that part's, seen through the view, with the crop
+// in its fractions (volume_part.h). The slices, planes, rays and picking
+// work in it; the camera, the crop and the boundaries in the whole box.
+void SetVolumePart(const float low[3], const float high[3]);
+DrawnBox VolumeDrawnBox();
 void SetVolumeConstants(const d3dx::Vector4& constants);
 
 // The slices' geometry, farthest plane first. The renderer takes the buffers

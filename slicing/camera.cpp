@@ -13,6 +13,6 @@ void UpdateCamera() {
 }
 
 void UploadVolumeConstants() {
-    SetVolumeConstants(
-        {Volume.halfExtentX / 500.0f, Volume.halfExtentY / 500.0f, Volume.halfExtentZ / 500.0f, 0.0f});
+    const DrawnBox drawn = VolumeDrawnBox();
+    SetVolumeConstants({drawn.half[0] / 500.0f, drawn.half[1] / 500.0f, drawn.half[2] / 500.0f, 0.0f});
 }

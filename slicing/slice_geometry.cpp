@@ -9,6 +9,19 @@
 
 CropBox VolumeCrop;
 
+namespace {
+
+CropBox CropOfDrawnBox(const DrawnBox& drawn) {
+    CropBox crop;
+    for (int axis = 0; axis < 3; ++axis) {
+        crop.low[axis] = drawn.crop.empty ? 1.0f : drawn.crop.low[axis];
+        crop.high[axis] = drawn.crop.empty ? 0.0f : drawn.crop.high[axis];
+    }
+    return crop;
+}
+
+}  // namespace
+
 void SetVolumeCrop(const CropBox& crop) {
     VolumeCrop = crop;
     SetClearSpaceCrop(crop.low, crop.high);
@@ -25,7 +38,9 @@ bool BuildSliceGeometry() {
     std::unique_ptr<uint32_t[]> indices(new (std::nothrow) uint32_t[kSliceIndexCapacity]);
     SliceCut cut;
     if (vertices && indices) {
-        cut = CutSlices(VolumeView(), Volume.halfExtentX, Volume.halfExtentY, Volume.halfExtentZ, VolumeCrop,
+        // Cut in the box the samples are drawn in (a store's part, or the whole).
+        const DrawnBox drawn = VolumeDrawnBox();
+        cut = CutSlices(drawn.view, drawn.half[0], drawn.half[1], drawn.half[2], CropOfDrawnBox(drawn),
                         vertices.get(), indices.get());
         // A crop that keeps nothing (or a view that leaves no polygon) is a
         // picture of the background: no slices, and no buffers, since the
@@ -60,10 +75,11 @@ bool BuildSliceGeometry() {
 
 bool BuildCentreQuad() {
     SetCentreQuad(nullptr, nullptr);
-    const float hx = Volume.halfExtentX, hy = Volume.halfExtentY;
+    const DrawnBox drawn = VolumeDrawnBox();
+    const float hx = drawn.half[0], hy = drawn.half[1];
     // Cut to the crop's x and y; a crop that leaves out the central plane
     // leaves a quad of no area, which draws nothing.
-    const CropBox& c = VolumeCrop;
+    const CropBox c = CropOfDrawnBox(drawn);
     const bool keepsCentre = !c.Empty() && c.low[2] <= 0.5f && 0.5f <= c.high[2];
     const float u0 = keepsCentre ? c.low[0] : 0.5f, u1 = keepsCentre ? c.high[0] : 0.5f;
     const float v0 = keepsCentre ? c.low[1] : 0.5f, v1 = keepsCentre ? c.high[1] : 0.5f;

@@ -96,6 +96,7 @@ bool CVolume::Load(const char* path, const ValueChoice& values) {
         ShowVolumeError(problem.text, problem.caption.c_str());
         return false;
     }
+    readWith = values;
     // What the device made of it first, then what the read found.
     ShowNotices(notices);
     ShowNotices(readNotices);
@@ -106,7 +107,15 @@ bool CVolume::Remap(const ValueChoice& values) {
     if (voxels == nullptr || !isScan || path.empty())
         return false;
     const std::string shown = path;  // Load replaces it
-    return Load(shown.c_str(), values);
+    // The same level choice and part of the box, through another window.
+    ValueChoice again = values;
+    again.level = readWith.level;
+    again.maxEdge = readWith.maxEdge;
+    for (int axis = 0; axis < 3; ++axis) {
+        again.partLow[axis] = readWith.partLow[axis];
+        again.partHigh[axis] = readWith.partHigh[axis];
+    }
+    return Load(shown.c_str(), again);
 }
 
 namespace {
@@ -319,6 +328,8 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
         else
             std::snprintf(size, sizeof(size), ", %.3g \u00b5m", micrometres);
         levelText = volume.format.substr(volume.format.find("level ")) + size;
+        if (volume.IsPart())
+            levelText += ", the crop";
     }
     gradientTexture = newGradientTexture;
     gradientView = newGradientView;
@@ -335,11 +346,30 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
     spacingX = finalSpacing[0];
     spacingY = finalSpacing[1];
     spacingZ = finalSpacing[2];
+    // A part of a store's level lies in the level's whole box, which is the
+    // box shown: the grid covers [partLow, partHigh] of it.
+    const uint64_t readDims[3] = {volume.dimX, volume.dimY, volume.dimZ};
+    for (int axis = 0; axis < 3; ++axis) {
+        const bool part =
+            volume.IsPart() && volume.wholeDims[axis] >= volume.partOrigin[axis] + readDims[axis];
+        wholeDims[axis] = part ? volume.wholeDims[axis] : 0;
+        partOrigin[axis] = part ? volume.partOrigin[axis] : 0;
+        partLow[axis] =
+            part ? static_cast<float>(static_cast<double>(partOrigin[axis]) / wholeDims[axis]) : 0.0f;
+        partHigh[axis] =
+            part
+                ? static_cast<float>(static_cast<double>(partOrigin[axis] + readDims[axis]) / wholeDims[axis])
+                : 1.0f;
+    }
     // Physical sizes; with unit spacing exactly the grid's, so a volume file
     // keeps the box its dimensions give.
-    const float sizeX = static_cast<float>(dimX) * spacingX;
-    const float sizeY = static_cast<float>(dimY) * spacingY;
-    const float sizeZ = static_cast<float>(dimZ) * spacingZ;
+    const bool part = wholeDims[0] != 0 && wholeDims[1] != 0 && wholeDims[2] != 0;
+    const float sizeX =
+        part ? static_cast<float>(wholeDims[0] * volume.spacingX) : static_cast<float>(dimX) * spacingX;
+    const float sizeY =
+        part ? static_cast<float>(wholeDims[1] * volume.spacingY) : static_cast<float>(dimY) * spacingY;
+    const float sizeZ =
+        part ? static_cast<float>(wholeDims[2] * volume.spacingZ) : static_cast<float>(dimZ) * spacingZ;
     const float maxSize = std::max({sizeX, sizeY, sizeZ});
     extentX = sizeX / maxSize;
     extentY = sizeY / maxSize;
@@ -372,6 +402,7 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
         SetClearSpaceMoreChannels(std::vector<VolumeBricks>(std::make_move_iterator(shownBricks.begin() + 1),
                                                             std::make_move_iterator(shownBricks.end())));
     }
+    SetVolumePart(partLow, partHigh);
     voxels = std::move(samples);
     SetSoftwareVolume(voxels.get(), finalDims, shown, components);
     texelComponents = components;
@@ -515,6 +546,11 @@ void CVolume::Unload() {
     timePointsKeptBytes = 0;
     levelText.clear();
     finerLevel = -1;
+    for (int axis = 0; axis < 3; ++axis) {
+        wholeDims[axis] = partOrigin[axis] = 0;
+        partLow[axis] = 0.0f;
+        partHigh[axis] = 1.0f;
+    }
     SetSoftwareVolume(nullptr, nullptr);
     SetSoftwareGradient(nullptr, nullptr);
     gradientCopy.clear();

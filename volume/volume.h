@@ -122,6 +122,16 @@ class CVolume {
     // A store opened at its coarsest level first: the level to read next
     // (VolumeData::finerLevel); -1 for none.
     int32_t finerLevel = -1;
+    // A part of a store's level (VolumeData::IsPart): the level's whole grid,
+    // where this grid begins in it, and the fractions of the box it covers;
+    // the box, extents and crop are the whole level's. wholeDims 0 and the
+    // whole box for anything else.
+    uint64_t wholeDims[3] = {0, 0, 0}, partOrigin[3] = {0, 0, 0};
+    float partLow[3] = {0, 0, 0}, partHigh[3] = {1, 1, 1};
+    bool IsPart() const { return wholeDims[0] != 0; }
+    // The choice the volume was read with (its window and level; a part's
+    // range), so that a part of it or the whole can be read again alike.
+    ValueChoice readWith;
     // The channels shown (the volume's first kMaxShownChannels) as read, and
     // each one's value counts; the histogram, range and window above are
     // those of the one ShowChannelValues chose (channel 0 at install). The

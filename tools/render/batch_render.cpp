@@ -167,6 +167,7 @@ const char* UsageText() {
            "  --view front|back|left|right|top|bottom  a standard view (pitch and yaw) in the scans'\n"
            "                     orientation (x to the patient's left, y to the head, z to the back)\n"
            "  --crop X0,X1,Y0,Y1,Z0,Z1  draw only this part of the box, as fractions 0..1 per axis\n"
+           "                     (of a store, only that part is read, at the finest level that fits it)\n"
            "  --pan X,Y          move the view in the screen's plane, as the viewer's middle-button drag:\n"
            "                     the box's centre X box lengths right and Y up at its depth (default 0,0)\n"
            "  --boundaries       outline the box, with the patient's directions at its faces (View >\n"
@@ -664,7 +665,15 @@ std::string StartSession(const Options& options) {
     ReadingWatch watch;
     watch.stopRequested = [](void*) { return shell::CloseRequested(); };
     watch.abandoned = watch.stopRequested;
-    const bool wasRead = ReadVolume(options.volumePath, options.values, &read, &problem, watch);
+    // A store's crop is read alone, at the finest level that fits it.
+    ValueChoice values = options.values;
+    for (int axis = 0; axis < 3; ++axis) {
+        values.partLow[axis] = options.crop.low[axis];
+        values.partHigh[axis] = options.crop.high[axis];
+    }
+    if (options.crop.Empty())
+        values = options.values;
+    const bool wasRead = ReadVolume(options.volumePath, values, &read, &problem, watch);
     TakeScanWarnings();
     std::vector<VolumeNotice> notices;
     const std::vector<VolumeNotice> readNotices = std::move(read.notices);

@@ -19,6 +19,7 @@
 #include "slicing/slice_geometry.h"
 #include "tests/gpu/viewer/viewer_harness.h"
 #include "ui/tab.h"
+#include "volume/volume.h"
 
 namespace viewer_test {
 namespace {
@@ -96,6 +97,84 @@ TEST_F(CropAndPictureTest, CroppingToTheWholeBoxOrHalfOfItDrawsWhatTheVolumeWoul
         largest = std::max(largest, std::abs(int(halfCrop.rgba[i]) - int(leftOnly.rgba[i])));
     EXPECT_LE(largest, 2);
 }
+
+// A store's crop read alone is a part of the box's grid: drawn in the part's
+// own box where it lies in the whole, it shows what the whole grid shows
+// through the same crop. Seen along z a part whole in z has the whole's
+// slices, so the very same samples: the crop's faces cut through both balls
+// (filtered with the voxel beyond them, which the part keeps).
+class VolumePartTest : public CropAndPictureTest, public ::testing::WithParamInterface<VolumePassChoice> {};
+
+VolumeData BallsGrid(uint32_t x0, uint32_t x1) {
+    VolumeData volume;
+    volume.dimX = x1 - x0;
+    volume.dimY = volume.dimZ = kSide;
+    volume.samples.reset(new uint16_t[volume.SampleCount()]);
+    for (uint32_t z = 0; z < kSide; ++z)
+        for (uint32_t y = 0; y < kSide; ++y)
+            for (uint32_t x = x0; x < x1; ++x) {
+                const auto in = [&](int cx) {
+                    return (int(x) - cx) * (int(x) - cx) + (int(y) - 16) * (int(y) - 16) +
+                               (int(z) - 15) * (int(z) - 15) <
+                           30;
+                };
+                volume.samples[(size_t(z) * kSide + y) * volume.dimX + (x - x0)] =
+                    in(8) || in(24) ? static_cast<uint16_t>(2500 + 300 * (y % 4) + 40 * x) : 0;
+            }
+    return volume;
+}
+
+TEST_P(VolumePartTest, APartDrawsAsTheWholeGridThroughTheSameCrop) {
+    Renderer.volumePassChoice = GetParam();
+    CropBox crop;
+    crop.low[0] = 0.3f;
+    crop.high[0] = 0.7f;
+    crop.low[1] = 0.2f;
+    Frame whole, part;
+    const auto show = [crop](VolumeData volume) {
+        VolumeProblem problem;
+        std::vector<VolumeNotice> notices;
+        ASSERT_TRUE(Volume.Install(std::move(volume), "balls", &problem, &notices)) << problem.text;
+        ASSERT_TRUE(ShowLoadedVolume(true));
+        OrbitCamera = {0.0f, 0.0f, 1.6f};
+        UpdateCamera();
+        SetVolumeCrop(crop);
+    };
+    const auto read = [this](Frame* frame) {
+        return std::vector<std::function<void()>>{UntilWhole(), [] {}, [frame] { *frame = ReadFrame(); }};
+    };
+    std::vector<std::function<void()>> steps = {[] { Size(kWidth, kHeight); },
+                                                [&] { show(BallsGrid(0, kSide)); }};
+    for (auto step : read(&whole))
+        steps.push_back(step);
+    // x from voxel 8 to 24: the crop's 9.6 to 22.4 widened to voxels and one more.
+    steps.push_back([&] {
+        VolumeData volume = BallsGrid(8, 24);
+        volume.wholeDims[0] = volume.wholeDims[1] = volume.wholeDims[2] = kSide;
+        volume.partOrigin[0] = 8;
+        show(std::move(volume));
+    });
+    for (auto step : read(&part))
+        steps.push_back(step);
+    Run(steps);
+    Renderer.volumePassChoice = VolumePassChoice::Automatic;
+    ASSERT_TRUE(boxes_.empty()) << boxes_[0].text;
+    EXPECT_EQ(Volume.dimX, 16);
+    EXPECT_EQ(Volume.extentX, 1.0f) << "the box is the whole grid's";
+    int largest = 0, shown = 0;
+    for (size_t i = 0; i < part.rgba.size(); ++i) {
+        largest = std::max(largest, std::abs(int(part.rgba[i]) - int(whole.rgba[i])));
+        shown += whole.rgba[i] != whole.rgba[i % 4];
+    }
+    EXPECT_GT(shown, 400) << "both balls show in the crop";
+    EXPECT_LE(largest, 2) << "only the rounding of the texture coordinates may differ";
+}
+
+INSTANTIATE_TEST_SUITE_P(BothPasses, VolumePartTest,
+                         ::testing::Values(VolumePassChoice::Slices, VolumePassChoice::Cpu),
+                         [](const auto& info) {
+                             return info.param == VolumePassChoice::Cpu ? "Cpu" : "Slices";
+                         });
 
 // A crop that keeps nothing leaves no slice to draw: the background and no
 // message, through a new view too; the whole box comes back after.

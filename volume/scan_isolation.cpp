@@ -29,18 +29,21 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
 
 #include "platform/files/file_read.h"
+#include "volume/chunk_cache.h"
 #include "volume/scan_data_files.h"
 #include "volume/scan_import.h"
 #include "volume/scan_reader.h"
 
 namespace {
 
-enum class Message : uint32_t { Progress = 0x50524f47, Result = 0x52534c54 };  // "PROG", "RSLT"
+// "PROG", "RSLT", "CHNK" (a chunk fetched over HTTP, for the parent's cache)
+enum class Message : uint32_t { Progress = 0x50524f47, Result = 0x52534c54, Chunk = 0x43484e4b };
 
 struct MessageHead {
     Message kind;
@@ -49,6 +52,8 @@ struct MessageHead {
 
 // No result is this long (its warnings are capped); a longer one is garbage.
 constexpr uint32_t kLongestResult = 64u << 20;
+// Nor any chunk the cache keeps (a sixteenth of its 1 GiB at most).
+constexpr uint32_t kLongestChunkMessage = 72u << 20;
 
 std::vector<std::string> Warnings;
 
@@ -187,6 +192,9 @@ bool ReadResult(const std::string& bytes, ScanOutcome* outcome, ScanVolume* volu
 // The child's side
 
 bool Send(int fd, Message kind, const void* data, uint32_t bytes) {
+    // A store's chunks are fetched (and handed over) on several threads.
+    static std::mutex sending;
+    std::lock_guard<std::mutex> hold(sending);
     std::string message(sizeof(MessageHead) + bytes, '\0');
     const MessageHead head{kind, bytes};
     std::memcpy(message.data(), &head, sizeof(head));
@@ -289,6 +297,12 @@ using ChildWork = std::function<bool(int fd)>;
         std::signal(fault, SIG_DFL);
     const struct rlimit noCore { 0, 0 };
     ::setrlimit(RLIMIT_CORE, &noCore);
+    // What is fetched over HTTP goes to the parent's cache as well.
+    SetChunkHandOver([fd](const std::string& key, const CachedChunk& chunk) {
+        const std::string message = EncodeFetchedChunk(key, chunk);
+        if (message.size() <= kLongestChunkMessage)
+            Send(fd, Message::Chunk, message.data(), static_cast<uint32_t>(message.size()));
+    });
     // A plain exit: no destructors, no handlers of the parent's (its window,
     // its device) run twice.
     ::_exit(work(fd) ? 0 : 1);
@@ -415,6 +429,16 @@ ScanOutcome RunReader(const std::string& path, const ChildWork& work, ScanProgre
             recognised = true;
             if (progress != nullptr)
                 progress(fraction, context);
+            continue;
+        }
+        if (head.kind == Message::Chunk && head.bytes <= kLongestChunkMessage) {
+            std::string message(head.bytes, '\0');
+            if (!ReadFully(fd, message.data(), message.size()))
+                break;
+            std::string key;
+            CachedChunk chunk;
+            if (DecodeFetchedChunk(message, &key, &chunk))
+                KeepChunk(key, std::move(chunk));
             continue;
         }
         if (head.kind != Message::Result || head.bytes > kLongestResult)

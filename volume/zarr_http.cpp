@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "volume/chunk_cache.h"
 #include "volume/scan_library_output.h"
 #include "volume/scan_samples.h"
 
@@ -50,6 +51,13 @@ CURL* ThreadHandle() {
 }  // namespace
 
 std::optional<std::string> FetchOverHttp(const std::string& url, uint64_t mostBytes, bool chunk) {
+    if (chunk) {
+        if (std::optional<CachedChunk> kept = FindCachedChunk(url); kept && kept->bytes.size() <= mostBytes) {
+            if (kept->absent)
+                return std::nullopt;
+            return std::move(kept->bytes);
+        }
+    }
     CURL* curl = ThreadHandle();
     if (curl == nullptr)
         throw ScanFailure{"cannot start an HTTP transfer for " + url};
@@ -89,8 +97,11 @@ std::optional<std::string> FetchOverHttp(const std::string& url, uint64_t mostBy
             why = error[0] ? error : curl_easy_strerror(result);
             continue;
         }
-        if (status == 404 || status == 410)
+        if (status == 404 || status == 410) {
+            if (chunk)
+                ChunkFetched(url, CachedChunk{true, {}});
             return std::nullopt;
+        }
         if (status == 401 || status == 403)
             throw ScanFailure{url + ": the server refuses access (HTTP " + std::to_string(status) + ")"};
         if (status >= 500 || status == 429) {
@@ -103,6 +114,8 @@ std::optional<std::string> FetchOverHttp(const std::string& url, uint64_t mostBy
         curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type);
         if (chunk && type != nullptr && std::string(type).rfind("text/html", 0) == 0)
             throw ScanFailure{url + ": the server answers with a web page, not a chunk"};
+        if (chunk)
+            ChunkFetched(url, CachedChunk{false, body.bytes});
         return std::move(body.bytes);
     }
     throw ScanFailure{url + ": " + why + " (after " + std::to_string(kAttempts) + " attempts)"};

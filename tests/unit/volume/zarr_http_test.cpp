@@ -17,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "volume/chunk_cache.h"
 #include "volume/scan_import.h"
 
 namespace {
@@ -128,6 +129,32 @@ TEST_F(ZarrHttpTest, StoresReadOverHttpAsFromDisk) {
     const std::string requests = AccessLog().substr(before);
     EXPECT_NE(requests.find("/blosc-lz4.zarr/1/0.0.0 "), std::string::npos) << requests;
     EXPECT_EQ(requests.find("/blosc-lz4.zarr/0/0."), std::string::npos) << requests;
+}
+
+// A store read again (the whole after a crop, another window) takes its
+// chunks from the cache the reader's child hands them to: the server is
+// asked for its metadata only. With no room for them they are fetched again.
+TEST_F(ZarrHttpTest, AStoreReadAgainFetchesNoChunkTwice) {
+    ClearChunkCache();
+    ScanVolume first, again, uncached;
+    std::string error;
+    ASSERT_TRUE(ReadScan(Url("blosc-lz4.zarr"), &first, &error)) << error;
+    EXPECT_GT(ChunkCacheBytes(), 0u);
+    size_t before = AccessLog().size();
+    ASSERT_TRUE(ReadScan(Url("blosc-lz4.zarr"), &again, &error)) << error;
+    std::string requests = AccessLog().substr(before);
+    EXPECT_NE(requests.find("/blosc-lz4.zarr/0/.zarray "), std::string::npos) << requests;
+    EXPECT_EQ(requests.find("/blosc-lz4.zarr/0/0."), std::string::npos) << requests;
+    ASSERT_EQ(again.SampleCount(), first.SampleCount());
+    EXPECT_TRUE(
+        std::equal(first.samples.get(), first.samples.get() + first.SampleCount(), again.samples.get()));
+
+    SetChunkCacheBudget(0);
+    before = AccessLog().size();
+    ASSERT_TRUE(ReadScan(Url("blosc-lz4.zarr"), &uncached, &error)) << error;
+    requests = AccessLog().substr(before);
+    EXPECT_NE(requests.find("/blosc-lz4.zarr/0/0."), std::string::npos) << requests;
+    SetChunkCacheBudget(uint64_t{256} << 20);
 }
 
 TEST_F(ZarrHttpTest, ServerRefusalsAreNamed) {

@@ -1,0 +1,161 @@
+#include "volume/chunk_cache.h"
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <cstring>
+#include <list>
+#include <mutex>
+#include <unordered_map>
+#include <utility>
+
+#include "volume/scan_import.h"
+
+namespace {
+
+constexpr uint64_t kMostBudget = uint64_t{1} << 30;
+constexpr uint64_t kEntryOverhead = 64;  // a key's list and map entries, roughly
+
+struct Cache {
+    std::mutex lock;
+    bool budgetSet = false;
+    uint64_t budget = 0, bytes = 0;
+    // Newest first; the map points into the list.
+    std::list<std::pair<std::string, CachedChunk>> entries;
+    std::unordered_map<std::string, std::list<std::pair<std::string, CachedChunk>>::iterator> byKey;
+    std::function<void(const std::string&, const CachedChunk&)> handOver;
+};
+
+Cache& TheCache() {
+    static Cache* cache = [] {
+        auto* made = new Cache;
+        // A child forked while another thread holds the lock would wait for
+        // it forever: the lock is held across the fork and let go on both
+        // sides.
+        pthread_atfork([] { TheCache().lock.lock(); }, [] { TheCache().lock.unlock(); },
+                       [] { TheCache().lock.unlock(); });
+        return made;
+    }();
+    return *cache;
+}
+
+uint64_t EntryBytes(const std::string& key, const CachedChunk& chunk) {
+    return key.size() + chunk.bytes.size() + kEntryOverhead;
+}
+
+void Evict(Cache& cache, uint64_t room) {
+    while (!cache.entries.empty() && cache.bytes + room > cache.budget) {
+        const auto& oldest = cache.entries.back();
+        cache.bytes -= EntryBytes(oldest.first, oldest.second);
+        cache.byKey.erase(oldest.first);
+        cache.entries.pop_back();
+    }
+}
+
+void Append(std::string* out, uint64_t value) {
+    out->append(reinterpret_cast<const char*>(&value), sizeof(value));
+}
+
+}  // namespace
+
+std::optional<CachedChunk> FindCachedChunk(const std::string& key) {
+    Cache& cache = TheCache();
+    std::lock_guard<std::mutex> hold(cache.lock);
+    const auto found = cache.byKey.find(key);
+    if (found == cache.byKey.end())
+        return std::nullopt;
+    cache.entries.splice(cache.entries.begin(), cache.entries, found->second);
+    return found->second->second;
+}
+
+void KeepChunk(const std::string& key, CachedChunk chunk) {
+    Cache& cache = TheCache();
+    std::lock_guard<std::mutex> hold(cache.lock);
+    if (!cache.budgetSet) {
+        cache.budget = std::min(AvailableMemoryBytes() / 8, kMostBudget);
+        cache.budgetSet = true;
+    }
+    const uint64_t size = EntryBytes(key, chunk);
+    if (size > cache.budget / 16)
+        return;
+    if (const auto found = cache.byKey.find(key); found != cache.byKey.end()) {
+        cache.bytes -= EntryBytes(key, found->second->second);
+        cache.entries.erase(found->second);
+        cache.byKey.erase(found);
+    }
+    Evict(cache, size);
+    cache.entries.emplace_front(key, std::move(chunk));
+    cache.byKey[key] = cache.entries.begin();
+    cache.bytes += size;
+}
+
+void SetChunkCacheBudget(uint64_t bytes) {
+    Cache& cache = TheCache();
+    std::lock_guard<std::mutex> hold(cache.lock);
+    cache.budget = bytes;
+    cache.budgetSet = true;
+    Evict(cache, 0);
+}
+
+uint64_t ChunkCacheBytes() {
+    Cache& cache = TheCache();
+    std::lock_guard<std::mutex> hold(cache.lock);
+    return cache.bytes;
+}
+
+void ClearChunkCache() {
+    Cache& cache = TheCache();
+    std::lock_guard<std::mutex> hold(cache.lock);
+    cache.entries.clear();
+    cache.byKey.clear();
+    cache.bytes = 0;
+}
+
+void ChunkFetched(const std::string& key, const CachedChunk& chunk) {
+    std::function<void(const std::string&, const CachedChunk&)> handOver;
+    {
+        Cache& cache = TheCache();
+        std::lock_guard<std::mutex> hold(cache.lock);
+        handOver = cache.handOver;
+    }
+    if (handOver)
+        handOver(key, chunk);
+    else
+        KeepChunk(key, chunk);
+}
+
+void SetChunkHandOver(std::function<void(const std::string& key, const CachedChunk& chunk)> handOver) {
+    Cache& cache = TheCache();
+    std::lock_guard<std::mutex> hold(cache.lock);
+    cache.handOver = std::move(handOver);
+}
+
+std::string EncodeFetchedChunk(const std::string& key, const CachedChunk& chunk) {
+    std::string message;
+    message.reserve(17 + key.size() + chunk.bytes.size());
+    Append(&message, key.size());
+    message += key;
+    message.push_back(chunk.absent ? '\1' : '\0');
+    Append(&message, chunk.bytes.size());
+    message += chunk.bytes;
+    return message;
+}
+
+bool DecodeFetchedChunk(const std::string& message, std::string* key, CachedChunk* chunk) {
+    uint64_t keyBytes = 0, chunkBytes = 0;
+    if (message.size() < sizeof(keyBytes))
+        return false;
+    std::memcpy(&keyBytes, message.data(), sizeof(keyBytes));
+    size_t at = sizeof(keyBytes);
+    if (keyBytes > message.size() - at || message.size() - at - keyBytes < 1 + sizeof(chunkBytes))
+        return false;
+    key->assign(message, at, keyBytes);
+    at += keyBytes;
+    chunk->absent = message[at++] != '\0';
+    std::memcpy(&chunkBytes, message.data() + at, sizeof(chunkBytes));
+    at += sizeof(chunkBytes);
+    if (chunkBytes != message.size() - at)
+        return false;
+    chunk->bytes.assign(message, at, chunkBytes);
+    return true;
+}

@@ -34,6 +34,20 @@ I GatherWord(const void* base, I at, M m) {
     return LoadLanes(at, m, [base](int32_t i) { return static_cast<const int32_t*>(base)[i]; });
 }
 
+// Words `at` and `at` + 1 (in words) at once, one 64-bit load a lane.
+void GatherWordPair(const void* base, I at, M m, I* first, I* second) {
+    alignas(64) int32_t index[kLanes], low[kLanes], high[kLanes];
+    StoreI(index, Masked(at, m));
+    for (int l = 0; l < kLanes; ++l) {
+        uint64_t pair;
+        __builtin_memcpy(&pair, static_cast<const int32_t*>(base) + index[l], 8);
+        low[l] = static_cast<int32_t>(pair);
+        high[l] = static_cast<int32_t>(pair >> 32);
+    }
+    *first = LoadI(low);
+    *second = LoadI(high);
+}
+
 // Eight lanes' 8 floats each (rows) as eight columns.
 void Transpose8(const __m256 row[8], __m256 out[8]) {
     const __m256 t0 = _mm256_unpacklo_ps(row[0], row[1]), t1 = _mm256_unpackhi_ps(row[0], row[1]);
@@ -124,20 +138,32 @@ void ShadingVector(const KernelPass& k, const uint8_t* gradient, const F u[3], M
         Fill(static_cast<float>(k.gradientDims[2] - 1)));
     const I layer = Truncate(layerF);
     const I one = FillI(1);
-    const I dx = AndI(MaskI(LessI(AddI(x.index, one), FillI(k.gradientDims[0]))), one);
     const I dy = AndI(MaskI(LessI(AddI(y.index, one), FillI(k.gradientDims[1]))), FillI(k.gradientDims[0]));
-    const I at =
-        AddI(MulI(AddI(MulI(layer, FillI(k.gradientDims[1])), y.index), FillI(k.gradientDims[0])), x.index);
-    const I g00 = GatherWord(gradient, at, m), g10 = GatherWord(gradient, AddI(at, dx), m);
-    const I g01 = GatherWord(gradient, AddI(at, dy), m),
-            g11 = GatherWord(gradient, AddI(AddI(at, dy), dx), m);
+    // Each row's two texels in one load: x from at most the last but one,
+    // the weight taking the last whole where x is clamped to it (the same
+    // texels and weights as clamping each neighbour to the edge).
+    I x0 = x.index;
+    F fx = x.weight;
+    I g00, g10, g01, g11;
+    const I row = MulI(AddI(MulI(layer, FillI(k.gradientDims[1])), y.index), FillI(k.gradientDims[0]));
+    if (k.gradientDims[0] >= 2) {
+        x0 = MinI(x.index, FillI(k.gradientDims[0] - 2));
+        fx = Sub(x.position, ToFloat(x0));
+        const I at = AddI(row, x0);
+        GatherWordPair(gradient, at, m, &g00, &g10);
+        GatherWordPair(gradient, AddI(at, dy), m, &g01, &g11);
+    } else {
+        const I at = AddI(row, x0);
+        g00 = g10 = GatherWord(gradient, at, m);
+        g01 = g11 = GatherWord(gradient, AddI(at, dy), m);
+    }
     const I byte = FillI(255);
     for (int c = 0; c < 3; ++c) {
         const F p00 = ToFloat(AndI(ShiftRight(g00, 8 * c), byte)),
                 p10 = ToFloat(AndI(ShiftRight(g10, 8 * c), byte));
         const F p01 = ToFloat(AndI(ShiftRight(g01, 8 * c), byte)),
                 p11 = ToFloat(AndI(ShiftRight(g11, 8 * c), byte));
-        const F a = MulAdd(x.weight, Sub(p10, p00), p00), b = MulAdd(x.weight, Sub(p11, p01), p01);
+        const F a = MulAdd(fx, Sub(p10, p00), p00), b = MulAdd(fx, Sub(p11, p01), p01);
         n[c] = Mul(Sub(MulAdd(y.weight, Sub(b, a), a), Fill(128.0f)), Fill(1.0f / 127.0f));
     }
 }

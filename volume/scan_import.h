@@ -57,7 +57,7 @@ struct ValueChoice {
     // the c-th), as Custom is for one: a part keeps the whole's mapping onto
     // 12 bits, so the transfer functions mean what they meant. Channels past
     // the list take `window`.
-    std::vector<std::pair<double, double>> channelWindows;
+    std::vector<std::pair<double, double>> channelWindows{};
 };
 
 // "ct", "auto", "full" or "LOW,HIGH" (LOW < HIGH, both finite); false for

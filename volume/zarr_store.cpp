@@ -1,8 +1,10 @@
 #include "volume/zarr_store.h"
 
 #include <blosc.h>
+#include <fcntl.h>
 #include <lz4.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 #include <zstd.h>
 
@@ -34,11 +36,16 @@ namespace fs = std::filesystem;
 // larger ones could overflow.
 constexpr uint64_t kLongestAxis = uint64_t{1} << 40;
 constexpr uint64_t kLargestChunkBytes = uint64_t{1} << 31;
+// What a stored chunk or shard may take: its values and what compression
+// adds to values that do not compress.
+constexpr uint64_t kLargestShardBytes = kLargestChunkBytes + (kLargestChunkBytes >> 4);
 // The grid edge a level may have when the caller names no limit: what a
 // device's 3D texture holds.
 constexpr uint64_t kDefaultMostEdge = 2048;
 constexpr unsigned kRequestsInFlight = 16;
 constexpr uint64_t kChunkBytesInFlight = 64u << 20;
+// Inner chunks of a shard this close together are fetched in one request.
+constexpr uint64_t kShardGapBytes = 256u << 10;
 
 [[noreturn]] void Refuse(const std::string& text) {
     throw ScanFailure{text};
@@ -570,14 +577,14 @@ void SwapBytes(std::string* bytes, uint32_t itemBytes) {
 
 std::optional<std::string> ReadChunkFile(const Location& path) {
     if (path.Http())
-        return FetchOverHttp(path.text, kLargestChunkBytes + (kLargestChunkBytes >> 4), true);
+        return FetchOverHttp(path.text, kLargestShardBytes, true);
     if (!IsFile(path))
         return std::nullopt;
     std::error_code ec;
     const uint64_t size = fs::file_size(path.text, ec);
     if (ec)
         return std::nullopt;
-    if (size > kLargestChunkBytes + (kLargestChunkBytes >> 4))
+    if (size > kLargestShardBytes)
         Refuse(path.string() + " is larger than any chunk may be");
     std::string bytes(size, '\0');
     std::ifstream in(path.text, std::ios::binary);
@@ -709,25 +716,101 @@ std::string FillItem(const ArrayHeader& header) {
     return item;
 }
 
-// A shard's stored bytes, its bytes codecs undone: read whole at once.
+// A shard's stored bytes: read whole at once (its bytes codecs undone),
+// or for a part a range at a time, its index first and then only the inner
+// chunks the part needs: with pread from a file, with Range requests over
+// HTTP (a server that ignores them sends the whole shard, kept then).
 class ShardBytes {
   public:
-    // False when the store leaves the shard out.
-    bool Open(const ArrayHeader& header, const Location& path) {
-        std::optional<std::string> stored = ReadChunkFile(path);
-        if (!stored)
+    ShardBytes() = default;
+    ShardBytes(const ShardBytes&) = delete;
+    ShardBytes& operator=(const ShardBytes&) = delete;
+    ~ShardBytes() {
+        if (file_ >= 0)
+            ::close(file_);
+    }
+
+    // False when the store leaves the shard out. `indexBytes`: the index's
+    // length, at the end or the start, that a ranged read asks for first.
+    bool Open(const ArrayHeader& header, const Location& path, bool ranged, uint64_t indexBytes) {
+        path_ = path;
+        if (!ranged) {
+            std::optional<std::string> stored = ReadChunkFile(path);
+            if (!stored)
+                return false;
+            held_ = DecodeBytes(header.bytesCodecs, std::move(*stored), 0, path.string());
+            size_ = held_.size();
+            return true;
+        }
+        if (!path.Http()) {
+            if (!IsFile(path))
+                return false;
+            file_ = ::open(path.text.c_str(), O_RDONLY | O_CLOEXEC);
+            struct stat info {};
+            if (file_ < 0 || ::fstat(file_, &info) != 0)
+                Refuse("cannot read " + path.string());
+            size_ = static_cast<uint64_t>(info.st_size);
+            if (size_ > kLargestShardBytes)
+                Refuse(path.string() + " is larger than any chunk may be");
+            return true;
+        }
+        const bool atEnd = header.shard->indexAtEnd;
+        std::optional<HttpRange> got =
+            FetchRangeOverHttp(path.text, 0, indexBytes, atEnd, kLargestShardBytes);
+        if (!got)
             return false;
-        held_ = DecodeBytes(header.bytesCodecs, std::move(*stored), 0, path.string());
-        size_ = held_.size();
+        if (!got->total)
+            Refuse(path.string() + ": the server answers a range without the shard's length");
+        size_ = *got->total;
+        if (size_ > kLargestShardBytes)
+            Refuse(path.string() + " is larger than any chunk may be");
+        Hold(std::move(*got));
         return true;
     }
     uint64_t Size() const { return size_; }
+
     // [offset, offset + length), within Size().
-    std::string Read(uint64_t offset, uint64_t length) { return held_.substr(offset, length); }
+    std::string Read(uint64_t offset, uint64_t length) {
+        if (offset >= heldAt_ && offset - heldAt_ <= held_.size() &&
+            length <= held_.size() - (offset - heldAt_))
+            return held_.substr(offset - heldAt_, length);
+        if (file_ >= 0) {
+            std::string bytes(length, '\0');
+            for (uint64_t done = 0; done < length;) {
+                const ssize_t n =
+                    ::pread(file_, bytes.data() + done, length - done, static_cast<off_t>(offset + done));
+                if (n <= 0)
+                    Refuse("cannot read " + path_.string() + " (bytes " + std::to_string(offset) + " to " +
+                           std::to_string(offset + length) + ")");
+                done += static_cast<uint64_t>(n);
+            }
+            return bytes;
+        }
+        std::optional<HttpRange> got =
+            FetchRangeOverHttp(path_.text, offset, length, false, kLargestShardBytes);
+        if (!got)
+            Refuse(path_.string() + ": the shard is gone while it is read");
+        if ((got->total && *got->total != size_) || (got->whole && got->bytes.size() != size_))
+            Refuse(path_.string() + ": the shard changes length while it is read");
+        Hold(std::move(*got));
+        if (!(offset >= heldAt_ && offset - heldAt_ <= held_.size() &&
+              length <= held_.size() - (offset - heldAt_)))
+            Refuse(path_.string() + ": the server answers another range than bytes " +
+                   std::to_string(offset) + " to " + std::to_string(offset + length));
+        return held_.substr(offset - heldAt_, length);
+    }
 
   private:
-    std::string held_;
+    void Hold(HttpRange got) {
+        held_ = std::move(got.bytes);
+        heldAt_ = got.offset;
+    }
+
+    Location path_;
+    std::string held_;  // bytes [heldAt_, heldAt_ + held_.size()) of the shard
+    uint64_t heldAt_ = 0;
     uint64_t size_ = 0;
+    int file_ = -1;
 };
 
 // Reads the chunk at `index` of the chunk grid and places the items of it
@@ -768,16 +851,27 @@ void ReadChunkInto(const ArrayHeader& header, const std::vector<uint64_t>& index
             indexBytes += 4;
         else
             Refuse(key + ": only a checksum may wrap a shard's index");
+    // A shard the read takes whole is fetched whole, in one request; of one
+    // it takes in part, only the index and the inner chunks wanted (unless
+    // codecs wrap the whole shard, which then must be undone whole).
+    bool within = true;
+    for (size_t a = 0; a < origin.size(); ++a)
+        within &= placement.first[a] <= origin[a] &&
+                  std::min(origin[a] + header.chunks[a], header.shape[a]) <= placement.end[a];
     ShardBytes bytes;
-    if (!bytes.Open(header, path))
+    if (!bytes.Open(header, path, !within && header.bytesCodecs.empty(), indexBytes))
         return;
     if (bytes.Size() < indexBytes)
         Refuse(key + ": the shard is shorter than its index");
     const uint64_t indexAt = shard.indexAtEnd ? bytes.Size() - indexBytes : 0;
     const std::string indexText = DecodeBytes(shard.indexCodecs, bytes.Read(indexAt, indexBytes),
                                               innerCount * 16, key + " (its index)");
-    const uint64_t innerItems = Product(shard.inner);
-    const ArrayHeader& inner = shard.innerHeader;
+    // The inner chunks wanted, where they lie in the shard.
+    struct Wanted {
+        uint64_t offset, length;
+        std::vector<uint64_t> index, origin;
+    };
+    std::vector<Wanted> wanted;
     std::vector<uint64_t> innerIndex(innerGrid.size(), 0), innerOrigin(innerGrid.size(), 0);
     for (uint64_t i = 0; i < innerCount; ++i) {
         // C order over the inner chunks.
@@ -798,13 +892,36 @@ void ReadChunkInto(const ArrayHeader& header, const std::vector<uint64_t>& index
             continue;  // left out: the fill value
         if (offset > bytes.Size() || length > bytes.Size() - offset)
             Refuse(key + ": its index points past the shard (inner chunk " + Join(innerIndex, ",") + ")");
-        const std::string innerKey = key + " (inner chunk " + Join(innerIndex, ",") + ")";
-        std::string decoded = DecodeBytes(inner.bytesCodecs, bytes.Read(offset, length),
-                                          innerItems * header.itemBytes, innerKey);
-        if (inner.bigEndian)
-            SwapBytes(&decoded, header.itemBytes);
-        PlaceBlock(decoded.data(), shard.inner, inner.chunkStrides, innerOrigin, header.itemBytes, placement,
-                   out);
+        wanted.push_back({offset, length, innerIndex, innerOrigin});
+    }
+    // In the shard's order, those close together read at once: over HTTP a
+    // request costs more than a few bytes between.
+    std::sort(wanted.begin(), wanted.end(),
+              [](const Wanted& a, const Wanted& b) { return a.offset < b.offset; });
+    const uint64_t mostGap = path.Http() ? kShardGapBytes : 0;
+    const uint64_t innerItems = Product(shard.inner);
+    const ArrayHeader& inner = shard.innerHeader;
+    for (size_t first = 0; first < wanted.size();) {
+        uint64_t end = wanted[first].offset + wanted[first].length;
+        size_t last = first + 1;
+        while (last < wanted.size() && wanted[last].offset <= end + mostGap &&
+               wanted[last].offset + wanted[last].length - wanted[first].offset <= kLargestShardBytes) {
+            end = std::max(end, wanted[last].offset + wanted[last].length);
+            ++last;
+        }
+        const uint64_t runAt = wanted[first].offset;
+        const std::string run = bytes.Read(runAt, end - runAt);
+        for (size_t w = first; w < last; ++w) {
+            const std::string innerKey = key + " (inner chunk " + Join(wanted[w].index, ",") + ")";
+            std::string decoded =
+                DecodeBytes(inner.bytesCodecs, run.substr(wanted[w].offset - runAt, wanted[w].length),
+                            innerItems * header.itemBytes, innerKey);
+            if (inner.bigEndian)
+                SwapBytes(&decoded, header.itemBytes);
+            PlaceBlock(decoded.data(), shard.inner, inner.chunkStrides, wanted[w].origin, header.itemBytes,
+                       placement, out);
+        }
+        first = last;
     }
 }
 

@@ -1,7 +1,8 @@
 // The same stores served by nginx on a loopback port (started and ended
 // here): over HTTP they give the samples they give from disk, the first
-// read of a large store asks only for the level it shows, and a server's
-// refusals, loops and web pages are refused naming the URL.
+// read of a large store asks only for the level it shows, a part of a shard
+// is read in ranges (or whole from a server that takes none), and a
+// server's refusals, loops and web pages are refused naming the URL.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -14,8 +15,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "volume/scan_import.h"
 
@@ -55,8 +59,10 @@ class ZarrHttpTest : public ::testing::Test {
         fs::create_directories(dir_ / "temp");
         const std::string script = std::string(TAMLO_SOURCE_DIR) + "/tests/unit/volume/make_zarr_stores.py";
         if (::access("/usr/sbin/nginx", X_OK) != 0 ||
-            std::system(
-                ("/usr/bin/python3 " + script + " " + (dir_ / "www").string() + " 2>/dev/null").c_str()) != 0)
+            std::system(("/usr/bin/python3 " + script + " " + (dir_ / "www").string() + " 2>/dev/null && " +
+                         "/usr/bin/python3 " + script + " " + (dir_ / "www" / "start").string() +
+                         " start 2>/dev/null")
+                            .c_str()) != 0)
             return;
         fs::copy(dir_ / "www" / "raw.zarr", dir_ / "www" / "page.zarr", fs::copy_options::recursive);
         port_ = FreePort();
@@ -71,6 +77,7 @@ class ZarrHttpTest : public ::testing::Test {
             << "  server {\n    listen 127.0.0.1:" << port_ << ";\n    root " << d << "/www;\n"
             << "    location /secret/ { return 403; }\n    location /loop/ { return 302 /loop/; }\n"
             << "    location /broken.zarr/ { return 503; }\n"
+            << "    location /whole/ { alias " << d << "/www/; max_ranges 0; }\n"
             << "    location ~ ^/page\\.zarr/0/[0-9] { default_type text/html; types {} }\n  }\n}\n";
         server_ = ::fork();
         if (server_ == 0) {
@@ -128,6 +135,86 @@ TEST_F(ZarrHttpTest, StoresReadOverHttpAsFromDisk) {
     const std::string requests = AccessLog().substr(before);
     EXPECT_NE(requests.find("/blosc-lz4.zarr/1/0.0.0 "), std::string::npos) << requests;
     EXPECT_EQ(requests.find("/blosc-lz4.zarr/0/0."), std::string::npos) << requests;
+}
+
+// The access log's lines since `from` that ask for `key`.
+std::vector<std::string> Requests(const std::string& log, size_t from, const std::string& key) {
+    std::vector<std::string> lines;
+    std::istringstream in(log.substr(from));
+    for (std::string line; std::getline(in, line);)
+        if (line.find(" " + key + " HTTP/") != std::string::npos)
+            lines.push_back(line);
+    return lines;
+}
+
+TEST_F(ZarrHttpTest, APartOfAShardIsReadInRanges) {
+    ValueChoice part;
+    part.level = 0;
+    for (int a = 0; a < 3; ++a) {
+        part.partLow[a] = 0.05;
+        part.partHigh[a] = 0.2;
+    }
+    part.window = ValueWindow::FullRange;
+    // A server that takes ranges, and one that sends the whole shard.
+    for (const char* prefix : {"", "whole/"}) {
+        for (const char* name : {"shards.zarr", "start/shards.zarr"}) {
+            SCOPED_TRACE(std::string(prefix) + name);
+            ScanVolume local, remote;
+            std::string error;
+            ASSERT_TRUE(ReadScan((dir_ / "www" / name).string(), &local, &error, 0, nullptr, nullptr, part))
+                << error;
+            const size_t before = AccessLog().size();
+            ASSERT_TRUE(ReadScan(Url(std::string(prefix) + name), &remote, &error, 0, nullptr, nullptr, part))
+                << error;
+            ASSERT_TRUE(remote.IsPart());
+            for (int a = 0; a < 3; ++a)
+                EXPECT_EQ(remote.partOrigin[a], local.partOrigin[a]);
+            ASSERT_EQ(remote.SampleCount(), local.SampleCount());
+            EXPECT_TRUE(std::equal(local.samples.get(), local.samples.get() + local.SampleCount(),
+                                   remote.samples.get()));
+            // The shard the part lies in: its index, then the inner chunks
+            // wanted, each a range; or once, whole.
+            const std::vector<std::string> asked =
+                Requests(AccessLog(), before, "/" + std::string(prefix) + name + "/0/c/0/0/0");
+            ASSERT_FALSE(asked.empty());
+            for (const std::string& line : asked)
+                EXPECT_NE(line.find(*prefix ? "\" 200 " : "\" 206 "), std::string::npos) << line;
+            EXPECT_EQ(asked.size(), *prefix ? 1u : 2u);
+        }
+    }
+    // A shard cut short, its index pointing past its end, or an index
+    // whose checksum fails: refused alike from disk and over HTTP.
+    const fs::path www = dir_ / "www";
+    fs::copy(www / "shards.zarr", www / "cut-shard.zarr", fs::copy_options::recursive);
+    fs::copy(www / "shards.zarr", www / "flipped-index.zarr", fs::copy_options::recursive);
+    const auto rewrite = [](const fs::path& path, const std::function<void(std::string*)>& change) {
+        std::string bytes;
+        {
+            std::ifstream in(path, std::ios::binary);
+            bytes.assign(std::istreambuf_iterator<char>(in), {});
+        }
+        change(&bytes);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    };
+    rewrite(www / "cut-shard.zarr/0/c/0/0/0", [](std::string* bytes) { bytes->erase(0, 200); });
+    rewrite(www / "flipped-index.zarr/0/c/0/0/0",
+            [](std::string* bytes) { (*bytes)[bytes->size() - 20] ^= 1; });
+    part.partHigh[0] = 0.5;  // x 0..8: inner chunks 0 and 1 of the shard's x
+    for (const auto& [name, says] :
+         {std::pair<std::string, std::string>{"cut-shard.zarr",
+                                              "cut-shard.zarr/0/c/0/0/0: its index "
+                                              "points past the shard (inner chunk "},
+          {"flipped-index.zarr",
+           "flipped-index.zarr/0/c/0/0/0 (its index): its "
+           "crc32c checksum does not match"}}) {
+        for (const std::string& path : {(www / name).string(), Url(name), Url("whole/" + name)}) {
+            ScanVolume volume;
+            std::string error;
+            EXPECT_FALSE(ReadScan(path, &volume, &error, 0, nullptr, nullptr, part)) << path;
+            EXPECT_NE(error.find(says), std::string::npos) << error;
+        }
+    }
+    TakeScanWarnings();
 }
 
 TEST_F(ZarrHttpTest, ServerRefusalsAreNamed) {

@@ -2,6 +2,8 @@
 # Debian's python3-zarr with each compressor and key separator, and v3
 # stores with sharding written by hand from the format's description.
 # Values: v = x + 7 y + 31 z (+ 1000 c + 500 t), so every position is known.
+# With "start": the shards' indexes at their start. With "sparse": only a
+# huge store whose finer levels have no chunks.
 import json
 import os
 import struct
@@ -13,6 +15,36 @@ import zarr
 from numcodecs import GZip, LZ4, Blosc, Zlib, Zstd
 
 out = sys.argv[1]
+mode = sys.argv[2] if len(sys.argv) > 2 else ""
+
+
+def write_sparse(root, finest, coarsest, chunk):
+    """A v2 store of uint16 levels halving from finest^3 down to coarsest^3,
+    its metadata written as JSON and only the coarsest level's chunks
+    written: every finer level's chunks are absent (the fill value), so that
+    a store of terabytes takes a few megabytes."""
+    levels = []
+    while finest >> len(levels) >= coarsest:
+        levels.append(finest >> len(levels))
+    os.makedirs(root, exist_ok=True)
+    with open(os.path.join(root, ".zgroup"), "w") as f:
+        json.dump({"zarr_format": 2}, f)
+    with open(os.path.join(root, ".zattrs"), "w") as f:
+        json.dump({"multiscales": multiscales(space, [[2.0 ** i] * 3 for i in range(len(levels))])}, f)
+    for i, n in enumerate(levels):
+        os.makedirs(os.path.join(root, str(i)), exist_ok=True)
+        with open(os.path.join(root, str(i), ".zarray"), "w") as f:
+            json.dump({"zarr_format": 2, "shape": [n] * 3, "chunks": [min(chunk, n)] * 3, "dtype": "<u2",
+                       "compressor": {"id": "blosc", "cname": "lz4", "clevel": 5, "shuffle": 1, "blocksize": 0},
+                       "fill_value": 0, "order": "C", "filters": None}, f)
+    # A ball of two shells in noise, as a scan's values might be.
+    n = levels[-1]
+    z, y, x = numpy.ogrid[:n, :n, :n]
+    r = numpy.sqrt((x - n / 2) ** 2 + (y - n / 2) ** 2 + (z - n / 2) ** 2)
+    noise = numpy.random.default_rng(7).integers(0, 50, (n, n, n))
+    data = (numpy.where(r < n / 4, 2000, numpy.where(r < n * 0.4, 1000, 100)) + noise).astype("<u2")
+    zarr.open_array(os.path.join(root, str(len(levels) - 1)), mode="r+")[:] = data
+    return levels
 
 
 def values(shape_czyx, dtype):
@@ -27,6 +59,12 @@ def multiscales(axes, scales, version="0.4"):
 
 
 space = [{"name": n, "type": "space", "unit": "micrometer"} for n in "zyx"]
+
+# Only the huge store, for the tests that ask for it.
+if mode == "sparse":
+    # 16384^3 uint16 at the finest (8 TiB), 128^3 at the coarsest.
+    write_sparse(os.path.join(out, "huge.zarr"), 16384, 128, 64)
+    sys.exit(0)
 
 # Two levels of z, y, x; each compressor and both separators.
 for name, compressor, separator, order in [
@@ -70,7 +108,7 @@ def write_sharded(root, levels, shard, inner, left_out=(), shards_left_out=()):
     `inner` chunks, gzip each; `left_out`: inner chunk indexes (z, y, x,
     within their shard) stored as absent; `shards_left_out`: shard indexes
     of level 0 not written at all."""
-    at_start = len(sys.argv) > 2 and sys.argv[2] == "start"
+    at_start = mode == "start"
     scales = [[2 ** i] * 3 for i in range(len(levels))]
     os.makedirs(root, exist_ok=True)
     with open(os.path.join(root, "zarr.json"), "w") as f:

@@ -61,7 +61,8 @@ class ZarrHttpTest : public ::testing::Test {
         if (::access("/usr/sbin/nginx", X_OK) != 0 ||
             std::system(("/usr/bin/python3 " + script + " " + (dir_ / "www").string() + " 2>/dev/null && " +
                          "/usr/bin/python3 " + script + " " + (dir_ / "www" / "start").string() +
-                         " start 2>/dev/null")
+                         " start 2>/dev/null && /usr/bin/python3 " + script + " " + (dir_ / "www").string() +
+                         " sparse 2>/dev/null")
                             .c_str()) != 0)
             return;
         fs::copy(dir_ / "www" / "raw.zarr", dir_ / "www" / "page.zarr", fs::copy_options::recursive);
@@ -137,12 +138,13 @@ TEST_F(ZarrHttpTest, StoresReadOverHttpAsFromDisk) {
     EXPECT_EQ(requests.find("/blosc-lz4.zarr/0/0."), std::string::npos) << requests;
 }
 
-// The access log's lines since `from` that ask for `key`.
+// The access log's lines since `from` that ask for `key` (any, for an
+// empty one).
 std::vector<std::string> Requests(const std::string& log, size_t from, const std::string& key) {
     std::vector<std::string> lines;
     std::istringstream in(log.substr(from));
     for (std::string line; std::getline(in, line);)
-        if (line.find(" " + key + " HTTP/") != std::string::npos)
+        if (line.find(key.empty() ? " /" : " " + key + " HTTP/") != std::string::npos)
             lines.push_back(line);
     return lines;
 }
@@ -215,6 +217,54 @@ TEST_F(ZarrHttpTest, APartOfAShardIsReadInRanges) {
         }
     }
     TakeScanWarnings();
+}
+
+TEST_F(ZarrHttpTest, AHugeStoreFirstShownAtItsCoarsestAsksForNothingFiner) {
+    // 16384^3 uint16 at the finest, halving to 128^3, chunks only at the
+    // coarsest: the first picture reads the metadata and those chunks.
+    const uint64_t budget = uint64_t{64} << 30;
+    ValueChoice first;
+    first.coarsestFirst = true;
+    const size_t before = AccessLog().size();
+    ScanVolume coarse, local;
+    std::string error;
+    ASSERT_TRUE(ReadScan(Url("huge.zarr"), &coarse, &error, budget, nullptr, nullptr, first)) << error;
+    EXPECT_EQ(coarse.dimX, 128u);
+    EXPECT_EQ(coarse.dimZ, 128u);
+    // The usual choice: the finest level with edges of at most 2048 whose
+    // values and their 12-bit samples (4 bytes a voxel) fit the memory.
+    int32_t usual = -1;
+    for (int32_t level = 0; level < 8 && usual < 0; ++level) {
+        const uint64_t edge = uint64_t{16384} >> level;
+        if (edge <= 2048 && edge * edge * edge * 4 <= budget)
+            usual = level;
+    }
+    EXPECT_EQ(coarse.finerLevel, usual);
+    size_t coarsestChunks = 0;
+    for (const std::string& line : Requests(AccessLog(), before, "")) {
+        const size_t at = line.find("/huge.zarr/");
+        if (at == std::string::npos)
+            continue;
+        // "/huge.zarr/LEVEL/NAME HTTP/1.1"
+        const std::string path = line.substr(at + 11, line.find(' ', at) - at - 11);
+        const size_t slash = path.find('/');
+        if (slash == std::string::npos)
+            continue;  // the group's metadata
+        const std::string level = path.substr(0, slash), name = path.substr(slash + 1);
+        if (level == "7")
+            coarsestChunks += name != ".zarray";
+        else
+            EXPECT_EQ(name, ".zarray") << "a finer level's key asked for: " << line;
+    }
+    EXPECT_EQ(coarsestChunks, 8u);
+    ValueChoice coarsest;
+    coarsest.level = 7;
+    ASSERT_TRUE(
+        ReadScan((dir_ / "www" / "huge.zarr").string(), &local, &error, budget, nullptr, nullptr, coarsest))
+        << error;
+    ASSERT_EQ(local.SampleCount(), coarse.SampleCount());
+    EXPECT_TRUE(
+        std::equal(local.samples.get(), local.samples.get() + local.SampleCount(), coarse.samples.get()));
 }
 
 TEST_F(ZarrHttpTest, ServerRefusalsAreNamed) {

@@ -1065,6 +1065,9 @@ void CheckPart(const ValueChoice& choice) {
 // grid, so that filtering at the part's faces meets the neighbours it meets
 // in the whole level.
 void PartRange(double low, double high, uint64_t size, uint64_t* first, uint64_t* end) {
+    *first = *end = 0;
+    if (size == 0)
+        return;  // an empty level: nothing to read, as for the whole
     // In doubles, as the fractions are: 0.2 of 5 voxels is the voxel edge 1,
     // not a hair past it.
     const double n = static_cast<double>(size);

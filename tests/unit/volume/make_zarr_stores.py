@@ -160,3 +160,6 @@ write_sharded(os.path.join(out, "sharded.zarr"), [values((1, 4, 4, 6), numpy.int
 fine = values((1, 10, 9, 14), numpy.int16)[0]
 write_sharded(os.path.join(out, "shards.zarr"), [fine, fine[::2, ::2, ::2]], (4, 4, 8), (2, 2, 4),
               left_out={(0, 1, 1)}, shards_left_out={(2, 0, 1)})
+# One shard of 64 inner chunks: a part within one of them reads a sliver of it.
+write_sharded(os.path.join(out, "big-shard.zarr"), [values((1, 32, 32, 64), numpy.int16)[0]], (32, 32, 64),
+              (8, 8, 16))

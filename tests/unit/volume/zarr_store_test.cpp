@@ -347,6 +347,32 @@ TEST_F(ZarrStoreTest, APartChoosesItsLevelAndReadsOnlyItsChunks) {
     const ScanVolume wholeShards = Read(Path("shards.zarr"), level0);
     ExpectPartOfWhole(Read(shards, PartOf(nearShard, WindowsOf(wholeShards, level0))), wholeShards,
                       nearShard);
+
+    // Of a shard only its index and the inner chunks wanted are read:
+    // counted as the bytes this process and its reaped readers read.
+    const auto bytesRead = [] {
+        std::ifstream in("/proc/self/io");
+        std::string name;
+        uint64_t value = 0;
+        while (in >> name >> value)
+            if (name == "rchar:")
+                return value;
+        return uint64_t{0};
+    };
+    for (const char* name : {"big-shard.zarr", "start/big-shard.zarr"}) {
+        SCOPED_TRACE(name);
+        const uint64_t shardBytes = fs::file_size(Path(name) + "/0/c/0/0/0");
+        const uint64_t start = bytesRead();
+        const ScanVolume big = Read(Path(name));
+        const uint64_t wholeBytes = bytesRead() - start;
+        const Box sliver = {{0, 0, 0}, {0.1, 0.1, 0.1}};  // x 0..7, y and z 0..4: one inner chunk
+        ExpectPartOfWhole(Read(Path(name), PartOf(sliver, WindowsOf(big, {}))), big, sliver);
+        const uint64_t partBytes = bytesRead() - start - wholeBytes;
+        // The whole read reads the shard (and its samples come back from
+        // the reader); the part's its metadata, the index and a sliver.
+        EXPECT_GE(wholeBytes, shardBytes);
+        EXPECT_LT(partBytes, shardBytes / 2) << "the shard takes " << shardBytes << " bytes";
+    }
     TakeScanWarnings();
 }
 

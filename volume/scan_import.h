@@ -40,7 +40,7 @@ struct ValueChoice {
     uint32_t maxEdge = 0;
     // With no `level`: the coarsest level, the one that choice would take
     // said in VolumeData::finerLevel (a first picture at once, the finer
-    // one read after it).
+    // one read after it). Not for a part, read at the level that shows it.
     bool coarsestFirst = false;
     // Part of a store's box only (cropping into the data): per axis x, y, z
     // the fractions [partLow, partHigh] of the whole box, low < high; the

@@ -729,7 +729,10 @@ ScanOutcome ReadScanHere(const std::string& path, ScanVolume* volume, std::strin
             const ZarrStore opened = OpenOmeZarrStore(path);
             size_t level = ChooseZarrLevel(opened, values, budget);
             const size_t coarsest = opened.levels.size() - 1;
-            const bool coarseFirst = values.coarsestFirst && values.level < 0 && level < coarsest;
+            // A part is read at the level that shows it; the coarsest
+            // first is for a whole store's first picture.
+            const bool coarseFirst =
+                values.coarsestFirst && values.level < 0 && values.Whole() && level < coarsest;
             if (coarseFirst)
                 level = coarsest;
             ReadOmeZarrLevel(opened, level, budget, values, progress, progressContext, &result);

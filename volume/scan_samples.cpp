@@ -45,8 +45,8 @@ void WithTypedSamples(SampleType type, const void* values, Visit&& visit) {
 
 // The window `choice` asks for over these values, for one channel.
 template <typename T>
-void ChooseWindow(const T* values, uint64_t count, const ValueChoice& choice, bool mayBeCt, bool ctByModality,
-                  ScanVolume* volume, VolumeChannel* channel) {
+void ChooseWindow(const T* values, uint64_t count, const ValueChoice& choice, size_t channelIndex,
+                  bool mayBeCt, bool ctByModality, ScanVolume* volume, VolumeChannel* channel) {
     std::vector<uint64_t> keyCounts;
     ValueFacts facts;
     if constexpr (kCountedType<T>) {
@@ -63,6 +63,11 @@ void ChooseWindow(const T* values, uint64_t count, const ValueChoice& choice, bo
         channel->unit = volume->isCt ? "HU" : "";
     }
     ValueWindow window = choice.window;
+    // A window given for this channel (a part keeping the whole's) is a
+    // Custom one.
+    const bool given = channelIndex < choice.channelWindows.size();
+    if (given)
+        window = ValueWindow::Custom;
     if (window == ValueWindow::Default)
         window = volume->isCt ? ValueWindow::Ct : ValueWindow::Automatic;
     channel->window = window;
@@ -72,8 +77,8 @@ void ChooseWindow(const T* values, uint64_t count, const ValueChoice& choice, bo
             channel->windowHigh = kCtWindowHigh;
             break;
         case ValueWindow::Custom:
-            channel->windowLow = choice.low;
-            channel->windowHigh = choice.high;
+            channel->windowLow = given ? choice.channelWindows[channelIndex].first : choice.low;
+            channel->windowHigh = given ? choice.channelWindows[channelIndex].second : choice.high;
             break;
         case ValueWindow::Automatic:
             AutomaticWindow(values, count, facts, &channel->windowLow, &channel->windowHigh,
@@ -128,6 +133,19 @@ void FinishScan(SampleType type, std::shared_ptr<const char[]> values, const Gri
                 const ValueChoice& choice, bool ctByModality, ScanVolume* volume, uint32_t channels,
                 uint32_t timePoints) {
     CheckVoxelSize(grid);
+    // The whole's windows come back with a part: an empty one (a constant
+    // channel's) maps as it did, but an inverted or unbounded one is no
+    // window at all.
+    for (size_t c = 0; c < choice.channelWindows.size(); ++c) {
+        const auto [low, high] = choice.channelWindows[c];
+        if (!std::isfinite(low) || !std::isfinite(high) || low > high) {
+            char text[160];
+            std::snprintf(text, sizeof(text),
+                          "the window %g..%g given for channel %zu is no window (low <= high, both finite)",
+                          low, high, c + 1);
+            throw ScanFailure{text};
+        }
+    }
     const uint64_t count = grid.dims[0] * grid.dims[1] * grid.dims[2];
     const Placement placement = PlaceGrid(grid.directions);
     const std::shared_ptr<const char[]> held(std::move(values));
@@ -140,7 +158,7 @@ void FinishScan(SampleType type, std::shared_ptr<const char[]> values, const Gri
         for (uint32_t c = 0; c < channels; ++c) {
             const auto* first = typed + count * timePoints * c;
             VolumeChannel& channel = volume->channels[c];
-            ChooseWindow(first, count * timePoints, choice, channels == 1, ctByModality, volume, &channel);
+            ChooseWindow(first, count * timePoints, choice, c, channels == 1, ctByModality, volume, &channel);
             channelRows.push_back(
                 std::make_shared<const Rows>(first, grid, placement, channel.windowLow, channel.windowHigh));
         }

@@ -2,7 +2,10 @@
 
 #include <curl/curl.h>
 
+#include <cctype>
 #include <chrono>
+#include <cstring>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -20,6 +23,7 @@ struct Body {
     std::string bytes;
     uint64_t mostBytes = 0;
     bool tooLarge = false;
+    std::string contentRange;  // the last answer's Content-Range, if any
 };
 
 size_t Append(char* data, size_t size, size_t count, void* context) {
@@ -40,6 +44,25 @@ size_t Append(char* data, size_t size, size_t count, void* context) {
     return n;
 }
 
+// Keeps the Content-Range of the answer that ends the transfer (a
+// redirect's headers come first and are forgotten).
+size_t Header(char* data, size_t size, size_t count, void* context) {
+    auto* body = static_cast<Body*>(context);
+    const size_t n = size * count;
+    const std::string line(data, n);
+    if (line.rfind("HTTP/", 0) == 0)
+        body->contentRange.clear();
+    static const char kName[] = "content-range:";
+    if (line.size() > sizeof(kName) - 1) {
+        bool named = true;
+        for (size_t i = 0; i + 1 < sizeof(kName) && named; ++i)
+            named = std::tolower(static_cast<unsigned char>(line[i])) == kName[i];
+        if (named)
+            body->contentRange = line.substr(sizeof(kName) - 1);
+    }
+    return n;
+}
+
 // One handle for each thread: its connection stays open between requests.
 CURL* ThreadHandle() {
     static std::once_flag initialised;
@@ -48,16 +71,15 @@ CURL* ThreadHandle() {
     return handle.get();
 }
 
-}  // namespace
+struct Answer {
+    std::string bytes;
+    long status = 0;
+    std::string contentRange;
+};
 
-std::optional<std::string> FetchOverHttp(const std::string& url, uint64_t mostBytes, bool chunk) {
-    if (chunk) {
-        if (std::optional<CachedChunk> kept = FindCachedChunk(url); kept && kept->bytes.size() <= mostBytes) {
-            if (kept->absent)
-                return std::nullopt;
-            return std::move(kept->bytes);
-        }
-    }
+// GET `url`, with `range` ("bytes=..." without the name) when not empty;
+// nullopt for 404 and 410.
+std::optional<Answer> Get(const std::string& url, uint64_t mostBytes, bool chunk, const std::string& range) {
     CURL* curl = ThreadHandle();
     if (curl == nullptr)
         throw ScanFailure{"cannot start an HTTP transfer for " + url};
@@ -73,6 +95,8 @@ std::optional<std::string> FetchOverHttp(const std::string& url, uint64_t mostBy
         curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Append);
         curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Header);
+        curl_easy_setopt(curl, CURLOPT_HEADERDATA, &body);
         curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, error);
         curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 8L);
@@ -83,7 +107,12 @@ std::optional<std::string> FetchOverHttp(const std::string& url, uint64_t mostBy
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kStalledSeconds);
         curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");  // what the server may compress
+        if (range.empty())
+            curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");  // what the server may compress
+        else
+            // A range counts the stored bytes: no encoding that would
+            // count others.
+            curl_easy_setopt(curl, CURLOPT_RANGE, range.c_str());
         const CURLcode result = curl_easy_perform(curl);
         long status = 0;
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
@@ -97,26 +126,102 @@ std::optional<std::string> FetchOverHttp(const std::string& url, uint64_t mostBy
             why = error[0] ? error : curl_easy_strerror(result);
             continue;
         }
-        if (status == 404 || status == 410) {
-            if (chunk)
-                ChunkFetched(url, CachedChunk{true, {}});
+        if (status == 404 || status == 410)
             return std::nullopt;
-        }
         if (status == 401 || status == 403)
             throw ScanFailure{url + ": the server refuses access (HTTP " + std::to_string(status) + ")"};
         if (status >= 500 || status == 429) {
             why = "HTTP " + std::to_string(status);
             continue;
         }
+        if (status == 416)
+            throw ScanFailure{url + ": the server has no bytes " + range + " (HTTP 416)"};
         if (status < 200 || status >= 300)
             throw ScanFailure{url + ": the server answers HTTP " + std::to_string(status)};
         char* type = nullptr;
         curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type);
         if (chunk && type != nullptr && std::string(type).rfind("text/html", 0) == 0)
             throw ScanFailure{url + ": the server answers with a web page, not a chunk"};
-        if (chunk)
-            ChunkFetched(url, CachedChunk{false, body.bytes});
-        return std::move(body.bytes);
+        return Answer{std::move(body.bytes), status, std::move(body.contentRange)};
     }
     throw ScanFailure{url + ": " + why + " (after " + std::to_string(kAttempts) + " attempts)"};
+}
+
+}  // namespace
+
+std::optional<std::string> FetchOverHttp(const std::string& url, uint64_t mostBytes, bool chunk) {
+    // Chunks come from the cache where they were fetched before (the
+    // metadata is asked for afresh: it is small, and may change).
+    if (chunk) {
+        if (std::optional<CachedChunk> kept = FindCachedChunk(url); kept && kept->bytes.size() <= mostBytes) {
+            if (kept->absent)
+                return std::nullopt;
+            return std::move(kept->bytes);
+        }
+    }
+    std::optional<Answer> answer = Get(url, mostBytes, chunk, "");
+    if (chunk)
+        ChunkFetched(url, answer ? CachedChunk{false, answer->bytes} : CachedChunk{true, {}});
+    if (!answer)
+        return std::nullopt;
+    return std::move(answer->bytes);
+}
+
+std::optional<HttpRange> FetchRangeOverHttp(const std::string& url, uint64_t offset, uint64_t length,
+                                            bool fromEnd, uint64_t mostBytes) {
+    if (length == 0)
+        throw ScanFailure{url + ": asked for no bytes"};
+    const std::string range = fromEnd ? "-" + std::to_string(length)
+                                      : std::to_string(offset) + "-" + std::to_string(offset + length - 1);
+    // A range kept in the cache holds where its bytes lie before them.
+    const std::string key = url + "#bytes=" + range;
+    if (std::optional<CachedChunk> kept = FindCachedChunk(key)) {
+        if (kept->absent)
+            return std::nullopt;
+        HttpRange out;
+        uint64_t place[3];
+        if (kept->bytes.size() >= sizeof(place)) {
+            std::memcpy(place, kept->bytes.data(), sizeof(place));
+            out.offset = place[0];
+            if (place[1] != UINT64_MAX)
+                out.total = place[1];
+            out.whole = place[2] != 0;
+            out.bytes = kept->bytes.substr(sizeof(place));
+            return out;
+        }
+    }
+    const auto keep = [&key](const HttpRange& got) {
+        const uint64_t place[3] = {got.offset, got.total ? *got.total : UINT64_MAX, got.whole ? 1u : 0u};
+        std::string kept(reinterpret_cast<const char*>(place), sizeof(place));
+        kept += got.bytes;
+        ChunkFetched(key, CachedChunk{false, std::move(kept)});
+    };
+    std::optional<Answer> answer = Get(url, mostBytes, true, range);
+    if (!answer) {
+        ChunkFetched(key, CachedChunk{true, {}});
+        return std::nullopt;
+    }
+    HttpRange out;
+    if (answer->status != 206) {
+        // A server that takes no ranges sends the whole body.
+        out.total = answer->bytes.size();
+        out.whole = true;
+        out.bytes = std::move(answer->bytes);
+        return out;  // not kept: each range would keep the whole body again
+    }
+    unsigned long long first = 0, last = 0, total = 0;
+    char unit[8] = "";
+    const int got =
+        std::sscanf(answer->contentRange.c_str(), " %7[a-zA-Z] %llu-%llu/%llu", unit, &first, &last, &total);
+    if (got < 3 || std::string(unit) != "bytes" || last < first || last - first + 1 != answer->bytes.size())
+        throw ScanFailure{
+            url + ": the server answers the range " + range + " with bytes it does not place (" +
+            std::to_string(answer->bytes.size()) + " bytes, Content-Range \"" +
+            answer->contentRange.substr(0, answer->contentRange.find_last_not_of(" \r\n") + 1) + "\")"};
+    out.offset = first;
+    if (got == 4)
+        out.total = total;
+    out.bytes = std::move(answer->bytes);
+    keep(out);
+    return out;
 }

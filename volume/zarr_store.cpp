@@ -1,8 +1,10 @@
 #include "volume/zarr_store.h"
 
 #include <blosc.h>
+#include <fcntl.h>
 #include <lz4.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 #include <zstd.h>
 
@@ -34,11 +36,16 @@ namespace fs = std::filesystem;
 // larger ones could overflow.
 constexpr uint64_t kLongestAxis = uint64_t{1} << 40;
 constexpr uint64_t kLargestChunkBytes = uint64_t{1} << 31;
+// What a stored chunk or shard may take: its values and what compression
+// adds to values that do not compress.
+constexpr uint64_t kLargestShardBytes = kLargestChunkBytes + (kLargestChunkBytes >> 4);
 // The grid edge a level may have when the caller names no limit: what a
 // device's 3D texture holds.
 constexpr uint64_t kDefaultMostEdge = 2048;
 constexpr unsigned kRequestsInFlight = 16;
 constexpr uint64_t kChunkBytesInFlight = 64u << 20;
+// Inner chunks of a shard this close together are fetched in one request.
+constexpr uint64_t kShardGapBytes = 256u << 10;
 
 [[noreturn]] void Refuse(const std::string& text) {
     throw ScanFailure{text};
@@ -570,14 +577,14 @@ void SwapBytes(std::string* bytes, uint32_t itemBytes) {
 
 std::optional<std::string> ReadChunkFile(const Location& path) {
     if (path.Http())
-        return FetchOverHttp(path.text, kLargestChunkBytes + (kLargestChunkBytes >> 4), true);
+        return FetchOverHttp(path.text, kLargestShardBytes, true);
     if (!IsFile(path))
         return std::nullopt;
     std::error_code ec;
     const uint64_t size = fs::file_size(path.text, ec);
     if (ec)
         return std::nullopt;
-    if (size > kLargestChunkBytes + (kLargestChunkBytes >> 4))
+    if (size > kLargestShardBytes)
         Refuse(path.string() + " is larger than any chunk may be");
     std::string bytes(size, '\0');
     std::ifstream in(path.text, std::ios::binary);
@@ -589,10 +596,12 @@ std::optional<std::string> ReadChunkFile(const Location& path) {
 // ---------------------------------------------------------------------------
 // A level's values
 
-// Where an array's axes go in the output: each axis' stride in the output
-// (channel-major: c, t, z, y, x, x fastest) and its size there.
+// Where an array's axes go in the output: for each axis the items
+// [first, end) read (all of them for a whole level, a part's range for its
+// space axes) and its stride in the output (channel-major: c, t, z, y, x,
+// x fastest).
 struct Placement {
-    std::vector<uint64_t> outStride;
+    std::vector<uint64_t> first, end, outStride;
 };
 
 std::string ChunkKey(const ArrayHeader& header, const std::vector<uint64_t>& index) {
@@ -603,29 +612,40 @@ std::string ChunkKey(const ArrayHeader& header, const std::vector<uint64_t>& ind
     return key;
 }
 
-// Copies the items of a decoded block (a chunk or a shard's assembled
-// items) at `origin` of the array into `out`, clipped to the array.
+// Whether the block of `shape` items at `origin` of the array holds any
+// item the placement reads.
+bool Overlaps(const std::vector<uint64_t>& origin, const std::vector<uint64_t>& shape,
+              const Placement& placement) {
+    for (size_t i = 0; i < origin.size(); ++i)
+        if (origin[i] >= placement.end[i] || origin[i] + shape[i] <= placement.first[i])
+            return false;
+    return true;
+}
+
+// Copies the items of a decoded block (a chunk or a shard's inner chunk)
+// at `origin` of the array into `out`, clipped to what the placement reads.
 void PlaceBlock(const char* block, const std::vector<uint64_t>& blockShape,
-                const std::vector<uint64_t>& blockStrides, const std::vector<uint64_t>& origin,
-                const ArrayHeader& header, const Placement& placement, char* out) {
+                const std::vector<uint64_t>& blockStrides, const std::vector<uint64_t>& origin, uint32_t item,
+                const Placement& placement, char* out) {
     const size_t n = blockShape.size();
     std::vector<uint64_t> extent(n);
-    for (size_t i = 0; i < n; ++i)
-        extent[i] = std::min(blockShape[i], header.shape[i] - origin[i]);
-    for (uint64_t e : extent)
-        if (e == 0)
+    uint64_t inBase = 0, outBase = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const uint64_t from = std::max(origin[i], placement.first[i]);
+        const uint64_t to = std::min(origin[i] + blockShape[i], placement.end[i]);
+        if (from >= to)
             return;
-    uint64_t outBase = 0;
-    for (size_t i = 0; i < n; ++i)
-        outBase += origin[i] * placement.outStride[i];
-    const uint32_t item = header.itemBytes;
+        extent[i] = to - from;
+        inBase += (from - origin[i]) * blockStrides[i];
+        outBase += (from - placement.first[i]) * placement.outStride[i];
+    }
     std::vector<uint64_t> at(n, 0);
     // The last axis innermost: a run of it is one memcpy when both sides
     // hold it contiguously.
     const size_t last = n - 1;
     const bool runs = blockStrides[last] == 1 && placement.outStride[last] == 1;
     while (true) {
-        uint64_t in = 0, to = outBase;
+        uint64_t in = inBase, to = outBase;
         for (size_t i = 0; i < last; ++i) {
             in += at[i] * blockStrides[i];
             to += at[i] * placement.outStride[i];
@@ -696,29 +716,131 @@ std::string FillItem(const ArrayHeader& header) {
     return item;
 }
 
-// One chunk's items, decoded, in this machine's byte order, laid out by
-// `header.chunkStrides`; nullopt when the store leaves the chunk out.
-std::optional<std::string> ReadChunk(const ArrayHeader& header, const std::vector<uint64_t>& index,
-                                     std::vector<uint64_t>* strides) {
+// A shard's stored bytes: read whole at once (its bytes codecs undone),
+// or for a part a range at a time, its index first and then only the inner
+// chunks the part needs: with pread from a file, with Range requests over
+// HTTP (a server that ignores them sends the whole shard, kept then).
+class ShardBytes {
+  public:
+    ShardBytes() = default;
+    ShardBytes(const ShardBytes&) = delete;
+    ShardBytes& operator=(const ShardBytes&) = delete;
+    ~ShardBytes() {
+        if (file_ >= 0)
+            ::close(file_);
+    }
+
+    // False when the store leaves the shard out. `indexBytes`: the index's
+    // length, at the end or the start, that a ranged read asks for first.
+    bool Open(const ArrayHeader& header, const Location& path, bool ranged, uint64_t indexBytes) {
+        path_ = path;
+        if (!ranged) {
+            std::optional<std::string> stored = ReadChunkFile(path);
+            if (!stored)
+                return false;
+            held_ = DecodeBytes(header.bytesCodecs, std::move(*stored), 0, path.string());
+            size_ = held_.size();
+            return true;
+        }
+        if (!path.Http()) {
+            if (!IsFile(path))
+                return false;
+            file_ = ::open(path.text.c_str(), O_RDONLY | O_CLOEXEC);
+            struct stat info {};
+            if (file_ < 0 || ::fstat(file_, &info) != 0)
+                Refuse("cannot read " + path.string());
+            size_ = static_cast<uint64_t>(info.st_size);
+            if (size_ > kLargestShardBytes)
+                Refuse(path.string() + " is larger than any chunk may be");
+            return true;
+        }
+        const bool atEnd = header.shard->indexAtEnd;
+        std::optional<HttpRange> got =
+            FetchRangeOverHttp(path.text, 0, indexBytes, atEnd, kLargestShardBytes);
+        if (!got)
+            return false;
+        if (!got->total)
+            Refuse(path.string() + ": the server answers a range without the shard's length");
+        size_ = *got->total;
+        if (size_ > kLargestShardBytes)
+            Refuse(path.string() + " is larger than any chunk may be");
+        Hold(std::move(*got));
+        return true;
+    }
+    uint64_t Size() const { return size_; }
+
+    // [offset, offset + length), within Size().
+    std::string Read(uint64_t offset, uint64_t length) {
+        if (offset >= heldAt_ && offset - heldAt_ <= held_.size() &&
+            length <= held_.size() - (offset - heldAt_))
+            return held_.substr(offset - heldAt_, length);
+        if (file_ >= 0) {
+            std::string bytes(length, '\0');
+            for (uint64_t done = 0; done < length;) {
+                const ssize_t n =
+                    ::pread(file_, bytes.data() + done, length - done, static_cast<off_t>(offset + done));
+                if (n <= 0)
+                    Refuse("cannot read " + path_.string() + " (bytes " + std::to_string(offset) + " to " +
+                           std::to_string(offset + length) + ")");
+                done += static_cast<uint64_t>(n);
+            }
+            return bytes;
+        }
+        std::optional<HttpRange> got =
+            FetchRangeOverHttp(path_.text, offset, length, false, kLargestShardBytes);
+        if (!got)
+            Refuse(path_.string() + ": the shard is gone while it is read");
+        if ((got->total && *got->total != size_) || (got->whole && got->bytes.size() != size_))
+            Refuse(path_.string() + ": the shard changes length while it is read");
+        Hold(std::move(*got));
+        if (!(offset >= heldAt_ && offset - heldAt_ <= held_.size() &&
+              length <= held_.size() - (offset - heldAt_)))
+            Refuse(path_.string() + ": the server answers another range than bytes " +
+                   std::to_string(offset) + " to " + std::to_string(offset + length));
+        return held_.substr(offset - heldAt_, length);
+    }
+
+  private:
+    void Hold(HttpRange got) {
+        held_ = std::move(got.bytes);
+        heldAt_ = got.offset;
+    }
+
+    Location path_;
+    std::string held_;  // bytes [heldAt_, heldAt_ + held_.size()) of the shard
+    uint64_t heldAt_ = 0;
+    uint64_t size_ = 0;
+    int file_ = -1;
+};
+
+// Reads the chunk at `index` of the chunk grid and places the items of it
+// that the placement reads into `out`, decoded, in this machine's byte
+// order; a chunk the store leaves out leaves the fill value there. A shard
+// decodes only its inner chunks that hold such items.
+void ReadChunkInto(const ArrayHeader& header, const std::vector<uint64_t>& index, const Placement& placement,
+                   char* out) {
     const std::string name = ChunkKey(header, index);
     const Location path = header.folder / name;
     const std::string key = path.string();
-    std::optional<std::string> stored = ReadChunkFile(path);
-    if (!stored)
-        return std::nullopt;
+    std::vector<uint64_t> origin(index.size());
+    for (size_t a = 0; a < index.size(); ++a)
+        origin[a] = index[a] * header.chunks[a];
     const uint64_t items = Product(header.chunks);
     if (!header.shard) {
+        std::optional<std::string> stored = ReadChunkFile(path);
+        if (!stored)
+            return;
         std::string bytes =
             DecodeBytes(header.bytesCodecs, std::move(*stored), items * header.itemBytes, key);
         if (header.bigEndian)
             SwapBytes(&bytes, header.itemBytes);
-        *strides = header.chunkStrides;
-        return bytes;
+        PlaceBlock(bytes.data(), header.chunks, header.chunkStrides, origin, header.itemBytes, placement,
+                   out);
+        return;
     }
     // A shard: its bytes codecs wrap the whole shard, its index lists the
     // inner chunks, each decoded with its own codecs into place.
     const ShardLayout& shard = *header.shard;
-    std::string bytes = DecodeBytes(header.bytesCodecs, std::move(*stored), 0, key);
     std::vector<uint64_t> innerGrid;
     for (size_t i = 0; i < header.chunks.size(); ++i)
         innerGrid.push_back(header.chunks[i] / shard.inner[i]);
@@ -729,62 +851,78 @@ std::optional<std::string> ReadChunk(const ArrayHeader& header, const std::vecto
             indexBytes += 4;
         else
             Refuse(key + ": only a checksum may wrap a shard's index");
-    if (bytes.size() < indexBytes)
+    // A shard the read takes whole is fetched whole, in one request; of one
+    // it takes in part, only the index and the inner chunks wanted (unless
+    // codecs wrap the whole shard, which then must be undone whole).
+    bool within = true;
+    for (size_t a = 0; a < origin.size(); ++a)
+        within &= placement.first[a] <= origin[a] &&
+                  std::min(origin[a] + header.chunks[a], header.shape[a]) <= placement.end[a];
+    ShardBytes bytes;
+    if (!bytes.Open(header, path, !within && header.bytesCodecs.empty(), indexBytes))
+        return;
+    if (bytes.Size() < indexBytes)
         Refuse(key + ": the shard is shorter than its index");
-    const size_t indexAt = shard.indexAtEnd ? bytes.size() - indexBytes : 0;
-    const std::string indexText = DecodeBytes(shard.indexCodecs, bytes.substr(indexAt, indexBytes),
+    const uint64_t indexAt = shard.indexAtEnd ? bytes.Size() - indexBytes : 0;
+    const std::string indexText = DecodeBytes(shard.indexCodecs, bytes.Read(indexAt, indexBytes),
                                               innerCount * 16, key + " (its index)");
-    std::string assembled(items * header.itemBytes, '\0');
-    const std::string fill = FillItem(header);
-    for (size_t at = 0; at < assembled.size(); at += header.itemBytes)
-        std::memcpy(assembled.data() + at, fill.data(), header.itemBytes);
-    const std::vector<uint64_t> shardStrides = CStrides(header.chunks);
-    const uint64_t innerItems = Product(shard.inner);
-    const ArrayHeader& inner = shard.innerHeader;
-    std::vector<uint64_t> innerIndex(innerGrid.size(), 0);
+    // The inner chunks wanted, where they lie in the shard.
+    struct Wanted {
+        uint64_t offset, length;
+        std::vector<uint64_t> index, origin;
+    };
+    std::vector<Wanted> wanted;
+    std::vector<uint64_t> innerIndex(innerGrid.size(), 0), innerOrigin(innerGrid.size(), 0);
     for (uint64_t i = 0; i < innerCount; ++i) {
+        // C order over the inner chunks.
+        uint64_t rest = i;
+        for (size_t a = innerGrid.size(); a-- > 0;) {
+            innerIndex[a] = rest % innerGrid[a];
+            innerOrigin[a] = origin[a] + innerIndex[a] * shard.inner[a];
+            rest /= innerGrid[a];
+        }
+        if (!Overlaps(innerOrigin, shard.inner, placement))
+            continue;
         uint64_t offset = 0, length = 0;
         for (int b = 7; b >= 0; --b) {
             offset = offset << 8 | static_cast<unsigned char>(indexText[i * 16 + static_cast<size_t>(b)]);
             length = length << 8 | static_cast<unsigned char>(indexText[i * 16 + 8 + static_cast<size_t>(b)]);
         }
-        // C order over the inner chunks.
-        uint64_t rest = i;
-        for (size_t a = innerGrid.size(); a-- > 0;) {
-            innerIndex[a] = rest % innerGrid[a];
-            rest /= innerGrid[a];
-        }
         if (offset == UINT64_MAX && length == UINT64_MAX)
             continue;  // left out: the fill value
-        if (offset > bytes.size() || length > bytes.size() - offset)
+        if (offset > bytes.Size() || length > bytes.Size() - offset)
             Refuse(key + ": its index points past the shard (inner chunk " + Join(innerIndex, ",") + ")");
-        const std::string innerKey = key + " (inner chunk " + Join(innerIndex, ",") + ")";
-        std::string decoded = DecodeBytes(inner.bytesCodecs, bytes.substr(offset, length),
-                                          innerItems * header.itemBytes, innerKey);
-        if (inner.bigEndian)
-            SwapBytes(&decoded, header.itemBytes);
-        // Into the assembled shard, C order.
-        uint64_t base = 0;
-        for (size_t a = 0; a < innerGrid.size(); ++a)
-            base += innerIndex[a] * shard.inner[a] * shardStrides[a];
-        std::vector<uint64_t> at(shard.inner.size(), 0);
-        for (uint64_t k = 0; k < innerItems; ++k) {
-            uint64_t from = 0, to = base;
-            for (size_t a = 0; a < at.size(); ++a) {
-                from += at[a] * inner.chunkStrides[a];
-                to += at[a] * shardStrides[a];
-            }
-            std::memcpy(assembled.data() + to * header.itemBytes, decoded.data() + from * header.itemBytes,
-                        header.itemBytes);
-            for (size_t a = at.size(); a-- > 0;) {
-                if (++at[a] < shard.inner[a])
-                    break;
-                at[a] = 0;
-            }
-        }
+        wanted.push_back({offset, length, innerIndex, innerOrigin});
     }
-    *strides = shardStrides;
-    return assembled;
+    // In the shard's order, those close together read at once: over HTTP a
+    // request costs more than a few bytes between.
+    std::sort(wanted.begin(), wanted.end(),
+              [](const Wanted& a, const Wanted& b) { return a.offset < b.offset; });
+    const uint64_t mostGap = path.Http() ? kShardGapBytes : 0;
+    const uint64_t innerItems = Product(shard.inner);
+    const ArrayHeader& inner = shard.innerHeader;
+    for (size_t first = 0; first < wanted.size();) {
+        uint64_t end = wanted[first].offset + wanted[first].length;
+        size_t last = first + 1;
+        while (last < wanted.size() && wanted[last].offset <= end + mostGap &&
+               wanted[last].offset + wanted[last].length - wanted[first].offset <= kLargestShardBytes) {
+            end = std::max(end, wanted[last].offset + wanted[last].length);
+            ++last;
+        }
+        const uint64_t runAt = wanted[first].offset;
+        const std::string run = bytes.Read(runAt, end - runAt);
+        for (size_t w = first; w < last; ++w) {
+            const std::string innerKey = key + " (inner chunk " + Join(wanted[w].index, ",") + ")";
+            std::string decoded =
+                DecodeBytes(inner.bytesCodecs, run.substr(wanted[w].offset - runAt, wanted[w].length),
+                            innerItems * header.itemBytes, innerKey);
+            if (inner.bigEndian)
+                SwapBytes(&decoded, header.itemBytes);
+            PlaceBlock(decoded.data(), shard.inner, inner.chunkStrides, wanted[w].origin, header.itemBytes,
+                       placement, out);
+        }
+        first = last;
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -908,6 +1046,57 @@ uint64_t AxisSize(const ArrayHeader& header, int axis) {
     return axis < 0 ? 1 : header.shape[static_cast<size_t>(axis)];
 }
 
+// A part of the box must be one: on each axis low < high, both numbers,
+// and some of it within the box.
+void CheckPart(const ValueChoice& choice) {
+    for (int axis = 0; axis < 3; ++axis) {
+        const double low = choice.partLow[axis], high = choice.partHigh[axis];
+        char range[96];
+        std::snprintf(range, sizeof(range), "%c %g..%g", "xyz"[axis], low, high);
+        if (!(low < high) || std::isnan(low) || std::isnan(high))
+            Refuse("the part " + std::string(range) + " of the box is empty (each axis needs low < high)");
+        if (low >= 1 || high <= 0)
+            Refuse("the part " + std::string(range) + " lies outside the box (0..1)");
+    }
+}
+
+// The voxels [first, end) along an axis of `size` that the part [low, high]
+// of the box covers: whole voxels, and one more on each side within the
+// grid, so that filtering at the part's faces meets the neighbours it meets
+// in the whole level.
+void PartRange(double low, double high, uint64_t size, uint64_t* first, uint64_t* end) {
+    *first = *end = 0;
+    if (size == 0)
+        return;  // an empty level: nothing to read, as for the whole
+    // In doubles, as the fractions are: 0.2 of 5 voxels is the voxel edge 1,
+    // not a hair past it.
+    const double n = static_cast<double>(size);
+    const double from = std::floor(std::clamp(low, 0.0, 1.0) * n);
+    const double to = std::ceil(std::clamp(high, 0.0, 1.0) * n);
+    *first = from < 1 ? 0 : std::min(static_cast<uint64_t>(from) - 1, size - 1);
+    *end = std::min(static_cast<uint64_t>(to) + 1, size);
+    if (*end <= *first)
+        *end = *first + 1;
+}
+
+// The grid of the part `choice` names on a level of `dims` (the whole grid
+// for a whole read), and where it begins.
+void PartGrid(const ValueChoice& choice, const uint64_t dims[3], uint64_t origin[3], uint64_t part[3]) {
+    for (int axis = 0; axis < 3; ++axis) {
+        uint64_t first = 0, end = dims[axis];
+        if (!choice.Whole())
+            PartRange(choice.partLow[axis], choice.partHigh[axis], dims[axis], &first, &end);
+        origin[axis] = first;
+        part[axis] = end - first;
+    }
+}
+
+// The memory a read of `items` stored values takes: them and their 12-bit
+// result.
+long double ReadBytes(long double items, uint32_t itemBytes) {
+    return items * itemBytes + 2.0L * items;
+}
+
 }  // namespace
 
 // Everything a level needs to be read: its array's header and which of its
@@ -981,6 +1170,8 @@ ZarrStore OpenOmeZarrStore(const std::string& path) {
 }
 
 size_t ChooseZarrLevel(const ZarrStore& store, const ValueChoice& choice, uint64_t budget) {
+    if (!choice.Whole())
+        CheckPart(choice);
     if (choice.level >= 0) {
         if (static_cast<size_t>(choice.level) >= store.levels.size())
             Refuse("--level " + std::to_string(choice.level) + ": the store has " +
@@ -991,12 +1182,14 @@ size_t ChooseZarrLevel(const ZarrStore& store, const ValueChoice& choice, uint64
     const uint64_t mostEdge = choice.maxEdge ? choice.maxEdge : kDefaultMostEdge;
     for (size_t i = 0; i < store.levels.size(); ++i) {
         const ZarrLevel& level = store.levels[i];
-        const bool fitsEdge = std::max({level.dims[0], level.dims[1], level.dims[2]}) <= mostEdge;
-        // The stored values and their 12-bit result.
-        const long double need =
-            static_cast<long double>(level.bytes) +
-            2.0L * static_cast<long double>(level.bytes) / SampleBytes(store.arrays[i]->header.type);
-        if (fitsEdge && need <= static_cast<long double>(budget))
+        // A part is measured as what is read: its own grid.
+        uint64_t origin[3], part[3];
+        PartGrid(choice, level.dims, origin, part);
+        const bool fitsEdge = std::max({part[0], part[1], part[2]}) <= mostEdge;
+        const long double items =
+            static_cast<long double>(part[0]) * part[1] * part[2] * level.channels * level.timePoints;
+        if (fitsEdge &&
+            ReadBytes(items, store.arrays[i]->header.itemBytes) <= static_cast<long double>(budget))
             return i;
     }
     return store.levels.size() - 1;
@@ -1007,41 +1200,60 @@ void ReadOmeZarrLevel(const ZarrStore& store, size_t level, uint64_t budget, con
     const ZarrArray& array = *store.arrays[level];
     const ArrayHeader& header = array.header;
     const ZarrLevel& info = store.levels[level];
-    const uint64_t items = header.itemBytes ? info.bytes / header.itemBytes : 0;
+    if (!choice.Whole())
+        CheckPart(choice);
+    uint64_t origin[3], part[3];
+    PartGrid(choice, info.dims, origin, part);
+    const uint64_t nx = part[0], ny = part[1], nz = part[2];
+    const long double items =
+        header.itemBytes ? static_cast<long double>(nx) * ny * nz * info.channels * info.timePoints : 0;
     if (items == 0)
         Refuse("level " + std::to_string(level) + " (" + (Location{store.root} / info.path).string() +
                ") has no samples");
-    const long double need = static_cast<long double>(info.bytes) + 2.0L * static_cast<long double>(items);
+    const long double need = ReadBytes(items, header.itemBytes);
     if (need > static_cast<long double>(budget))
-        Refuse("too large: level " + std::to_string(level) + " (" + std::to_string(info.dims[0]) + " x " +
-               std::to_string(info.dims[1]) + " x " + std::to_string(info.dims[2]) + ") needs " +
-               BytesText(need) + " of memory, " + BytesText(budget) + " is free");
+        Refuse("too large: " + std::string(choice.Whole() ? "" : "the part of ") + "level " +
+               std::to_string(level) + " (" + std::to_string(nx) + " x " + std::to_string(ny) + " x " +
+               std::to_string(nz) + ") needs " + BytesText(need) + " of memory, " + BytesText(budget) +
+               " is free");
     if (info.channels > kMostScanChannels || info.timePoints > kMostScanTimePoints)
         Refuse("level " + std::to_string(level) + " has " + std::to_string(info.channels) + " channels and " +
                std::to_string(info.timePoints) + " time points, more than can be read");
-    // The output: channel-major, then time, z, y, x.
+    const uint64_t bytes = static_cast<uint64_t>(items) * header.itemBytes;
+    // The output: channel-major, then time, z, y, x; of the space axes only
+    // the part's range.
     Placement placement;
+    placement.first.assign(header.shape.size(), 0);
+    placement.end = header.shape;
     placement.outStride.assign(header.shape.size(), 0);
-    const uint64_t nx = info.dims[0], ny = info.dims[1], nz = info.dims[2];
     const uint64_t grid = nx * ny * nz;
-    const auto stride = [&](int axis, uint64_t value) {
-        if (axis >= 0)
-            placement.outStride[static_cast<size_t>(axis)] = value;
+    const auto place = [&](int axis, uint64_t stride, int spaceAxis = -1) {
+        if (axis < 0)
+            return;
+        const size_t a = static_cast<size_t>(axis);
+        placement.outStride[a] = stride;
+        if (spaceAxis >= 0) {
+            placement.first[a] = origin[spaceAxis];
+            placement.end[a] = origin[spaceAxis] + part[spaceAxis];
+        }
     };
-    stride(array.roles.x, 1);
-    stride(array.roles.y, nx);
-    stride(array.roles.z, nx * ny);
-    stride(array.roles.t, grid);
-    stride(array.roles.c, grid * info.timePoints);
-    std::unique_ptr<char[]> values = AllocateScanBuffer(info.bytes);
+    place(array.roles.x, 1, 0);
+    place(array.roles.y, nx, 1);
+    place(array.roles.z, nx * ny, 2);
+    place(array.roles.t, grid);
+    place(array.roles.c, grid * info.timePoints);
+    std::unique_ptr<char[]> values = AllocateScanBuffer(bytes);
     const std::string fill = FillItem(header);
-    for (uint64_t at = 0; at < info.bytes; at += header.itemBytes)
+    for (uint64_t at = 0; at < bytes; at += header.itemBytes)
         std::memcpy(values.get() + at, fill.data(), header.itemBytes);
-    // The chunk grid, decoded on every core: each chunk writes its own part.
-    std::vector<uint64_t> chunkGrid;
-    for (size_t i = 0; i < header.shape.size(); ++i)
-        chunkGrid.push_back((header.shape[i] + header.chunks[i] - 1) / header.chunks[i]);
-    const uint64_t chunkCount = Product(chunkGrid);
+    // The chunks that hold what is read, decoded on every core: each chunk
+    // writes its own part.
+    std::vector<uint64_t> firstChunk, chunkSpan;
+    for (size_t i = 0; i < header.shape.size(); ++i) {
+        firstChunk.push_back(placement.first[i] / header.chunks[i]);
+        chunkSpan.push_back((placement.end[i] - 1) / header.chunks[i] + 1 - firstChunk.back());
+    }
+    const uint64_t chunkCount = Product(chunkSpan);
     std::atomic<uint64_t> next{0}, done{0};
     std::mutex failureLock;
     std::optional<ScanFailure> failure;
@@ -1049,22 +1261,14 @@ void ReadOmeZarrLevel(const ZarrStore& store, size_t level, uint64_t budget, con
         for (uint64_t i = next++; i < chunkCount; i = next++) {
             if (reports && progress != nullptr)
                 progress(static_cast<double>(done) / static_cast<double>(chunkCount), context);
-            std::vector<uint64_t> index(chunkGrid.size());
+            std::vector<uint64_t> index(chunkSpan.size());
             uint64_t rest = i;
-            for (size_t a = chunkGrid.size(); a-- > 0;) {
-                index[a] = rest % chunkGrid[a];
-                rest /= chunkGrid[a];
+            for (size_t a = chunkSpan.size(); a-- > 0;) {
+                index[a] = firstChunk[a] + rest % chunkSpan[a];
+                rest /= chunkSpan[a];
             }
             try {
-                std::vector<uint64_t> strides;
-                const std::optional<std::string> chunk = ReadChunk(header, index, &strides);
-                if (chunk) {
-                    std::vector<uint64_t> origin(index.size());
-                    for (size_t a = 0; a < index.size(); ++a)
-                        origin[a] = index[a] * header.chunks[a];
-                    PlaceBlock(chunk->data(), header.chunks, strides, origin, header, placement,
-                               values.get());
-                }
+                ReadChunkInto(header, index, placement, values.get());
             } catch (const ScanFailure& f) {
                 std::lock_guard<std::mutex> hold(failureLock);
                 if (!failure)
@@ -1087,9 +1291,10 @@ void ReadOmeZarrLevel(const ZarrStore& store, size_t level, uint64_t budget, con
     const uint64_t chunkBytes = Product(header.chunks) * header.itemBytes;
     const unsigned byMemory = static_cast<unsigned>(
         std::clamp<uint64_t>(kChunkBytesInFlight / std::max<uint64_t>(2 * chunkBytes, 1), 1, 64));
-    const unsigned threads =
+    const unsigned threads = static_cast<unsigned>(std::min<uint64_t>(
+        chunkCount,
         std::min(byMemory, header.folder.Http() ? kRequestsInFlight
-                                                : std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+                                                : std::clamp(std::thread::hardware_concurrency(), 1u, 8u))));
     std::vector<std::thread> workers;
     for (unsigned t = 1; t < threads; ++t)
         workers.emplace_back(work, false);
@@ -1112,6 +1317,12 @@ void ReadOmeZarrLevel(const ZarrStore& store, size_t level, uint64_t budget, con
     volume->format = "OME-Zarr " + store.version + ", level " + std::to_string(level) + " of " +
                      std::to_string(store.levels.size());
     volume->storeLevels = ZarrLevelsText(store);
+    if (!choice.Whole()) {
+        for (int axis = 0; axis < 3; ++axis) {
+            volume->wholeDims[axis] = info.dims[axis];
+            volume->partOrigin[axis] = origin[axis];
+        }
+    }
 }
 
 std::string ZarrLevelsText(const ZarrStore& store) {

@@ -43,12 +43,18 @@ ZarrStore OpenOmeZarrStore(const std::string& path);
 
 // Which level to read: `choice.level` when set (counted from the finest),
 // else the finest whose every edge is at most `choice.maxEdge` (0: the
-// device's usual limit) and whose values fit `budget`.
+// device's usual limit) and whose values fit `budget`; for a part of the
+// box (ValueChoice::partLow/High), the part's grid and values on that
+// level. ScanFailure for a part that is none (low >= high, NaN, or
+// outside the box).
 size_t ChooseZarrLevel(const ZarrStore& store, const ValueChoice& choice, uint64_t budget);
 
 // Reads level `level` of `store` into `volume` (FinishScan's stored values:
 // every channel at every time point); the store's x, y, z are the
-// program's. `volume->storeLevels` lists every level.
+// program's. `volume->storeLevels` lists every level. For a part, only the
+// chunks (and inner chunks of shards) that hold it are read, the volume's
+// grid is the part's, and `volume->wholeDims` and `partOrigin` say where it
+// lies in the level.
 void ReadOmeZarrLevel(const ZarrStore& store, size_t level, uint64_t budget, const ValueChoice& choice,
                       ScanProgress progress, void* context, ScanVolume* volume);
 

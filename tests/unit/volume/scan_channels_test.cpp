@@ -127,6 +127,23 @@ TEST_F(ScanChannelsTest, AxisKindsAndTimeUnits) {
     ASSERT_EQ(list.ChannelCount(), 2u);
     EXPECT_EQ(list.timePoints, 1u);
     EXPECT_EQ(list.channels[1].windowLow, 200);
+    // A window given for a channel maps it (as a custom window maps one);
+    // channels past the list take the window asked for.
+    ValueChoice given = full;
+    given.channelWindows = {{1.5, 3}};
+    ASSERT_TRUE(ReadScan(Path("list.nhdr"), &list, &error, 0, nullptr, nullptr, given)) << error;
+    EXPECT_EQ(list.channels[0].window, ValueWindow::Custom);
+    EXPECT_EQ(list.channels[1].window, ValueWindow::FullRange);
+    EXPECT_EQ(list.channels[1].windowHigh, 203);
+    for (uint32_t ch = 0; ch < 2; ++ch) {
+        const double low = ch == 0 ? 1.5 : 200, high = ch == 0 ? 3 : 203;
+        std::vector<uint16_t> samples(list.Grid(ch, 0), list.Grid(ch, 0) + 4), expected;
+        for (int v = 0; v < 4; ++v)
+            expected.push_back(static_cast<uint16_t>(std::clamp<long>(
+                std::lround(((ch == 0 ? 1 : 200) + v - low) / (high - low) * 4095), 0, 4095)));
+        std::sort(samples.begin(), samples.end());
+        EXPECT_EQ(samples, expected) << "channel " << ch;
+    }
     ASSERT_TRUE(ReadScan(Path("time.nhdr"), &time, &error, 0, nullptr, nullptr, full)) << error;
     EXPECT_EQ(time.ChannelCount(), 1u);
     ASSERT_EQ(time.timePoints, 3u);

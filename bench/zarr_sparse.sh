@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# The first picture of a huge store: an OME-Zarr v2 store whose finest level
+# is FINEST^3 uint16 (16384^3, 8 TiB, by default), levels halving down to
+# 128^3, with only the coarsest level's chunks written (every finer chunk
+# absent: its metadata alone says how large it is). tamlo-render draws a
+# small picture of the coarsest level (--level, as the viewer's first
+# picture is), twice; each line gives its wall time and peak memory. Then
+# one run under strace counts the bytes read from the store's files: strace
+# -f -ff -y names each read's file, so that only the store's reads count
+# (the program's own data files, the libraries and /proc are left out),
+# and writing each thread's calls to its own file keeps every call on one
+# line. Those bytes are set against the coarsest level's size on disk.
+#   bench/zarr_sparse.sh [BUILD [FINEST]]
+set -euo pipefail
+build=${1:-build}
+finest=${2:-16384}
+render="$build/tools/render/tamlo-render"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# The metadata as JSON; the coarsest level's chunks through python3-zarr.
+levels=$(/usr/bin/python3 - "$work/store.zarr" "$finest" <<'PY'
+import json, os, sys, numpy, zarr
+root, finest, coarsest, chunk = sys.argv[1], int(sys.argv[2]), 128, 64
+levels = []
+while finest >> len(levels) >= coarsest:
+    levels.append(finest >> len(levels))
+os.makedirs(root)
+with open(f"{root}/.zgroup", "w") as f:
+    json.dump({"zarr_format": 2}, f)
+axes = [{"name": a, "type": "space", "unit": "micrometer"} for a in "zyx"]
+datasets = [{"path": str(i), "coordinateTransformations": [{"type": "scale", "scale": [2.0 ** i] * 3}]}
+            for i in range(len(levels))]
+with open(f"{root}/.zattrs", "w") as f:
+    json.dump({"multiscales": [{"version": "0.4", "axes": axes, "datasets": datasets}]}, f)
+for i, n in enumerate(levels):
+    os.makedirs(f"{root}/{i}")
+    with open(f"{root}/{i}/.zarray", "w") as f:
+        json.dump({"zarr_format": 2, "shape": [n] * 3, "chunks": [min(chunk, n)] * 3, "dtype": "<u2",
+                   "compressor": {"id": "blosc", "cname": "lz4", "clevel": 5, "shuffle": 1, "blocksize": 0},
+                   "fill_value": 0, "order": "C", "filters": None}, f)
+# A phantom: a ball of two shells in noise, as a scan's values might be.
+n = levels[-1]
+z, y, x = numpy.ogrid[:n, :n, :n]
+r = numpy.sqrt((x - n / 2) ** 2 + (y - n / 2) ** 2 + (z - n / 2) ** 2)
+noise = numpy.random.default_rng(7).integers(0, 50, (n, n, n))
+data = (numpy.where(r < n / 4, 2000, numpy.where(r < n * 0.4, 1000, 100)) + noise).astype("<u2")
+zarr.open_array(f"{root}/{len(levels) - 1}", mode="r+")[:] = data
+print(len(levels))
+PY
+)
+coarsest=$((levels - 1))
+store="$work/store.zarr"
+edge=$((finest >> coarsest))
+awk -v n="$finest" -v e="$edge" -v l="$levels" -v d="$(du -sb "$store" | cut -f1)" \
+    'BEGIN { printf "store: %d levels, %d^3 to %d^3 uint16 (%.3g TiB at the finest); %d bytes on disk\n",
+                    l, n, e, n * n * n * 2 / 2 ^ 40, d }'
+draw=("$render" "$store" --level "$coarsest" --size 256x256 -o "$work/out.png")
+for run in 1 2; do
+    /usr/bin/time -f '%e %M' -o "$work/time" "${draw[@]}" > /dev/null
+    read -r seconds kb < "$work/time"
+    printf 'run %d: %6.2f s, peak %4d MiB\n' "$run" "$seconds" $((kb / 1024))
+done
+
+strace -f -ff -y -s 0 -qq -e trace=read,pread64 -o "$work/trace" "${draw[@]}" > /dev/null
+# "read(7</.../store.zarr/7/0.0.0>, ""..., 8192) = 4096": the bytes each
+# call returned, by what of the store it read.
+cat "$work"/trace.* | awk -v store="$store/" -v coarsest="$coarsest" '
+    index($0, "<" store) && $NF ~ /^[0-9]+$/ {
+        path = substr($0, index($0, "<" store) + length(store) + 1)
+        path = substr(path, 1, index(path, ">") - 1)
+        if (path ~ /(^|\/)\.z(group|attrs|array)$/) meta += $NF
+        else if (index(path, coarsest "/") == 1) chunks += $NF
+        else finer += $NF
+    }
+    END { printf "read from the store: %d bytes of metadata, %d of the coarsest level'"'"'s chunks, %d of finer levels\n",
+                 meta, chunks, finer }'
+on_disk=$(find "$store/$coarsest" -type f ! -name .zarray -printf '%s\n' | awk '{s += $1} END {print s}')
+echo "the coarsest level: $on_disk bytes of chunks on disk, $((edge * edge * edge * 2)) bytes of samples"

@@ -50,8 +50,8 @@ struct ValueChoice {
     // range's faces takes the same neighbours as in the whole level.
     double partLow[3] = {0, 0, 0}, partHigh[3] = {1, 1, 1};
     bool Whole() const {
-        return partLow[0] <= 0 && partLow[1] <= 0 && partLow[2] <= 0 && partHigh[0] >= 1 && partHigh[1] >= 1 &&
-               partHigh[2] >= 1;
+        return partLow[0] <= 0 && partLow[1] <= 0 && partLow[2] <= 0 && partHigh[0] >= 1 &&
+               partHigh[1] >= 1 && partHigh[2] >= 1;
     }
     // Each channel's window given ([low, high] in its stored units, channel c
     // the c-th), as Custom is for one: a part keeps the whole's mapping onto

@@ -297,6 +297,9 @@ using ChildWork = std::function<bool(int fd)>;
         std::signal(fault, SIG_DFL);
     const struct rlimit noCore { 0, 0 };
     ::setrlimit(RLIMIT_CORE, &noCore);
+    // The warnings of the parent's own reads came with the fork: this
+    // child's result says only what its read found.
+    TakeScanWarningsHere();
     // What is fetched over HTTP goes to the parent's cache as well.
     SetChunkHandOver([fd](const std::string& key, const CachedChunk& chunk) {
         const std::string message = EncodeFetchedChunk(key, chunk);

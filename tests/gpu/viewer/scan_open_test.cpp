@@ -15,6 +15,7 @@
 #include "platform/shell/window_internal.h"
 #include "render/client_area.h"
 #include "render/renderer.h"
+#include "slicing/slice_geometry.h"
 #include "tests/gpu/viewer/viewer_harness.h"
 #include "tests/support/scan_writer.h"
 #include "ui/tab.h"
@@ -208,6 +209,80 @@ TEST_F(ScanOpenTest, AStoreShowsItsCoarsestLevelFirstThenTheFinerKeepingTheView)
         << "the panel's function kept";
     EXPECT_EQ(coarsePlane, 3);
     EXPECT_EQ(Renderer.planes.index[2], 6) << "the plane at the same place in the box";
+}
+
+// A crop let go with a store shown is read alone at the finest level that
+// fits it, through the window the whole was shown through, and drawn where it
+// lies: the same picture as the finest level whole through the same crop
+// (seen along z, a part whole in z has the same slices). Reset reads the
+// whole at its level again: the first picture, the camera kept.
+TEST_F(ScanOpenTest, ACropLetGoIsReadAtTheFinestLevelThatFitsItAndResetReadsTheWholeAgain) {
+    const std::string dir = ScratchDir();
+    if (!WriteHeadStore(dir))
+        GTEST_SKIP() << "/usr/bin/python3 with zarr is needed to write the store";
+    CropBox crop;
+    crop.high[0] = crop.high[1] = 0.5f;
+    Frame whole, part, reset, reference;
+    uint32_t partDims[3] = {}, resetDimX = 0;
+    std::string partLevel;
+    ValueChoice sameWindow{ValueWindow::Custom};
+    const auto look = [] {
+        OrbitCamera = {0.0f, 0.0f, 2.2f};
+        UpdateCamera();
+    };
+    const auto until = [this] {
+        return WaitFor(
+            [] { return FinerLevelReadText().empty() && Renderer.layerQuality.Full() && !Renderer.refining; },
+            2000);
+    };
+    Run({[] { Size(kWidth, kHeight); },
+         [&] {
+             ValueChoice small;
+             small.maxEdge = 13;  // the finer level's 14 and 15 do not fit
+             ASSERT_TRUE(OpenVolumeFile((dir + "/head.zarr").c_str(), small));
+             look();
+             sameWindow.low = Volume.windowLow;
+             sameWindow.high = Volume.windowHigh;
+         },
+         until(), [] {}, [&] { whole = ReadFrame(); },
+         [&] {
+             SetVolumeCrop(crop);
+             Command(kCmdCropRead);
+         },
+         until(), [] {},
+         [&] {
+             part = ReadFrame();
+             partDims[0] = Volume.dimX, partDims[1] = Volume.dimY, partDims[2] = Volume.dimZ;
+             partLevel = Volume.levelText;
+             SetVolumeCrop(CropBox{});
+             Command(kCmdCropRead);
+         },
+         until(), [] {},
+         [&] {
+             reset = ReadFrame();
+             resetDimX = static_cast<uint32_t>(Volume.dimX);
+             ValueChoice finest = sameWindow;
+             finest.level = 0;
+             ASSERT_TRUE(OpenVolumeFile((dir + "/head.zarr").c_str(), finest));
+             look();
+             SetVolumeCrop(crop);
+         },
+         until(), [] {}, [&] { reference = ReadFrame(); }});
+    ASSERT_TRUE(boxes_.empty()) << boxes_[0].caption << ": " << boxes_[0].text;
+    EXPECT_EQ(partDims[0], 8u) << "half of level 0's 14, and a voxel more";
+    EXPECT_EQ(partDims[1], 9u);
+    EXPECT_EQ(partDims[2], 13u);
+    EXPECT_NE(partLevel.find("level 0 of 2"), std::string::npos) << partLevel;
+    EXPECT_NE(partLevel.find("the crop"), std::string::npos) << partLevel;
+    int largest = 0, shown = 0;
+    for (size_t i = 0; i < part.rgba.size(); ++i) {
+        largest = std::max(largest, std::abs(int(part.rgba[i]) - int(reference.rgba[i])));
+        shown += reference.rgba[i] != reference.rgba[i % 4];
+    }
+    EXPECT_GT(shown, 200) << "the crop shows the head";
+    EXPECT_LE(largest, 2) << "the part draws as the finest level through the crop";
+    EXPECT_EQ(resetDimX, 7u) << "Reset reads the whole at its level";
+    EXPECT_EQ(Differences(reset, whole), 0);
 }
 
 // 1 x 1 x 2 mm slices: the box is twice as deep along the slices as that of

@@ -164,6 +164,8 @@ TEST_F(ZarrHttpTest, AStoreReadAgainFetchesNoChunkTwice) {
     requests = AccessLog().substr(before);
     EXPECT_NE(requests.find("/blosc-lz4.zarr/0/0."), std::string::npos) << requests;
     SetChunkCacheBudget(uint64_t{256} << 20);
+}
+
 // The access log's lines since `from` that ask for `key` (any, for an
 // empty one).
 std::vector<std::string> Requests(const std::string& log, size_t from, const std::string& key) {

@@ -56,10 +56,20 @@ awk -v n="$finest" -v e="$edge" -v l="$levels" -v d="$(du -sb "$store" | cut -f1
     'BEGIN { printf "store: %d levels, %d^3 to %d^3 uint16 (%.3g TiB at the finest); %d bytes on disk\n",
                     l, n, e, n * n * n * 2 / 2 ^ 40, d }'
 draw=("$render" "$store" --level "$coarsest" --size 256x256 -o "$work/out.png")
+# The same picture from a volume file of the coarsest level's samples: the
+# program's own start and drawing, which any first picture pays.
+"$build/tools/convert/tamlo-convert" --level "$coarsest" "$store" "$work/coarsest.vol" > /dev/null
+file=("$render" "$work/coarsest.vol" --size 256x256 -o "$work/file.png")
 for run in 1 2; do
     /usr/bin/time -f '%e %M' -o "$work/time" "${draw[@]}" > /dev/null
     read -r seconds kb < "$work/time"
-    printf 'run %d: %6.2f s, peak %4d MiB\n' "$run" "$seconds" $((kb / 1024))
+    /usr/bin/time -f '%e' -o "$work/time" "${file[@]}" > /dev/null
+    read -r fileSeconds < "$work/time"
+    /usr/bin/time -f '%e' -o "$work/time" "$build/tools/convert/tamlo-convert" --level "$coarsest" "$store" \
+        "$work/again.vol" > /dev/null
+    read -r readSeconds < "$work/time"
+    printf 'run %d: first picture %6.2f s (peak %4d MiB); the same from a volume file %6.2f s; the read alone (tamlo-convert) %6.2f s\n' \
+        "$run" "$seconds" $((kb / 1024)) "$fileSeconds" "$readSeconds"
 done
 
 strace -f -ff -y -s 0 -qq -e trace=read,pread64 -o "$work/trace" "${draw[@]}" > /dev/null

@@ -56,6 +56,13 @@ void Append(std::string* out, uint64_t value) {
     out->append(reinterpret_cast<const char*>(&value), sizeof(value));
 }
 
+void SetDefaultBudget(Cache& cache) {
+    if (!cache.budgetSet) {
+        cache.budget = std::min(AvailableMemoryBytes() / 8, kMostBudget);
+        cache.budgetSet = true;
+    }
+}
+
 }  // namespace
 
 std::optional<CachedChunk> FindCachedChunk(const std::string& key) {
@@ -68,13 +75,17 @@ std::optional<CachedChunk> FindCachedChunk(const std::string& key) {
     return found->second->second;
 }
 
+uint64_t ChunkCacheBudget() {
+    Cache& cache = TheCache();
+    std::lock_guard<std::mutex> hold(cache.lock);
+    SetDefaultBudget(cache);
+    return cache.budget;
+}
+
 void KeepChunk(const std::string& key, CachedChunk chunk) {
     Cache& cache = TheCache();
     std::lock_guard<std::mutex> hold(cache.lock);
-    if (!cache.budgetSet) {
-        cache.budget = std::min(AvailableMemoryBytes() / 8, kMostBudget);
-        cache.budgetSet = true;
-    }
+    SetDefaultBudget(cache);
     const uint64_t size = EntryBytes(key, chunk);
     if (size > cache.budget / 16)
         return;

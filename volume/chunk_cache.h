@@ -25,6 +25,7 @@ void KeepChunk(const std::string& key, CachedChunk chunk);
 // The bytes the cache may hold: by default an eighth of the memory free when
 // it is first used, at most 1 GiB; 0 keeps nothing.
 void SetChunkCacheBudget(uint64_t bytes);
+uint64_t ChunkCacheBudget();
 uint64_t ChunkCacheBytes();
 void ClearChunkCache();
 

@@ -300,12 +300,14 @@ using ChildWork = std::function<bool(int fd)>;
     // The warnings of the parent's own reads came with the fork: this
     // child's result says only what its read found.
     TakeScanWarningsHere();
-    // What is fetched over HTTP goes to the parent's cache as well.
-    SetChunkHandOver([fd](const std::string& key, const CachedChunk& chunk) {
-        const std::string message = EncodeFetchedChunk(key, chunk);
-        if (message.size() <= kLongestChunkMessage)
-            Send(fd, Message::Chunk, message.data(), static_cast<uint32_t>(message.size()));
-    });
+    // What is fetched over HTTP goes to the parent's cache as well, where
+    // it keeps any (a program that reads once keeps none).
+    if (ChunkCacheBudget() > 0)
+        SetChunkHandOver([fd](const std::string& key, const CachedChunk& chunk) {
+            const std::string message = EncodeFetchedChunk(key, chunk);
+            if (message.size() <= kLongestChunkMessage)
+                Send(fd, Message::Chunk, message.data(), static_cast<uint32_t>(message.size()));
+        });
     // A plain exit: no destructors, no handlers of the parent's (its window,
     // its device) run twice.
     ::_exit(work(fd) ? 0 : 1);

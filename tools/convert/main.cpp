@@ -19,6 +19,7 @@
 
 #include "platform/files/file_replace.h"
 #include "tools/convert/resample.h"
+#include "volume/chunk_cache.h"
 #include "volume/scan_import.h"
 #include "volume/scan_input_files.h"
 #include "volume/volume_read.h"
@@ -111,6 +112,7 @@ std::string ChooseOneGrid(std::optional<uint32_t> channel, std::optional<uint32_
 }  // namespace
 
 int main(int argc, char** argv) {
+    SetChunkCacheBudget(0);  // one read: no chunk is asked for twice
     if (argc == 2 && (std::strcmp(argv[1], "-h") == 0 || std::strcmp(argv[1], "--help") == 0)) {
         std::printf(
             "usage: tamlo-convert [--values ct|auto|full|LOW,HIGH] [--cubic] [--channel C] [--time N]\n"

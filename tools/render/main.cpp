@@ -11,6 +11,7 @@
 
 #include "render/renderer.h"
 #include "tools/render/batch_render.h"
+#include "volume/chunk_cache.h"
 #include "volume/volume.h"
 
 namespace {
@@ -28,6 +29,7 @@ double MillisecondsSince(std::chrono::steady_clock::time_point start) {
 
 int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
+    SetChunkCacheBudget(0);  // one read: no chunk is asked for twice
     batch::Options options;
     const std::string usageError = batch::ParseOptions(argc, argv, &options);
     if (!usageError.empty())

@@ -23,7 +23,7 @@ struct Cache {
     // Newest first; the map points into the list.
     std::list<std::pair<std::string, CachedChunk>> entries;
     std::unordered_map<std::string, std::list<std::pair<std::string, CachedChunk>>::iterator> byKey;
-    std::function<void(const std::string&, const CachedChunk&)> handOver;
+    ChunkHandOver handOver;
 };
 
 Cache& TheCache() {
@@ -122,51 +122,45 @@ void ClearChunkCache() {
     cache.bytes = 0;
 }
 
-void ChunkFetched(const std::string& key, const CachedChunk& chunk) {
-    std::function<void(const std::string&, const CachedChunk&)> handOver;
+void ChunkFetched(const std::string& key, bool absent, std::string_view bytes) {
+    ChunkHandOver handOver;
     {
         Cache& cache = TheCache();
         std::lock_guard<std::mutex> hold(cache.lock);
         handOver = cache.handOver;
     }
     if (handOver)
-        handOver(key, chunk);
+        handOver(key, absent, bytes);
     else
-        KeepChunk(key, chunk);
+        KeepChunk(key, CachedChunk{absent, std::string(bytes)});
 }
 
-void SetChunkHandOver(std::function<void(const std::string& key, const CachedChunk& chunk)> handOver) {
+void SetChunkHandOver(ChunkHandOver handOver) {
     Cache& cache = TheCache();
     std::lock_guard<std::mutex> hold(cache.lock);
     cache.handOver = std::move(handOver);
 }
 
-std::string EncodeFetchedChunk(const std::string& key, const CachedChunk& chunk) {
-    std::string message;
-    message.reserve(17 + key.size() + chunk.bytes.size());
-    Append(&message, key.size());
-    message += key;
-    message.push_back(chunk.absent ? '\1' : '\0');
-    Append(&message, chunk.bytes.size());
-    message += chunk.bytes;
-    return message;
+std::string FetchedChunkTrailer(const std::string& key, bool absent, uint64_t bytes) {
+    std::string trailer = key;
+    trailer.push_back(absent ? '\1' : '\0');
+    Append(&trailer, key.size());
+    Append(&trailer, bytes);
+    return trailer;
 }
 
-bool DecodeFetchedChunk(const std::string& message, std::string* key, CachedChunk* chunk) {
+bool TakeFetchedChunk(std::string message, std::string* key, CachedChunk* chunk) {
     uint64_t keyBytes = 0, chunkBytes = 0;
-    if (message.size() < sizeof(keyBytes))
+    if (message.size() < 2 * sizeof(uint64_t) + 1)
         return false;
-    std::memcpy(&keyBytes, message.data(), sizeof(keyBytes));
-    size_t at = sizeof(keyBytes);
-    if (keyBytes > message.size() - at || message.size() - at - keyBytes < 1 + sizeof(chunkBytes))
+    const size_t lengths = message.size() - 2 * sizeof(uint64_t);
+    std::memcpy(&keyBytes, message.data() + lengths, sizeof(keyBytes));
+    std::memcpy(&chunkBytes, message.data() + lengths + sizeof(keyBytes), sizeof(chunkBytes));
+    if (chunkBytes > lengths || keyBytes != lengths - 1 - chunkBytes)
         return false;
-    key->assign(message, at, keyBytes);
-    at += keyBytes;
-    chunk->absent = message[at++] != '\0';
-    std::memcpy(&chunkBytes, message.data() + at, sizeof(chunkBytes));
-    at += sizeof(chunkBytes);
-    if (chunkBytes != message.size() - at)
-        return false;
-    chunk->bytes.assign(message, at, chunkBytes);
+    key->assign(message, chunkBytes, keyBytes);
+    chunk->absent = message[chunkBytes + keyBytes] != '\0';
+    message.resize(chunkBytes);
+    chunk->bytes = std::move(message);
     return true;
 }

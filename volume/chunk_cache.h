@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 // What is kept for a key: its bytes, or that the server has none (404).
 struct CachedChunk {
@@ -29,11 +30,15 @@ uint64_t ChunkCacheBudget();
 uint64_t ChunkCacheBytes();
 void ClearChunkCache();
 
-// A fetch's result, for the cache: kept here, and in a reader's child also
-// handed to `handOver` (set by the child; empty in the parent).
-void ChunkFetched(const std::string& key, const CachedChunk& chunk);
-void SetChunkHandOver(std::function<void(const std::string& key, const CachedChunk& chunk)> handOver);
+// A fetch's result, for the cache: kept here, or in a reader's child handed
+// to `handOver` instead (set by the child; empty in the parent).
+using ChunkHandOver = std::function<void(const std::string& key, bool absent, std::string_view bytes)>;
+void ChunkFetched(const std::string& key, bool absent, std::string_view bytes);
+void SetChunkHandOver(ChunkHandOver handOver);
 
-// The message a child sends for a fetched chunk, and its reading.
-std::string EncodeFetchedChunk(const std::string& key, const CachedChunk& chunk);
-bool DecodeFetchedChunk(const std::string& message, std::string* key, CachedChunk* chunk);
+// The message a child sends for a fetched chunk: its bytes, then this
+// trailer (so that the parent keeps the bytes where it read them).
+std::string FetchedChunkTrailer(const std::string& key, bool absent, uint64_t bytes);
+// The chunk of such a message, its bytes moved out of it; false for a
+// message that is not one.
+bool TakeFetchedChunk(std::string message, std::string* key, CachedChunk* chunk);

@@ -191,15 +191,28 @@ bool ReadResult(const std::string& bytes, ScanOutcome* outcome, ScanVolume* volu
 // ---------------------------------------------------------------------------
 // The child's side
 
+// A store's chunks are fetched (and handed over) on several threads.
+std::mutex Sending;
+
 bool Send(int fd, Message kind, const void* data, uint32_t bytes) {
-    // A store's chunks are fetched (and handed over) on several threads.
-    static std::mutex sending;
-    std::lock_guard<std::mutex> hold(sending);
+    std::lock_guard<std::mutex> hold(Sending);
     std::string message(sizeof(MessageHead) + bytes, '\0');
     const MessageHead head{kind, bytes};
     std::memcpy(message.data(), &head, sizeof(head));
     std::memcpy(message.data() + sizeof(head), data, bytes);
     return WriteFully(fd, message.data(), message.size());
+}
+
+// A fetched chunk's message, its bytes written from where they lie.
+void SendChunk(int fd, const std::string& key, bool absent, std::string_view bytes) {
+    const std::string trailer = FetchedChunkTrailer(key, absent, bytes.size());
+    const uint64_t size = bytes.size() + trailer.size();
+    if (size > kLongestChunkMessage)
+        return;
+    const MessageHead head{Message::Chunk, static_cast<uint32_t>(size)};
+    std::lock_guard<std::mutex> hold(Sending);
+    if (WriteFully(fd, &head, sizeof(head)) && WriteFully(fd, bytes.data(), bytes.size()))
+        WriteFully(fd, trailer.data(), trailer.size());
 }
 
 void SendProgress(double fraction, void* context) {
@@ -303,10 +316,8 @@ using ChildWork = std::function<bool(int fd)>;
     // What is fetched over HTTP goes to the parent's cache as well, where
     // it keeps any (a program that reads once keeps none).
     if (ChunkCacheBudget() > 0)
-        SetChunkHandOver([fd](const std::string& key, const CachedChunk& chunk) {
-            const std::string message = EncodeFetchedChunk(key, chunk);
-            if (message.size() <= kLongestChunkMessage)
-                Send(fd, Message::Chunk, message.data(), static_cast<uint32_t>(message.size()));
+        SetChunkHandOver([fd](const std::string& key, bool absent, std::string_view bytes) {
+            SendChunk(fd, key, absent, bytes);
         });
     // A plain exit: no destructors, no handlers of the parent's (its window,
     // its device) run twice.
@@ -442,7 +453,7 @@ ScanOutcome RunReader(const std::string& path, const ChildWork& work, ScanProgre
                 break;
             std::string key;
             CachedChunk chunk;
-            if (DecodeFetchedChunk(message, &key, &chunk))
+            if (TakeFetchedChunk(std::move(message), &key, &chunk))
                 KeepChunk(key, std::move(chunk));
             continue;
         }

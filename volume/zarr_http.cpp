@@ -161,7 +161,7 @@ std::optional<std::string> FetchOverHttp(const std::string& url, uint64_t mostBy
     }
     std::optional<Answer> answer = Get(url, mostBytes, chunk, "");
     if (chunk)
-        ChunkFetched(url, answer ? CachedChunk{false, answer->bytes} : CachedChunk{true, {}});
+        ChunkFetched(url, !answer, answer ? std::string_view(answer->bytes) : std::string_view());
     if (!answer)
         return std::nullopt;
     return std::move(answer->bytes);
@@ -194,11 +194,11 @@ std::optional<HttpRange> FetchRangeOverHttp(const std::string& url, uint64_t off
         const uint64_t place[3] = {got.offset, got.total ? *got.total : UINT64_MAX, got.whole ? 1u : 0u};
         std::string kept(reinterpret_cast<const char*>(place), sizeof(place));
         kept += got.bytes;
-        ChunkFetched(key, CachedChunk{false, std::move(kept)});
+        ChunkFetched(key, false, kept);
     };
     std::optional<Answer> answer = Get(url, mostBytes, true, range);
     if (!answer) {
-        ChunkFetched(key, CachedChunk{true, {}});
+        ChunkFetched(key, true, {});
         return std::nullopt;
     }
     HttpRange out;

@@ -45,9 +45,10 @@ struct ValueChoice {
     // Part of a store's box only (cropping into the data): per axis x, y, z
     // the fractions [partLow, partHigh] of the whole box, low < high; the
     // whole box by default. The level chosen is then the finest whose part
-    // fits, and the part read is that range widened to whole voxels and one
-    // voxel more on each side (within the grid), so that filtering at the
-    // range's faces takes the same neighbours as in the whole level.
+    // fits, and the part read is that range widened to whole voxels and two
+    // voxels more on each side (within the grid), so that filtering and the
+    // shading gradient at the range's faces take the same neighbours as in
+    // the whole level.
     double partLow[3] = {0, 0, 0}, partHigh[3] = {1, 1, 1};
     bool Whole() const {
         return partLow[0] <= 0 && partLow[1] <= 0 && partLow[2] <= 0 && partHigh[0] >= 1 &&

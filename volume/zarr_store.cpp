@@ -1064,6 +1064,11 @@ void CheckPart(const ValueChoice& choice) {
 // of the box covers: whole voxels, and one more on each side within the
 // grid, so that filtering at the part's faces meets the neighbours it meets
 // in the whole level.
+// The voxels a part keeps beyond its range on each side: one that filtering
+// at the range's faces reads, and one more that the shading gradient's
+// kernel reads for it, so that a part is drawn and lit as the whole level is.
+constexpr uint64_t kPartMargin = 2;
+
 void PartRange(double low, double high, uint64_t size, uint64_t* first, uint64_t* end) {
     *first = *end = 0;
     if (size == 0)
@@ -1073,8 +1078,8 @@ void PartRange(double low, double high, uint64_t size, uint64_t* first, uint64_t
     const double n = static_cast<double>(size);
     const double from = std::floor(std::clamp(low, 0.0, 1.0) * n);
     const double to = std::ceil(std::clamp(high, 0.0, 1.0) * n);
-    *first = from < 1 ? 0 : std::min(static_cast<uint64_t>(from) - 1, size - 1);
-    *end = std::min(static_cast<uint64_t>(to) + 1, size);
+    *first = from < kPartMargin ? 0 : std::min(static_cast<uint64_t>(from) - kPartMargin, size - 1);
+    *end = std::min(static_cast<uint64_t>(to) + kPartMargin, size);
     if (*end <= *first)
         *end = *first + 1;
 }

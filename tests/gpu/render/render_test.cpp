@@ -24,6 +24,7 @@
 #include "tools/volume/phantom.h"
 #include "ui/tab.h"
 #include "ui/tab_layout.h"
+#include "volume/volume.h"
 
 namespace {
 
@@ -277,6 +278,78 @@ TEST_F(RenderTest, BatchPictureEqualsTheViewersFrame) {
         SCOPED_TRACE("maximum intensity");
         ExpectSamePixels(o);
     }
+}
+
+// A store's levels draw as volume files of their samples; a crop of it is
+// read alone at the finest level that fits it, and draws as that level's
+// samples through the same crop (seen along z, a part whole in z takes the
+// same slices).
+TEST_F(RenderTest, AStoresLevelsDrawAsTheirSamplesAndACropIsReadAtAFinerLevel) {
+    const std::string dir = ScratchDir();
+    std::ofstream(dir + "/make.py")
+        << "import numpy, sys, zarr\n"
+           "d = sys.argv[1]\n"
+           "z, y, x = numpy.ogrid[:12, :20, :20]\n"
+           "r = (x - 7) ** 2 + (y - 8) ** 2 + (z - 6) ** 2\n"
+           "data = numpy.where(r < 30, 1000, numpy.where(x > 12, 400, 0)).astype('<u2')\n"
+           "data.tofile(d + '/level0.raw')\n"
+           "data[::2, ::2, ::2].copy().tofile(d + '/level1.raw')\n"
+           "root = zarr.open_group(d + '/s.zarr', mode='w')\n"
+           "root.create_dataset('0', data=data, chunks=(5, 8, 8))\n"
+           "root.create_dataset('1', data=data[::2, ::2, ::2], chunks=(4, 4, 4))\n"
+           "root.attrs['multiscales'] = [{'version': '0.4', 'axes': [{'name': n, "
+           "'type': 'space'} for n in 'zyx'], 'datasets': [{'path': '0'}, {'path': '1'}]}]\n";
+    if (std::system(("/usr/bin/python3 " + dir + "/make.py " + dir + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "/usr/bin/python3 with zarr is needed to write the store";
+    const auto volumeFile = [&](const std::string& raw, int nx, int ny, int nz) {
+        std::vector<uint16_t> stored(size_t(nx) * ny * nz), samples;
+        std::ifstream(dir + "/" + raw, std::ios::binary)
+            .read(reinterpret_cast<char*>(stored.data()), std::streamsize(stored.size() * 2));
+        for (uint16_t v : stored)
+            samples.push_back(static_cast<uint16_t>(v * 4095 / 1000.0 + 0.5));
+        viewer_test::WriteVolume(dir + "/" + raw + ".vol", nx, ny, nz, samples);
+        return dir + "/" + raw + ".vol";
+    };
+    Options o;
+    o.width = 160;
+    o.height = 128;
+    o.dataDir = DataDir();
+    o.distance = 2.0f;
+    o.pitch = o.yaw = 0.0f;  // along z
+    o.values = ValueChoice{ValueWindow::Custom, 0, 1000};
+    const auto draw = [&](const std::string& path, int32_t level, uint32_t maxEdge) {
+        Options at = o;
+        at.volumePath = path;
+        at.values.level = level;
+        at.values.maxEdge = maxEdge;
+        return BatchPicture(at).rgba;
+    };
+    EXPECT_EQ(draw(dir + "/s.zarr", 0, 0), draw(volumeFile("level0.raw", 20, 20, 12), -1, 0)) << "level 0";
+    EXPECT_EQ(draw(dir + "/s.zarr", 1, 0), draw(volumeFile("level1.raw", 10, 10, 6), -1, 0)) << "level 1";
+
+    o.crop.high[0] = o.crop.high[1] = 0.5f;
+    const std::vector<uint8_t> part = draw(dir + "/s.zarr", -1, 12);  // the whole fits level 1 only
+    uint32_t partDims[3] = {};
+    {
+        Options at = o;
+        at.volumePath = dir + "/s.zarr";
+        at.values.maxEdge = 12;
+        ASSERT_EQ(batch::StartSession(at), "");
+        partDims[0] = Volume.dimX, partDims[1] = Volume.dimY, partDims[2] = Volume.dimZ;
+        batch::EndSession();
+    }
+    EXPECT_EQ(partDims[0], 12u) << "half of level 0's 20, and two voxels more";
+    EXPECT_EQ(partDims[1], 12u);
+    EXPECT_EQ(partDims[2], 12u);
+    const std::vector<uint8_t> finest = draw(volumeFile("level0.raw", 20, 20, 12), -1, 0);
+    ASSERT_EQ(part.size(), finest.size());
+    int largest = 0, shown = 0;
+    for (size_t i = 0; i < part.size(); ++i) {
+        largest = std::max(largest, std::abs(int(part[i]) - int(finest[i])));
+        shown += finest[i] != finest[i % 4];
+    }
+    EXPECT_GT(shown, 200) << "the crop shows the ball";
+    EXPECT_LE(largest, 2) << "the part draws as the finest level through the crop";
 }
 
 TEST_F(RenderTest, InputChecksNameTheProblemBeforeAnyDevice) {

@@ -102,7 +102,7 @@ TEST_F(CropAndPictureTest, CroppingToTheWholeBoxOrHalfOfItDrawsWhatTheVolumeWoul
 // own box where it lies in the whole, it shows what the whole grid shows
 // through the same crop. Seen along z a part whole in z has the whole's
 // slices, so the very same samples: the crop's faces cut through both balls
-// (filtered with the voxel beyond them, which the part keeps).
+// (filtered and lit with the voxels beyond them, which the part keeps).
 class VolumePartTest : public CropAndPictureTest, public ::testing::WithParamInterface<VolumePassChoice> {};
 
 VolumeData BallsGrid(uint32_t x0, uint32_t x1) {
@@ -147,11 +147,11 @@ TEST_P(VolumePartTest, APartDrawsAsTheWholeGridThroughTheSameCrop) {
                                                 [&] { show(BallsGrid(0, kSide)); }};
     for (auto step : read(&whole))
         steps.push_back(step);
-    // x from voxel 8 to 24: the crop's 9.6 to 22.4 widened to voxels and one more.
+    // x from voxel 7 to 25: the crop's 9.6 to 22.4 widened to voxels and two more.
     steps.push_back([&] {
-        VolumeData volume = BallsGrid(8, 24);
+        VolumeData volume = BallsGrid(7, 25);
         volume.wholeDims[0] = volume.wholeDims[1] = volume.wholeDims[2] = kSide;
-        volume.partOrigin[0] = 8;
+        volume.partOrigin[0] = 7;
         show(std::move(volume));
     });
     for (auto step : read(&part))
@@ -159,7 +159,7 @@ TEST_P(VolumePartTest, APartDrawsAsTheWholeGridThroughTheSameCrop) {
     Run(steps);
     Renderer.volumePassChoice = VolumePassChoice::Automatic;
     ASSERT_TRUE(boxes_.empty()) << boxes_[0].text;
-    EXPECT_EQ(Volume.dimX, 16);
+    EXPECT_EQ(Volume.dimX, 18);
     EXPECT_EQ(Volume.extentX, 1.0f) << "the box is the whole grid's";
     int largest = 0, shown = 0;
     for (size_t i = 0; i < part.rgba.size(); ++i) {

@@ -269,8 +269,8 @@ TEST_F(ScanOpenTest, ACropLetGoIsReadAtTheFinestLevelThatFitsItAndResetReadsTheW
          },
          until(), [] {}, [&] { reference = ReadFrame(); }});
     ASSERT_TRUE(boxes_.empty()) << boxes_[0].caption << ": " << boxes_[0].text;
-    EXPECT_EQ(partDims[0], 8u) << "half of level 0's 14, and a voxel more";
-    EXPECT_EQ(partDims[1], 9u);
+    EXPECT_EQ(partDims[0], 9u) << "half of level 0's 14, and two voxels more";
+    EXPECT_EQ(partDims[1], 10u);
     EXPECT_EQ(partDims[2], 13u);
     EXPECT_NE(partLevel.find("level 0 of 2"), std::string::npos) << partLevel;
     EXPECT_NE(partLevel.find("the crop"), std::string::npos) << partLevel;

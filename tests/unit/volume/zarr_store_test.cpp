@@ -210,10 +210,11 @@ TEST_F(ZarrStoreTest, DamagedStoresAreRefusedNamingTheKey) {
 }
 
 // The voxels a part [low, high] of the box covers along an axis of n: the
-// voxels it touches and one more on each side, within the grid.
+// voxels it touches and two more on each side (filtering and the shading
+// gradient's kernel), within the grid.
 std::pair<uint64_t, uint64_t> PartVoxels(double low, double high, uint64_t n) {
-    int64_t first = static_cast<int64_t>(std::floor(std::max(low, 0.0) * static_cast<double>(n))) - 1;
-    int64_t end = static_cast<int64_t>(std::ceil(std::min(high, 1.0) * static_cast<double>(n))) + 1;
+    int64_t first = static_cast<int64_t>(std::floor(std::max(low, 0.0) * static_cast<double>(n))) - 2;
+    int64_t end = static_cast<int64_t>(std::ceil(std::min(high, 1.0) * static_cast<double>(n))) + 2;
     first = std::clamp<int64_t>(first, 0, static_cast<int64_t>(n) - 1);
     end = std::clamp<int64_t>(end, first + 1, static_cast<int64_t>(n));
     return {static_cast<uint64_t>(first), static_cast<uint64_t>(end - first)};

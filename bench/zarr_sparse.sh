@@ -18,39 +18,12 @@ render="$build/tools/render/tamlo-render"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The metadata as JSON; the coarsest level's chunks through python3-zarr.
-levels=$(/usr/bin/python3 - "$work/store.zarr" "$finest" <<'PY'
-import json, os, sys, numpy, zarr
-root, finest, coarsest, chunk = sys.argv[1], int(sys.argv[2]), 128, 64
-levels = []
-while finest >> len(levels) >= coarsest:
-    levels.append(finest >> len(levels))
-os.makedirs(root)
-with open(f"{root}/.zgroup", "w") as f:
-    json.dump({"zarr_format": 2}, f)
-axes = [{"name": a, "type": "space", "unit": "micrometer"} for a in "zyx"]
-datasets = [{"path": str(i), "coordinateTransformations": [{"type": "scale", "scale": [2.0 ** i] * 3}]}
-            for i in range(len(levels))]
-with open(f"{root}/.zattrs", "w") as f:
-    json.dump({"multiscales": [{"version": "0.4", "axes": axes, "datasets": datasets}]}, f)
-for i, n in enumerate(levels):
-    os.makedirs(f"{root}/{i}")
-    with open(f"{root}/{i}/.zarray", "w") as f:
-        json.dump({"zarr_format": 2, "shape": [n] * 3, "chunks": [min(chunk, n)] * 3, "dtype": "<u2",
-                   "compressor": {"id": "blosc", "cname": "lz4", "clevel": 5, "shuffle": 1, "blocksize": 0},
-                   "fill_value": 0, "order": "C", "filters": None}, f)
-# A phantom: a ball of two shells in noise, as a scan's values might be.
-n = levels[-1]
-z, y, x = numpy.ogrid[:n, :n, :n]
-r = numpy.sqrt((x - n / 2) ** 2 + (y - n / 2) ** 2 + (z - n / 2) ** 2)
-noise = numpy.random.default_rng(7).integers(0, 50, (n, n, n))
-data = (numpy.where(r < n / 4, 2000, numpy.where(r < n * 0.4, 1000, 100)) + noise).astype("<u2")
-zarr.open_array(f"{root}/{len(levels) - 1}", mode="r+")[:] = data
-print(len(levels))
-PY
-)
+# The metadata as JSON, the coarsest level's chunks through python3-zarr:
+# the store tests' own writer.
+root="$(cd "$(dirname "$0")/.." && pwd)"
+levels=$(/usr/bin/python3 "$root/tests/unit/volume/make_zarr_stores.py" "$work" sparse "$finest")
 coarsest=$((levels - 1))
-store="$work/store.zarr"
+store="$work/huge.zarr"
 edge=$((finest >> coarsest))
 awk -v n="$finest" -v e="$edge" -v l="$levels" -v d="$(du -sb "$store" | cut -f1)" \
     'BEGIN { printf "store: %d levels, %d^3 to %d^3 uint16 (%.3g TiB at the finest); %d bytes on disk\n",

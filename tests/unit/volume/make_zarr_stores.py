@@ -62,8 +62,11 @@ space = [{"name": n, "type": "space", "unit": "micrometer"} for n in "zyx"]
 
 # Only the huge store, for the tests that ask for it.
 if mode == "sparse":
-    # 16384^3 uint16 at the finest (8 TiB), 128^3 at the coarsest.
-    write_sparse(os.path.join(out, "huge.zarr"), 16384, 128, 64)
+    # 16384^3 uint16 at the finest (8 TiB) unless told, 128^3 at the coarsest;
+    # the number of levels on standard output.
+    levels = write_sparse(os.path.join(out, "huge.zarr"), int(sys.argv[3]) if len(sys.argv) > 3 else 16384,
+                          128, 64)
+    print(len(levels))
     sys.exit(0)
 
 # Two levels of z, y, x; each compressor and both separators.

@@ -149,11 +149,15 @@ bool FinishFinerLevelRead() {
         return false;
     Pending->thread.join();
     const std::unique_ptr<FinerRead> job = std::move(Pending);
+    // A finer level's failure keeps the coarse one; a crop's, what is shown.
+    const bool finer = job->what.rfind("level ", 0) == 0;
     if (!job->wasRead) {
         if (!job->problem.quiet)
             shell::MessageBox(
                 MainWindow,
-                ("The finer level could not be read; the coarse one stays shown. " + job->problem.text)
+                ((finer ? "The finer level could not be read; the coarse one stays shown. "
+                        : "The crop could not be read at a finer level; the picture shown stays. ") +
+                 job->problem.text)
                     .c_str(),
                 job->problem.caption.c_str(), shell::MB_OK);
         return false;
@@ -165,7 +169,11 @@ bool FinishFinerLevelRead() {
     if (!Volume.Install(std::move(job->read), job->path, &problem, &notices)) {
         // The coarse level is still there, as Install leaves it on failure.
         shell::MessageBox(
-            MainWindow, ("The finer level could not be shown; the coarse one stays. " + problem.text).c_str(),
+            MainWindow,
+            ((finer ? "The finer level could not be shown; the coarse one stays. "
+                    : "The crop could not be shown at a finer level; the picture shown stays. ") +
+             problem.text)
+                .c_str(),
             problem.caption.c_str(), shell::MB_OK);
         return false;
     }

@@ -151,6 +151,10 @@ I Masked(I at, M m) {
 F FromRows(const __m256 rows[]) {
     return rows[0];
 }
+// Lanes made of 4-lane parts: lanes 0-3, then 4-7.
+I FromQuarters(const __m128i parts[]) {
+    return _mm256_set_m128i(parts[1], parts[0]);
+}
 
 #include "render/software_volume_march.inl"
 

@@ -152,6 +152,11 @@ F FromRows(const __m256 rows[]) {
     return _mm512_castpd_ps(
         _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_castps_pd(rows[0])), _mm256_castps_pd(rows[1]), 1));
 }
+// Lanes made of 4-lane parts: lanes 0-3, 4-7, 8-11, then 12-15.
+I FromQuarters(const __m128i parts[]) {
+    const __m256i low = _mm256_set_m128i(parts[1], parts[0]), high = _mm256_set_m128i(parts[3], parts[2]);
+    return _mm512_inserti64x4(_mm512_castsi256_si512(low), high, 1);
+}
 
 #include "render/software_volume_march.inl"
 

@@ -24,7 +24,8 @@ struct KernelPass {
     // (4096 + 1) RGBA entries, one per 12-bit value, opacity corrected.
     const float* lookup = nullptr;
     // 16-bit texels, x fastest; fewer than 2^31 values, at least 2 a row;
-    // `components` values a texel, channel c in the c-th. Strides in values.
+    // `components` values a texel, channel c in the c-th (with several
+    // channels 2 or 4 of them). Strides in values.
     const uint16_t* texels = nullptr;
     int32_t dims[3] = {0, 0, 0};
     int32_t rowStride = 0, planeStride = 0;
@@ -35,6 +36,12 @@ struct KernelPass {
     const float* channelLookup[kMostChannels] = {};
     const uint8_t* channelGradient[kMostChannels] = {};
     float layers = 1;
+    // The entries a sample can be seen between: one from entry e (which
+    // blends e and e + 1) is clear unless seenFirst <= e <= seenLast. For
+    // `lookup`, then for each channel's.
+    int32_t seenFirst = 0, seenLast = 4096;
+    int32_t channelSeenFirst[kMostChannels] = {0, 0, 0, 0},
+            channelSeenLast[kMostChannels] = {4096, 4096, 4096, 4096};
     // Per 16^3 brick, non-zero where every sample in it is clear; null: none known.
     const int32_t* clearBrick = nullptr;
     // For the extremes instead: per brick the highest (maximum) or lowest

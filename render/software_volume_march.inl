@@ -130,33 +130,50 @@ AxisCorner Corner(F u, int32_t dim) {
     return {index, Sub(p, ToFloat(index)), p};
 }
 
-// The shading vector at texture position u, decoded, for the lanes of `m`.
-void ShadingVector(const KernelPass& k, const uint8_t* gradient, const F u[3], M m, F n[3]) {
+// Where the shading vector at texture position u is read: the row's first
+// texel, the next row's offset and the weights. The same for every
+// channel's gradient (each on the same grid).
+struct ShadingPlace {
+    I at, dy;
+    F fx, fy;
+    bool pairs;  // each row's two texels in one load
+};
+
+ShadingPlace PlaceOfShading(const KernelPass& k, const F u[3]) {
     const AxisCorner x = Corner(u[0], k.gradientDims[0]), y = Corner(u[1], k.gradientDims[1]);
     const F layerF = Min(
         Max(Floor(Add(Sub(Mul(u[2], Fill(static_cast<float>(k.gradientSlices))), Fill(0.5f)), Fill(0.5f))),
             Fill(0.0f)),
         Fill(static_cast<float>(k.gradientDims[2] - 1)));
     const I layer = Truncate(layerF);
-    const I one = FillI(1);
-    const I dy = AndI(MaskI(LessI(AddI(y.index, one), FillI(k.gradientDims[1]))), FillI(k.gradientDims[0]));
+    ShadingPlace p;
+    p.dy = AndI(MaskI(LessI(AddI(y.index, FillI(1)), FillI(k.gradientDims[1]))), FillI(k.gradientDims[0]));
+    p.fy = y.weight;
     // Each row's two texels in one load: x from at most the last but one,
     // the weight taking the last whole where x is clamped to it (the same
     // texels and weights as clamping each neighbour to the edge).
-    I x0 = x.index;
-    F fx = x.weight;
-    I g00, g10, g01, g11;
     const I row = MulI(AddI(MulI(layer, FillI(k.gradientDims[1])), y.index), FillI(k.gradientDims[0]));
-    if (k.gradientDims[0] >= 2) {
+    p.pairs = k.gradientDims[0] >= 2;
+    I x0 = x.index;
+    p.fx = x.weight;
+    if (p.pairs) {
         x0 = MinI(x.index, FillI(k.gradientDims[0] - 2));
-        fx = Sub(x.position, ToFloat(x0));
-        const I at = AddI(row, x0);
-        GatherWordPair(gradient, at, m, &g00, &g10);
-        GatherWordPair(gradient, AddI(at, dy), m, &g01, &g11);
+        p.fx = Sub(x.position, ToFloat(x0));
+    }
+    p.at = AddI(row, x0);
+    return p;
+}
+
+// The shading vector at place p of gradient texels `gradient`, decoded, for
+// the lanes of `m`.
+void ShadingVector(const ShadingPlace& p, const uint8_t* gradient, M m, F n[3]) {
+    I g00, g10, g01, g11;
+    if (p.pairs) {
+        GatherWordPair(gradient, p.at, m, &g00, &g10);
+        GatherWordPair(gradient, AddI(p.at, p.dy), m, &g01, &g11);
     } else {
-        const I at = AddI(row, x0);
-        g00 = g10 = GatherWord(gradient, at, m);
-        g01 = g11 = GatherWord(gradient, AddI(at, dy), m);
+        g00 = g10 = GatherWord(gradient, p.at, m);
+        g01 = g11 = GatherWord(gradient, AddI(p.at, p.dy), m);
     }
     const I byte = FillI(255);
     for (int c = 0; c < 3; ++c) {
@@ -164,17 +181,16 @@ void ShadingVector(const KernelPass& k, const uint8_t* gradient, const F u[3], M
                 p10 = ToFloat(AndI(ShiftRight(g10, 8 * c), byte));
         const F p01 = ToFloat(AndI(ShiftRight(g01, 8 * c), byte)),
                 p11 = ToFloat(AndI(ShiftRight(g11, 8 * c), byte));
-        const F a = MulAdd(fx, Sub(p10, p00), p00), b = MulAdd(fx, Sub(p11, p01), p01);
-        n[c] = Mul(Sub(MulAdd(y.weight, Sub(b, a), a), Fill(128.0f)), Fill(1.0f / 127.0f));
+        const F a = MulAdd(p.fx, Sub(p10, p00), p00), b = MulAdd(p.fx, Sub(p11, p01), p01);
+        n[c] = Mul(Sub(MulAdd(p.fy, Sub(b, a), a), Fill(128.0f)), Fill(1.0f / 127.0f));
     }
 }
-}
-namespace {
+
 // A sample's colour lit by the headlight along the ray (e towards the eye)
-// as the shaders light it, by the gradient `gradient` holds.
-void Light(const KernelPass& k, const uint8_t* gradient, const PacketRays& r, const F u[3], M m, F rgb[3]) {
+// as the shaders light it, by the gradient `gradient` holds at place p.
+void Light(const ShadingPlace& p, const uint8_t* gradient, const PacketRays& r, M m, F rgb[3]) {
     F n[3];
-    ShadingVector(k, gradient, u, m, n);
+    ShadingVector(p, gradient, m, n);
     const F fade = Sqrt(MulAdd(n[0], n[0], MulAdd(n[1], n[1], Mul(n[2], n[2]))));
     const F facing = Abs(MulAdd(n[0], Load(r.e[0]), MulAdd(n[1], Load(r.e[1]), Mul(n[2], Load(r.e[2])))));
     F f4 = Mul(facing, facing);
@@ -218,34 +234,72 @@ F Power(F x, float power) {
     return Select(Less(Fill(0.0f), x), Select(Less(Fill(-126.0f), y), Mul(e, scale), Fill(0.0f)), Fill(0.0f));
 }
 
-// Channel `channel`'s filtered value at the sample of corners x, y, z (of
-// several interleaved in each texel: its x neighbour `components` values on).
-F ChannelValue(const KernelPass& k, const AxisCorner& x, const AxisCorner& y, const AxisCorner& z, M take,
-               int32_t channel) {
-    const I one = FillI(1), comps = FillI(k.components);
+// Row `at`'s two x neighbours of every channel, 2 or 4 interleaved in each
+// texel: one load a lane holds them all, turned into one pair a channel
+// (the first texel's value in the low half, as GatherPair gives).
+void ChannelPairs(const uint16_t* base, int32_t components, I at, M m, I pairs[]) {
+    alignas(64) int32_t index[kLanes];
+    StoreI(index, Masked(at, m));
+    __m128i parts[software_volume::kMostChannels][kLanes / 4];
+    if (components == 4) {
+        const __m128i order = _mm_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
+        for (int part = 0; part < kLanes / 4; ++part) {
+            __m128 lane[4];
+            for (int l = 0; l < 4; ++l) {
+                const __m128i texels =
+                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + index[part * 4 + l]));
+                lane[l] = _mm_castsi128_ps(_mm_shuffle_epi8(texels, order));
+            }
+            _MM_TRANSPOSE4_PS(lane[0], lane[1], lane[2], lane[3]);
+            for (int ch = 0; ch < 4; ++ch)
+                parts[ch][part] = _mm_castps_si128(lane[ch]);
+        }
+        for (int ch = 0; ch < 4; ++ch)
+            pairs[ch] = FromQuarters(parts[ch]);
+        return;
+    }
+    const __m128i order = _mm_setr_epi8(0, 1, 4, 5, 2, 3, 6, 7, 8, 9, 12, 13, 10, 11, 14, 15);
+    for (int part = 0; part < kLanes / 4; ++part) {
+        __m128i lane[4];
+        for (int l = 0; l < 4; ++l)
+            lane[l] = _mm_shuffle_epi8(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(base + index[part * 4 + l])), order);
+        // Two lanes' pairs in each half, then one channel's of four lanes.
+        const __m128 first = _mm_castsi128_ps(_mm_unpacklo_epi64(lane[0], lane[1]));
+        const __m128 second = _mm_castsi128_ps(_mm_unpacklo_epi64(lane[2], lane[3]));
+        parts[0][part] = _mm_castps_si128(_mm_shuffle_ps(first, second, _MM_SHUFFLE(2, 0, 2, 0)));
+        parts[1][part] = _mm_castps_si128(_mm_shuffle_ps(first, second, _MM_SHUFFLE(3, 1, 3, 1)));
+    }
+    pairs[0] = FromQuarters(parts[0]);
+    pairs[1] = FromQuarters(parts[1]);
+}
+
+// Every channel's filtered value at the sample of corners x, y, z.
+void ChannelValues(const KernelPass& k, const AxisCorner& x, const AxisCorner& y, const AxisCorner& z, M take,
+                   F values[]) {
+    const I one = FillI(1);
     const I x0 = MinI(x.index, FillI(k.dims[0] - 2));
     const F fx = Sub(x.position, ToFloat(x0));
     const I dy = AndI(MaskI(LessI(AddI(y.index, one), FillI(k.dims[1]))), FillI(k.rowStride));
     const I dz = AndI(MaskI(LessI(AddI(z.index, one), FillI(k.dims[2]))), FillI(k.planeStride));
-    const I at = AddI(
-        AddI(AddI(MulI(x0, comps), MulI(y.index, FillI(k.rowStride))), MulI(z.index, FillI(k.planeStride))),
-        FillI(channel));
-    const uint16_t* base = k.texels;
-    const int32_t step = k.components;
-    const auto pair = [&](I where) {
-        return LoadLanes(where, take, [base, step](int32_t i) {
-            return int32_t{base[i]} | int32_t{base[i + step]} << 16;
-        });
-    };
+    const I at = AddI(AddI(MulI(x0, FillI(k.components)), MulI(y.index, FillI(k.rowStride))),
+                      MulI(z.index, FillI(k.planeStride)));
+    const I rows[4] = {at, AddI(at, dy), AddI(at, dz), AddI(AddI(at, dy), dz)};
     const I low16 = FillI(0xffff);
-    const auto line = [&](I p) {
-        const F q0 = ToFloat(AndI(p, low16)), q1 = ToFloat(ShiftRight(p, 16));
-        return MulAdd(fx, Sub(q1, q0), q0);
-    };
-    const F c00 = line(pair(at)), c10 = line(pair(AddI(at, dy)));
-    const F c01 = line(pair(AddI(at, dz))), c11 = line(pair(AddI(AddI(at, dy), dz)));
-    const F c0 = MulAdd(y.weight, Sub(c10, c00), c00), c1 = MulAdd(y.weight, Sub(c11, c01), c01);
-    return MulAdd(z.weight, Sub(c1, c0), c0);
+    F line[4][software_volume::kMostChannels];
+    for (int row = 0; row < 4; ++row) {
+        I pairs[software_volume::kMostChannels];
+        ChannelPairs(k.texels, k.components, rows[row], take, pairs);
+        for (int32_t ch = 0; ch < k.channels; ++ch) {
+            const F q0 = ToFloat(AndI(pairs[ch], low16)), q1 = ToFloat(ShiftRight(pairs[ch], 16));
+            line[row][ch] = MulAdd(fx, Sub(q1, q0), q0);
+        }
+    }
+    for (int32_t ch = 0; ch < k.channels; ++ch) {
+        const F c0 = MulAdd(y.weight, Sub(line[1][ch], line[0][ch]), line[0][ch]);
+        const F c1 = MulAdd(y.weight, Sub(line[3][ch], line[2][ch]), line[2][ch]);
+        values[ch] = MulAdd(z.weight, Sub(c1, c0), c0);
+    }
 }
 
 void March(const KernelPass& k, const PacketRays& r, PacketResult* out) {
@@ -348,8 +402,7 @@ void March(const KernelPass& k, const PacketRays& r, PacketResult* out) {
         }
         if (k.channels > 1) {
             F values[software_volume::kMostChannels];
-            for (int32_t ch = 0; ch < k.channels; ++ch)
-                values[ch] = ChannelValue(k, x, y, zc, take, ch);
+            ChannelValues(k, x, y, zc, take, values);
             if (!composite) {
                 for (int32_t ch = 0; ch < k.channels; ++ch) {
                     const F here = maximum ? Max(extremes[ch], values[ch]) : Min(extremes[ch], values[ch]);
@@ -365,22 +418,33 @@ void March(const KernelPass& k, const PacketRays& r, PacketResult* out) {
             // correction, the colour weighted by each one's opacity.
             F weighted[3] = {Fill(0.0f), Fill(0.0f), Fill(0.0f)}, sum = Fill(0.0f), clearance = Fill(1.0f);
             M seen = GreaterI(FillI(0), FillI(0));
+            ShadingPlace place;
+            bool placed = false;
             for (int32_t ch = 0; ch < k.channels; ++ch) {
                 const F v = Mul(values[ch], Fill(1.0f / 16.0f));
                 const I entry = MinI(Truncate(v), FillI(4095));
+                // A channel clear at every lane's value needs no lookup.
+                const M maySee = And(take, And(GreaterI(entry, FillI(k.channelSeenFirst[ch] - 1)),
+                                               LessI(entry, FillI(k.channelSeenLast[ch] + 1))));
+                if (!Any(maySee))
+                    continue;
                 const F f = Sub(v, ToFloat(entry));
                 F e[8];
-                LookupPair(k.channelLookup[ch], entry, take, e);
+                LookupPair(k.channelLookup[ch], entry, maySee, e);
                 const F alphaAll = MulAdd(f, Sub(e[7], e[3]), e[3]);
-                const M seenHere = And(take, Less(Fill(0.0f), alphaAll));
+                const M seenHere = And(maySee, Less(Fill(0.0f), alphaAll));
                 if (!Any(seenHere))
                     continue;
                 const F alpha = Select(seenHere, alphaAll, Fill(0.0f));
                 F rgb[3];
                 for (int cc = 0; cc < 3; ++cc)
                     rgb[cc] = MulAdd(f, Sub(e[4 + cc], e[cc]), e[cc]);
-                if (k.shaded)
-                    Light(k, k.channelGradient[ch], r, u, seenHere, rgb);
+                if (k.shaded) {
+                    if (!placed)
+                        place = PlaceOfShading(k, u);
+                    placed = true;
+                    Light(place, k.channelGradient[ch], r, seenHere, rgb);
+                }
                 for (int cc = 0; cc < 3; ++cc)
                     weighted[cc] = MulAdd(alpha, rgb[cc], weighted[cc]);
                 sum = Add(sum, alpha);
@@ -429,17 +493,25 @@ void March(const KernelPass& k, const PacketRays& r, PacketResult* out) {
         const F v = Mul(value, Fill(1.0f / 16.0f));
         const I entry = MinI(Truncate(v), FillI(4095));
         const F f = Sub(v, ToFloat(entry));
+        // A value clear in the lookup (air in a brick that is not clear)
+        // needs no lookup.
+        const M maySee =
+            And(take, And(GreaterI(entry, FillI(k.seenFirst - 1)), LessI(entry, FillI(k.seenLast + 1))));
+        if (!Any(maySee)) {
+            i -= step;
+            continue;
+        }
         F e[8];
-        LookupPair(k.lookup, entry, take, e);
+        LookupPair(k.lookup, entry, maySee, e);
         const F alphaAll = MulAdd(f, Sub(e[7], e[3]), e[3]);
-        const M seen = And(take, Less(Fill(0.0f), alphaAll));
+        const M seen = And(maySee, Less(Fill(0.0f), alphaAll));
         if (Any(seen)) {
             const F alpha = Select(seen, alphaAll, Fill(0.0f));
             F rgb[3];
             for (int ch = 0; ch < 3; ++ch)
                 rgb[ch] = MulAdd(f, Sub(e[4 + ch], e[ch]), e[ch]);
             if (k.shaded)
-                Light(k, k.gradient, r, u, seen, rgb);
+                Light(PlaceOfShading(k, u), k.gradient, r, seen, rgb);
             a = MulAdd(Mul(t, alpha), alpha, a);
             const F w = Mul(t, alpha);
             for (int ch = 0; ch < 3; ++ch)

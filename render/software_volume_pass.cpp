@@ -43,6 +43,18 @@ struct ValueLookup {
     std::vector<float> rgba;  // kValues + 1 entries, the last repeating the one before
 };
 
+// The entries e from which a sample can be seen (it blends e and e + 1):
+// [first, last], first > last where none can.
+void SeenEntries(const float* rgba, int32_t* first, int32_t* last) {
+    *first = INT32_MAX;
+    *last = -1;
+    for (int32_t e = 0; e <= static_cast<int32_t>(kValues); ++e)
+        if (rgba[size_t(e) * 4 + 3] > 0.0f) {
+            *first = std::min(*first, std::max(e - 1, 0));
+            *last = e;
+        }
+}
+
 ValueLookup MakeValueLookup(const float* texels, uint32_t count, float layers) {
     ValueLookup out;
     out.rgba.assign(size_t{kValues + 1} * 4, 0.0f);
@@ -686,6 +698,8 @@ void ChooseKernel(const SoftwareVolume& volume, const SoftwareFrame& frame,
     if (kernel == SoftwareKernel::Scalar || !SoftwareKernelRuns(kernel))
         return;
     const Grid& g = pass->grid;
+    if (pass->channels > 1 && g.xStride != 2 && g.xStride != 4)
+        return;  // the kernels read the channels of 2 or 4 a texel
     const uint64_t texels = uint64_t{volume.dims[0]} * volume.dims[1] * volume.dims[2];
     const uint64_t gradientTexels =
         uint64_t{volume.gradientDims[0]} * volume.gradientDims[1] * volume.gradientDims[2];
@@ -713,9 +727,11 @@ void ChooseKernel(const SoftwareVolume& volume, const SoftwareFrame& frame,
     k.channels = static_cast<int32_t>(pass->channels);
     k.components = g.xStride;
     k.layers = pass->layers;
+    SeenEntries(pass->lookup, &k.seenFirst, &k.seenLast);
     for (uint32_t c = 0; c < pass->channels && pass->channels > 1; ++c) {
         k.channelLookup[c] = pass->channelLookup[c];
         k.channelGradient[c] = pass->shaded ? pass->channelGradient[c].texels : nullptr;
+        SeenEntries(pass->channelLookup[c], &k.channelSeenFirst[c], &k.channelSeenLast[c]);
     }
     if (g.clearBrick != nullptr) {
         wideClearBrick->assign(clearBrick.begin(), clearBrick.end());

@@ -167,48 +167,52 @@ TEST(SoftwareVolumePass, EveryKernelDrawsTheScalarLanesPicture) {
     }
 }
 
-// Three channels in four-component texels (as the volume keeps them), each
-// through its own function and gradient, on every kernel against the lanes.
+// Two channels in two-component texels and three in four (as the volume
+// keeps them), each through its own function and gradient, on every kernel
+// against the lanes.
 TEST(SoftwareVolumePass, EveryKernelMixesChannelsAsTheScalarLanes) {
     const Scene parts[] = {MakeScene(37, 30, 26, false), MakeScene(37, 30, 26, true),
                            MakeScene(37, 30, 26, false)};
     const size_t count = parts[0].texels.size();
-    std::vector<uint16_t> texels(count * 4, 0);
-    std::vector<uint8_t> gradient;
-    std::vector<float> lookup;
-    std::vector<VolumeBricks> more;
-    for (uint32_t c = 0; c < 3; ++c) {
-        // Each channel shifted along x by a few texels: they overlap in part.
-        for (size_t i = 0; i < count; ++i)
-            texels[i * 4 + c] = parts[c].texels[(i + 4 * c) % count];
-        gradient.insert(gradient.end(), parts[c].gradient.begin(), parts[c].gradient.end());
-        lookup.insert(lookup.end(), parts[c].lookup.begin(), parts[c].lookup.end());
-        if (c > 0)
-            more.push_back(parts[c].bricks);
-    }
-    for (int which = 0; which < 3; ++which) {
-        View v;
-        v.shading = which == 1;
-        v.mode = which == 2 ? VolumeMode::Maximum : VolumeMode::Composite;
-        const auto draw = [&](SoftwareKernel kernel) {
-            SoftwareVolume volume;
-            volume.texels = texels.data();
-            volume.channels = 3;
-            volume.components = 4;
-            volume.gradient = gradient.data();
-            volume.bricks = &parts[0].bricks;
-            volume.moreBricks = &more;
-            for (int j = 0; j < 3; ++j) {
-                volume.dims[j] = volume.gradientDims[j] = parts[0].dims[j];
-                volume.halfExtents[j] = 0.5f * static_cast<float>(parts[0].dims[j]) / 37.0f;
-            }
-            return DrawFrame(volume, v, lookup.data(), 3, kernel);
-        };
-        const std::vector<uint16_t> scalar = draw(SoftwareKernel::Scalar);
-        for (SoftwareKernel kernel : {SoftwareKernel::Avx2, SoftwareKernel::Avx512}) {
-            if (SoftwareKernelRuns(kernel)) {
-                EXPECT_LE(Farthest(draw(kernel), scalar), kLevel)
-                    << "kernel " << int(kernel) << ", view " << which;
+    for (uint32_t channels : {2u, 3u}) {
+        const uint32_t components = channels == 2 ? 2 : 4;
+        std::vector<uint16_t> texels(count * components, 0);
+        std::vector<uint8_t> gradient;
+        std::vector<float> lookup;
+        std::vector<VolumeBricks> more;
+        for (uint32_t c = 0; c < channels; ++c) {
+            // Each channel shifted along x by a few texels: they overlap in part.
+            for (size_t i = 0; i < count; ++i)
+                texels[i * components + c] = parts[c].texels[(i + 4 * c) % count];
+            gradient.insert(gradient.end(), parts[c].gradient.begin(), parts[c].gradient.end());
+            lookup.insert(lookup.end(), parts[c].lookup.begin(), parts[c].lookup.end());
+            if (c > 0)
+                more.push_back(parts[c].bricks);
+        }
+        for (int which = 0; which < 3; ++which) {
+            View v;
+            v.shading = which == 1;
+            v.mode = which == 2 ? VolumeMode::Maximum : VolumeMode::Composite;
+            const auto draw = [&](SoftwareKernel kernel) {
+                SoftwareVolume volume;
+                volume.texels = texels.data();
+                volume.channels = channels;
+                volume.components = components;
+                volume.gradient = gradient.data();
+                volume.bricks = &parts[0].bricks;
+                volume.moreBricks = &more;
+                for (int j = 0; j < 3; ++j) {
+                    volume.dims[j] = volume.gradientDims[j] = parts[0].dims[j];
+                    volume.halfExtents[j] = 0.5f * static_cast<float>(parts[0].dims[j]) / 37.0f;
+                }
+                return DrawFrame(volume, v, lookup.data(), channels, kernel);
+            };
+            const std::vector<uint16_t> scalar = draw(SoftwareKernel::Scalar);
+            for (SoftwareKernel kernel : {SoftwareKernel::Avx2, SoftwareKernel::Avx512}) {
+                if (SoftwareKernelRuns(kernel)) {
+                    EXPECT_LE(Farthest(draw(kernel), scalar), kLevel)
+                        << channels << " channels, kernel " << int(kernel) << ", view " << which;
+                }
             }
         }
     }

@@ -198,23 +198,28 @@ void CheckFirstPage(const PageShape& s) {
         throw ScanFailure{"the first page gives no samples per pixel"};
 }
 
-// Each page the same size, sample type and samples per pixel as the first;
-// refused naming the first that is not, or the first whose data this
-// libtiff cannot decode.
-void CheckPage(const PageShape& first, const PageShape& s, uint64_t index) {
+// Why a page cannot join the first: another size, sample type or number of
+// samples per pixel, or data this libtiff cannot decode. Empty when it can.
+std::string PageMismatch(const PageShape& first, const PageShape& s, uint64_t index) {
     if (s.width != first.width || s.length != first.length)
-        throw ScanFailure{PageName(index) + " is " + AreaText(s) + ", the first is " + AreaText(first)};
+        return PageName(index) + " is " + AreaText(s) + ", the first is " + AreaText(first);
     if (s.bits != first.bits || TypeOf(s) != TypeOf(first) || s.depth != first.depth)
-        throw ScanFailure{PageName(index) + " holds " + TypeText(s) + " samples, the first " +
-                          TypeText(first)};
+        return PageName(index) + " holds " + TypeText(s) + " samples, the first " + TypeText(first);
     if (s.samples != first.samples)
-        throw ScanFailure{PageName(index) + " has " + std::to_string(s.samples) +
-                          " samples per pixel, the first " + std::to_string(first.samples)};
+        return PageName(index) + " has " + std::to_string(s.samples) + " samples per pixel, the first " +
+               std::to_string(first.samples);
     if (!TIFFIsCODECConfigured(s.compression))
-        throw ScanFailure{PageName(index) + " is compressed with scheme " + std::to_string(s.compression) +
-                          ", which cannot be decoded here"};
+        return PageName(index) + " is compressed with scheme " + std::to_string(s.compression) +
+               ", which cannot be decoded here";
     if (s.photometric == PHOTOMETRIC_YCBCR && s.compression != COMPRESSION_JPEG)
-        throw ScanFailure{PageName(index) + " is YCbCr without JPEG compression, which cannot be read"};
+        return PageName(index) + " is YCbCr without JPEG compression, which cannot be read";
+    return {};
+}
+
+// Each page the same as the first; refused naming the first that is not.
+void CheckPage(const PageShape& first, const PageShape& s, uint64_t index) {
+    if (std::string why = PageMismatch(first, s, index); !why.empty())
+        throw ScanFailure{std::move(why)};
 }
 
 // Thumbnails and the lower levels of a pyramid are not slices.
@@ -251,6 +256,59 @@ uint64_t CountPages(TiffFile& file, const PageShape& first, uint64_t checked) {
     } while (NextPage(file, std::max<uint64_t>(pages, 1)));
     return pages;
 }
+
+// Counts every directory of the file's chain from the first, as OME numbers
+// them (its IFDs), and the full-size pages among them into `pages`. OME may
+// place a plane in any directory, and only those it places need match the
+// first page: whether each does is kept in `fits`.
+uint64_t CountDirectories(TiffFile& file, const PageShape& first, std::vector<bool>* fits, uint64_t* pages) {
+    if (!TIFFSetDirectory(file.get(), 0))
+        throw ScanFailure{"the first page cannot be read again: " + file.Reason("the file changed")};
+    uint64_t directories = 0;
+    do {
+        *pages += IsReducedImage(file.get()) ? 0 : 1;
+        fits->push_back(PageMismatch(first, ShapeOf(file.get()), directories).empty());
+        ++directories;
+    } while (NextPage(file, directories));
+    return directories;
+}
+
+// The directories that hold the planes, by directory, each with its plane's
+// index in the page order; empty where page k (of the full-size pages) is
+// plane k.
+using Placements = std::vector<std::pair<uint64_t, uint64_t>>;
+
+// The planes' pages in the file's order, the first directory current at the
+// start: each page's number (as messages name it) and its plane.
+class PlaneWalk {
+  public:
+    PlaneWalk(TiffFile& file, const Placements& placed, uint64_t planes)
+        : file_(file), placed_(placed), planes_(planes) {}
+
+    // False once every plane is met, or where the file's chain ends first.
+    bool Next(uint64_t* page, uint64_t* plane) {
+        while (met_ < planes_) {
+            if (started_ && !NextPage(file_, placed_.empty() ? std::max<uint64_t>(met_, 1) : directory_ + 1))
+                return false;
+            directory_ += started_ ? 1 : 0;
+            started_ = true;
+            if (placed_.empty() ? IsReducedImage(file_.get()) : placed_[met_].first != directory_)
+                continue;
+            *page = placed_.empty() ? met_ : directory_;
+            *plane = placed_.empty() ? met_ : placed_[met_].second;
+            ++met_;
+            return true;
+        }
+        return false;
+    }
+
+  private:
+    TiffFile& file_;
+    const Placements& placed_;
+    const uint64_t planes_;
+    uint64_t met_ = 0, directory_ = 0;
+    bool started_ = false;
+};
 
 // ---------------------------------------------------------------------------
 // Units
@@ -328,6 +386,15 @@ struct Layout {
     std::string timeUnit;
     std::vector<std::string> names;  // by channel of the pages' samples, where given
     std::vector<int32_t> colours;
+    // OME's TiffData: `count` planes from `first` (channel of pages, slice,
+    // time point, advancing in `order`) in the directories from `ifd` on;
+    // no count: every plane. None: page k is plane k in `order`.
+    struct Run {
+        uint64_t ifd = 0;
+        std::array<uint64_t, 3> first{};
+        std::optional<uint64_t> count;
+    };
+    std::vector<Run> runs;
     uint64_t Pages() const { return sizes[0] * sizes[1] * sizes[2]; }
 };
 
@@ -337,6 +404,72 @@ std::string CountsText(const Layout& l, const char* what) {
     };
     return part(l.sizes[kChannel], "channel") + " x " + part(l.sizes[kSlice], "slice") + " x " +
            part(l.sizes[kFrame], what);
+}
+
+// The channel (of pages), slice and time point of page `index` in the page order.
+std::array<uint64_t, 3> PlaceOf(const Layout& l, uint64_t index) {
+    std::array<uint64_t, 3> at{};
+    for (int axis : l.order) {
+        at[axis] = index % l.sizes[axis];
+        index /= l.sizes[axis];
+    }
+    return at;
+}
+
+uint64_t IndexOf(const Layout& l, const std::array<uint64_t, 3>& at) {
+    uint64_t index = 0;
+    for (int k = 2; k >= 0; --k)
+        index = index * l.sizes[l.order[k]] + at[l.order[k]];
+    return index;
+}
+
+std::string PlaneText(const std::array<uint64_t, 3>& at) {
+    return "channel " + std::to_string(at[kChannel] + 1) + ", slice " + std::to_string(at[kSlice] + 1) +
+           ", time point " + std::to_string(at[kFrame] + 1);
+}
+
+// Where OME's TiffData put the planes, in a file of `directories`: refused
+// unless each plane is placed once, in a directory of its own.
+Placements Place(const Layout& layout, uint64_t directories) {
+    const uint64_t used = layout.Pages();
+    constexpr uint64_t kNone = std::numeric_limits<uint64_t>::max();
+    std::vector<uint64_t> directoryOf(used, kNone);
+    const std::string what = "the OME description places ";
+    for (const Layout::Run& run : layout.runs) {
+        for (int axis = 0; axis < 3; ++axis)
+            if (run.first[axis] >= layout.sizes[axis])
+                throw ScanFailure{what + PlaneText(run.first) + ", outside its " +
+                                  CountsText(layout, "time point")};
+        const uint64_t start = IndexOf(layout, run.first), count = run.count.value_or(used);
+        if (count > used - start)
+            throw ScanFailure{what + std::to_string(count) + " planes from " + PlaneText(run.first) +
+                              ", past the last of its " + CountsText(layout, "time point")};
+        // Each plane met once at most: no more steps than planes.
+        for (uint64_t i = 0; i < count; ++i) {
+            const uint64_t plane = start + i, directory = run.ifd + i;
+            if (directory >= directories)
+                throw ScanFailure{what + PlaneText(PlaceOf(layout, plane)) + " in IFD " +
+                                  std::to_string(directory) + ", past the file's " +
+                                  std::to_string(directories) + " pages"};
+            if (directoryOf[plane] != kNone)
+                throw ScanFailure{what + PlaneText(PlaceOf(layout, plane)) + " twice"};
+            directoryOf[plane] = directory;
+        }
+    }
+    Placements placed;
+    placed.reserve(used);
+    for (uint64_t plane = 0; plane < used; ++plane) {
+        if (directoryOf[plane] == kNone)
+            throw ScanFailure{what + "no page for " + PlaneText(PlaceOf(layout, plane))};
+        placed.emplace_back(directoryOf[plane], plane);
+    }
+    std::sort(placed.begin(), placed.end());
+    for (size_t i = 1; i < placed.size(); ++i)
+        if (placed[i].first == placed[i - 1].first)
+            throw ScanFailure{what + PlaneText(PlaceOf(layout, placed[i - 1].second)) + " and " +
+                              PlaneText(PlaceOf(layout, placed[i].second)) + " both in IFD " +
+                              std::to_string(placed[i].first)};
+    return placed;
 }
 
 // The resolution tags: pixels per unit along x and y.
@@ -603,14 +736,71 @@ std::vector<XmlElement> XmlElements(const std::string& xml) {
     return elements;
 }
 
-// The first image's Pixels and Channel elements of an OME description.
-void ReadOme(const std::string& xml, const PageShape& first, Layout* layout) {
+std::string BaseName(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The TiffData elements of the first image (`tiffData`, each with the
+// UUID inside it or null), as runs of planes in this file, `fileName`.
+void ReadTiffData(const std::vector<XmlElement>& elements,
+                  const std::vector<std::pair<const XmlElement*, const XmlElement*>>& tiffData,
+                  const std::string& fileName, Layout* layout) {
+    // A file renamed after it was written still names its old self: where
+    // every TiffData of the description names one and the same file, that
+    // is this one.
+    uint64_t placements = 0, named = 0;
+    std::optional<std::string> oneName;
+    bool sameName = true;
+    for (const XmlElement& e : elements)
+        if (!e.closing && e.name == "TiffData") {
+            ++placements;
+        } else if (const std::string* name =
+                       e.closing || e.name != "UUID" ? nullptr : e.Attribute("FileName")) {
+            ++named;
+            sameName = sameName && (!oneName || *oneName == BaseName(*name));
+            oneName = BaseName(*name);
+        }
+    const std::string self = placements > 0 && named == placements && sameName ? *oneName : fileName;
+    for (const auto& [element, uuid] : tiffData) {
+        const XmlElement* e = element;  // named: older compilers cannot capture a structured binding
+        if (const std::string* name = uuid ? uuid->Attribute("FileName") : nullptr;
+            name && BaseName(*name) != self)
+            throw ScanFailure{"the OME description places planes in another file, \"" + *name +
+                              "\"; only single-file OME-TIFF is read"};
+        Layout::Run run;
+        bool given = false;
+        const auto number = [&](const char* key, uint64_t* value) {
+            const std::string* text = e->Attribute(key);
+            if (text != nullptr && !ParseCount(*text, value))
+                throw ScanFailure{std::string("the OME TiffData's ") + key + " is \"" + *text +
+                                  "\", not a count"};
+            given = given || text != nullptr;
+            return text != nullptr;
+        };
+        number("IFD", &run.ifd);
+        number("FirstC", &run.first[kChannel]);
+        number("FirstZ", &run.first[kSlice]);
+        number("FirstT", &run.first[kFrame]);
+        uint64_t count = 0;
+        if (number("PlaneCount", &count))
+            run.count = count;
+        else if (given)
+            run.count = 1;
+        layout->runs.push_back(run);
+    }
+}
+
+// The first image's Pixels, Channel and TiffData elements of an OME
+// description, in the file named `fileName`.
+void ReadOme(const std::string& xml, const PageShape& first, const std::string& fileName, Layout* layout) {
     layout->format = "OME-TIFF";
     layout->countsGiven = true;
     layout->exactPages = false;
     const std::vector<XmlElement> elements = XmlElements(xml);
     const XmlElement* pixels = nullptr;
     std::vector<const XmlElement*> channels;
+    std::vector<std::pair<const XmlElement*, const XmlElement*>> tiffData;  // with its UUID
     for (const XmlElement& e : elements) {
         if (pixels == nullptr && !e.closing && e.name == "Pixels")
             pixels = &e;
@@ -618,6 +808,10 @@ void ReadOme(const std::string& xml, const PageShape& first, Layout* layout) {
             break;
         else if (pixels != nullptr && !e.closing && e.name == "Channel")
             channels.push_back(&e);
+        else if (pixels != nullptr && !e.closing && e.name == "TiffData")
+            tiffData.emplace_back(&e, nullptr);
+        else if (!tiffData.empty() && !e.closing && e.name == "UUID")
+            tiffData.back().second = &e;
     }
     if (pixels == nullptr)
         throw ScanFailure{"the OME description has no Pixels element"};
@@ -655,6 +849,7 @@ void ReadOme(const std::string& xml, const PageShape& first, Layout* layout) {
         seen[axis] = true;
         layout->order[k] = axis;
     }
+    ReadTiffData(elements, tiffData, fileName, layout);
     // Physical sizes in millimetres where every unit is known (OME's
     // default is the micrometre); else the numbers as given, relative.
     std::array<std::optional<double>, 3> given, millimetres;
@@ -829,15 +1024,14 @@ std::optional<uint64_t> PlainRun(TIFF* tif, uint64_t bytes) {
 }
 
 // The stored values of the whole stack as the file itself, mapped, when
-// every page lies in the file where the values array would hold it
-// (`destination(page)` pages from the start), one page after another: so
-// stacks are written by most microscopy software. Null otherwise, and the
-// pages are decoded instead. A file cut short under the mapping ends the
-// reading child, which is then reported as a damaged file. The file is read
-// in here, a piece at a time, each piece told to `progress`: from a slow
-// disk that is the whole read.
+// every plane's page (`placed`, as PlaneWalk takes it) lies in the file
+// where the values array would hold it (`destination(plane)` pages from
+// the start), one page after another: so stacks are written by most
+// microscopy software. Null otherwise, and the pages are decoded instead. A file cut short under the mapping
+// ends the reading child, which is then reported as a damaged file. The file is read in here, a piece at a
+// time, each piece told to `progress`: from a slow disk that is the whole read.
 std::shared_ptr<const char[]> MapPlainStack(TiffFile& file, const PageShape& first, uint64_t bytes,
-                                            uint64_t used, uint64_t totalBytes,
+                                            uint64_t used, uint64_t totalBytes, const Placements& placed,
                                             const std::function<uint64_t(uint64_t)>& destination,
                                             ScanProgress progress, void* progressContext) {
     TIFF* tif = file.get();
@@ -846,22 +1040,21 @@ std::shared_ptr<const char[]> MapPlainStack(TiffFile& file, const PageShape& fir
     const uint64_t pageBytes = uint64_t{first.width} * first.length * bytes;
     if (!TIFFSetDirectory(tif, 0))
         return nullptr;
-    uint64_t page = 0, base = 0;
-    do {
-        if (IsReducedImage(tif))
-            continue;
+    PlaneWalk walk(file, placed, used);
+    uint64_t met = 0, base = 0, page = 0, plane = 0;
+    while (walk.Next(&page, &plane)) {
         const std::optional<uint64_t> run = PlainRun(tif, bytes);
-        const uint64_t want = destination(page) * pageBytes;
-        if (!run || (page == 0 ? *run < want : *run != base + want))
+        const uint64_t want = destination(plane) * pageBytes;
+        if (!run || (met == 0 ? *run < want : *run != base + want))
             return nullptr;
-        if (page == 0)
+        if (met == 0)
             base = *run - want;
-        ++page;
-    } while (page < used && NextPage(file, std::max<uint64_t>(page, 1)));
+        ++met;
+    }
     struct stat info {};
     const int fd = TIFFFileno(tif);
     // Values where their type may not be read (an odd offset) are decoded.
-    if (page < used || base % bytes != 0 || ::fstat(fd, &info) != 0 ||
+    if (met < used || base % bytes != 0 || ::fstat(fd, &info) != 0 ||
         static_cast<uint64_t>(info.st_size) < base || static_cast<uint64_t>(info.st_size) - base < totalBytes)
         return nullptr;
     const uint64_t pageSize = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
@@ -923,22 +1116,37 @@ void ReadTiff(const std::string& path, uint64_t budget, const ValueChoice& choic
         ReadImageJ(tif, text, &layout);
     else if (const size_t ome = text.find("OME"); ome != std::string::npos && ome < 512 && ome > 0 &&
                                                   (text[ome - 1] == '<' || text[ome - 1] == ':'))
-        ReadOme(text, first, &layout);
+        ReadOme(text, first, BaseName(path), &layout);
     else
         PlainSpacing(tif, &layout);
     if (layout.format == "ImageJ TIFF")
         layout.colours = ImageJColours(tif, layout.sizes[kChannel] * first.samples);
 
-    const uint64_t pages =
-        CountPages(file, first, layout.countsGiven ? layout.Pages() : std::numeric_limits<uint64_t>::max());
+    // Without OME's TiffData the full-size pages are the planes in the page
+    // order; with them, any directory may hold any plane.
+    uint64_t pages = 0, held = 0;
+    std::vector<bool> fits;
+    if (layout.runs.empty())
+        pages = held = CountPages(file, first,
+                                  layout.countsGiven ? layout.Pages() : std::numeric_limits<uint64_t>::max());
+    else
+        held = CountDirectories(file, first, &fits, &pages);
     if (!layout.countsGiven)
         layout.sizes[kSlice] = pages;
     const uint64_t used = layout.Pages();
-    if (layout.countsGiven && (pages < used || (layout.exactPages && pages != used)))
+    if (layout.countsGiven && (held < used || (layout.exactPages && held != used)))
         throw ScanFailure{"the " + std::string(layout.format == "OME-TIFF" ? "OME" : "ImageJ") +
                           " description gives " +
                           CountsText(layout, layout.format == "OME-TIFF" ? "time point" : "frame") + " (" +
-                          std::to_string(used) + " pages), but the file holds " + std::to_string(pages)};
+                          std::to_string(used) + " pages), but the file holds " + std::to_string(held)};
+    const Placements placed = layout.runs.empty() ? Placements{} : Place(layout, held);
+    for (const auto& [directory, plane] : placed)
+        if (!fits[directory]) {
+            if (!TIFFSetDirectory(tif, static_cast<tdir_t>(directory)))
+                throw ScanFailure{PageName(directory) +
+                                  " cannot be read again: " + file.Reason("the file changed")};
+            CheckPage(first, ShapeOf(tif), directory);
+        }
     const uint64_t channels = layout.sizes[kChannel] * first.samples;
     const uint64_t frames = layout.sizes[kFrame];
     if (channels > kMostChannels)
@@ -971,43 +1179,33 @@ void ReadTiff(const std::string& path, uint64_t budget, const ValueChoice& choic
     const uint64_t gridSamples = grid.dims[0] * grid.dims[1] * grid.dims[2];
     const uint64_t pageSamples = grid.dims[0] * grid.dims[1];
     const uint64_t totalBytes = gridSamples * channels * frames * bytes;
-    // The page's channel, slice and time point, in the file's page order.
-    const auto placeOf = [&](uint64_t page) {
-        std::array<uint64_t, 3> at{};
-        for (int axis : layout.order) {
-            at[axis] = page % layout.sizes[axis];
-            page /= layout.sizes[axis];
-        }
-        return at;
-    };
     // Where sample s of the page's first pixel goes, in pages from the start.
     const auto planeOf = [&](const std::array<uint64_t, 3>& at, uint64_t s) {
         const uint64_t channel = at[kChannel] * first.samples + s;
         return (channel * frames + at[kFrame]) * layout.sizes[kSlice] + at[kSlice];
     };
     std::shared_ptr<const char[]> values = MapPlainStack(
-        file, first, bytes, used, totalBytes, [&](uint64_t page) { return planeOf(placeOf(page), 0); },
-        progress, progressContext);
+        file, first, bytes, used, totalBytes, placed,
+        [&](uint64_t plane) { return planeOf(PlaceOf(layout, plane), 0); }, progress, progressContext);
     if (values == nullptr) {
         std::unique_ptr<char[]> read = AllocateScanBuffer(totalBytes);
         if (!TIFFSetDirectory(tif, 0))
             throw ScanFailure{"the first page cannot be read again: " + file.Reason("the file changed")};
         std::vector<char*> planes(first.samples);
-        uint64_t page = 0;
-        do {
-            if (IsReducedImage(tif))
-                continue;
-            const std::array<uint64_t, 3> at = placeOf(page);
+        PlaneWalk walk(file, placed, used);
+        uint64_t met = 0, page = 0, plane = 0;
+        while (walk.Next(&page, &plane)) {
+            const std::array<uint64_t, 3> at = PlaceOf(layout, plane);
             for (uint64_t s = 0; s < first.samples; ++s)
                 planes[s] = read.get() + planeOf(at, s) * pageSamples * bytes;
             ReadPage(file, page, planes, bytes, budget - static_cast<uint64_t>(need));
-            ++page;
+            ++met;
             // A hundred steps at most: each crosses to the parent.
-            if (progress != nullptr && (page * 100 / used != (page - 1) * 100 / used))
-                progress(static_cast<double>(page) / static_cast<double>(used), progressContext);
-        } while (page < used && NextPage(file, std::max<uint64_t>(page, 1)));
-        if (page < used)
-            throw ScanFailure{"the file changed while it was read: " + std::to_string(page) + " pages, not " +
+            if (progress != nullptr && (met * 100 / used != (met - 1) * 100 / used))
+                progress(static_cast<double>(met) / static_cast<double>(used), progressContext);
+        }
+        if (met < used)
+            throw ScanFailure{"the file changed while it was read: " + std::to_string(met) + " pages, not " +
                               std::to_string(used)};
         values = std::move(read);
     }

@@ -1,7 +1,8 @@
 // TIFF stacks, read by libtiff: a plain multi-page stack (one page a z
 // slice), an ImageJ hyperstack (its description gives channels, slices,
 // frames, the z step and the unit) or an OME-TIFF (its OME-XML gives the
-// sizes, the page order, the physical sizes, channel names and colours).
+// sizes, the page order or each plane's page, the physical sizes, channel
+// names and colours; planes in other files are refused).
 // Pages of several samples (RGB) give a channel each.
 //
 // The grid is placed as the pages are seen on a screen: x to the right,

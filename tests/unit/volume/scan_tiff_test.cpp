@@ -220,6 +220,51 @@ tifffile.imwrite('ctz.ome.tif', v.transpose(2, 0, 1, 3, 4), ome=True, photometri
     }
 }
 
+// OME's TiffData place each plane in a page of its own, in any order: pages
+// lying as the values do (used where they lie), shuffled around a
+// thumbnail (which still counts as a directory), time points swapped in two
+// runs, and all in the page order (a TiffData of no attributes). A file
+// renamed after it was written still names its old self.
+TEST_F(ScanTiffTest, OmeTiffDataPlacesEveryPlaneWhereItSays) {
+    if (!HaveTifffile())
+        GTEST_SKIP() << "/usr/bin/python3 lacks tifffile";
+    Python(R"(
+import random
+v = np.fromfunction(lambda t, z, c, y, x: x + 4*y + 20*z + 60*c + 120*t, (2, 3, 2, 5, 4)).astype('uint16')
+def write(name, planes, tiffdata, thumb=None):
+    xml = ('<OME xmlns="http://www.openmicroscopy.org/Schemas/OME/2016-06"><Image ID="Image:0"><Pixels ID="Pixels:0" '
+           'DimensionOrder="XYCZT" Type="uint16" SizeX="4" SizeY="5" SizeZ="3" SizeC="2" SizeT="2">' + tiffdata +
+           '</Pixels></Image></OME>')
+    with tifffile.TiffWriter(name) as tif:
+        for i, (c, z, t) in enumerate(planes):
+            if i == thumb:
+                tif.write(np.zeros((2, 2), 'uint16'), subfiletype=1, metadata=None)
+            tif.write(v[t, z, c], contiguous=thumb is None, description=xml if i == 0 else None, metadata=None)
+one = '<TiffData IFD="{}" FirstC="{}" FirstZ="{}" FirstT="{}">{}</TiffData>'
+planes = [(c, z, t) for c in range(2) for t in range(2) for z in range(3)]
+write('lying.ome.tif', planes, ''.join(one.format(i, *p, '') for i, p in enumerate(planes)))
+shuffled = random.Random(7).sample(planes, len(planes))
+uuid = '<UUID FileName="written.ome.tif">urn:uuid:1</UUID>'
+write('shuffled.ome.tif', shuffled, ''.join(one.format(i + (i >= 5), *p, uuid) for i, p in enumerate(shuffled)), 5)
+xyczt = lambda times: [(c, z, t) for t in times for z in range(3) for c in range(2)]
+write('runs.ome.tif', xyczt((1, 0)), '<TiffData IFD="6" PlaneCount="6"/><TiffData FirstT="1" PlaneCount="6"/>')
+write('all.ome.tif', xyczt((0, 1)), '<TiffData/>')
+)");
+    for (const char* name : {"lying.ome.tif", "shuffled.ome.tif", "runs.ome.tif", "all.ome.tif"}) {
+        SCOPED_TRACE(name);
+        const ScanVolume v = Read(Path(name));
+        ASSERT_EQ(std::vector<uint32_t>({v.dimX, v.dimY, v.dimZ, v.ChannelCount(), v.timePoints}),
+                  std::vector<uint32_t>({4, 5, 3, 2, 2}));
+        for (uint32_t t = 0; t < 2; ++t)
+            for (uint32_t c = 0; c < 2; ++c)
+                for (uint32_t z = 0; z < 3; ++z)
+                    for (uint32_t y = 0; y < 5; ++y)
+                        for (uint32_t x = 0; x < 4; ++x)
+                            ASSERT_EQ(Shown(v, c, t, x, y, z), x + 4 * y + 20 * z + 60 * c + 120 * t)
+                                << "c " << c << " t " << t << " at " << x << ", " << y << ", " << z;
+    }
+}
+
 // Every sample type, compression and layout of pages gives the same samples;
 // RGB pages give a red, a green and a blue channel.
 TEST_F(ScanTiffTest, EveryTypeCompressionAndLayoutGivesTheSameSamples) {
@@ -378,7 +423,8 @@ TEST_F(ScanTiffTest, InconsistentPagesAndCountsAreRefusedNamingWhatDiffers) {
         WriteStack(Path("odd.tif"), s, zero, vary);
         EXPECT_EQ(Refusal(Path("odd.tif")), reason);
     }
-    const std::pair<const char*, const char*> descriptions[] = {
+    const std::string four = "<OME><Pixels SizeX='5' SizeY='3' SizeZ='4' SizeC='1' SizeT='1'>";
+    const std::pair<std::string, std::string> descriptions[] = {
         {"ImageJ=1.53t\nimages=4\nchannels=2\nslices=3\n",
          "the ImageJ description gives 2 channels x 3 slices x 1 frame, not the 4 images it names"},
         {"ImageJ=1.53t\nimages=6\nchannels=2\nslices=3\n",
@@ -390,6 +436,21 @@ TEST_F(ScanTiffTest, InconsistentPagesAndCountsAreRefusedNamingWhatDiffers) {
          "the OME description gives planes of 5 x 4, the pages are 5 x 3"},
         {"<OME><Pixels DimensionOrder='XYZZT' SizeX='5' SizeY='3' SizeZ='4' SizeC='1' SizeT='1'/></OME>",
          "the OME DimensionOrder \"XYZZT\" is not XY followed by Z, C and T in some order"},
+        {four + "<TiffData PlaneCount='3'/><TiffData IFD='3' FirstZ='3'><UUID FileName='other.ome.tif'/>",
+         "the OME description places planes in another file, \"other.ome.tif\"; only single-file OME-TIFF is "
+         "read"},
+        {four + "<TiffData IFD='1' PlaneCount='4'/>",
+         "the OME description places channel 1, slice 4, time point 1 in IFD 4, past the file's 4 pages"},
+        {four + "<TiffData PlaneCount='2'/><TiffData IFD='3' FirstZ='3'/>",
+         "the OME description places no page for channel 1, slice 3, time point 1"},
+        {four + "<TiffData PlaneCount='3'/><TiffData IFD='3' FirstZ='2'/>",
+         "the OME description places channel 1, slice 3, time point 1 twice"},
+        {four + "<TiffData PlaneCount='3'/><TiffData IFD='2' FirstZ='3'/>",
+         "the OME description places channel 1, slice 3, time point 1 and channel 1, slice 4, time point 1 "
+         "both in IFD 2"},
+        {four + "<TiffData FirstZ='4'/>",
+         "the OME description places channel 1, slice 5, time point 1, outside its 1 channel x 4 slices x 1 "
+         "time point"},
     };
     for (const auto& [description, reason] : descriptions) {
         s.description = description;

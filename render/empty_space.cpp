@@ -42,10 +42,14 @@ VolumeBricks MeasureBricks(const uint16_t* texels, const uint32_t dims[3]) {
         for (uint32_t y = 0; y < dims[1]; ++y) {
             const uint16_t* row = texels + (size_t{z} * dims[1] + y) * dims[0];
             for (uint32_t bx = 0; bx < nx; ++bx) {
-                const auto [lo, hi] =
-                    std::minmax_element(row + ReachLow(bx), row + ReachHigh(bx, dims[0]) + 1);
-                rowLow[bx] = *lo;
-                rowHigh[bx] = *hi;
+                // Values, not positions: a loop the compiler vectorises.
+                uint16_t lo = UINT16_MAX, hi = 0;
+                for (uint32_t x = ReachLow(bx), end = ReachHigh(bx, dims[0]); x <= end; ++x) {
+                    lo = std::min(lo, row[x]);
+                    hi = std::max(hi, row[x]);
+                }
+                rowLow[bx] = lo;
+                rowHigh[bx] = hi;
             }
             const uint32_t by0 = FirstBrickReaching(y);
             for (uint32_t bz = bz0; bz < nz && ReachLow(bz) <= z; ++bz) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <system_error>
 
 #include "platform/shell/shell.h"
 #include "render/resources.h"
@@ -385,6 +386,7 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
     shownTimePoint = 0;
     // What a series' points keep once shown: their bricks, and their
     // gradients within a quarter of the memory free now.
+    StopPreparingTimePoints();
     timePointsKept.clear();
     timePointsKeptBytes = 0;
     if (shown == 1 && timePoints > 1) {
@@ -439,7 +441,96 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
     // from the samples when it is shown.
     if (shown > 1 && volume.timePoints > 1)
         channelSeries = std::make_unique<VolumeData>(std::move(volume));
+    StartPreparingTimePoints();
     return true;
+}
+
+void CVolume::StartPreparingTimePoints() {
+    StopPreparingTimePoints();
+    if (timePoints < 2 || timePointsKept.size() != timePoints || voxels == nullptr)
+        return;
+    const uint32_t dims[3] = {static_cast<uint32_t>(dimX), static_cast<uint32_t>(dimY),
+                              static_cast<uint32_t>(dimZ)};
+    const float spacing[3] = {spacingX, spacingY, spacingZ};
+    const bool shaded = gradientTexture != nullptr;
+    const uint16_t* base = voxels.get();
+    const uint32_t count = voxelCount, points = timePoints, start = shownTimePoint;
+    stopPreparing = false;
+    const auto prepare = [this, dims, spacing, shaded, base, count, points, start] {
+        uint32_t gradientDims[3], factors[3];
+        GradientGrid(dims, gradientDims, factors);
+        const size_t sliceBytes = size_t{kGradientBytesPerSample} * gradientDims[0] * gradientDims[1];
+        const size_t gradientBytes = sliceBytes * gradientDims[2];
+        std::unique_ptr<uint16_t[]> plain;
+        for (uint32_t k = 1; k < points && !stopPreparing; ++k) {
+            const uint32_t t = (start + k) % points;
+            const uint16_t* texels = base + uint64_t{count} * t;
+            TimePointKept& kept = timePointsKept[t];
+            bool wantBricks = false, wantGradient = false;
+            {
+                std::lock_guard lock(timePointsKeptMutex);
+                wantBricks = !kept.bricks;
+                // Set aside while it is made, so that the budget holds.
+                wantGradient = shaded && kept.gradient.empty() &&
+                               timePointsKeptBytes + gradientBytes <= timePointsKeptBudget;
+                if (wantGradient)
+                    timePointsKeptBytes += gradientBytes;
+                if (wantBricks || wantGradient)
+                    timePointPreparing = t;
+            }
+            std::optional<VolumeBricks> bricks;
+            std::vector<uint8_t> made;
+            try {
+                if (wantBricks)
+                    bricks = MeasureBricks(texels, dims);
+                if (wantGradient) {
+                    made.resize(gradientBytes);
+                    if (!plain)
+                        plain.reset(new uint16_t[count]);
+                    for (uint32_t i = 0; i < count; ++i)
+                        plain[i] = static_cast<uint16_t>(texels[i] >> 4);
+                    if (!ComputeGradientSlabs(plain.get(), dims, spacing, kGradientSlabTexels,
+                                              [&](uint32_t firstZ, uint32_t planes, const uint8_t* slab) {
+                                                  std::copy_n(slab, planes * sliceBytes,
+                                                              made.data() + firstZ * sliceBytes);
+                                              }))
+                        made.clear();
+                }
+            } catch (const std::bad_alloc&) {
+                made.clear();  // left to be worked out when shown
+            }
+            {
+                std::lock_guard lock(timePointsKeptMutex);
+                if (bricks && !kept.bricks)
+                    kept.bricks = std::move(bricks);
+                if (wantGradient) {
+                    if (!made.empty() && kept.gradient.empty())
+                        kept.gradient = std::move(made);
+                    else
+                        timePointsKeptBytes -= gradientBytes;
+                }
+                timePointPreparing = UINT32_MAX;
+            }
+            timePointPrepared.notify_all();
+        }
+    };
+    try {
+        timePointPreparer = std::thread(prepare);
+    } catch (const std::system_error&) {
+        // No thread to be had: each point is worked out as it is shown.
+    }
+}
+
+void CVolume::WaitForPreparedTimePoints() {
+    if (timePointPreparer.joinable())
+        timePointPreparer.join();
+}
+
+void CVolume::StopPreparingTimePoints() {
+    stopPreparing = true;
+    if (timePointPreparer.joinable())
+        timePointPreparer.join();
+    timePointPreparing = UINT32_MAX;
 }
 
 void CVolume::MakeGradientTexture(const uint16_t* samples, const uint32_t dims[3], const float spacing[3],
@@ -540,6 +631,7 @@ void CVolume::ShowChannelValues(uint32_t channel) {
 }
 
 void CVolume::Unload() {
+    StopPreparingTimePoints();
     InvalidateVolumeLayer();
     channelSeries.reset();
     timePointsKept.clear();
@@ -596,7 +688,14 @@ bool CVolume::ShowTimePoint(uint32_t t) {
     const uint32_t rowPitch = kGradientBytesPerSample * gradientDims[0];
     const size_t sliceBytes = size_t{rowPitch} * gradientDims[1];
     const size_t gradientBytes = sliceBytes * gradientDims[2];
-    const bool keptGradient = kept != nullptr && kept->gradient.size() == gradientBytes;
+    bool keptGradient = false, keptBricks = false;
+    if (kept != nullptr) {
+        // A point being worked out ahead is waited for, not made twice.
+        std::unique_lock lock(timePointsKeptMutex);
+        timePointPrepared.wait(lock, [&] { return timePointPreparing != t; });
+        keptGradient = kept->gradient.size() == gradientBytes;
+        keptBricks = kept->bricks.has_value();
+    }
     // The gradient is worked out from 12-bit samples; the kept ones are
     // texels, so one grid is taken back to 12 bits for the pass. Asked for
     // first: without it nothing of the shown point is touched.
@@ -621,7 +720,12 @@ bool CVolume::ShowTimePoint(uint32_t t) {
         // Worked out into what is kept for the point where the memory set
         // aside allows, else into the CPU pass's copy (or nowhere).
         std::vector<uint8_t> keep;
-        if (kept != nullptr && timePointsKeptBytes + gradientBytes <= timePointsKeptBudget) {
+        bool room = false;
+        if (kept != nullptr) {
+            std::lock_guard lock(timePointsKeptMutex);
+            room = timePointsKeptBytes + gradientBytes <= timePointsKeptBudget;
+        }
+        if (room) {
             try {
                 keep.resize(gradientBytes);
             } catch (const std::bad_alloc&) {
@@ -641,13 +745,20 @@ bool CVolume::ShowTimePoint(uint32_t t) {
         if (!keep.empty()) {
             if (!gradientCopy.empty())
                 std::copy(keep.begin(), keep.end(), gradientCopy.begin());
-            timePointsKeptBytes += keep.size();
-            kept->gradient = std::move(keep);
+            std::lock_guard lock(timePointsKeptMutex);
+            if (kept->gradient.empty() && timePointsKeptBytes + keep.size() <= timePointsKeptBudget) {
+                timePointsKeptBytes += keep.size();
+                kept->gradient = std::move(keep);
+            }
         }
     }
     const float half[3] = {halfExtentX, halfExtentY, halfExtentZ};
-    if (kept != nullptr && !kept->bricks)
-        kept->bricks = MeasureBricks(texels, dims);
+    if (kept != nullptr && !keptBricks) {
+        VolumeBricks bricks = MeasureBricks(texels, dims);
+        std::lock_guard lock(timePointsKeptMutex);
+        if (!kept->bricks)
+            kept->bricks = std::move(bricks);
+    }
     SetClearSpaceVolume(kept != nullptr ? *kept->bricks : MeasureBricks(texels, dims), half);
     SetSoftwareVolume(texels, dims);
     shownTimePoint = t;

@@ -2,11 +2,15 @@
 // texture and view, and (filled by the histogram) the histogram image.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/gpu/gpu.h"
@@ -59,6 +63,20 @@ class CVolume {
     };
     std::vector<TimePointKept> timePointsKept;
     uint64_t timePointsKeptBytes = 0, timePointsKeptBudget = 0;
+    // The points not shown yet get theirs worked out ahead, in play order
+    // from the one shown, on a thread of their own: the first play of a
+    // series then switches as fast as later ones. The mutex guards the
+    // entries (an entry once filled is not changed again), the bytes and
+    // the point in the making.
+    void StartPreparingTimePoints();
+    void StopPreparingTimePoints();
+    // Returns once every point has been worked out ahead (or the budget ran out).
+    void WaitForPreparedTimePoints();
+    std::thread timePointPreparer;
+    std::atomic<bool> stopPreparing{false};
+    std::mutex timePointsKeptMutex;
+    std::condition_variable timePointPrepared;
+    uint32_t timePointPreparing = UINT32_MAX;
     // The texels (12-bit samples shifted to 16 bits) of one channel's grid at
     // one time point; every grid Install was given is kept.
     const uint16_t* Texels(uint32_t channel, uint32_t time) const {

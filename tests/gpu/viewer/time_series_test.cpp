@@ -55,13 +55,22 @@ class TimeSeriesTest : public ViewerTest {
             [] { return Renderer.layerQuality.Full() && !Renderer.refining && !Renderer.volumeLayerStale; },
             2000);
     }
-    // `revisit`: point 3 is shown, left and shown again, from what it kept.
-    void ExpectAPointDrawsAsItsGridAlone(VolumePassChoice pass, uint32_t channels = 1, bool revisit = false) {
+    // `revisit`: point 3 is shown, left and shown again, from what it kept;
+    // `ahead`: shown once every point was worked out ahead of the play.
+    void ExpectAPointDrawsAsItsGridAlone(VolumePassChoice pass, uint32_t channels = 1, bool revisit = false,
+                                         bool ahead = false) {
         Renderer.volumePassChoice = pass;
         Frame first, switched, alone;
         Run({[] { Size(160, 128); }, [] {}, [&] { InstallPoints(0, kPoints - 1, channels); }, UntilWhole(),
              [&] {
                  first = ReadFrame();
+                 if (ahead) {
+                     Volume.WaitForPreparedTimePoints();
+                     ASSERT_EQ(Volume.timePointsKept.size(), kPoints);
+                     EXPECT_TRUE(Volume.timePointsKept[3].bricks &&
+                                 !Volume.timePointsKept[3].gradient.empty())
+                         << "point 3 worked out ahead";
+                 }
                  EXPECT_FALSE(Volume.ShowTimePoint(kPoints)) << "past the last point";
                  EXPECT_TRUE(Volume.ShowTimePoint(3));
                  if (revisit) {
@@ -97,6 +106,14 @@ TEST_F(TimeSeriesTest, APointDrawsAsItsGridAloneOnTheCpu) {
 
 TEST_F(TimeSeriesTest, APointShownAgainDrawsFromWhatItKept) {
     ExpectAPointDrawsAsItsGridAlone(VolumePassChoice::Cpu, 1, true);
+}
+
+TEST_F(TimeSeriesTest, APointWorkedOutAheadDrawsAsItsGridAloneOnTheSlices) {
+    ExpectAPointDrawsAsItsGridAlone(VolumePassChoice::Slices, 1, false, true);
+}
+
+TEST_F(TimeSeriesTest, APointWorkedOutAheadDrawsAsItsGridAloneOnTheCpu) {
+    ExpectAPointDrawsAsItsGridAlone(VolumePassChoice::Cpu, 1, false, true);
 }
 
 // Two channels: each point's texels are made from the samples as it is shown.

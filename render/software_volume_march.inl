@@ -188,7 +188,8 @@ void ShadingVector(const ShadingPlace& p, const uint8_t* gradient, M m, F n[3]) 
 
 // A sample's colour lit by the headlight along the ray (e towards the eye)
 // as the shaders light it, by the gradient `gradient` holds at place p.
-void Light(const ShadingPlace& p, const uint8_t* gradient, const PacketRays& r, M m, F rgb[3]) {
+[[gnu::always_inline]] inline void LightAt(const ShadingPlace& p, const uint8_t* gradient,
+                                           const PacketRays& r, M m, F rgb[3]) {
     F n[3];
     ShadingVector(p, gradient, m, n);
     const F fade = Sqrt(MulAdd(n[0], n[0], MulAdd(n[1], n[1], Mul(n[2], n[2]))));
@@ -201,6 +202,11 @@ void Light(const ShadingPlace& p, const uint8_t* gradient, const PacketRays& r, 
     const F specular = Mul(Fill(0.3f), Mul(f16, f4));
     for (int ch = 0; ch < 3; ++ch)
         rgb[ch] = Min(Max(MulAdd(rgb[ch], gain, specular), Fill(0.0f)), Fill(1.0f));
+}
+
+// The same at texture position u.
+void Light(const KernelPass& k, const uint8_t* gradient, const PacketRays& r, const F u[3], M m, F rgb[3]) {
+    LightAt(PlaceOfShading(k, u), gradient, r, m, rgb);
 }
 
 // x^power for x in [0, 1] and power >= 0 (the channels' opacity
@@ -443,7 +449,7 @@ void March(const KernelPass& k, const PacketRays& r, PacketResult* out) {
                     if (!placed)
                         place = PlaceOfShading(k, u);
                     placed = true;
-                    Light(place, k.channelGradient[ch], r, seenHere, rgb);
+                    LightAt(place, k.channelGradient[ch], r, seenHere, rgb);
                 }
                 for (int cc = 0; cc < 3; ++cc)
                     weighted[cc] = MulAdd(alpha, rgb[cc], weighted[cc]);
@@ -511,7 +517,7 @@ void March(const KernelPass& k, const PacketRays& r, PacketResult* out) {
             for (int ch = 0; ch < 3; ++ch)
                 rgb[ch] = MulAdd(f, Sub(e[4 + ch], e[ch]), e[ch]);
             if (k.shaded)
-                Light(PlaceOfShading(k, u), k.gradient, r, seen, rgb);
+                Light(k, k.gradient, r, u, seen, rgb);
             a = MulAdd(Mul(t, alpha), alpha, a);
             const F w = Mul(t, alpha);
             for (int ch = 0; ch < 3; ++ch)

@@ -72,6 +72,18 @@ uint16_t Shown(const ScanVolume& v, uint32_t c, uint32_t t, uint32_t x, uint32_t
     return v.Grid(c, t)[(uint64_t{z} * v.dimY + (v.dimY - 1 - y)) * v.dimX + x];
 }
 
+// A 4 x 5 x 3 grid of 2 channels at 2 time points whose every sample is
+// its place: x + 4 y + 20 z + 60 c + 120 t.
+void ExpectEachSampleItsPlace(const ScanVolume& v) {
+    for (uint32_t t = 0; t < 2; ++t)
+        for (uint32_t c = 0; c < 2; ++c)
+            for (uint32_t z = 0; z < 3; ++z)
+                for (uint32_t y = 0; y < 5; ++y)
+                    for (uint32_t x = 0; x < 4; ++x)
+                        ASSERT_EQ(Shown(v, c, t, x, y, z), x + 4 * y + 20 * z + 60 * c + 120 * t)
+                            << "c " << c << " t " << t << " at " << x << ", " << y << ", " << z;
+}
+
 // A stack written by libtiff: sample s of (x, y) on page p holds value(x, y, p, s).
 struct Stack {
     uint32_t width = 5, length = 3, pages = 2, tile = 0;  // tile: the side of square tiles, 0 for strips
@@ -210,13 +222,7 @@ tifffile.imwrite('ctz.ome.tif', v.transpose(2, 0, 1, 3, 4), ome=True, photometri
         // ImageJ's display tables; OME's signed RGBA colours.
         EXPECT_EQ(std::vector<int32_t>({v.channels[0].colour, v.channels[1].colour}),
                   std::vector<int32_t>({0xFF0000, 0x00FF00}));
-        for (uint32_t t = 0; t < 2; ++t)
-            for (uint32_t c = 0; c < 2; ++c)
-                for (uint32_t z = 0; z < 3; ++z)
-                    for (uint32_t y = 0; y < 5; ++y)
-                        for (uint32_t x = 0; x < 4; ++x)
-                            ASSERT_EQ(Shown(v, c, t, x, y, z), x + 4 * y + 20 * z + 60 * c + 120 * t)
-                                << "c " << c << " t " << t << " at " << x << ", " << y << ", " << z;
+        ExpectEachSampleItsPlace(v);
     }
 }
 
@@ -255,13 +261,7 @@ write('all.ome.tif', xyczt((0, 1)), '<TiffData/>')
         const ScanVolume v = Read(Path(name));
         ASSERT_EQ(std::vector<uint32_t>({v.dimX, v.dimY, v.dimZ, v.ChannelCount(), v.timePoints}),
                   std::vector<uint32_t>({4, 5, 3, 2, 2}));
-        for (uint32_t t = 0; t < 2; ++t)
-            for (uint32_t c = 0; c < 2; ++c)
-                for (uint32_t z = 0; z < 3; ++z)
-                    for (uint32_t y = 0; y < 5; ++y)
-                        for (uint32_t x = 0; x < 4; ++x)
-                            ASSERT_EQ(Shown(v, c, t, x, y, z), x + 4 * y + 20 * z + 60 * c + 120 * t)
-                                << "c " << c << " t " << t << " at " << x << ", " << y << ", " << z;
+        ExpectEachSampleItsPlace(v);
     }
 }
 

@@ -34,3 +34,13 @@ seed('imagej-hyperstack', 2, hyper, imagej=True, resolution=(2, 2),
      metadata={'axes': 'TZCYX', 'spacing': 1.5, 'unit': 'um', 'finterval': 2})
 seed('ome-czyx', 3, hyper[0].transpose(1, 0, 2, 3), ome=True, photometric='minisblack',
      metadata={'axes': 'CZYX', 'PhysicalSizeX': 0.5, 'PhysicalSizeZ': 2, 'Channel': {'Name': ['a', 'b']}})
+# Planes placed by TiffData elements, in the reverse of the pages' order.
+xml = ('<OME xmlns="http://www.openmicroscopy.org/Schemas/OME/2016-06"><Image ID="Image:0"><Pixels ID="Pixels:0" '
+       'DimensionOrder="XYZCT" Type="uint8" SizeX="4" SizeY="3" SizeZ="2" SizeC="1" SizeT="1">'
+       '<TiffData IFD="1" FirstZ="0"/><TiffData IFD="0" FirstZ="1" PlaneCount="1"/></Pixels></Image></OME>')
+buffer = io.BytesIO()
+with tifffile.TiffWriter(buffer) as tif:
+    for z in (1, 0):
+        tif.write(ramp[z], photometric='minisblack', description=xml if z == 1 else None, metadata=None)
+with open(os.path.join(out, 'ome-tiffdata-reversed'), 'wb') as f:
+    f.write(bytes([0]) + buffer.getvalue())

@@ -458,9 +458,8 @@ void March(const KernelPass& k, const PacketRays& r, PacketResult* out) {
                 seen = Or(seen, seenHere);
             }
             seen = And(seen, And(Less(Fill(0.0f), Sub(Fill(1.0f), clearance)), Less(Fill(0.0f), sum)));
-            const F alphaAll = Sub(Fill(1.0f), Power(clearance, k.layers));
             if (Any(seen)) {
-                const F alpha = Select(seen, alphaAll, Fill(0.0f));
+                const F alpha = Select(seen, Sub(Fill(1.0f), Power(clearance, k.layers)), Fill(0.0f));
                 a = MulAdd(Mul(t, alpha), alpha, a);
                 const F w = Div(Mul(t, alpha), Select(seen, sum, Fill(1.0f)));
                 for (int cc = 0; cc < 3; ++cc)

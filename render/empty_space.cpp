@@ -16,12 +16,6 @@ uint32_t ReachHigh(uint32_t brick, uint32_t dim) {
     return std::min(dim - 1, (brick + 1) * kBrick + 1);
 }
 
-// No brick below this one reaches sample i ((b + 1)B + 1 >= i needs
-// b >= i / B - 1); the callers test the reach of the next one or two.
-uint32_t FirstBrickReaching(uint32_t i) {
-    return i / kBrick > 0 ? i / kBrick - 1 : 0;
-}
-
 }  // namespace
 
 VolumeBricks MeasureBricks(const uint16_t* texels, const uint32_t dims[3]) {
@@ -35,38 +29,35 @@ VolumeBricks MeasureBricks(const uint16_t* texels, const uint32_t dims[3]) {
     const uint32_t nx = out.bricks[0], ny = out.bricks[1], nz = out.bricks[2];
     out.low.assign(size_t{nx} * ny * nz, UINT16_MAX);
     out.high.assign(size_t{nx} * ny * nz, 0);
-    std::vector<uint16_t> rowLow(nx), rowHigh(nx);
-    for (uint32_t z = 0; z < dims[2]; ++z) {
-        // The bricks whose reach holds this slab and this row: one or two per axis.
-        const uint32_t bz0 = FirstBrickReaching(z);
-        for (uint32_t y = 0; y < dims[1]; ++y) {
-            const uint16_t* row = texels + (size_t{z} * dims[1] + y) * dims[0];
-            for (uint32_t bx = 0; bx < nx; ++bx) {
-                // Values, not positions: a loop the compiler vectorises.
-                uint16_t lo = UINT16_MAX, hi = 0;
-                for (uint32_t x = ReachLow(bx), end = ReachHigh(bx, dims[0]); x <= end; ++x) {
-                    lo = std::min(lo, row[x]);
-                    hi = std::max(hi, row[x]);
-                }
-                rowLow[bx] = lo;
-                rowHigh[bx] = hi;
-            }
-            const uint32_t by0 = FirstBrickReaching(y);
-            for (uint32_t bz = bz0; bz < nz && ReachLow(bz) <= z; ++bz) {
-                if (ReachHigh(bz, dims[2]) < z)
-                    continue;
-                for (uint32_t by = by0; by < ny && ReachLow(by) <= y; ++by) {
-                    if (ReachHigh(by, dims[1]) < y)
-                        continue;
-                    const size_t base = (size_t{bz} * ny + by) * nx;
-                    for (uint32_t bx = 0; bx < nx; ++bx) {
-                        out.low[base + bx] = std::min(out.low[base + bx], rowLow[bx]);
-                        out.high[base + bx] = std::max(out.high[base + bx], rowHigh[bx]);
+    // Per row of bricks, the range of each column of samples across the
+    // rows and planes the bricks reach, in whole rows (a loop the compiler
+    // vectorises); then each brick's reach along that range.
+    std::vector<uint16_t> columnLow(dims[0]), columnHigh(dims[0]);
+    for (uint32_t bz = 0; bz < nz; ++bz)
+        for (uint32_t by = 0; by < ny; ++by) {
+            std::fill(columnLow.begin(), columnLow.end(), UINT16_MAX);
+            std::fill(columnHigh.begin(), columnHigh.end(), 0);
+            uint16_t* __restrict low = columnLow.data();
+            uint16_t* __restrict high = columnHigh.data();
+            for (uint32_t z = ReachLow(bz), endZ = ReachHigh(bz, dims[2]); z <= endZ; ++z)
+                for (uint32_t y = ReachLow(by), endY = ReachHigh(by, dims[1]); y <= endY; ++y) {
+                    const uint16_t* __restrict row = texels + (size_t{z} * dims[1] + y) * dims[0];
+                    for (uint32_t x = 0; x < dims[0]; ++x) {
+                        low[x] = std::min(low[x], row[x]);
+                        high[x] = std::max(high[x], row[x]);
                     }
                 }
+            const size_t base = (size_t{bz} * ny + by) * nx;
+            for (uint32_t bx = 0; bx < nx; ++bx) {
+                uint16_t lo = UINT16_MAX, hi = 0;
+                for (uint32_t x = ReachLow(bx), end = ReachHigh(bx, dims[0]); x <= end; ++x) {
+                    lo = std::min(lo, low[x]);
+                    hi = std::max(hi, high[x]);
+                }
+                out.low[base + bx] = lo;
+                out.high[base + bx] = hi;
             }
         }
-    }
     return out;
 }
 

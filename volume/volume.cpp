@@ -397,7 +397,21 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
     timeUnit = volume.timeUnit;
     const float half[3] = {halfExtentX, halfExtentY, halfExtentZ};
     if (shown == 1) {
-        SetClearSpaceVolume(MeasureBricks(samples.get(), finalDims), half);
+        VolumeBricks bricks = MeasureBricks(samples.get(), finalDims);
+        // The point shown first keeps what it was given, so that a play
+        // coming round to it again only uploads.
+        if (!timePointsKept.empty()) {
+            timePointsKept.front().bricks = bricks;
+            if (!gradientCopy.empty() && gradientCopy.size() <= timePointsKeptBudget) {
+                try {
+                    timePointsKept.front().gradient = gradientCopy;
+                    timePointsKeptBytes = gradientCopy.size();
+                } catch (const std::bad_alloc&) {
+                    timePointsKept.front().gradient.clear();  // worked out again when next shown
+                }
+            }
+        }
+        SetClearSpaceVolume(std::move(bricks), half);
         SetClearSpaceMoreChannels({});
     } else {
         SetClearSpaceVolume(std::move(shownBricks.front()), half);

@@ -87,6 +87,54 @@ void ReductionFactors(const uint32_t dims[3], uint32_t limit, uint32_t factors[3
         factors[axis] = (limit == 0 || dims[axis] <= limit) ? 1 : (dims[axis] + limit - 1) / limit;
 }
 
+namespace {
+
+// BoxAverage by 2 along every axis (the gradient's halved grid): the boxes
+// inside the grid in a loop of eight fixed reads, which the compiler
+// vectorises; those at an odd grid's far faces take only the samples there.
+void HalveSamples(const uint16_t* samples, const uint32_t dims[3], const uint32_t halvedDims[3],
+                  uint16_t* halved) {
+    const size_t rowPitch = dims[0], slicePitch = size_t{dims[0]} * dims[1];
+    const uint32_t wholeX = dims[0] / 2;
+    for (uint32_t z = 0; z < halvedDims[2]; ++z) {
+        const bool twoPlanes = 2 * z + 1 < dims[2];
+        for (uint32_t y = 0; y < halvedDims[1]; ++y) {
+            const bool twoRows = 2 * y + 1 < dims[1];
+            // The box's rows within the grid: four, or fewer at an odd face.
+            const uint16_t* rows[4];
+            uint32_t rowCount = 0;
+            for (uint32_t k = 0; k < (twoPlanes ? 2u : 1u); ++k)
+                for (uint32_t j = 0; j < (twoRows ? 2u : 1u); ++j)
+                    rows[rowCount++] = samples + (2 * z + k) * slicePitch + (2 * y + j) * rowPitch;
+            uint16_t* out = halved + (size_t{z} * halvedDims[1] + y) * halvedDims[0];
+            if (rowCount == 4) {
+                for (uint32_t x = 0; x < wholeX; ++x) {
+                    uint32_t sum = 0;
+                    for (const uint16_t* row : rows)
+                        sum += (row[2 * x] & 0x0FFFu) + (row[2 * x + 1] & 0x0FFFu);
+                    out[x] = static_cast<uint16_t>((sum + 4) / 8);
+                }
+            } else {
+                const uint32_t n = 2 * rowCount;
+                for (uint32_t x = 0; x < wholeX; ++x) {
+                    uint32_t sum = 0;
+                    for (uint32_t r = 0; r < rowCount; ++r)
+                        sum += (rows[r][2 * x] & 0x0FFFu) + (rows[r][2 * x + 1] & 0x0FFFu);
+                    out[x] = static_cast<uint16_t>((sum + n / 2) / n);
+                }
+            }
+            if (dims[0] % 2 != 0) {
+                uint32_t sum = 0;
+                for (uint32_t r = 0; r < rowCount; ++r)
+                    sum += rows[r][dims[0] - 1] & 0x0FFFu;
+                out[wholeX] = static_cast<uint16_t>((sum + rowCount / 2) / rowCount);
+            }
+        }
+    }
+}
+
+}  // namespace
+
 std::unique_ptr<uint16_t[]> BoxAverage(const uint16_t* samples, const uint32_t dims[3],
                                        const uint32_t factors[3], uint32_t reducedDims[3]) {
     for (int axis = 0; axis < 3; ++axis)
@@ -96,6 +144,10 @@ std::unique_ptr<uint16_t[]> BoxAverage(const uint16_t* samples, const uint32_t d
     if (!reduced)
         return reduced;
     const size_t rowPitch = dims[0], slicePitch = size_t{dims[0]} * dims[1];
+    if (factors[0] == 2 && factors[1] == 2 && factors[2] == 2) {
+        HalveSamples(samples, dims, reducedDims, reduced.get());
+        return reduced;
+    }
     size_t out = 0;
     for (uint32_t z = 0; z < reducedDims[2]; ++z) {
         const uint32_t z0 = z * factors[2], z1 = std::min(dims[2], z0 + factors[2]);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -154,6 +155,39 @@ TEST(EmptySpaceTest, TheBoxFollowsTheBricksTheLookupShows) {
 
 // The pieces: a brick's range holds every sample taken in it, and a
 // density the lookup's filter gives any opacity is one it can show.
+// Each brick's range is exactly that of the samples its reach holds (one
+// more either side along each axis, within the grid), on grids whose edges
+// are no multiple of a brick.
+TEST(EmptySpaceTest, BrickRangesAreThoseOfTheSamplesTheyReach) {
+    std::mt19937 random(3);
+    for (const auto& dims : {std::array<uint32_t, 3>{37, 20, 33}, {16, 1, 17}}) {
+        std::vector<uint16_t> texels(size_t{dims[0]} * dims[1] * dims[2]);
+        for (uint16_t& t : texels)
+            t = static_cast<uint16_t>(random());
+        const VolumeBricks bricks = MeasureBricks(texels.data(), dims.data());
+        for (uint32_t bz = 0; bz < bricks.bricks[2]; ++bz)
+            for (uint32_t by = 0; by < bricks.bricks[1]; ++by)
+                for (uint32_t bx = 0; bx < bricks.bricks[0]; ++bx) {
+                    const uint32_t b[3] = {bx, by, bz};
+                    uint32_t low[3], high[3];
+                    for (int a = 0; a < 3; ++a) {
+                        low[a] = b[a] * 16 > 0 ? b[a] * 16 - 1 : 0;
+                        high[a] = std::min(dims[a] - 1, b[a] * 16 + 17);
+                    }
+                    uint16_t lo = UINT16_MAX, hi = 0;
+                    for (uint32_t z = low[2]; z <= high[2]; ++z)
+                        for (uint32_t y = low[1]; y <= high[1]; ++y)
+                            for (uint32_t x = low[0]; x <= high[0]; ++x) {
+                                lo = std::min(lo, texels[(size_t{z} * dims[1] + y) * dims[0] + x]);
+                                hi = std::max(hi, texels[(size_t{z} * dims[1] + y) * dims[0] + x]);
+                            }
+                    const size_t i = (size_t{bz} * bricks.bricks[1] + by) * bricks.bricks[0] + bx;
+                    ASSERT_EQ(bricks.low[i], lo) << bx << ", " << by << ", " << bz;
+                    ASSERT_EQ(bricks.high[i], hi) << bx << ", " << by << ", " << bz;
+                }
+    }
+}
+
 TEST(EmptySpaceTest, BrickRangesHoldTheirSamplesAndTheLookupMissesNoOpacity) {
     const Volume16 volume = MakeVolume();
     const VolumeBricks bricks = MeasureBricks(volume.texels.data(), volume.dims);

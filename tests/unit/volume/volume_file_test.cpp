@@ -1,6 +1,10 @@
 // The volume file's checks, made before anything is allocated or unloaded.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <random>
+#include <vector>
+
 #include "volume/volume_file.h"
 
 namespace {
@@ -84,6 +88,32 @@ TEST(VolumeFileTest, ReductionAveragesBoxes) {
     EXPECT_EQ(reduced[0], 3) << "(0 + 1 + 5 + 6) / 4 rounded";
     EXPECT_EQ(reduced[1], 5);
     EXPECT_EQ(reduced[2], 7) << "(4 + 9) / 2 rounded up; bits above 11 dropped first";
+}
+
+// Halving, which the gradient's grid takes from every time point, against
+// the mean of each box's samples within the grid, odd faces included.
+TEST(VolumeFileTest, HalvingAveragesEachBoxOfTwoWithinTheGrid) {
+    std::mt19937 random(5);
+    for (const auto& dims : {std::array<uint32_t, 3>{7, 6, 5}, {8, 5, 3}, {1, 1, 2}, {33, 2, 1}}) {
+        std::vector<uint16_t> samples(size_t{dims[0]} * dims[1] * dims[2]);
+        for (uint16_t& s : samples)
+            s = static_cast<uint16_t>(random());
+        const uint32_t byTwo[3] = {2, 2, 2};
+        uint32_t halvedDims[3];
+        const std::unique_ptr<uint16_t[]> halved = BoxAverage(samples.data(), dims.data(), byTwo, halvedDims);
+        for (uint32_t z = 0; z < halvedDims[2]; ++z)
+            for (uint32_t y = 0; y < halvedDims[1]; ++y)
+                for (uint32_t x = 0; x < halvedDims[0]; ++x) {
+                    uint32_t sum = 0, n = 0;
+                    for (uint32_t k = 2 * z; k < std::min(dims[2], 2 * z + 2); ++k)
+                        for (uint32_t j = 2 * y; j < std::min(dims[1], 2 * y + 2); ++j)
+                            for (uint32_t i = 2 * x; i < std::min(dims[0], 2 * x + 2); ++i, ++n)
+                                sum += samples[(size_t{k} * dims[1] + j) * dims[0] + i] & 0x0FFFu;
+                    ASSERT_EQ(halved[(size_t{z} * halvedDims[1] + y) * halvedDims[0] + x], (sum + n / 2) / n)
+                        << dims[0] << " x " << dims[1] << " x " << dims[2] << " at " << x << ", " << y << ", "
+                        << z;
+                }
+    }
 }
 
 TEST(VolumeFileTest, SamplesPastTwelveBitsAreMappedNotCut) {

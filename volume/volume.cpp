@@ -791,9 +791,10 @@ bool CVolume::ShowChannelsTimePoint(uint32_t t, const uint32_t dims[3]) {
     if (!texels || !grid)
         return false;
     const uint32_t components = texelComponents;
-    const auto extract = [&](uint32_t c) {
+    // A channel's texels (the bricks' scale), or its 12 bits (the gradient's).
+    const auto extract = [&](uint32_t c, uint32_t shift) {
         for (uint32_t i = 0; i < voxelCount; ++i)
-            grid[i] = static_cast<uint16_t>(texels[size_t{i} * components + c] >> 4);
+            grid[i] = static_cast<uint16_t>(texels[size_t{i} * components + c] >> shift);
         return grid.get();
     };
     // Each channel's gradient into its run of slices, then its bricks; the
@@ -805,7 +806,7 @@ bool CVolume::ShowChannelsTimePoint(uint32_t t, const uint32_t dims[3]) {
     const size_t sliceBytes = size_t{kGradientBytesPerSample} * gradientDims[0] * gradientDims[1];
     const float spacing[3] = {spacingX, spacingY, spacingZ};
     for (uint32_t c = 0; c < shown; ++c) {
-        extract(c);
+        extract(c, 4);
         if (gradientTexture != nullptr &&
             !FillGradient(
                 grid.get(), dims, spacing, gradientTexture,
@@ -814,7 +815,7 @@ bool CVolume::ShowChannelsTimePoint(uint32_t t, const uint32_t dims[3]) {
             InvalidateVolumeLayer();
             return false;
         }
-        bricks.push_back(MeasureBricks(grid.get(), dims));
+        bricks.push_back(MeasureBricks(extract(c, 0), dims));
     }
     FillTexture(volumeTexture, 0, texels.get(), 2 * components * dims[0],
                 static_cast<uint32_t>(uint64_t{2} * components * dims[0] * dims[1]));

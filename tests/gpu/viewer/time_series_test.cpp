@@ -7,6 +7,7 @@
 #include "app/app_state.h"
 #include "render/renderer.h"
 #include "tests/gpu/viewer/viewer_harness.h"
+#include "ui/tab.h"
 #include "volume/histogram.h"
 #include "volume/volume.h"
 
@@ -44,6 +45,15 @@ void InstallPoints(uint32_t first, uint32_t last, uint32_t channels = 1) {
     std::vector<VolumeNotice> notices;
     ASSERT_TRUE(Volume.Install(std::move(volume), "series", &problem, &notices)) << problem.text;
     ASSERT_TRUE(ShowLoadedVolume());
+    // Several channels: each clear below half of the range, so that a
+    // brick's range taken on the wrong scale would leave its ball out.
+    for (uint32_t c = 0; c < channels && channels > 1; ++c) {
+        const float red = c == 0 ? 1.0f : 0.2f, blue = 1.2f - red;
+        EditorTab.SetChannelPoints(c, {{0.0f, red, 0.5f, blue, 0.0f},
+                                       {0.5f, red, 0.5f, blue, 0.0f},
+                                       {0.52f, red, 0.5f, blue, 1.0f},
+                                       {1.0f, red, 0.5f, blue, 1.0f}});
+    }
     OrbitCamera = {0.5f, 0.4f, 2.2f};
     UpdateCamera();
 }

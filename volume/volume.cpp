@@ -389,7 +389,7 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
     StopPreparingTimePoints();
     timePointsKept.clear();
     timePointsKeptBytes = 0;
-    if (shown == 1 && timePoints > 1) {
+    if (timePoints > 1) {
         timePointsKept.resize(timePoints);
         timePointsKeptBudget = AvailableMemoryBytes() / 4;
     }
@@ -414,6 +414,23 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
         SetClearSpaceVolume(std::move(bricks), half);
         SetClearSpaceMoreChannels({});
     } else {
+        // As for one channel, all of the first point or none of it.
+        const uint64_t texelBytes = uint64_t{2} * components * count;
+        const bool gradientKept = gradientTexture == nullptr || !gradientCopy.empty();
+        if (!timePointsKept.empty() && gradientKept &&
+            texelBytes + gradientCopy.size() <= timePointsKeptBudget) {
+            TimePointKept& first = timePointsKept.front();
+            try {
+                first.texels.reset(new uint16_t[size_t{components} * count]);
+                std::copy_n(samples.get(), size_t{components} * count, first.texels.get());
+                first.gradient = gradientCopy;
+                first.bricks = shownBricks.front();
+                first.moreBricks.assign(shownBricks.begin() + 1, shownBricks.end());
+                timePointsKeptBytes = texelBytes + first.gradient.size();
+            } catch (const std::bad_alloc&) {
+                first = TimePointKept{};
+            }
+        }
         SetClearSpaceVolume(std::move(shownBricks.front()), half);
         SetClearSpaceMoreChannels(std::vector<VolumeBricks>(std::make_move_iterator(shownBricks.begin() + 1),
                                                             std::make_move_iterator(shownBricks.end())));
@@ -470,6 +487,47 @@ void CVolume::StartPreparingTimePoints() {
     const uint16_t* base = voxels.get();
     const uint32_t count = voxelCount, points = timePoints, start = shownTimePoint;
     stopPreparing = false;
+    if (channelSeries) {
+        const uint32_t sourceDims[3] = {channelSeries->dimX, channelSeries->dimY, channelSeries->dimZ};
+        uint32_t factors[3] = {1, 1, 1};
+        ReductionFactors(sourceDims, MaxVolumeTextureEdge(), factors);
+        uint32_t gradientDims[3], gradientFactors[3];
+        GradientGrid(dims, gradientDims, gradientFactors);
+        const uint64_t pointBytes = uint64_t{2} * texelComponents * count +
+                                    (shaded ? uint64_t{kGradientBytesPerSample} * gradientDims[0] *
+                                                  gradientDims[1] * gradientDims[2] * channels.size()
+                                            : 0);
+        const auto prepareChannels = [this, factors, shaded, points, start, pointBytes] {
+            std::unique_ptr<uint16_t[]> grid;
+            for (uint32_t k = 1; k < points && !stopPreparing; ++k) {
+                const uint32_t t = (start + k) % points;
+                {
+                    std::lock_guard lock(timePointsKeptMutex);
+                    if (timePointsKept[t].texels || timePointsKeptBytes + pointBytes > timePointsKeptBudget)
+                        continue;
+                    timePointsKeptBytes += pointBytes;  // set aside while it is made
+                    timePointPreparing = t;
+                }
+                TimePointKept made;
+                const bool whole = MakeChannelsTimePoint(t, factors, shaded, grid, &made);
+                {
+                    std::lock_guard lock(timePointsKeptMutex);
+                    if (whole && !timePointsKept[t].texels)
+                        timePointsKept[t] = std::move(made);
+                    else
+                        timePointsKeptBytes -= pointBytes;
+                    timePointPreparing = UINT32_MAX;
+                }
+                timePointPrepared.notify_all();
+            }
+        };
+        try {
+            timePointPreparer = std::thread(prepareChannels);
+        } catch (const std::system_error&) {
+            // No thread to be had: each point is made as it is shown.
+        }
+        return;
+    }
     const auto prepare = [this, dims, spacing, shaded, base, count, points, start] {
         uint32_t gradientDims[3], factors[3];
         GradientGrid(dims, gradientDims, factors);
@@ -532,6 +590,50 @@ void CVolume::StartPreparingTimePoints() {
         timePointPreparer = std::thread(prepare);
     } catch (const std::system_error&) {
         // No thread to be had: each point is worked out as it is shown.
+    }
+}
+
+bool CVolume::MakeChannelsTimePoint(uint32_t t, const uint32_t factors[3], bool shaded,
+                                    std::unique_ptr<uint16_t[]>& grid, TimePointKept* made) const {
+    const uint32_t dims[3] = {static_cast<uint32_t>(dimX), static_cast<uint32_t>(dimY),
+                              static_cast<uint32_t>(dimZ)};
+    const float spacing[3] = {spacingX, spacingY, spacingZ};
+    const uint32_t shown = static_cast<uint32_t>(channels.size()), components = texelComponents;
+    uint32_t gradientDims[3], gradientFactors[3], texelDims[3];
+    GradientGrid(dims, gradientDims, gradientFactors);
+    const size_t sliceBytes = size_t{kGradientBytesPerSample} * gradientDims[0] * gradientDims[1];
+    try {
+        made->texels = ChannelTexels(*channelSeries, t, shown, factors, texelDims);
+        if (!made->texels)
+            return false;
+        if (!grid)
+            grid.reset(new uint16_t[voxelCount]);
+        const uint16_t* texels = made->texels.get();
+        // A channel's texels (the bricks' scale), or its 12 bits (the gradient's).
+        const auto extract = [&](uint32_t c, uint32_t shift) {
+            for (uint32_t i = 0; i < voxelCount; ++i)
+                grid[i] = static_cast<uint16_t>(texels[size_t{i} * components + c] >> shift);
+            return grid.get();
+        };
+        if (shaded)
+            made->gradient.resize(sliceBytes * gradientDims[2] * shown);
+        for (uint32_t c = 0; c < shown && !stopPreparing; ++c) {
+            uint8_t* run = made->gradient.data() + size_t{c} * gradientDims[2] * sliceBytes;
+            if (shaded && !ComputeGradientSlabs(extract(c, 4), dims, spacing, kGradientSlabTexels,
+                                                [&](uint32_t firstZ, uint32_t planes, const uint8_t* slab) {
+                                                    std::copy_n(slab, planes * sliceBytes,
+                                                                run + firstZ * sliceBytes);
+                                                }))
+                return false;
+            VolumeBricks bricks = MeasureBricks(extract(c, 0), dims);
+            if (c == 0)
+                made->bricks = std::move(bricks);
+            else
+                made->moreBricks.push_back(std::move(bricks));
+        }
+        return !stopPreparing;
+    } catch (const std::bad_alloc&) {
+        return false;  // left to be made when shown
     }
 }
 
@@ -781,11 +883,48 @@ bool CVolume::ShowTimePoint(uint32_t t) {
 }
 
 bool CVolume::ShowChannelsTimePoint(uint32_t t, const uint32_t dims[3]) {
+    const uint32_t shown = static_cast<uint32_t>(channels.size());
+    uint32_t gradientDims[3], gradientFactors[3];
+    GradientGrid(dims, gradientDims, gradientFactors);
+    const uint32_t perChannel = std::max(gradientDims[2], 2u);
+    const uint32_t rowPitch = kGradientBytesPerSample * gradientDims[0];
+    const size_t sliceBytes = size_t{rowPitch} * gradientDims[1];
+    const float half[3] = {halfExtentX, halfExtentY, halfExtentZ};
+    // A point worked out ahead (or the first one) only uploads: a point
+    // being made is waited for, not made twice.
+    TimePointKept* kept = t < timePointsKept.size() ? &timePointsKept[t] : nullptr;
+    if (kept != nullptr) {
+        std::unique_lock lock(timePointsKeptMutex);
+        timePointPrepared.wait(lock, [&] { return timePointPreparing != t; });
+        if (!kept->texels || !kept->bricks ||
+            (gradientTexture != nullptr && kept->gradient.size() != sliceBytes * gradientDims[2] * shown))
+            kept = nullptr;
+    }
+    if (kept != nullptr) {
+        const uint32_t components = texelComponents;
+        std::copy_n(kept->texels.get(), size_t{voxelCount} * components, voxels.get());
+        FillTexture(volumeTexture, 0, voxels.get(), 2 * components * dims[0],
+                    static_cast<uint32_t>(uint64_t{2} * components * dims[0] * dims[1]));
+        for (uint32_t c = 0; c < shown && gradientTexture != nullptr; ++c) {
+            const uint8_t* run = kept->gradient.data() + size_t{c} * gradientDims[2] * sliceBytes;
+            for (uint32_t z = 0; z < gradientDims[2]; ++z)
+                FillTexture(gradientTexture, c * perChannel + z, run + z * sliceBytes, rowPitch);
+            if (gradientDims[2] < 2)  // one plane: its second slice repeats it
+                FillTexture(gradientTexture, c * perChannel + 1, run, rowPitch);
+        }
+        if (gradientTexture != nullptr && gradientCopy.size() == kept->gradient.size())
+            std::copy(kept->gradient.begin(), kept->gradient.end(), gradientCopy.begin());
+        SetClearSpaceVolume(*kept->bricks, half);
+        SetClearSpaceMoreChannels(kept->moreBricks);
+        SetSoftwareVolume(voxels.get(), dims, shown, components);
+        shownTimePoint = t;
+        InvalidateVolumeLayer();
+        return true;
+    }
     const VolumeData& series = *channelSeries;
     const uint32_t sourceDims[3] = {series.dimX, series.dimY, series.dimZ};
     uint32_t factors[3] = {1, 1, 1}, texelDims[3];
     ReductionFactors(sourceDims, MaxVolumeTextureEdge(), factors);
-    const uint32_t shown = static_cast<uint32_t>(channels.size());
     std::unique_ptr<uint16_t[]> texels = ChannelTexels(series, t, shown, factors, texelDims);
     std::unique_ptr<uint16_t[]> grid(new (std::nothrow) uint16_t[voxelCount]);
     if (!texels || !grid)
@@ -800,10 +939,6 @@ bool CVolume::ShowChannelsTimePoint(uint32_t t, const uint32_t dims[3]) {
     // Each channel's gradient into its run of slices, then its bricks; the
     // texture last, so that a gradient that fails leaves the shown point.
     std::vector<VolumeBricks> bricks;
-    uint32_t gradientDims[3], gradientFactors[3];
-    GradientGrid(dims, gradientDims, gradientFactors);
-    const uint32_t perChannel = std::max(gradientDims[2], 2u);
-    const size_t sliceBytes = size_t{kGradientBytesPerSample} * gradientDims[0] * gradientDims[1];
     const float spacing[3] = {spacingX, spacingY, spacingZ};
     for (uint32_t c = 0; c < shown; ++c) {
         extract(c, 4);
@@ -819,7 +954,6 @@ bool CVolume::ShowChannelsTimePoint(uint32_t t, const uint32_t dims[3]) {
     }
     FillTexture(volumeTexture, 0, texels.get(), 2 * components * dims[0],
                 static_cast<uint32_t>(uint64_t{2} * components * dims[0] * dims[1]));
-    const float half[3] = {halfExtentX, halfExtentY, halfExtentZ};
     SetClearSpaceVolume(std::move(bricks.front()), half);
     SetClearSpaceMoreChannels(std::vector<VolumeBricks>(std::make_move_iterator(bricks.begin() + 1),
                                                         std::make_move_iterator(bricks.end())));

@@ -55,11 +55,16 @@ class CVolume {
     // The samples of several channels at several time points, whose texels
     // ShowTimePoint makes for the point it shows; null otherwise.
     std::unique_ptr<VolumeData> channelSeries;
-    // For each point of a one-channel series, once shown: its bricks, and
-    // its gradient's texels while timePointsKeptBudget bytes last.
+    // For each point of a series, once shown or worked out ahead: its
+    // bricks, and its gradient's texels while timePointsKeptBudget bytes
+    // last. Several channels keep all of it or nothing: their texels side by
+    // side, each channel's gradient in its run (as the CPU pass's copy holds
+    // them), the first channel's bricks and the others'.
     struct TimePointKept {
         std::vector<uint8_t> gradient;
         std::optional<VolumeBricks> bricks;
+        std::unique_ptr<uint16_t[]> texels;
+        std::vector<VolumeBricks> moreBricks;
     };
     std::vector<TimePointKept> timePointsKept;
     uint64_t timePointsKeptBytes = 0, timePointsKeptBudget = 0;
@@ -70,6 +75,10 @@ class CVolume {
     // the point in the making.
     void StartPreparingTimePoints();
     void StopPreparingTimePoints();
+    // One point of several channels made whole for keeping: false where
+    // memory ran out. `grid` holds a channel at a time.
+    bool MakeChannelsTimePoint(uint32_t t, const uint32_t factors[3], bool shaded,
+                               std::unique_ptr<uint16_t[]>& grid, TimePointKept* made) const;
     // Returns once every point has been worked out ahead (or the budget ran out).
     void WaitForPreparedTimePoints();
     std::thread timePointPreparer;

@@ -77,8 +77,10 @@ class TimeSeriesTest : public ViewerTest {
                  if (ahead) {
                      Volume.WaitForPreparedTimePoints();
                      ASSERT_EQ(Volume.timePointsKept.size(), kPoints);
-                     EXPECT_TRUE(Volume.timePointsKept[3].bricks &&
-                                 !Volume.timePointsKept[3].gradient.empty())
+                     EXPECT_TRUE(
+                         Volume.timePointsKept[3].bricks && !Volume.timePointsKept[3].gradient.empty() &&
+                         (channels == 1 || (Volume.timePointsKept[3].texels &&
+                                            Volume.timePointsKept[3].moreBricks.size() == channels - 1)))
                          << "point 3 worked out ahead";
                  }
                  EXPECT_FALSE(Volume.ShowTimePoint(kPoints)) << "past the last point";
@@ -126,13 +128,22 @@ TEST_F(TimeSeriesTest, APointWorkedOutAheadDrawsAsItsGridAloneOnTheCpu) {
     ExpectAPointDrawsAsItsGridAlone(VolumePassChoice::Cpu, 1, false, true);
 }
 
-// Two channels: each point's texels are made from the samples as it is shown.
+// Two channels: each point's texels are made from the samples as it is
+// shown, or ahead of it.
 TEST_F(TimeSeriesTest, APointOfSeveralChannelsDrawsAsItsGridsAloneOnTheSlices) {
     ExpectAPointDrawsAsItsGridAlone(VolumePassChoice::Slices, 2);
 }
 
 TEST_F(TimeSeriesTest, APointOfSeveralChannelsDrawsAsItsGridsAloneOnTheCpu) {
     ExpectAPointDrawsAsItsGridAlone(VolumePassChoice::Cpu, 2);
+}
+
+TEST_F(TimeSeriesTest, APointOfSeveralChannelsWorkedOutAheadDrawsAsItsGridsAloneOnTheSlices) {
+    ExpectAPointDrawsAsItsGridAlone(VolumePassChoice::Slices, 2, false, true);
+}
+
+TEST_F(TimeSeriesTest, APointOfSeveralChannelsShownAgainDrawsFromWhatItKeptOnTheCpu) {
+    ExpectAPointDrawsAsItsGridAlone(VolumePassChoice::Cpu, 2, true, true);
 }
 
 TEST_F(TimeSeriesTest, SpacePlaysAndPausesAndTheKeysStepOnlyThroughASeries) {

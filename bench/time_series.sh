@@ -6,26 +6,32 @@
 # the median cost of a switch to another point (the 3D texture's upload, the
 # gradient worked out again and uploaded, the clear-space bricks), which
 # every played frame pays before it draws.
-#   bench/time_series.sh [BUILD [FRAMES [SIDE]]]   (SIDE: the grid's edge, 128 unless given)
+# With CHANNELS above 1, each point holds that many channels, each its own
+# ball at its own height.
+#   bench/time_series.sh [BUILD [FRAMES [SIDE [CHANNELS]]]]   (SIDE: the grid's edge, 128 unless given)
 set -euo pipefail
 build=${1:-build}
 frames=${2:-40}
 data="$build/data"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-/usr/bin/python3 - "$work/series.nii" "${3:-128}" <<'PY'
+/usr/bin/python3 - "$work/series.nii" "${3:-128}" "${4:-1}" <<'PY'
 import sys
 import nibabel as nib
 import numpy as np
-side, points = int(sys.argv[2]) if len(sys.argv) > 2 else 128, 40
+side, points, channels = int(sys.argv[2]), 40, int(sys.argv[3])
 rng = np.random.default_rng(7)
 z, y, x = np.mgrid[0:side, 0:side, 0:side].astype(np.float32)
-series = np.empty((side, side, side, points), np.int16)
+series = np.empty((side, side, side, points, channels), np.int16)
 for t in range(points):
     cx = 24 + (side - 48) * t / (points - 1)
-    ball = ((x - cx) ** 2 + (y - 64) ** 2 + (z - 64) ** 2 < 20 ** 2) * 1200
-    noise = rng.normal(100, 30, (side, side, side))
-    series[..., t] = np.transpose(ball + noise, (2, 1, 0)).astype(np.int16)
+    for c in range(channels):
+        cy = 64 + (side - 128) * c / max(channels - 1, 1)
+        ball = ((x - cx) ** 2 + (y - cy) ** 2 + (z - 64) ** 2 < 20 ** 2) * 1200
+        noise = rng.normal(100, 30, (side, side, side))
+        series[..., t, c] = np.transpose(ball + noise, (2, 1, 0)).astype(np.int16)
+if channels == 1:
+    series = series[..., 0]
 image = nib.Nifti1Image(series, np.diag([1.0, 1.0, 1.0, 1.0]))
 image.header.set_xyzt_units("mm", "sec")
 image.header["pixdim"][4] = 0.1

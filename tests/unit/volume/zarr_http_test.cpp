@@ -103,11 +103,25 @@ class ZarrHttpTest : public ::testing::Test {
     static std::string Url(const std::string& name) {
         return "http://127.0.0.1:" + std::to_string(port_) + "/" + name;
     }
+    // nginx writes a request's line once it has sent the response, so the
+    // client can be on to its next request before the last line is there:
+    // the log is read until it stays the same a while.
     static std::string AccessLog() {
-        std::ifstream in(dir_ / "access.log");
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
+        const auto read = [] {
+            std::ifstream in(dir_ / "access.log");
+            std::stringstream text;
+            text << in.rdbuf();
+            return text.str();
+        };
+        std::string text = read();
+        for (int tries = 0; tries < 100; ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::string again = read();
+            if (again == text)
+                break;
+            text = std::move(again);
+        }
+        return text;
     }
 
     static inline fs::path dir_;

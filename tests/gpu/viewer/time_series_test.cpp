@@ -106,56 +106,6 @@ class TimeSeriesTest : public ViewerTest {
         EXPECT_NE(first.rgba, switched.rgba) << "the ball moved";
         EXPECT_TRUE(switched.rgba == alone.rgba) << "point 3 of the series is point 3 alone";
     }
-
-    // Space plays and pauses, the arrows and ',' '.' step; one point leaves
-    // the keys free.
-    void ExpectSpacePlaysAndPauses(uint32_t channels) {
-        const auto key = [](int vk) { Post(shell::WM_KEYDOWN, static_cast<shell::WPARAM>(vk), 0); };
-        std::vector<uint32_t> seen;
-        bool playedAsADrag = false, pausedWhole = false;
-        std::vector<std::function<void()>> steps = {
-            [] { Size(160, 128); },
-            [] {},
-            [&] {
-                InstallPoints(0, kPoints - 1, channels);
-                TimePlay().framesPerSecond = 40;
-                key(shell::VK_SPACE);
-            },
-            WaitFor([] { return Volume.shownTimePoint >= 2; }),
-            [&] {
-                playedAsADrag = TimePlaying() && ChangingContinuously();
-                key(shell::VK_SPACE);
-            },
-            [&] {
-                seen.push_back(Volume.shownTimePoint);
-                pausedWhole = !TimePlaying() && !ChangingContinuously();
-                SDL_Delay(200);  // eight points' worth
-            },
-            [&] {
-                seen.push_back(Volume.shownTimePoint);
-                Volume.ShowTimePoint(0);
-                key(shell::VK_RIGHT);
-            }};
-        for (int vk : {shell::VK_OEM_PERIOD, shell::VK_LEFT, shell::VK_OEM_COMMA, shell::VK_OEM_COMMA})
-            steps.push_back([&, vk] {
-                seen.push_back(Volume.shownTimePoint);
-                key(vk);
-            });
-        steps.push_back([&] {
-            seen.push_back(Volume.shownTimePoint);
-            InstallPoints(1, 1);
-            EXPECT_FALSE(HandleTimeKey(shell::VK_SPACE) || HandleTimeKey(shell::VK_RIGHT))
-                << "one point leaves the keys as they were";
-        });
-        Run(steps);
-        EXPECT_TRUE(playedAsADrag) << "playing is drawn as a drag is";
-        EXPECT_TRUE(pausedWhole) << "paused, the picture is refined";
-        ASSERT_EQ(seen.size(), 7u);
-        EXPECT_EQ(seen[1], seen[0]) << "paused, no point follows";
-        EXPECT_EQ(std::vector<uint32_t>(seen.begin() + 2, seen.end()),
-                  (std::vector<uint32_t>{1, 2, 1, 0, kPoints - 1}))
-            << "steps on and back, round the start with Loop";
-    }
 };
 
 TEST_F(TimeSeriesTest, APointDrawsAsItsGridAloneOnTheSlices) {
@@ -197,12 +147,50 @@ TEST_F(TimeSeriesTest, APointOfSeveralChannelsShownAgainDrawsFromWhatItKeptOnThe
 }
 
 TEST_F(TimeSeriesTest, SpacePlaysAndPausesAndTheKeysStepOnlyThroughASeries) {
-    ExpectSpacePlaysAndPauses(1);
-}
-
-// Several channels play from the points worked out ahead.
-TEST_F(TimeSeriesTest, SeveralChannelsPlayAndPauseAsOne) {
-    ExpectSpacePlaysAndPauses(2);
+    const auto key = [](int vk) { Post(shell::WM_KEYDOWN, static_cast<shell::WPARAM>(vk), 0); };
+    std::vector<uint32_t> seen;
+    bool playedAsADrag = false, pausedWhole = false;
+    std::vector<std::function<void()>> steps = {[] { Size(160, 128); },
+                                                [] {},
+                                                [&] {
+                                                    InstallPoints(0, kPoints - 1);
+                                                    TimePlay().framesPerSecond = 40;
+                                                    key(shell::VK_SPACE);
+                                                },
+                                                WaitFor([] { return Volume.shownTimePoint >= 2; }),
+                                                [&] {
+                                                    playedAsADrag = TimePlaying() && ChangingContinuously();
+                                                    key(shell::VK_SPACE);
+                                                },
+                                                [&] {
+                                                    seen.push_back(Volume.shownTimePoint);
+                                                    pausedWhole = !TimePlaying() && !ChangingContinuously();
+                                                    SDL_Delay(200);  // eight points' worth
+                                                },
+                                                [&] {
+                                                    seen.push_back(Volume.shownTimePoint);
+                                                    Volume.ShowTimePoint(0);
+                                                    key(shell::VK_RIGHT);
+                                                }};
+    for (int vk : {shell::VK_OEM_PERIOD, shell::VK_LEFT, shell::VK_OEM_COMMA, shell::VK_OEM_COMMA})
+        steps.push_back([&, vk] {
+            seen.push_back(Volume.shownTimePoint);
+            key(vk);
+        });
+    steps.push_back([&] {
+        seen.push_back(Volume.shownTimePoint);
+        InstallPoints(1, 1);
+        EXPECT_FALSE(HandleTimeKey(shell::VK_SPACE) || HandleTimeKey(shell::VK_RIGHT))
+            << "one point leaves the keys as they were";
+    });
+    Run(steps);
+    EXPECT_TRUE(playedAsADrag) << "playing is drawn as a drag is";
+    EXPECT_TRUE(pausedWhole) << "paused, the picture is refined";
+    ASSERT_EQ(seen.size(), 7u);
+    EXPECT_EQ(seen[1], seen[0]) << "paused, no point follows";
+    EXPECT_EQ(std::vector<uint32_t>(seen.begin() + 2, seen.end()),
+              (std::vector<uint32_t>{1, 2, 1, 0, kPoints - 1}))
+        << "steps on and back, round the start with Loop";
 }
 
 }  // namespace

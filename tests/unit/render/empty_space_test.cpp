@@ -165,26 +165,23 @@ TEST(EmptySpaceTest, BrickRangesAreThoseOfTheSamplesTheyReach) {
         for (uint16_t& t : texels)
             t = static_cast<uint16_t>(random());
         const VolumeBricks bricks = MeasureBricks(texels.data(), dims.data());
-        for (uint32_t bz = 0; bz < bricks.bricks[2]; ++bz)
-            for (uint32_t by = 0; by < bricks.bricks[1]; ++by)
-                for (uint32_t bx = 0; bx < bricks.bricks[0]; ++bx) {
-                    const uint32_t b[3] = {bx, by, bz};
-                    uint32_t low[3], high[3];
-                    for (int a = 0; a < 3; ++a) {
-                        low[a] = b[a] * 16 > 0 ? b[a] * 16 - 1 : 0;
-                        high[a] = std::min(dims[a] - 1, b[a] * 16 + 17);
+        const auto reach = [&](int a, uint32_t b) {
+            return std::pair{b * 16 > 0 ? b * 16 - 1 : 0, std::min(dims[a] - 1, b * 16 + 17)};
+        };
+        for (size_t i = 0; i < bricks.low.size(); ++i) {
+            const auto [x0, x1] = reach(0, i % bricks.bricks[0]);
+            const auto [y0, y1] = reach(1, i / bricks.bricks[0] % bricks.bricks[1]);
+            const auto [z0, z1] = reach(2, i / bricks.bricks[0] / bricks.bricks[1]);
+            uint16_t lo = UINT16_MAX, hi = 0;
+            for (uint32_t z = z0; z <= z1; ++z)
+                for (uint32_t y = y0; y <= y1; ++y)
+                    for (uint32_t x = x0; x <= x1; ++x) {
+                        const uint16_t t = texels[(size_t{z} * dims[1] + y) * dims[0] + x];
+                        lo = std::min(lo, t), hi = std::max(hi, t);
                     }
-                    uint16_t lo = UINT16_MAX, hi = 0;
-                    for (uint32_t z = low[2]; z <= high[2]; ++z)
-                        for (uint32_t y = low[1]; y <= high[1]; ++y)
-                            for (uint32_t x = low[0]; x <= high[0]; ++x) {
-                                lo = std::min(lo, texels[(size_t{z} * dims[1] + y) * dims[0] + x]);
-                                hi = std::max(hi, texels[(size_t{z} * dims[1] + y) * dims[0] + x]);
-                            }
-                    const size_t i = (size_t{bz} * bricks.bricks[1] + by) * bricks.bricks[0] + bx;
-                    ASSERT_EQ(bricks.low[i], lo) << bx << ", " << by << ", " << bz;
-                    ASSERT_EQ(bricks.high[i], hi) << bx << ", " << by << ", " << bz;
-                }
+            ASSERT_EQ(bricks.low[i], lo) << "brick " << i;
+            ASSERT_EQ(bricks.high[i], hi) << "brick " << i;
+        }
     }
 }
 

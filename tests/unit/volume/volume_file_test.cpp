@@ -99,20 +99,18 @@ TEST(VolumeFileTest, HalvingAveragesEachBoxOfTwoWithinTheGrid) {
         for (uint16_t& s : samples)
             s = static_cast<uint16_t>(random());
         const uint32_t byTwo[3] = {2, 2, 2};
-        uint32_t halvedDims[3];
-        const std::unique_ptr<uint16_t[]> halved = BoxAverage(samples.data(), dims.data(), byTwo, halvedDims);
-        for (uint32_t z = 0; z < halvedDims[2]; ++z)
-            for (uint32_t y = 0; y < halvedDims[1]; ++y)
-                for (uint32_t x = 0; x < halvedDims[0]; ++x) {
-                    uint32_t sum = 0, n = 0;
-                    for (uint32_t k = 2 * z; k < std::min(dims[2], 2 * z + 2); ++k)
-                        for (uint32_t j = 2 * y; j < std::min(dims[1], 2 * y + 2); ++j)
-                            for (uint32_t i = 2 * x; i < std::min(dims[0], 2 * x + 2); ++i, ++n)
-                                sum += samples[(size_t{k} * dims[1] + j) * dims[0] + i] & 0x0FFFu;
-                    ASSERT_EQ(halved[(size_t{z} * halvedDims[1] + y) * halvedDims[0] + x], (sum + n / 2) / n)
-                        << dims[0] << " x " << dims[1] << " x " << dims[2] << " at " << x << ", " << y << ", "
-                        << z;
-                }
+        uint32_t h[3];
+        const std::unique_ptr<uint16_t[]> halved = BoxAverage(samples.data(), dims.data(), byTwo, h);
+        for (size_t out = 0; out < size_t{h[0]} * h[1] * h[2]; ++out) {
+            const uint32_t x = out % h[0], y = out / h[0] % h[1], z = out / h[0] / h[1];
+            uint32_t sum = 0, n = 0;
+            for (uint32_t k = 2 * z; k < std::min(dims[2], 2 * z + 2); ++k)
+                for (uint32_t j = 2 * y; j < std::min(dims[1], 2 * y + 2); ++j)
+                    for (uint32_t i = 2 * x; i < std::min(dims[0], 2 * x + 2); ++i, ++n)
+                        sum += samples[(size_t{k} * dims[1] + j) * dims[0] + i] & 0x0FFFu;
+            ASSERT_EQ(halved[out], (sum + n / 2) / n)
+                << dims[0] << " x " << dims[1] << " x " << dims[2] << " at " << out;
+        }
     }
 }
 

@@ -121,6 +121,15 @@ bool CVolume::Remap(const ValueChoice& values) {
 
 namespace {
 
+// One channel of texels `components` wide into `grid`: as texels (shift 0,
+// the bricks' scale) or as 12-bit samples (shift 4, the gradient's).
+const uint16_t* ChannelOfTexels(const uint16_t* texels, uint32_t count, uint32_t components, uint32_t channel,
+                                uint32_t shift, uint16_t* grid) {
+    for (uint32_t i = 0; i < count; ++i)
+        grid[i] = static_cast<uint16_t>(texels[size_t{i} * components + channel] >> shift);
+    return grid;
+}
+
 // What a file with no samples most likely is, for the message that says so.
 std::string ZeroDimensionHint(const std::string& path) {
     const auto endsWith = [&](const char* end) {
@@ -284,9 +293,7 @@ bool CVolume::Install(VolumeData volume, const std::string& path, VolumeProblem*
             return fail("Not enough memory for the volume's channels (" + path + ")");
         }
         const auto extract = [&](uint32_t c) {
-            for (uint32_t i = 0; i < count; ++i)
-                grid[i] = static_cast<uint16_t>(samples[size_t{i} * components + c] >> 4);
-            return grid.get();
+            return ChannelOfTexels(samples.get(), count, components, c, 4, grid.get());
         };
         MakeGradientTexture(extract, shown, finalDims, finalSpacing, &newGradientTexture, &newGradientView,
                             &gradientProblem, VolumePassOnCpu() ? &newGradientCopy : nullptr);
@@ -609,11 +616,8 @@ bool CVolume::MakeChannelsTimePoint(uint32_t t, const uint32_t factors[3], bool 
         if (!grid)
             grid.reset(new uint16_t[voxelCount]);
         const uint16_t* texels = made->texels.get();
-        // A channel's texels (the bricks' scale), or its 12 bits (the gradient's).
         const auto extract = [&](uint32_t c, uint32_t shift) {
-            for (uint32_t i = 0; i < voxelCount; ++i)
-                grid[i] = static_cast<uint16_t>(texels[size_t{i} * components + c] >> shift);
-            return grid.get();
+            return ChannelOfTexels(texels, voxelCount, components, c, shift, grid.get());
         };
         if (shaded)
             made->gradient.resize(sliceBytes * gradientDims[2] * shown);
@@ -930,11 +934,8 @@ bool CVolume::ShowChannelsTimePoint(uint32_t t, const uint32_t dims[3]) {
     if (!texels || !grid)
         return false;
     const uint32_t components = texelComponents;
-    // A channel's texels (the bricks' scale), or its 12 bits (the gradient's).
     const auto extract = [&](uint32_t c, uint32_t shift) {
-        for (uint32_t i = 0; i < voxelCount; ++i)
-            grid[i] = static_cast<uint16_t>(texels[size_t{i} * components + c] >> shift);
-        return grid.get();
+        return ChannelOfTexels(texels.get(), voxelCount, components, c, shift, grid.get());
     };
     // Each channel's gradient into its run of slices, then its bricks; the
     // texture last, so that a gradient that fails leaves the shown point.

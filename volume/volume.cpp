@@ -621,15 +621,27 @@ bool CVolume::MakeChannelsTimePoint(uint32_t t, const uint32_t factors[3], bool 
         };
         if (shaded)
             made->gradient.resize(sliceBytes * gradientDims[2] * shown);
+        // A grid as read (not reduced for the device) is its channel's 12
+        // bits already: the gradient and bricks are taken from it directly,
+        // the bricks scaled to the texels where no sample has more bits.
+        const bool asRead = factors[0] == 1 && factors[1] == 1 && factors[2] == 1;
         for (uint32_t c = 0; c < shown && !stopPreparing; ++c) {
             uint8_t* run = made->gradient.data() + size_t{c} * gradientDims[2] * sliceBytes;
-            if (shaded && !ComputeGradientSlabs(extract(c, 4), dims, spacing, kGradientSlabTexels,
+            const uint16_t* samples = asRead ? channelSeries->Grid(c, t) : extract(c, 4);
+            if (shaded && !ComputeGradientSlabs(samples, dims, spacing, kGradientSlabTexels,
                                                 [&](uint32_t firstZ, uint32_t planes, const uint8_t* slab) {
                                                     std::copy_n(slab, planes * sliceBytes,
                                                                 run + firstZ * sliceBytes);
                                                 }))
                 return false;
-            VolumeBricks bricks = MeasureBricks(extract(c, 0), dims);
+            VolumeBricks bricks = MeasureBricks(samples, dims);
+            if (!bricks.high.empty() &&
+                *std::max_element(bricks.high.begin(), bricks.high.end()) < kSampleValues)
+                for (size_t b = 0; b < bricks.low.size(); ++b)
+                    bricks.low[b] = static_cast<uint16_t>(bricks.low[b] << 4),
+                    bricks.high[b] = static_cast<uint16_t>(bricks.high[b] << 4);
+            else
+                bricks = MeasureBricks(extract(c, 0), dims);
             if (c == 0)
                 made->bricks = std::move(bricks);
             else

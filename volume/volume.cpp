@@ -130,6 +130,25 @@ const uint16_t* ChannelOfTexels(const uint16_t* texels, uint32_t count, uint32_t
     return grid;
 }
 
+// A point's kept gradient, a run of planes per channel, into the gradient
+// texture (channel c's run from slice c x max(planes, 2); a single plane
+// repeated in its second slice) and into the CPU pass's copy.
+void UploadKeptGradient(gpu::Texture2D* texture, const std::vector<uint8_t>& runs, uint32_t channels,
+                        const uint32_t gradientDims[3], std::vector<uint8_t>* copy) {
+    const uint32_t rowPitch = kGradientBytesPerSample * gradientDims[0];
+    const size_t sliceBytes = size_t{rowPitch} * gradientDims[1];
+    const uint32_t perChannel = std::max(gradientDims[2], 2u);
+    for (uint32_t c = 0; c < channels; ++c) {
+        const uint8_t* run = runs.data() + size_t{c} * gradientDims[2] * sliceBytes;
+        for (uint32_t z = 0; z < gradientDims[2]; ++z)
+            FillTexture(texture, c * perChannel + z, run + z * sliceBytes, rowPitch);
+        if (gradientDims[2] < 2)
+            FillTexture(texture, c * perChannel + 1, run, rowPitch);
+    }
+    if (copy->size() == runs.size())
+        std::copy(runs.begin(), runs.end(), copy->begin());
+}
+
 // What a file with no samples most likely is, for the message that says so.
 std::string ZeroDimensionHint(const std::string& path) {
     const auto endsWith = [&](const char* end) {
@@ -842,12 +861,7 @@ bool CVolume::ShowTimePoint(uint32_t t) {
     FillTexture(volumeTexture, 0, texels, 2 * dims[0],
                 static_cast<uint32_t>(uint64_t{2} * dims[0] * dims[1]));
     if (gradientTexture != nullptr && keptGradient) {
-        for (uint32_t z = 0; z < gradientDims[2]; ++z)
-            FillTexture(gradientTexture, z, kept->gradient.data() + z * sliceBytes, rowPitch);
-        if (gradientDims[2] < 2)  // one plane: its second slice repeats it
-            FillTexture(gradientTexture, 1, kept->gradient.data(), rowPitch);
-        if (!gradientCopy.empty())
-            std::copy(kept->gradient.begin(), kept->gradient.end(), gradientCopy.begin());
+        UploadKeptGradient(gradientTexture, kept->gradient, 1, gradientDims, &gradientCopy);
     } else if (plain) {
         // Worked out into what is kept for the point where the memory set
         // aside allows, else into the CPU pass's copy (or nowhere).
@@ -921,15 +935,8 @@ bool CVolume::ShowChannelsTimePoint(uint32_t t, const uint32_t dims[3]) {
         std::copy_n(kept->texels.get(), size_t{voxelCount} * components, voxels.get());
         FillTexture(volumeTexture, 0, voxels.get(), 2 * components * dims[0],
                     static_cast<uint32_t>(uint64_t{2} * components * dims[0] * dims[1]));
-        for (uint32_t c = 0; c < shown && gradientTexture != nullptr; ++c) {
-            const uint8_t* run = kept->gradient.data() + size_t{c} * gradientDims[2] * sliceBytes;
-            for (uint32_t z = 0; z < gradientDims[2]; ++z)
-                FillTexture(gradientTexture, c * perChannel + z, run + z * sliceBytes, rowPitch);
-            if (gradientDims[2] < 2)  // one plane: its second slice repeats it
-                FillTexture(gradientTexture, c * perChannel + 1, run, rowPitch);
-        }
-        if (gradientTexture != nullptr && gradientCopy.size() == kept->gradient.size())
-            std::copy(kept->gradient.begin(), kept->gradient.end(), gradientCopy.begin());
+        if (gradientTexture != nullptr)
+            UploadKeptGradient(gradientTexture, kept->gradient, shown, gradientDims, &gradientCopy);
         SetClearSpaceVolume(*kept->bricks, half);
         SetClearSpaceMoreChannels(kept->moreBricks);
         SetSoftwareVolume(voxels.get(), dims, shown, components);

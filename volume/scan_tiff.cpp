@@ -390,6 +390,7 @@ struct Layout {
     // time point, advancing in `order`) in the directories from `ifd` on;
     // no count: every plane. None: page k is plane k in `order`.
     struct Run {
+        std::string file;  // another file of a set, beside this one; empty for this file
         uint64_t ifd = 0;
         std::array<uint64_t, 3> first{};
         std::optional<uint64_t> count;
@@ -428,14 +429,33 @@ std::string PlaneText(const std::array<uint64_t, 3>& at) {
            ", time point " + std::to_string(at[kFrame] + 1);
 }
 
-// Where OME's TiffData put the planes, in a file of `directories`: refused
-// unless each plane is placed once, in a directory of its own.
-Placements Place(const Layout& layout, uint64_t directories) {
+// The files of a set that OME's TiffData name: this one first (named ""),
+// then the others in the order the description first names them.
+std::vector<std::string> SetFiles(const Layout& layout) {
+    std::vector<std::string> files{""};
+    for (const Layout::Run& run : layout.runs)
+        if (std::find(files.begin(), files.end(), run.file) == files.end())
+            files.push_back(run.file);
+    return files;
+}
+
+// How messages name file `file` of a set, after the page or IFD they name.
+std::string OfFile(const std::vector<std::string>& files, size_t file) {
+    return files[file].empty() ? "" : " of \"" + files[file] + "\"";
+}
+
+// Where OME's TiffData put the planes, in the files `files` of `directories`
+// each: refused unless each plane is placed once, in a directory of its own.
+// The placements of each file, by directory.
+std::vector<Placements> Place(const Layout& layout, const std::vector<std::string>& files,
+                              const std::vector<uint64_t>& directories) {
     const uint64_t used = layout.Pages();
     constexpr uint64_t kNone = std::numeric_limits<uint64_t>::max();
-    std::vector<uint64_t> directoryOf(used, kNone);
+    std::vector<std::pair<size_t, uint64_t>> directoryOf(used, {0, kNone});
     const std::string what = "the OME description places ";
     for (const Layout::Run& run : layout.runs) {
+        const auto file =
+            static_cast<size_t>(std::find(files.begin(), files.end(), run.file) - files.begin());
         for (int axis = 0; axis < 3; ++axis)
             if (run.first[axis] >= layout.sizes[axis])
                 throw ScanFailure{what + PlaneText(run.first) + ", outside its " +
@@ -447,28 +467,32 @@ Placements Place(const Layout& layout, uint64_t directories) {
         // Each plane met once at most: no more steps than planes.
         for (uint64_t i = 0; i < count; ++i) {
             const uint64_t plane = start + i, directory = run.ifd + i;
-            if (directory >= directories)
+            if (directory >= directories[file])
                 throw ScanFailure{what + PlaneText(PlaceOf(layout, plane)) + " in IFD " +
-                                  std::to_string(directory) + ", past the file's " +
-                                  std::to_string(directories) + " pages"};
-            if (directoryOf[plane] != kNone)
+                                  std::to_string(directory) + ", past the " +
+                                  (file == 0
+                                       ? "file's " + std::to_string(directories[file]) + " pages"
+                                       : std::to_string(directories[file]) + " pages" + OfFile(files, file))};
+            if (directoryOf[plane].second != kNone)
                 throw ScanFailure{what + PlaneText(PlaceOf(layout, plane)) + " twice"};
-            directoryOf[plane] = directory;
+            directoryOf[plane] = {file, directory};
         }
     }
-    Placements placed;
-    placed.reserve(used);
+    std::vector<Placements> placed(files.size());
     for (uint64_t plane = 0; plane < used; ++plane) {
-        if (directoryOf[plane] == kNone)
+        if (directoryOf[plane].second == kNone)
             throw ScanFailure{what + "no page for " + PlaneText(PlaceOf(layout, plane))};
-        placed.emplace_back(directoryOf[plane], plane);
+        placed[directoryOf[plane].first].emplace_back(directoryOf[plane].second, plane);
     }
-    std::sort(placed.begin(), placed.end());
-    for (size_t i = 1; i < placed.size(); ++i)
-        if (placed[i].first == placed[i - 1].first)
-            throw ScanFailure{what + PlaneText(PlaceOf(layout, placed[i - 1].second)) + " and " +
-                              PlaneText(PlaceOf(layout, placed[i].second)) + " both in IFD " +
-                              std::to_string(placed[i].first)};
+    for (size_t file = 0; file < files.size(); ++file) {
+        Placements& inFile = placed[file];
+        std::sort(inFile.begin(), inFile.end());
+        for (size_t i = 1; i < inFile.size(); ++i)
+            if (inFile[i].first == inFile[i - 1].first)
+                throw ScanFailure{what + PlaneText(PlaceOf(layout, inFile[i - 1].second)) + " and " +
+                                  PlaneText(PlaceOf(layout, inFile[i].second)) + " both in IFD " +
+                                  std::to_string(inFile[i].first) + OfFile(files, file)};
+    }
     return placed;
 }
 
@@ -764,11 +788,12 @@ void ReadTiffData(const std::vector<XmlElement>& elements,
     const std::string self = placements > 0 && named == placements && sameName ? *oneName : fileName;
     for (const auto& [element, uuid] : tiffData) {
         const XmlElement* e = element;  // named: older compilers cannot capture a structured binding
+        Layout::Run run;
+        // A set's other files are looked for beside this one, by their
+        // names alone: a description may not lead the read elsewhere.
         if (const std::string* name = uuid ? uuid->Attribute("FileName") : nullptr;
             name && BaseName(*name) != self)
-            throw ScanFailure{"the OME description places planes in another file, \"" + *name +
-                              "\"; only single-file OME-TIFF is read"};
-        Layout::Run run;
+            run.file = BaseName(*name);
         bool given = false;
         const auto number = [&](const char* key, uint64_t* value) {
             const std::string* text = e->Attribute(key);
@@ -1080,6 +1105,37 @@ std::shared_ptr<const char[]> MapPlainStack(TiffFile& file, const PageShape& fir
     });
 }
 
+// ---------------------------------------------------------------------------
+// Sets of files
+
+// Opens file `name` of the set that the file at `path` belongs to: beside it.
+std::unique_ptr<TiffFile> OpenSetFile(const std::string& path, const std::string& name, uint64_t budget) {
+    const size_t slash = path.find_last_of('/');
+    const std::string beside =
+        (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + name;
+    struct stat info {};
+    if (::stat(beside.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        throw ScanFailure{"the OME description places planes in \"" + name + "\", which is not beside it"};
+    auto file = std::make_unique<TiffFile>(beside, budget);
+    if (file->get() == nullptr)
+        throw ScanFailure{"the OME description places planes in \"" + name +
+                          "\", which cannot be opened: " + file->Reason("its header is damaged")};
+    return file;
+}
+
+// Runs `work` on file `name` of a set ("" for the file opened): what it
+// refuses names the file.
+template <typename Work>
+void InSetFile(const std::string& name, Work work) {
+    try {
+        work();
+    } catch (ScanFailure& failure) {
+        if (!name.empty() && failure.text.rfind("the OME description places planes in", 0) != 0)
+            failure.text = "in \"" + name + "\", " + failure.text;
+        throw;
+    }
+}
+
 }  // namespace
 
 bool IsTiffFile(const std::string& path) {
@@ -1125,12 +1181,18 @@ void ReadTiff(const std::string& path, uint64_t budget, const ValueChoice& choic
     // Without OME's TiffData the full-size pages are the planes in the page
     // order; with them, any directory may hold any plane.
     uint64_t pages = 0, held = 0;
-    std::vector<bool> fits;
+    const std::vector<std::string> setFiles = SetFiles(layout);
+    std::vector<std::vector<bool>> fits(setFiles.size());
+    std::vector<uint64_t> directories;
     if (layout.runs.empty())
         pages = held = CountPages(file, first,
                                   layout.countsGiven ? layout.Pages() : std::numeric_limits<uint64_t>::max());
-    else
-        held = CountDirectories(file, first, &fits, &pages);
+    for (size_t f = 0; f < setFiles.size() && !layout.runs.empty(); ++f)
+        InSetFile(setFiles[f], [&] {
+            std::unique_ptr<TiffFile> other = f == 0 ? nullptr : OpenSetFile(path, setFiles[f], budget);
+            directories.push_back(CountDirectories(f == 0 ? file : *other, first, &fits[f], &pages));
+            held += directories.back();
+        });
     if (!layout.countsGiven)
         layout.sizes[kSlice] = pages;
     const uint64_t used = layout.Pages();
@@ -1138,15 +1200,30 @@ void ReadTiff(const std::string& path, uint64_t budget, const ValueChoice& choic
         throw ScanFailure{"the " + std::string(layout.format == "OME-TIFF" ? "OME" : "ImageJ") +
                           " description gives " +
                           CountsText(layout, layout.format == "OME-TIFF" ? "time point" : "frame") + " (" +
-                          std::to_string(used) + " pages), but the file holds " + std::to_string(held)};
-    const Placements placed = layout.runs.empty() ? Placements{} : Place(layout, held);
-    for (const auto& [directory, plane] : placed)
-        if (!fits[directory]) {
-            if (!TIFFSetDirectory(tif, static_cast<tdir_t>(directory)))
-                throw ScanFailure{PageName(directory) +
-                                  " cannot be read again: " + file.Reason("the file changed")};
-            CheckPage(first, ShapeOf(tif), directory);
-        }
+                          std::to_string(used) + " pages), but the " +
+                          (setFiles.size() > 1 ? "set's " + std::to_string(setFiles.size()) + " files hold "
+                                               : std::string("file holds ")) +
+                          std::to_string(held)};
+    // By file of the set; none where page k is plane k.
+    const std::vector<Placements> placed =
+        layout.runs.empty() ? std::vector<Placements>{} : Place(layout, setFiles, directories);
+    const Placements none;
+    const auto placedIn = [&](size_t f) -> const Placements& { return placed.empty() ? none : placed[f]; };
+    for (size_t f = 0; f < placed.size(); ++f)
+        InSetFile(setFiles[f], [&] {
+            std::unique_ptr<TiffFile> other;
+            for (const auto& [directory, plane] : placed[f]) {
+                if (fits[f][directory])
+                    continue;
+                if (f > 0 && other == nullptr)
+                    other = OpenSetFile(path, setFiles[f], budget);
+                TiffFile& in = f == 0 ? file : *other;
+                if (!TIFFSetDirectory(in.get(), static_cast<tdir_t>(directory)))
+                    throw ScanFailure{PageName(directory) +
+                                      " cannot be read again: " + in.Reason("the file changed")};
+                CheckPage(first, ShapeOf(in.get()), directory);
+            }
+        });
     const uint64_t channels = layout.sizes[kChannel] * first.samples;
     const uint64_t frames = layout.sizes[kFrame];
     if (channels > kMostChannels)
@@ -1184,26 +1261,38 @@ void ReadTiff(const std::string& path, uint64_t budget, const ValueChoice& choic
         const uint64_t channel = at[kChannel] * first.samples + s;
         return (channel * frames + at[kFrame]) * layout.sizes[kSlice] + at[kSlice];
     };
-    std::shared_ptr<const char[]> values = MapPlainStack(
-        file, first, bytes, used, totalBytes, placed,
-        [&](uint64_t plane) { return planeOf(PlaceOf(layout, plane), 0); }, progress, progressContext);
+    // Pages that lie in one file as the samples would lie in memory are
+    // used where they lie.
+    std::shared_ptr<const char[]> values =
+        setFiles.size() > 1 ? nullptr
+                            : MapPlainStack(
+                                  file, first, bytes, used, totalBytes, placedIn(0),
+                                  [&](uint64_t plane) { return planeOf(PlaceOf(layout, plane), 0); },
+                                  progress, progressContext);
     if (values == nullptr) {
         std::unique_ptr<char[]> read = AllocateScanBuffer(totalBytes);
-        if (!TIFFSetDirectory(tif, 0))
-            throw ScanFailure{"the first page cannot be read again: " + file.Reason("the file changed")};
         std::vector<char*> planes(first.samples);
-        PlaneWalk walk(file, placed, used);
-        uint64_t met = 0, page = 0, plane = 0;
-        while (walk.Next(&page, &plane)) {
-            const std::array<uint64_t, 3> at = PlaceOf(layout, plane);
-            for (uint64_t s = 0; s < first.samples; ++s)
-                planes[s] = read.get() + planeOf(at, s) * pageSamples * bytes;
-            ReadPage(file, page, planes, bytes, budget - static_cast<uint64_t>(need));
-            ++met;
-            // A hundred steps at most: each crosses to the parent.
-            if (progress != nullptr && (met * 100 / used != (met - 1) * 100 / used))
-                progress(static_cast<double>(met) / static_cast<double>(used), progressContext);
-        }
+        uint64_t met = 0;
+        for (size_t f = 0; f < setFiles.size(); ++f)
+            InSetFile(setFiles[f], [&] {
+                std::unique_ptr<TiffFile> other = f == 0 ? nullptr : OpenSetFile(path, setFiles[f], budget);
+                TiffFile& from = f == 0 ? file : *other;
+                if (!TIFFSetDirectory(from.get(), 0))
+                    throw ScanFailure{"the first page cannot be read again: " +
+                                      from.Reason("the file changed")};
+                PlaneWalk walk(from, placedIn(f), placed.empty() ? used : placed[f].size());
+                uint64_t page = 0, plane = 0;
+                while (walk.Next(&page, &plane)) {
+                    const std::array<uint64_t, 3> at = PlaceOf(layout, plane);
+                    for (uint64_t s = 0; s < first.samples; ++s)
+                        planes[s] = read.get() + planeOf(at, s) * pageSamples * bytes;
+                    ReadPage(from, page, planes, bytes, budget - static_cast<uint64_t>(need));
+                    ++met;
+                    // A hundred steps at most: each crosses to the parent.
+                    if (progress != nullptr && (met * 100 / used != (met - 1) * 100 / used))
+                        progress(static_cast<double>(met) / static_cast<double>(used), progressContext);
+                }
+            });
         if (met < used)
             throw ScanFailure{"the file changed while it was read: " + std::to_string(met) + " pages, not " +
                               std::to_string(used)};

@@ -255,8 +255,16 @@ write('shuffled.ome.tif', shuffled, ''.join(one.format(i + (i >= 5), *p, uuid) f
 xyczt = lambda times: [(c, z, t) for t in times for z in range(3) for c in range(2)]
 write('runs.ome.tif', xyczt((1, 0)), '<TiffData IFD="6" PlaneCount="6"/><TiffData FirstT="1" PlaneCount="6"/>')
 write('all.ome.tif', xyczt((0, 1)), '<TiffData/>')
+# A set of two files, a channel each, every file describing the whole set;
+# the second has a thumbnail among its planes.
+named = lambda name, c, thumb: ''.join(one.format(i + (i >= thumb), c, z, t, f'<UUID FileName="{name}">urn:uuid:{c}</UUID>')
+                                       for i, (z, t) in enumerate((z, t) for t in range(2) for z in range(3)))
+set_xml = named('set_c1.ome.tif', 0, 6) + named('set_c2.ome.tif', 1, 3)
+for c, thumb in ((0, None), (1, 3)):
+    write(f'set_c{c + 1}.ome.tif', [(c, z, t) for t in range(2) for z in range(3)], set_xml, thumb)
 )");
-    for (const char* name : {"lying.ome.tif", "shuffled.ome.tif", "runs.ome.tif", "all.ome.tif"}) {
+    for (const char* name : {"lying.ome.tif", "shuffled.ome.tif", "runs.ome.tif", "all.ome.tif",
+                             "set_c1.ome.tif", "set_c2.ome.tif"}) {
         SCOPED_TRACE(name);
         const ScanVolume v = Read(Path(name));
         ASSERT_EQ(std::vector<uint32_t>({v.dimX, v.dimY, v.dimZ, v.ChannelCount(), v.timePoints}),
@@ -436,9 +444,11 @@ TEST_F(ScanTiffTest, InconsistentPagesAndCountsAreRefusedNamingWhatDiffers) {
          "the OME description gives planes of 5 x 4, the pages are 5 x 3"},
         {"<OME><Pixels DimensionOrder='XYZZT' SizeX='5' SizeY='3' SizeZ='4' SizeC='1' SizeT='1'/></OME>",
          "the OME DimensionOrder \"XYZZT\" is not XY followed by Z, C and T in some order"},
-        {four + "<TiffData PlaneCount='3'/><TiffData IFD='3' FirstZ='3'><UUID FileName='other.ome.tif'/>",
-         "the OME description places planes in another file, \"other.ome.tif\"; only single-file OME-TIFF is "
-         "read"},
+        {four + "<TiffData PlaneCount='3'/><TiffData IFD='3' FirstZ='3'><UUID FileName='../other.ome.tif'/>",
+         "the OME description places planes in \"other.ome.tif\", which is not beside it"},
+        {four + "<TiffData PlaneCount='2'/><TiffData IFD='1' FirstZ='2' PlaneCount='2'><UUID "
+                "FileName='odd.tif'/>",
+         "in \"odd.tif\", page 2 has 3 samples per pixel, the first 1"},
         {four + "<TiffData IFD='1' PlaneCount='4'/>",
          "the OME description places channel 1, slice 4, time point 1 in IFD 4, past the file's 4 pages"},
         {four + "<TiffData PlaneCount='2'/><TiffData IFD='3' FirstZ='3'/>",

@@ -1136,6 +1136,47 @@ void InSetFile(const std::string& name, Work work) {
     }
 }
 
+// The description of the set that the file at `path` belongs to: its own
+// (`text`), unless it holds planes alone and names another file for the
+// description (OME's BinaryOnly): a companion file of OME-XML, or another
+// TIFF file of the set, beside it.
+std::string SetDescription(const std::string& path, const std::string& text, uint64_t budget) {
+    const std::string* named = nullptr;
+    const std::vector<XmlElement> elements = XmlElements(text);
+    for (const XmlElement& e : elements)
+        if (e.name == "Pixels")
+            return text;
+        else if (!e.closing && e.name == "BinaryOnly" && named == nullptr)
+            named = e.Attribute("MetadataFile");
+    if (named == nullptr)
+        return text;
+    const std::string name = BaseName(*named);
+    const size_t slash = path.find_last_of('/');
+    const std::string beside =
+        (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + name;
+    const std::string what = "the OME description is in \"" + name + "\", which ";
+    struct stat info {};
+    if (::stat(beside.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        throw ScanFailure{what + "is not beside it"};
+    if (IsTiffFile(beside)) {
+        const std::unique_ptr<TiffFile> other = OpenSetFile(path, name, budget);
+        char* description = nullptr;
+        if (!TIFFGetField(other->get(), TIFFTAG_IMAGEDESCRIPTION, &description) || description == nullptr)
+            throw ScanFailure{what + "has no description"};
+        return description;
+    }
+    // OME-XML runs to a few megabytes for the largest sets.
+    constexpr uint64_t kMostBytes = 64u << 20;
+    if (static_cast<uint64_t>(info.st_size) > std::min(kMostBytes, budget))
+        throw ScanFailure{what + "holds " + BytesText(static_cast<long double>(info.st_size)) +
+                          ", more than a description"};
+    std::ifstream in(beside, std::ios::binary);
+    std::string xml(static_cast<size_t>(info.st_size), '\0');
+    if (!in.read(xml.data(), static_cast<std::streamsize>(xml.size())))
+        throw ScanFailure{what + "cannot be read"};
+    return xml;
+}
+
 }  // namespace
 
 bool IsTiffFile(const std::string& path) {
@@ -1172,7 +1213,7 @@ void ReadTiff(const std::string& path, uint64_t budget, const ValueChoice& choic
         ReadImageJ(tif, text, &layout);
     else if (const size_t ome = text.find("OME"); ome != std::string::npos && ome < 512 && ome > 0 &&
                                                   (text[ome - 1] == '<' || text[ome - 1] == ':'))
-        ReadOme(text, first, BaseName(path), &layout);
+        ReadOme(SetDescription(path, text, budget), first, BaseName(path), &layout);
     else
         PlainSpacing(tif, &layout);
     if (layout.format == "ImageJ TIFF")

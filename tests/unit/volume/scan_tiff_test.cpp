@@ -237,10 +237,12 @@ TEST_F(ScanTiffTest, OmeTiffDataPlacesEveryPlaneWhereItSays) {
     Python(R"(
 import random
 v = np.fromfunction(lambda t, z, c, y, x: x + 4*y + 20*z + 60*c + 120*t, (2, 3, 2, 5, 4)).astype('uint16')
-def write(name, planes, tiffdata, thumb=None):
-    xml = ('<OME xmlns="http://www.openmicroscopy.org/Schemas/OME/2016-06"><Image ID="Image:0"><Pixels ID="Pixels:0" '
+def description(tiffdata):
+    return ('<OME xmlns="http://www.openmicroscopy.org/Schemas/OME/2016-06"><Image ID="Image:0"><Pixels ID="Pixels:0" '
            'DimensionOrder="XYCZT" Type="uint16" SizeX="4" SizeY="5" SizeZ="3" SizeC="2" SizeT="2">' + tiffdata +
            '</Pixels></Image></OME>')
+def write(name, planes, tiffdata, thumb=None, xml=None):
+    xml = xml or description(tiffdata)
     with tifffile.TiffWriter(name) as tif:
         for i, (c, z, t) in enumerate(planes):
             if i == thumb:
@@ -262,9 +264,14 @@ named = lambda name, c, thumb: ''.join(one.format(i + (i >= thumb), c, z, t, f'<
 set_xml = named('set_c1.ome.tif', 0, 6) + named('set_c2.ome.tif', 1, 3)
 for c, thumb in ((0, None), (1, 3)):
     write(f'set_c{c + 1}.ome.tif', [(c, z, t) for t in range(2) for z in range(3)], set_xml, thumb)
+# The same set whose files hold planes alone, the description in a companion file.
+open('bin.companion.ome', 'w').write(description(set_xml.replace('set_c', 'bin_c')))
+for c in range(2):
+    write(f'bin_c{c + 1}.ome.tif', [(c, z, t) for t in range(2) for z in range(3)], '', 3 * c or None,
+          '<OME><BinaryOnly MetadataFile="bin.companion.ome" UUID="urn:uuid:9"/></OME>')
 )");
     for (const char* name : {"lying.ome.tif", "shuffled.ome.tif", "runs.ome.tif", "all.ome.tif",
-                             "set_c1.ome.tif", "set_c2.ome.tif"}) {
+                             "set_c1.ome.tif", "set_c2.ome.tif", "bin_c1.ome.tif", "bin_c2.ome.tif"}) {
         SCOPED_TRACE(name);
         const ScanVolume v = Read(Path(name));
         ASSERT_EQ(std::vector<uint32_t>({v.dimX, v.dimY, v.dimZ, v.ChannelCount(), v.timePoints}),

@@ -34,6 +34,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "volume/scan_library_output.h"
@@ -390,12 +391,15 @@ struct Layout {
     // time point, advancing in `order`) in the directories from `ifd` on;
     // no count: every plane. None: page k is plane k in `order`.
     struct Run {
-        std::string file;  // another file of a set, beside this one; empty for this file
+        size_t file = 0;  // in `files`
         uint64_t ifd = 0;
         std::array<uint64_t, 3> first{};
         std::optional<uint64_t> count;
     };
     std::vector<Run> runs;
+    // The files of a set that the runs name: this one first (""), then the
+    // others beside it, in the order the description first names them.
+    std::vector<std::string> files{""};
     uint64_t Pages() const { return sizes[0] * sizes[1] * sizes[2]; }
 };
 
@@ -429,16 +433,6 @@ std::string PlaneText(const std::array<uint64_t, 3>& at) {
            ", time point " + std::to_string(at[kFrame] + 1);
 }
 
-// The files of a set that OME's TiffData name: this one first (named ""),
-// then the others in the order the description first names them.
-std::vector<std::string> SetFiles(const Layout& layout) {
-    std::vector<std::string> files{""};
-    for (const Layout::Run& run : layout.runs)
-        if (std::find(files.begin(), files.end(), run.file) == files.end())
-            files.push_back(run.file);
-    return files;
-}
-
 // How messages name file `file` of a set, after the page or IFD they name.
 std::string OfFile(const std::vector<std::string>& files, size_t file) {
     return files[file].empty() ? "" : " of \"" + files[file] + "\"";
@@ -454,8 +448,7 @@ std::vector<Placements> Place(const Layout& layout, const std::vector<std::strin
     std::vector<std::pair<size_t, uint64_t>> directoryOf(used, {0, kNone});
     const std::string what = "the OME description places ";
     for (const Layout::Run& run : layout.runs) {
-        const auto file =
-            static_cast<size_t>(std::find(files.begin(), files.end(), run.file) - files.begin());
+        const size_t file = run.file;
         for (int axis = 0; axis < 3; ++axis)
             if (run.first[axis] >= layout.sizes[axis])
                 throw ScanFailure{what + PlaneText(run.first) + ", outside its " +
@@ -786,6 +779,7 @@ void ReadTiffData(const std::vector<XmlElement>& elements,
             oneName = BaseName(*name);
         }
     const std::string self = placements > 0 && named == placements && sameName ? *oneName : fileName;
+    std::unordered_map<std::string, size_t> fileIndex;  // the set's other files, by name
     for (const auto& [element, uuid] : tiffData) {
         const XmlElement* e = element;  // named: older compilers cannot capture a structured binding
         Layout::Run run;
@@ -793,7 +787,7 @@ void ReadTiffData(const std::vector<XmlElement>& elements,
         // names alone: a description may not lead the read elsewhere.
         if (const std::string* name = uuid ? uuid->Attribute("FileName") : nullptr;
             name && BaseName(*name) != self)
-            run.file = BaseName(*name);
+            run.file = fileIndex.try_emplace(BaseName(*name), fileIndex.size() + 1).first->second;
         bool given = false;
         const auto number = [&](const char* key, uint64_t* value) {
             const std::string* text = e->Attribute(key);
@@ -814,6 +808,9 @@ void ReadTiffData(const std::vector<XmlElement>& elements,
             run.count = 1;
         layout->runs.push_back(run);
     }
+    layout->files.resize(fileIndex.size() + 1);
+    for (const auto& [name, index] : fileIndex)
+        layout->files[index] = name;
 }
 
 // The first image's Pixels, Channel and TiffData elements of an OME
@@ -1222,7 +1219,7 @@ void ReadTiff(const std::string& path, uint64_t budget, const ValueChoice& choic
     // Without OME's TiffData the full-size pages are the planes in the page
     // order; with them, any directory may hold any plane.
     uint64_t pages = 0, held = 0;
-    const std::vector<std::string> setFiles = SetFiles(layout);
+    const std::vector<std::string>& setFiles = layout.files;
     std::vector<std::vector<bool>> fits(setFiles.size());
     std::vector<uint64_t> directories;
     if (layout.runs.empty())

@@ -34,10 +34,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const ValueWindow kWindows[] = {ValueWindow::Default, ValueWindow::Automatic,
                                            ValueWindow::FullRange, ValueWindow::Ct};
     const std::string path = Folder + "/stack.tif";
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0 || !WriteFully(fd, data + 1, size - 1))
-        std::abort();
-    ::close(fd);
+    // The same bytes beside it as the other file of a set, for descriptions
+    // that place planes in "part.ome.tif" or take the set's description from it.
+    for (const std::string& name : {path, Folder + "/part.ome.tif"}) {
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd < 0 || !WriteFully(fd, data + 1, size - 1))
+            std::abort();
+        ::close(fd);
+    }
     ScanVolume volume;
     std::string error;
     // A small budget: the reader must refuse what does not fit before reading it.
@@ -55,5 +59,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     TakeScanWarningsHere();
     ::unlink(path.c_str());
+    ::unlink((Folder + "/part.ome.tif").c_str());
     return 0;
 }

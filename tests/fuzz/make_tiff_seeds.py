@@ -44,3 +44,16 @@ with tifffile.TiffWriter(buffer) as tif:
         tif.write(ramp[z], photometric='minisblack', description=xml if z == 1 else None, metadata=None)
 with open(os.path.join(out, 'ome-tiffdata-reversed'), 'wb') as f:
     f.write(bytes([0]) + buffer.getvalue())
+# A set of two files: slice 1 from this file, slice 2 from the other,
+# "part.ome.tif" (the fuzzer writes the same bytes under that name beside it).
+xml = ('<OME xmlns="http://www.openmicroscopy.org/Schemas/OME/2016-06"><Image ID="Image:0"><Pixels ID="Pixels:0" '
+       'DimensionOrder="XYZCT" Type="uint8" SizeX="4" SizeY="3" SizeZ="2" SizeC="1" SizeT="1">'
+       '<TiffData IFD="0" FirstZ="0" PlaneCount="1"><UUID FileName="stack.tif">urn:uuid:1</UUID></TiffData>'
+       '<TiffData IFD="1" FirstZ="1" PlaneCount="1"><UUID FileName="part.ome.tif">urn:uuid:2</UUID></TiffData>'
+       '</Pixels></Image></OME>')
+buffer = io.BytesIO()
+with tifffile.TiffWriter(buffer) as tif:
+    for z in (0, 1):
+        tif.write(ramp[z], photometric='minisblack', description=xml if z == 0 else None, metadata=None)
+with open(os.path.join(out, 'ome-set-of-two-files'), 'wb') as f:
+    f.write(bytes([1]) + buffer.getvalue())

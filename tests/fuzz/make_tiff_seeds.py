@@ -34,26 +34,28 @@ seed('imagej-hyperstack', 2, hyper, imagej=True, resolution=(2, 2),
      metadata={'axes': 'TZCYX', 'spacing': 1.5, 'unit': 'um', 'finterval': 2})
 seed('ome-czyx', 3, hyper[0].transpose(1, 0, 2, 3), ome=True, photometric='minisblack',
      metadata={'axes': 'CZYX', 'PhysicalSizeX': 0.5, 'PhysicalSizeZ': 2, 'Channel': {'Name': ['a', 'b']}})
+
+
+def ome_seed(name, window, tiffdata, slices):
+    """Two slices of `ramp` as pages in the order `slices`, the first page
+    holding an OME description whose TiffData elements are `tiffdata`."""
+    xml = ('<OME xmlns="http://www.openmicroscopy.org/Schemas/OME/2016-06"><Image ID="Image:0"><Pixels ID="Pixels:0" '
+           'DimensionOrder="XYZCT" Type="uint8" SizeX="4" SizeY="3" SizeZ="2" SizeC="1" SizeT="1">' + tiffdata +
+           '</Pixels></Image></OME>')
+    buffer = io.BytesIO()
+    with tifffile.TiffWriter(buffer) as tif:
+        for i, z in enumerate(slices):
+            tif.write(ramp[z], photometric='minisblack', description=xml if i == 0 else None, metadata=None)
+    with open(os.path.join(out, name), 'wb') as f:
+        f.write(bytes([window]) + buffer.getvalue())
+
+
 # Planes placed by TiffData elements, in the reverse of the pages' order.
-xml = ('<OME xmlns="http://www.openmicroscopy.org/Schemas/OME/2016-06"><Image ID="Image:0"><Pixels ID="Pixels:0" '
-       'DimensionOrder="XYZCT" Type="uint8" SizeX="4" SizeY="3" SizeZ="2" SizeC="1" SizeT="1">'
-       '<TiffData IFD="1" FirstZ="0"/><TiffData IFD="0" FirstZ="1" PlaneCount="1"/></Pixels></Image></OME>')
-buffer = io.BytesIO()
-with tifffile.TiffWriter(buffer) as tif:
-    for z in (1, 0):
-        tif.write(ramp[z], photometric='minisblack', description=xml if z == 1 else None, metadata=None)
-with open(os.path.join(out, 'ome-tiffdata-reversed'), 'wb') as f:
-    f.write(bytes([0]) + buffer.getvalue())
+ome_seed('ome-tiffdata-reversed', 0, '<TiffData IFD="1" FirstZ="0"/><TiffData IFD="0" FirstZ="1" PlaneCount="1"/>',
+         (1, 0))
 # A set of two files: slice 1 from this file, slice 2 from the other,
 # "part.ome.tif" (the fuzzer writes the same bytes under that name beside it).
-xml = ('<OME xmlns="http://www.openmicroscopy.org/Schemas/OME/2016-06"><Image ID="Image:0"><Pixels ID="Pixels:0" '
-       'DimensionOrder="XYZCT" Type="uint8" SizeX="4" SizeY="3" SizeZ="2" SizeC="1" SizeT="1">'
-       '<TiffData IFD="0" FirstZ="0" PlaneCount="1"><UUID FileName="stack.tif">urn:uuid:1</UUID></TiffData>'
-       '<TiffData IFD="1" FirstZ="1" PlaneCount="1"><UUID FileName="part.ome.tif">urn:uuid:2</UUID></TiffData>'
-       '</Pixels></Image></OME>')
-buffer = io.BytesIO()
-with tifffile.TiffWriter(buffer) as tif:
-    for z in (0, 1):
-        tif.write(ramp[z], photometric='minisblack', description=xml if z == 0 else None, metadata=None)
-with open(os.path.join(out, 'ome-set-of-two-files'), 'wb') as f:
-    f.write(bytes([1]) + buffer.getvalue())
+ome_seed('ome-set-of-two-files', 1,
+         '<TiffData IFD="0" FirstZ="0" PlaneCount="1"><UUID FileName="stack.tif">urn:uuid:1</UUID></TiffData>'
+         '<TiffData IFD="1" FirstZ="1" PlaneCount="1"><UUID FileName="part.ome.tif">urn:uuid:2</UUID></TiffData>',
+         (0, 1))

@@ -1105,14 +1105,25 @@ std::shared_ptr<const char[]> MapPlainStack(TiffFile& file, const PageShape& fir
 // ---------------------------------------------------------------------------
 // Sets of files
 
-// Opens file `name` of the set that the file at `path` belongs to: beside it.
-std::unique_ptr<TiffFile> OpenSetFile(const std::string& path, const std::string& name, uint64_t budget) {
+// The file named `name` beside the file at `path`, and its size; refused
+// as `what` + "is not beside it" unless it is a regular file.
+std::string BesideFile(const std::string& path, const std::string& name, const std::string& what,
+                       uint64_t* size = nullptr) {
     const size_t slash = path.find_last_of('/');
     const std::string beside =
         (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + name;
     struct stat info {};
     if (::stat(beside.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        throw ScanFailure{"the OME description places planes in \"" + name + "\", which is not beside it"};
+        throw ScanFailure{what + "is not beside it"};
+    if (size != nullptr)
+        *size = static_cast<uint64_t>(info.st_size);
+    return beside;
+}
+
+// Opens file `name` of the set that the file at `path` belongs to: beside it.
+std::unique_ptr<TiffFile> OpenSetFile(const std::string& path, const std::string& name, uint64_t budget) {
+    const std::string beside =
+        BesideFile(path, name, "the OME description places planes in \"" + name + "\", which ");
     auto file = std::make_unique<TiffFile>(beside, budget);
     if (file->get() == nullptr)
         throw ScanFailure{"the OME description places planes in \"" + name +
@@ -1148,13 +1159,9 @@ std::string SetDescription(const std::string& path, const std::string& text, uin
     if (named == nullptr)
         return text;
     const std::string name = BaseName(*named);
-    const size_t slash = path.find_last_of('/');
-    const std::string beside =
-        (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + name;
     const std::string what = "the OME description is in \"" + name + "\", which ";
-    struct stat info {};
-    if (::stat(beside.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        throw ScanFailure{what + "is not beside it"};
+    uint64_t size = 0;
+    const std::string beside = BesideFile(path, name, what, &size);
     if (IsTiffFile(beside)) {
         const std::unique_ptr<TiffFile> other = OpenSetFile(path, name, budget);
         char* description = nullptr;
@@ -1164,11 +1171,11 @@ std::string SetDescription(const std::string& path, const std::string& text, uin
     }
     // OME-XML runs to a few megabytes for the largest sets.
     constexpr uint64_t kMostBytes = 64u << 20;
-    if (static_cast<uint64_t>(info.st_size) > std::min(kMostBytes, budget))
-        throw ScanFailure{what + "holds " + BytesText(static_cast<long double>(info.st_size)) +
+    if (size > std::min(kMostBytes, budget))
+        throw ScanFailure{what + "holds " + BytesText(static_cast<long double>(size)) +
                           ", more than a description"};
     std::ifstream in(beside, std::ios::binary);
-    std::string xml(static_cast<size_t>(info.st_size), '\0');
+    std::string xml(static_cast<size_t>(size), '\0');
     if (!in.read(xml.data(), static_cast<std::streamsize>(xml.size())))
         throw ScanFailure{what + "cannot be read"};
     return xml;
